@@ -1,0 +1,145 @@
+// The core side of the core interface: one CoreBase per component instance.
+// It converts between the wire forms of the interface (plain and wide ids,
+// narrow and UTF-16 texts, raw bytes) and the typed values of the core,
+// keeps returned texts alive until the next call, finishes every Set and Do
+// with the error rules (text derived from the code when none was set), and
+// fires events with the -10000 handshake.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pelnet/core_interface.h"
+#include "pelnet/runtime/config.h"
+#include "pelnet/runtime/socket_object.h"
+
+namespace pelnet {
+
+enum class ValueKind { Int, Text, Bytes };
+
+// One property value or method argument/result on the core's side.
+struct Value {
+  ValueKind kind = ValueKind::Int;
+  intptr_t i = 0;
+  std::string s;  // narrow text in the code page, or raw bytes
+  static Value integer(intptr_t v) { Value x; x.i = v; return x; }
+  static Value text(std::string v) { Value x; x.kind = ValueKind::Text; x.s = std::move(v); return x; }
+  static Value bytes(std::string v) { Value x; x.kind = ValueKind::Bytes; x.s = std::move(v); return x; }
+};
+
+struct MethodSignature {
+  std::vector<ValueKind> args;
+  std::optional<ValueKind> result;
+};
+
+class CoreBase : public EventSink {
+ public:
+  CoreBase(pelnet_event_fn callback, void *user);
+  ~CoreBase() override;
+
+  // ---- entry points of the exported functions ----
+  int apiSet(int id, int index, pelnet_slot value, int length);
+  pelnet_slot apiGet(int id, int index, int *length);
+  int apiDo(int id, int argc, pelnet_slot *args, int *lengths);
+  const char *apiLastError();
+  int apiLastErrorCode() const { return socket().lastErrorCode; }
+  int apiCheckIndex(int id, int index) { return checkIndex(id, index); }
+
+  // ---- EventSink ----
+  int fireEvent(int id, const std::vector<EventParam> &params) override;
+  void fireError(int code, const std::string &text) override;
+
+  virtual SocketObject &socket() = 0;
+  const SocketObject &socket() const { return const_cast<CoreBase *>(this)->socket(); }
+
+ protected:
+  // The kind of plain property id, or nullopt when the core does not know it.
+  virtual std::optional<ValueKind> propertyKind(int id) const = 0;
+  // Returns 0 or an error code (text set through socket().fail()).  Unknown ids: -1.
+  virtual int setProperty(int id, int index, const Value &v) = 0;
+  virtual Value getProperty(int id, int index) = 0;
+  virtual int checkIndex(int /*id*/, int /*index*/) { return 0; }
+  virtual std::optional<MethodSignature> methodSignature(int id) const = 0;
+  // Runs a method; `result` is pre-set to the signature's result kind.
+  virtual int callMethod(int id, std::vector<Value> &args, Value &result) = 0;
+  // The id of the component's Error event (1 for ping and syslog, 3 for mail).
+  virtual int errorEventId() const = 0;
+  // The component's own settings layer; default: none.
+  virtual ConfigResult configComponent(const ParsedSetting &s, std::string &answer);
+
+  // The full Config lookup: component, socket kind, common, code page; -1 when unknown.
+  int config(const std::string &text, std::string &answer);
+
+ private:
+  pelnet_event_fn callback_;
+  void *user_;
+  // Storage that keeps returned texts and bytes valid until the next call.
+  std::string narrowOut_;
+  std::u16string wideOut_;
+  std::string errorOut_;
+};
+
+// Process-wide state of one core image.
+struct ImageState {
+  void *module = nullptr;
+  int winsockStatus = 0;
+  int winsockVersion = 0x0202;   // major in the low byte, minor in the high byte
+  void *gssapi = nullptr;        // libgssapi_krb5.so.2 when present
+  std::mutex creationLock;
+};
+ImageState &imageState();
+int staticInit(void *module);
+int staticDestroy();
+
+template <class Core>
+void *createCore(pelnet_event_fn callback, void *user) {
+  std::lock_guard<std::mutex> lock(imageState().creationLock);
+  try {
+    return static_cast<CoreBase *>(new Core(callback, user));
+  } catch (...) {
+    return nullptr;  // core code never lets an exception cross the interface
+  }
+}
+
+}  // namespace pelnet
+
+// Defines the ten exported functions of a core whose instances are `CoreClass`
+// (derived from pelnet::CoreBase), and runs StaticInit/StaticDestroy when the
+// library is loaded and unloaded.
+#define PELNET_EXPORT_CORE(Name, CoreClass)                                                          \
+  extern "C" {                                                                                       \
+  PELNET_API void *Pelnet_##Name##_Create(pelnet_event_fn cb, void *user) {                          \
+    return pelnet::createCore<CoreClass>(cb, user);                                                  \
+  }                                                                                                  \
+  PELNET_API int Pelnet_##Name##_Destroy(void *core) {                                               \
+    delete static_cast<pelnet::CoreBase *>(core);                                                    \
+    return 0;                                                                                        \
+  }                                                                                                  \
+  PELNET_API int Pelnet_##Name##_Set(void *core, int id, int index, pelnet_slot value, int length) { \
+    return static_cast<pelnet::CoreBase *>(core)->apiSet(id, index, value, length);                  \
+  }                                                                                                  \
+  PELNET_API pelnet_slot Pelnet_##Name##_Get(void *core, int id, int index, int *length) {           \
+    return static_cast<pelnet::CoreBase *>(core)->apiGet(id, index, length);                         \
+  }                                                                                                  \
+  PELNET_API int Pelnet_##Name##_Do(void *core, int id, int argc, pelnet_slot *args, int *lengths) { \
+    return static_cast<pelnet::CoreBase *>(core)->apiDo(id, argc, args, lengths);                    \
+  }                                                                                                  \
+  PELNET_API const char *Pelnet_##Name##_GetLastError(void *core) {                                  \
+    return static_cast<pelnet::CoreBase *>(core)->apiLastError();                                    \
+  }                                                                                                  \
+  PELNET_API int Pelnet_##Name##_GetLastErrorCode(void *core) {                                      \
+    return static_cast<pelnet::CoreBase *>(core)->apiLastErrorCode();                                \
+  }                                                                                                  \
+  PELNET_API int Pelnet_##Name##_CheckIndex(void *core, int id, int index) {                         \
+    return static_cast<pelnet::CoreBase *>(core)->apiCheckIndex(id, index);                          \
+  }                                                                                                  \
+  PELNET_API int Pelnet_##Name##_StaticInit(void *module) { return pelnet::staticInit(module); }    \
+  PELNET_API int Pelnet_##Name##_StaticDestroy(void) { return pelnet::staticDestroy(); }             \
+  }                                                                                                  \
+  __attribute__((constructor)) static void pelnet_image_attach() {                                   \
+    Pelnet_##Name##_StaticInit(nullptr);                                                             \
+  }                                                                                                  \
+  __attribute__((destructor)) static void pelnet_image_detach() { Pelnet_##Name##_StaticDestroy(); }

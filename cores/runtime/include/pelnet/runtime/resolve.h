@@ -1,0 +1,34 @@
+// Host texts to addresses and back: "" none, "255.255.255.255" broadcast for
+// the two datagram ports, dotted text without a lookup, else the system resolver.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+
+namespace pelnet {
+
+struct HostAddress {
+  uint32_t v4 = 0;         // network byte order; 0 = none, 0xFFFFFFFF = limited broadcast
+  sockaddr_in6 v6{};       // family AF_INET6 and zero address = none
+  HostAddress() { v6.sin6_family = AF_INET6; }
+  bool noneV6() const;
+};
+
+// Resolve a remote host; `broadcastRule` is true for the ICMP and UDP ports.
+// Returns 0 or a Winsock/resolver code; the address is none after a failure.
+int resolveRemote(const std::string &text, bool ipv6, bool broadcastRule, HostAddress &out);
+// The same without the broadcast rule.
+int resolveLocal(const std::string &text, bool ipv6, HostAddress &out);
+// "name%scope" through getaddrinfo with AF_INET6; returns 0 or a code.
+int resolveIPv6(const std::string &text, sockaddr_in6 &out);
+
+// "a.b.c.d" of a network-order address.
+std::string dottedText(uint32_t addr);
+// Numeric text of an IPv6 socket address ("" on failure).
+std::string numericText(const sockaddr_in6 &addr);
+// The machine's host name; on failure returns the Winsock code and leaves `out` empty.
+int hostName(std::string &out);
+
+}  // namespace pelnet

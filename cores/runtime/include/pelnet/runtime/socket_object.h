@@ -1,0 +1,124 @@
+// The socket object: the per-instance state of the runtime under every core,
+// its notification watch on the owning thread's GLib main context, the wait
+// step, the synchronous wait, the time-out model and the common settings.
+#pragma once
+
+#include <glib.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pelnet/runtime/config.h"
+#include "pelnet/runtime/resolve.h"
+
+namespace pelnet {
+
+// One event parameter as the core fires it (narrow texts in the code page).
+struct EventParam {
+  enum class Kind { Int, Text, Bytes, Int64 } kind = Kind::Int;
+  intptr_t i = 0;       // Int
+  int64_t i64 = 0;      // Int64 (travels as a pointer to an int64_t)
+  std::string s;        // Text (narrow) or Bytes (raw)
+  static EventParam integer(intptr_t v) { EventParam p; p.kind = Kind::Int; p.i = v; return p; }
+  static EventParam text(std::string v) { EventParam p; p.kind = Kind::Text; p.s = std::move(v); return p; }
+  static EventParam bytes(std::string v) { EventParam p; p.kind = Kind::Bytes; p.s = std::move(v); return p; }
+  static EventParam int64(int64_t v) { EventParam p; p.kind = Kind::Int64; p.i64 = v; return p; }
+};
+
+// Receives the events a socket object fires; implemented by the core (CoreBase).
+class EventSink {
+ public:
+  virtual ~EventSink() = default;
+  // Fires event `id` (plain) with the handshake; returns the host's final answer.
+  virtual int fireEvent(int id, const std::vector<EventParam> &params) = 0;
+  // Fires the component's Error event (ErrorCode, Description).
+  virtual void fireError(int code, const std::string &text) = 0;
+};
+
+class SocketObject {
+ public:
+  enum class Step { Continue, Stop };
+
+  SocketObject();
+  virtual ~SocketObject();
+  SocketObject(const SocketObject &) = delete;
+  SocketObject &operator=(const SocketObject &) = delete;
+
+  void setSink(EventSink *sink) { sink_ = sink; }
+  EventSink *sink() const { return sink_; }
+
+  // ---- last error (kept per object) ----
+  int lastErrorCode = 0;
+  std::string lastErrorText;
+  void clearError() { lastErrorCode = 0; lastErrorText.clear(); }
+  // Sets the text and returns the code, for `return fail(109, "...")`.
+  int fail(int code, std::string text) { lastErrorText = std::move(text); return code; }
+
+  // ---- settings of the common layer ----
+  int codePage = 0;
+  uint8_t charsetMode = 0;
+  uint32_t waitMillis = 20;            // SelectWaitMillis
+  bool msFlag = false;                 // TimeoutInMilliseconds
+  bool absoluteTimeout = false;        // AbsoluteTimeout
+  bool ignoreExternalEvents = false;   // IgnoreExternalEvents
+  bool useIPv6 = false;                // UseIPv6
+  int32_t qosTrafficType = 0, qosDscpValue = 0;
+  std::string kerberosSpn, recordToFile;
+  bool useSystemSspi = true;
+  HostAddress localAddress;            // LocalHost
+  int inBufferSize = 0, outBufferSize = 0;
+
+  // ---- time-out model ----
+  uint32_t timeoutMs = 0;              // kept in milliseconds
+  uint32_t deadline = 0;               // 0 = none armed
+  void setTimeout(int32_t value);      // seconds unless msFlag; disarms the deadline
+  int32_t timeout() const;             // in the same unit
+  void armDeadline();                  // now + timeout, or 0 when the timeout is 0
+  void rearmOnTraffic() { if (!absoluteTimeout) armDeadline(); }
+
+  // ---- waiting ----
+  bool interruptPending = false;
+  bool interrupted = false;
+  bool inOwnDispatch = false;
+  // One iteration of the owning context, blocking at most `waitMs` when nothing
+  // is ready, then the interrupt and deadline checks.  Sets "Interrupted." or
+  // "Timeout." when it stops for those reasons.
+  Step waitStep(uint32_t waitMs);
+  // Runs wait steps with SelectWaitMillis while `pending()` is true.
+  // Returns 0, or 301 with the text the step set ("Interrupted." when it set none).
+  int waitWhile(const std::function<bool()> &pending);
+  int doEvents();   // one wait step; always 0
+  int interrupt();  // interrupt pending := true, interrupted := false; always 0
+
+  // ---- notification watch (the socket window of the object) ----
+  // Watches `fd` for `cond` on the owning context; replaces any earlier watch.
+  void watch(int fd, GIOCondition cond);
+  void unwatch();
+  int watchedFd() const { return watchFd_; }
+  bool windowAlive() const { return context_ != nullptr; }
+  GMainContext *context() const { return context_; }
+
+  // ---- configuration: common settings (without CodePage/CharsetMode) and the code page layer ----
+  ConfigResult configCommon(const ParsedSetting &s, std::string &answer);
+  ConfigResult configCodePage(const ParsedSetting &s, std::string &answer);
+  // The kind's own settings (ICMP port, UDP port, TCP client); default: none.
+  virtual ConfigResult configKind(const ParsedSetting &s, std::string &answer);
+
+  // ---- quality of service on a socket (DSCP and priority); 0 or 307/308 with text ----
+  int applyQos(int fd);
+
+ protected:
+  // Called from the watch when the socket is ready; `fd` is the watched socket.
+  virtual void onNotification(int fd, GIOCondition cond);
+
+ private:
+  static gboolean watchCallback(gint fd, GIOCondition cond, gpointer self);
+  EventSink *sink_ = nullptr;
+  GMainContext *context_ = nullptr;
+  GSource *watch_ = nullptr;
+  int watchFd_ = -1;
+};
+
+}  // namespace pelnet

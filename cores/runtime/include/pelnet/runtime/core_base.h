@@ -16,6 +16,10 @@
 #include "pelnet/runtime/config.h"
 #include "pelnet/runtime/socket_object.h"
 
+#ifndef PELNET_RUNTIME_VERSION
+#define PELNET_RUNTIME_VERSION "1.0.0.1"
+#endif
+
 namespace pelnet {
 
 enum class ValueKind { Int, Text, Bytes };
@@ -73,7 +77,20 @@ class CoreBase : public EventSink {
   // The full Config lookup: component, socket kind, common, code page; -1 when unknown.
   int config(const std::string &text, std::string &answer);
 
+  // The build identification text read through the reserved Get id 0.
+  virtual const char *buildId() const;
+
+  // A narrow text as UTF-16 in the code page; bytes the code page cannot carry
+  // become U+FFFD (events and reads cannot fail).
+  std::u16string toWideLossy(const std::string &narrow) const;
+
  private:
+  // Stores the result code of a Set or Do, deriving the text from the code
+  // when the operation set none.
+  int finish(int rc);
+  int readWire(ValueKind kind, bool wide, pelnet_slot slot, int length, Value &out) const;
+  pelnet_slot writeWire(const Value &v, bool wide, int *length);
+
   pelnet_event_fn callback_;
   void *user_;
   // Storage that keeps returned texts and bytes valid until the next call.

@@ -93,7 +93,10 @@ class SocketObject {
   int interrupt();  // interrupt pending := true, interrupted := false; always 0
 
   // ---- notification watch (the socket window of the object) ----
-  // Watches `fd` for `cond` on the owning context; replaces any earlier watch.
+  // Watches `fd` for `cond` on the owning context; replaces any earlier watch
+  // (the same fd and condition again keeps the watch as it is).  Watch only for
+  // what is wanted now: a readiness nobody consumes makes the loop spin.
+  // onNotification() also sees G_IO_ERR/G_IO_HUP, which poll always reports.
   void watch(int fd, GIOCondition cond);
   void unwatch();
   int watchedFd() const { return watchFd_; }
@@ -115,10 +118,13 @@ class SocketObject {
 
  private:
   static gboolean watchCallback(gint fd, GIOCondition cond, gpointer self);
+  // Clears a pending interrupt, sets interrupted and "Interrupted."; false when none was pending.
+  bool consumeInterrupt();
   EventSink *sink_ = nullptr;
   GMainContext *context_ = nullptr;
   GSource *watch_ = nullptr;
   int watchFd_ = -1;
+  GIOCondition watchCond_ = static_cast<GIOCondition>(0);
 };
 
 }  // namespace pelnet

@@ -1,0 +1,105 @@
+#include "core_binding.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace pelnet {
+namespace {
+
+// How loading the image from a memory file ended.
+enum class ImageLoad { Loaded, Broken, Unsupported };
+
+bool writeAll(int fd, const unsigned char *data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes the image into an anonymous memory file and loads it from there.
+// Unsupported: no memory file, or no /proc to reach it (load by name instead).
+// Broken: the loader refused the bytes.
+ImageLoad loadFromMemoryFile(CoreBinding &b, const CoreImage &image) {
+  const std::string name = std::string("pelnet_") + b.component;
+  const int fd = ::memfd_create(name.c_str(), MFD_CLOEXEC);
+  if (fd < 0) return ImageLoad::Unsupported;
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  if (!writeAll(fd, image.data, image.size) || ::access(path, R_OK) != 0) {
+    ::close(fd);
+    return ImageLoad::Unsupported;
+  }
+  void *module = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (!module) {
+    ::close(fd);
+    return ImageLoad::Broken;
+  }
+  b.module = module;
+  b.memfd = fd;
+  return ImageLoad::Loaded;
+}
+
+void loadByName(CoreBinding &b) {
+  if (b.libraryName) b.module = ::dlopen(b.libraryName, RTLD_NOW | RTLD_LOCAL);
+}
+
+template <class Fn>
+void findExport(const CoreBinding &b, const char *function, Fn &slot) {
+  const std::string name = std::string("Pelnet_") + b.component + "_" + function;
+  slot = reinterpret_cast<Fn>(::dlsym(b.module, name.c_str()));
+}
+
+}  // namespace
+
+void BindCore(CoreBinding &b) {
+  b.fn = CoreFunctions{};
+  if (!b.component || b.module) return;
+  if (b.image) {
+    const CoreImage image = b.image();
+    if (image.empty()) return;  // no image carried: the kind stays unbound
+    if (loadFromMemoryFile(b, image) == ImageLoad::Unsupported) loadByName(b);
+  } else {
+    loadByName(b);
+  }
+  if (!b.module) return;
+  // A name that is not exported leaves just its own slot empty.
+  findExport(b, "Create", b.fn.Create);
+  findExport(b, "Destroy", b.fn.Destroy);
+  findExport(b, "Set", b.fn.Set);
+  findExport(b, "Get", b.fn.Get);
+  findExport(b, "GetLastError", b.fn.GetLastError);
+  findExport(b, "CheckIndex", b.fn.CheckIndex);
+  findExport(b, "Do", b.fn.Do);
+}
+
+void UnbindCore(CoreBinding &b) {
+  b.fn = CoreFunctions{};
+  if (b.module) ::dlclose(b.module);  // runs the core's StaticDestroy
+  b.module = nullptr;
+  if (b.memfd >= 0) ::close(b.memfd);  // only now may the number be reused
+  b.memfd = -1;
+  b.useCount = 0;
+}
+
+void AcquireCore(CoreBinding &b) {
+  if (b.useCount++ == 0) BindCore(b);
+}
+
+void ReleaseCore(CoreBinding &b) {
+  if (b.useCount <= 0) return;
+  if (--b.useCount == 0) UnbindCore(b);
+}
+
+}  // namespace pelnet

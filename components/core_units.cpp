@@ -1,0 +1,56 @@
+#include "core_units.h"
+
+#include "embedded_cores.h"
+#include "pelcore.h"
+
+namespace pelnet {
+
+CoreBinding &PingCoreBinding() {
+  static CoreBinding b{"Ping", "libpelnet_ping.so", &EmbeddedPingImage};
+  return b;
+}
+
+CoreBinding &SMTPCoreBinding() {
+  static CoreBinding b{"SMTP", "libpelnet_smtp.so", &EmbeddedSMTPImage};
+  return b;
+}
+
+CoreBinding &SysLogCoreBinding() {
+  static CoreBinding b{"SysLog", "libpelnet_syslog.so", &EmbeddedSysLogImage};
+  return b;
+}
+
+}  // namespace pelnet
+
+const TpelComponentKind &PingComponent() {
+  static const TpelComponentKind k{&pelnet::PingCoreBinding(),
+                                   "Pelnet Ping: Error creating component", 4,
+                                   &TpelRaise<EpelPing>};
+  return k;
+}
+
+const TpelComponentKind &SMTPComponent() {
+  static const TpelComponentKind k{&pelnet::SMTPCoreBinding(),
+                                   "Pelnet SMTP: Error creating component", 7,
+                                   &TpelRaise<EpelSMTP>};
+  return k;
+}
+
+const TpelComponentKind &SysLogComponent() {
+  static const TpelComponentKind k{&pelnet::SysLogCoreBinding(),
+                                   "Pelnet SysLog: Error creating component", 4,
+                                   &TpelRaise<EpelSysLog>};
+  return k;
+}
+
+TCoreUnits::TCoreUnits() {
+  pelnet::AcquireCore(pelnet::PingCoreBinding());
+  pelnet::AcquireCore(pelnet::SMTPCoreBinding());
+  pelnet::AcquireCore(pelnet::SysLogCoreBinding());
+}
+
+TCoreUnits::~TCoreUnits() {
+  pelnet::ReleaseCore(pelnet::SysLogCoreBinding());
+  pelnet::ReleaseCore(pelnet::SMTPCoreBinding());
+  pelnet::ReleaseCore(pelnet::PingCoreBinding());
+}

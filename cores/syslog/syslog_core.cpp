@@ -1,0 +1,184 @@
+#include "syslog_core.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "pelnet/runtime/errors.h"
+#include "syslog_packet.h"
+#include "syslog_parser.h"
+#include "syslog_tables.h"
+
+namespace pelnet::syslog {
+
+namespace {
+
+// A text parameter of an event is zero-terminated on the wire; cut it here so
+// the narrow and the wide delivery carry the same text.
+std::string eventText(std::string_view s) {
+  const size_t zero = s.find('\0');
+  return std::string(zero == std::string_view::npos ? s : s.substr(0, zero));
+}
+
+// First IPv4 address of `name` in dotted form, or the name itself when the lookup fails.
+std::string firstIPv4(const std::string &name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo *list = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || !list) return name;
+  sockaddr_in a;
+  std::memcpy(&a, list->ai_addr, sizeof a);
+  freeaddrinfo(list);
+  return dottedText(a.sin_addr.s_addr);
+}
+
+}  // namespace
+
+SysLogCore::SysLogCore(pelnet_event_fn callback, void *user) : CoreBase(callback, user) {
+  port_.setSink(this);
+  port_.onDatagram = [this](const Datagram &d) { return deliver(d); };
+  hostName(hostNameAtCreation_);
+}
+
+SysLogCore::~SysLogCore() { port_.onDatagram = nullptr; }
+
+// ---------------------------------------------------------------- properties
+
+std::optional<ValueKind> SysLogCore::propertyKind(int id) const {
+  switch (id) {
+    case kPropActive:
+    case kPropLocalPort:
+    case kPropRemotePort:
+      return ValueKind::Int;
+    case kPropLocalHost:
+    case kPropRemoteHost:
+      return ValueKind::Text;
+    default:
+      return std::nullopt;
+  }
+}
+
+int SysLogCore::setProperty(int id, int /*index*/, const Value &v) {
+  switch (id) {
+    case kPropActive:
+      return v.i != 0 ? port_.activate() : port_.deactivate();
+    case kPropLocalHost:
+      return port_.setLocalHost(v.s);
+    case kPropLocalPort:
+      return port_.setLocalPort(static_cast<int>(v.i));
+    case kPropRemoteHost:
+      return port_.setRemoteHost(v.s);
+    case kPropRemotePort:
+      return port_.setRemotePort(static_cast<int>(v.i));
+    default:
+      return kUnknownSetting;
+  }
+}
+
+Value SysLogCore::getProperty(int id, int /*index*/) {
+  switch (id) {
+    case kPropActive:
+      return Value::integer(port_.active() ? 1 : 0);
+    case kPropLocalHost:
+      return Value::text(port_.localHostText());
+    case kPropLocalPort:
+      return Value::integer(port_.localPort());
+    case kPropRemoteHost:
+      return Value::text(port_.remoteHostText());
+    case kPropRemotePort:
+      return Value::integer(port_.remotePort());
+    default:
+      return Value::integer(0);
+  }
+}
+
+// ---------------------------------------------------------------- methods
+
+std::optional<MethodSignature> SysLogCore::methodSignature(int id) const {
+  switch (id) {
+    case kMethodConfig:
+      return MethodSignature{{ValueKind::Text}, ValueKind::Text};
+    case kMethodDoEvents:
+      return MethodSignature{{}, std::nullopt};
+    case kMethodSendPacket:
+      return MethodSignature{{ValueKind::Int, ValueKind::Int, ValueKind::Text}, std::nullopt};
+    default:
+      return std::nullopt;
+  }
+}
+
+int SysLogCore::callMethod(int id, std::vector<Value> &args, Value &result) {
+  switch (id) {
+    case kMethodConfig:
+      return config(args.at(0).s, result.s);
+    case kMethodDoEvents:
+      return port_.pumpEvents();
+    case kMethodSendPacket:
+      return sendPacket(static_cast<int>(args.at(0).i), static_cast<int>(args.at(1).i), args.at(2).s);
+    default:
+      return kUnknownSetting;
+  }
+}
+
+int SysLogCore::sendPacket(int facility, int severity, const std::string &message) {
+  port_.clearError();
+  // Checked before the clock and the host lookup so that an inactive port costs nothing.
+  if (!port_.active()) return port_.fail(errorCode(kNotActive), errorText(kNotActive));
+
+  const std::time_t now = std::time(nullptr);
+  std::tm t{};
+  const bool gotTime = useLocalTime_ ? localtime_r(&now, &t) != nullptr : gmtime_r(&now, &t) != nullptr;
+  const std::optional<std::string> stamp = gotTime ? timestamp(t) : std::nullopt;
+  if (!stamp) return port_.fail(errorCode(kNoSystemTime), errorText(kNoSystemTime));
+
+  const std::string packet = buildPacket(priority(facility, severity), *stamp, packetHostname(), message);
+  return port_.send(packet);
+}
+
+std::string SysLogCore::packetHostname() {
+  if (useHostname_) return hostNameAtCreation_;
+  if (port_.useIPv6 && !port_.localAddress.noneV6()) return numericText(port_.localAddress.v6);
+  if (!port_.useIPv6 && port_.localAddress.v4 != 0) return dottedText(port_.localAddress.v4);
+  std::string name;
+  hostName(name);
+  return firstIPv4(name);
+}
+
+// ---------------------------------------------------------------- settings
+
+ConfigResult SysLogCore::configComponent(const ParsedSetting &s, std::string &answer) {
+  bool *field = nullptr;
+  if (sameName(s.name, "UseLocalTime")) field = &useLocalTime_;
+  else if (sameName(s.name, "UseHostname")) field = &useHostname_;
+  if (!field) return std::nullopt;
+  if (s.query) answer = boolText(*field);
+  else *field = readBool(s.value);
+  return 0;
+}
+
+// ---------------------------------------------------------------- events
+
+int SysLogCore::deliver(const Datagram &d) {
+  const ParsedDatagram p = parseDatagram(d.bytes);
+  std::vector<EventParam> params;
+  params.reserve(11);
+  params.push_back(EventParam::integer(p.facilityCode));
+  params.push_back(EventParam::text(facilityName(p.facilityCode)));
+  params.push_back(EventParam::integer(p.severityCode));
+  params.push_back(EventParam::text(severityName(p.severityCode)));
+  params.push_back(EventParam::text(eventText(p.timestamp)));
+  params.push_back(EventParam::text(eventText(p.hostname)));
+  params.push_back(EventParam::text(eventText(p.message)));
+  params.push_back(EventParam::integer(p.conforms ? 1 : 0));
+  params.push_back(EventParam::bytes(std::string(d.bytes)));
+  params.push_back(EventParam::text(d.sourceAddress));
+  params.push_back(EventParam::integer(d.sourcePort));
+  return fireEvent(kEventPacketIn, params);
+}
+
+}  // namespace pelnet::syslog
+
+PELNET_EXPORT_CORE(SysLog, pelnet::syslog::SysLogCore)

@@ -1,0 +1,49 @@
+// The syslog core: one instance per TpelSysLog component.  It maps the
+// numbered properties, methods and events of the component onto the UDP
+// port, builds outgoing packets and turns received datagrams into PacketIn
+// events.
+#pragma once
+
+#include <string>
+
+#include "pelnet/runtime/core_base.h"
+#include "udp_port.h"
+
+namespace pelnet::syslog {
+
+// Numbers of the component interface.
+enum PropertyId : int { kPropActive = 1, kPropLocalHost = 2, kPropLocalPort = 3, kPropRemoteHost = 4, kPropRemotePort = 5 };
+enum MethodId : int { kMethodConfig = 2, kMethodDoEvents = 3, kMethodSendPacket = 4 };
+enum EventId : int { kEventError = 1, kEventPacketIn = 2 };
+
+class SysLogCore : public CoreBase {
+ public:
+  SysLogCore(pelnet_event_fn callback, void *user);
+  ~SysLogCore() override;
+
+  SocketObject &socket() override { return port_; }
+
+  // SendPacket: one datagram from the clock, the host field, PRI and the message.
+  int sendPacket(int facility, int severity, const std::string &message);
+
+ protected:
+  std::optional<ValueKind> propertyKind(int id) const override;
+  int setProperty(int id, int index, const Value &v) override;
+  Value getProperty(int id, int index) override;
+  std::optional<MethodSignature> methodSignature(int id) const override;
+  int callMethod(int id, std::vector<Value> &args, Value &result) override;
+  int errorEventId() const override { return kEventError; }
+  ConfigResult configComponent(const ParsedSetting &s, std::string &answer) override;
+
+ private:
+  int deliver(const Datagram &d);
+  // The HOSTNAME field of outgoing packets.
+  std::string packetHostname();
+
+  UDPPort port_;
+  bool useLocalTime_ = false;
+  bool useHostname_ = true;
+  std::string hostNameAtCreation_;  // taken once: a renamed machine keeps its old name here
+};
+
+}  // namespace pelnet::syslog

@@ -1,0 +1,95 @@
+// The datagram port of the syslog core: one UDP socket opened by
+// Active := True and closed by Active := False, its settings, sending, and
+// the receive loop that hands every arriving datagram to the core.
+//
+// Re-entrancy is the hazard here, not threads: a PacketIn handler may pump
+// the main loop, send, or deactivate the port.  `delivering_` keeps a second
+// receive loop from starting inside the first, and a close requested from a
+// handler is only remembered and carried out when the delivery returns, so
+// the socket and its buffer never disappear under a running read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pelnet/runtime/socket_object.h"
+
+namespace pelnet::syslog {
+
+struct Datagram {
+  std::string_view bytes;
+  std::string sourceAddress;
+  int sourcePort = 0;
+};
+
+class UDPPort : public SocketObject {
+ public:
+  UDPPort();
+  ~UDPPort() override;
+
+  // Hands one received datagram to the core; a non-zero answer stops the batch.
+  std::function<int(const Datagram &)> onDatagram;
+
+  bool active() const { return fd_ >= 0; }
+  int activate();
+  int deactivate();
+  // Sends one datagram to RemoteHost:RemotePort (or on the connected socket).
+  int send(std::string_view bytes);
+  // DoEvents of the component: reads waiting datagrams first when asked to.
+  int pumpEvents();
+
+  // ---- properties ----
+  std::string localHostText();
+  int setLocalHost(const std::string &text);
+  int localPort() const;
+  int setLocalPort(int port);
+  std::string remoteHostText() const;
+  int setRemoteHost(const std::string &text);
+  int remotePort() const { return remotePort_; }
+  int setRemotePort(int port);
+
+  // Settings of the UDP socket kind.
+  ConfigResult configKind(const ParsedSetting &s, std::string &answer) override;
+
+  static constexpr int kDefaultMaxPacketSize = 8192;
+  static constexpr int kLargestMaxPacketSize = 65536;
+
+ protected:
+  void onNotification(int fd, GIOCondition cond) override;
+
+ private:
+  void receiveLoop(bool drain);
+  // Reads one datagram; returns its length, 0 for an empty one, or -1 with `err` (a Winsock code).
+  ssize_t readOne(Datagram &d, int &err);
+  int drainAndClose();
+  void closeSocket();
+  void applyOptions();
+  int applyTos();
+  int applyTtl();
+  int applyBuffer(bool receive);
+  int applyPacketInfo();
+  ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
+                           bool numericAnswer = false);
+
+  int fd_ = -1;
+  int localPort_ = 514;
+  int remotePort_ = 514;
+  HostAddress remote_;
+  bool useConnection_ = false;
+  bool shareLocalPort_ = false;
+  bool pumpDataInDoEvents_ = false;
+  bool captureIPPacketInfo_ = false;
+  int qosFlags_ = 0;
+  int timeToLive_ = 0;
+  int maxPacketSize_ = kDefaultMaxPacketSize;
+  std::vector<char> buffer_;     // maxPacketSize_ + 1, so a datagram can be zero-terminated
+  bool delivering_ = false;
+  bool draining_ = false;
+  bool closePending_ = false;
+  std::string destinationAddress_;
+};
+
+}  // namespace pelnet::syslog

@@ -1,0 +1,289 @@
+#include "ping_core.h"
+
+#include <algorithm>
+
+#include "pelnet/runtime/clock.h"
+#include "pelnet/runtime/errors.h"
+#include "ping_texts.h"
+#include "wake_on_lan.h"
+
+namespace pelping {
+
+using pelnet::Value;
+using pelnet::ValueKind;
+
+namespace {
+constexpr int32_t kConstructedTimeoutSeconds = 60;
+constexpr int32_t kHelperTimeout = 60;
+}  // namespace
+
+PingCore::PingCore(pelnet_event_fn callback, void *user) : CoreBase(callback, user) {
+  port_.setSink(this);
+  port_.setAnswerHandler(this);
+  port_.messageType = kIcmpEchoRequest;
+  port_.setTimeout(kConstructedTimeoutSeconds);
+}
+
+PingCore::~PingCore() { port_.setAnswerHandler(nullptr); }
+
+uint32_t PingCore::msClock() {
+  return static_cast<uint32_t>(pelnet::hiresCounter() / pelnet::kHiresTicksPerMs);
+}
+
+// ---------------------------------------------------------------- properties
+
+std::optional<ValueKind> PingCore::propertyKind(int id) const {
+  switch (id) {
+    case kPropLocalHost:
+    case kPropRemoteHost:
+    case kPropResponseSource:
+      return ValueKind::Text;
+    case kPropActive:
+    case kPropIdle:
+    case kPropPacketSize:
+    case kPropRequestId:
+    case kPropResponseTime:
+    case kPropTimeout:
+    case kPropTimeToLive:
+    case kPropTypeOfService:
+      return ValueKind::Int;
+    default:
+      return std::nullopt;
+  }
+}
+
+int PingCore::setProperty(int id, int /*index*/, const Value &v) {
+  switch (id) {
+    case kPropActive:
+      return v.i ? port_.open() : port_.close();
+    case kPropLocalHost:
+      return port_.setLocal(v.s);
+    case kPropPacketSize:
+      return setPacketSize(v.i);
+    case kPropRemoteHost:
+      return setRemoteHost(v.s);
+    case kPropTimeout:
+      return setTimeoutProperty(static_cast<int32_t>(v.i));
+    case kPropTimeToLive:
+      return port_.setTimeToLive(static_cast<int32_t>(v.i));
+    case kPropTypeOfService:
+      port_.messageType = static_cast<uint8_t>(v.i & 0xFF);
+      return 0;
+    default:  // unknown and read-only properties
+      return pelnet::kUnknownSetting;
+  }
+}
+
+Value PingCore::getProperty(int id, int /*index*/) {
+  switch (id) {
+    case kPropActive:
+      return Value::integer(port_.isOpen());
+    case kPropIdle:
+      return Value::integer(!(port_.isOpen() && waiting()));
+    case kPropLocalHost:
+      return Value::text(port_.localText());
+    case kPropPacketSize:
+      return Value::integer(packetSize_);
+    case kPropRemoteHost:
+      return Value::text(port_.remoteText());
+    case kPropRequestId:
+      return Value::integer(static_cast<intptr_t>(requestId_));
+    case kPropResponseSource:
+      return Value::text(responseSource_);
+    case kPropResponseTime:
+      return Value::integer(static_cast<int32_t>(responseTime_));
+    case kPropTimeout:
+      return Value::integer(port_.timeout());
+    case kPropTimeToLive:
+      return Value::integer(port_.currentTimeToLive());
+    case kPropTypeOfService:
+      return Value::integer(port_.messageType);
+    default:
+      return Value::integer(0);
+  }
+}
+
+int PingCore::setPacketSize(intptr_t v) {
+  packetSize_ = static_cast<uint16_t>(std::clamp<intptr_t>(v, kMinPacketSize, kMaxPacketSize));
+  // The largest body must fit the message buffer with room for the headers.
+  const uint32_t needed = packetSize_ + 16u;
+  if (port_.maxMessageSize() < needed) return port_.setMaxMessageSize(static_cast<int32_t>(needed));
+  return 0;
+}
+
+int PingCore::setRemoteHost(const std::string &host) {
+  if (port_.isOpen() && port_.useConnection)
+    return port_.fail(kRemoteHostWhileConnected, pingErrorText(kRemoteHostWhileConnected));
+  return port_.setRemote(host);
+}
+
+int PingCore::setTimeoutProperty(int32_t v) {
+  port_.setTimeout(v);
+  if (v != 0) return 0;
+  // Not waiting means answers are taken whenever they come: no open port from a waiting ping.
+  int rc = port_.close();
+  port_.useConnection = false;
+  return rc;
+}
+
+// ---------------------------------------------------------------- settings
+
+int PingCore::setHelperFlag(bool &flag, const std::string &value) {
+  flag = pelnet::readBool(value);
+  if (flag) port_.setTimeout(kHelperTimeout);
+  return 0;
+}
+
+pelnet::ConfigResult PingCore::configComponent(const pelnet::ParsedSetting &s, std::string &answer) {
+  using pelnet::sameName;
+  const std::string &n = s.name;
+  if (sameName(n, "UseICMPDLL") || sameName(n, "UseIPHLPDLL")) {
+    bool &flag = sameName(n, "UseICMPDLL") ? port_.useIcmpDll : port_.useIphlpDll;
+    if (s.query) {
+      answer = pelnet::boolText(flag);
+      return 0;
+    }
+    return setHelperFlag(flag, s.value);
+  }
+  if (sameName(n, "IcmpDllTimeout") || sameName(n, "IphlpDllTimeout")) {
+    if (s.query) {
+      answer = std::to_string(port_.timeout());
+      return 0;
+    }
+    port_.setTimeout(pelnet::readInt(s.value));
+    return 0;
+  }
+  if (sameName(n, "Timeout")) {
+    if (s.query) {
+      answer = std::to_string(port_.timeout());
+      return 0;
+    }
+    return setTimeoutProperty(pelnet::readInt(s.value));
+  }
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------- methods
+
+std::optional<pelnet::MethodSignature> PingCore::methodSignature(int id) const {
+  switch (id) {
+    case kMethodConfig:
+      return pelnet::MethodSignature{{ValueKind::Text}, ValueKind::Text};
+    case kMethodDoEvents:
+    case kMethodInterrupt:
+      return pelnet::MethodSignature{{}, std::nullopt};
+    case kMethodPingHost:
+      return pelnet::MethodSignature{{ValueKind::Text}, std::nullopt};
+    case kMethodWakeOnLAN:
+      return pelnet::MethodSignature{{ValueKind::Text, ValueKind::Text}, std::nullopt};
+    default:
+      return std::nullopt;
+  }
+}
+
+int PingCore::callMethod(int id, std::vector<Value> &args, Value &result) {
+  switch (id) {
+    case kMethodConfig:
+      return config(args.at(0).s, result.s);
+    case kMethodDoEvents:
+      return port_.doEvents();
+    case kMethodInterrupt:
+      return port_.interrupt();
+    case kMethodPingHost:
+      return pingHost(args.at(0).s);
+    case kMethodWakeOnLAN:
+      return wakeOnLan(args.at(0).s, args.at(1).s);
+    default:
+      return pelnet::kUnknownSetting;
+  }
+}
+
+int PingCore::pingHost(const std::string &host) {
+  port_.clearError();
+  responseSource_.clear();
+  int rc = 0;
+  if (host.empty()) return port_.close();
+  if (port_.useIPv6 && port_.messageType == kIcmpEchoRequest) port_.messageType = kIcmp6EchoRequest;
+  if (waiting()) {
+    port_.close();
+    port_.useConnection = true;
+  }
+  std::string body = requestBody(packetSize_);
+  do {
+    rc = setRemoteHost(host);
+    if (rc != 0) break;
+    if (!port_.isOpen() && (!waiting() || port_.remoteBroadcast())) port_.useConnection = false;
+    if (!port_.isOpen()) {
+      rc = port_.open();
+      if (rc != 0) break;
+    }
+    port_.armDeadline();
+    unreachableCode_ = -1;
+    const uint32_t t = msClock();
+    sendTime_ = t;
+    requestId_ = (requestId_ + t + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this))) &
+                 0x7FFFFFFFu;
+    stampBody(body, requestId_, t);
+    rc = port_.sendBody(body);
+    if (rc != 0) break;
+    // Not waiting, or a broadcast whose answers come from many hosts: the
+    // port stays open and answers are reported as the thread dispatches.
+    if (!waiting() || port_.remoteBroadcast()) return 0;
+    port_.clearError();
+    rc = port_.waitWhile([this] { return port_.isOpen(); });
+    if (rc != 0) {
+      sendTime_ = 0;
+      responseTime_ = 0;
+      break;
+    }
+    if (unreachableCode_ != -1) {
+      port_.lastErrorText = unreachableText(unreachableCode_);
+      rc = kUnreachable;
+    }
+  } while (false);
+  // Closing may read and report late answers; the failure's text stays.
+  std::string text = port_.lastErrorText;
+  if (port_.isOpen()) port_.close();
+  port_.lastErrorText = text;
+  return rc;
+}
+
+int PingCore::wakeOnLan(const std::string &host, const std::string &mac) {
+  const bool wasOpen = port_.isOpen();
+  int rc = setRemoteHost(host);
+  if (rc != 0) return rc;
+  if (!port_.isOpen()) {
+    rc = port_.open();
+    if (rc != 0) return rc;
+  }
+  auto body = wakeBody(mac);
+  rc = body ? port_.sendBody(*body) : port_.fail(kBadMac, pingErrorText(kBadMac));
+  if (port_.isOpen() != wasOpen) {
+    std::string text = port_.lastErrorText;
+    wasOpen ? port_.open() : port_.close();
+    port_.lastErrorText = text;
+  }
+  return rc;
+}
+
+// ---------------------------------------------------------------- answers
+
+void PingCore::onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::string &source) {
+  auto answer = interpretAnswer(type, code, data);
+  if (!answer) return;
+  if (waiting() && answer->requestId != requestId_) return;
+  const bool echo = answer->kind == Interpreted::Kind::EchoReply;
+  std::string status = echo ? std::string(kStatusOk) : unreachableText(answer->code);
+  if (!echo) unreachableCode_ = answer->code;
+  const uint32_t now = msClock();
+  responseTime_ = now - sendTime_;
+  // An unreachable answer carries no send time of its own; the time since the request was sent stands in.
+  const uint32_t eventTime = echo ? now - answer->sendTime : responseTime_;
+  fireEvent(kEventResponse, {pelnet::EventParam::integer(static_cast<intptr_t>(answer->requestId)),
+                             pelnet::EventParam::text(source), pelnet::EventParam::text(status),
+                             pelnet::EventParam::integer(static_cast<int32_t>(eventTime))});
+  responseSource_ = source.substr(0, kResponseSourceMax);
+  if (waiting()) port_.close();
+}
+
+}  // namespace pelping

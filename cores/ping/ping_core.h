@@ -1,0 +1,82 @@
+// The ping core: one instance per ping component.  Properties, methods and
+// events by number, the component's settings, PingHost with its answer
+// matching and round-trip times, and WakeOnLAN.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "icmp_port.h"
+#include "pelnet/runtime/core_base.h"
+
+namespace pelping {
+
+// Numbers of the core interface.
+enum PingProperty : int {
+  kPropActive = 1,
+  kPropIdle = 2,
+  kPropLocalHost = 3,
+  kPropPacketSize = 4,
+  kPropRemoteHost = 5,
+  kPropRequestId = 6,
+  kPropResponseSource = 7,
+  kPropResponseTime = 8,
+  kPropTimeout = 9,
+  kPropTimeToLive = 10,
+  kPropTypeOfService = 11,
+};
+enum PingMethod : int {
+  kMethodConfig = 2,
+  kMethodDoEvents = 3,
+  kMethodInterrupt = 4,
+  kMethodPingHost = 5,
+  kMethodWakeOnLAN = 6,
+};
+enum PingEvent : int {
+  kEventError = 1,
+  kEventResponse = 2,
+};
+
+inline constexpr uint16_t kMinPacketSize = 8;
+inline constexpr uint16_t kMaxPacketSize = 65515;
+inline constexpr size_t kResponseSourceMax = 59;
+
+class PingCore : public pelnet::CoreBase, private AnswerHandler {
+ public:
+  PingCore(pelnet_event_fn callback, void *user);
+  ~PingCore() override;
+
+  pelnet::SocketObject &socket() override { return port_; }
+
+  int pingHost(const std::string &host);
+  int wakeOnLan(const std::string &host, const std::string &mac);
+
+ protected:
+  std::optional<pelnet::ValueKind> propertyKind(int id) const override;
+  int setProperty(int id, int index, const pelnet::Value &v) override;
+  pelnet::Value getProperty(int id, int index) override;
+  std::optional<pelnet::MethodSignature> methodSignature(int id) const override;
+  int callMethod(int id, std::vector<pelnet::Value> &args, pelnet::Value &result) override;
+  int errorEventId() const override { return kEventError; }
+  pelnet::ConfigResult configComponent(const pelnet::ParsedSetting &s, std::string &answer) override;
+
+ private:
+  void onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::string &source) override;
+  int setPacketSize(intptr_t v);
+  int setRemoteHost(const std::string &host);
+  int setTimeoutProperty(int32_t v);
+  int setHelperFlag(bool &flag, const std::string &value);
+  bool waiting() const { return port_.timeoutMs != 0; }
+  // Round-trip clock: the high-resolution counter in milliseconds, low 32 bits.
+  static uint32_t msClock();
+
+  ICMPPort port_;
+  uint16_t packetSize_ = 64;
+  uint32_t requestId_ = 0;
+  uint32_t sendTime_ = 0;
+  uint32_t responseTime_ = 0;
+  int unreachableCode_ = -1;
+  std::string responseSource_;
+};
+
+}  // namespace pelping

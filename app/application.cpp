@@ -1,0 +1,34 @@
+#include "application.h"
+
+#include <QMessageBox>
+
+TApplication::TApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {
+  // The application name serves as title: message boxes and the window
+  // caption show it. (A display name would make Qt append it to captions.)
+  setApplicationName(QString::fromLatin1(Title));
+}
+
+bool TApplication::notify(QObject* Receiver, QEvent* Event) {
+  try {
+    return QApplication::notify(Receiver, Event);
+  } catch (...) {
+    ShowExceptionReport(ExceptionMessageText(std::current_exception()));
+    return false;
+  }
+}
+
+QString ExceptionMessageText(const std::exception_ptr& Error) {
+  try {
+    if (Error)
+      std::rethrow_exception(Error);
+  } catch (const std::exception& E) {
+    return QString::fromUtf8(E.what());
+  } catch (...) {
+  }
+  return QStringLiteral("Unknown exception.");
+}
+
+void ShowExceptionReport(const QString& MessageText) {
+  QMessageBox::critical(QApplication::activeWindow(), QCoreApplication::applicationName(), MessageText,
+                        QMessageBox::Ok);
+}

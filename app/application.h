@@ -1,0 +1,40 @@
+// The application object: its title, and the default exception report that
+// keeps the message loop running when a command fails.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+
+#include <exception>
+#include <utility>
+
+class TApplication : public QApplication {
+public:
+  static constexpr const char* Title = "Pelorin";
+
+  // The process must have dropped QT_NO_GLIB from its environment before:
+  // the network cores rely on the GLib event dispatcher.
+  TApplication(int& Argc, char** Argv);
+
+  // Every event passes here: an exception that escapes its handler is
+  // reported to the user and the loop goes on with the next event.
+  bool notify(QObject* Receiver, QEvent* Event) override;
+};
+
+// The message text of an exception: what() of a standard exception (UTF-8),
+// or a general text for anything else.
+QString ExceptionMessageText(const std::exception_ptr& Error);
+
+// The default exception report: an error box with the message text.
+void ShowExceptionReport(const QString& MessageText);
+
+// Runs a command; an exception escaping it goes to the default exception
+// report instead of unwinding through the window framework.
+template <class TCommand>
+void RunGuarded(TCommand&& Command) {
+  try {
+    std::forward<TCommand>(Command)();
+  } catch (...) {
+    ShowExceptionReport(ExceptionMessageText(std::current_exception()));
+  }
+}

@@ -1,0 +1,291 @@
+#include "form_main.h"
+
+#include "application.h"
+#include "file_version.h"
+#include "framework_ops.h"
+#include "locale_texts.h"
+#include "program_files.h"
+
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr int ClientWidth = 485;
+constexpr int ClientHeight = 236;  // the status bar included, the menu bar not
+constexpr int ListMargin = 3;
+constexpr int MinimumColumnWidth = 48;
+
+struct TColumn {
+  const char* Caption;
+  int Width;  // 0: takes the rest of the list's width
+};
+constexpr std::array<TColumn, 3> Columns{{{"Device", 96}, {"Address", 128}, {"Status", 0}}};
+
+constexpr std::array<int, TFormMain::StatusPanelCount> StatusPanelWidths{360, 128};
+
+constexpr char CreditLine[] = "A connection check for network devices, by the Pelorin project.";
+
+// The row keeps a borrowed pointer to its device in this role.
+constexpr int DeviceRole = Qt::UserRole;
+
+QTreeWidgetItem* MakeRow(TDevice* Device) {
+  auto* Row = new QTreeWidgetItem(
+      QStringList{Device->DeviceName(), Device->DeviceHostAddress(), Device->DeviceStatusToString()});
+  Row->setData(TFormMain::ColumnDevice, DeviceRole, QVariant::fromValue(static_cast<void*>(Device)));
+  return Row;
+}
+
+}  // namespace
+
+TFormMain::TStartup TFormMain::TStartup::FromProcess() {
+  QStringList Arguments = QCoreApplication::arguments();
+  if (!Arguments.isEmpty())
+    Arguments.removeFirst();
+  return {ExecutableFilePath(), Arguments};
+}
+
+TFormMain::TFormMain(QWidget* Parent) : TFormMain(TStartup::FromProcess(), Parent) {}
+
+TFormMain::TFormMain(const TStartup& Startup, QWidget* Parent)
+    : QMainWindow(Parent), FSettings(std::make_unique<TSettings>()), FStartup(Startup) {
+  setObjectName(QStringLiteral("FormMain"));
+  CreateParts();
+  FormCreate();
+}
+
+TFormMain::~TFormMain() { FormDestroy(); }
+
+void TFormMain::CreateParts() {
+  if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
+    setFont(QFont(QStringLiteral("Tahoma"), 8));
+  FCollator.setCaseSensitivity(Qt::CaseInsensitive);
+  CreateMenus();
+  CreateResultsList();
+  CreateStatusBar();
+  resize(ClientWidth, ClientHeight + MainMenu1->sizeHint().height());
+}
+
+QAction* TFormMain::AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
+                                void (TFormMain::*Handler)()) {
+  QAction* Item = Menu->addAction(Caption);
+  Item->setShortcut(ShortCut);
+  FMenuHandlers.insert(Item, Handler);
+  connect(Item, &QAction::triggered, this, [this, Handler] { RunGuarded([&] { (this->*Handler)(); }); });
+  return Item;
+}
+
+void TFormMain::CreateMenus() {
+  MainMenu1 = menuBar();
+  MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+  MenuFunctions = MainMenu1->addMenu(QStringLiteral("&Functions"));
+  MenuItemRun = AddMenuItem(MenuFunctions, QStringLiteral("Run"), QKeySequence(Qt::CTRL | Qt::Key_R),
+                            &TFormMain::MenuItemRunClick);
+  N1 = MenuFunctions->addSeparator();
+  MenuItemSendToSMTP = AddMenuItem(MenuFunctions, QStringLiteral("Send results as mail"),
+                                   QKeySequence(Qt::CTRL | Qt::Key_M), &TFormMain::MenuItemSendToSMTPClick);
+  MenuItemSendToSysLog = AddMenuItem(MenuFunctions, QStringLiteral("Send results to SysLog"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_L), &TFormMain::MenuItemSendToSysLogClick);
+  N2 = MenuFunctions->addSeparator();
+  MenuItemExit = AddMenuItem(MenuFunctions, QStringLiteral("Exit"), QKeySequence(), &TFormMain::MenuItemExitClick);
+  MenuHelp = MainMenu1->addMenu(QStringLiteral("&Help"));
+  MenuItemReadMe = AddMenuItem(MenuHelp, QStringLiteral("Read me"), QKeySequence(Qt::Key_F1),
+                               &TFormMain::MenuItemReadMeClick);
+  MenuItemAbout = AddMenuItem(MenuHelp, QStringLiteral("About"), QKeySequence(), &TFormMain::MenuItemAboutClick);
+
+  const std::pair<QObject*, const char*> Names[] = {
+      {MenuItemRun, "MenuItemRun"},   {N1, "N1"},
+      {MenuItemSendToSMTP, "MenuItemSendToSMTP"}, {MenuItemSendToSysLog, "MenuItemSendToSysLog"},
+      {N2, "N2"},                     {MenuItemExit, "MenuItemExit"},
+      {MenuItemReadMe, "MenuItemReadMe"}, {MenuItemAbout, "MenuItemAbout"},
+  };
+  for (const auto& [Object, Name] : Names)
+    Object->setObjectName(QString::fromLatin1(Name));
+}
+
+void TFormMain::CreateResultsList() {
+  auto* Client = new QWidget(this);
+  auto* Layout = new QVBoxLayout(Client);
+  Layout->setContentsMargins(ListMargin, ListMargin, ListMargin, ListMargin);
+  ListViewResults = new QTreeWidget(Client);
+  ListViewResults->setObjectName(QStringLiteral("ListViewResults"));
+  Layout->addWidget(ListViewResults);
+  setCentralWidget(Client);
+
+  // A flat list in report view: whole rows, nothing editable, no tree.
+  ListViewResults->setRootIsDecorated(false);
+  ListViewResults->setItemsExpandable(false);
+  ListViewResults->setUniformRowHeights(true);
+  ListViewResults->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListViewResults->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListViewResults->setAllColumnsShowFocus(true);
+  ListViewResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Sorting goes only through ListViewResultsCompare, never the view's own.
+  ListViewResults->setSortingEnabled(false);
+
+  QStringList Captions;
+  for (const TColumn& Column : Columns)
+    Captions.append(QString::fromLatin1(Column.Caption));
+  ListViewResults->setHeaderLabels(Captions);
+  QHeaderView* Header = ListViewResults->header();
+  Header->setMinimumSectionSize(MinimumColumnWidth);
+  Header->setStretchLastSection(true);
+  Header->setSectionsClickable(true);
+  Header->setSectionsMovable(false);
+  Header->setSortIndicatorShown(false);
+  for (int Index = 0; Index < static_cast<int>(Columns.size()); ++Index)
+    if (Columns[Index].Width > 0)
+      ListViewResults->setColumnWidth(Index, Columns[Index].Width);
+  connect(Header, &QHeaderView::sectionClicked, this,
+          [this](int Column) { RunGuarded([&] { ListViewResultsColumnClick(Column); }); });
+}
+
+void TFormMain::CreateStatusBar() {
+  StatusBar1 = statusBar();
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  for (int Index = 0; Index < StatusPanelCount; ++Index) {
+    auto* Panel = new QLabel(StatusBar1);
+    Panel->setObjectName(QStringLiteral("StatusPanel%1").arg(Index));
+    Panel->setFixedWidth(StatusPanelWidths[Index]);
+    Panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    StatusBar1->addWidget(Panel);
+    FStatusPanels[Index] = Panel;
+  }
+}
+
+void TFormMain::FormCreate() {
+  const TFileVersion Version = GetFileVersion(FStartup.ExecutableFile);
+  FApplVersion = QStringLiteral("%1.%2.%3").arg(Version.Major).arg(Version.Minor).arg(Version.Release);
+  setWindowTitle(QCoreApplication::applicationName() + u' ' + FApplVersion);
+  FListViewSortedColumnNo = -1;
+  FCurrentDevice = nullptr;
+  FAutoRun = false;
+  FAutoSMTP = false;
+  FAutoSysLog = false;
+  ReadCommandLineSwitches();
+  FSettingsFileName = SettingsFileNameFor(FStartup.ExecutableFile);
+  FSettings = std::make_unique<TSettings>(FSettingsFileName);
+  RefreshListView();
+}
+
+void TFormMain::FormDestroy() {
+  // The rows borrow the devices, so they go first.
+  if (ListViewResults != nullptr)
+    ListViewResults->clear();
+  FCurrentDevice = nullptr;
+  FSettings.reset();
+}
+
+void TFormMain::showEvent(QShowEvent* Event) {
+  QMainWindow::showEvent(Event);
+  // Restoring from the task bar is a spontaneous show and no new start.
+  if (!Event->spontaneous())
+    RunGuarded([this] { FormShow(); });
+}
+
+void TFormMain::customEvent(QEvent* Event) {
+  if (Event->type() != TWindowMessageEvent::EventType()) {
+    QMainWindow::customEvent(Event);
+    return;
+  }
+  const auto It = FWindowMessageHandlers.constFind(static_cast<TWindowMessageEvent*>(Event)->Message());
+  if (It != FWindowMessageHandlers.cend())
+    RunGuarded(It.value());
+}
+
+void TFormMain::SetWindowMessageHandler(int Message, std::function<void()> Handler) {
+  FWindowMessageHandlers.insert(Message, std::move(Handler));
+}
+
+void TFormMain::ClickMenuItem(QAction* Item) {
+  if (Item == nullptr || !Item->isEnabled())
+    return;
+  const auto It = FMenuHandlers.constFind(Item);
+  if (It != FMenuHandlers.cend())
+    (this->*It.value())();
+}
+
+void TFormMain::SetStatusPanelText(int Index, const QString& Text) {
+  if (Index >= 0 && Index < StatusPanelCount)
+    FStatusPanels[Index]->setText(Text);
+}
+
+QString TFormMain::StatusPanelText(int Index) const {
+  return Index >= 0 && Index < StatusPanelCount ? FStatusPanels[Index]->text() : QString();
+}
+
+TDevice* TFormMain::RowDevice(const QTreeWidgetItem* Row) {
+  return Row == nullptr ? nullptr : static_cast<TDevice*>(Row->data(ColumnDevice, DeviceRole).value<void*>());
+}
+
+void TFormMain::SetRowCell(QTreeWidgetItem* Row, int Cell, const QString& Text) {
+  if (Row != nullptr && Cell >= CellAddress && Cell <= CellStatus)
+    Row->setText(Cell + 1, Text);
+}
+
+int TFormMain::ListViewResultsCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) const {
+  if (FListViewSortedColumnNo < ColumnDevice || FListViewSortedColumnNo > ColumnStatus)
+    return 0;
+  return FCollator.compare(Item1->text(FListViewSortedColumnNo), Item2->text(FListViewSortedColumnNo));
+}
+
+void TFormMain::SortRows(QList<QTreeWidgetItem*>& Rows) const {
+  if (FListViewSortedColumnNo < 0)
+    return;  // every pair compares equal: file order stays
+  std::stable_sort(Rows.begin(), Rows.end(), [this](const QTreeWidgetItem* A, const QTreeWidgetItem* B) {
+    return ListViewResultsCompare(A, B) < 0;
+  });
+}
+
+void TFormMain::SortListView() {
+  QList<QTreeWidgetItem*> Rows = ListViewResults->invisibleRootItem()->takeChildren();
+  SortRows(Rows);
+  ListViewResults->addTopLevelItems(Rows);
+}
+
+void TFormMain::ListViewResultsColumnClick(int Column) {
+  // Always ascending: a second click on the same column sorts the same way.
+  FListViewSortedColumnNo = Column;
+  SortListView();
+}
+
+void TFormMain::RefreshListView() {
+  ListViewResults->clear();
+  QList<QTreeWidgetItem*> Rows;
+  Rows.reserve(static_cast<qsizetype>(FSettings->Devices().size()));
+  for (const auto& Device : FSettings->Devices())
+    Rows.append(MakeRow(Device.get()));
+  SortRows(Rows);
+  ListViewResults->addTopLevelItems(Rows);
+
+  const qsizetype Count = Rows.size();
+  SetStatusPanelText(1, (Count == 1 ? QStringLiteral("%1 device") : QStringLiteral("%1 devices")).arg(Count));
+  SetStatusPanelText(0, FSettings->HasLastCheck()
+                            ? QStringLiteral("%1 (%2)").arg(FSettings->LastCheckResult(),
+                                                            FormatDateTimeForDisplay(FSettings->LastCheckDT()))
+                            : QString());
+}
+
+void TFormMain::MenuItemExitClick() { close(); }
+
+void TFormMain::MenuItemReadMeClick() {
+  // A missing read-me gives no message: the result is deliberately unused.
+  ExecuteFile(ReadMeFileNameFor(FStartup.ExecutableFile), QStringLiteral("open"));
+}
+
+QString TFormMain::AboutText() const {
+  return QStringLiteral("Dervik ") + FApplVersion + QChar(13) + QString::fromLatin1(CreditLine);
+}
+
+void TFormMain::MenuItemAboutClick() { ShowInformationMessage(this, AboutText()); }

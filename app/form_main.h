@@ -1,0 +1,139 @@
+// The main window: the results list of every device, the status bar, the
+// menus and the commands behind them. The check run, the reports and the
+// automatic sequence live in form_main_*.cpp beside this file.
+#pragma once
+
+#include "settings.h"
+
+#include <QCollator>
+#include <QHash>
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QStatusBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class TFormMain : public QMainWindow {
+  Q_OBJECT
+
+public:
+  // Where the window takes its files and switches from: the running
+  // program's real path and arguments unless a caller supplies others.
+  struct TStartup {
+    QString ExecutableFile;
+    QStringList Arguments;  // program name excluded
+    static TStartup FromProcess();
+  };
+
+  explicit TFormMain(QWidget* Parent = nullptr);
+  explicit TFormMain(const TStartup& Startup, QWidget* Parent = nullptr);
+  ~TFormMain() override;
+
+  // Parts of the window.
+  QMenuBar* MainMenu1 = nullptr;
+  QMenu* MenuFunctions = nullptr;
+  QMenu* MenuHelp = nullptr;
+  QAction* MenuItemRun = nullptr;
+  QAction* N1 = nullptr;
+  QAction* MenuItemSendToSMTP = nullptr;
+  QAction* MenuItemSendToSysLog = nullptr;
+  QAction* N2 = nullptr;
+  QAction* MenuItemExit = nullptr;
+  QAction* MenuItemReadMe = nullptr;
+  QAction* MenuItemAbout = nullptr;
+  QTreeWidget* ListViewResults = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+
+  // Columns of ListViewResults; a row's cell n is column n + 1.
+  static constexpr int ColumnDevice = 0;
+  static constexpr int ColumnAddress = 1;
+  static constexpr int ColumnStatus = 2;
+  static constexpr int CellAddress = 0;
+  static constexpr int CellStatus = 1;
+  static constexpr int StatusPanelCount = 2;
+
+  // Event handlers.
+  void FormCreate();
+  void FormDestroy();
+  void FormShow();
+  void MenuItemRunClick();
+  void MenuItemSendToSMTPClick();
+  void MenuItemSendToSysLogClick();
+  void MenuItemExitClick();
+  void MenuItemReadMeClick();
+  void MenuItemAboutClick();
+  void ListViewResultsColumnClick(int Column);
+  // Negative, zero or positive, as Item1 sorts before, with or after Item2
+  // by the column last clicked; every pair is equal while none was clicked.
+  int ListViewResultsCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) const;
+
+  // Window operations the commands use.
+  // Runs the item's handler as a click would, but only when the item is
+  // enabled. An exception from the handler reaches the caller.
+  void ClickMenuItem(QAction* Item);
+  void SetStatusPanelText(int Index, const QString& Text);
+  QString StatusPanelText(int Index) const;
+  // The handler of a private window message posted with PostWindowMessage.
+  void SetWindowMessageHandler(int Message, std::function<void()> Handler);
+  // The device a row of ListViewResults shows (borrowed), or none.
+  static TDevice* RowDevice(const QTreeWidgetItem* Row);
+  static void SetRowCell(QTreeWidgetItem* Row, int Cell, const QString& Text);
+  // Orders the rows by ListViewResultsCompare; rows that compare equal keep
+  // their order.
+  void SortListView();
+  // Rebuilds the rows from the settings' devices and the status bar texts.
+  void RefreshListView();
+
+  // The check run and the reports.
+  void RunCheck();
+  bool SendResultsToSMTP();
+  bool SendResultsToSysLog();
+
+  TSettings& Settings() { return *FSettings; }
+  const QString& SettingsFileName() const { return FSettingsFileName; }
+  const QString& ApplVersion() const { return FApplVersion; }
+  int ListViewSortedColumnNo() const { return FListViewSortedColumnNo; }
+  TDevice* CurrentDevice() const { return FCurrentDevice; }
+  bool AutoRun() const { return FAutoRun; }
+  bool AutoSMTP() const { return FAutoSMTP; }
+  bool AutoSysLog() const { return FAutoSysLog; }
+  // "Dervik ", the version, a carriage return and the credit line.
+  QString AboutText() const;
+
+protected:
+  void showEvent(QShowEvent* Event) override;
+  void customEvent(QEvent* Event) override;
+
+private:
+  void CreateParts();
+  void CreateMenus();
+  void CreateResultsList();
+  void CreateStatusBar();
+  QAction* AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
+                       void (TFormMain::*Handler)());
+  void ReadCommandLineSwitches();
+  void SortRows(QList<QTreeWidgetItem*>& Rows) const;
+
+  TDevice* FCurrentDevice = nullptr;
+  QString FApplVersion;
+  int FListViewSortedColumnNo = -1;
+  std::unique_ptr<TSettings> FSettings;
+  QString FSettingsFileName;
+  bool FAutoRun = false;
+  bool FAutoSMTP = false;
+  bool FAutoSysLog = false;
+
+  TStartup FStartup;
+  QCollator FCollator;
+  QLabel* FStatusPanels[StatusPanelCount] = {};
+  QHash<QAction*, void (TFormMain::*)()> FMenuHandlers;
+  QHash<int, std::function<void()>> FWindowMessageHandlers;
+};

@@ -1,0 +1,21 @@
+// Program entry of Dervik.
+#include "application.h"
+#include "form_main.h"
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  // The network cores run on Qt's GLib event dispatcher, which this
+  // variable would switch off.
+  unsetenv("QT_NO_GLIB");
+  TApplication Application(argc, argv);
+  try {
+    TFormMain FormMain;
+    FormMain.show();
+    return Application.exec();
+  } catch (...) {
+    // The window could not be created (a core failed to load): say why and end.
+    ShowExceptionReport(ExceptionMessageText(std::current_exception()));
+    return EXIT_FAILURE;
+  }
+}

@@ -1,0 +1,25 @@
+#include "program_files.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+QString ExecutableFilePath() {
+  // /proc/self/exe names the file that is running even when the program was
+  // started through a link or a relative path.
+  const QString Path = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+  return Path;
+}
+
+QString SettingsFileNameFor(const QString& ExecutableFile) {
+  const qsizetype NameStart = ExecutableFile.lastIndexOf(u'/') + 1;
+  const qsizetype Dot = ExecutableFile.lastIndexOf(u'.');
+  const qsizetype Stem = Dot > NameStart ? Dot : ExecutableFile.size();
+  return ExecutableFile.left(Stem) + QStringLiteral(".ini");
+}
+
+QString ReadMeFileNameFor(const QString& ExecutableFile) {
+  QString Directory = QFileInfo(ExecutableFile).absolutePath();
+  if (!Directory.endsWith(u'/'))
+    Directory += u'/';
+  return Directory + QStringLiteral("ReadMe.txt");
+}

@@ -1,0 +1,16 @@
+// Where the program finds its own files: all of them lie beside the
+// executable, found through its real path.
+#pragma once
+
+#include <QString>
+
+// The real path of the running executable (symbolic links resolved).
+QString ExecutableFilePath();
+
+// ExecutableFile with its extension replaced by ".ini", or ".ini" appended
+// when the name has none: /opt/x/dervik -> /opt/x/dervik.ini. A leading dot
+// of a hidden file's name is not taken for an extension.
+QString SettingsFileNameFor(const QString& ExecutableFile);
+
+// "ReadMe.txt" in the directory of ExecutableFile.
+QString ReadMeFileNameFor(const QString& ExecutableFile);

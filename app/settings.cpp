@@ -1,0 +1,110 @@
+#include "settings.h"
+
+#include "ini_file.h"
+#include "integer_text.h"
+
+#include <exception>
+
+namespace {
+
+// Section and key names of the settings file.
+constexpr char16_t SectionPing[] = u"Ping";
+constexpr char16_t SectionSMTP[] = u"SMTP";
+constexpr char16_t SectionSyslog[] = u"Syslog";
+constexpr char16_t SectionDevices[] = u"Devices";
+
+struct TIntegerKey {
+  const char16_t* Section;
+  const char16_t* Key;
+  void (TSettings::*Set)(std::int32_t);
+};
+
+struct TTextKey {
+  const char16_t* Section;
+  const char16_t* Key;
+  void (TSettings::*Set)(const QString&);
+  const QString& (TSettings::*Get)() const;
+};
+
+// One list in reading order; integers and texts interleave as in the file.
+struct TKey {
+  const TIntegerKey* Integer;
+  const TTextKey* Text;
+};
+
+constexpr TIntegerKey PingTimeoutKey{SectionPing, u"Timeout", &TSettings::SetPingTimeout};
+constexpr TIntegerKey PingTimesKey{SectionPing, u"Times", &TSettings::SetPingTimes};
+constexpr TIntegerKey PingTTLKey{SectionPing, u"TTL", &TSettings::SetPingTTL};
+constexpr TTextKey SMTPHostKey{SectionSMTP, u"HostAddress", &TSettings::SetSMTPHostAddress,
+                               &TSettings::SMTPHostAddress};
+constexpr TIntegerKey SMTPPortKey{SectionSMTP, u"Port", &TSettings::SetSMTPPort};
+constexpr TTextKey SMTPRecipientsKey{SectionSMTP, u"Recipients", &TSettings::SetSMTPRecipients,
+                                     &TSettings::SMTPRecipients};
+constexpr TTextKey SMTPSenderKey{SectionSMTP, u"Sender", &TSettings::SetSMTPSender, &TSettings::SMTPSender};
+constexpr TIntegerKey SyslogFacilityKey{SectionSyslog, u"Facility", &TSettings::SetSyslogFacility};
+constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetSyslogHostAddress,
+                                 &TSettings::SyslogHostAddress};
+constexpr TIntegerKey SyslogPortKey{SectionSyslog, u"Port", &TSettings::SetSyslogPort};
+
+constexpr TKey KeysInReadingOrder[] = {
+    {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},   {&PingTTLKey, nullptr},
+    {nullptr, &SMTPHostKey},       {&SMTPPortKey, nullptr},    {nullptr, &SMTPRecipientsKey},
+    {nullptr, &SMTPSenderKey},     {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey},
+    {&SyslogPortKey, nullptr},
+};
+
+QStringView View(const char16_t* Text) { return QStringView(Text); }
+
+}  // namespace
+
+TSettings::TSettings(const QString& FileName) {
+  if (!FileName.isEmpty())
+    LoadFromFile(FileName);
+}
+
+TSettings::~TSettings() = default;
+
+void TSettings::Clear() {
+  FDevices.clear();
+  FLastCheckDT = QDateTime();
+  FLastCheckResult.clear();
+  FPingTimeout = 3;
+  FPingTimes = 4;
+  FPingTTL = 128;
+  FSMTPHostAddress = QStringLiteral("0.0.0.0");
+  FSMTPPort = 25;
+  FSMTPRecipients.clear();
+  FSMTPSender.clear();
+  FSyslogFacility = 22;  // local6
+  FSyslogHostAddress = QStringLiteral("0.0.0.0");
+  FSyslogPort = 514;
+}
+
+bool TSettings::LoadFromFile(const QString& FileName) {
+  Clear();
+  try {
+    ReadFile(FileName);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
+void TSettings::ReadFile(const QString& FileName) {
+  const TIniFile Ini(FileName);
+  for (const TKey& Key : KeysInReadingOrder) {
+    if (const TIntegerKey* K = Key.Integer) {
+      const QString Text = Ini.ReadString(View(K->Section), View(K->Key), QString());
+      // A missing key and a value that is no integer both keep the default.
+      if (const auto Value = ParseSettingsInteger(Text))
+        (this->*K->Set)(*Value);
+    } else if (const TTextKey* K = Key.Text) {
+      (this->*K->Set)(Ini.ReadString(View(K->Section), View(K->Key), (this->*K->Get)()));
+    }
+  }
+
+  const QStringList Names = Ini.ReadSectionKeys(View(SectionDevices));
+  FDevices.reserve(static_cast<std::size_t>(Names.size()));
+  for (const QString& Name : Names)
+    FDevices.push_back(std::make_unique<TDevice>(Name, Ini.ReadString(View(SectionDevices), Name, QString())));
+}

@@ -1,0 +1,82 @@
+// The settings read from the INI file beside the executable, the device
+// list they name, and the outcome of the last check run.
+#pragma once
+
+#include "device.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class TSettings {
+public:
+  using TDeviceList = std::vector<std::unique_ptr<TDevice>>;
+
+  // With a file name the file is loaded (and the defaults applied); without
+  // one every number is 0 and every text empty until Clear or LoadFromFile.
+  explicit TSettings(const QString& FileName = QString());
+  ~TSettings();
+  TSettings(const TSettings&) = delete;
+  TSettings& operator=(const TSettings&) = delete;
+
+  // Empties the device list, forgets the last run and restores every default.
+  void Clear();
+  // Clear, then read FileName. A missing or unreadable file leaves the
+  // defaults and no devices. False only when reading was interrupted by an
+  // exception; what was read before it stays.
+  bool LoadFromFile(const QString& FileName);
+
+  // Owned; every other reference to a device is borrowed and must be
+  // dropped when the settings are loaded again.
+  const TDeviceList& Devices() const { return FDevices; }
+  TDeviceList& Devices() { return FDevices; }
+
+  // End of the last check run; a null date-time stands for "no run since
+  // the settings were loaded".
+  const QDateTime& LastCheckDT() const { return FLastCheckDT; }
+  void SetLastCheckDT(const QDateTime& Value) { FLastCheckDT = Value; }
+  bool HasLastCheck() const { return FLastCheckDT.isValid(); }
+  const QString& LastCheckResult() const { return FLastCheckResult; }
+  void SetLastCheckResult(const QString& Value) { FLastCheckResult = Value; }
+
+  std::int32_t PingTimeout() const { return FPingTimeout; }
+  void SetPingTimeout(std::int32_t Value) { FPingTimeout = Value; }
+  std::int32_t PingTimes() const { return FPingTimes; }
+  void SetPingTimes(std::int32_t Value) { FPingTimes = Value; }
+  std::int32_t PingTTL() const { return FPingTTL; }
+  void SetPingTTL(std::int32_t Value) { FPingTTL = Value; }
+  const QString& SMTPHostAddress() const { return FSMTPHostAddress; }
+  void SetSMTPHostAddress(const QString& Value) { FSMTPHostAddress = Value; }
+  std::int32_t SMTPPort() const { return FSMTPPort; }
+  void SetSMTPPort(std::int32_t Value) { FSMTPPort = Value; }
+  const QString& SMTPRecipients() const { return FSMTPRecipients; }
+  void SetSMTPRecipients(const QString& Value) { FSMTPRecipients = Value; }
+  const QString& SMTPSender() const { return FSMTPSender; }
+  void SetSMTPSender(const QString& Value) { FSMTPSender = Value; }
+  std::int32_t SyslogFacility() const { return FSyslogFacility; }
+  void SetSyslogFacility(std::int32_t Value) { FSyslogFacility = Value; }
+  const QString& SyslogHostAddress() const { return FSyslogHostAddress; }
+  void SetSyslogHostAddress(const QString& Value) { FSyslogHostAddress = Value; }
+  std::int32_t SyslogPort() const { return FSyslogPort; }
+  void SetSyslogPort(std::int32_t Value) { FSyslogPort = Value; }
+
+private:
+  void ReadFile(const QString& FileName);
+
+  TDeviceList FDevices;
+  QDateTime FLastCheckDT;
+  QString FLastCheckResult;
+  std::int32_t FPingTimeout = 0;
+  std::int32_t FPingTimes = 0;
+  std::int32_t FPingTTL = 0;
+  QString FSMTPHostAddress;
+  std::int32_t FSMTPPort = 0;
+  QString FSMTPRecipients;
+  QString FSMTPSender;
+  std::int32_t FSyslogFacility = 0;
+  QString FSyslogHostAddress;
+  std::int32_t FSyslogPort = 0;
+};

@@ -102,6 +102,7 @@ std::optional<MethodSignature> SysLogCore::methodSignature(int id) const {
     case kMethodConfig:
       return MethodSignature{{ValueKind::Text}, ValueKind::Text};
     case kMethodDoEvents:
+    case kMethodInterrupt:
       return MethodSignature{{}, std::nullopt};
     case kMethodSendPacket:
       return MethodSignature{{ValueKind::Int, ValueKind::Int, ValueKind::Text}, std::nullopt};
@@ -116,6 +117,8 @@ int SysLogCore::callMethod(int id, std::vector<Value> &args, Value &result) {
       return config(args.at(0).s, result.s);
     case kMethodDoEvents:
       return port_.pumpEvents();
+    case kMethodInterrupt:
+      return port_.interrupt();
     case kMethodSendPacket:
       return sendPacket(static_cast<int>(args.at(0).i), static_cast<int>(args.at(1).i), args.at(2).s);
     default:

@@ -39,7 +39,9 @@ int lastSocketError() { return winsockFromErrno(errno); }
 
 }  // namespace
 
-UDPPort::UDPPort() = default;
+UDPPort::UDPPort() {
+  remote_.v4 = 0xFFFFFFFFu;  // "255.255.255.255": a new port broadcasts until told otherwise
+}
 
 UDPPort::~UDPPort() {
   // No events while the component is going away: close without draining.

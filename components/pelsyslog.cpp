@@ -1,0 +1,39 @@
+#include "pelsyslog.h"
+
+namespace {
+
+// The syslog core's Interrupt is method 5 (4 is SendPacket): the frame's
+// close/quit interrupt must reach Interrupt, never send a packet.
+const TpelComponentKind &SysLogKind() {
+  static const TpelComponentKind k{SysLogComponent().binding, SysLogComponent().creationText, 5,
+                                   SysLogComponent().raise};
+  return k;
+}
+
+}  // namespace
+
+TpelSysLog::TpelSysLog(QObject *owner) : TpelCore(owner, SysLogKind()) {
+  guarded([&] { setLocalPort(514); });
+  guarded([&] { setRemoteHost(QStringLiteral("255.255.255.255")); });
+  guarded([&] { setRemotePort(514); });
+}
+
+bool TpelSysLog::hasHandler(int eventId) const {
+  return (eventId == kEventError && FOnError) || (eventId == kEventPacketIn && FOnPacketIn);
+}
+
+void TpelSysLog::keepNarrowEvent(int eventId, const TpelEventArgs &args) {
+  // The narrow firing carries the datagram with its byte count; the wide one
+  // only a converted text, so the exact bytes are kept here.
+  if (eventId == kEventPacketIn) tmp_PacketInPacketB = args.bytes(8);
+}
+
+void TpelSysLog::deliverEvent(int eventId, const TpelEventArgs &args) {
+  if (eventId == kEventError && FOnError) {
+    FOnError(this, int(args.integer(0)), args.text(1));
+  } else if (eventId == kEventPacketIn && FOnPacketIn) {
+    FOnPacketIn(this, int(args.integer(0)), args.text(1), int(args.integer(2)), args.text(3), args.text(4),
+                args.text(5), args.text(6), args.boolean(7), args.textWithLength(8), args.text(9),
+                int(args.integer(10)));
+  }
+}

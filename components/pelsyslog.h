@@ -1,0 +1,69 @@
+// pelsyslog: the syslog component.  Sends one BSD syslog datagram per
+// SendPacket call and reports every datagram arriving on its local port
+// through OnPacketIn.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+#include "pelcore.h"
+
+using TErrorEvent = std::function<void(QObject *Sender, int ErrorCode, const QString &Description)>;
+using TPacketInEvent = std::function<void(
+    QObject *Sender, int FacilityCode, const QString &Facility, int SeverityCode, const QString &Severity,
+    const QString &Timestamp, const QString &Hostname, const QString &Message, bool Conforms,
+    const QString &Packet, const QString &SourceAddress, int SourcePort)>;
+
+class TpelSysLog : public TpelCore {
+  Q_OBJECT
+  Q_PROPERTY(bool Active READ Active WRITE setActive)
+  Q_PROPERTY(QString LocalHost READ LocalHost WRITE setLocalHost)
+  Q_PROPERTY(int LocalPort READ LocalPort WRITE setLocalPort)
+  Q_PROPERTY(QString RemoteHost READ RemoteHost WRITE setRemoteHost)
+  Q_PROPERTY(int RemotePort READ RemotePort WRITE setRemotePort)
+
+ public:
+  explicit TpelSysLog(QObject *owner = nullptr);
+
+  bool Active() const { return getBool(kActive); }
+  void setActive(bool v) { setBool(kActive, v); }
+  QString LocalHost() const { return getText(kLocalHost); }
+  void setLocalHost(const QString &v) { setText(kLocalHost, v); }
+  int LocalPort() const { return getInt(kLocalPort); }
+  void setLocalPort(int v) { setInt(kLocalPort, v); }
+  QString RemoteHost() const { return getText(kRemoteHost); }
+  void setRemoteHost(const QString &v) { setText(kRemoteHost, v); }
+  int RemotePort() const { return getInt(kRemotePort); }
+  void setRemotePort(int v) { setInt(kRemotePort, v); }
+
+  // The raw bytes of the datagram of the latest PacketIn event, zero bytes included.
+  QByteArray PacketInPacketB() const { return tmp_PacketInPacketB; }
+
+  QString Config(const QString &ConfigurationString) { return callText(kConfig, {ConfigurationString}); }
+  void DoEvents() { call(kDoEvents); }
+  void SendPacket(int Facility, int Severity, const QString &Message) {
+    call(kSendPacket, {Facility, Severity, Message});
+  }
+
+  TErrorEvent OnError() const { return FOnError; }
+  void setOnError(TErrorEvent h) { FOnError = std::move(h); }
+  TPacketInEvent OnPacketIn() const { return FOnPacketIn; }
+  void setOnPacketIn(TPacketInEvent h) { FOnPacketIn = std::move(h); }
+
+ protected:
+  bool hasHandler(int eventId) const override;
+  void keepNarrowEvent(int eventId, const TpelEventArgs &args) override;
+  void deliverEvent(int eventId, const TpelEventArgs &args) override;
+
+ private:
+  enum : int { kActive = 1, kLocalHost = 2, kLocalPort = 3, kRemoteHost = 4, kRemotePort = 5 };
+  enum : int { kConfig = 2, kDoEvents = 3, kSendPacket = 4 };
+  enum : int { kEventError = 1, kEventPacketIn = 2 };
+
+  TErrorEvent FOnError;
+  TPacketInEvent FOnPacketIn;
+  QByteArray tmp_PacketInPacketB;
+};

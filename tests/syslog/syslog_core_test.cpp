@@ -1,0 +1,405 @@
+// The syslog core through its C interface: defaults, refusals, settings and
+// the exact bytes of outgoing packets, captured by a listener on loopback.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "isolation.h"
+#include "pelnet/core_interface.h"
+#include "syslog_test_support.h"
+
+namespace {
+
+using syslogtest::UdpListener;
+
+// One core instance, driven with the plain (narrow) ids.
+class Core {
+ public:
+  Core() : h_(Pelnet_SysLog_Create(&Core::onEvent, this)) {}
+  ~Core() {
+    if (h_) Pelnet_SysLog_Destroy(h_);
+  }
+  Core(const Core &) = delete;
+  Core &operator=(const Core &) = delete;
+
+  bool ok() const { return h_ != nullptr; }
+  int setInt(int id, int v) { return Pelnet_SysLog_Set(h_, id, 0, v, 0); }
+  int setText(int id, const std::string &v) {
+    return Pelnet_SysLog_Set(h_, id, 0, reinterpret_cast<pelnet_slot>(v.c_str()), 0);
+  }
+  intptr_t getInt(int id) { return Pelnet_SysLog_Get(h_, id, 0, nullptr); }
+  std::string getText(int id) {
+    const auto *p = reinterpret_cast<const char *>(Pelnet_SysLog_Get(h_, id, 0, nullptr));
+    return p ? p : "";
+  }
+  // Config: returns the code; the answer goes to `answer`.
+  int config(const std::string &text, std::string *answer = nullptr) {
+    pelnet_slot args[2] = {reinterpret_cast<pelnet_slot>(text.c_str()), 0};
+    int lengths[2] = {0, 0};
+    const int rc = Pelnet_SysLog_Do(h_, 2, 1, args, lengths);
+    if (answer) *answer = args[1] ? reinterpret_cast<const char *>(args[1]) : "";
+    return rc;
+  }
+  std::string query(const std::string &name) {
+    std::string a;
+    EXPECT_EQ(config(name, &a), 0) << name << ": " << lastError();
+    return a;
+  }
+  int sendPacket(int facility, int severity, const std::string &message) {
+    pelnet_slot args[4] = {facility, severity, reinterpret_cast<pelnet_slot>(message.c_str()), 0};
+    int lengths[4] = {};
+    return Pelnet_SysLog_Do(h_, 4, 3, args, lengths);
+  }
+  int doEvents() {
+    pelnet_slot args[1] = {0};
+    int lengths[1] = {0};
+    return Pelnet_SysLog_Do(h_, 3, 0, args, lengths);
+  }
+  std::string lastError() { return Pelnet_SysLog_GetLastError(h_); }
+  int lastCode() { return Pelnet_SysLog_GetLastErrorCode(h_); }
+
+  struct Event {
+    int id;
+    std::vector<intptr_t> ints;
+    std::vector<std::string> texts;
+  };
+  std::vector<Event> events;
+
+ private:
+  static int onEvent(void *user, int id, int n, pelnet_slot *params, int *lengths) {
+    Event e{id, {}, {}};
+    for (int i = 0; i < n; ++i) {
+      e.ints.push_back(params[i]);
+      // Error event: (code, text); the texts are narrow on this plain firing.
+      if (id == 1 && i == 1) e.texts.emplace_back(reinterpret_cast<const char *>(params[i]));
+      (void)lengths;
+    }
+    static_cast<Core *>(user)->events.push_back(std::move(e));
+    return 0;
+  }
+  void *h_;
+};
+
+enum { kActive = 1, kLocalHost = 2, kLocalPort = 3, kRemoteHost = 4, kRemotePort = 5 };
+
+TEST(SysLogCore, DefaultsOfANewInstance) {
+  Core c;
+  ASSERT_TRUE(c.ok());
+  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.getInt(kLocalPort), 514);
+  EXPECT_EQ(c.getText(kRemoteHost), "255.255.255.255");
+  EXPECT_EQ(c.getInt(kRemotePort), 514);
+  EXPECT_EQ(c.getText(kLocalHost), syslogtest::machineName());
+
+  const std::string host = syslogtest::machineName();
+  const struct {
+    const char *name, *answer;
+  } settings[] = {
+      {"UseHostname", "True"},        {"UseLocalTime", "False"},   {"MaxPacketSize", "8192"},
+      {"CaptureIPPacketInfo", "0"},   {"SocketHandle", "-1"},      {"UseConnection", "False"},
+      {"ShareLocalPort", "False"},    {"PumpDataInDoEvents", "False"}, {"QOSFlags", "0"},
+      {"TimeToLive", "0"},            {"TTL", "0"},                {"InBufferSize", "0"},
+      {"OutBufferSize", "0"},         {"DestinationAddress", ""},  {"LocalPort", "514"},
+      {"usehostname", "True"},        {"LocalHost", host.c_str()},
+  };
+  for (const auto &s : settings) EXPECT_EQ(c.query(s.name), s.answer) << s.name;
+}
+
+TEST(SysLogCore, SettingsReadBackAndClamp) {
+  Core c;
+  const struct {
+    const char *assign, *name, *answer;
+  } rows[] = {
+      {"MaxPacketSize=70000", "MaxPacketSize", "65536"}, {"MaxPacketSize=65536", "MaxPacketSize", "65536"},
+      {"MaxPacketSize=100", "MaxPacketSize", "100"},     {"UseLocalTime=yes", "UseLocalTime", "True"},
+      {"UseHostname=0", "UseHostname", "False"},         {"CaptureIPPacketInfo=True", "CaptureIPPacketInfo", "1"},
+      {"TTL=7", "TimeToLive", "7"},                      {"QOSFlags=16", "QOSFlags", "16"},
+      {"LocalPort=0", "LocalPort", "0"},                 {"ShareLocalPort=1", "ShareLocalPort", "True"},
+      {"PumpDataInDoEvents=TRUE", "PumpDataInDoEvents", "True"},
+  };
+  for (const auto &r : rows) {
+    EXPECT_EQ(c.config(r.assign), 0) << r.assign;
+    EXPECT_EQ(c.query(r.name), r.answer) << r.assign;
+  }
+}
+
+// Query-only names fall through when assigned and end as unknown settings.
+TEST(SysLogCore, QueryOnlySettingsRefuseAssignment) {
+  Core c;
+  for (const char *text : {"SocketHandle=5", "DestinationAddress=1.2.3.4", "NoSuchSetting", "NoSuchSetting=1"}) {
+    std::string answer = "x";
+    EXPECT_EQ(c.config(text, &answer), -1) << text;
+    EXPECT_EQ(c.lastError(), "Unknown config setting.") << text;
+    EXPECT_EQ(answer, "") << text;
+  }
+}
+
+// Each row: what to do before, the refused operation, its code and text, and
+// what must still hold afterwards.
+struct Refusal {
+  const char *name;
+  std::function<void(Core &, int listenerPort)> before;
+  std::function<int(Core &)> op;
+  int code;
+  const char *text;
+};
+
+TEST(SysLogCore, Refusals) {
+  const Refusal rows[] = {
+      {"already_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+       [](Core &c) { return c.setInt(kActive, 1); }, 104, "UDPPort is already Active."},
+      {"local_port_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+       [](Core &c) { return c.setInt(kLocalPort, 600); }, 106,
+       "You cannot change the LocalPort while the control is Active."},
+      {"local_port_setting_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+       [](Core &c) { return c.config("LocalPort=600"); }, 106,
+       "You cannot change the LocalPort while the control is Active."},
+      {"local_host_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+       [](Core &c) { return c.setText(kLocalHost, "127.0.0.1"); }, 107,
+       "Cannot change LocalHost while the control is Active."},
+      {"max_packet_size_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+       [](Core &c) { return c.config("MaxPacketSize=100"); }, 112,
+       "Cannot change the MaxPacketSize while control is Active."},
+      {"remote_host_connected",
+       [](Core &c, int port) {
+         ASSERT_EQ(c.config("UseConnection=True"), 0);
+         ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
+         ASSERT_EQ(c.setInt(kRemotePort, port), 0);
+         ASSERT_EQ(c.setInt(kActive, 1), 0);
+       },
+       [](Core &c) { return c.setText(kRemoteHost, "127.0.0.2"); }, 114,
+       "Cannot change RemoteHost when UseConnection is set and the control is Active."},
+      {"remote_port_connected",
+       [](Core &c, int port) {
+         ASSERT_EQ(c.config("UseConnection=True"), 0);
+         ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
+         ASSERT_EQ(c.setInt(kRemotePort, port), 0);
+         ASSERT_EQ(c.setInt(kActive, 1), 0);
+       },
+       [](Core &c) { return c.setInt(kRemotePort, 9); }, 115,
+       "Cannot change RemotePort when UseConnection is set and the control is Active."},
+      {"connect_with_remote_port_zero",
+       [](Core &c, int) {
+         ASSERT_EQ(c.config("UseConnection=True"), 0);
+         ASSERT_EQ(c.setInt(kRemotePort, 0), 0);
+       },
+       [](Core &c) { return c.setInt(kActive, 1); }, 116,
+       "RemotePort can't be zero when UseConnection is set. Please specify a valid service port number."},
+      {"send_with_remote_port_zero",
+       [](Core &c, int) {
+         ASSERT_EQ(c.setInt(kRemotePort, 0), 0);
+         ASSERT_EQ(c.setInt(kActive, 1), 0);
+       },
+       [](Core &c) { return c.sendPacket(1, 1, "x"); }, 116,
+       "RemotePort can't be zero. Please specify a valid service port number."},
+      {"use_connection_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+       [](Core &c) { return c.config("UseConnection=True"); }, 117,
+       "Cannot change UseConnection option while the control is Active."},
+      {"send_while_inactive", [](Core &, int) {}, [](Core &c) { return c.sendPacket(1, 1, "x"); }, 109,
+       "The control must be Active for this operation."},
+  };
+  REQUIRE_ISOLATION();
+  for (const Refusal &r : rows) {
+    SCOPED_TRACE(r.name);
+    UdpListener listener;
+    ASSERT_TRUE(listener.ok());
+    Core c;
+    ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
+    r.before(c, listener.port());
+    const bool wasActive = c.getInt(kActive) != 0;
+    EXPECT_EQ(r.op(c), r.code);
+    EXPECT_EQ(c.lastCode(), r.code);
+    EXPECT_EQ(c.lastError(), r.text);
+    EXPECT_EQ(c.getInt(kActive) != 0, wasActive) << "a refusal changes no state";
+    EXPECT_FALSE(listener.receive(50).has_value()) << "a refused operation sends nothing";
+  }
+}
+
+TEST(SysLogCore, RemoteHostChangesWhileActiveWithoutConnection) {
+  REQUIRE_ISOLATION();
+  UdpListener listener;
+  Core c;
+  ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  EXPECT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
+  EXPECT_EQ(c.setInt(kRemotePort, listener.port()), 0);
+  EXPECT_EQ(c.sendPacket(1, 6, "moved"), 0);
+  const auto got = listener.receive();
+  ASSERT_TRUE(got.has_value());
+  EXPECT_NE(got->find(" moved"), std::string::npos);
+}
+
+TEST(SysLogCore, LocalPortZeroReadsTheChosenPortWhileActive) {
+  REQUIRE_ISOLATION();
+  Core c;
+  ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
+  EXPECT_EQ(c.query("SocketHandle"), "-1");
+  ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
+  const int chosen = static_cast<int>(c.getInt(kLocalPort));
+  EXPECT_GT(chosen, 0);
+  EXPECT_EQ(c.query("LocalPort"), std::to_string(chosen));
+  EXPECT_EQ(c.getText(kLocalHost), "0.0.0.0");
+
+  // The socket behind SocketHandle is bound to that very port.
+  const int fd = std::stoi(c.query("SocketHandle"));
+  ASSERT_GE(fd, 0);
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len), 0);
+  EXPECT_EQ(ntohs(a.sin_port), chosen);
+
+  ASSERT_EQ(c.setInt(kActive, 0), 0);
+  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.getInt(kLocalPort), 0);
+  EXPECT_EQ(c.query("SocketHandle"), "-1");
+  EXPECT_EQ(c.setInt(kActive, 0), 0) << "deactivating an inactive port succeeds";
+}
+
+TEST(SysLogCore, LocalHostBindsAndReadsBack) {
+  REQUIRE_ISOLATION();
+  Core c;
+  ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
+  ASSERT_EQ(c.setText(kLocalHost, "127.0.0.1"), 0);
+  EXPECT_EQ(c.getText(kLocalHost), "127.0.0.1");
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  EXPECT_EQ(c.getText(kLocalHost), "127.0.0.1");
+  ASSERT_EQ(c.setInt(kActive, 0), 0);
+  ASSERT_EQ(c.setText(kLocalHost, ""), 0);
+  EXPECT_EQ(c.getText(kLocalHost), syslogtest::machineName());
+}
+
+TEST(SysLogCore, RemoteHostTexts) {
+  REQUIRE_ISOLATION();
+  Core c;
+  const struct {
+    const char *write;
+    int code;
+    const char *readBack;
+  } rows[] = {
+      {syslogtest::kNamedHost, 0, syslogtest::kNamedAddress},
+      {"localhost", 0, "127.0.0.1"},
+      {"255.255.255.255", 0, "255.255.255.255"},
+      {"10.1.2.3", 0, "10.1.2.3"},
+      {"", 0, ""},
+      {"no-such-host.test", 11001, ""},
+  };
+  for (const auto &r : rows) {
+    EXPECT_EQ(c.setText(kRemoteHost, r.write), r.code) << r.write;
+    EXPECT_EQ(c.getText(kRemoteHost), r.readBack) << r.write;
+  }
+  c.setText(kRemoteHost, "no-such-host.test");
+  EXPECT_EQ(c.lastError(), "[11001] Host not found");
+}
+
+// ---------------------------------------------------------------- outgoing packets
+
+class SysLogPackets : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
+    ASSERT_TRUE(listener.ok());
+    ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
+    ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
+    ASSERT_EQ(c.setInt(kRemotePort, listener.port()), 0);
+  }
+  // Sends one packet and returns what the listener got, with the send window.
+  std::string sendOne(int facility, int severity, const std::string &message) {
+    from = std::time(nullptr);
+    EXPECT_EQ(c.sendPacket(facility, severity, message), 0) << c.lastError();
+    to = std::time(nullptr);
+    return listener.receive().value_or("<nothing>");
+  }
+  UdpListener listener;
+  Core c;
+  std::time_t from = 0, to = 0;
+};
+
+TEST_F(SysLogPackets, UtcTimestampAndHostNameByDefault) {
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  const std::string p = sendOne(22, 6, "hello");
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<182>", " " + syslogtest::machineName() + " hello", from, to, false))
+      << p;
+}
+
+// The test runs with a time zone 13 hours east of UTC, so the two forms differ.
+TEST_F(SysLogPackets, LocalTimeWhenAsked) {
+  ASSERT_EQ(c.config("UseLocalTime=True"), 0);
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  const std::string p = sendOne(1, 5, "local");
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<13>", " " + syslogtest::machineName() + " local", from, to, true))
+      << p;
+  EXPECT_FALSE(syslogtest::matchesWithin(p, "<13>", " " + syslogtest::machineName() + " local", from, to, false))
+      << "TZ of the test must differ from UTC: " << p;
+}
+
+TEST_F(SysLogPackets, AddressInsteadOfHostName) {
+  ASSERT_EQ(c.config("UseHostname=False"), 0);
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  std::string p = sendOne(4, 2, "by address");
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<34>", std::string(" ") + syslogtest::kOwnAddress + " by address", from,
+                                        to, false))
+      << p;
+  // A configured local address wins over the host name's address.
+  ASSERT_EQ(c.setInt(kActive, 0), 0);
+  ASSERT_EQ(c.setText(kLocalHost, "127.0.0.1"), 0);
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  p = sendOne(4, 2, "bound");
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<34>", " 127.0.0.1 bound", from, to, false)) << p;
+}
+
+TEST_F(SysLogPackets, PriorityWrapsAndSeverityIsTakenModulo8) {
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  const struct {
+    int facility, severity;
+    const char *pri;
+  } rows[] = {{22, 6, "<182>"}, {22, 14, "<182>"}, {32, 1, "<1>"}, {0, 0, "<0>"}, {23, 3, "<187>"}, {31, 7, "<255>"}};
+  for (const auto &r : rows) {
+    const std::string p = sendOne(r.facility, r.severity, "x");
+    EXPECT_TRUE(syslogtest::matchesWithin(p, r.pri, " " + syslogtest::machineName() + " x", from, to, false))
+        << r.facility << "/" << r.severity << ": " << p;
+  }
+}
+
+TEST_F(SysLogPackets, EmptyMessageAndNoLineEnd) {
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  const std::string p = sendOne(1, 1, "");
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<9>", " " + syslogtest::machineName() + " ", from, to, false)) << p;
+  const std::string q = sendOne(1, 1, "two\nlines");
+  EXPECT_EQ(q.back(), 's');
+}
+
+TEST_F(SysLogPackets, InactiveSendsNothing) {
+  EXPECT_EQ(c.sendPacket(1, 1, "x"), 109);
+  EXPECT_FALSE(listener.receive(100).has_value());
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(kActive, 0), 0);
+  EXPECT_EQ(c.sendPacket(1, 1, "x"), 109);
+  EXPECT_FALSE(listener.receive(100).has_value());
+}
+
+TEST_F(SysLogPackets, ConnectedSocketSendsToItsPeer) {
+  ASSERT_EQ(c.config("UseConnection=True"), 0);
+  ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
+  const std::string p = sendOne(3, 3, "connected");
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<27>", " " + syslogtest::machineName() + " connected", from, to, false))
+      << p;
+}
+
+TEST_F(SysLogPackets, TimeToLiveAndTypeOfServiceAreApplied) {
+  ASSERT_EQ(c.config("TTL=9"), 0);
+  ASSERT_EQ(c.config("QOSFlags=16"), 0);
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  const int fd = std::stoi(c.query("SocketHandle"));
+  int ttl = 0;
+  socklen_t len = sizeof ttl;
+  ASSERT_EQ(getsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, &len), 0);
+  EXPECT_EQ(ttl, 9);
+  EXPECT_EQ(c.query("QOSFlags"), "16");
+  ASSERT_EQ(c.config("QOSFlags=8"), 0);
+  EXPECT_EQ(c.query("QOSFlags"), "8") << "applied at once while active";
+}
+
+}  // namespace

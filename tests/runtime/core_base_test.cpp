@@ -194,7 +194,7 @@ TEST_F(CoreBaseTest, EventWithoutHandlerCostsOneCall) {
   ASSERT_EQ(core.apiDo(kFireError, 2, args, lengths), 0);
   ASSERT_EQ(host.calls.size(), 1u);
   EXPECT_EQ(host.calls[0].id, kError);
-  EXPECT_EQ(host.calls[0].slots[0], 10054);
+  EXPECT_EQ(host.calls[0].params[0], 10054);
 }
 
 TEST_F(CoreBaseTest, EventWithHandlerIsDeliveredOnceWide) {
@@ -202,7 +202,7 @@ TEST_F(CoreBaseTest, EventWithHandlerIsDeliveredOnceWide) {
   int runs = 0;
   host.handlers[kError] = [&](const EventCall &c) {
     ++runs;
-    EXPECT_EQ(c.slots[0], 10054);
+    EXPECT_EQ(c.params[0], 10054);
     ASSERT_EQ(c.wideTexts.size(), 1u);
     EXPECT_EQ(c.wideTexts[0], u"Fehler beim Lesen: ü");
   };
@@ -219,7 +219,7 @@ TEST_F(CoreBaseTest, EventParametersOfEveryKind) {
   host.textSlots[kPacket] = {1, 2};
   int64_t seen64 = 0;
   host.handlers[kPacket] = [&](const EventCall &c) {
-    seen64 = *reinterpret_cast<const int64_t *>(c.slots[3]);
+    seen64 = *reinterpret_cast<const int64_t *>(c.params[3]);
     EXPECT_EQ(c.wideTexts[0], u"hé");
     EXPECT_EQ(c.lengths[1], 0);
     EXPECT_EQ(c.lengths[2], 2);  // raw bytes: the character count of the wide text
@@ -232,7 +232,7 @@ TEST_F(CoreBaseTest, EventParametersOfEveryKind) {
   ASSERT_EQ(host.calls.size(), 2u);
   // The narrow call carried the raw bytes with their byte count.
   EXPECT_EQ(host.calls[0].lengths[2], 3);
-  EXPECT_EQ(host.calls[0].slots[0], 1);
+  EXPECT_EQ(host.calls[0].params[0], 1);
   EXPECT_EQ(seen64, 10000000000);
 }
 

@@ -223,7 +223,7 @@ TEST_F(WaitTest, WaitInsideTheCoresOwnNotificationSeesTheNextOne) {
   ASSERT_EQ(core.apiSet(kTimeout, 0, 5, 0), 0);
   int nestedResult = -99;
   host.handlers[kPacket] = [&](const EventCall &c) {
-    if (c.slots[0] != 1) return;
+    if (c.params[0] != 1) return;
     after(20, [&] { sendDatagram(core.port().port(), "second"); return false; });
     nestedResult = waitPackets(2);  // runs inside the dispatch of the first notification
   };

@@ -14,16 +14,16 @@ namespace testcore {
 
 struct EventCall {
   int id;
-  std::vector<pelnet_slot> slots;
+  std::vector<pelnet_slot> params;
   std::vector<int> lengths;
-  std::vector<std::u16string> wideTexts;  // filled on wide calls for the text/bytes slots named in textSlots
+  std::vector<std::u16string> wideTexts;  // filled on wide calls for the text/bytes params named in textSlots
 };
 
 struct TestHost {
   std::vector<EventCall> calls;
   // Handlers by plain event id; the argument is the wide call.
   std::map<int, std::function<void(const EventCall &)>> handlers;
-  // Which slots carry texts, by plain event id (to copy them on the wide call).
+  // Which params carry texts, by plain event id (to copy them on the wide call).
   std::map<int, std::vector<int>> textSlots;
 
   static int callback(void *user, int id, int count, pelnet_slot *params, int *lengths) {

@@ -1,12 +1,15 @@
 #include "core_binding.h"
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <link.h>
 #include <string>
 
 namespace pelnet {
@@ -24,6 +27,30 @@ bool writeAll(int fd, const unsigned char *data, std::size_t size) {
     }
     data += n;
     size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The loader maps the image's segments straight from the file: a segment
+// that reaches past the end of a truncated image would fault on first touch
+// (SIGBUS) instead of failing to load.  So the headers and every loadable
+// segment must lie inside the bytes before the loader sees them.
+bool plausibleImage(const CoreImage &image) {
+  using Ehdr = ElfW(Ehdr);
+  using Phdr = ElfW(Phdr);
+  if (image.size < sizeof(Ehdr)) return false;
+  Ehdr eh;
+  std::memcpy(&eh, image.data, sizeof eh);
+  if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_type != ET_DYN ||
+      eh.e_phentsize != sizeof(Phdr) || eh.e_phnum == 0)
+    return false;
+  const std::size_t tableEnd = std::size_t(eh.e_phoff) + std::size_t(eh.e_phnum) * sizeof(Phdr);
+  if (eh.e_phoff >= image.size || tableEnd > image.size) return false;
+  for (std::size_t i = 0; i < eh.e_phnum; ++i) {
+    Phdr ph;
+    std::memcpy(&ph, image.data + eh.e_phoff + i * sizeof(Phdr), sizeof ph);
+    if (ph.p_type != PT_LOAD && ph.p_type != PT_DYNAMIC) continue;
+    if (ph.p_offset > image.size || ph.p_filesz > image.size - ph.p_offset) return false;
   }
   return true;
 }
@@ -68,7 +95,7 @@ void BindCore(CoreBinding &b) {
   if (!b.component || b.module) return;
   if (b.image) {
     const CoreImage image = b.image();
-    if (image.empty()) return;  // no image carried: the kind stays unbound
+    if (image.empty() || !plausibleImage(image)) return;  // the kind stays unbound
     if (loadFromMemoryFile(b, image) == ImageLoad::Unsupported) loadByName(b);
   } else {
     loadByName(b);

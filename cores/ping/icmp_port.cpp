@@ -90,8 +90,14 @@ int ICMPPort::openHelper() {
   if (fd >= 0) {
     int on = 1;
     ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-    sockaddr_in bound{};
+    // Binding makes the kernel choose the echo identifier now, so replies can be matched to it.
+    sockaddr_in bound = ipv4Address(localAddress.v4);
     socklen_t len = sizeof bound;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&bound), len) != 0 &&
+        (bound = ipv4Address(0), ::bind(fd, reinterpret_cast<sockaddr *>(&bound), len) != 0)) {
+      ::close(fd);
+      return fail(kNoIcmpHandle, pingErrorText(kNoIcmpHandle));
+    }
     if (::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &len) != 0) {
       ::close(fd);
       return fail(kNoIcmpHandle, pingErrorText(kNoIcmpHandle));
@@ -393,12 +399,6 @@ void ICMPPort::readRaw(bool fromNotification) {
       if (sink()) sink()->fireError(lastWinsock(), kTextRecvFailed);
       return;
     }
-    ByteReader datagram(buffer_.data(), static_cast<size_t>(n));
-    ByteReader icmp = useIPv6 ? datagram : stripIPv4Header(datagram);
-    if (icmp.size() < 4) {
-      if (sink()) sink()->fireError(kMessageTooShort, pingErrorText(kMessageTooShort));
-      return;
-    }
     std::string source;
     if (useConnection) {
       source = remoteText();
@@ -407,15 +407,26 @@ void ICMPPort::readRaw(bool fromNotification) {
     } else {
       source = pelnet::dottedText(reinterpret_cast<sockaddr_in *>(&from)->sin_addr.s_addr);
     }
-    // The checksum is checked as the protocol asks, but a wrong one does not
-    // discard the answer (loopback and offloading NICs deliver unchecked sums).
-    [[maybe_unused]] bool checksumOk = useIPv6 || internetChecksum(icmp.view().data(), icmp.size()) == 0;
-    rearmOnTraffic();
-    // Copy: the handler may close the socket or start another read into the buffer.
-    std::string data(icmp.from(4).view());
-    uint8_t type = *icmp.u8(0), code = *icmp.u8(1);
-    if (handler_) handler_->onAnswer(type, code, ByteReader(data), source);
+    if (!deliverDatagram(ByteReader(buffer_.data(), static_cast<size_t>(n)), source)) return;
   }
+}
+
+bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {
+  ByteReader icmp = useIPv6 ? datagram : stripIPv4Header(datagram);
+  if (icmp.size() < 4) {
+    if (sink()) sink()->fireError(kMessageTooShort, pingErrorText(kMessageTooShort));
+    return false;
+  }
+  // The checksum is checked as the protocol asks, but a wrong one does not
+  // discard the answer (loopback and offloading NICs deliver unchecked sums).
+  [[maybe_unused]] bool checksumOk =
+      useIPv6 || internetChecksum(icmp.view().data(), icmp.size()) == 0;
+  rearmOnTraffic();
+  // Copy: the handler may close the socket or start another read into the buffer.
+  std::string data(icmp.from(4).view());
+  const uint8_t type = *icmp.u8(0), code = *icmp.u8(1);
+  if (handler_) handler_->onAnswer(type, code, ByteReader(data), source);
+  return true;
 }
 
 // ---------------------------------------------------------------- addresses

@@ -70,6 +70,11 @@ class ICMPPort : public pelnet::SocketObject {
   int setMaxMessageSize(int32_t v);
   uint32_t maxMessageSize() const { return maxMessageSize_; }
 
+  // One datagram as a raw socket delivers it: strips the IPv4 header, fires
+  // Error 119 for a message shorter than 4 bytes (false: stop reading), else
+  // hands it to the answer handler.
+  bool deliverDatagram(ByteReader datagram, const std::string &source);
+
   pelnet::ConfigResult configKind(const pelnet::ParsedSetting &s, std::string &answer) override;
 
  protected:

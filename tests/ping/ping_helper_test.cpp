@@ -1,0 +1,236 @@
+// The helper path on ICMP datagram sockets, in the test's own network
+// namespace: loopback answers, and hosts behind a tun answer as told.
+#include <cstring>
+
+#include "ping_net.h"
+
+using namespace pingtest;
+
+namespace {
+constexpr size_t kHelperIdOffset = 8;  // the echo data starts with the request id
+}
+
+TEST(HelperPath, HostThatAnswers) {
+  REQUIRE_ISOLATION();
+  CoreClient c;
+  useHelper(c, 2);
+  ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
+  ASSERT_EQ(c.responses.size(), 1u);
+  const ResponseRecord &r = c.responses[0];
+  EXPECT_EQ(r.status, "OK");
+  EXPECT_EQ(r.source, "127.0.0.1");
+  EXPECT_EQ(r.requestId, c.getInt(kRequestId));
+  EXPECT_GE(r.time, 0);
+  EXPECT_LT(r.time, 1000);
+  EXPECT_EQ(c.getText(kResponseSource), "127.0.0.1");
+  EXPECT_NEAR(c.getInt(kResponseTime), r.time, 1);
+  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.getInt(kIdle), 1);
+  EXPECT_EQ(c.lastErrorCode(), 0);
+  EXPECT_TRUE(c.errors.empty());
+}
+
+TEST(HelperPath, TunHostAnswersWithItsAddress) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  CoreClient c;
+  useHelper(c, 2);
+  ASSERT_EQ(c.pingHost(kEchoHost), 0) << c.lastError();
+  ASSERT_EQ(c.responses.size(), 1u);
+  EXPECT_EQ(c.responses[0].source, kEchoHost);
+  EXPECT_EQ(c.responses[0].status, "OK");
+  // The call's options: the time-to-live that was set, and the type byte as type-of-service.
+  auto sent = sentTo(responder, kEchoHost);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].ttl, 128);
+  EXPECT_EQ(sent[0].tos, 8);
+}
+
+TEST(HelperPath, SilentHostTimesOutWithoutEvent) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  CoreClient c;
+  useHelper(c, 1);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.pingHost(kSilentHost), 301);
+  double took = secondsSince(start);
+  EXPECT_EQ(c.lastError(), "Timeout.");
+  EXPECT_GE(took, 0.95);
+  EXPECT_LT(took, 1.8);
+  EXPECT_TRUE(c.responses.empty());
+  EXPECT_EQ(c.getInt(kResponseTime), 0);
+  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(sentTo(responder, kSilentHost).size(), 1u);
+}
+
+TEST(HelperPath, UnresolvableNameFailsBeforeSending) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  CoreClient c;
+  useHelper(c, 1);
+  EXPECT_EQ(c.pingHost("no-such-host.invalid"), 11001);
+  EXPECT_EQ(c.lastError(), "[11001] Host not found");
+  EXPECT_TRUE(c.responses.empty());
+  EXPECT_TRUE(responder->captured().empty());
+  EXPECT_EQ(c.getText(kRemoteHost), "");
+}
+
+TEST(HelperPath, NameFromHostsFileIsResolved) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  ASSERT_TRUE(testsupport::writeHosts("127.0.0.1 localhost\n198.18.0.2 echo-host\n"));
+  CoreClient c;
+  useHelper(c, 2);
+  ASSERT_EQ(c.pingHost("echo-host"), 0) << c.lastError();
+  ASSERT_EQ(c.responses.size(), 1u);
+  EXPECT_EQ(c.responses[0].source, kEchoHost);
+  EXPECT_EQ(c.getText(kRemoteHost), kEchoHost);
+}
+
+TEST(HelperPath, RequestIdsDifferAndStayBelow2To31) {
+  REQUIRE_ISOLATION();
+  CoreClient c;
+  useHelper(c, 2);
+  ASSERT_EQ(c.pingHost("127.0.0.1"), 0);
+  intptr_t first = c.getInt(kRequestId);
+  ASSERT_EQ(c.pingHost("127.0.0.1"), 0);
+  intptr_t second = c.getInt(kRequestId);
+  EXPECT_NE(first, second);
+  for (intptr_t id : {first, second}) {
+    EXPECT_GE(id, 0);
+    EXPECT_LT(id, intptr_t(1) << 31);
+  }
+  ASSERT_EQ(c.responses.size(), 2u);
+  EXPECT_EQ(c.responses[0].requestId, first);
+  EXPECT_EQ(c.responses[1].requestId, second);
+}
+
+TEST(HelperPath, DestinationUnreachableTexts) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  struct { const char *host; const char *text; } rows[] = {
+      {kUnreachHost1, "Host unreachable."},
+      {kUnreachHost13, "Destination unreachable: 13."},
+  };
+  for (auto &row : rows) {
+    CoreClient c;
+    useHelper(c, 2);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.pingHost(row.host), 127) << row.host;
+    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_EQ(c.lastError(), row.text);
+    ASSERT_EQ(c.responses.size(), 1u);
+    EXPECT_EQ(c.responses[0].status, row.text);
+    EXPECT_EQ(c.responses[0].source, row.host);
+    EXPECT_EQ(c.responses[0].requestId, c.getInt(kRequestId));
+    EXPECT_EQ(c.getInt(kActive), 0);
+  }
+}
+
+TEST(HelperPath, AnswersThatAreNotOursTimeOut) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  // A reply with another request id, and a time-exceeded answer (reported to
+  // the answer handler, which takes nothing from it): both end at the deadline.
+  for (const char *host : {kWrongIdHost, kTimeExceededHost}) {
+    CoreClient c;
+    useHelper(c, 1);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.pingHost(host), 301) << host;
+    EXPECT_EQ(c.lastError(), "Timeout.");
+    EXPECT_GE(secondsSince(start), 0.95);
+    EXPECT_TRUE(c.responses.empty()) << host;
+  }
+}
+
+TEST(HelperPath, LocalRouteRefusalFailsWithWinsockCode) {
+  REQUIRE_ISOLATION();
+  ASSERT_EQ(testsupport::ip("route add unreachable 198.19.1.0/24"), 0);
+  ASSERT_EQ(testsupport::ip("route add prohibit 198.19.2.0/24"), 0);
+  struct { const char *host; int code; const char *text; } rows[] = {
+      {"198.19.1.1", 10065, "[10065] No route to host"},
+      {"198.19.2.1", 10013, "[10013] Access denied"},
+  };
+  for (auto &row : rows) {
+    CoreClient c;
+    useHelper(c, 1);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.pingHost(row.host), row.code) << row.host;
+    EXPECT_EQ(c.lastError(), row.text);
+    EXPECT_LT(secondsSince(start), 0.5);
+    EXPECT_EQ(c.getInt(kActive), 0);
+  }
+}
+
+TEST(HelperPath, PacketSizeGivesEchoDataOfSizeMinus4) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  CoreClient c;
+  useHelper(c, 2);
+  ASSERT_EQ(c.getInt(kPacketSize), 64);
+  ASSERT_EQ(c.pingHost(kEchoHost), 0);
+  auto sent = sentTo(responder, kEchoHost);
+  ASSERT_EQ(sent.size(), 1u);
+  const std::string &icmp = sent[0].icmp;
+  ASSERT_EQ(icmp.size(), 8u + 60u);
+  EXPECT_EQ(icmp[0], 8);
+  uint32_t id;
+  std::memcpy(&id, icmp.data() + 8, 4);
+  EXPECT_EQ(static_cast<intptr_t>(id), c.getInt(kRequestId));
+  EXPECT_EQ(icmp.substr(16), std::string(52, '*'));
+}
+
+TEST(HelperPath, WakeOnLanSendsTheSameBodyForBothMacForms) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  std::vector<std::string> bodies;
+  for (const char *mac : {"00-1A-2b-3C-4d-5E", "001A2b3C4d5E"}) {
+    responder->clearCaptured();
+    CoreClient c;
+    useHelper(c, 2);
+    ASSERT_EQ(c.wakeOnLan(kEchoHost, mac), 0) << c.lastError();
+    EXPECT_EQ(c.getInt(kActive), 0);  // the port is left as it was
+    EXPECT_TRUE(c.responses.empty());  // the echo of the body carries no request id of ours
+    auto sent = sentTo(responder, kEchoHost);
+    ASSERT_EQ(sent.size(), 1u);
+    bodies.push_back(sent[0].icmp.substr(8));
+  }
+  ASSERT_EQ(bodies[0].size(), 102u);
+  EXPECT_EQ(bodies[0], bodies[1]);
+  EXPECT_EQ(bodies[0].substr(0, 6), std::string(6, '\xFF'));
+  EXPECT_EQ(bodies[0].substr(6, 6), std::string("\x00\x1A\x2B\x3C\x4D\x5E", 6));
+
+  CoreClient c;
+  useHelper(c, 1);
+  EXPECT_EQ(c.wakeOnLan(kEchoHost, "00-11-22-33-44"), 128);
+  EXPECT_EQ(c.lastError(), "Bad MAC address.");
+  EXPECT_EQ(c.getInt(kActive), 0);
+}
+
+TEST(HelperPath, OpenPortRules) {
+  REQUIRE_ISOLATION();
+  CoreClient c;
+  useHelper(c, 2);
+  ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
+  EXPECT_EQ(c.getInt(kActive), 1);
+  EXPECT_EQ(c.setInt(kActive, 1), 0);  // an open handle is kept
+  EXPECT_EQ(c.getInt(kIdle), 0);
+  EXPECT_EQ(c.config("UseConnection=False"), 117);
+  EXPECT_EQ(c.lastError(), "Cannot change UseConnection option while ICMPPort is Active.");
+  EXPECT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 114);
+  EXPECT_EQ(c.config("UseIPv6=True"), 0);
+  EXPECT_EQ(c.config("UseIPv6=False"), 0);
+  // Timeout 0 closes the port and clears UseConnection.
+  EXPECT_EQ(c.setInt(kTimeout, 0), 0);
+  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.query("UseConnection"), "False");
+
+  CoreClient v6;
+  useHelper(v6, 1);
+  ASSERT_EQ(v6.config("UseIPv6=True"), 0);
+  EXPECT_EQ(v6.setInt(kActive, 1), 306);
+  EXPECT_EQ(v6.lastError(), "IPv6 is not supported when the UseICMPDLL configuration is set to true.");
+}
+
+TEST(HelperPath, PendingInterruptStopsTheNextWait) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  CoreClient c;
+  useHelper(c, 1);
+  c.config("TimeoutInMilliseconds=True");
+  c.setInt(kTimeout, 300);
+  ASSERT_EQ(c.interrupt(), 0);
+  EXPECT_EQ(c.pingHost(kSilentHost), 301);
+  EXPECT_EQ(c.lastError(), "Interrupted.");
+}

@@ -1,0 +1,85 @@
+// Shared pieces of the ping tests that use the isolated network.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "core_client.h"
+#include "isolation.h"
+#include "tun_responder.h"
+
+namespace pingtest {
+
+enum { kActive = 1, kIdle = 2, kLocalHost = 3, kPacketSize = 4, kRemoteHost = 5, kRequestId = 6,
+       kResponseSource = 7, kResponseTime = 8, kTimeout = 9, kTTL = 10, kTOS = 11 };
+
+// Test hosts behind the tun (198.18.0.1 is this side).
+inline constexpr const char *kEchoHost = "198.18.0.2";
+inline constexpr const char *kSilentHost = "198.18.0.3";
+inline constexpr const char *kUnreachHost1 = "198.18.0.4";
+inline constexpr const char *kUnreachHost13 = "198.18.0.5";
+inline constexpr const char *kWrongIdHost = "198.18.0.6";
+inline constexpr const char *kTimeExceededHost = "198.18.0.7";
+inline constexpr const char *kLateHost = "198.18.0.9";
+
+// One responder for the whole test program (after isolation, before use).
+inline TunResponder *sharedResponder(size_t idOffset) {
+  static std::unique_ptr<TunResponder> r = [idOffset] {
+    auto t = std::make_unique<TunResponder>();
+    if (!t->ok()) return t;
+    t->setHost(kEchoHost, {Reply::Echo});
+    t->setHost(kSilentHost, {Reply::Silent});
+    t->setHost(kUnreachHost1, {Reply::Unreachable, 1});
+    t->setHost(kUnreachHost13, {Reply::Unreachable, 13});
+    t->setHost(kWrongIdHost, {Reply::WrongId, 0, idOffset});
+    t->setHost(kTimeExceededHost, {Reply::TimeExceeded, 0});
+    t->setHost(kLateHost, {Reply::WrongIdThenEcho, 0, idOffset, 300});
+    return t;
+  }();
+  return r.get();
+}
+
+#define REQUIRE_RESPONDER(offset)                                                \
+  REQUIRE_ISOLATION();                                                           \
+  ::pingtest::TunResponder *responder = ::pingtest::sharedResponder(offset);      \
+  if (!responder->ok()) GTEST_SKIP() << "no tun device: " << responder->why();   \
+  responder->clearCaptured()
+
+// The application's configuration of the helper path.
+inline void useHelper(CoreClient &c, int timeoutSeconds) {
+  c.setInt(kTTL, 128);
+  ASSERT_EQ(c.config("AbsoluteTimeout=True"), 0);
+  ASSERT_EQ(c.config("UseIPHLPDLL=True"), 0);
+  ASSERT_EQ(c.config("UseICMPDLL=True"), 0);
+  ASSERT_EQ(c.config("IcmpDllTimeout=" + std::to_string(timeoutSeconds)), 0);
+  ASSERT_EQ(c.setInt(kTimeout, timeoutSeconds), 0);
+}
+
+inline double secondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// Only the requests the core sent to `host`.
+inline std::vector<Captured> sentTo(TunResponder *r, const std::string &host) {
+  std::vector<Captured> out;
+  for (auto &c : r->captured())
+    if (c.destination == host) out.push_back(c);
+  return out;
+}
+
+// The same, waiting up to a second for `count` of them: a call that does not
+// wait for an answer returns before the responder thread has read its request.
+inline std::vector<Captured> waitSentTo(TunResponder *r, const std::string &host, size_t count) {
+  auto start = std::chrono::steady_clock::now();
+  std::vector<Captured> out = sentTo(r, host);
+  while (out.size() < count && secondsSince(start) < 1.0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    out = sentTo(r, host);
+  }
+  return out;
+}
+
+}  // namespace pingtest

@@ -1,0 +1,241 @@
+// The raw path (raw ICMP socket driven by notifications), and the helper
+// path falling back to a raw socket where ping sockets are not allowed: this
+// program closes net.ipv4.ping_group_range in its namespace.
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "ping_net.h"
+
+using namespace pingtest;
+
+namespace {
+constexpr size_t kRawIdOffset = 4;  // the request id fills the echo header's identifier and sequence
+
+void useRaw(CoreClient &c, int timeoutSeconds) {
+  ASSERT_EQ(c.config("AbsoluteTimeout=True"), 0);
+  ASSERT_EQ(c.setInt(kTimeout, timeoutSeconds), 0);
+}
+
+// Pumps wait steps until `done` or about two seconds passed.
+template <class F>
+void pumpUntil(CoreClient &c, F done) {
+  auto start = std::chrono::steady_clock::now();
+  while (!done() && secondsSince(start) < 2.0) c.doEvents();
+}
+}  // namespace
+
+TEST(RawPath, LoopbackAnswers) {
+  REQUIRE_ISOLATION();
+  CoreClient c;
+  useRaw(c, 2);
+  ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
+  ASSERT_EQ(c.responses.size(), 1u);
+  EXPECT_EQ(c.responses[0].status, "OK");
+  EXPECT_EQ(c.responses[0].source, "127.0.0.1");
+  EXPECT_EQ(c.responses[0].requestId, c.getInt(kRequestId));
+  EXPECT_EQ(c.getText(kResponseSource), "127.0.0.1");
+  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.query("SocketHandle"), "-1");
+}
+
+TEST(RawPath, WrongIdIsIgnoredAndTheCallKeepsWaiting) {
+  REQUIRE_RESPONDER(kRawIdOffset);
+  CoreClient c;
+  useRaw(c, 2);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(c.pingHost(kLateHost), 0) << c.lastError();
+  EXPECT_GE(secondsSince(start), 0.28);  // the right answer comes 300 ms after the wrong one
+  ASSERT_EQ(c.responses.size(), 1u);
+  EXPECT_EQ(c.responses[0].requestId, c.getInt(kRequestId));
+  EXPECT_EQ(c.responses[0].source, kLateHost);
+
+  CoreClient w;
+  useRaw(w, 1);
+  EXPECT_EQ(w.pingHost(kWrongIdHost), 301);
+  EXPECT_EQ(w.lastError(), "Timeout.");
+  EXPECT_TRUE(w.responses.empty());
+}
+
+TEST(RawPath, NonWaitingModeReportsWhileEventsArePumped) {
+  REQUIRE_RESPONDER(kRawIdOffset);
+  CoreClient c;
+  ASSERT_EQ(c.setInt(kTimeout, 0), 0);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(c.pingHost(kEchoHost), 0) << c.lastError();
+  EXPECT_LT(secondsSince(start), 0.1);
+  EXPECT_TRUE(c.responses.empty());
+  EXPECT_EQ(c.getInt(kActive), 1);
+  EXPECT_EQ(c.getInt(kIdle), 1);
+  pumpUntil(c, [&] { return !c.responses.empty(); });
+  ASSERT_EQ(c.responses.size(), 1u);
+  EXPECT_EQ(c.responses[0].status, "OK");
+  EXPECT_EQ(c.responses[0].source, kEchoHost);
+  EXPECT_EQ(c.getInt(kActive), 1);  // the port stays open
+  // A second request on the open port is reported too.
+  ASSERT_EQ(c.pingHost(kEchoHost), 0);
+  pumpUntil(c, [&] { return c.responses.size() == 2; });
+  EXPECT_EQ(c.responses.size(), 2u);
+  EXPECT_EQ(c.setInt(kActive, 0), 0);
+}
+
+TEST(RawPath, DestinationUnreachable) {
+  REQUIRE_RESPONDER(kRawIdOffset);
+  struct { const char *host; const char *text; } rows[] = {
+      {kUnreachHost1, "Host unreachable."},
+      {kUnreachHost13, "Destination unreachable: 13."},
+  };
+  for (auto &row : rows) {
+    CoreClient c;
+    useRaw(c, 2);
+    EXPECT_EQ(c.pingHost(row.host), 127);
+    EXPECT_EQ(c.lastError(), row.text);
+    ASSERT_EQ(c.responses.size(), 1u);
+    EXPECT_EQ(c.responses[0].status, row.text);
+    EXPECT_TRUE(c.errors.empty());
+  }
+}
+
+TEST(RawPath, PacketSizeOnTheWire) {
+  REQUIRE_RESPONDER(kRawIdOffset);
+  for (int size : {64, 8, 200}) {
+    responder->clearCaptured();
+    CoreClient c;
+    useRaw(c, 2);
+    ASSERT_EQ(c.setInt(kPacketSize, size), 0);
+    if (size >= 12) {
+      ASSERT_EQ(c.pingHost(kEchoHost), 0) << c.lastError();
+    } else {
+      // No room for the send time: the answer is too short to count and the ping times out.
+      c.setInt(kTimeout, 1);
+      EXPECT_EQ(c.pingHost(kEchoHost), 301);
+      EXPECT_TRUE(c.responses.empty());
+    }
+    auto sent = sentTo(responder, kEchoHost);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].icmp.size(), static_cast<size_t>(size));
+    uint32_t id;
+    std::memcpy(&id, sent[0].icmp.data() + 4, 4);
+    EXPECT_EQ(static_cast<intptr_t>(id), c.getInt(kRequestId));
+  }
+}
+
+TEST(RawPath, WakeOnLanBody) {
+  REQUIRE_RESPONDER(kRawIdOffset);
+  std::vector<std::string> bodies;
+  for (const char *mac : {"0a-0b-0c-0d-0e-0f", "0A0B0C0D0E0F"}) {
+    responder->clearCaptured();
+    CoreClient c;
+    useRaw(c, 1);
+    ASSERT_EQ(c.wakeOnLan(kSilentHost, mac), 0) << c.lastError();
+    EXPECT_EQ(c.getInt(kActive), 0);
+    auto sent = waitSentTo(responder, kSilentHost, 1);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].icmp[0], 8);
+    bodies.push_back(sent[0].icmp.substr(4));
+  }
+  ASSERT_EQ(bodies[0].size(), 102u);
+  EXPECT_EQ(bodies[0], bodies[1]);
+}
+
+TEST(RawPath, OpenSocketRules) {
+  REQUIRE_ISOLATION();
+  CoreClient c;
+  ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
+  ASSERT_EQ(c.setInt(kTTL, 33), 0);
+  ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
+  EXPECT_NE(c.query("SocketHandle"), "-1");
+  EXPECT_EQ(c.getInt(kTTL), 33);  // read from the socket
+  EXPECT_EQ(c.setInt(kTTL, 44), 0);
+  EXPECT_EQ(c.getInt(kTTL), 44);
+  EXPECT_EQ(c.setInt(kActive, 1), 104);
+  EXPECT_EQ(c.lastError(), "ICMPPort is already Active.");
+  EXPECT_EQ(c.setText(kLocalHost, "127.0.0.1"), 107);
+  EXPECT_EQ(c.config("MaxMessageSize=100"), 112);
+  EXPECT_EQ(c.setInt(kPacketSize, 4000), 112);
+  EXPECT_EQ(c.getInt(kPacketSize), 4000);  // kept although the buffer could not grow
+  EXPECT_EQ(c.query("MaxMessageSize"), "2048");
+  EXPECT_EQ(c.config("QOSFlags=16"), 0);
+  EXPECT_EQ(c.query("QOSFlags"), "16");
+  EXPECT_EQ(c.setInt(kActive, 0), 0);
+  EXPECT_EQ(c.query("SocketHandle"), "-1");
+  EXPECT_EQ(c.setInt(kActive, 0), 0);  // closing a closed port does nothing
+}
+
+TEST(RawPath, ReceiveAllModeIsNotSupported) {
+  REQUIRE_ISOLATION();
+  CoreClient c;
+  ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
+  ASSERT_EQ(c.config("ReceiveAllMode=0"), 0);
+  EXPECT_EQ(c.setInt(kActive, 1), 10045);
+  EXPECT_EQ(c.lastError(), "[10045] Operation not supported on socket");
+  EXPECT_EQ(c.getInt(kActive), 1);  // the socket stays open
+}
+
+TEST(RawPath, SendWithoutAddressOrPort) {
+  REQUIRE_ISOLATION();
+  CoreClient c;
+  EXPECT_EQ(c.wakeOnLan("", "001122334455"), 102);
+  EXPECT_EQ(c.lastError(), "The RemoteHost address is invalid.");
+}
+
+TEST(HelperFallback, RawSocketDoesTheSameExchange) {
+  REQUIRE_RESPONDER(8);
+  CoreClient c;
+  useHelper(c, 2);
+  ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
+  ASSERT_EQ(c.responses.size(), 1u);
+  EXPECT_EQ(c.responses[0].status, "OK");
+  EXPECT_EQ(c.responses[0].source, "127.0.0.1");
+
+  CoreClient u;
+  useHelper(u, 2);
+  EXPECT_EQ(u.pingHost(kUnreachHost1), 127);
+  EXPECT_EQ(u.lastError(), "Host unreachable.");
+  ASSERT_EQ(u.responses.size(), 1u);
+  EXPECT_EQ(u.responses[0].source, kUnreachHost1);
+
+  CoreClient w;
+  useHelper(w, 1);
+  EXPECT_EQ(w.pingHost(kWrongIdHost), 301);
+  EXPECT_TRUE(w.responses.empty());
+}
+
+TEST(HelperFallback, NeitherSocketGives120) {
+  REQUIRE_ISOLATION();
+  // A child without CAP_NET_RAW: no raw socket, and ping sockets are closed here.
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    __user_cap_header_struct hdr{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &hdr, data) != 0) _exit(10);
+    data[0].effective &= ~(1u << CAP_NET_RAW);
+    data[0].permitted &= ~(1u << CAP_NET_RAW);
+    if (syscall(SYS_capset, &hdr, data) != 0) _exit(11);
+    CoreClient c;
+    c.config("UseICMPDLL=True");
+    c.setText(kRemoteHost, "127.0.0.1");
+    int rc = c.setInt(kActive, 1);
+    if (rc != 120) _exit(12);
+    if (c.lastError() != "Can't create ICMP handle.") _exit(13);
+    if (c.pingHost("127.0.0.1") != 120) _exit(14);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+int main(int argc, char **argv) {
+  testsupport::IsolationOptions opts;
+  opts.allowPingSockets = false;
+  std::string why;
+  testsupport::setIsolationFailure(testsupport::isolate(opts, &why) ? "" : why);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,146 @@
+// Defaults, properties and Config settings of a new ping core, read and
+// written through the exported interface.  Nothing here sends a packet.
+#include <gtest/gtest.h>
+
+#include "core_client.h"
+
+using pingtest::CoreClient;
+
+namespace {
+enum { kActive = 1, kIdle = 2, kLocalHost = 3, kPacketSize = 4, kRemoteHost = 5, kRequestId = 6,
+       kResponseSource = 7, kResponseTime = 8, kTimeout = 9, kTTL = 10, kTOS = 11 };
+}
+
+TEST(PingDefaults, NewCoreProperties) {
+  CoreClient c;
+  struct { int id; intptr_t value; } ints[] = {
+      {kPacketSize, 64}, {kTimeout, 60}, {kTOS, 8}, {kTTL, 0}, {kActive, 0},
+      {kIdle, 1},        {kRequestId, 0}, {kResponseTime, 0}};
+  for (auto &e : ints) EXPECT_EQ(c.getInt(e.id), e.value) << "property " << e.id;
+  EXPECT_EQ(c.getText(kRemoteHost), "");
+  EXPECT_EQ(c.getText(kResponseSource), "");
+  // No LocalHost set: the machine's host name.
+  EXPECT_FALSE(c.getText(kLocalHost).empty());
+}
+
+TEST(PingDefaults, SettingsAnswerTheirDefaults) {
+  CoreClient c;
+  struct { const char *name, *answer; } rows[] = {
+      {"UseICMPDLL", "False"},    {"UseIPHLPDLL", "False"},   {"IcmpDllTimeout", "60"},
+      {"IphlpDllTimeout", "60"},  {"Timeout", "60"},          {"UseConnection", "True"},
+      {"MaxMessageSize", "2048"}, {"InBufferSize", "2048"},   {"OutBufferSize", "2048"},
+      {"QOSFlags", "0"},          {"DontFragment", "False"},  {"MulticastTTL", "0"},
+      {"ReceiveAllMode", "-1"},   {"SocketHandle", "-1"},     {"usEicmpdll", "False"},
+      {"AbsoluteTimeout", "False"}, {"SelectWaitMillis", "20"},
+  };
+  for (auto &r : rows) {
+    std::string answer;
+    EXPECT_EQ(c.config(r.name, &answer), 0) << r.name;
+    EXPECT_EQ(answer, r.answer) << r.name;
+  }
+}
+
+TEST(PingSettings, HelperFlagsSetTheTimeoutTo60) {
+  for (const char *setting : {"UseICMPDLL=True", "UseIPHLPDLL=True"}) {
+    CoreClient c;
+    ASSERT_EQ(c.setInt(kTimeout, 3), 0);
+    EXPECT_EQ(c.query("IcmpDllTimeout"), "3");
+    EXPECT_EQ(c.config(setting), 0);
+    EXPECT_EQ(c.getInt(kTimeout), 60) << setting;
+  }
+  // False changes only the flag.
+  CoreClient c;
+  c.setInt(kTimeout, 3);
+  EXPECT_EQ(c.config("UseICMPDLL=False"), 0);
+  EXPECT_EQ(c.getInt(kTimeout), 3);
+  // In milliseconds the 60 is milliseconds.
+  EXPECT_EQ(c.config("TimeoutInMilliseconds=True"), 0);
+  EXPECT_EQ(c.config("UseIPHLPDLL=1"), 0);
+  EXPECT_EQ(c.getInt(kTimeout), 60);
+  EXPECT_EQ(c.query("TimeoutInMilliseconds"), "1");
+}
+
+TEST(PingSettings, TimeoutAliases) {
+  CoreClient c;
+  EXPECT_EQ(c.config("IcmpDllTimeout=7"), 0);
+  EXPECT_EQ(c.getInt(kTimeout), 7);
+  EXPECT_EQ(c.config("IphlpDllTimeout=9"), 0);
+  EXPECT_EQ(c.query("IcmpDllTimeout"), "9");
+  EXPECT_EQ(c.config("Timeout=4"), 0);
+  EXPECT_EQ(c.query("IphlpDllTimeout"), "4");
+  EXPECT_EQ(c.getInt(kTimeout), 4);
+}
+
+TEST(PingSettings, BooleanForms) {
+  struct { const char *value; bool set; } rows[] = {
+      {"yes", true}, {"1", true}, {"TRUE", true}, {"true", true}, {"YeS", true},
+      {"on", false}, {"0", false}, {"", false}, {"false", false}, {"2", false}};
+  for (auto &r : rows) {
+    CoreClient c;
+    c.config("UseIPHLPDLL=TRUE");
+    EXPECT_EQ(c.config(std::string("UseIPHLPDLL=") + r.value), 0);
+    EXPECT_EQ(c.query("UseIPHLPDLL"), r.set ? "True" : "False") << r.value;
+    EXPECT_EQ(c.config(std::string("DontFragment=") + r.value), 0);
+    EXPECT_EQ(c.query("DontFragment"), r.set ? "True" : "False") << r.value;
+  }
+}
+
+TEST(PingSettings, PacketSizeBounds) {
+  struct { intptr_t written, read; const char *maxMessage; } rows[] = {
+      {4, 8, "2048"}, {0, 8, "2048"}, {-5, 8, "2048"}, {64, 64, "2048"},
+      {2040, 2040, "2056"}, {70000, 65515, "65531"}};
+  for (auto &r : rows) {
+    CoreClient c;
+    EXPECT_EQ(c.setInt(kPacketSize, r.written), 0) << r.written;
+    EXPECT_EQ(c.getInt(kPacketSize), r.read) << r.written;
+    EXPECT_EQ(c.query("MaxMessageSize"), r.maxMessage) << r.written;
+  }
+}
+
+TEST(PingSettings, MaxMessageSizeIsCapped) {
+  CoreClient c;
+  EXPECT_EQ(c.config("MaxMessageSize=70000"), 0);
+  EXPECT_EQ(c.query("MaxMessageSize"), "65536");
+  EXPECT_EQ(c.config("MaxMessageSize=-3"), 0);
+  EXPECT_EQ(c.query("MaxMessageSize"), "0");
+}
+
+TEST(PingSettings, UnknownAndReadOnly) {
+  CoreClient c;
+  std::string answer = "x";
+  EXPECT_EQ(c.config("NoSuchSetting", &answer), -1);
+  EXPECT_EQ(c.lastError(), "Unknown config setting.");
+  EXPECT_EQ(answer, "");
+  EXPECT_EQ(c.config("NoSuchSetting=1"), -1);
+  EXPECT_EQ(c.config("SocketHandle=5"), -1);  // known only as a query
+  EXPECT_EQ(c.config("Timeout =5"), -1);
+  for (int id : {int(kIdle), int(kRequestId), int(kResponseTime), 99}) EXPECT_EQ(c.setInt(id, 1), -1) << id;
+  EXPECT_EQ(c.setText(kResponseSource, "x"), -1);
+}
+
+TEST(PingSettings, PlainPropertyWrites) {
+  CoreClient c;
+  EXPECT_EQ(c.setInt(kTOS, 0x1FF), 0);
+  EXPECT_EQ(c.getInt(kTOS), 0xFF);
+  EXPECT_EQ(c.setInt(kTTL, 17), 0);
+  EXPECT_EQ(c.getInt(kTTL), 17);
+  EXPECT_EQ(c.setText(kRemoteHost, "192.0.2.5"), 0);
+  EXPECT_EQ(c.getText(kRemoteHost), "192.0.2.5");
+  EXPECT_EQ(c.setText(kRemoteHost, "255.255.255.255"), 0);
+  EXPECT_EQ(c.getText(kRemoteHost), "255.255.255.255");
+  EXPECT_EQ(c.setText(kRemoteHost, ""), 0);
+  EXPECT_EQ(c.getText(kRemoteHost), "");
+  EXPECT_EQ(c.setText(kLocalHost, "127.0.0.1"), 0);
+  EXPECT_EQ(c.getText(kLocalHost), "127.0.0.1");
+  EXPECT_EQ(c.config("QOSTrafficType=voice"), 0);
+  EXPECT_EQ(c.query("QOSTrafficType"), "4");
+}
+
+TEST(PingMethods, EmptyHostAndBadMacNeedNoNetwork) {
+  CoreClient c;
+  EXPECT_EQ(c.pingHost(""), 0);
+  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_TRUE(c.responses.empty());
+  EXPECT_EQ(c.doEvents(), 0);
+  EXPECT_EQ(c.interrupt(), 0);
+}

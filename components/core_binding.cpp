@@ -15,6 +15,12 @@
 namespace pelnet {
 namespace {
 
+#ifdef MFD_EXEC
+constexpr unsigned kMemfdExec = MFD_EXEC;
+#else
+constexpr unsigned kMemfdExec = 0x0010U;
+#endif
+
 // How loading the image from a memory file ended.
 enum class ImageLoad { Loaded, Broken, Unsupported };
 
@@ -60,7 +66,10 @@ bool plausibleImage(const CoreImage &image) {
 // Broken: the loader refused the bytes.
 ImageLoad loadFromMemoryFile(CoreBinding &b, const CoreImage &image) {
   const std::string name = std::string("pelnet_") + b.component;
-  const int fd = ::memfd_create(name.c_str(), MFD_CLOEXEC);
+  // Newer kernels may make memory files non-executable unless asked; older
+  // ones reject the flag, so retry without it.
+  int fd = ::memfd_create(name.c_str(), MFD_CLOEXEC | kMemfdExec);
+  if (fd < 0 && errno == EINVAL) fd = ::memfd_create(name.c_str(), MFD_CLOEXEC);
   if (fd < 0) return ImageLoad::Unsupported;
   char path[64];
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);

@@ -22,6 +22,8 @@ CoreBinding &SysLogCoreBinding() {
 
 }  // namespace pelnet
 
+// The Interrupt method ids: ping 4; syslog 5 (its 4 is SendPacket, which
+// must never be what a close or quit calls); mail 7.
 const TpelComponentKind &PingComponent() {
   static const TpelComponentKind k{&pelnet::PingCoreBinding(),
                                    "Pelnet Ping: Error creating component", 4,
@@ -38,7 +40,7 @@ const TpelComponentKind &SMTPComponent() {
 
 const TpelComponentKind &SysLogComponent() {
   static const TpelComponentKind k{&pelnet::SysLogCoreBinding(),
-                                   "Pelnet SysLog: Error creating component", 4,
+                                   "Pelnet SysLog: Error creating component", 5,
                                    &TpelRaise<EpelSysLog>};
   return k;
 }

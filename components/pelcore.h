@@ -102,7 +102,7 @@ class EpelSysLog : public EPelnet {
 struct TpelComponentKind {
   pelnet::CoreBinding *binding;
   const char *creationText;  // "Pelnet Ping: Error creating component"
-  int interruptMethod;       // the Interrupt method's id (4 ping/syslog, 7 mail)
+  int interruptMethod;       // the Interrupt method's id (ping 4, syslog 5, mail 7)
   void (*raise)(int code, const QString &text);  // throws the kind's EPelnet subclass
 };
 

@@ -162,7 +162,7 @@ TEST(CoreUnits, KindsWithoutImagesFailWithTheirOwnException) {
     const Case cases[] = {
         {PingComponent(), "-1: Pelnet Ping: Error creating component", 4},
         {SMTPComponent(), "-1: Pelnet SMTP: Error creating component", 7},
-        {SysLogComponent(), "-1: Pelnet SysLog: Error creating component", 4},
+        {SysLogComponent(), "-1: Pelnet SysLog: Error creating component", 5},
     };
     for (const Case &c : cases) {
       EXPECT_EQ(c.kind.interruptMethod, c.interrupt);

@@ -39,7 +39,10 @@ void SetHourglassCursor(bool Busy) {
 }
 
 void ShowInformationMessage(QWidget* Parent, const QString& Text) {
-  QMessageBox::information(Parent, QCoreApplication::applicationName(), Text, QMessageBox::Ok);
+  // A carriage return alone breaks the line, as callers write it.
+  QString Shown = Text;
+  Shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
+  QMessageBox::information(Parent, QCoreApplication::applicationName(), Shown, QMessageBox::Ok);
 }
 
 bool ExecuteFile(const QString& FileName, const QString& Verb) {

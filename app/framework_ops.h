@@ -35,6 +35,7 @@ void PostCloseRequest(QWidget* Window);
 void SetHourglassCursor(bool Busy);
 
 // An information box with a single OK button; returns when it is closed.
+// A carriage return in Text starts a new line.
 void ShowInformationMessage(QWidget* Parent, const QString& Text);
 
 // Asks the desktop to apply Verb to FileName with its associated program.

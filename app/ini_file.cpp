@@ -52,10 +52,10 @@ void TIniFile::Parse(QStringView Text) {
   TSection* Current = nullptr;
   qsizetype Pos = 0;
   while (Pos <= Text.size()) {
-    qsizetype End = Text.indexOf(u'\n', Pos);
-    if (End < 0)
-      End = Text.size();
-    // trimmed() also drops the CR of CRLF line ends.
+    // LF, CRLF and a lone CR all end a line (CRLF leaves an empty one between).
+    qsizetype End = Pos;
+    while (End < Text.size() && Text[End] != u'\n' && Text[End] != u'\r')
+      ++End;
     const QStringView Line = Text.sliced(Pos, End - Pos).trimmed();
     Pos = End + 1;
 

@@ -1,0 +1,18 @@
+// Entry of the window tests: one application object for all of them, on
+// Qt's offscreen platform unless a display is chosen explicitly.
+#include "application.h"
+
+#include <gtest/gtest.h>
+
+#include <QtGlobal>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  unsetenv("QT_NO_GLIB");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  testing::InitGoogleTest(&argc, argv);
+  TApplication Application(argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -2,7 +2,8 @@
 // default main context, so a core's socket watch fires while the window's
 // event loop idles, and Qt timers and repaints keep running while a core call
 // waits.  Run a second time with QT_NO_GLIB set, the same tests record what
-// happens without the GLib dispatcher: neither works.
+// happens without the GLib dispatcher: neither works.  The offscreen and the
+// xcb platform both use the GLib dispatcher unless QT_NO_GLIB is set.
 #include <gtest/gtest.h>
 
 #include <QAbstractEventDispatcher>

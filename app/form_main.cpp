@@ -154,17 +154,30 @@ void TFormMain::CreateResultsList() {
 void TFormMain::CreateStatusBar() {
   StatusBar1 = statusBar();
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  // Panels of fixed widths side by side, cut off by the window's edge when
+  // it is narrower than they are (as at the window's own width), instead of
+  // forcing a wider window as a layout of fixed-width widgets would.
+  auto* Panels = new QWidget(StatusBar1);
+  int Left = 0;
+  int Height = 0;
   for (int Index = 0; Index < StatusPanelCount; ++Index) {
-    auto* Panel = new QLabel(StatusBar1);
+    auto* Panel = new QLabel(Panels);
     Panel->setObjectName(QStringLiteral("StatusPanel%1").arg(Index));
-    Panel->setFixedWidth(StatusPanelWidths[Index]);
     Panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    StatusBar1->addWidget(Panel);
+    Height = std::max(Height, Panel->sizeHint().height());
+    Panel->move(Left, 0);
+    Left += StatusPanelWidths[Index];
     FStatusPanels[Index] = Panel;
   }
+  for (int Index = 0; Index < StatusPanelCount; ++Index)
+    FStatusPanels[Index]->resize(StatusPanelWidths[Index], Height);
+  Panels->setFixedHeight(Height);
+  Panels->setMinimumWidth(0);
+  StatusBar1->addWidget(Panels, 1);
 }
 
 void TFormMain::FormCreate() {
+  CreatePingComponent();
   const TFileVersion Version = GetFileVersion(FStartup.ExecutableFile);
   FApplVersion = QStringLiteral("%1.%2.%3").arg(Version.Major).arg(Version.Minor).arg(Version.Release);
   setWindowTitle(QCoreApplication::applicationName() + u' ' + FApplVersion);

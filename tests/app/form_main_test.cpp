@@ -131,10 +131,15 @@ TEST_F(FormMainTest, ResultsListAndStatusBarLayout) {
   EXPECT_FALSE(List->isSortingEnabled());
   EXPECT_FALSE(List->rootIsDecorated());
 
-  const QList<QLabel*> Panels = Form->StatusBar1->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
-  ASSERT_EQ(Panels.size(), 2);
-  EXPECT_EQ(Panels[0]->width(), 360);
-  EXPECT_EQ(Panels[1]->width(), 128);
+  const auto* Panel0 = Form->StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel0"));
+  const auto* Panel1 = Form->StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel1"));
+  ASSERT_NE(Panel0, nullptr);
+  ASSERT_NE(Panel1, nullptr);
+  EXPECT_EQ(Panel0->width(), 360);
+  EXPECT_EQ(Panel1->width(), 128);
+  EXPECT_EQ(Panel1->x(), Panel0->x() + 360);
+  // The panels do not force the window wider than its own width.
+  EXPECT_LE(Form->minimumSizeHint().width(), 485);
 
   EXPECT_EQ(Form->width(), 485);
   EXPECT_EQ(Form->height() - Form->MainMenu1->sizeHint().height(), 236);

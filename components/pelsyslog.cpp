@@ -1,18 +1,6 @@
 #include "pelsyslog.h"
 
-namespace {
-
-// The syslog core's Interrupt is method 5 (4 is SendPacket): the frame's
-// close/quit interrupt must reach Interrupt, never send a packet.
-const TpelComponentKind &SysLogKind() {
-  static const TpelComponentKind k{SysLogComponent().binding, SysLogComponent().creationText, 5,
-                                   SysLogComponent().raise};
-  return k;
-}
-
-}  // namespace
-
-TpelSysLog::TpelSysLog(QObject *owner) : TpelCore(owner, SysLogKind()) {
+TpelSysLog::TpelSysLog(QObject *owner) : TpelCore(owner, SysLogComponent()) {
   guarded([&] { setLocalPort(514); });
   guarded([&] { setRemoteHost(QStringLiteral("255.255.255.255")); });
   guarded([&] { setRemotePort(514); });

@@ -13,5 +13,5 @@ cmake --build "$build" -j2 >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$here"/corpus/* "$work"/
-"$build/syslog_parser_fuzz" -max_total_time="$seconds" -max_len=2048 -timeout=5 -rss_limit_mb=1024 \
+"$build/syslog_parser_fuzz" -artifact_prefix="$build/" -max_total_time="$seconds" -max_len=2048 -timeout=5 -rss_limit_mb=1024 \
   -print_final_stats=1 "$work"

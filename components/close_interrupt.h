@@ -7,6 +7,10 @@
 // the Close event of a top-level window and the application's Quit event and
 // asks every component that is inside a call to interrupt it; the call then
 // ends with 301 "Interrupted." and the close or quit goes on as usual.
+//
+// With Qt 6.4, closing a widget window delivers Close to both its QWidgetWindow
+// and the QWidget (a component is interrupted once per call), and
+// QCoreApplication::quit() delivers Quit to the application object.
 #pragma once
 
 class TpelCore;

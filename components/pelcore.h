@@ -58,6 +58,7 @@
 #include <QObject>
 #include <QString>
 
+#include <concepts>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -145,9 +146,9 @@ class TpelEventArgs {
 // One argument of a method call: an integer, a text or raw bytes.
 class TpelArg {
  public:
-  TpelArg(int v) : kind_(Int), int_(v) {}
-  TpelArg(intptr_t v) : kind_(Int), int_(v) {}
-  TpelArg(bool v) : kind_(Int), int_(v ? 1 : 0) {}
+  // Integers of any width, and Booleans as 1 or 0.
+  template <std::integral T>
+  TpelArg(T v) : kind_(Int), int_(static_cast<intptr_t>(v)) {}
   TpelArg(const QString &v) : kind_(Text), text_(v) {}
   TpelArg(const char *v) : kind_(Text), text_(QString::fromUtf8(v)) {}
   TpelArg(const QByteArray &v) : kind_(Bytes), bytes_(v) {}

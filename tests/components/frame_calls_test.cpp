@@ -154,6 +154,13 @@ TEST_F(FrameCalls, IntegersAndMethodResults) {
   EXPECT_EQ(comp_->Number(), 42);
   EXPECT_EQ(comp_->Add(40, 2), 42);
   EXPECT_EQ(comp_->Add(-5, 2), -3);
+  // Arguments of other integer widths and Booleans cross as integers.
+  struct Probe : TpelFrameTest {
+    using TpelFrameTest::TpelFrameTest;
+    using TpelCore::callInt;
+  } probe(core_->kind);
+  EXPECT_EQ(probe.callInt(ftAdd, {true, quint16(65535)}), 65536);
+  EXPECT_EQ(probe.callInt(ftAdd, {false, -7LL}), -7);
 }
 
 TEST_F(FrameCalls, IndexedReadOutOfRangeRaisesTheIndexText) {

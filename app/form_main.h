@@ -20,6 +20,7 @@ class QMenuBar;
 class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TpelPing;
 
 class TFormMain : public QMainWindow {
   Q_OBJECT
@@ -51,6 +52,8 @@ public:
   QAction* MenuItemAbout = nullptr;
   QTreeWidget* ListViewResults = nullptr;
   QStatusBar* StatusBar1 = nullptr;
+  // The ping component of the check run; a child of the window.
+  TpelPing* pelPing1 = nullptr;
 
   // Columns of ListViewResults; a row's cell n is column n + 1.
   static constexpr int ColumnDevice = 0;
@@ -71,6 +74,9 @@ public:
   void MenuItemReadMeClick();
   void MenuItemAboutClick();
   void ListViewResultsColumnClick(int Column);
+  void pelPing1Response(QObject* Sender, int RequestId, const QString& ResponseSource,
+                        const QString& ResponseStatus, int ResponseTime);
+  void pelPing1Error(QObject* Sender, int ErrorCode, const QString& Description);
   // Negative, zero or positive, as Item1 sorts before, with or after Item2
   // by the column last clicked; every pair is equal while none was clicked.
   int ListViewResultsCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) const;
@@ -117,6 +123,7 @@ private:
   void CreateMenus();
   void CreateResultsList();
   void CreateStatusBar();
+  void CreatePingComponent();
   QAction* AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
                        void (TFormMain::*Handler)());
   void ReadCommandLineSwitches();

@@ -1,0 +1,279 @@
+// The check run in the main window (offscreen), against hosts behind the
+// test's tun and names from the test's own /etc/hosts.
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "core_units.h"
+#include "form_main.h"
+#include "modal_box.h"
+#include "pelping.h"
+#include "ping_net.h"
+
+using namespace pingtest;
+
+namespace {
+
+constexpr const char *kHalfHost = "198.18.0.10";    // answers every other request
+constexpr const char *kSecondEcho = "198.18.0.11";
+constexpr const char *kThirdEcho = "198.18.0.12";
+
+struct RowText {
+  QString name, address, status;
+  bool operator==(const RowText &) const = default;
+};
+std::ostream &operator<<(std::ostream &os, const RowText &r) {
+  return os << r.name.toStdString() << "|" << r.address.toStdString() << "|" << r.status.toStdString();
+}
+
+// What a response handler saw of the window while the run was going on.
+struct Observed {
+  bool runEnabled = true, smtpEnabled = true, syslogEnabled = true, listEnabled = true;
+  bool hourglass = false;
+  QString panel0, rowStatus;
+};
+
+class CheckRun : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char arg0[] = "check_run_test";
+    static char *argv[] = {arg0, nullptr};
+    if (!QApplication::instance()) new QApplication(argc, argv);
+    static TCoreUnits units;
+  }
+
+  void SetUp() override {
+    REQUIRE_ISOLATION();
+    responder = sharedResponder(8);
+    if (!responder->ok()) GTEST_SKIP() << "no tun device: " << responder->why();
+    responder->setHost(kHalfHost, {Reply::EveryOther});
+    responder->setHost(kSecondEcho, {Reply::Echo});
+    responder->setHost(kThirdEcho, {Reply::Echo});
+    responder->clearCaptured();
+    ASSERT_TRUE(dir.isValid());
+  }
+
+  void TearDown() override {
+    form.reset();
+    QApplication::restoreOverrideCursor();
+  }
+
+  // A window whose settings file holds `devices` ("name=address" lines).
+  void makeForm(int times, const std::string &devices, int timeout = 1, int ttl = 64) {
+    const QString exe = dir.filePath("dervik");
+    QFile ini(exe + ".ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write(("[Ping]\nTimeout=" + std::to_string(timeout) + "\nTimes=" + std::to_string(times) +
+               "\nTTL=" + std::to_string(ttl) + "\n[Devices]\n" + devices)
+                  .c_str());
+    ini.close();
+    form = std::make_unique<TFormMain>(TFormMain::TStartup{exe, {}});
+    ASSERT_NE(form->pelPing1, nullptr);
+  }
+
+  std::vector<RowText> rows() const {
+    std::vector<RowText> out;
+    for (int i = 0; i < form->ListViewResults->topLevelItemCount(); ++i) {
+      auto *row = form->ListViewResults->topLevelItem(i);
+      out.push_back({row->text(0), row->text(1), row->text(2)});
+    }
+    return out;
+  }
+
+  // Wraps the window's response handler: `before` runs first, with the window's state recorded.
+  void watchResponses(std::function<void()> before = {}) {
+    form->pelPing1->setOnResponse([this, before](QObject *s, int id, const QString &src, const QString &st,
+                                                 int t) {
+      Observed o;
+      o.runEnabled = form->MenuItemRun->isEnabled();
+      o.smtpEnabled = form->MenuItemSendToSMTP->isEnabled();
+      o.syslogEnabled = form->MenuItemSendToSysLog->isEnabled();
+      o.listEnabled = form->ListViewResults->isEnabled();
+      o.hourglass = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+      o.panel0 = form->StatusPanelText(0);
+      o.rowStatus = rowStatusOf(form->CurrentDevice());
+      observed.push_back(o);
+      form->pelPing1Response(s, id, src, statusOverride.isEmpty() ? st : statusOverride, t);
+      if (before) before();
+    });
+  }
+
+  QString rowStatusOf(TDevice *d) const {
+    for (int i = 0; i < form->ListViewResults->topLevelItemCount(); ++i)
+      if (TFormMain::RowDevice(form->ListViewResults->topLevelItem(i)) == d)
+        return form->ListViewResults->topLevelItem(i)->text(2);
+    return {};
+  }
+
+  std::vector<std::string> pingOrder() {
+    std::vector<std::string> out;
+    for (auto &c : responder->captured())
+      if (out.empty() || out.back() != c.destination) out.push_back(c.destination);
+    return out;
+  }
+
+  bool commandsEnabled() const {
+    return form->MenuItemRun->isEnabled() && form->MenuItemSendToSMTP->isEnabled() &&
+           form->MenuItemSendToSysLog->isEnabled() && form->ListViewResults->isEnabled();
+  }
+
+  TunResponder *responder = nullptr;
+  QTemporaryDir dir;
+  std::unique_ptr<TFormMain> form;
+  std::vector<Observed> observed;
+  QString statusOverride;
+};
+
+}  // namespace
+
+TEST_F(CheckRun, AllNoneAndHalfAnswered) {
+  makeForm(4, "A=198.18.0.2\nB=198.18.0.3\nC=198.18.0.10\n");
+  watchResponses();
+  form->ClickMenuItem(form->MenuItemRun);
+  EXPECT_EQ(rows(), (std::vector<RowText>{{"A", kEchoHost, "OK"},
+                                          {"B", kSilentHost, "No connection at all"},
+                                          {"C", kHalfHost, "OK (50%)"}}));
+  EXPECT_EQ(form->Settings().LastCheckResult(), "Some connections were OK (1 failed - 2 OK)");
+  EXPECT_TRUE(form->Settings().HasLastCheck());
+  EXPECT_TRUE(form->StatusPanelText(0).startsWith("Some connections were OK (1 failed - 2 OK) ("));
+  EXPECT_EQ(form->CurrentDevice(), nullptr);
+  // Four requests each, device after device.
+  EXPECT_EQ(sentTo(responder, kEchoHost).size(), 4u);
+  EXPECT_EQ(sentTo(responder, kSilentHost).size(), 4u);
+  EXPECT_EQ(sentTo(responder, kHalfHost).size(), 4u);
+  EXPECT_EQ(pingOrder(), (std::vector<std::string>{kEchoHost, kSilentHost, kHalfHost}));
+  // During the run: commands and list disabled, hourglass, progress texts.
+  ASSERT_EQ(observed.size(), 6u);
+  for (const Observed &o : observed) {
+    EXPECT_FALSE(o.runEnabled || o.smtpEnabled || o.syslogEnabled || o.listEnabled);
+    EXPECT_TRUE(o.hourglass);
+    EXPECT_EQ(o.rowStatus, "Checking ...");
+  }
+  EXPECT_EQ(observed.front().panel0, "Checking A...");
+  EXPECT_EQ(observed.back().panel0, "Checking C...");
+  // Afterwards: enabled again, default cursor.
+  EXPECT_TRUE(commandsEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(CheckRun, NamesAreResolvedAndAnsweringAddressKept) {
+  ASSERT_TRUE(testsupport::writeHosts("127.0.0.1 localhost\n198.18.0.2 gateway-one\n"));
+  makeForm(2, "gateway-one=\nnowhere=\n");
+  form->ClickMenuItem(form->MenuItemRun);
+  EXPECT_EQ(rows(), (std::vector<RowText>{{"gateway-one", kEchoHost, "OK"},
+                                          {"nowhere", "", "Unable to lookup host address"}}));
+  EXPECT_EQ(form->Settings().LastCheckResult(), "Some connections were OK (1 failed - 1 OK)");
+  EXPECT_EQ(sentTo(responder, kEchoHost).size(), 2u);
+}
+
+TEST_F(CheckRun, TimesZeroPingsNothing) {
+  makeForm(0, "A=198.18.0.2\nB=198.18.0.3\n");
+  form->ClickMenuItem(form->MenuItemRun);
+  EXPECT_EQ(rows(), (std::vector<RowText>{{"A", kEchoHost, ""}, {"B", kSilentHost, ""}}));
+  EXPECT_EQ(form->Settings().LastCheckResult(), "");
+  EXPECT_TRUE(form->Settings().HasLastCheck());
+  EXPECT_TRUE(responder->captured().empty());
+  EXPECT_TRUE(commandsEnabled());
+}
+
+TEST_F(CheckRun, OKStatusComparedWithoutAsciiCase) {
+  struct { const char *status; const char *shown; } rowsTable[] = {
+      {"ok", "OK"}, {"oK", "OK"}, {"OK ", "No connection at all"}, {"Host unreachable.", "No connection at all"}};
+  for (auto &r : rowsTable) {
+    makeForm(1, "A=198.18.0.2\n");
+    statusOverride = r.status;
+    watchResponses();
+    form->ClickMenuItem(form->MenuItemRun);
+    ASSERT_EQ(rows().size(), 1u);
+    EXPECT_EQ(rows()[0].status, r.shown) << r.status;
+  }
+}
+
+TEST_F(CheckRun, RowsArePingedInDisplayOrder) {
+  makeForm(1, "Zulu=198.18.0.2\nAlpha=198.18.0.11\nMike=198.18.0.12\n");
+  form->ListViewResultsColumnClick(TFormMain::ColumnDevice);
+  form->ClickMenuItem(form->MenuItemRun);
+  EXPECT_EQ(pingOrder(), (std::vector<std::string>{kSecondEcho, kThirdEcho, kEchoHost}));
+  EXPECT_EQ(rows().front().name, "Alpha");
+  EXPECT_EQ(form->Settings().LastCheckResult(), "All connections OK");
+}
+
+TEST_F(CheckRun, PendingEventsAreHandledBeforeTheFirstPing) {
+  makeForm(1, "A=198.18.0.2\n");
+  size_t sentWhenHandled = 99;
+  QTimer::singleShot(0, form.get(), [&] { sentWhenHandled = responder->captured().size(); });
+  form->ClickMenuItem(form->MenuItemRun);
+  EXPECT_EQ(sentWhenHandled, 0u);
+}
+
+TEST_F(CheckRun, AllSilentGivesNoConnectionsWereOK) {
+  makeForm(1, "B=198.18.0.3\n");
+  form->ClickMenuItem(form->MenuItemRun);
+  EXPECT_EQ(form->Settings().LastCheckResult(), "No connections were OK");
+}
+
+TEST_F(CheckRun, ConfigurationErrorReachesTheExceptionReport) {
+  // An open raw socket refuses a time-to-live of 300 at once.
+  makeForm(1, "A=198.18.0.2\n", 1, 300);
+  form->pelPing1->Config("UseICMPDLL=False");
+  form->pelPing1->setRemoteHost("127.0.0.1");
+  form->pelPing1->setActive(true);
+  TModalBoxCatcher box;
+  form->MenuItemRun->trigger();
+  EXPECT_EQ(box.Count(), 1);
+  EXPECT_EQ(box.Text(), "10022: [10022] Invalid argument");
+  EXPECT_FALSE(form->Settings().HasLastCheck());
+  EXPECT_TRUE(responder->captured().empty());
+  EXPECT_TRUE(commandsEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// Closing the window from inside the run: from a response (inside the ping
+// call) and from the pending events handled before a device.
+TEST_F(CheckRun, ClosingTheWindowEndsTheRunCleanly) {
+  for (bool fromResponse : {true, false}) {
+    responder->clearCaptured();
+    makeForm(2, "A=198.18.0.2\nB=198.18.0.11\n");
+    form->show();
+    if (fromResponse) {
+      watchResponses([this] { form->close(); });
+    } else {
+      QTimer::singleShot(0, form.get(), [this] { form->close(); });
+    }
+    form->ClickMenuItem(form->MenuItemRun);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(sentTo(responder, kEchoHost).size(), fromResponse ? 1u : 0u);
+    EXPECT_TRUE(sentTo(responder, kSecondEcho).empty());
+    EXPECT_FALSE(form->Settings().HasLastCheck());
+    EXPECT_EQ(form->CurrentDevice(), nullptr);
+    EXPECT_TRUE(commandsEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    form.reset();  // the component and the devices go; nothing may call into them afterwards
+    QApplication::processEvents();
+  }
+}
+
+TEST_F(CheckRun, QuittingTheApplicationEndsTheRunCleanly) {
+  makeForm(2, "A=198.18.0.2\nB=198.18.0.11\n");
+  form->show();
+  watchResponses([] { QCoreApplication::quit(); });
+  bool runReturned = false;
+  QTimer::singleShot(0, form.get(), [&] {
+    form->MenuItemRun->trigger();
+    runReturned = true;
+  });
+  // A guard so a quit that does not stop the run cannot hang the test.
+  QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(7); });
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_TRUE(runReturned);
+  EXPECT_EQ(sentTo(responder, kEchoHost).size(), 1u);
+  EXPECT_TRUE(sentTo(responder, kSecondEcho).empty());
+  EXPECT_FALSE(form->Settings().HasLastCheck());
+  form.reset();
+  QApplication::processEvents();
+}

@@ -132,12 +132,20 @@ int SysLogCore::sendPacket(int facility, int severity, const std::string &messag
   if (!port_.active()) return port_.fail(errorCode(kNotActive), errorText(kNotActive));
 
   const std::time_t now = std::time(nullptr);
-  std::tm t{};
-  const bool gotTime = useLocalTime_ ? localtime_r(&now, &t) != nullptr : gmtime_r(&now, &t) != nullptr;
-  const std::optional<std::string> stamp = gotTime ? timestamp(t) : std::nullopt;
-  if (!stamp) return port_.fail(errorCode(kNoSystemTime), errorText(kNoSystemTime));
+  if (now != stampTime_ || useLocalTime_ != stampLocal_ || stampText_.empty()) {
+    std::tm t{};
+    const bool gotTime = useLocalTime_ ? localtime_r(&now, &t) != nullptr : gmtime_r(&now, &t) != nullptr;
+    const std::optional<std::string> stamp = gotTime ? timestamp(t) : std::nullopt;
+    if (!stamp) {
+      stampText_.clear();
+      return port_.fail(errorCode(kNoSystemTime), errorText(kNoSystemTime));
+    }
+    stampTime_ = now;
+    stampLocal_ = useLocalTime_;
+    stampText_ = *stamp;
+  }
 
-  const std::string packet = buildPacket(priority(facility, severity), *stamp, packetHostname(), message);
+  const std::string packet = buildPacket(priority(facility, severity), stampText_, packetHostname(), message);
   return port_.send(packet);
 }
 

@@ -4,6 +4,7 @@
 // events.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 #include "pelnet/runtime/core_base.h"
@@ -47,6 +48,11 @@ class SysLogCore : public CoreBase {
   bool useLocalTime_ = false;
   bool useHostname_ = true;
   std::string hostNameAtCreation_;  // taken once: a renamed machine keeps its old name here
+  // The timestamp of the last packet: a burst of packets within one second
+  // formats the clock once.
+  std::time_t stampTime_ = -1;
+  bool stampLocal_ = false;
+  std::string stampText_;
 };
 
 }  // namespace pelnet::syslog

@@ -81,6 +81,7 @@ struct EchoAnswer {
 // header's identifier and sequence, and the request id that starts its echo data.
 struct EchoKey {
   uint16_t identifier = 0;
+  bool checkIdentifier = true;  // false where the kernel has matched it already (ping sockets)
   uint16_t sequence = 0;
   uint32_t tag = 0;
 };

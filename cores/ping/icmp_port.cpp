@@ -90,19 +90,13 @@ int ICMPPort::openHelper() {
   if (fd >= 0) {
     int on = 1;
     ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-    // Binding makes the kernel choose the echo identifier now, so replies can be matched to it.
-    sockaddr_in bound = ipv4Address(localAddress.v4);
-    socklen_t len = sizeof bound;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&bound), len) != 0 &&
-        (bound = ipv4Address(0), ::bind(fd, reinterpret_cast<sockaddr *>(&bound), len) != 0)) {
-      ::close(fd);
-      return fail(kNoIcmpHandle, pingErrorText(kNoIcmpHandle));
+    if (localAddress.v4 != 0) {
+      sockaddr_in local = ipv4Address(localAddress.v4);
+      ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
     }
-    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &len) != 0) {
-      ::close(fd);
-      return fail(kNoIcmpHandle, pingErrorText(kNoIcmpHandle));
-    }
-    helperIdentifier_ = ntohs(bound.sin_port);
+    // The kernel chooses the echo identifier and delivers only replies and
+    // errors that carry it, so matching here needs no identifier.
+    helperIdentifier_ = 0;
     helperIsRaw_ = false;
   } else {
     // Ping sockets are not allowed for this user's group: a raw socket does
@@ -244,15 +238,9 @@ int ICMPPort::sendRaw(std::string_view body) {
 
 int ICMPPort::sendHelper(std::string_view body) {
   rearmOnTraffic();
-  // The call's options: time-to-live (255 when not set) and the message type
-  // byte as type-of-service, as the helper library takes them.
-  int ttl = timeToLive ? timeToLive : kHelperDefaultTtl;
-  int tos = messageType;
-  ::setsockopt(helperFd_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
-  ::setsockopt(helperFd_, IPPROTO_IP, IP_TOS, &tos, sizeof tos);
-
   EchoKey key;
   key.identifier = helperIdentifier_;
+  key.checkIdentifier = helperIsRaw_;
   key.sequence = ++helperSequence_;
   ByteReader bodyReader(body);
   key.tag = bodyReader.host32(0).value_or(0);
@@ -267,10 +255,32 @@ int ICMPPort::sendHelper(std::string_view body) {
   echo.append(body);
   std::string msg = buildMessage(kIcmpEchoRequest, 0, echo);
 
+  // The call's options travel with the request: time-to-live (255 when not
+  // set) and the message type byte as type-of-service, as the helper library
+  // takes them.
+  const int ttl = timeToLive ? timeToLive : kHelperDefaultTtl;
+  const int tos = messageType;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 2] = {};
   sockaddr_in peer = ipv4Address(remote_.v4);
-  if (::sendto(helperFd_, msg.data(), msg.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&peer),
-               sizeof peer) < 0)
-    return lastWinsock();
+  iovec iov{msg.data(), msg.size()};
+  msghdr mh{};
+  mh.msg_name = &peer;
+  mh.msg_namelen = sizeof peer;
+  mh.msg_iov = &iov;
+  mh.msg_iovlen = 1;
+  mh.msg_control = control;
+  mh.msg_controllen = sizeof control;
+  cmsghdr *c = CMSG_FIRSTHDR(&mh);
+  c->cmsg_level = IPPROTO_IP;
+  c->cmsg_type = IP_TTL;
+  c->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(c), &ttl, sizeof ttl);
+  c = CMSG_NXTHDR(&mh, c);
+  c->cmsg_level = IPPROTO_IP;
+  c->cmsg_type = IP_TOS;
+  c->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(c), &tos, sizeof tos);
+  if (::sendmsg(helperFd_, &mh, MSG_NOSIGNAL) < 0) return lastWinsock();
 
   EchoAnswer answer;
   std::string source;
@@ -286,6 +296,11 @@ int ICMPPort::sendHelper(std::string_view body) {
 int ICMPPort::awaitHelperAnswer(const EchoKey &key, EchoAnswer &answer, std::string &source) {
   const uint64_t start = pelnet::hiresCounter();
   const uint64_t limit = static_cast<uint64_t>(timeoutMs) * pelnet::kHiresTicksPerMs;
+  // On loopback the answer is often queued before sendmsg returns: look once
+  // before paying for a poll.
+  int err = 0;
+  if (readHelperDatagrams(key, answer, source, err)) return 0;
+  if (err) return err;
   for (;;) {
     uint64_t elapsed = pelnet::hiresCounter() - start;
     uint64_t leftMs = elapsed >= limit ? 0 : (limit - elapsed + pelnet::kHiresTicksPerMs - 1) /
@@ -299,7 +314,6 @@ int ICMPPort::awaitHelperAnswer(const EchoKey &key, EchoAnswer &answer, std::str
     if (ready > 0) {
       if ((pfd.revents & POLLERR) && !helperIsRaw_ && readHelperErrorQueue(key, answer, source))
         return 0;
-      int err = 0;
       if ((pfd.revents & POLLIN) && readHelperDatagrams(key, answer, source, err)) return 0;
       if (err) return err;
     }

@@ -125,7 +125,7 @@ std::string ipHeader(size_t ihlBytes = 20) {
 }  // namespace
 
 TEST(EchoMatch, ReplyMustCarryOurKey) {
-  EchoKey key{0x1234, 7, 0xA1B2C3D4};
+  EchoKey key{.identifier = 0x1234, .sequence = 7, .tag = 0xA1B2C3D4};
   std::string data = le32(0xA1B2C3D4) + "rest";
   auto good = matchEchoReply(ByteReader(echoMessage(0, 0x1234, 7, data)), key);
   ASSERT_TRUE(good);
@@ -134,13 +134,18 @@ TEST(EchoMatch, ReplyMustCarryOurKey) {
   EXPECT_FALSE(matchEchoReply(ByteReader(echoMessage(0, 0x1235, 7, data)), key));
   EXPECT_FALSE(matchEchoReply(ByteReader(echoMessage(0, 0x1234, 8, data)), key));
   EXPECT_FALSE(matchEchoReply(ByteReader(echoMessage(8, 0x1234, 7, data)), key));
+  // Where the kernel has matched the identifier already, any identifier goes.
+  EchoKey anyIdent = key;
+  anyIdent.checkIdentifier = false;
+  EXPECT_TRUE(matchEchoReply(ByteReader(echoMessage(0, 0x1235, 7, data)), anyIdent));
+  EXPECT_FALSE(matchEchoReply(ByteReader(echoMessage(0, 0x1235, 8, data)), anyIdent));
   // Truncated anywhere: never a match, never a read past the end.
   std::string full = echoMessage(0, 0x1234, 7, data);
   for (size_t n = 0; n < 12; ++n) EXPECT_FALSE(matchEchoReply(ByteReader(full.substr(0, n)), key)) << n;
 }
 
 TEST(EchoMatch, RawErrorsQuotingOurRequest) {
-  EchoKey key{0x4321, 9, 0x01020304};
+  EchoKey key{.identifier = 0x4321, .sequence = 9, .tag = 0x01020304};
   std::string request = echoMessage(8, 0x4321, 9, le32(0x01020304) + "****");
   std::string error = bytes({3, 1, 0, 0, 0, 0, 0, 0}) + ipHeader() + request;
   auto a = matchRawDatagram(ByteReader(ipHeader() + error), key);
@@ -176,7 +181,7 @@ TEST(EchoMatch, RawErrorsQuotingOurRequest) {
 }
 
 TEST(EchoMatch, QueuedErrorGivesRawLayout) {
-  EchoKey key{5, 6, 0xDEADBEEF};
+  EchoKey key{.identifier = 5, .sequence = 6, .tag = 0xDEADBEEF};
   std::string request = echoMessage(8, 5, 6, le32(0xDEADBEEF) + "xyz");
   auto a = answerFromQueuedError(3, 13, ByteReader(request), key);
   ASSERT_TRUE(a);

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Times N echoes to 127.0.0.1 through PingHost (helper path, waiting mode, a
+# socket opened and closed per call) against iputils `ping -c N -i 0`, both in
+# one private network namespace where only loopback exists and ping sockets
+# are allowed.  Prints the time per echo of each and their ratio.
+# Usage: bench/ping_vs_iputils.sh [N] [build dir]   (needs root for the namespace)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+N=${1:-2000}
+BUILD=${2:-build}
+
+if ! command -v ping >/dev/null 2>&1 || ! ping -V 2>&1 | grep -q iputils; then
+  apt-get install -y --no-install-recommends iputils-ping >/dev/null
+fi
+if [ ! -x "$BUILD/tests/ping/ping_bench" ]; then
+  cmake -S . -B "$BUILD" -DPELORIN_BENCHMARKS=ON >/dev/null
+  cmake --build "$BUILD" --target ping_bench -j"$(nproc)" >/dev/null
+fi
+BENCH=$(readlink -f "$BUILD/tests/ping/ping_bench")
+
+unshare --net bash -s "$N" "$BENCH" <<'INNER'
+set -euo pipefail
+N=$1
+BENCH=$2
+ip link set lo up
+echo "0 2147483647" > /proc/sys/net/ipv4/ping_group_range
+ours=$(QT_QPA_PLATFORM=offscreen "$BENCH" "$N" | awk '/^ns_per_echo/ {print $2}')
+start=$(date +%s%N)
+ping -q -c "$N" -i 0 127.0.0.1 >/dev/null
+end=$(date +%s%N)
+theirs=$(( (end - start) / N ))
+awk -v n="$N" -v a="$ours" -v b="$theirs" 'BEGIN {
+  printf "echoes                 %d\n", n
+  printf "PingHost per echo      %.1f us\n", a / 1000
+  printf "iputils ping per echo  %.1f us\n", b / 1000
+  printf "ratio                  %.2f (goal <= 1.5)\n", a / b
+}'
+INNER

@@ -1,0 +1,94 @@
+// End to end with the real ping core: a ping that waits for an answer that
+// never comes ends with 301 "Interrupted." when the window closes or the
+// application quits.  Runs in its own network namespace; the pinged host is
+// a tun peer that nobody answers for.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <optional>
+#include <ostream>
+
+#include "core_units.h"
+#include "isolation.h"
+#include "pelping.h"
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+constexpr int kPingTimeoutSeconds = 20;  // far beyond the interrupt
+
+class PingInterrupt : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ISOLATION();
+    std::string why;
+    tun_ = testsupport::openTun("pelframe0", "198.18.7.1/24", &why);
+    ASSERT_GE(tun_, 0) << why;
+    units_.emplace();
+  }
+  void TearDown() override {
+    units_.reset();
+    if (tun_ >= 0) ::close(tun_);
+  }
+  // PingHost to the silent peer; the message of its exception, if any.
+  static std::optional<QString> pingSilentPeer(TpelPing &ping) {
+    try {
+      ping.PingHost(QStringLiteral("198.18.7.2"));
+    } catch (const EpelPing &e) {
+      return e.Message();
+    }
+    return std::nullopt;
+  }
+
+  int tun_ = -1;
+  std::optional<TCoreUnits> units_;
+};
+
+TEST_F(PingInterrupt, ClosingTheWindowEndsTheWaitingPing) {
+  TpelPing ping;
+  ping.setTimeout(kPingTimeoutSeconds);
+  QWidget window;
+  window.show();
+  QTimer::singleShot(100, &window, &QWidget::close);
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(pingSilentPeer(ping), QStringLiteral("301: Interrupted."));
+  EXPECT_LT(clock.elapsed(), 5000);
+  EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(PingInterrupt, QuitEndsTheWaitingPingAndTheLoop) {
+  TpelPing ping;
+  ping.setTimeout(kPingTimeoutSeconds);
+  std::optional<QString> outcome;
+  QTimer::singleShot(0, qApp, [&] { outcome = pingSilentPeer(ping); });
+  QTimer::singleShot(100, qApp, [] { QCoreApplication::quit(); });
+  QTimer guard;  // a broken quit must not hang the test
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(7); });
+  guard.start(2 * kPingTimeoutSeconds * 1000);
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_EQ(outcome, QStringLiteral("301: Interrupted."));
+  EXPECT_LT(clock.elapsed(), 5000);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string why;  // before Qt or GoogleTest start any thread
+  testsupport::setIsolationFailure(testsupport::isolate(testsupport::IsolationOptions{}, &why) ? "" : why);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -280,6 +280,10 @@ int ICMPPort::sendHelper(std::string_view body) {
   c->cmsg_type = IP_TOS;
   c->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(c), &tos, sizeof tos);
+  if (remoteBroadcast()) {
+    int on = 1;
+    ::setsockopt(helperFd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  }
   if (::sendmsg(helperFd_, &mh, MSG_NOSIGNAL) < 0) return lastWinsock();
 
   EchoAnswer answer;
@@ -337,7 +341,9 @@ bool ICMPPort::readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std:
     ssize_t n = ::recvmsg(helperFd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0) return false;
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-      if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
+      if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR ||
+          c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
+        continue;
       sock_extended_err ee;
       std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
       if (ee.ee_origin != SO_EE_ORIGIN_ICMP) continue;

@@ -42,6 +42,19 @@ TEST(RawPath, LoopbackAnswers) {
   EXPECT_EQ(c.query("SocketHandle"), "-1");
 }
 
+TEST(RawPath, IPv6LoopbackAnswers) {
+  REQUIRE_ISOLATION();
+  CoreClient c;
+  useRaw(c, 2);
+  ASSERT_EQ(c.config("UseIPv6=True"), 0);
+  ASSERT_EQ(c.pingHost("::1"), 0) << c.lastError();
+  ASSERT_EQ(c.responses.size(), 1u);
+  EXPECT_EQ(c.responses[0].status, "OK");
+  EXPECT_EQ(c.responses[0].source, "::1");
+  EXPECT_EQ(c.getInt(kTOS), 128);  // the ICMPv6 echo request type stays
+  EXPECT_EQ(c.getText(kRemoteHost), "::1");
+}
+
 TEST(RawPath, WrongIdIsIgnoredAndTheCallKeepsWaiting) {
   REQUIRE_RESPONDER(kRawIdOffset);
   CoreClient c;

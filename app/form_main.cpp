@@ -178,6 +178,7 @@ void TFormMain::CreateStatusBar() {
 
 void TFormMain::FormCreate() {
   CreatePingComponent();
+  CreateSysLogComponent();
   const TFileVersion Version = GetFileVersion(FStartup.ExecutableFile);
   FApplVersion = QStringLiteral("%1.%2.%3").arg(Version.Major).arg(Version.Minor).arg(Version.Release);
   setWindowTitle(QCoreApplication::applicationName() + u' ' + FApplVersion);

@@ -21,6 +21,7 @@ class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TpelPing;
+class TpelSysLog;
 
 class TFormMain : public QMainWindow {
   Q_OBJECT
@@ -54,6 +55,8 @@ public:
   QStatusBar* StatusBar1 = nullptr;
   // The ping component of the check run; a child of the window.
   TpelPing* pelPing1 = nullptr;
+  // The syslog component of the syslog report; a child of the window.
+  TpelSysLog* pelSysLog1 = nullptr;
 
   // Columns of ListViewResults; a row's cell n is column n + 1.
   static constexpr int ColumnDevice = 0;
@@ -77,6 +80,7 @@ public:
   void pelPing1Response(QObject* Sender, int RequestId, const QString& ResponseSource,
                         const QString& ResponseStatus, int ResponseTime);
   void pelPing1Error(QObject* Sender, int ErrorCode, const QString& Description);
+  void pelSysLog1Error(QObject* Sender, int ErrorCode, const QString& Description);
   // Negative, zero or positive, as Item1 sorts before, with or after Item2
   // by the column last clicked; every pair is equal while none was clicked.
   int ListViewResultsCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) const;
@@ -124,6 +128,7 @@ private:
   void CreateResultsList();
   void CreateStatusBar();
   void CreatePingComponent();
+  void CreateSysLogComponent();
   QAction* AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
                        void (TFormMain::*Handler)());
   void ReadCommandLineSwitches();

@@ -1,8 +1,87 @@
-// The syslog report of the main window.
+// The syslog report of the main window: the summary, then one packet per
+// device that is not OK, sent through pelSysLog1.
 #include "form_main.h"
 
-// TEMPORARY: the syslog report is not built yet; the command does nothing.
-void TFormMain::MenuItemSendToSysLogClick() {}
+#include "pelsyslog.h"
 
-// TEMPORARY: nothing is sent.
-bool TFormMain::SendResultsToSysLog() { return false; }
+namespace {
+
+// The groups the report sends, in order, with their severity and heading;
+// OK devices are not reported.
+struct TSysLogGroup {
+  TDeviceStatusCategory Category;
+  int Severity;
+  const char* Heading;
+};
+constexpr TSysLogGroup SysLogGroups[] = {
+    {dscNoConnection, 3, "Devices with no connection at all:"},
+    {dscUnknown, 4, "Devices with unknown results:"},
+};
+constexpr int SysLogSummarySeverity = 6;
+
+}  // namespace
+
+// The component with the values stored for it in the window: LocalPort 0
+// (any free port, so a syslog server on this machine is never in the way)
+// and RemoteHost "255.255.255.255"; only OnError is assigned.
+void TFormMain::CreateSysLogComponent() {
+  pelSysLog1 = new TpelSysLog(this);
+  pelSysLog1->setObjectName(QStringLiteral("pelSysLog1"));
+  pelSysLog1->setLocalPort(0);
+  pelSysLog1->setRemoteHost(QStringLiteral("255.255.255.255"));
+  pelSysLog1->setOnError([this](QObject* Sender, int ErrorCode, const QString& Description) {
+    pelSysLog1Error(Sender, ErrorCode, Description);
+  });
+}
+
+void TFormMain::MenuItemSendToSysLogClick() {
+  // Only after a run, and never to an unset host.
+  const QString& Host = Settings().SyslogHostAddress();
+  if (!Settings().HasLastCheck() || Host.isEmpty() || Host == QLatin1String("0.0.0.0")) return;
+  SendResultsToSysLog();
+}
+
+bool TFormMain::SendResultsToSysLog() {
+  bool Result = true;
+  int CurrentSeverity = SysLogSummarySeverity;
+  const TSettings& S = Settings();
+  try {
+    pelSysLog1->setActive(false);
+    pelSysLog1->Config(QStringLiteral("UseLocalTime=True"));
+    pelSysLog1->setRemoteHost(S.SyslogHostAddress());
+    pelSysLog1->setRemotePort(S.SyslogPort());
+    pelSysLog1->setActive(true);
+    pelSysLog1->SendPacket(S.SyslogFacility(), CurrentSeverity,
+                           QStringLiteral("Dervik: ") + S.LastCheckResult());
+    for (const TSysLogGroup& Group : SysLogGroups) {
+      bool HeadingSent = false;
+      for (const auto& Device : S.Devices()) {
+        if (Device->DeviceStatusCategory() != Group.Category) continue;
+        if (!HeadingSent) {
+          CurrentSeverity = Group.Severity;
+          pelSysLog1->SendPacket(S.SyslogFacility(), CurrentSeverity, QString::fromLatin1(Group.Heading));
+          HeadingSent = true;
+        }
+        pelSysLog1->SendPacket(S.SyslogFacility(), CurrentSeverity,
+                               QStringLiteral("- %1 (%2): %3")
+                                   .arg(Device->DeviceName(), Device->DeviceHostAddress(),
+                                        Device->DeviceStatusToString()));
+      }
+    }
+  } catch (const EPelnet& E) {
+    SetStatusPanelText(0, E.Message());
+    Result = false;
+  }
+  // Closed in every case; a failing close is shown like any other report error.
+  try {
+    pelSysLog1->setActive(false);
+  } catch (const EPelnet& E) {
+    SetStatusPanelText(0, E.Message());
+    Result = false;
+  }
+  return Result;
+}
+
+void TFormMain::pelSysLog1Error(QObject* /*Sender*/, int ErrorCode, const QString& Description) {
+  SetStatusPanelText(0, QStringLiteral("SysLog error %1: %2").arg(QString::number(ErrorCode), Description));
+}

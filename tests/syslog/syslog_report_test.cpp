@@ -1,0 +1,208 @@
+// The syslog report of the main window (offscreen): what a listener of the
+// test receives after a run, the guard, and failures shown in panel 0.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "core_units.h"
+#include "form_main.h"
+#include "isolation.h"
+#include "pelsyslog.h"
+#include "syslog_test_support.h"
+
+namespace {
+
+constexpr int kFacility = 17;  // local1, as the settings file below says
+
+// One received packet split into its fields.
+struct Packet {
+  int pri = -1;
+  std::string stamp, host, text;
+};
+
+Packet split(const std::string &d) {
+  Packet p;
+  const size_t close = d.find('>');
+  if (d.empty() || d[0] != '<' || close == std::string::npos || d.size() < close + 17) return p;
+  p.pri = std::stoi(d.substr(1, close - 1));
+  p.stamp = d.substr(close + 1, 15);
+  const size_t hostEnd = d.find(' ', close + 17);
+  p.host = d.substr(close + 17, hostEnd - close - 17);
+  p.text = hostEnd == std::string::npos ? "" : d.substr(hostEnd + 1);
+  return p;
+}
+
+class SysLogReport : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char arg0[] = "syslog_report_test";
+    static char *argv[] = {arg0, nullptr};
+    if (!QCoreApplication::instance()) {
+      unsetenv("QT_NO_GLIB");
+      new TApplication(argc, argv);
+    }
+    static TCoreUnits units;
+  }
+
+  void SetUp() override {
+    if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(listener.ok());
+  }
+
+  // Writes the settings file and opens the window over it.
+  void open(const QString &host, int port) {
+    QFile ini(dir.filePath("dervik.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[Syslog]\r\nHostAddress=%1\r\nPort=%2\r\nFacility=%3\r\n"
+                             "[Devices]\r\nA=10.0.0.1\r\nB=10.0.0.2\r\nC=10.0.0.3\r\nD=\r\nE=10.0.0.5\r\n"
+                             "F=10.0.0.6\r\n")
+                  .arg(host)
+                  .arg(port)
+                  .arg(kFacility)
+                  .toUtf8());
+    ini.close();
+    window = std::make_unique<TFormMain>(TFormMain::TStartup{dir.filePath("dervik"), {}});
+    ASSERT_EQ(window->Settings().Devices().size(), 6u);
+  }
+
+  // Statuses as a run leaves them (set directly: the run itself is not under test here).
+  void finishRun(const std::vector<TDeviceStatus> &statuses, const QString &summary) {
+    auto &devices = window->Settings().Devices();
+    for (size_t i = 0; i < devices.size() && i < statuses.size(); ++i) {
+      devices[i]->SetPinged(4);
+      devices[i]->SetPingedOK(statuses[i] == dsOK ? 4 : statuses[i] == dsOKPartial ? 2 : 0);
+      devices[i]->SetDeviceStatus(statuses[i]);
+      devices[i]->SetDeviceStatusCategory(DeviceStatusCategoryOf(statuses[i]));
+    }
+    window->Settings().SetLastCheckDT(QDateTime::currentDateTime());
+    window->Settings().SetLastCheckResult(summary);
+  }
+
+  std::vector<Packet> sendReport() {
+    window->SetStatusPanelText(0, QStringLiteral("before"));
+    window->ClickMenuItem(window->MenuItemSendToSysLog);
+    std::vector<Packet> out;
+    for (const auto &d : listener.receiveAll(500, 200)) out.push_back(split(d));
+    return out;
+  }
+
+  QTemporaryDir dir;
+  syslogtest::UdpListener listener;
+  std::unique_ptr<TFormMain> window;
+};
+
+TEST_F(SysLogReport, ComponentCarriesItsStoredValues) {
+  open("127.0.0.1", listener.port());
+  ASSERT_NE(window->pelSysLog1, nullptr);
+  EXPECT_EQ(window->pelSysLog1->LocalPort(), 0);
+  EXPECT_EQ(window->pelSysLog1->RemoteHost(), "255.255.255.255");
+  EXPECT_FALSE(window->pelSysLog1->Active());
+}
+
+TEST_F(SysLogReport, SummaryThenNotOkGroupsInSettingsOrder) {
+  open("127.0.0.1", listener.port());
+  finishRun({dsOK, dsNoConnection, dsOKPartial, dsHostLookupFailed, dsNone, dsNoConnection},
+            "Some connections were OK (3 failed - 2 OK)");
+  const std::time_t from = std::time(nullptr);
+  const auto packets = sendReport();
+  const std::time_t to = std::time(nullptr);
+
+  const struct {
+    int severity;
+    const char *text;
+  } expected[] = {
+      {6, "Dervik: Some connections were OK (3 failed - 2 OK)"},
+      {3, "Devices with no connection at all:"},
+      {3, "- B (10.0.0.2): No connection at all"},
+      {3, "- D (): Unable to lookup host address"},
+      {3, "- F (10.0.0.6): No connection at all"},
+      {4, "Devices with unknown results:"},
+      {4, "- E (10.0.0.5): "},
+  };
+  ASSERT_EQ(packets.size(), std::size(expected));
+  for (size_t i = 0; i < packets.size(); ++i) {
+    SCOPED_TRACE(expected[i].text);
+    EXPECT_EQ(packets[i].pri, kFacility * 8 + expected[i].severity);
+    EXPECT_EQ(packets[i].text, expected[i].text);
+    EXPECT_EQ(packets[i].host, syslogtest::machineName());
+    // The report asks for local time (the test's zone is 13 hours from UTC).
+    bool local = false;
+    for (std::time_t t = from; t <= to; ++t) local = local || packets[i].stamp == syslogtest::stampOf(t, true);
+    EXPECT_TRUE(local) << packets[i].stamp;
+  }
+  EXPECT_FALSE(window->pelSysLog1->Active());
+  EXPECT_EQ(window->StatusPanelText(0), "before") << "a successful report shows nothing";
+}
+
+TEST_F(SysLogReport, AllOkSendsOnlyTheSummary) {
+  open("127.0.0.1", listener.port());
+  finishRun({dsOK, dsOK, dsOKPartial, dsOK, dsOK, dsOK}, "All connections were OK");
+  const auto packets = sendReport();
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].pri, kFacility * 8 + 6);
+  EXPECT_EQ(packets[0].text, "Dervik: All connections were OK");
+  EXPECT_FALSE(window->pelSysLog1->Active());
+}
+
+TEST_F(SysLogReport, GuardSendsNothingAndShowsNothing) {
+  const struct {
+    const char *name;
+    QString host;
+    bool run;
+  } rows[] = {{"no_run_yet", "127.0.0.1", false}, {"host_empty", "", true}, {"host_0.0.0.0", "0.0.0.0", true}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.name);
+    open(r.host, listener.port());
+    if (r.run) finishRun({dsNoConnection}, "x");
+    EXPECT_TRUE(sendReport().empty());
+    EXPECT_EQ(window->StatusPanelText(0), "before");
+    EXPECT_FALSE(window->pelSysLog1->Active());
+  }
+}
+
+TEST_F(SysLogReport, FailureShowsTheMessageAndLeavesTheToolReady) {
+  const struct {
+    const char *name;
+    QString host;
+    int port;
+    const char *panel;
+  } rows[] = {
+      {"unknown_host", "no-such-host.test", 0, "11001: [11001] Host not found"},
+      {"port_zero", "127.0.0.1", -1, "116: RemotePort can't be zero. Please specify a valid service port number."},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.name);
+    open(r.host, r.port < 0 ? 0 : listener.port());
+    finishRun({dsNoConnection, dsOK, dsOK, dsOK, dsOK, dsOK}, "x");
+    if (r.port < 0) window->Settings().SetSyslogPort(0);
+    EXPECT_TRUE(sendReport().empty());
+    EXPECT_EQ(window->StatusPanelText(0), r.panel);
+    EXPECT_FALSE(window->pelSysLog1->Active());
+    EXPECT_TRUE(window->MenuItemSendToSysLog->isEnabled());
+    // Ready for the next report.
+    window->Settings().SetSyslogHostAddress("127.0.0.1");
+    window->Settings().SetSyslogPort(listener.port());
+    EXPECT_TRUE(window->SendResultsToSysLog());
+    EXPECT_EQ(listener.receiveAll(500, 200).size(), 3u);
+  }
+}
+
+TEST_F(SysLogReport, ErrorEventShowsInPanelZero) {
+  open("127.0.0.1", listener.port());
+  const TErrorEvent handler = window->pelSysLog1->OnError();
+  ASSERT_TRUE(handler);
+  handler(window->pelSysLog1, 10054, "Destination unreachable (service unavailable?).");
+  EXPECT_EQ(window->StatusPanelText(0), "SysLog error 10054: Destination unreachable (service unavailable?).");
+}
+
+}  // namespace

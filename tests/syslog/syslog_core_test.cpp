@@ -26,6 +26,7 @@ class Core {
   Core &operator=(const Core &) = delete;
 
   bool ok() const { return h_ != nullptr; }
+  void *handle() const { return h_; }
   int setInt(int id, int v) { return Pelnet_SysLog_Set(h_, id, 0, v, 0); }
   int setText(int id, const std::string &v) {
     return Pelnet_SysLog_Set(h_, id, 0, reinterpret_cast<pelnet_slot>(v.c_str()), 0);
@@ -258,6 +259,28 @@ TEST(SysLogCore, LocalPortZeroReadsTheChosenPortWhileActive) {
   EXPECT_EQ(c.setInt(kActive, 0), 0) << "deactivating an inactive port succeeds";
 }
 
+// A port already taken fails activation with the platform's code and leaves
+// no socket; ShareLocalPort on both sides lets them share it.
+TEST(SysLogCore, BindingAPortInUse) {
+  REQUIRE_ISOLATION();
+  Core first, second;
+  ASSERT_EQ(first.setInt(kLocalPort, 0), 0);
+  ASSERT_EQ(first.setInt(kActive, 1), 0);
+  const int port = static_cast<int>(first.getInt(kLocalPort));
+  ASSERT_EQ(second.setInt(kLocalPort, port), 0);
+  EXPECT_EQ(second.setInt(kActive, 1), 10048);
+  EXPECT_EQ(second.lastError(), "[10048] Address already in use");
+  EXPECT_EQ(second.getInt(kActive), 0);
+  EXPECT_EQ(second.query("SocketHandle"), "-1");
+
+  ASSERT_EQ(first.setInt(kActive, 0), 0);
+  ASSERT_EQ(first.config("ShareLocalPort=True"), 0);
+  ASSERT_EQ(second.config("ShareLocalPort=True"), 0);
+  ASSERT_EQ(first.setInt(kLocalPort, port), 0);
+  ASSERT_EQ(first.setInt(kActive, 1), 0) << first.lastError();
+  EXPECT_EQ(second.setInt(kActive, 1), 0) << second.lastError();
+}
+
 TEST(SysLogCore, LocalHostBindsAndReadsBack) {
   REQUIRE_ISOLATION();
   Core c;
@@ -378,6 +401,17 @@ TEST_F(SysLogPackets, InactiveSendsNothing) {
   ASSERT_EQ(c.setInt(kActive, 0), 0);
   EXPECT_EQ(c.sendPacket(1, 1, "x"), 109);
   EXPECT_FALSE(listener.receive(100).has_value());
+}
+
+// The frame's close/quit interrupt calls method 5 without arguments; it must
+// never turn into a packet.
+TEST_F(SysLogPackets, InterruptSendsNothing) {
+  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  pelnet_slot args[1] = {0};
+  int lengths[1] = {0};
+  EXPECT_EQ(Pelnet_SysLog_Do(c.handle(), 10005, 0, args, lengths), 0);
+  EXPECT_FALSE(listener.receive(100).has_value());
+  EXPECT_EQ(c.getInt(kActive), 1);
 }
 
 TEST_F(SysLogPackets, ConnectedSocketSendsToItsPeer) {

@@ -2,6 +2,7 @@
 // devices and fill the results list, as the window does at start and at the
 // beginning of every check run.
 #include "application.h"
+#include "core_units.h"
 #include "form_main.h"
 #include "settings.h"
 #include "temp_files.h"
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   TApplication Application(argc, argv);
+  const TCoreUnits Units;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -234,20 +234,39 @@ TEST_F(CheckRun, ConfigurationErrorReachesTheExceptionReport) {
 }
 
 // Closing the window from inside the run: from a response (inside the ping
-// call) and from the pending events handled before a device.
+// call), from the pending events handled before a device, and from a timer
+// that fires in the wait that follows a silent host's time-out.
 TEST_F(CheckRun, ClosingTheWindowEndsTheRunCleanly) {
-  for (bool fromResponse : {true, false}) {
+  enum class From { Response, PendingEvents, WaitAfterTimeout };
+  struct Case {
+    From from;
+    const char *devices;
+    const char *firstHost;
+    size_t firstHostRequests;
+  } cases[] = {
+      {From::Response, "A=198.18.0.2\nB=198.18.0.11\n", kEchoHost, 1},
+      {From::PendingEvents, "A=198.18.0.2\nB=198.18.0.11\n", kEchoHost, 0},
+      {From::WaitAfterTimeout, "S=198.18.0.3\nB=198.18.0.11\n", kSilentHost, 1},
+  };
+  for (const Case &c : cases) {
     responder->clearCaptured();
-    makeForm(2, "A=198.18.0.2\nB=198.18.0.11\n");
+    observed.clear();
+    makeForm(2, c.devices);
     form->show();
-    if (fromResponse) {
-      watchResponses([this] { form->close(); });
-    } else {
-      QTimer::singleShot(0, form.get(), [this] { form->close(); });
+    switch (c.from) {
+      case From::Response:
+        watchResponses([this] { form->close(); });
+        break;
+      case From::PendingEvents:
+        QTimer::singleShot(0, form.get(), [this] { form->close(); });
+        break;
+      case From::WaitAfterTimeout:
+        QTimer::singleShot(300, form.get(), [this] { form->close(); });
+        break;
     }
     form->ClickMenuItem(form->MenuItemRun);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(sentTo(responder, kEchoHost).size(), fromResponse ? 1u : 0u);
+    EXPECT_EQ(sentTo(responder, c.firstHost).size(), c.firstHostRequests);
     EXPECT_TRUE(sentTo(responder, kSecondEcho).empty());
     EXPECT_FALSE(form->Settings().HasLastCheck());
     EXPECT_EQ(form->CurrentDevice(), nullptr);

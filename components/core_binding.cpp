@@ -61,6 +61,17 @@ bool plausibleImage(const CoreImage &image) {
   return true;
 }
 
+// Whether the system lets code run from the memory file at all (a policy
+// may forbid executable mappings of it); if not, the bytes cannot be loaded
+// from there whatever they hold.
+bool executable(int fd) {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  void *p = ::mmap(nullptr, static_cast<std::size_t>(page), PROT_READ | PROT_EXEC, MAP_PRIVATE, fd, 0);
+  if (p == MAP_FAILED) return false;
+  ::munmap(p, static_cast<std::size_t>(page));
+  return true;
+}
+
 // Writes the image into an anonymous memory file and loads it from there.
 // Unsupported: no memory file, or no /proc to reach it (load by name instead).
 // Broken: the loader refused the bytes.
@@ -73,7 +84,7 @@ ImageLoad loadFromMemoryFile(CoreBinding &b, const CoreImage &image) {
   if (fd < 0) return ImageLoad::Unsupported;
   char path[64];
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-  if (!writeAll(fd, image.data, image.size) || ::access(path, R_OK) != 0) {
+  if (!writeAll(fd, image.data, image.size) || ::access(path, R_OK) != 0 || !executable(fd)) {
     ::close(fd);
     return ImageLoad::Unsupported;
   }

@@ -1,7 +1,15 @@
 // Binding core libraries: from memory files, by name, and every way it fails.
 #include <gtest/gtest.h>
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
 
 #include <climits>
 #include <string>
@@ -138,6 +146,35 @@ TEST(CoreBinding, LoadsByNameWhenNoImageIsUsed) {
   TestCore missing(nullptr, "libpelnet_no_such_core.so");
   EXPECT_EQ(missing.binding.module, nullptr);
   expectCreationFails(missing.kind, -1, kCreationMessage);
+}
+
+// Makes memfd_create fail with ENOSYS in this process, as on a system without it.
+bool forbidMemoryFiles() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_memfd_create, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog prog{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) == 0;
+}
+
+// Binds in a child process without memory files; exits 0 when the result
+// is as expected.
+[[noreturn]] void bindWithoutMemoryFiles(const char *library, bool expectLoaded) {
+  if (!forbidMemoryFiles()) std::_Exit(2);
+  TestCore core(ImageSlot(0, ReadFileBytes(FRAMETEST_CORE_PATH)), library);
+  const bool loaded = core.binding.module != nullptr && core.binding.fn.Create != nullptr;
+  std::_Exit(core.binding.memfd == -1 && loaded == expectLoaded ? 0 : 1);
+}
+
+TEST(CoreBindingDeathTest, WithoutMemoryFilesTheLibraryIsLoadedByName) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The test's environment puts the test core's folder on the library search path.
+  EXPECT_EXIT(bindWithoutMemoryFiles("libpelnet_frametest.so", true), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(bindWithoutMemoryFiles("libpelnet_no_such_core.so", false), ::testing::ExitedWithCode(0), "");
 }
 
 // A component over one of the program's kinds; its class is not the point here.

@@ -234,3 +234,18 @@ TEST(HelperPath, PendingInterruptStopsTheNextWait) {
   EXPECT_EQ(c.pingHost(kSilentHost), 301);
   EXPECT_EQ(c.lastError(), "Interrupted.");
 }
+
+TEST(HelperPath, TimeoutZeroDoesNotWait) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  CoreClient c;
+  useHelper(c, 1);
+  ASSERT_EQ(c.setInt(kTimeout, 0), 0);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.pingHost(kSilentHost), 0) << c.lastError();
+  EXPECT_LT(secondsSince(start), 0.2);
+  EXPECT_TRUE(c.responses.empty());
+  EXPECT_EQ(c.getInt(kActive), 1);  // the handle stays open
+  EXPECT_EQ(c.getInt(kIdle), 1);
+  EXPECT_EQ(c.pingHost(""), 0);     // an empty host closes it
+  EXPECT_EQ(c.getInt(kActive), 0);
+}

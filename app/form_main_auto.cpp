@@ -37,5 +37,7 @@ void TFormMain::ReadCommandLineSwitches() {
   }
 }
 
-// TEMPORARY: the automatic sequence is not built yet; being shown starts nothing.
+// TEMPORARY: the automatic sequence is not built yet; being shown starts
+// nothing. (It is meant to post its message with PostWindowMessage and to
+// handle it through SetWindowMessageHandler, clicking items with ClickMenuItem.)
 void TFormMain::FormShow() {}

@@ -1,8 +1,14 @@
 // Times N echoes to 127.0.0.1 through TpelPing's PingHost on the helper path
 // in waiting mode, configured as the check run configures it: every call
 // opens its socket, sends one request, waits for the answer and closes.
-// Prints the count of answers and the time per echo.
+// Prints the count of answers, the time per echo, and for comparison the
+// time of opening and closing one ICMP datagram socket, which each call pays
+// and a long-running pinger does not.
 #include <QCoreApplication>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -47,5 +53,17 @@ int main(int argc, char **argv) {
   }
   const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
   std::printf("answers %ld of %ld\nns_per_echo %.0f\n", answers, n, ns / static_cast<double>(n));
+
+  const auto socketStart = std::chrono::steady_clock::now();
+  for (long i = 0; i < n; ++i) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0) break;
+    int on = 1;
+    ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+    ::close(fd);
+  }
+  const double socketNs =
+      std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - socketStart).count();
+  std::printf("ns_per_socket_open_close %.0f\n", socketNs / static_cast<double>(n));
   return answers == n ? 0 : 1;
 }

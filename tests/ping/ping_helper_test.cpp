@@ -54,7 +54,7 @@ TEST(HelperPath, SilentHostTimesOutWithoutEvent) {
   double took = secondsSince(start);
   EXPECT_EQ(c.lastError(), "Timeout.");
   EXPECT_GE(took, 0.95);
-  EXPECT_LT(took, 1.8);
+  EXPECT_LT(took, 2.5);
   EXPECT_TRUE(c.responses.empty());
   EXPECT_EQ(c.getInt(kResponseTime), 0);
   EXPECT_EQ(c.getInt(kActive), 0);
@@ -112,7 +112,7 @@ TEST(HelperPath, DestinationUnreachableTexts) {
     useHelper(c, 2);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(c.pingHost(row.host), 127) << row.host;
-    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_LT(secondsSince(start), 1.5);
     EXPECT_EQ(c.lastError(), row.text);
     ASSERT_EQ(c.responses.size(), 1u);
     EXPECT_EQ(c.responses[0].status, row.text);
@@ -242,7 +242,7 @@ TEST(HelperPath, TimeoutZeroDoesNotWait) {
   ASSERT_EQ(c.setInt(kTimeout, 0), 0);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(c.pingHost(kSilentHost), 0) << c.lastError();
-  EXPECT_LT(secondsSince(start), 0.2);
+  EXPECT_LT(secondsSince(start), 0.5);
   EXPECT_TRUE(c.responses.empty());
   EXPECT_EQ(c.getInt(kActive), 1);  // the handle stays open
   EXPECT_EQ(c.getInt(kIdle), 1);

@@ -79,7 +79,7 @@ TEST(RawPath, NonWaitingModeReportsWhileEventsArePumped) {
   ASSERT_EQ(c.setInt(kTimeout, 0), 0);
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(c.pingHost(kEchoHost), 0) << c.lastError();
-  EXPECT_LT(secondsSince(start), 0.1);
+  EXPECT_LT(secondsSince(start), 0.5);
   EXPECT_TRUE(c.responses.empty());
   EXPECT_EQ(c.getInt(kActive), 1);
   EXPECT_EQ(c.getInt(kIdle), 1);

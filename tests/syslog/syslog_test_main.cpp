@@ -4,10 +4,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "isolation.h"
 #include "syslog_test_support.h"
 
 int main(int argc, char **argv) {
+  // A zone 13 hours east of UTC, so local time and UTC stamps always differ.
+  setenv("TZ", "XST-13", 1);
+  tzset();
   char name[256] = {};
   gethostname(name, sizeof name - 1);
   testsupport::IsolationOptions opts;

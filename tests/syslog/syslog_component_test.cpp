@@ -277,6 +277,48 @@ TEST_F(SysLogComponent, PumpDataInDoEventsReads) {
   log->setActive(false);
 }
 
+// With UseIPv6 the port is an IPv6 socket: it receives from ::1 and sends to ::1.
+TEST_F(SysLogComponent, IPv6BothWays) {
+  record();
+  log->Config("UseIPv6=True");
+  log->setRemoteHost("::1");
+  log->setLocalPort(0);
+  log->setActive(true);
+  EXPECT_EQ(log->RemoteHost(), "::1");
+
+  const int v6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(v6, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  ASSERT_EQ(bind(v6, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  getsockname(v6, reinterpret_cast<sockaddr *>(&a), &len);
+  const int v6Port = ntohs(a.sin6_port);
+
+  sockaddr_in6 to = a;
+  to.sin6_port = htons(static_cast<uint16_t>(log->LocalPort()));
+  const std::string d = "<14>Jan  1 00:00:00 h over six";
+  ASSERT_EQ(sendto(v6, d.data(), d.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to),
+            static_cast<ssize_t>(d.size()));
+  ASSERT_TRUE(pumpUntil([&] { return !events.empty(); }));
+  EXPECT_EQ(events[0].sourceAddress, "::1");
+  EXPECT_EQ(events[0].sourcePort, v6Port);
+  EXPECT_EQ(events[0].message, "over six");
+
+  log->setRemotePort(v6Port);
+  log->SendPacket(1, 6, "back");
+  pollfd p{v6, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 2000), 1);
+  char buf[256];
+  const ssize_t n = recv(v6, buf, sizeof buf, 0);
+  ASSERT_GT(n, 5);
+  EXPECT_EQ(std::string(buf + n - 5, 5), " back");
+  EXPECT_EQ(std::string(buf, 4), "<14>");
+  close(v6);
+  log->setActive(false);
+}
+
 // A connected socket learns from the ICMP answer that nobody listens.
 TEST_F(SysLogComponent, RefusedDestinationRaisesErrorEvent) {
   std::vector<std::pair<int, QString>> errors;

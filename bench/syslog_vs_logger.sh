@@ -48,10 +48,11 @@ PY
 
 # start_receiver <name>: starts a receiver and sets $port.
 start_receiver() {
-  python3 "$work/receiver.py" >"$work/$1.out" &
+  rm -f "$work/$1.out.tmp"  # a port left from an earlier round must not be read
+  python3 "$work/receiver.py" >"$work/$1.out.tmp" &
   receiver_pid=$!
   for _ in $(seq 100); do
-    port=$(head -n1 "$work/$1.out" 2>/dev/null || true)
+    port=$(head -n1 "$work/$1.out.tmp" 2>/dev/null || true)
     [ -n "$port" ] && return 0
     sleep 0.05
   done
@@ -62,7 +63,8 @@ start_receiver() {
 finish_receiver() {
   wait "$receiver_pid"
   receiver_pid=
-  got=$(sed -n 2p "$work/$1.out")
+  got=$(sed -n 2p "$work/$1.out.tmp")
+  mv "$work/$1.out.tmp" "$work/$1.out"
 }
 
 seq 0 $((N - 1)) | sed 's/^/benchmark line /' >"$work/lines.txt"

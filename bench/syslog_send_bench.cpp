@@ -1,5 +1,8 @@
 // Sends N syslog packets through TpelSysLog::SendPacket to 127.0.0.1:<port>
-// and prints the seconds the loop took.  Driven by bench/syslog_vs_logger.sh.
+// and prints the seconds the loop took; with "connected" the port runs with
+// UseConnection=True (a connected socket, as logger uses).  Driven by
+// bench/syslog_vs_logger.sh.
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -12,7 +15,7 @@
 
 int main(int argc, char **argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s <port> <count>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <port> <count> [connected]\n", argv[0]);
     return 2;
   }
   const int port = std::atoi(argv[1]);
@@ -25,6 +28,7 @@ int main(int argc, char **argv) {
     log.setLocalPort(0);
     log.setRemoteHost(QStringLiteral("127.0.0.1"));
     log.setRemotePort(port);
+    if (argc > 3 && QByteArray(argv[3]) == "connected") log.Config(QStringLiteral("UseConnection=True"));
     log.setActive(true);
     // The lines are made before the clock starts, as logger reads them ready-made.
     QStringList lines;

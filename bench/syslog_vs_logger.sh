@@ -71,12 +71,18 @@ seq 0 $((N - 1)) | sed 's/^/benchmark line /' >"$work/lines.txt"
 
 # Alternating rounds, so that load from elsewhere on the machine hits both
 # senders alike; the medians are reported.
-component_times=() logger_times=() component_got=0 logger_got=0
+component_times=() connected_times=() logger_times=() component_got=0 connected_got=0 logger_got=0
 for round in $(seq "$ROUNDS"); do
   start_receiver component
   component_times+=("$("$bench" "$port" "$N")")
   finish_receiver component
   component_got=$((component_got + got))
+
+  # logger sends on a connected socket; the same mode of the component, for comparison.
+  start_receiver connected
+  connected_times+=("$("$bench" "$port" "$N" connected)")
+  finish_receiver connected
+  connected_got=$((connected_got + got))
 
   start_receiver logger
   t0=$(date +%s.%N)
@@ -88,15 +94,16 @@ for round in $(seq "$ROUNDS"); do
   logger_times+=("$(python3 -c "print($t1 - $t0)")")
 done
 
-python3 - "$N" "$ROUNDS" "$component_got" "$logger_got" "${component_times[*]}" "${logger_times[*]}" <<'PY'
+python3 - "$N" "$ROUNDS" "$component_got" "$connected_got" "$logger_got" "${component_times[*]}" \
+  "${connected_times[*]}" "${logger_times[*]}" <<'PY'
 import statistics, sys
-n, rounds, cgot, lgot = (int(a) for a in sys.argv[1:5])
-ctimes = [float(t) for t in sys.argv[5].split()]
-ltimes = [float(t) for t in sys.argv[6].split()]
-cs, ls = statistics.median(ctimes), statistics.median(ltimes)
-cr, lr = n / cs, n / ls
+n, rounds, cgot, kgot, lgot = (int(a) for a in sys.argv[1:6])
+cs, ks, ls = (statistics.median(float(t) for t in a.split()) for a in sys.argv[6:9])
+cr, kr, lr = n / cs, n / ks, n / ls
+total = n * rounds
 print(f"packets per round: {n}, rounds: {rounds} (medians)")
-print(f"SendPacket:       {cs:8.3f} s  {cr:12.0f} packets/s  ({cgot} of {n * rounds} received)")
-print(f"logger (stdin):   {ls:8.3f} s  {lr:12.0f} packets/s  ({lgot} of {n * rounds} received)")
-print(f"ratio SendPacket/logger: {cr / lr:.2f}")
+print(f"SendPacket:                 {cs:8.3f} s  {cr:12.0f} packets/s  ({cgot} of {total} received)")
+print(f"SendPacket, UseConnection:  {ks:8.3f} s  {kr:12.0f} packets/s  ({kgot} of {total} received)")
+print(f"logger (stdin):             {ls:8.3f} s  {lr:12.0f} packets/s  ({lgot} of {total} received)")
+print(f"ratio SendPacket/logger: {cr / lr:.2f}   with UseConnection: {kr / lr:.2f}")
 PY

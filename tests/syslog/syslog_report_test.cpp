@@ -197,6 +197,31 @@ TEST_F(SysLogReport, FailureShowsTheMessageAndLeavesTheToolReady) {
   }
 }
 
+// The whole road: a real check run over loopback and a name that does not
+// resolve, then the report.
+TEST_F(SysLogReport, AfterARealRun) {
+  QFile ini(dir.filePath("dervik.ini"));
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  ini.write(QStringLiteral("[Ping]\r\nTimes=1\r\nTimeout=2\r\n[Syslog]\r\nHostAddress=127.0.0.1\r\nPort=%1\r\n"
+                           "Facility=%2\r\n[Devices]\r\nA=127.0.0.1\r\nno-such-host.test=\r\nC=localhost\r\n")
+                .arg(listener.port())
+                .arg(kFacility)
+                .toUtf8());
+  ini.close();
+  window = std::make_unique<TFormMain>(TFormMain::TStartup{dir.filePath("dervik"), {}});
+  window->ClickMenuItem(window->MenuItemRun);
+  ASSERT_TRUE(window->Settings().HasLastCheck());
+  const auto packets = sendReport();
+  ASSERT_EQ(packets.size(), 3u);
+  EXPECT_EQ(packets[0].pri, kFacility * 8 + 6);
+  EXPECT_EQ(packets[0].text, "Dervik: Some connections were OK (1 failed - 2 OK)");
+  EXPECT_EQ(packets[1].pri, kFacility * 8 + 3);
+  EXPECT_EQ(packets[1].text, "Devices with no connection at all:");
+  EXPECT_EQ(packets[2].pri, kFacility * 8 + 3);
+  EXPECT_EQ(packets[2].text, "- no-such-host.test (): Unable to lookup host address");
+  EXPECT_FALSE(window->pelSysLog1->Active());
+}
+
 TEST_F(SysLogReport, ErrorEventShowsInPanelZero) {
   open("127.0.0.1", listener.port());
   const TErrorEvent handler = window->pelSysLog1->OnError();

@@ -353,8 +353,7 @@ bool ICMPPort::readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std:
                                      ByteReader(quoted, static_cast<size_t>(n)), key);
       if (!a) continue;
       answer = std::move(*a);
-      source = pelnet::dottedText(offender.sin_family == AF_INET ? offender.sin_addr.s_addr
-                                                                 : from.sin_addr.s_addr);
+      source = sourceText(offender.sin_family == AF_INET ? offender.sin_addr.s_addr : from.sin_addr.s_addr);
       return true;
     }
   }
@@ -384,7 +383,7 @@ bool ICMPPort::readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::
     auto a = helperIsRaw_ ? matchRawDatagram(datagram, key) : matchEchoReply(datagram, key);
     if (!a) continue;
     answer = std::move(*a);
-    source = pelnet::dottedText(from.sin_addr.s_addr);
+    source = sourceText(from.sin_addr.s_addr);
     return true;
   }
 }
@@ -425,7 +424,7 @@ void ICMPPort::readRaw(bool fromNotification) {
     } else if (useIPv6) {
       source = pelnet::numericText(*reinterpret_cast<sockaddr_in6 *>(&from));
     } else {
-      source = pelnet::dottedText(reinterpret_cast<sockaddr_in *>(&from)->sin_addr.s_addr);
+      source = sourceText(reinterpret_cast<sockaddr_in *>(&from)->sin_addr.s_addr);
     }
     if (!deliverDatagram(ByteReader(buffer_.data(), static_cast<size_t>(n)), source)) return;
   }
@@ -452,7 +451,30 @@ bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {
 // ---------------------------------------------------------------- addresses
 
 int ICMPPort::setRemote(const std::string &text) {
-  return pelnet::resolveRemote(text, useIPv6, true, remote_);
+  // A check run pings the same address text over and over; an IPv4 address
+  // in text form resolves to the same address every time, and resolving it
+  // touches nothing but remote_.v4, which still holds that address.
+  if (!useIPv6 && numericRemoteValid_ && text == numericRemote_) return 0;
+  numericRemoteValid_ = false;
+  int rc = pelnet::resolveRemote(text, useIPv6, true, remote_);
+  // Only what parses as an address text without a lookup: names may resolve
+  // differently next time.
+  in_addr parsed{};
+  if (rc == 0 && !useIPv6 && !text.empty() && ::inet_aton(text.c_str(), &parsed) != 0 &&
+      parsed.s_addr == remote_.v4) {
+    numericRemote_ = text;
+    numericRemoteValid_ = true;
+  }
+  return rc;
+}
+
+const std::string &ICMPPort::sourceText(uint32_t addr) {
+  if (!sourceValid_ || addr != sourceAddr_) {
+    sourceText_ = pelnet::dottedText(addr);
+    sourceAddr_ = addr;
+    sourceValid_ = true;
+  }
+  return sourceText_;
 }
 
 std::string ICMPPort::remoteText() const {

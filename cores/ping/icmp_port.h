@@ -95,6 +95,10 @@ class ICMPPort : public pelnet::SocketObject {
   int applyIntOption(int level, int name, int32_t value);
   int applyBufferSize(int name, int32_t value);
   void closeQuietly();
+  // The dotted text of an answer's source.  Answers nearly always come from
+  // the host just pinged, so the text of the last address is kept rather
+  // than formatted again for every echo.
+  const std::string &sourceText(uint32_t addr);
 
   AnswerHandler *handler_ = nullptr;
   int rawFd_ = -1;
@@ -107,6 +111,13 @@ class ICMPPort : public pelnet::SocketObject {
   uint32_t maxMessageSize_ = 2048;
   std::vector<uint8_t> buffer_;   // MaxMessageSize + 4 bytes; one received datagram
   pelnet::HostAddress remote_;
+  // The last remote text that was an IPv4 address in text form: setting it
+  // again cannot give another address, so it is not parsed again.
+  std::string numericRemote_;
+  bool numericRemoteValid_ = false;
+  uint32_t sourceAddr_ = 0;
+  bool sourceValid_ = false;
+  std::string sourceText_;
 };
 
 }  // namespace pelping

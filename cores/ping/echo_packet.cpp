@@ -48,7 +48,7 @@ uint16_t internetChecksum(const void *data, size_t len, uint32_t seed) {
 }
 
 std::string requestBody(uint16_t packetSize) {
-  return std::string(packetSize > 4 ? packetSize - 4 : 0, kFillerByte);
+  return std::string(requestBodySize(packetSize), kFillerByte);
 }
 
 void stampBody(std::string &body, uint32_t requestId, uint32_t sendTime) {
@@ -61,15 +61,22 @@ void stampBody(std::string &body, uint32_t requestId, uint32_t sendTime) {
 
 std::string buildMessage(uint8_t type, uint8_t code, std::string_view body) {
   std::string msg;
-  msg.reserve(4 + body.size());
-  msg.push_back(static_cast<char>(type));
-  msg.push_back(static_cast<char>(code));
-  msg.append(2, '\0');
-  msg.append(body);
-  uint16_t sum = internetChecksum(msg.data(), msg.size());
-  msg[2] = static_cast<char>(sum >> 8);
-  msg[3] = static_cast<char>(sum & 0xFF);
+  buildMessageInto(msg, type, code, {}, body);
   return msg;
+}
+
+void buildMessageInto(std::string &out, uint8_t type, uint8_t code, std::string_view head,
+                      std::string_view body) {
+  out.clear();
+  out.reserve(4 + head.size() + body.size());
+  out.push_back(static_cast<char>(type));
+  out.push_back(static_cast<char>(code));
+  out.append(2, '\0');
+  out.append(head);
+  out.append(body);
+  uint16_t sum = internetChecksum(out.data(), out.size());
+  out[2] = static_cast<char>(sum >> 8);
+  out[3] = static_cast<char>(sum & 0xFF);
 }
 
 std::optional<Interpreted> interpretAnswer(uint8_t type, uint8_t code, ByteReader data) {

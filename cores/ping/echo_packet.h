@@ -51,10 +51,15 @@ uint16_t checksumFinish(uint32_t sum);
 
 // The request body: PacketSize - 4 filler bytes (the message from offset 4 on).
 std::string requestBody(uint16_t packetSize);
+inline size_t requestBodySize(uint16_t packetSize) { return packetSize > 4 ? packetSize - 4u : 0u; }
 // Writes the request id and send time into body bytes 0..7 (as far as the body reaches).
 void stampBody(std::string &body, uint32_t requestId, uint32_t sendTime);
 // type, code, checksum, then the body; the checksum covers the whole message.
 std::string buildMessage(uint8_t type, uint8_t code, std::string_view body);
+// The same message with `head` before the body, written into `out` so that a
+// caller sending one message after another reuses its storage.
+void buildMessageInto(std::string &out, uint8_t type, uint8_t code, std::string_view head,
+                      std::string_view body);
 
 // What the answer handler makes of one ICMP message, given its type, code and
 // the bytes from offset 4 on.

@@ -247,13 +247,11 @@ int ICMPPort::sendHelper(std::string_view body) {
 
   // Echo header + the body as echo data.  On a ping socket the kernel writes
   // the identifier and checksum itself.
-  std::string echo(4, '\0');
-  echo[0] = static_cast<char>(key.identifier >> 8);
-  echo[1] = static_cast<char>(key.identifier & 0xFF);
-  echo[2] = static_cast<char>(key.sequence >> 8);
-  echo[3] = static_cast<char>(key.sequence & 0xFF);
-  echo.append(body);
-  std::string msg = buildMessage(kIcmpEchoRequest, 0, echo);
+  const char echoHeader[4] = {
+      static_cast<char>(key.identifier >> 8), static_cast<char>(key.identifier & 0xFF),
+      static_cast<char>(key.sequence >> 8), static_cast<char>(key.sequence & 0xFF)};
+  std::string &msg = request_;
+  buildMessageInto(msg, kIcmpEchoRequest, 0, std::string_view(echoHeader, sizeof echoHeader), body);
 
   // The call's options travel with the request: time-to-live (255 when not
   // set) and the message type byte as type-of-service, as the helper library

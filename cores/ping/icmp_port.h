@@ -110,6 +110,7 @@ class ICMPPort : public pelnet::SocketObject {
   bool closePending_ = false;
   uint32_t maxMessageSize_ = 2048;
   std::vector<uint8_t> buffer_;   // MaxMessageSize + 4 bytes; one received datagram
+  std::string request_;           // the helper path's last echo request, its storage kept for the next
   pelnet::HostAddress remote_;
   // The last remote text that was an IPv4 address in text form: setting it
   // again cannot give another address, so it is not parsed again.

@@ -208,7 +208,9 @@ int PingCore::pingHost(const std::string &host) {
     port_.close();
     port_.useConnection = true;
   }
-  std::string body = requestBody(packetSize_);
+  // The filler stays as it is between calls; only the stamp is written anew.
+  if (body_.size() != requestBodySize(packetSize_)) body_ = requestBody(packetSize_);
+  std::string &body = body_;
   do {
     rc = setRemoteHost(host);
     if (rc != 0) break;

@@ -77,6 +77,7 @@ class PingCore : public pelnet::CoreBase, private AnswerHandler {
   uint32_t responseTime_ = 0;
   int unreachableCode_ = -1;
   std::string responseSource_;
+  std::string body_;  // the request body of the last call: filler, stamped anew per request
 };
 
 }  // namespace pelping

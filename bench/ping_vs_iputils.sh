@@ -27,15 +27,17 @@ echo "0 2147483647" > /proc/sys/net/ipv4/ping_group_range
 out=$(QT_QPA_PLATFORM=offscreen "$BENCH" "$N")
 ours=$(awk '/^ns_per_echo/ {print $2}' <<<"$out")
 sock=$(awk '/^ns_per_socket_open_close/ {print $2}' <<<"$out")
+bare=$(awk '/^ns_per_bare_exchange/ {print $2}' <<<"$out")
 start=$(date +%s%N)
 ping -q -c "$N" -i 0 127.0.0.1 >/dev/null
 end=$(date +%s%N)
 theirs=$(( (end - start) / N ))
-awk -v n="$N" -v a="$ours" -v b="$theirs" -v s="$sock" 'BEGIN {
+awk -v n="$N" -v a="$ours" -v b="$theirs" -v s="$sock" -v f="$bare" 'BEGIN {
   printf "echoes                 %d\n", n
   printf "PingHost per echo      %.1f us\n", a / 1000
   printf "iputils ping per echo  %.1f us\n", b / 1000
   printf "ratio                  %.2f (goal <= 1.5)\n", a / b
   printf "of which socket open+close per call %.1f us; without it the ratio is %.2f\n", s / 1000, (a - s) / b
+  printf "bare system calls of one call (socket, IP_RECVERR, sendmsg, recv, close) %.1f us: ratio %.2f\n", f / 1000, f / b
 }'
 INNER

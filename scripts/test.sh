@@ -18,6 +18,20 @@ run_build() {
 }
 
 run_build build
+
+# The parsers of received bytes under libFuzzer, for a bounded time each.
+fuzz() {
+  local log
+  log=$(mktemp)
+  if ! bash scripts/fuzz.sh "$@" "${PELORIN_FUZZ_SECONDS:-30}" >"$log" 2>&1; then
+    cat "$log"; rm -f "$log"; return 1
+  fi
+  echo "fuzz $2: $(grep -E '^(#[0-9]+.*DONE|Done)' "$log" | tail -n 1)"
+  rm -f "$log"
+}
+fuzz cores/syslog/fuzz syslog_parser_fuzz 2048
+fuzz cores/ping/fuzz echo_answer_fuzz 1500
+
 if [ "${1:-}" != "--no-sanitize" ]; then
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     run_build build-sanitize -DPELORIN_SANITIZE=ON -DPELORIN_BENCHMARKS=OFF

@@ -136,6 +136,35 @@ TEST(PingSettings, PlainPropertyWrites) {
   EXPECT_EQ(c.query("QOSTrafficType"), "4");
 }
 
+// RemoteHost remembers the last address text it parsed, so that a run that
+// pings one address over and over parses it once; every other write in
+// between must still take effect.
+TEST(PingSettings, RemoteHostWritesInAnyOrderReadBackTheirAddress) {
+  CoreClient c;
+  struct { const char *setting, *text, *readBack; } steps[] = {
+      {nullptr, "127.0.0.1", "127.0.0.1"},
+      {nullptr, "127.0.0.1", "127.0.0.1"},
+      {nullptr, "", ""},
+      {nullptr, "127.0.0.1", "127.0.0.1"},
+      {nullptr, "127.1", "127.0.0.1"},
+      {nullptr, "127.0.0.2", "127.0.0.2"},
+      {nullptr, "255.255.255.255", "255.255.255.255"},
+      {nullptr, "127.0.0.2", "127.0.0.2"},
+      {"UseIPv6=True", "::1", "::1"},
+      {"UseIPv6=False", "127.0.0.2", "127.0.0.2"},
+      {nullptr, "", ""},
+  };
+  int step = 0;
+  for (auto &s : steps) {
+    ++step;
+    if (s.setting) {
+      ASSERT_EQ(c.config(s.setting), 0) << "step " << step;
+    }
+    EXPECT_EQ(c.setText(kRemoteHost, s.text), 0) << "step " << step;
+    EXPECT_EQ(c.getText(kRemoteHost), s.readBack) << "step " << step;
+  }
+}
+
 TEST(PingMethods, EmptyHostAndBadMacNeedNoNetwork) {
   CoreClient c;
   EXPECT_EQ(c.pingHost(""), 0);

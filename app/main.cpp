@@ -1,5 +1,6 @@
 // Program entry of Dervik.
 #include "application.h"
+#include "core_units.h"
 #include "form_main.h"
 
 #include <cstdlib>
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
   // variable would switch off.
   unsetenv("QT_NO_GLIB");
   TApplication Application(argc, argv);
+  // Binds the cores before the window exists; unbinds them after it is gone.
+  const TCoreUnits CoreUnits;
   try {
     TFormMain FormMain;
     FormMain.show();

@@ -42,7 +42,9 @@ QByteArray ReadAt(QFile& File, quint64 Offset, qint64 Size) {
   return File.read(Size);
 }
 
-qsizetype Aligned(qsizetype Value, qsizetype Alignment) { return (Value + Alignment - 1) / Alignment * Alignment; }
+qsizetype Aligned(qsizetype Value, qsizetype Alignment) {
+  return (Value + Alignment - 1) / Alignment * Alignment;
+}
 
 // Walks the notes of one SHT_NOTE section and returns our stamp if present.
 std::optional<TFileVersion> FindStampInNotes(QByteArrayView Notes, bool BigEndian, qsizetype Alignment) {

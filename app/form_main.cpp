@@ -95,20 +95,27 @@ void TFormMain::CreateMenus() {
   N1 = MenuFunctions->addSeparator();
   MenuItemSendToSMTP = AddMenuItem(MenuFunctions, QStringLiteral("Send results as mail"),
                                    QKeySequence(Qt::CTRL | Qt::Key_M), &TFormMain::MenuItemSendToSMTPClick);
-  MenuItemSendToSysLog = AddMenuItem(MenuFunctions, QStringLiteral("Send results to SysLog"),
-                                     QKeySequence(Qt::CTRL | Qt::Key_L), &TFormMain::MenuItemSendToSysLogClick);
+  MenuItemSendToSysLog =
+      AddMenuItem(MenuFunctions, QStringLiteral("Send results to SysLog"), QKeySequence(Qt::CTRL | Qt::Key_L),
+                  &TFormMain::MenuItemSendToSysLogClick);
   N2 = MenuFunctions->addSeparator();
-  MenuItemExit = AddMenuItem(MenuFunctions, QStringLiteral("Exit"), QKeySequence(), &TFormMain::MenuItemExitClick);
+  MenuItemExit =
+      AddMenuItem(MenuFunctions, QStringLiteral("Exit"), QKeySequence(), &TFormMain::MenuItemExitClick);
   MenuHelp = MainMenu1->addMenu(QStringLiteral("&Help"));
   MenuItemReadMe = AddMenuItem(MenuHelp, QStringLiteral("Read me"), QKeySequence(Qt::Key_F1),
                                &TFormMain::MenuItemReadMeClick);
-  MenuItemAbout = AddMenuItem(MenuHelp, QStringLiteral("About"), QKeySequence(), &TFormMain::MenuItemAboutClick);
+  MenuItemAbout =
+      AddMenuItem(MenuHelp, QStringLiteral("About"), QKeySequence(), &TFormMain::MenuItemAboutClick);
 
   const std::pair<QObject*, const char*> Names[] = {
-      {MenuItemRun, "MenuItemRun"},   {N1, "N1"},
-      {MenuItemSendToSMTP, "MenuItemSendToSMTP"}, {MenuItemSendToSysLog, "MenuItemSendToSysLog"},
-      {N2, "N2"},                     {MenuItemExit, "MenuItemExit"},
-      {MenuItemReadMe, "MenuItemReadMe"}, {MenuItemAbout, "MenuItemAbout"},
+      {MenuItemRun, "MenuItemRun"},
+      {N1, "N1"},
+      {MenuItemSendToSMTP, "MenuItemSendToSMTP"},
+      {MenuItemSendToSysLog, "MenuItemSendToSysLog"},
+      {N2, "N2"},
+      {MenuItemExit, "MenuItemExit"},
+      {MenuItemReadMe, "MenuItemReadMe"},
+      {MenuItemAbout, "MenuItemAbout"},
   };
   for (const auto& [Object, Name] : Names)
     Object->setObjectName(QString::fromLatin1(Name));
@@ -285,10 +292,10 @@ void TFormMain::RefreshListView() {
 
   const qsizetype Count = Rows.size();
   SetStatusPanelText(1, (Count == 1 ? QStringLiteral("%1 device") : QStringLiteral("%1 devices")).arg(Count));
-  SetStatusPanelText(0, FSettings->HasLastCheck()
-                            ? QStringLiteral("%1 (%2)").arg(FSettings->LastCheckResult(),
-                                                            FormatDateTimeForDisplay(FSettings->LastCheckDT()))
-                            : QString());
+  SetStatusPanelText(0, FSettings->HasLastCheck() ? QStringLiteral("%1 (%2)").arg(
+                                                        FSettings->LastCheckResult(),
+                                                        FormatDateTimeForDisplay(FSettings->LastCheckDT()))
+                                                  : QString());
 }
 
 void TFormMain::MenuItemExitClick() { close(); }

@@ -37,7 +37,8 @@ void TFormMain::CreateSysLogComponent() {
 void TFormMain::MenuItemSendToSysLogClick() {
   // Only after a run, and never to an unset host.
   const QString& Host = Settings().SyslogHostAddress();
-  if (!Settings().HasLastCheck() || Host.isEmpty() || Host == QLatin1String("0.0.0.0")) return;
+  if (!Settings().HasLastCheck() || Host.isEmpty() || Host == QLatin1String("0.0.0.0"))
+    return;
   SendResultsToSysLog();
 }
 
@@ -56,16 +57,17 @@ bool TFormMain::SendResultsToSysLog() {
     for (const TSysLogGroup& Group : SysLogGroups) {
       bool HeadingSent = false;
       for (const auto& Device : S.Devices()) {
-        if (Device->DeviceStatusCategory() != Group.Category) continue;
+        if (Device->DeviceStatusCategory() != Group.Category)
+          continue;
         if (!HeadingSent) {
           CurrentSeverity = Group.Severity;
           pelSysLog1->SendPacket(S.SyslogFacility(), CurrentSeverity, QString::fromLatin1(Group.Heading));
           HeadingSent = true;
         }
-        pelSysLog1->SendPacket(S.SyslogFacility(), CurrentSeverity,
-                               QStringLiteral("- %1 (%2): %3")
-                                   .arg(Device->DeviceName(), Device->DeviceHostAddress(),
-                                        Device->DeviceStatusToString()));
+        pelSysLog1->SendPacket(
+            S.SyslogFacility(), CurrentSeverity,
+            QStringLiteral("- %1 (%2): %3")
+                .arg(Device->DeviceName(), Device->DeviceHostAddress(), Device->DeviceStatusToString()));
       }
     }
   } catch (const EPelnet& E) {

@@ -18,9 +18,7 @@ QString CutValue(const QString& Value) {
   return Value.left(Length);
 }
 
-bool IsCommentLine(QStringView Line) {
-  return Line.startsWith(u';') || Line.startsWith(u'#');
-}
+bool IsCommentLine(QStringView Line) { return Line.startsWith(u';') || Line.startsWith(u'#'); }
 
 }  // namespace
 

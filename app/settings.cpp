@@ -47,9 +47,9 @@ constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetS
 constexpr TIntegerKey SyslogPortKey{SectionSyslog, u"Port", &TSettings::SetSyslogPort};
 
 constexpr TKey KeysInReadingOrder[] = {
-    {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},   {&PingTTLKey, nullptr},
-    {nullptr, &SMTPHostKey},       {&SMTPPortKey, nullptr},    {nullptr, &SMTPRecipientsKey},
-    {nullptr, &SMTPSenderKey},     {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey},
+    {&PingTimeoutKey, nullptr}, {&PingTimesKey, nullptr},      {&PingTTLKey, nullptr},
+    {nullptr, &SMTPHostKey},    {&SMTPPortKey, nullptr},       {nullptr, &SMTPRecipientsKey},
+    {nullptr, &SMTPSenderKey},  {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey},
     {&SyslogPortKey, nullptr},
 };
 
@@ -106,5 +106,6 @@ void TSettings::ReadFile(const QString& FileName) {
   const QStringList Names = Ini.ReadSectionKeys(View(SectionDevices));
   FDevices.reserve(static_cast<std::size_t>(Names.size()));
   for (const QString& Name : Names)
-    FDevices.push_back(std::make_unique<TDevice>(Name, Ini.ReadString(View(SectionDevices), Name, QString())));
+    FDevices.push_back(
+        std::make_unique<TDevice>(Name, Ini.ReadString(View(SectionDevices), Name, QString())));
 }

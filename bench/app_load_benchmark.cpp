@@ -19,10 +19,15 @@ namespace {
 constexpr int DeviceCount = 10000;
 
 QString LargeSettingsFile() {
-  QString Text = QStringLiteral("[Ping]\nTimeout=1\nTimes=4\nTTL=128\n[SMTP]\nHostAddress=0.0.0.0\n"
-                                "[Syslog]\nHostAddress=0.0.0.0\n[Devices]\n");
+  QString Text = QStringLiteral(
+      "[Ping]\nTimeout=1\nTimes=4\nTTL=128\n[SMTP]\nHostAddress=0.0.0.0\n"
+      "[Syslog]\nHostAddress=0.0.0.0\n[Devices]\n");
   for (int I = 0; I < DeviceCount; ++I)
-    Text += QStringLiteral("Device%1=127.%2.%3.%4\n").arg(I).arg(I / 65536).arg(I / 256 % 256).arg(I % 256);
+    Text += QStringLiteral("Device%1=127.%2.%3.%4\n")
+                .arg(I)
+                .arg(I / 65536)
+                .arg(I / 256 % 256)
+                .arg(I % 256);
   return Text;
 }
 
@@ -32,12 +37,12 @@ struct TFixture {
   TFixture() { Temp.WriteText(QStringLiteral("dervik.ini"), LargeSettingsFile()); }
 };
 
-TFixture& Fixture() {
+TFixture &Fixture() {
   static TFixture Instance;
   return Instance;
 }
 
-void LoadSettings(benchmark::State& State) {
+void LoadSettings(benchmark::State &State) {
   TSettings Settings;
   const QString FileName = Fixture().Temp.Path(QStringLiteral("dervik.ini"));
   for (auto _ : State) {
@@ -49,7 +54,7 @@ void LoadSettings(benchmark::State& State) {
 BENCHMARK(LoadSettings)->Unit(benchmark::kMillisecond);
 
 // What a check run does before its first ping: reload, then rebuild the list.
-void LoadAndFillList(benchmark::State& State) {
+void LoadAndFillList(benchmark::State &State) {
   TFormMain Form(TFormMain::TStartup{Fixture().Executable, {}});
   for (auto _ : State) {
     Form.Settings().LoadFromFile(Form.SettingsFileName());
@@ -60,15 +65,14 @@ void LoadAndFillList(benchmark::State& State) {
 BENCHMARK(LoadAndFillList)->Unit(benchmark::kMillisecond);
 
 // Only the list: rows rebuilt from the loaded devices.
-void FillList(benchmark::State& State) {
+void FillList(benchmark::State &State) {
   TFormMain Form(TFormMain::TStartup{Fixture().Executable, {}});
-  for (auto _ : State)
-    Form.RefreshListView();
+  for (auto _ : State) Form.RefreshListView();
 }
 BENCHMARK(FillList)->Unit(benchmark::kMillisecond);
 
 // The whole start: window created, settings loaded, list filled.
-void CreateWindow(benchmark::State& State) {
+void CreateWindow(benchmark::State &State) {
   for (auto _ : State) {
     auto Form = std::make_unique<TFormMain>(TFormMain::TStartup{Fixture().Executable, {}});
     benchmark::DoNotOptimize(Form.get());
@@ -78,10 +82,9 @@ BENCHMARK(CreateWindow)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   unsetenv("QT_NO_GLIB");
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   TApplication Application(argc, argv);
   const TCoreUnits Units;
   benchmark::Initialize(&argc, argv);

@@ -67,11 +67,13 @@ bool bareExchange(uint16_t sequence) {
     unsigned char reply[2120];
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
-    ssize_t n = ::recvfrom(fd, reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &fromLen);
+    ssize_t n = ::recvfrom(fd, reply, sizeof reply, MSG_DONTWAIT,
+                           reinterpret_cast<sockaddr *>(&from), &fromLen);
     if (n < 0) {
       pollfd pfd{fd, POLLIN, 0};
       if (::poll(&pfd, 1, 2000) == 1)
-        n = ::recvfrom(fd, reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &fromLen);
+        n = ::recvfrom(fd, reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from),
+                       &fromLen);
     }
     answered = n == static_cast<ssize_t>(sizeof msg);
   }
@@ -115,7 +117,8 @@ int main(int argc, char **argv) {
       // counted as a missing answer
     }
   }
-  const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  const double ns =
+      std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
   std::printf("answers %ld of %ld\nns_per_echo %.0f\n", answers, n, ns / static_cast<double>(n));
 
   const auto socketStart = std::chrono::steady_clock::now();
@@ -127,14 +130,16 @@ int main(int argc, char **argv) {
     ::close(fd);
   }
   const double socketNs =
-      std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - socketStart).count();
+      std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - socketStart)
+          .count();
   std::printf("ns_per_socket_open_close %.0f\n", socketNs / static_cast<double>(n));
 
   long bareAnswers = 0;
   const auto bareStart = std::chrono::steady_clock::now();
   for (long i = 0; i < n; ++i) bareAnswers += bareExchange(static_cast<uint16_t>(i)) ? 1 : 0;
   const double bareNs =
-      std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - bareStart).count();
+      std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - bareStart)
+          .count();
   std::printf("bare answers %ld of %ld\nns_per_bare_exchange %.0f\n", bareAnswers, n,
               bareNs / static_cast<double>(n));
   return answers == n && bareAnswers == n ? 0 : 1;

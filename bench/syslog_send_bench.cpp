@@ -28,7 +28,8 @@ int main(int argc, char **argv) {
     log.setLocalPort(0);
     log.setRemoteHost(QStringLiteral("127.0.0.1"));
     log.setRemotePort(port);
-    if (argc > 3 && QByteArray(argv[3]) == "connected") log.Config(QStringLiteral("UseConnection=True"));
+    if (argc > 3 && QByteArray(argv[3]) == "connected")
+      log.Config(QStringLiteral("UseConnection=True"));
     log.setActive(true);
     // The lines are made before the clock starts, as logger reads them ready-made.
     QStringList lines;

@@ -58,9 +58,7 @@ void LeaveComponentCall(TpelCore *component) {
   if (it != waitingComponents.rend()) waitingComponents.erase(std::next(it).base());
 }
 
-void ForgetComponent(TpelCore *component) {
-  std::erase(waitingComponents, component);
-}
+void ForgetComponent(TpelCore *component) { std::erase(waitingComponents, component); }
 
 void InterruptWaitingComponents() {
   // Interrupt may run core code; work on a copy and re-check membership.

@@ -66,7 +66,8 @@ bool plausibleImage(const CoreImage &image) {
 // from there whatever they hold.
 bool executable(int fd) {
   const long page = ::sysconf(_SC_PAGESIZE);
-  void *p = ::mmap(nullptr, static_cast<std::size_t>(page), PROT_READ | PROT_EXEC, MAP_PRIVATE, fd, 0);
+  void *p =
+      ::mmap(nullptr, static_cast<std::size_t>(page), PROT_READ | PROT_EXEC, MAP_PRIVATE, fd, 0);
   if (p == MAP_FAILED) return false;
   ::munmap(p, static_cast<std::size_t>(page));
   return true;

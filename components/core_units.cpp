@@ -25,16 +25,14 @@ CoreBinding &SysLogCoreBinding() {
 // The Interrupt method ids: ping 4; syslog 5 (its 4 is SendPacket, which
 // must never be what a close or quit calls); mail 7.
 const TpelComponentKind &PingComponent() {
-  static const TpelComponentKind k{&pelnet::PingCoreBinding(),
-                                   "Pelnet Ping: Error creating component", 4,
-                                   &TpelRaise<EpelPing>};
+  static const TpelComponentKind k{
+      &pelnet::PingCoreBinding(), "Pelnet Ping: Error creating component", 4, &TpelRaise<EpelPing>};
   return k;
 }
 
 const TpelComponentKind &SMTPComponent() {
-  static const TpelComponentKind k{&pelnet::SMTPCoreBinding(),
-                                   "Pelnet SMTP: Error creating component", 7,
-                                   &TpelRaise<EpelSMTP>};
+  static const TpelComponentKind k{
+      &pelnet::SMTPCoreBinding(), "Pelnet SMTP: Error creating component", 7, &TpelRaise<EpelSMTP>};
   return k;
 }
 

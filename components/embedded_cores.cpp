@@ -24,8 +24,12 @@ CoreImage imageBetween(const unsigned char *start, const unsigned char *end) {
 
 }  // namespace
 
-CoreImage EmbeddedPingImage() { return imageBetween(pelnet_image_ping_start, pelnet_image_ping_end); }
-CoreImage EmbeddedSMTPImage() { return imageBetween(pelnet_image_smtp_start, pelnet_image_smtp_end); }
+CoreImage EmbeddedPingImage() {
+  return imageBetween(pelnet_image_ping_start, pelnet_image_ping_end);
+}
+CoreImage EmbeddedSMTPImage() {
+  return imageBetween(pelnet_image_smtp_start, pelnet_image_smtp_end);
+}
 CoreImage EmbeddedSysLogImage() {
   return imageBetween(pelnet_image_syslog_start, pelnet_image_syslog_end);
 }

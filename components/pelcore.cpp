@@ -111,7 +111,8 @@ void TpelCore::guarded(const std::function<void()> &write) {
 
 void TpelCore::raise(int code, const QString &text) const {
   QString t = text;
-  if (t.isEmpty() && m_ctl && fn().GetLastError) t = QString::fromLocal8Bit(fn().GetLastError(m_ctl));
+  if (t.isEmpty() && m_ctl && fn().GetLastError)
+    t = QString::fromLocal8Bit(fn().GetLastError(m_ctl));
   kind_.raise(code, t);
   throw EPelnet(code, t);  // not reached: every kind's raise throws
 }
@@ -169,7 +170,8 @@ void TpelCore::setInt(int id, int value) { setIndexedInt(id, 0, value); }
 
 QString TpelCore::getText(int id) const {
   if (!m_ctl || !fn().Get) return QString();
-  const auto *p = reinterpret_cast<const char16_t *>(fn().Get(m_ctl, id + PELNET_WIDE_OFFSET, 0, nullptr));
+  const auto *p =
+      reinterpret_cast<const char16_t *>(fn().Get(m_ctl, id + PELNET_WIDE_OFFSET, 0, nullptr));
   return p ? QString::fromUtf16(p) : QString();
 }
 
@@ -267,4 +269,6 @@ QString TpelCore::callText(int id, std::initializer_list<TpelArg> args) {
   return p ? QString::fromUtf16(p) : QString();
 }
 
-intptr_t TpelCore::callInt(int id, std::initializer_list<TpelArg> args) { return doMethod(id, args); }
+intptr_t TpelCore::callInt(int id, std::initializer_list<TpelArg> args) {
+  return doMethod(id, args);
+}

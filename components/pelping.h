@@ -11,8 +11,9 @@
 #include "pelcore.h"
 
 using TErrorEvent = std::function<void(QObject *Sender, int ErrorCode, const QString &Description)>;
-using TResponseEvent = std::function<void(QObject *Sender, int RequestId, const QString &ResponseSource,
-                                          const QString &ResponseStatus, int ResponseTime)>;
+using TResponseEvent =
+    std::function<void(QObject *Sender, int RequestId, const QString &ResponseSource,
+                       const QString &ResponseStatus, int ResponseTime)>;
 
 class TpelPing : public TpelCore {
   Q_OBJECT
@@ -49,7 +50,9 @@ class TpelPing : public TpelCore {
   int TypeOfService() const { return getInt(kTypeOfService); }
   void setTypeOfService(int v) { setInt(kTypeOfService, v); }
 
-  QString Config(const QString &ConfigurationString) { return callText(kConfig, {ConfigurationString}); }
+  QString Config(const QString &ConfigurationString) {
+    return callText(kConfig, {ConfigurationString});
+  }
   void DoEvents() { call(kDoEvents); }
   void Interrupt() { call(kInterrupt); }
   void PingHost(const QString &Host) { call(kPingHost, {Host}); }
@@ -68,8 +71,17 @@ class TpelPing : public TpelCore {
 
  private:
   enum : int {
-    kActive = 1, kIdle = 2, kLocalHost = 3, kPacketSize = 4, kRemoteHost = 5, kRequestId = 6,
-    kResponseSource = 7, kResponseTime = 8, kTimeout = 9, kTimeToLive = 10, kTypeOfService = 11
+    kActive = 1,
+    kIdle = 2,
+    kLocalHost = 3,
+    kPacketSize = 4,
+    kRemoteHost = 5,
+    kRequestId = 6,
+    kResponseSource = 7,
+    kResponseTime = 8,
+    kTimeout = 9,
+    kTimeToLive = 10,
+    kTypeOfService = 11
   };
   enum : int { kConfig = 2, kDoEvents = 3, kInterrupt = 4, kPingHost = 5, kWakeOnLAN = 6 };
   enum : int { kEventError = 1, kEventResponse = 2 };

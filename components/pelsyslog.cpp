@@ -20,8 +20,8 @@ void TpelSysLog::deliverEvent(int eventId, const TpelEventArgs &args) {
   if (eventId == kEventError && FOnError) {
     FOnError(this, int(args.integer(0)), args.text(1));
   } else if (eventId == kEventPacketIn && FOnPacketIn) {
-    FOnPacketIn(this, int(args.integer(0)), args.text(1), int(args.integer(2)), args.text(3), args.text(4),
-                args.text(5), args.text(6), args.boolean(7), args.textWithLength(8), args.text(9),
-                int(args.integer(10)));
+    FOnPacketIn(this, int(args.integer(0)), args.text(1), int(args.integer(2)), args.text(3),
+                args.text(4), args.text(5), args.text(6), args.boolean(7), args.textWithLength(8),
+                args.text(9), int(args.integer(10)));
   }
 }

@@ -12,10 +12,11 @@
 #include "pelcore.h"
 
 using TErrorEvent = std::function<void(QObject *Sender, int ErrorCode, const QString &Description)>;
-using TPacketInEvent = std::function<void(
-    QObject *Sender, int FacilityCode, const QString &Facility, int SeverityCode, const QString &Severity,
-    const QString &Timestamp, const QString &Hostname, const QString &Message, bool Conforms,
-    const QString &Packet, const QString &SourceAddress, int SourcePort)>;
+using TPacketInEvent =
+    std::function<void(QObject *Sender, int FacilityCode, const QString &Facility, int SeverityCode,
+                       const QString &Severity, const QString &Timestamp, const QString &Hostname,
+                       const QString &Message, bool Conforms, const QString &Packet,
+                       const QString &SourceAddress, int SourcePort)>;
 
 class TpelSysLog : public TpelCore {
   Q_OBJECT
@@ -42,7 +43,9 @@ class TpelSysLog : public TpelCore {
   // The raw bytes of the datagram of the latest PacketIn event, zero bytes included.
   QByteArray PacketInPacketB() const { return tmp_PacketInPacketB; }
 
-  QString Config(const QString &ConfigurationString) { return callText(kConfig, {ConfigurationString}); }
+  QString Config(const QString &ConfigurationString) {
+    return callText(kConfig, {ConfigurationString});
+  }
   void DoEvents() { call(kDoEvents); }
   void SendPacket(int Facility, int Severity, const QString &Message) {
     call(kSendPacket, {Facility, Severity, Message});

@@ -129,8 +129,8 @@ std::optional<size_t> ipv4HeaderLength(ByteReader datagram) {
 // Routers may quote only the 8-byte header; the tag is checked when it is there.
 bool isOurRequest(ByteReader quoted, const EchoKey &key) {
   auto ident = quoted.be16(4);
-  if (quoted.u8(0) != kIcmpEchoRequest || !ident || (key.checkIdentifier && *ident != key.identifier) ||
-      quoted.be16(6) != key.sequence)
+  if (quoted.u8(0) != kIcmpEchoRequest || !ident ||
+      (key.checkIdentifier && *ident != key.identifier) || quoted.be16(6) != key.sequence)
     return false;
   auto tag = quoted.host32(8);
   return !tag || *tag == key.tag;
@@ -156,8 +156,9 @@ bool isErrorType(uint8_t type) { return type == kIcmpUnreachable || type == kIcm
 
 std::optional<EchoAnswer> matchEchoReply(ByteReader message, const EchoKey &key) {
   auto ident = message.be16(4);
-  if (message.u8(0) != kIcmpEchoReply || !ident || (key.checkIdentifier && *ident != key.identifier) ||
-      message.be16(6) != key.sequence || message.host32(8) != key.tag)
+  if (message.u8(0) != kIcmpEchoReply || !ident ||
+      (key.checkIdentifier && *ident != key.identifier) || message.be16(6) != key.sequence ||
+      message.host32(8) != key.tag)
     return std::nullopt;
   EchoAnswer a;
   a.type = kIcmpEchoReply;

@@ -107,9 +107,10 @@ int ICMPPort::openHelper() {
     icmp_filter filter{};
     filter.data = ~((1u << kIcmpEchoReply) | (1u << kIcmpUnreachable) | (1u << kIcmpTimeExceeded));
     ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-    helperIdentifier_ = static_cast<uint16_t>(
-        (static_cast<uint32_t>(::getpid()) ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)) &
-        0xFFFF);
+    helperIdentifier_ =
+        static_cast<uint16_t>((static_cast<uint32_t>(::getpid()) ^
+                               static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)) &
+                              0xFFFF);
     helperIsRaw_ = true;
   }
   helperFd_ = fd;
@@ -142,10 +143,12 @@ int ICMPPort::openRaw() {
     ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
   }
   if (inBufferSize > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &inBufferSize, sizeof inBufferSize);
-  if (outBufferSize > 0) ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &outBufferSize, sizeof outBufferSize);
+  if (outBufferSize > 0)
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &outBufferSize, sizeof outBufferSize);
   if (useIPv6) {
     if (timeToLive) ::setsockopt(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &timeToLive, sizeof(int));
-    if (multicastTtl) ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &multicastTtl, sizeof(int));
+    if (multicastTtl)
+      ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &multicastTtl, sizeof(int));
   } else {
     if (timeToLive) ::setsockopt(fd, IPPROTO_IP, IP_TTL, &timeToLive, sizeof(int));
     if (multicastTtl) ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &multicastTtl, sizeof(int));
@@ -305,8 +308,9 @@ int ICMPPort::awaitHelperAnswer(const EchoKey &key, EchoAnswer &answer, std::str
   if (err) return err;
   for (;;) {
     uint64_t elapsed = pelnet::hiresCounter() - start;
-    uint64_t leftMs = elapsed >= limit ? 0 : (limit - elapsed + pelnet::kHiresTicksPerMs - 1) /
-                                                 pelnet::kHiresTicksPerMs;
+    uint64_t leftMs = elapsed >= limit ? 0
+                                       : (limit - elapsed + pelnet::kHiresTicksPerMs - 1) /
+                                             pelnet::kHiresTicksPerMs;
     pollfd pfd{helperFd_, POLLIN, 0};
     int ready = ::poll(&pfd, 1, static_cast<int>(std::min<uint64_t>(leftMs, INT_MAX)));
     if (ready < 0) {
@@ -351,7 +355,8 @@ bool ICMPPort::readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std:
                                      ByteReader(quoted, static_cast<size_t>(n)), key);
       if (!a) continue;
       answer = std::move(*a);
-      source = sourceText(offender.sin_family == AF_INET ? offender.sin_addr.s_addr : from.sin_addr.s_addr);
+      source = sourceText(offender.sin_family == AF_INET ? offender.sin_addr.s_addr
+                                                         : from.sin_addr.s_addr);
       return true;
     }
   }
@@ -405,10 +410,9 @@ void ICMPPort::readRaw(bool fromNotification) {
     if (closePending_ && fromNotification) return;  // the caller closes once the read ends
     sockaddr_storage from{};
     socklen_t fromLen = sizeof from;
-    ssize_t n = useConnection
-                    ? ::recv(rawFd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT)
-                    : ::recvfrom(rawFd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr *>(&from), &fromLen);
+    ssize_t n = useConnection ? ::recv(rawFd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT)
+                              : ::recvfrom(rawFd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
+                                           reinterpret_cast<sockaddr *>(&from), &fromLen);
     if (n == 0) return;
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOTSOCK || errno == EBADF) return;

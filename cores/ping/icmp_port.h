@@ -46,7 +46,8 @@ class ICMPPort : public pelnet::SocketObject {
   bool helperSelected() const { return useIcmpDll || useIphlpDll; }
   bool rawOpen() const { return rawFd_ >= 0; }
   bool helperOpen() const { return helperFd_ >= 0; }
-  // The port is open when its raw socket exists, or with a helper setting, when the helper handle does.
+  // The port is open when its raw socket exists, or with a helper setting, when the helper handle
+  // does.
   bool isOpen() const { return rawOpen() || (helperSelected() && helperOpen()); }
 
   int open();
@@ -103,14 +104,14 @@ class ICMPPort : public pelnet::SocketObject {
   AnswerHandler *handler_ = nullptr;
   int rawFd_ = -1;
   int helperFd_ = -1;
-  bool helperIsRaw_ = false;      // the helper path fell back to a raw socket
+  bool helperIsRaw_ = false;       // the helper path fell back to a raw socket
   uint16_t helperIdentifier_ = 0;  // echo identifier: the kernel's on a ping socket, ours on raw
   uint16_t helperSequence_ = 0;
   bool reading_ = false;
   bool closePending_ = false;
   uint32_t maxMessageSize_ = 2048;
-  std::vector<uint8_t> buffer_;   // MaxMessageSize + 4 bytes; one received datagram
-  std::string request_;           // the helper path's last echo request, its storage kept for the next
+  std::vector<uint8_t> buffer_;  // MaxMessageSize + 4 bytes; one received datagram
+  std::string request_;  // the helper path's last echo request, its storage kept for the next
   pelnet::HostAddress remote_;
   // The last remote text that was an IPv4 address in text form: setting it
   // again cannot give another address, so it is not parsed again.

@@ -134,7 +134,8 @@ int PingCore::setHelperFlag(bool &flag, const std::string &value) {
   return 0;
 }
 
-pelnet::ConfigResult PingCore::configComponent(const pelnet::ParsedSetting &s, std::string &answer) {
+pelnet::ConfigResult PingCore::configComponent(const pelnet::ParsedSetting &s,
+                                               std::string &answer) {
   using pelnet::sameName;
   const std::string &n = s.name;
   if (sameName(n, "UseICMPDLL") || sameName(n, "UseIPHLPDLL")) {
@@ -223,8 +224,8 @@ int PingCore::pingHost(const std::string &host) {
     unreachableCode_ = -1;
     const uint32_t t = msClock();
     sendTime_ = t;
-    requestId_ = (requestId_ + t + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this))) &
-                 0x7FFFFFFFu;
+    requestId_ =
+        (requestId_ + t + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this))) & 0x7FFFFFFFu;
     stampBody(body, requestId_, t);
     rc = port_.sendBody(body);
     if (rc != 0) break;
@@ -279,7 +280,8 @@ void PingCore::onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::
   if (!echo) unreachableCode_ = answer->code;
   const uint32_t now = msClock();
   responseTime_ = now - sendTime_;
-  // An unreachable answer carries no send time of its own; the time since the request was sent stands in.
+  // An unreachable answer carries no send time of its own; the time since the request was sent
+  // stands in.
   const uint32_t eventTime = echo ? now - answer->sendTime : responseTime_;
   fireEvent(kEventResponse, {pelnet::EventParam::integer(static_cast<intptr_t>(answer->requestId)),
                              pelnet::EventParam::text(source), pelnet::EventParam::text(status),

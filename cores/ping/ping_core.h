@@ -58,7 +58,8 @@ class PingCore : public pelnet::CoreBase, private AnswerHandler {
   std::optional<pelnet::MethodSignature> methodSignature(int id) const override;
   int callMethod(int id, std::vector<pelnet::Value> &args, pelnet::Value &result) override;
   int errorEventId() const override { return kEventError; }
-  pelnet::ConfigResult configComponent(const pelnet::ParsedSetting &s, std::string &answer) override;
+  pelnet::ConfigResult configComponent(const pelnet::ParsedSetting &s,
+                                       std::string &answer) override;
 
  private:
   void onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::string &source) override;

@@ -120,7 +120,8 @@ int SysLogCore::callMethod(int id, std::vector<Value> &args, Value &result) {
     case kMethodInterrupt:
       return port_.interrupt();
     case kMethodSendPacket:
-      return sendPacket(static_cast<int>(args.at(0).i), static_cast<int>(args.at(1).i), args.at(2).s);
+      return sendPacket(static_cast<int>(args.at(0).i), static_cast<int>(args.at(1).i),
+                        args.at(2).s);
     default:
       return kUnknownSetting;
   }
@@ -134,7 +135,8 @@ int SysLogCore::sendPacket(int facility, int severity, const std::string &messag
   const std::time_t now = std::time(nullptr);
   if (now != stampTime_ || useLocalTime_ != stampLocal_ || stampText_.empty()) {
     std::tm t{};
-    const bool gotTime = useLocalTime_ ? localtime_r(&now, &t) != nullptr : gmtime_r(&now, &t) != nullptr;
+    const bool gotTime =
+        useLocalTime_ ? localtime_r(&now, &t) != nullptr : gmtime_r(&now, &t) != nullptr;
     const std::optional<std::string> stamp = gotTime ? timestamp(t) : std::nullopt;
     if (!stamp) {
       stampText_.clear();
@@ -145,7 +147,8 @@ int SysLogCore::sendPacket(int facility, int severity, const std::string &messag
     stampText_ = *stamp;
   }
 
-  const std::string packet = buildPacket(priority(facility, severity), stampText_, packetHostname(), message);
+  const std::string packet =
+      buildPacket(priority(facility, severity), stampText_, packetHostname(), message);
   return port_.send(packet);
 }
 
@@ -162,11 +165,15 @@ std::string SysLogCore::packetHostname() {
 
 ConfigResult SysLogCore::configComponent(const ParsedSetting &s, std::string &answer) {
   bool *field = nullptr;
-  if (sameName(s.name, "UseLocalTime")) field = &useLocalTime_;
-  else if (sameName(s.name, "UseHostname")) field = &useHostname_;
+  if (sameName(s.name, "UseLocalTime"))
+    field = &useLocalTime_;
+  else if (sameName(s.name, "UseHostname"))
+    field = &useHostname_;
   if (!field) return std::nullopt;
-  if (s.query) answer = boolText(*field);
-  else *field = readBool(s.value);
+  if (s.query)
+    answer = boolText(*field);
+  else
+    *field = readBool(s.value);
   return 0;
 }
 

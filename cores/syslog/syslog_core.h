@@ -13,11 +13,22 @@
 namespace pelnet::syslog {
 
 // Numbers of the component interface.
-enum PropertyId : int { kPropActive = 1, kPropLocalHost = 2, kPropLocalPort = 3, kPropRemoteHost = 4, kPropRemotePort = 5 };
+enum PropertyId : int {
+  kPropActive = 1,
+  kPropLocalHost = 2,
+  kPropLocalPort = 3,
+  kPropRemoteHost = 4,
+  kPropRemotePort = 5
+};
 // Interrupt (5) has no use in a port that never waits, but the component frame
 // sends its interrupt to every component whose call is running when the
 // application closes; it must not land on SendPacket.
-enum MethodId : int { kMethodConfig = 2, kMethodDoEvents = 3, kMethodSendPacket = 4, kMethodInterrupt = 5 };
+enum MethodId : int {
+  kMethodConfig = 2,
+  kMethodDoEvents = 3,
+  kMethodSendPacket = 4,
+  kMethodInterrupt = 5
+};
 enum EventId : int { kEventError = 1, kEventPacketIn = 2 };
 
 class SysLogCore : public CoreBase {

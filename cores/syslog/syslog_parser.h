@@ -10,8 +10,8 @@
 namespace pelnet::syslog {
 
 struct ParsedDatagram {
-  int facilityCode = 1;   // user-level when the datagram has no priority part
-  int severityCode = 5;   // notice
+  int facilityCode = 1;  // user-level when the datagram has no priority part
+  int severityCode = 5;  // notice
   std::string timestamp;
   std::string hostname;
   std::string message;

@@ -29,7 +29,8 @@ constexpr ErrorEntry kErrors[] = {
      "number."},
     {kRemotePortZeroSend, 116,
      "RemotePort can't be zero. Please specify a valid service port number."},
-    {kUseConnectionWhileActive, 117, "Cannot change UseConnection option while the control is Active."},
+    {kUseConnectionWhileActive, 117,
+     "Cannot change UseConnection option while the control is Active."},
     {kNoSystemTime, 451, "Unable to acquire valid system time."},
 };
 
@@ -102,7 +103,9 @@ const char *monthAbbreviation(int month) {
 
 int monthFromAbbreviation(const char *p) {
   // ASCII folding on purpose: the month names of the wire format do not follow the user's locale.
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  const auto lower = [](char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   for (size_t i = 0; i < kMonths.size(); ++i) {
     const char *m = kMonths[i];
     if (lower(p[0]) == lower(m[0]) && lower(p[1]) == lower(m[1]) && lower(p[2]) == lower(m[2]))

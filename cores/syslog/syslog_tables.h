@@ -14,8 +14,8 @@ enum SysLogError : int {
   kMaxPacketSizeWhileActive = 112,
   kRemoteHostWhileConnected = 114,
   kRemotePortWhileConnected = 115,
-  kRemotePortZeroConnect = 116,   // activation with UseConnection
-  kRemotePortZeroSend = 1116,     // table key only: SendPacket reports code 116 with its own text
+  kRemotePortZeroConnect = 116,  // activation with UseConnection
+  kRemotePortZeroSend = 1116,    // table key only: SendPacket reports code 116 with its own text
   kUseConnectionWhileActive = 117,
   kNoSystemTime = 451,
 };

@@ -85,7 +85,7 @@ class UDPPort : public SocketObject {
   int qosFlags_ = 0;
   int timeToLive_ = 0;
   int maxPacketSize_ = kDefaultMaxPacketSize;
-  std::vector<char> buffer_;     // maxPacketSize_ + 1, so a datagram can be zero-terminated
+  std::vector<char> buffer_;  // maxPacketSize_ + 1, so a datagram can be zero-terminated
   bool delivering_ = false;
   bool draining_ = false;
   bool closePending_ = false;

@@ -10,11 +10,11 @@ namespace {
 
 // Runs a test body with a chosen default locale and restores the previous one.
 class LocaleScope {
-public:
-  explicit LocaleScope(const QLocale& Locale) : FSaved(QLocale()) { QLocale::setDefault(Locale); }
+ public:
+  explicit LocaleScope(const QLocale &Locale) : FSaved(QLocale()) { QLocale::setDefault(Locale); }
   ~LocaleScope() { QLocale::setDefault(FSaved); }
 
-private:
+ private:
   QLocale FSaved;
 };
 
@@ -35,10 +35,10 @@ TEST(Device, CreatedUnchecked) {
 struct TStatusCase {
   std::int32_t Pinged;
   std::int32_t PingedOK;
-  const char* Address;
+  const char *Address;
   TDeviceStatus Status;
   TDeviceStatusCategory Category;
-  const char* Text;  // with a point as decimal separator
+  const char *Text;  // with a point as decimal separator
 };
 
 const TStatusCase StatusCases[] = {
@@ -53,11 +53,11 @@ const TStatusCase StatusCases[] = {
     {8, 1, "10.0.0.1", dsOKPartial, dscOK, "OK (12.5%)"},
     {4, 0, "10.0.0.1", dsNoConnection, dscNoConnection, "No connection at all"},
     {4, 0, "", dsHostLookupFailed, dscNoConnection, "Unable to lookup host address"},
-    {2, 3, "10.0.0.1", dsNone, dscUnknown, ""},   // more replies than requests
+    {2, 3, "10.0.0.1", dsNone, dscUnknown, ""},  // more replies than requests
     {-1, 0, "10.0.0.1", dsNoConnection, dscNoConnection, "No connection at all"},
 };
 
-void PrintTo(const TStatusCase& Case, std::ostream* Out) {
+void PrintTo(const TStatusCase &Case, std::ostream *Out) {
   *Out << Case.PingedOK << " of " << Case.Pinged << " answered, address \"" << Case.Address << '"';
 }
 
@@ -65,7 +65,7 @@ class DeviceStatusTest : public testing::TestWithParam<TStatusCase> {};
 
 TEST_P(DeviceStatusTest, StatusCategoryAndText) {
   const LocaleScope Scope(Point);
-  const TStatusCase& Case = GetParam();
+  const TStatusCase &Case = GetParam();
   TDevice Device(QStringLiteral("D"), QString::fromLatin1(Case.Address));
   Device.SetPinged(Case.Pinged);
   Device.SetPingedOK(Case.PingedOK);
@@ -82,7 +82,7 @@ TEST(Device, EveryStatusHasItsCategoryAndText) {
   struct {
     TDeviceStatus Status;
     TDeviceStatusCategory Category;
-    const char* Text;
+    const char *Text;
   } const Table[] = {
       {dsNone, dscUnknown, ""},
       {dsBeingChecked, dscUnknown, "Checking ..."},
@@ -91,7 +91,7 @@ TEST(Device, EveryStatusHasItsCategoryAndText) {
       {dsNoConnection, dscNoConnection, "No connection at all"},
       {dsHostLookupFailed, dscNoConnection, "Unable to lookup host address"},
   };
-  for (const auto& Row : Table) {
+  for (const auto &Row : Table) {
     TDevice Device(QStringLiteral("D"), QString());
     Device.SetDeviceStatus(Row.Status);
     EXPECT_EQ(DeviceStatusCategoryOf(Row.Status), Row.Category) << int(Row.Status);
@@ -114,14 +114,14 @@ TEST(Device, RateUsesTheLocaleDecimalSeparator) {
   TDevice Device(QStringLiteral("D"), QStringLiteral("10.0.0.1"));
   const struct {
     std::int32_t Pinged, PingedOK;
-    const char* Text;
+    const char *Text;
   } Table[] = {
       {3, 1, "OK (33,3333333333333%)"},
       {3, 2, "OK (66,6666666666667%)"},
       {4, 3, "OK (75%)"},
       {8, 1, "OK (12,5%)"},
   };
-  for (const auto& Row : Table) {
+  for (const auto &Row : Table) {
     Device.SetPinged(Row.Pinged);
     Device.SetPingedOK(Row.PingedOK);
     Device.UpdateDeviceStatus();
@@ -132,8 +132,8 @@ TEST(Device, RateUsesTheLocaleDecimalSeparator) {
 TEST(LocaleTexts, General15) {
   const struct {
     double Value;
-    const QLocale& Locale;
-    const char* Text;
+    const QLocale &Locale;
+    const char *Text;
   } Table[] = {
       {75.0, Point, "75"},
       {100.0, Point, "100"},
@@ -143,14 +143,15 @@ TEST(LocaleTexts, General15) {
       {0.5, Point, "0.5"},
       {1234567.0, Comma, "1234567"},  // no group separator
   };
-  for (const auto& Row : Table)
+  for (const auto &Row : Table)
     EXPECT_EQ(FormatGeneral15(Row.Value, Row.Locale), QString::fromLatin1(Row.Text)) << Row.Text;
 }
 
 TEST(LocaleTexts, DateAndTimeInTheLocaleFormat) {
   const QDate Day(2026, 12, 9);
   const QString GermanDay = Comma.toString(Day, QLocale::ShortFormat);
-  EXPECT_EQ(FormatDateTimeForDisplay(QDateTime(Day, QTime(14, 5, 31)), Comma), GermanDay + QStringLiteral(" 14:05:31"));
+  EXPECT_EQ(FormatDateTimeForDisplay(QDateTime(Day, QTime(14, 5, 31)), Comma),
+            GermanDay + QStringLiteral(" 14:05:31"));
   // Exactly midnight: the date alone.
   EXPECT_EQ(FormatDateTimeForDisplay(QDateTime(Day, QTime(0, 0)), Comma), GermanDay);
   // The long time without the time-zone name some long formats carry.

@@ -12,7 +12,7 @@
 
 namespace {
 
-std::ostream& operator<<(std::ostream& Out, const TFileVersion& V) {
+std::ostream &operator<<(std::ostream &Out, const TFileVersion &V) {
   return Out << V.Major << '.' << V.Minor << '.' << V.Release << '.' << V.Build;
 }
 
@@ -23,8 +23,9 @@ TEST(FileVersion, ReadsTheStampOfThisTestProgram) {
 TEST(FileVersion, ReadsTheStampOfTheProgram) {
   const QStringList Parts = QStringLiteral(PELORIN_TEST_PROJECT_VERSION).split(u'.');
   ASSERT_EQ(Parts.size(), 4);
-  const TFileVersion Expected{static_cast<std::uint16_t>(Parts[0].toUInt()), static_cast<std::uint16_t>(Parts[1].toUInt()),
-                              static_cast<std::uint16_t>(Parts[2].toUInt()), static_cast<std::uint16_t>(Parts[3].toUInt())};
+  const TFileVersion Expected{
+      static_cast<std::uint16_t>(Parts[0].toUInt()), static_cast<std::uint16_t>(Parts[1].toUInt()),
+      static_cast<std::uint16_t>(Parts[2].toUInt()), static_cast<std::uint16_t>(Parts[3].toUInt())};
   EXPECT_EQ(GetFileVersion(QStringLiteral(DERVIK_EXECUTABLE)), Expected);
 }
 
@@ -32,10 +33,11 @@ TEST(FileVersion, ReadsTheStampOfTheProgram) {
 // note section holds the given notes; enough for the reader, in either class
 // and byte order.
 class TElfBuilder {
-public:
+ public:
   TElfBuilder(bool Is64, bool BigEndian) : F64(Is64), FBig(BigEndian) {}
 
-  void AddNote(const QByteArray& Owner, std::uint32_t Type, const QByteArray& Descriptor, int Align = 4) {
+  void AddNote(const QByteArray &Owner, std::uint32_t Type, const QByteArray &Descriptor,
+               int Align = 4) {
     FAlign = Align;
     const QByteArray Name = Owner + '\0';
     Put(FNotes, static_cast<std::uint32_t>(Name.size()), 4);
@@ -80,21 +82,20 @@ public:
     return File + Null + Note;
   }
 
-private:
-  void Put(QByteArray& Out, std::uint64_t Value, int Width) const {
+ private:
+  void Put(QByteArray &Out, std::uint64_t Value, int Width) const {
     const qsizetype At = Out.size();
     Out.resize(At + Width);
     Patch(Out, At, Value, Width);
   }
-  void Patch(QByteArray& Out, qsizetype At, std::uint64_t Value, int Width) const {
+  void Patch(QByteArray &Out, qsizetype At, std::uint64_t Value, int Width) const {
     for (int I = 0; I < Width; ++I) {
       const int Shift = 8 * (FBig ? Width - 1 - I : I);
       Out[At + I] = static_cast<char>((Value >> Shift) & 0xFF);
     }
   }
-  static void Pad(QByteArray& Out, int Align) {
-    while (Out.size() % Align != 0)
-      Out += '\0';
+  static void Pad(QByteArray &Out, int Align) {
+    while (Out.size() % Align != 0) Out += '\0';
   }
 
   bool F64;
@@ -104,12 +105,12 @@ private:
 };
 
 struct TElfCase {
-  const char* Name;
+  const char *Name;
   bool Is64;
   bool BigEndian;
 };
 
-void PrintTo(const TElfCase& Case, std::ostream* Out) { *Out << Case.Name; }
+void PrintTo(const TElfCase &Case, std::ostream *Out) { *Out << Case.Name; }
 
 class ElfStampTest : public testing::TestWithParam<TElfCase> {};
 
@@ -119,7 +120,8 @@ TEST_P(ElfStampTest, FindsOurNoteAmongOthers) {
   Elf.AddNote("GNU", 3, QByteArray(20, '\x11'));
   Elf.AddNote("Pelorin", 2, Elf.VersionDescriptor(0x00090009, 0x00090009));  // another type of ours
   Elf.AddNote("Pelorin", 1, Elf.VersionDescriptor(0x00020003, 0x00040005));
-  EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), Elf.Build())), (TFileVersion{2, 3, 4, 5}));
+  EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), Elf.Build())),
+            (TFileVersion{2, 3, 4, 5}));
 }
 
 TEST_P(ElfStampTest, EightByteAlignedNotes) {
@@ -127,7 +129,8 @@ TEST_P(ElfStampTest, EightByteAlignedNotes) {
   TElfBuilder Elf(GetParam().Is64, GetParam().BigEndian);
   Elf.AddNote("GNU", 5, QByteArray(12, '\x22'), 8);
   Elf.AddNote("Pelorin", 1, Elf.VersionDescriptor(0xFFFF0001, 0x0002FFFF), 8);
-  EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), Elf.Build())), (TFileVersion{65535, 1, 2, 65535}));
+  EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), Elf.Build())),
+            (TFileVersion{65535, 1, 2, 65535}));
 }
 
 TEST_P(ElfStampTest, CutAnywhereNeverReadsBeyondTheFile) {
@@ -136,13 +139,15 @@ TEST_P(ElfStampTest, CutAnywhereNeverReadsBeyondTheFile) {
   Elf.AddNote("Pelorin", 1, Elf.VersionDescriptor(0x00010002, 0x00030004));
   const QByteArray Whole = Elf.Build();
   for (qsizetype Size = 0; Size < Whole.size(); ++Size)
-    EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("cut"), Whole.first(Size))), TFileVersion{}) << Size;
+    EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("cut"), Whole.first(Size))), TFileVersion{})
+        << Size;
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, ElfStampTest,
-                         testing::Values(TElfCase{"Elf64Little", true, false}, TElfCase{"Elf64Big", true, true},
-                                         TElfCase{"Elf32Little", false, false}, TElfCase{"Elf32Big", false, true}),
-                         [](const testing::TestParamInfo<TElfCase>& Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Classes, ElfStampTest,
+    testing::Values(TElfCase{"Elf64Little", true, false}, TElfCase{"Elf64Big", true, true},
+                    TElfCase{"Elf32Little", false, false}, TElfCase{"Elf32Big", false, true}),
+    [](const testing::TestParamInfo<TElfCase> &Info) { return std::string(Info.param.Name); });
 
 TEST(FileVersion, FilesWithoutStampGiveZeros) {
   const TTempFiles Temp;
@@ -153,10 +158,11 @@ TEST(FileVersion, FilesWithoutStampGiveZeros) {
   TElfBuilder HugeNameSize(true, false);
   HugeNameSize.AddNote("Pelorin", 1, QByteArray(8, '\x01'));
   QByteArray Forged = HugeNameSize.Build();
-  std::memset(Forged.data() + sizeof(Elf64_Ehdr), 0xFF, 8);  // name and descriptor sizes of the first note
+  std::memset(Forged.data() + sizeof(Elf64_Ehdr), 0xFF,
+              8);  // name and descriptor sizes of the first note
 
   const struct {
-    const char* Name;
+    const char *Name;
     QByteArray Bytes;
   } Files[] = {
       {"empty", QByteArray()},
@@ -166,8 +172,9 @@ TEST(FileVersion, FilesWithoutStampGiveZeros) {
       {"descriptor too short", ShortDescriptor.Build()},
       {"forged sizes", Forged},
   };
-  for (const auto& File : Files)
-    EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), File.Bytes)), TFileVersion{}) << File.Name;
+  for (const auto &File : Files)
+    EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), File.Bytes)), TFileVersion{})
+        << File.Name;
   EXPECT_EQ(GetFileVersion(Temp.Path(QStringLiteral("missing"))), TFileVersion{});
   EXPECT_EQ(GetFileVersion(Temp.Path(QString())), TFileVersion{});
   EXPECT_EQ(GetFileVersion(QStringLiteral("/bin/sh")), TFileVersion{});

@@ -23,7 +23,7 @@
 namespace {
 
 class FormMainTest : public testing::Test {
-protected:
+ protected:
   void SetUp() override {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     // The window reads its version from its executable: a link to this
@@ -32,20 +32,21 @@ protected:
   }
   void TearDown() override { QLocale::setDefault(QLocale::c()); }
 
-  void WriteSettings(const QString& Devices) {
-    Temp.WriteText(QStringLiteral("dervik.ini"), QStringLiteral("[Ping]\nTimes=4\n[Devices]\n") + Devices);
+  void WriteSettings(const QString &Devices) {
+    Temp.WriteText(QStringLiteral("dervik.ini"),
+                   QStringLiteral("[Ping]\nTimes=4\n[Devices]\n") + Devices);
   }
-  std::unique_ptr<TFormMain> Create(const QStringList& Arguments = {}) {
+  std::unique_ptr<TFormMain> Create(const QStringList &Arguments = {}) {
     return std::make_unique<TFormMain>(TFormMain::TStartup{Exe, Arguments});
   }
-  static QStringList ColumnTexts(const TFormMain& Form, int Column) {
+  static QStringList ColumnTexts(const TFormMain &Form, int Column) {
     QStringList Texts;
     for (int Row = 0; Row < Form.ListViewResults->topLevelItemCount(); ++Row)
       Texts.append(Form.ListViewResults->topLevelItem(Row)->text(Column));
     return Texts;
   }
   // Sets a device's counters as a finished run would leave them.
-  static void SetCounters(TDevice& Device, int Pinged, int PingedOK) {
+  static void SetCounters(TDevice &Device, int Pinged, int PingedOK) {
     Device.SetPinged(Pinged);
     Device.SetPingedOK(PingedOK);
     Device.UpdateDeviceStatus();
@@ -58,7 +59,7 @@ protected:
 TEST_F(FormMainTest, PartsCarryTheirNames) {
   const auto Form = Create();
   EXPECT_EQ(Form->objectName(), QStringLiteral("FormMain"));
-  const std::pair<const char*, QObject*> Parts[] = {
+  const std::pair<const char *, QObject *> Parts[] = {
       {"MainMenu1", Form->MainMenu1},
       {"ListViewResults", Form->ListViewResults},
       {"StatusBar1", Form->StatusBar1},
@@ -71,7 +72,7 @@ TEST_F(FormMainTest, PartsCarryTheirNames) {
       {"MenuItemReadMe", Form->MenuItemReadMe},
       {"MenuItemAbout", Form->MenuItemAbout},
   };
-  for (const auto& [Name, Part] : Parts) {
+  for (const auto &[Name, Part] : Parts) {
     ASSERT_NE(Part, nullptr) << Name;
     EXPECT_EQ(Part->objectName(), QString::fromLatin1(Name));
   }
@@ -79,28 +80,32 @@ TEST_F(FormMainTest, PartsCarryTheirNames) {
 
 TEST_F(FormMainTest, MenusWithCaptionsAndShortcuts) {
   const auto Form = Create();
-  const QList<QAction*> Bar = Form->MainMenu1->actions();
+  const QList<QAction *> Bar = Form->MainMenu1->actions();
   ASSERT_EQ(Bar.size(), 2);
   EXPECT_EQ(Bar[0]->text(), QStringLiteral("&Functions"));
   EXPECT_EQ(Bar[1]->text(), QStringLiteral("&Help"));
 
   const struct {
-    QAction* Item;
-    const char* Caption;  // nullptr: a separator
+    QAction *Item;
+    const char *Caption;  // nullptr: a separator
     QKeySequence ShortCut;
-  } Functions[] = {
-      {Form->MenuItemRun, "Run", QKeySequence(QStringLiteral("Ctrl+R"))},
-      {Form->N1, nullptr, {}},
-      {Form->MenuItemSendToSMTP, "Send results as mail", QKeySequence(QStringLiteral("Ctrl+M"))},
-      {Form->MenuItemSendToSysLog, "Send results to SysLog", QKeySequence(QStringLiteral("Ctrl+L"))},
-      {Form->N2, nullptr, {}},
-      {Form->MenuItemExit, "Exit", {}},
-  }, Help[] = {
-      {Form->MenuItemReadMe, "Read me", QKeySequence(QStringLiteral("F1"))},
-      {Form->MenuItemAbout, "About", {}},
-  };
-  const auto Check = [](QMenu* Menu, const auto& Table) {
-    const QList<QAction*> Items = Menu->actions();
+  } Functions[] =
+      {
+          {Form->MenuItemRun, "Run", QKeySequence(QStringLiteral("Ctrl+R"))},
+          {Form->N1, nullptr, {}},
+          {Form->MenuItemSendToSMTP, "Send results as mail",
+           QKeySequence(QStringLiteral("Ctrl+M"))},
+          {Form->MenuItemSendToSysLog, "Send results to SysLog",
+           QKeySequence(QStringLiteral("Ctrl+L"))},
+          {Form->N2, nullptr, {}},
+          {Form->MenuItemExit, "Exit", {}},
+      },
+    Help[] = {
+        {Form->MenuItemReadMe, "Read me", QKeySequence(QStringLiteral("F1"))},
+        {Form->MenuItemAbout, "About", {}},
+    };
+  const auto Check = [](QMenu *Menu, const auto &Table) {
+    const QList<QAction *> Items = Menu->actions();
     ASSERT_EQ(Items.size(), static_cast<qsizetype>(std::size(Table)));
     for (qsizetype I = 0; I < Items.size(); ++I) {
       EXPECT_EQ(Items[I], Table[I].Item) << I;
@@ -116,8 +121,8 @@ TEST_F(FormMainTest, MenusWithCaptionsAndShortcuts) {
 
 TEST_F(FormMainTest, ResultsListAndStatusBarLayout) {
   const auto Form = Create();
-  QTreeWidget* List = Form->ListViewResults;
-  const QTreeWidgetItem* Header = List->headerItem();
+  QTreeWidget *List = Form->ListViewResults;
+  const QTreeWidgetItem *Header = List->headerItem();
   ASSERT_EQ(List->columnCount(), 3);
   EXPECT_EQ(Header->text(0), QStringLiteral("Device"));
   EXPECT_EQ(Header->text(1), QStringLiteral("Address"));
@@ -131,8 +136,8 @@ TEST_F(FormMainTest, ResultsListAndStatusBarLayout) {
   EXPECT_FALSE(List->isSortingEnabled());
   EXPECT_FALSE(List->rootIsDecorated());
 
-  const auto* Panel0 = Form->StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel0"));
-  const auto* Panel1 = Form->StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel1"));
+  const auto *Panel0 = Form->StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel0"));
+  const auto *Panel1 = Form->StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel1"));
   ASSERT_NE(Panel0, nullptr);
   ASSERT_NE(Panel1, nullptr);
   EXPECT_EQ(Panel0->width(), 360);
@@ -164,7 +169,7 @@ TEST_F(FormMainTest, ShowsEveryDeviceOfTheSettingsFile) {
   EXPECT_EQ(ColumnTexts(*Form, 0), (QStringList{"Router", "Printer", "localhost"}));
   EXPECT_EQ(ColumnTexts(*Form, 1), (QStringList{"192.168.1.1", "", "127.0.0.1"}));
   EXPECT_EQ(ColumnTexts(*Form, 2), (QStringList{"", "", ""}));
-  const auto& Devices = Form->Settings().Devices();
+  const auto &Devices = Form->Settings().Devices();
   for (int Row = 0; Row < 3; ++Row)
     EXPECT_EQ(TFormMain::RowDevice(Form->ListViewResults->topLevelItem(Row)), Devices[Row].get());
   EXPECT_EQ(Form->ListViewSortedColumnNo(), -1);
@@ -179,14 +184,14 @@ TEST_F(FormMainTest, MissingSettingsFileGivesAnEmptyList) {
 
 TEST_F(FormMainTest, StatusBarCountsDevices) {
   const struct {
-    const char* Devices;
-    const char* Panel1;
+    const char *Devices;
+    const char *Panel1;
   } Table[] = {
       {"", "0 devices"},
       {"A=127.0.0.1\n", "1 device"},
       {"A=127.0.0.1\nB=127.0.0.2\n", "2 devices"},
   };
-  for (const auto& Row : Table) {
+  for (const auto &Row : Table) {
     WriteSettings(QString::fromLatin1(Row.Devices));
     const auto Form = Create();
     EXPECT_EQ(Form->StatusPanelText(1), QString::fromLatin1(Row.Panel1));
@@ -198,28 +203,27 @@ TEST_F(FormMainTest, StatusBarShowsTheLastRun) {
   WriteSettings(QStringLiteral("A=127.0.0.1\n"));
   const auto Form = Create();
   const QDateTime When(QDate(2026, 12, 9), QTime(14, 5, 31));
-  const struct {
-    const char* Result;
-  } Table[] = {{"All connections OK"}, {""}};
-  for (const auto& Row : Table) {
+  const struct { const char *Result; } Table[] = {{"All connections OK"}, {""}};
+  for (const auto &Row : Table) {
     Form->Settings().SetLastCheckResult(QString::fromLatin1(Row.Result));
     Form->Settings().SetLastCheckDT(When);
     Form->RefreshListView();
-    EXPECT_EQ(Form->StatusPanelText(0),
-              QString::fromLatin1(Row.Result) + QStringLiteral(" (") + FormatDateTimeForDisplay(When) + u')');
+    EXPECT_EQ(Form->StatusPanelText(0), QString::fromLatin1(Row.Result) + QStringLiteral(" (") +
+                                            FormatDateTimeForDisplay(When) + u')');
   }
 }
 
 class FormMainSortTest : public FormMainTest {
-protected:
+ protected:
   // Names, addresses and counters (pinged, OK) of six devices in file order.
   void SetUp() override {
     FormMainTest::SetUp();
-    WriteSettings(QStringLiteral("charlie=9.0.0.1\nAlpha=10.0.0.2\nbravo=192.168.1.1\n"
-                                 "delta=10.0.0.2\nEcho=\nfoxtrot=10.0.0.2\n"));
+    WriteSettings(
+        QStringLiteral("charlie=9.0.0.1\nAlpha=10.0.0.2\nbravo=192.168.1.1\n"
+                       "delta=10.0.0.2\nEcho=\nfoxtrot=10.0.0.2\n"));
     Form = Create();
     const int Counters[][2] = {{4, 3}, {4, 0}, {4, 4}, {2, 1}, {4, 0}, {0, 0}};
-    auto& Devices = Form->Settings().Devices();
+    auto &Devices = Form->Settings().Devices();
     for (std::size_t I = 0; I < Devices.size(); ++I)
       SetCounters(*Devices[I], Counters[I][0], Counters[I][1]);
     Form->RefreshListView();
@@ -228,9 +232,10 @@ protected:
 };
 
 TEST_F(FormMainSortTest, FileOrderUntilAColumnIsChosen) {
-  EXPECT_EQ(ColumnTexts(*Form, 0), (QStringList{"charlie", "Alpha", "bravo", "delta", "Echo", "foxtrot"}));
-  const auto* A = Form->ListViewResults->topLevelItem(0);
-  const auto* B = Form->ListViewResults->topLevelItem(1);
+  EXPECT_EQ(ColumnTexts(*Form, 0),
+            (QStringList{"charlie", "Alpha", "bravo", "delta", "Echo", "foxtrot"}));
+  const auto *A = Form->ListViewResults->topLevelItem(0);
+  const auto *B = Form->ListViewResults->topLevelItem(1);
   EXPECT_EQ(Form->ListViewResultsCompare(A, B), 0);
   EXPECT_EQ(Form->ListViewResultsCompare(B, A), 0);
 }
@@ -247,7 +252,7 @@ TEST_F(FormMainSortTest, ByColumnAscendingEqualRowsKeepTheirOrder) {
       // "" < "No connection at all" < "OK" < "OK (50%)" < "OK (75%)" < "Unable ...".
       {2, {"foxtrot", "Alpha", "bravo", "delta", "charlie", "Echo"}},
   };
-  for (const auto& Row : Table) {
+  for (const auto &Row : Table) {
     Form->ListViewResultsColumnClick(Row.Column);
     EXPECT_EQ(Form->ListViewSortedColumnNo(), Row.Column);
     EXPECT_EQ(ColumnTexts(*Form, 0), Row.Names) << "column " << Row.Column;
@@ -255,25 +260,26 @@ TEST_F(FormMainSortTest, ByColumnAscendingEqualRowsKeepTheirOrder) {
     Form->ListViewResultsColumnClick(Row.Column);
     EXPECT_EQ(ColumnTexts(*Form, 0), Row.Names) << "second click on column " << Row.Column;
   }
-  EXPECT_EQ(ColumnTexts(*Form, 2), (QStringList{"", "No connection at all", "OK", "OK (50%)", "OK (75%)",
-                                                "Unable to lookup host address"}));
+  EXPECT_EQ(ColumnTexts(*Form, 2), (QStringList{"", "No connection at all", "OK", "OK (50%)",
+                                                "OK (75%)", "Unable to lookup host address"}));
 }
 
 TEST_F(FormMainSortTest, RowsKeepTheirDevicesAndRebuildStaysSorted) {
   Form->ListViewResultsColumnClick(1);
   for (int Row = 0; Row < Form->ListViewResults->topLevelItemCount(); ++Row) {
-    const QTreeWidgetItem* Item = Form->ListViewResults->topLevelItem(Row);
+    const QTreeWidgetItem *Item = Form->ListViewResults->topLevelItem(Row);
     ASSERT_NE(TFormMain::RowDevice(Item), nullptr);
     EXPECT_EQ(TFormMain::RowDevice(Item)->DeviceName(), Item->text(0));
   }
   Form->RefreshListView();
-  EXPECT_EQ(ColumnTexts(*Form, 0), (QStringList{"Echo", "Alpha", "delta", "foxtrot", "bravo", "charlie"}));
+  EXPECT_EQ(ColumnTexts(*Form, 0),
+            (QStringList{"Echo", "Alpha", "delta", "foxtrot", "bravo", "charlie"}));
 }
 
 TEST_F(FormMainSortTest, HeaderClickSortsUnlessTheListIsDisabled) {
   Form->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-  QHeaderView* Header = Form->ListViewResults->header();
+  QHeaderView *Header = Form->ListViewResults->header();
   const auto ClickColumn = [&](int Column) {
     const QPoint At(Header->sectionViewportPosition(Column) + 10, Header->height() / 2);
     QTest::mouseClick(Header->viewport(), Qt::LeftButton, Qt::NoModifier, At);
@@ -354,7 +360,7 @@ TEST_F(FormMainTest, CommandLineSwitchesSetTheAutomaticFlags) {
       {{"/AUTORUN", "/AUTOSYSLOG"}, true, false, true},
       {{"/AUTOX", "AUTO", "-AUTO", " /AUTO", "/AUTO ", "/AUTORUNX"}, false, false, false},
   };
-  for (const auto& Row : Table) {
+  for (const auto &Row : Table) {
     const auto Form = Create(Row.Arguments);
     const std::string Args = Row.Arguments.join(u' ').toStdString();
     EXPECT_EQ(Form->AutoRun(), Row.Run) << Args;

@@ -22,7 +22,7 @@ using TLog = std::vector<std::string>;
 
 // An object that logs the events posted to it, and throws for one kind.
 class TEventLogger : public QObject {
-public:
+ public:
   static QEvent::Type LogType() {
     static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return Type;
@@ -31,27 +31,28 @@ public:
     static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return Type;
   }
-  explicit TEventLogger(TLog& Log) : FLog(Log) {}
-  bool event(QEvent* Event) override {
+  explicit TEventLogger(TLog &Log) : FLog(Log) {}
+  bool event(QEvent *Event) override {
     if (Event->type() == LogType()) {
       FLog.push_back("other");
       return true;
     }
-    if (Event->type() == ThrowType())
-      throw std::runtime_error("event handler failed: 42");
+    if (Event->type() == ThrowType()) throw std::runtime_error("event handler failed: 42");
     return QObject::event(Event);
   }
 
-private:
-  TLog& FLog;
+ private:
+  TLog &FLog;
 };
 
 class WindowOpsTest : public testing::Test {
-protected:
+ protected:
   void SetUp() override {
-    Form = std::make_unique<TFormMain>(TFormMain::TStartup{Temp.Path(QStringLiteral("dervik")), {}});
+    Form =
+        std::make_unique<TFormMain>(TFormMain::TStartup{Temp.Path(QStringLiteral("dervik")), {}});
     for (int Message : {1, 2, 3})
-      Form->SetWindowMessageHandler(Message, [this, Message] { Log.push_back("message " + std::to_string(Message)); });
+      Form->SetWindowMessageHandler(
+          Message, [this, Message] { Log.push_back("message " + std::to_string(Message)); });
   }
 
   TTempFiles Temp;
@@ -81,7 +82,8 @@ TEST_F(WindowOpsTest, WaitHandlesNoMessages) {
 TEST_F(WindowOpsTest, CloseRequestComesAfterEarlierMessages) {
   Form->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-  Form->SetWindowMessageHandler(4, [this] { Log.push_back(Form->isVisible() ? "visible" : "closed"); });
+  Form->SetWindowMessageHandler(
+      4, [this] { Log.push_back(Form->isVisible() ? "visible" : "closed"); });
   PostWindowMessage(Form.get(), 4);
   PostCloseRequest(Form.get());
   EXPECT_TRUE(Form->isVisible());
@@ -91,7 +93,8 @@ TEST_F(WindowOpsTest, CloseRequestComesAfterEarlierMessages) {
 }
 
 TEST_F(WindowOpsTest, ExceptionFromAMessageHandlerIsReportedAndTheLoopGoesOn) {
-  Form->SetWindowMessageHandler(5, [] { throw std::runtime_error("the check failed: 301: Timeout."); });
+  Form->SetWindowMessageHandler(
+      5, [] { throw std::runtime_error("the check failed: 301: Timeout."); });
   const TModalBoxCatcher Box;
   PostWindowMessage(Form.get(), 5);
   PostWindowMessage(Form.get(), 1);
@@ -116,11 +119,15 @@ TEST(DefaultExceptionReport, ExceptionEscapingAnEventHandlerIsShown) {
 }
 
 TEST(DefaultExceptionReport, MessageTexts) {
-  EXPECT_EQ(ExceptionMessageText(std::make_exception_ptr(std::runtime_error("10061: Connection refused"))),
+  EXPECT_EQ(ExceptionMessageText(
+                std::make_exception_ptr(std::runtime_error("10061: Connection refused"))),
             QStringLiteral("10061: Connection refused"));
-  EXPECT_EQ(ExceptionMessageText(std::make_exception_ptr(std::runtime_error("Gr\xC3\xBC\xC3\x9F" "e"))),
-            QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e"));
-  EXPECT_EQ(ExceptionMessageText(std::make_exception_ptr(42)), QStringLiteral("Unknown exception."));
+  EXPECT_EQ(ExceptionMessageText(std::make_exception_ptr(std::runtime_error("Gr\xC3\xBC\xC3\x9F"
+                                                                            "e"))),
+            QString::fromUtf8("Gr\xC3\xBC\xC3\x9F"
+                              "e"));
+  EXPECT_EQ(ExceptionMessageText(std::make_exception_ptr(42)),
+            QStringLiteral("Unknown exception."));
 }
 
 TEST(HourglassCursor, SetTwiceRestoredOnce) {

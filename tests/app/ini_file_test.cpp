@@ -11,11 +11,11 @@
 namespace {
 
 struct TReadCase {
-  const char* Name;
-  const char* Text;
-  const char* Section;
-  const char* Key;
-  const char* Expected;  // nullptr: the default comes back
+  const char *Name;
+  const char *Text;
+  const char *Section;
+  const char *Key;
+  const char *Expected;  // nullptr: the default comes back
 };
 
 const TReadCase ReadCases[] = {
@@ -40,29 +40,30 @@ const TReadCase ReadCases[] = {
     {"empty key ignored", "[A]\n=1\n", "A", "", nullptr},
 };
 
-void PrintTo(const TReadCase& Case, std::ostream* Out) { *Out << Case.Name; }
+void PrintTo(const TReadCase &Case, std::ostream *Out) { *Out << Case.Name; }
 
 class IniReadTest : public testing::TestWithParam<TReadCase> {};
 
 TEST_P(IniReadTest, ReadsValueOrDefault) {
-  const TReadCase& Case = GetParam();
+  const TReadCase &Case = GetParam();
   const TIniFile Ini = TIniFile::FromUtf8(QByteArray(Case.Text));
   const QString Default = QStringLiteral("<default>");
   const QString Expected = Case.Expected ? QString::fromUtf8(Case.Expected) : Default;
-  EXPECT_EQ(Ini.ReadString(QString::fromUtf8(Case.Section), QString::fromUtf8(Case.Key), Default), Expected);
+  EXPECT_EQ(Ini.ReadString(QString::fromUtf8(Case.Section), QString::fromUtf8(Case.Key), Default),
+            Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ini, IniReadTest, testing::ValuesIn(ReadCases),
-                         [](const testing::TestParamInfo<TReadCase>& Info) {
+                         [](const testing::TestParamInfo<TReadCase> &Info) {
                            std::string Name = Info.param.Name;
-                           for (char& C : Name)
-                             if (!std::isalnum(static_cast<unsigned char>(C)))
-                               C = '_';
+                           for (char &C : Name)
+                             if (!std::isalnum(static_cast<unsigned char>(C))) C = '_';
                            return Name;
                          });
 
 TEST(IniFile, SectionKeysInFileOrderEachOnce) {
-  const TIniFile Ini = TIniFile::FromUtf8("[D]\nz=1\na=2\nNoEquals\nm=3\nA=4\n[E]\nx=5\n[d]\nb=6\n");
+  const TIniFile Ini =
+      TIniFile::FromUtf8("[D]\nz=1\na=2\nNoEquals\nm=3\nA=4\n[E]\nx=5\n[d]\nb=6\n");
   EXPECT_EQ(Ini.ReadSectionKeys(u"D"), (QStringList{"z", "a", "m", "b"}));
   EXPECT_EQ(Ini.ReadSectionKeys(u"missing"), QStringList());
   EXPECT_TRUE(Ini.SectionExists(u"e"));
@@ -71,14 +72,16 @@ TEST(IniFile, SectionKeysInFileOrderEachOnce) {
 
 TEST(IniFile, ValuesAreCutTo2047Characters) {
   const QString Long(5000, u'x');
-  const TIniFile Ini = TIniFile::FromText(QStringLiteral("[A]\nk=") + Long + QStringLiteral("\nshort=abc\n"));
+  const TIniFile Ini =
+      TIniFile::FromText(QStringLiteral("[A]\nk=") + Long + QStringLiteral("\nshort=abc\n"));
   EXPECT_EQ(Ini.ReadString(u"A", u"k", QString()), Long.left(2047));
   EXPECT_EQ(Ini.ReadString(u"A", u"short", QString()), QStringLiteral("abc"));
 }
 
 TEST(IniFile, CutNeverSplitsASurrogatePair) {
   // 2046 ASCII characters, then a character outside the BMP across the limit.
-  const QString Value = QString(2046, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral("tail");
+  const QString Value =
+      QString(2046, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral("tail");
   const TIniFile Ini = TIniFile::FromText(QStringLiteral("[A]\nk=") + Value);
   const QString Read = Ini.ReadString(u"A", u"k", QString());
   EXPECT_EQ(Read, QString(2046, u'a'));
@@ -86,8 +89,11 @@ TEST(IniFile, CutNeverSplitsASurrogatePair) {
 }
 
 TEST(IniFile, ByteOrderMarkAndUtf8) {
-  const TIniFile Ini = TIniFile::FromUtf8("\xEF\xBB\xBF[Devices]\nK\xC3\xBC" "che=10.0.0.1\n");
-  EXPECT_EQ(Ini.ReadSectionKeys(u"Devices"), QStringList{QString::fromUtf8("K\xC3\xBC" "che")});
+  const TIniFile Ini = TIniFile::FromUtf8(
+      "\xEF\xBB\xBF[Devices]\nK\xC3\xBC"
+      "che=10.0.0.1\n");
+  EXPECT_EQ(Ini.ReadSectionKeys(u"Devices"), QStringList{QString::fromUtf8("K\xC3\xBC"
+                                                                           "che")});
 }
 
 TEST(IniFile, InvalidUtf8BecomesReplacementCharacters) {
@@ -103,10 +109,12 @@ TEST(IniFile, FilesThatCannotBeReadAreEmpty) {
   const QString Fifo = Temp.Path(QStringLiteral("fifo"));
   ASSERT_EQ(mkfifo(Fifo.toLocal8Bit().constData(), 0600), 0);
   // Nobody writes to the FIFO: reading it would block for ever.
-  for (const QString& Name : {Temp.Path(QStringLiteral("missing.ini")), Temp.Path(QString()), Fifo, QString()}) {
+  for (const QString &Name :
+       {Temp.Path(QStringLiteral("missing.ini")), Temp.Path(QString()), Fifo, QString()}) {
     const TIniFile Ini(Name);
     EXPECT_FALSE(Ini.SectionExists(u"")) << Name.toStdString();
-    EXPECT_EQ(Ini.ReadString(u"A", u"k", QStringLiteral("d")), QStringLiteral("d")) << Name.toStdString();
+    EXPECT_EQ(Ini.ReadString(u"A", u"k", QStringLiteral("d")), QStringLiteral("d"))
+        << Name.toStdString();
   }
 }
 

@@ -7,7 +7,7 @@
 namespace {
 
 struct TIntegerCase {
-  const char* Text;
+  const char *Text;
   std::optional<std::int32_t> Expected;
 };
 
@@ -47,13 +47,14 @@ const TIntegerCase IntegerCases[] = {
     {"\xD9\xA3", std::nullopt},  // ARABIC-INDIC DIGIT THREE: not an ASCII digit
 };
 
-void PrintTo(const TIntegerCase& Case, std::ostream* Out) { *Out << '"' << Case.Text << '"'; }
+void PrintTo(const TIntegerCase &Case, std::ostream *Out) { *Out << '"' << Case.Text << '"'; }
 
 class IntegerTextTest : public testing::TestWithParam<TIntegerCase> {};
 
 TEST_P(IntegerTextTest, Parses) {
-  const TIntegerCase& Case = GetParam();
-  EXPECT_EQ(ParseSettingsInteger(QString::fromUtf8(Case.Text)), Case.Expected) << '"' << Case.Text << '"';
+  const TIntegerCase &Case = GetParam();
+  EXPECT_EQ(ParseSettingsInteger(QString::fromUtf8(Case.Text)), Case.Expected)
+      << '"' << Case.Text << '"';
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, IntegerTextTest, testing::ValuesIn(IntegerCases));

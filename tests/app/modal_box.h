@@ -8,11 +8,11 @@
 #include <QTimer>
 
 class TModalBoxCatcher {
-public:
+ public:
   TModalBoxCatcher() {
     FTimer.setInterval(10);
     QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      if (auto *Box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
         ++FCount;
         FText = Box->text();
         FTitle = Box->windowTitle();
@@ -25,12 +25,12 @@ public:
   }
 
   int Count() const { return FCount; }
-  const QString& Text() const { return FText; }
-  const QString& Title() const { return FTitle; }
+  const QString &Text() const { return FText; }
+  const QString &Title() const { return FTitle; }
   QMessageBox::Icon Icon() const { return FIcon; }
   QMessageBox::StandardButtons Buttons() const { return FButtons; }
 
-private:
+ private:
   QTimer FTimer;
   int FCount = 0;
   QString FText;

@@ -9,8 +9,8 @@ namespace {
 
 TEST(ProgramFiles, SettingsFileBesideTheExecutable) {
   const struct {
-    const char* Executable;
-    const char* Settings;
+    const char *Executable;
+    const char *Settings;
   } Table[] = {
       {"/opt/tools/dervik", "/opt/tools/dervik.ini"},
       {"/opt/tools/prog.exe", "/opt/tools/prog.ini"},
@@ -20,12 +20,14 @@ TEST(ProgramFiles, SettingsFileBesideTheExecutable) {
       {"/opt/tools/name.", "/opt/tools/name.ini"},
       {"dervik", "dervik.ini"},
   };
-  for (const auto& Row : Table)
-    EXPECT_EQ(SettingsFileNameFor(QString::fromLatin1(Row.Executable)), QString::fromLatin1(Row.Settings));
+  for (const auto &Row : Table)
+    EXPECT_EQ(SettingsFileNameFor(QString::fromLatin1(Row.Executable)),
+              QString::fromLatin1(Row.Settings));
 }
 
 TEST(ProgramFiles, ReadMeBesideTheExecutable) {
-  EXPECT_EQ(ReadMeFileNameFor(QStringLiteral("/opt/tools/dervik")), QStringLiteral("/opt/tools/ReadMe.txt"));
+  EXPECT_EQ(ReadMeFileNameFor(QStringLiteral("/opt/tools/dervik")),
+            QStringLiteral("/opt/tools/ReadMe.txt"));
   EXPECT_EQ(ReadMeFileNameFor(QStringLiteral("/dervik")), QStringLiteral("/ReadMe.txt"));
 }
 

@@ -33,14 +33,14 @@ struct TExpected {
   TDevicePairs Devices;
 };
 
-TDevicePairs DevicesOf(const TSettings& Settings) {
+TDevicePairs DevicesOf(const TSettings &Settings) {
   TDevicePairs Pairs;
-  for (const auto& Device : Settings.Devices())
+  for (const auto &Device : Settings.Devices())
     Pairs.emplace_back(Device->DeviceName(), Device->DeviceHostAddress());
   return Pairs;
 }
 
-void ExpectSettings(const TSettings& S, const TExpected& E) {
+void ExpectSettings(const TSettings &S, const TExpected &E) {
   EXPECT_EQ(S.PingTimeout(), E.PingTimeout);
   EXPECT_EQ(S.PingTimes(), E.PingTimes);
   EXPECT_EQ(S.PingTTL(), E.PingTTL);
@@ -54,7 +54,7 @@ void ExpectSettings(const TSettings& S, const TExpected& E) {
   EXPECT_EQ(DevicesOf(S), E.Devices);
   EXPECT_FALSE(S.HasLastCheck());
   EXPECT_EQ(S.LastCheckResult(), QString());
-  for (const auto& Device : S.Devices()) {
+  for (const auto &Device : S.Devices()) {
     EXPECT_EQ(Device->DeviceStatus(), dsNone);
     EXPECT_EQ(Device->DeviceStatusCategory(), dscUnknown);
   }
@@ -69,7 +69,7 @@ const QString ExampleFile = QStringLiteral(
     "[Devices]\nRouter=192.168.1.1\nPrinter=\n");
 
 struct TLoadCase {
-  const char* Name;
+  const char *Name;
   QString Text;
   TExpected Expected;
 };
@@ -83,17 +83,25 @@ std::vector<TLoadCase> LoadCases() {
     Reversed.emplace_back(QString(QLatin1Char(C)), QStringLiteral("10.0.0.%1").arg(int(C)));
   }
   return {
-      {"example_file", ExampleFile,
-       {.Devices = {{"Router", "192.168.1.1"}, {"Printer", ""}}}},
+      {"example_file", ExampleFile, {.Devices = {{"Router", "192.168.1.1"}, {"Printer", ""}}}},
       {"every_key_set",
-       QStringLiteral("[Ping]\nTimeout=5\nTimes=2\nTTL=64\n"
-                      "[SMTP]\nHostAddress=127.0.0.1\nPort=2525\nRecipients=a@example.org, b@example.org\n"
-                      "Sender=dervik@example.org\n"
-                      "[Syslog]\nFacility=16\nHostAddress=localhost\nPort=5140\n"),
-       {.PingTimeout = 5, .PingTimes = 2, .PingTTL = 64, .SMTPHostAddress = "127.0.0.1", .SMTPPort = 2525,
-        .SMTPRecipients = "a@example.org, b@example.org", .SMTPSender = "dervik@example.org",
-        .SyslogFacility = 16, .SyslogHostAddress = "localhost", .SyslogPort = 5140}},
-      {"no_devices_section", QStringLiteral("[Ping]\nTimes=7\n[SMTP]\nPort=26\n"),
+       QStringLiteral(
+           "[Ping]\nTimeout=5\nTimes=2\nTTL=64\n"
+           "[SMTP]\nHostAddress=127.0.0.1\nPort=2525\nRecipients=a@example.org, b@example.org\n"
+           "Sender=dervik@example.org\n"
+           "[Syslog]\nFacility=16\nHostAddress=localhost\nPort=5140\n"),
+       {.PingTimeout = 5,
+        .PingTimes = 2,
+        .PingTTL = 64,
+        .SMTPHostAddress = "127.0.0.1",
+        .SMTPPort = 2525,
+        .SMTPRecipients = "a@example.org, b@example.org",
+        .SMTPSender = "dervik@example.org",
+        .SyslogFacility = 16,
+        .SyslogHostAddress = "localhost",
+        .SyslogPort = 5140}},
+      {"no_devices_section",
+       QStringLiteral("[Ping]\nTimes=7\n[SMTP]\nPort=26\n"),
        {.PingTimes = 7, .SMTPPort = 26}},
       {"empty_file", QString(), {}},
       {"timeout_hex_0x", QStringLiteral("[Ping]\nTimeout=0x10\n"), {.PingTimeout = 16}},
@@ -101,31 +109,39 @@ std::vector<TLoadCase> LoadCases() {
       {"timeout_negative", QStringLiteral("[Ping]\nTimeout=-5\n"), {.PingTimeout = -5}},
       {"timeout_not_a_number", QStringLiteral("[Ping]\nTimeout=abc\n"), {.PingTimeout = 3}},
       {"timeout_empty", QStringLiteral("[Ping]\nTimeout=\n"), {.PingTimeout = 3}},
-      {"numbers_taken_as_read", QStringLiteral("[Ping]\nTimes=0\n[SMTP]\nPort=-1\n[Syslog]\nPort=99999\n"),
+      {"numbers_taken_as_read",
+       QStringLiteral("[Ping]\nTimes=0\n[SMTP]\nPort=-1\n[Syslog]\nPort=99999\n"),
        {.PingTimes = 0, .SMTPPort = -1, .SyslogPort = 99999}},
       {"text_set_empty", QStringLiteral("[SMTP]\nHostAddress=\n"), {.SMTPHostAddress = ""}},
-      {"device_with_empty_address", QStringLiteral("[Devices]\nPrinter=\nRouter=10.0.0.1\n"),
+      {"device_with_empty_address",
+       QStringLiteral("[Devices]\nPrinter=\nRouter=10.0.0.1\n"),
        {.Devices = {{"Printer", ""}, {"Router", "10.0.0.1"}}}},
       {"names_differing_in_case",
-       QStringLiteral("[PING]\ntimeout=9\n[smtp]\nHOSTADDRESS=127.0.0.1\n[devices]\nRouter=10.0.0.1\nROUTER=10.0.0.2\n"),
+       QStringLiteral("[PING]\ntimeout=9\n[smtp]\nHOSTADDRESS=127.0.0.1\n[devices]\nRouter=10.0.0."
+                      "1\nROUTER=10.0.0.2\n"),
        {.PingTimeout = 9, .SMTPHostAddress = "127.0.0.1", .Devices = {{"Router", "10.0.0.1"}}}},
       {"duplicate_key_first_wins",
        QStringLiteral("[Ping]\nTimes=5\nTimes=6\n[Devices]\nA=10.0.0.1\nB=10.0.0.2\nA=10.0.0.3\n"),
        {.PingTimes = 5, .Devices = {{"A", "10.0.0.1"}, {"B", "10.0.0.2"}}}},
-      {"line_without_equals_ignored", QStringLiteral("[Ping]\nTimes\nTTL=3\n[Devices]\nA=1\nJustAName\nB=2\n"),
+      {"line_without_equals_ignored",
+       QStringLiteral("[Ping]\nTimes\nTTL=3\n[Devices]\nA=1\nJustAName\nB=2\n"),
        {.PingTTL = 3, .Devices = {{"A", "1"}, {"B", "2"}}}},
       {"long_value_cut_to_2047",
-       QStringLiteral("[SMTP]\nRecipients=") + Long + QStringLiteral("\n[Devices]\nD=") + Long + u'\n',
+       QStringLiteral("[SMTP]\nRecipients=") + Long + QStringLiteral("\n[Devices]\nD=") + Long +
+           u'\n',
        {.SMTPRecipients = Long.left(2047), .Devices = {{"D", Long.left(2047)}}}},
       {"device_order_kept", ManyDevices, {.Devices = Reversed}},
       {"blanks_comments_bom_crlf",
-       QStringLiteral("\uFEFF; settings\r\n[ Ping ]\r\n Timeout = 7 \r\n# no\r\n[Devices]\r\n  Router  =  10.0.0.1  \r\n"),
+       QStringLiteral("\uFEFF; settings\r\n[ Ping ]\r\n Timeout = 7 \r\n# no\r\n[Devices]\r\n  "
+                      "Router  =  10.0.0.1  \r\n"),
        {.PingTimeout = 7, .Devices = {{"Router", "10.0.0.1"}}}},
-      {"value_may_contain_equals", QStringLiteral("[Devices]\nodd=a=b\n"), {.Devices = {{"odd", "a=b"}}}},
+      {"value_may_contain_equals",
+       QStringLiteral("[Devices]\nodd=a=b\n"),
+       {.Devices = {{"odd", "a=b"}}}},
   };
 }
 
-void PrintTo(const TLoadCase& Case, std::ostream* Out) { *Out << Case.Name; }
+void PrintTo(const TLoadCase &Case, std::ostream *Out) { *Out << Case.Name; }
 
 class LoadFromFileTest : public testing::TestWithParam<TLoadCase> {};
 
@@ -138,7 +154,9 @@ TEST_P(LoadFromFileTest, ReadsKeysAndDevices) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LoadFromFileTest, testing::ValuesIn(LoadCases()),
-                         [](const testing::TestParamInfo<TLoadCase>& Info) { return std::string(Info.param.Name); });
+                         [](const testing::TestParamInfo<TLoadCase> &Info) {
+                           return std::string(Info.param.Name);
+                         });
 
 TEST(Settings, MissingFileGivesDefaults) {
   const TTempFiles Temp;
@@ -168,8 +186,10 @@ TEST(Settings, ConstructorLoadsTheFile) {
 
 TEST(Settings, ReloadStartsAfresh) {
   const TTempFiles Temp;
-  const QString First = Temp.WriteText(QStringLiteral("a.ini"), QStringLiteral("[Ping]\nTimes=9\n[Devices]\nA=1\nB=2\n"));
-  const QString Second = Temp.WriteText(QStringLiteral("b.ini"), QStringLiteral("[Devices]\nC=3\n"));
+  const QString First = Temp.WriteText(QStringLiteral("a.ini"),
+                                       QStringLiteral("[Ping]\nTimes=9\n[Devices]\nA=1\nB=2\n"));
+  const QString Second =
+      Temp.WriteText(QStringLiteral("b.ini"), QStringLiteral("[Devices]\nC=3\n"));
   TSettings Settings(First);
   Settings.SetLastCheckDT(QDateTime::currentDateTime());
   Settings.SetLastCheckResult(QStringLiteral("All connections OK"));
@@ -180,7 +200,7 @@ TEST(Settings, ReloadStartsAfresh) {
 
 // Bad input of every kind loads without crashing or hanging.
 class BadInputTest : public testing::Test {
-protected:
+ protected:
   TTempFiles Temp;
   TSettings Settings;
 };
@@ -188,24 +208,24 @@ protected:
 TEST_F(BadInputTest, BinaryGarbage) {
   QByteArray Garbage(256 * 1024, '\0');
   QRandomGenerator Random(20261210);
-  for (char& Byte : Garbage)
-    Byte = static_cast<char>(Random.bounded(256));
+  for (char &Byte : Garbage) Byte = static_cast<char>(Random.bounded(256));
   Garbage.insert(1000, "\n[Devices]\nafter=garbage\n");
   EXPECT_TRUE(Settings.LoadFromFile(Temp.Write(QStringLiteral("garbage.ini"), Garbage)));
-  for (const auto& Device : Settings.Devices())
-    EXPECT_LE(Device->DeviceHostAddress().size(), 2047);
+  for (const auto &Device : Settings.Devices()) EXPECT_LE(Device->DeviceHostAddress().size(), 2047);
 }
 
 TEST_F(BadInputTest, TenMegabyteLines) {
   const QByteArray Huge(10 * 1024 * 1024, 'x');
-  const QByteArray File = "[SMTP]\nRecipients=" + Huge + "\n" + Huge + "\n[Devices]\nD=" + Huge + "\nE=1\n";
+  const QByteArray File =
+      "[SMTP]\nRecipients=" + Huge + "\n" + Huge + "\n[Devices]\nD=" + Huge + "\nE=1\n";
   EXPECT_TRUE(Settings.LoadFromFile(Temp.Write(QStringLiteral("huge.ini"), File)));
   EXPECT_EQ(Settings.SMTPRecipients().size(), 2047);
   EXPECT_EQ(DevicesOf(Settings), (TDevicePairs{{"D", QString(2047, u'x')}, {"E", "1"}}));
 }
 
 TEST_F(BadInputTest, InvalidUtf8) {
-  const QByteArray File = "[Ping]\nTimes=\xFF\xFE\n[Devices]\nbad\xC3\x28name=10.0.0.\xE2\x82\n\xED\xA0\x80=x\nok=1\n";
+  const QByteArray File =
+      "[Ping]\nTimes=\xFF\xFE\n[Devices]\nbad\xC3\x28name=10.0.0.\xE2\x82\n\xED\xA0\x80=x\nok=1\n";
   EXPECT_TRUE(Settings.LoadFromFile(Temp.Write(QStringLiteral("utf8.ini"), File)));
   EXPECT_EQ(Settings.PingTimes(), 4);
   ASSERT_EQ(Settings.Devices().size(), 3u);
@@ -226,8 +246,7 @@ TEST_F(BadInputTest, UnreadableFile) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-          _exit(3);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
         QFile Probe(FileName);
         if (Probe.open(QIODevice::ReadOnly))
           _exit(4);  // still readable: the test would prove nothing

@@ -5,13 +5,12 @@
 #include <stdexcept>
 
 TTempFiles::TTempFiles() {
-  if (!FDir.isValid())
-    throw std::runtime_error("no temporary directory");
+  if (!FDir.isValid()) throw std::runtime_error("no temporary directory");
 }
 
-QString TTempFiles::Path(const QString& Name) const { return FDir.filePath(Name); }
+QString TTempFiles::Path(const QString &Name) const { return FDir.filePath(Name); }
 
-QString TTempFiles::Write(const QString& Name, const QByteArray& Bytes) const {
+QString TTempFiles::Write(const QString &Name, const QByteArray &Bytes) const {
   const QString FileName = Path(Name);
   QFile File(FileName);
   if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate) || File.write(Bytes) != Bytes.size())
@@ -19,4 +18,6 @@ QString TTempFiles::Write(const QString& Name, const QByteArray& Bytes) const {
   return FileName;
 }
 
-QString TTempFiles::WriteText(const QString& Name, const QString& Text) const { return Write(Name, Text.toUtf8()); }
+QString TTempFiles::WriteText(const QString &Name, const QString &Text) const {
+  return Write(Name, Text.toUtf8());
+}

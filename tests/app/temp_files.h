@@ -6,13 +6,13 @@
 #include <QTemporaryDir>
 
 class TTempFiles {
-public:
+ public:
   TTempFiles();
-  QString Path(const QString& Name) const;
+  QString Path(const QString &Name) const;
   // Writes Bytes to Name inside the directory and returns its full path.
-  QString Write(const QString& Name, const QByteArray& Bytes) const;
-  QString WriteText(const QString& Name, const QString& Text) const;
+  QString Write(const QString &Name, const QByteArray &Bytes) const;
+  QString WriteText(const QString &Name, const QString &Text) const;
 
-private:
+ private:
   QTemporaryDir FDir;
 };

@@ -10,11 +10,11 @@
 class TUrlRecorder : public QObject {
   Q_OBJECT
 
-public:
+ public:
   TUrlRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
   ~TUrlRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
   QList<QUrl> Opened;
 
-public slots:
-  void Open(const QUrl& Url) { Opened.append(Url); }
+ public slots:
+  void Open(const QUrl &Url) { Opened.append(Url); }
 };

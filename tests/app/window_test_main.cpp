@@ -9,10 +9,9 @@
 
 #include <cstdlib>
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   unsetenv("QT_NO_GLIB");
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   testing::InitGoogleTest(&argc, argv);
   TApplication Application(argc, argv);
   // Every window creates the network components: their cores stay bound

@@ -173,8 +173,10 @@ bool forbidMemoryFiles() {
 TEST(CoreBindingDeathTest, WithoutMemoryFilesTheLibraryIsLoadedByName) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   // The test's environment puts the test core's folder on the library search path.
-  EXPECT_EXIT(bindWithoutMemoryFiles("libpelnet_frametest.so", true), ::testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(bindWithoutMemoryFiles("libpelnet_no_such_core.so", false), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(bindWithoutMemoryFiles("libpelnet_frametest.so", true), ::testing::ExitedWithCode(0),
+              "");
+  EXPECT_EXIT(bindWithoutMemoryFiles("libpelnet_no_such_core.so", false),
+              ::testing::ExitedWithCode(0), "");
 }
 
 // A component over one of the program's kinds; its class is not the point here.

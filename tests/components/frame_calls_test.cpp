@@ -53,11 +53,11 @@ TEST_F(FrameCalls, EventCostsOneCallbackWithoutHandlerAndTwoWithOne) {
     int handlerRuns;
   };
   const Case cases[] = {
-      {ftEvError, false, 1, 0, 0},       {ftEvError, true, 2, PELNET_WANT_WIDE, 1},
-      {ftEvResponse, false, 1, 0, 0},    {ftEvResponse, true, 2, PELNET_WANT_WIDE, 1},
-      {ftEvPacket, false, 1, 0, 0},      {ftEvPacket, true, 2, PELNET_WANT_WIDE, 1},
-      {ftEvBig, false, 1, 0, 0},         {ftEvBig, true, 2, PELNET_WANT_WIDE, 1},
-      {ftEvUnknown, false, 1, 0, 0},     {ftEvUnknown, true, 1, 0, 0},
+      {ftEvError, false, 1, 0, 0},    {ftEvError, true, 2, PELNET_WANT_WIDE, 1},
+      {ftEvResponse, false, 1, 0, 0}, {ftEvResponse, true, 2, PELNET_WANT_WIDE, 1},
+      {ftEvPacket, false, 1, 0, 0},   {ftEvPacket, true, 2, PELNET_WANT_WIDE, 1},
+      {ftEvBig, false, 1, 0, 0},      {ftEvBig, true, 2, PELNET_WANT_WIDE, 1},
+      {ftEvUnknown, false, 1, 0, 0},  {ftEvUnknown, true, 1, 0, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(::testing::Message() << "event " << c.event << " handler " << c.handler);
@@ -156,8 +156,8 @@ TEST_F(FrameCalls, IntegersAndMethodResults) {
   EXPECT_EQ(comp_->Add(-5, 2), -3);
   // Arguments of other integer widths and Booleans cross as integers.
   struct Probe : TpelFrameTest {
-    using TpelFrameTest::TpelFrameTest;
     using TpelCore::callInt;
+    using TpelFrameTest::TpelFrameTest;
   } probe(core_->kind);
   EXPECT_EQ(probe.callInt(ftAdd, {true, quint16(65535)}), 65536);
   EXPECT_EQ(probe.callInt(ftAdd, {false, -7LL}), -7);
@@ -195,7 +195,8 @@ TEST_F(FrameCalls, FailuresRaiseTheComponentsException) {
   const Case cases[] = {
       {[](TpelFrameTest &c) { c.Fail(123); }, 123, QString::fromUtf8("123: failure text \xc3\xa4")},
       {[](TpelFrameTest &c) { c.Fail(-1); }, -1, QString::fromUtf8("-1: failure text \xc3\xa4")},
-      {[](TpelFrameTest &c) { c.setNumber(-4); }, 101, QStringLiteral("101: Negative numbers are refused.")},
+      {[](TpelFrameTest &c) { c.setNumber(-4); }, 101,
+       QStringLiteral("101: Negative numbers are refused.")},
   };
   for (const Case &c : cases) {
     try {
@@ -210,7 +211,9 @@ TEST_F(FrameCalls, FailuresRaiseTheComponentsException) {
 }
 
 TEST_F(FrameCalls, HandlerExceptionIsRaisedAfterTheCoreReturns) {
-  comp_->FOnError = [](QObject *, int, const QString &) { throw std::runtime_error("handler broke"); };
+  comp_->FOnError = [](QObject *, int, const QString &) {
+    throw std::runtime_error("handler broke");
+  };
   EXPECT_THROW(comp_->Fire(ftEvError), std::runtime_error);
   EXPECT_EQ(counters()->callbacks, 2);  // the core finished its firing
   comp_->FOnError = nullptr;
@@ -247,7 +250,9 @@ TEST_F(FrameCalls, CreationAndDestruction) {
 
   // A component whose own construction fails after the core exists destroys it once.
   struct Failing : TpelFrameTest {
-    explicit Failing(const TpelComponentKind &k) : TpelFrameTest(k) { throw std::runtime_error("x"); }
+    explicit Failing(const TpelComponentKind &k) : TpelFrameTest(k) {
+      throw std::runtime_error("x");
+    }
   };
   EXPECT_THROW(Failing{core_->kind}, std::runtime_error);
   EXPECT_EQ(counters()->creates, 2);

@@ -26,8 +26,8 @@ std::vector<unsigned char> ReadFileBytes(const std::string &path) {
 }
 
 pelnet::CoreImage (*ImageSlot(int n, std::vector<unsigned char> bytes))() {
-  static constexpr std::array<pelnet::CoreImage (*)(), 4> fns{
-      &imageFromSlot<0>, &imageFromSlot<1>, &imageFromSlot<2>, &imageFromSlot<3>};
+  static constexpr std::array<pelnet::CoreImage (*)(), 4> fns{&imageFromSlot<0>, &imageFromSlot<1>,
+                                                              &imageFromSlot<2>, &imageFromSlot<3>};
   slotBytes.at(n) = std::move(bytes);
   return fns.at(n);
 }

@@ -25,7 +25,8 @@ inline constexpr const char *kFrameTestCreationText = "Pelnet FrameTest: Error c
 
 class TpelFrameTest : public TpelCore {
  public:
-  using TErrorEvent = std::function<void(QObject *Sender, int ErrorCode, const QString &Description)>;
+  using TErrorEvent =
+      std::function<void(QObject *Sender, int ErrorCode, const QString &Description)>;
   using TResponseEvent = std::function<void(QObject *Sender, int RequestId, const QString &Source,
                                             const QString &Status, int Time)>;
   using TPacketEvent = std::function<void(QObject *Sender, const QString &Packet, int Size)>;
@@ -60,11 +61,16 @@ class TpelFrameTest : public TpelCore {
  protected:
   bool hasHandler(int id) const override {
     switch (id) {
-      case ftEvError: return bool(FOnError);
-      case ftEvResponse: return bool(FOnResponse);
-      case ftEvPacket: return bool(FOnPacket);
-      case ftEvBig: return bool(FOnBig);
-      default: return false;
+      case ftEvError:
+        return bool(FOnError);
+      case ftEvResponse:
+        return bool(FOnResponse);
+      case ftEvPacket:
+        return bool(FOnPacket);
+      case ftEvBig:
+        return bool(FOnBig);
+      default:
+        return false;
     }
   }
   void keepNarrowEvent(int id, const TpelEventArgs &a) override {
@@ -72,12 +78,18 @@ class TpelFrameTest : public TpelCore {
   }
   void deliverEvent(int id, const TpelEventArgs &a) override {
     switch (id) {
-      case ftEvError: FOnError(this, int(a.integer(0)), a.text(1)); break;
+      case ftEvError:
+        FOnError(this, int(a.integer(0)), a.text(1));
+        break;
       case ftEvResponse:
         FOnResponse(this, int(a.integer(0)), a.text(1), a.text(2), int(a.integer(3)));
         break;
-      case ftEvPacket: FOnPacket(this, a.textWithLength(0), int(a.integer(1))); break;
-      case ftEvBig: FOnBig(this, a.int64(0)); break;
+      case ftEvPacket:
+        FOnPacket(this, a.textWithLength(0), int(a.integer(1)));
+        break;
+      case ftEvBig:
+        FOnBig(this, a.int64(0));
+        break;
     }
   }
 

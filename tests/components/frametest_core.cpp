@@ -36,8 +36,8 @@ std::u16string widen(const std::string &utf8) {
     std::size_t end = utf8.find('\0', start);
     if (end == std::string::npos) end = utf8.size();
     glong n = 0;
-    gunichar2 *w = g_utf8_to_utf16(utf8.data() + start, static_cast<glong>(end - start), nullptr, &n,
-                                   nullptr);
+    gunichar2 *w =
+        g_utf8_to_utf16(utf8.data() + start, static_cast<glong>(end - start), nullptr, &n, nullptr);
     if (w) out.append(reinterpret_cast<char16_t *>(w), n);
     g_free(w);
     if (end == utf8.size()) break;
@@ -74,7 +74,8 @@ void fire(Instance *in, int id, const std::vector<Param> &params) {
     }
   }
   ++counters.callbacks;
-  counters.narrowAnswer = in->callback(in->user, id, static_cast<int>(n), slots.data(), lengths.data());
+  counters.narrowAnswer =
+      in->callback(in->user, id, static_cast<int>(n), slots.data(), lengths.data());
   if (counters.narrowAnswer != PELNET_WANT_WIDE) return;
   for (size_t i = 0; i < n; ++i) {
     const Param &p = params[i];
@@ -86,8 +87,8 @@ void fire(Instance *in, int id, const std::vector<Param> &params) {
     }
   }
   ++counters.callbacks;
-  counters.wideAnswer =
-      in->callback(in->user, id + PELNET_WIDE_OFFSET, static_cast<int>(n), slots.data(), lengths.data());
+  counters.wideAnswer = in->callback(in->user, id + PELNET_WIDE_OFFSET, static_cast<int>(n),
+                                     slots.data(), lengths.data());
 }
 
 int fail(Instance *in, int code, const char *text) {
@@ -129,11 +130,15 @@ gboolean keepWaking(gpointer) { return G_SOURCE_CONTINUE; }
       fire(in, event, {{Param::Int, 77, {}, 0}, {Param::Text, 0, "Z\xc3\xbcrich", 0}});
       break;
     case ftEvResponse:
-      fire(in, event, {{Param::Int, 5, {}, 0}, {Param::Text, 0, "Z\xc3\xbcrich \xe2\x9c\x93", 0},
-                       {Param::Text, 0, "", 0}, {Param::Int, 12, {}, 0}});
+      fire(in, event,
+           {{Param::Int, 5, {}, 0},
+            {Param::Text, 0, "Z\xc3\xbcrich \xe2\x9c\x93", 0},
+            {Param::Text, 0, "", 0},
+            {Param::Int, 12, {}, 0}});
       break;
     case ftEvPacket:
-      fire(in, event, {{Param::Bytes, 0, std::string("a\0b\xc3\xbf", 5), 0}, {Param::Int, 4, {}, 0}});
+      fire(in, event,
+           {{Param::Bytes, 0, std::string("a\0b\xc3\xbf", 5), 0}, {Param::Int, 4, {}, 0}});
       break;
     case ftEvBig:
       fire(in, event, {{Param::Int64, 0, {}, int64_t(1) << 40}});

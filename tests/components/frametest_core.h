@@ -32,14 +32,14 @@ enum FrameTestEvent {
 };
 
 struct FrameTestCounters {
-  int refuseCreate;       // set by a test: Create answers NULL
+  int refuseCreate;  // set by a test: Create answers NULL
   int creates;
   int destroys;
-  int callbacks;          // callback invocations of the last Fire
-  int narrowAnswer;       // answer to the plain firing of the last Fire
-  int wideAnswer;         // answer to the wide firing, when there was one
-  int nullTextSets;       // wide Set calls whose value was a null pointer
-  int lastTextLength;     // characters of the last wide text written
+  int callbacks;       // callback invocations of the last Fire
+  int narrowAnswer;    // answer to the plain firing of the last Fire
+  int wideAnswer;      // answer to the wide firing, when there was one
+  int nullTextSets;    // wide Set calls whose value was a null pointer
+  int lastTextLength;  // characters of the last wide text written
   int interruptsDuringWait;
 };
 

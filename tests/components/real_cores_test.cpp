@@ -38,7 +38,8 @@ std::vector<RealCore> embeddedCores() {
   cores.push_back({"ping", &pelnet::PingCoreBinding, &PingComponent, 4 /*PacketSize*/, 64, 2});
 #endif
 #ifdef EMBEDS_SYSLOG
-  cores.push_back({"syslog", &pelnet::SysLogCoreBinding, &SysLogComponent, 5 /*RemotePort*/, 514, 2});
+  cores.push_back(
+      {"syslog", &pelnet::SysLogCoreBinding, &SysLogComponent, 5 /*RemotePort*/, 514, 2});
 #endif
   return cores;
 }
@@ -62,7 +63,8 @@ TEST(RealCores, BindCreateUseAndUnbind) {
       comp.setInt(c.intProperty, 1000);
       EXPECT_EQ(comp.getInt(c.intProperty), 1000);
       EXPECT_EQ(comp.callText(c.configMethod, {QStringLiteral("SelectWaitMillis=7")}), QString());
-      EXPECT_EQ(comp.callText(c.configMethod, {QStringLiteral("SelectWaitMillis")}), QStringLiteral("7"));
+      EXPECT_EQ(comp.callText(c.configMethod, {QStringLiteral("SelectWaitMillis")}),
+                QStringLiteral("7"));
       try {
         comp.callText(c.configMethod, {QStringLiteral("NoSuchSetting=1")});
         ADD_FAILURE() << "unknown setting accepted";

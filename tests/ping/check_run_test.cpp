@@ -18,7 +18,7 @@ using namespace pingtest;
 
 namespace {
 
-constexpr const char *kHalfHost = "198.18.0.10";    // answers every other request
+constexpr const char *kHalfHost = "198.18.0.10";  // answers every other request
 constexpr const char *kSecondEcho = "198.18.0.11";
 constexpr const char *kThirdEcho = "198.18.0.12";
 
@@ -27,7 +27,8 @@ struct RowText {
   bool operator==(const RowText &) const = default;
 };
 std::ostream &operator<<(std::ostream &os, const RowText &r) {
-  return os << r.name.toStdString() << "|" << r.address.toStdString() << "|" << r.status.toStdString();
+  return os << r.name.toStdString() << "|" << r.address.toStdString() << "|"
+            << r.status.toStdString();
 }
 
 // What a response handler saw of the window while the run was going on.
@@ -87,20 +88,21 @@ class CheckRun : public testing::Test {
 
   // Wraps the window's response handler: `before` runs first, with the window's state recorded.
   void watchResponses(std::function<void()> before = {}) {
-    form->pelPing1->setOnResponse([this, before](QObject *s, int id, const QString &src, const QString &st,
-                                                 int t) {
-      Observed o;
-      o.runEnabled = form->MenuItemRun->isEnabled();
-      o.smtpEnabled = form->MenuItemSendToSMTP->isEnabled();
-      o.syslogEnabled = form->MenuItemSendToSysLog->isEnabled();
-      o.listEnabled = form->ListViewResults->isEnabled();
-      o.hourglass = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-      o.panel0 = form->StatusPanelText(0);
-      o.rowStatus = rowStatusOf(form->CurrentDevice());
-      observed.push_back(o);
-      form->pelPing1Response(s, id, src, statusOverride.isEmpty() ? st : statusOverride, t);
-      if (before) before();
-    });
+    form->pelPing1->setOnResponse(
+        [this, before](QObject *s, int id, const QString &src, const QString &st, int t) {
+          Observed o;
+          o.runEnabled = form->MenuItemRun->isEnabled();
+          o.smtpEnabled = form->MenuItemSendToSMTP->isEnabled();
+          o.syslogEnabled = form->MenuItemSendToSysLog->isEnabled();
+          o.listEnabled = form->ListViewResults->isEnabled();
+          o.hourglass = QApplication::overrideCursor() &&
+                        QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+          o.panel0 = form->StatusPanelText(0);
+          o.rowStatus = rowStatusOf(form->CurrentDevice());
+          observed.push_back(o);
+          form->pelPing1Response(s, id, src, statusOverride.isEmpty() ? st : statusOverride, t);
+          if (before) before();
+        });
   }
 
   QString rowStatusOf(TDevice *d) const {
@@ -182,8 +184,13 @@ TEST_F(CheckRun, TimesZeroPingsNothing) {
 }
 
 TEST_F(CheckRun, OKStatusComparedWithoutAsciiCase) {
-  struct { const char *status; const char *shown; } rowsTable[] = {
-      {"ok", "OK"}, {"oK", "OK"}, {"OK ", "No connection at all"}, {"Host unreachable.", "No connection at all"}};
+  struct {
+    const char *status;
+    const char *shown;
+  } rowsTable[] = {{"ok", "OK"},
+                   {"oK", "OK"},
+                   {"OK ", "No connection at all"},
+                   {"Host unreachable.", "No connection at all"}};
   for (auto &r : rowsTable) {
     makeForm(1, "A=198.18.0.2\n");
     statusOverride = r.status;

@@ -37,16 +37,20 @@ int CoreClient::callback(void *user, int id, int count, pelnet_slot *params, int
   auto *self = static_cast<CoreClient *>(user);
   // Narrow delivery is enough here; the wide handshake is the frame's business.
   if (id == 1 && count == 2) {
-    self->errors.push_back({static_cast<int>(params[0]), reinterpret_cast<const char *>(params[1])});
+    self->errors.push_back(
+        {static_cast<int>(params[0]), reinterpret_cast<const char *>(params[1])});
   } else if (id == 2 && count == 4) {
-    self->responses.push_back({static_cast<int>(params[0]), reinterpret_cast<const char *>(params[1]),
-                               reinterpret_cast<const char *>(params[2]), static_cast<int>(params[3])});
+    self->responses.push_back(
+        {static_cast<int>(params[0]), reinterpret_cast<const char *>(params[1]),
+         reinterpret_cast<const char *>(params[2]), static_cast<int>(params[3])});
     if (self->onResponse) self->onResponse(*self);
   }
   return 0;
 }
 
-int CoreClient::setInt(int id, intptr_t v) { return PingLibrary::instance().set(core_, id, 0, v, 0); }
+int CoreClient::setInt(int id, intptr_t v) {
+  return PingLibrary::instance().set(core_, id, 0, v, 0);
+}
 
 int CoreClient::setText(int id, const std::string &v) {
   return PingLibrary::instance().set(core_, id, 0, reinterpret_cast<pelnet_slot>(v.c_str()), 0);
@@ -63,7 +67,8 @@ std::string CoreClient::getText(int id) {
 int CoreClient::doCall(int id, std::vector<std::string> texts, std::string *result) {
   std::vector<pelnet_slot> args(texts.size() + 1, 0);
   std::vector<int> lengths(texts.size() + 1, 0);
-  for (size_t i = 0; i < texts.size(); ++i) args[i] = reinterpret_cast<pelnet_slot>(texts[i].c_str());
+  for (size_t i = 0; i < texts.size(); ++i)
+    args[i] = reinterpret_cast<pelnet_slot>(texts[i].c_str());
   int rc = PingLibrary::instance().doMethod(core_, id, static_cast<int>(texts.size()), args.data(),
                                             lengths.data());
   if (result) {

@@ -28,14 +28,13 @@ class PingComponent : public testing::Test {
     static TCoreUnits units;
   }
 
-  void SetUp() override {
-    ping = std::make_unique<TpelPing>();
-  }
+  void SetUp() override { ping = std::make_unique<TpelPing>(); }
 
   void record() {
-    ping->setOnResponse([this](QObject *sender, int id, const QString &src, const QString &status, int time) {
-      responses.push_back({sender, id, src, status, time});
-    });
+    ping->setOnResponse(
+        [this](QObject *sender, int id, const QString &src, const QString &status, int time) {
+          responses.push_back({sender, id, src, status, time});
+        });
   }
 
   // The check run's configuration.

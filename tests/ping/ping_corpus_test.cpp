@@ -23,7 +23,8 @@ std::string readSeed(const std::string &name) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-const pelping::EchoKey kKey{.identifier = 0x1234, .checkIdentifier = true, .sequence = 1, .tag = 0x0A0B0C0D};
+const pelping::EchoKey kKey{
+    .identifier = 0x1234, .checkIdentifier = true, .sequence = 1, .tag = 0x0A0B0C0D};
 
 }  // namespace
 
@@ -32,7 +33,8 @@ TEST(AnswerCorpus, EverySeedReplays) {
   for (const auto &entry : std::filesystem::directory_iterator(PING_CORPUS_DIR)) {
     std::ifstream in(entry.path(), std::ios::binary);
     std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()), 0)
+    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()),
+              0)
         << entry.path();
     ++seeds;
   }
@@ -46,10 +48,10 @@ TEST(AnswerCorpus, SeedsAreWhatTheirNamesSay) {
     bool rawMatch;
     int type;
   } rows[] = {
-      {"echo_reply_datagram", true, 0},          {"unreachable_host_quoting_ours", true, 3},
-      {"unreachable_code_13", true, 3},          {"time_exceeded_8_byte_quote", true, 11},
-      {"quote_with_ip_options", true, 3},        {"someone_elses_request", false, 0},
-      {"lying_header_length", false, 0},         {"three_byte_message", false, 0},
+      {"echo_reply_datagram", true, 0},   {"unreachable_host_quoting_ours", true, 3},
+      {"unreachable_code_13", true, 3},   {"time_exceeded_8_byte_quote", true, 11},
+      {"quote_with_ip_options", true, 3}, {"someone_elses_request", false, 0},
+      {"lying_header_length", false, 0},  {"three_byte_message", false, 0},
   };
   for (const Row &r : rows) {
     std::string s = readSeed(r.seed);
@@ -61,7 +63,8 @@ TEST(AnswerCorpus, SeedsAreWhatTheirNamesSay) {
     }
   }
   std::string queued = readSeed("queued_error_unreachable");
-  EXPECT_TRUE(pelping::answerFromQueuedError(static_cast<uint8_t>(queued[0]), static_cast<uint8_t>(queued[1]),
+  EXPECT_TRUE(pelping::answerFromQueuedError(static_cast<uint8_t>(queued[0]),
+                                             static_cast<uint8_t>(queued[1]),
                                              ByteReader(queued).from(2), kKey));
   EXPECT_TRUE(pelping::matchEchoReply(ByteReader(readSeed("ping_socket_reply")), kKey));
 }

@@ -103,7 +103,10 @@ TEST(HelperPath, RequestIdsDifferAndStayBelow2To31) {
 
 TEST(HelperPath, DestinationUnreachableTexts) {
   REQUIRE_RESPONDER(kHelperIdOffset);
-  struct { const char *host; const char *text; } rows[] = {
+  struct {
+    const char *host;
+    const char *text;
+  } rows[] = {
       {kUnreachHost1, "Host unreachable."},
       {kUnreachHost13, "Destination unreachable: 13."},
   };
@@ -141,7 +144,11 @@ TEST(HelperPath, LocalRouteRefusalFailsWithWinsockCode) {
   REQUIRE_ISOLATION();
   ASSERT_EQ(testsupport::ip("route add unreachable 198.19.1.0/24"), 0);
   ASSERT_EQ(testsupport::ip("route add prohibit 198.19.2.0/24"), 0);
-  struct { const char *host; int code; const char *text; } rows[] = {
+  struct {
+    const char *host;
+    int code;
+    const char *text;
+  } rows[] = {
       {"198.19.1.1", 10065, "[10065] No route to host"},
       {"198.19.2.1", 10013, "[10013] Access denied"},
   };
@@ -181,7 +188,7 @@ TEST(HelperPath, WakeOnLanSendsTheSameBodyForBothMacForms) {
     CoreClient c;
     useHelper(c, 2);
     ASSERT_EQ(c.wakeOnLan(kEchoHost, mac), 0) << c.lastError();
-    EXPECT_EQ(c.getInt(kActive), 0);  // the port is left as it was
+    EXPECT_EQ(c.getInt(kActive), 0);   // the port is left as it was
     EXPECT_TRUE(c.responses.empty());  // the echo of the body carries no request id of ours
     auto sent = sentTo(responder, kEchoHost);
     ASSERT_EQ(sent.size(), 1u);
@@ -221,7 +228,8 @@ TEST(HelperPath, OpenPortRules) {
   useHelper(v6, 1);
   ASSERT_EQ(v6.config("UseIPv6=True"), 0);
   EXPECT_EQ(v6.setInt(kActive, 1), 306);
-  EXPECT_EQ(v6.lastError(), "IPv6 is not supported when the UseICMPDLL configuration is set to true.");
+  EXPECT_EQ(v6.lastError(),
+            "IPv6 is not supported when the UseICMPDLL configuration is set to true.");
 }
 
 TEST(HelperPath, PendingInterruptStopsTheNextWait) {
@@ -246,6 +254,6 @@ TEST(HelperPath, TimeoutZeroDoesNotWait) {
   EXPECT_TRUE(c.responses.empty());
   EXPECT_EQ(c.getInt(kActive), 1);  // the handle stays open
   EXPECT_EQ(c.getInt(kIdle), 1);
-  EXPECT_EQ(c.pingHost(""), 0);     // an empty host closes it
+  EXPECT_EQ(c.pingHost(""), 0);  // an empty host closes it
   EXPECT_EQ(c.getInt(kActive), 0);
 }

@@ -53,7 +53,8 @@ TEST(EchoRequest, LayoutOfDefaultPacket) {
   EXPECT_EQ(msg.substr(4, 4), le32(0x12345678));  // id in host order: identifier = low 16 bits
   EXPECT_EQ(msg.substr(8, 4), le32(0xCAFEBABE));
   EXPECT_EQ(msg.substr(12), std::string(52, '*'));
-  uint16_t stored = static_cast<uint16_t>(static_cast<uint8_t>(msg[2]) << 8 | static_cast<uint8_t>(msg[3]));
+  uint16_t stored =
+      static_cast<uint16_t>(static_cast<uint8_t>(msg[2]) << 8 | static_cast<uint8_t>(msg[3]));
   std::string zeroed = msg;
   zeroed[2] = zeroed[3] = 0;
   EXPECT_EQ(stored, internetChecksum(zeroed.data(), zeroed.size()));
@@ -141,7 +142,8 @@ TEST(EchoMatch, ReplyMustCarryOurKey) {
   EXPECT_FALSE(matchEchoReply(ByteReader(echoMessage(0, 0x1235, 8, data)), anyIdent));
   // Truncated anywhere: never a match, never a read past the end.
   std::string full = echoMessage(0, 0x1234, 7, data);
-  for (size_t n = 0; n < 12; ++n) EXPECT_FALSE(matchEchoReply(ByteReader(full.substr(0, n)), key)) << n;
+  for (size_t n = 0; n < 12; ++n)
+    EXPECT_FALSE(matchEchoReply(ByteReader(full.substr(0, n)), key)) << n;
 }
 
 TEST(EchoMatch, RawErrorsQuotingOurRequest) {
@@ -201,8 +203,8 @@ TEST(WakeOnLan, MacForms) {
     const char *text;
     bool ok;
   } cases[] = {
-      {"00-11-22-AA-BB-CC", true}, {"001122aabbcc", true}, {"00:11:22:aa:bb:cc", true},
-      {"0011.22aa.bbcc", true},    {"00-11-22-33-44", false}, {"", false},
+      {"00-11-22-AA-BB-CC", true},     {"001122aabbcc", true},       {"00:11:22:aa:bb:cc", true},
+      {"0011.22aa.bbcc", true},        {"00-11-22-33-44", false},    {"", false},
       {"00-11-22-AA-BB-CC-DD", false}, {"zz-11-22-AA-BB-CC", false},
   };
   for (const Case &c : cases) {
@@ -223,7 +225,8 @@ TEST(WakeOnLan, MacForms) {
 TEST(Texts, UnreachableAndErrorTables) {
   EXPECT_EQ(unreachableText(0), "Network unreachable.");
   EXPECT_EQ(unreachableText(1), "Host unreachable.");
-  EXPECT_EQ(unreachableText(9), "Communication with destination network administratively prohibited.");
+  EXPECT_EQ(unreachableText(9),
+            "Communication with destination network administratively prohibited.");
   EXPECT_EQ(unreachableText(12), "Host unreachable for this type of service.");
   EXPECT_EQ(unreachableText(13), "Destination unreachable: 13.");
   EXPECT_EQ(unreachableText(255), "Destination unreachable: 255.");

@@ -13,8 +13,19 @@
 
 namespace pingtest {
 
-enum { kActive = 1, kIdle = 2, kLocalHost = 3, kPacketSize = 4, kRemoteHost = 5, kRequestId = 6,
-       kResponseSource = 7, kResponseTime = 8, kTimeout = 9, kTTL = 10, kTOS = 11 };
+enum {
+  kActive = 1,
+  kIdle = 2,
+  kLocalHost = 3,
+  kPacketSize = 4,
+  kRemoteHost = 5,
+  kRequestId = 6,
+  kResponseSource = 7,
+  kResponseTime = 8,
+  kTimeout = 9,
+  kTTL = 10,
+  kTOS = 11
+};
 
 // Test hosts behind the tun (198.18.0.1 is this side).
 inline constexpr const char *kEchoHost = "198.18.0.2";
@@ -42,10 +53,10 @@ inline TunResponder *sharedResponder(size_t idOffset) {
   return r.get();
 }
 
-#define REQUIRE_RESPONDER(offset)                                                \
-  REQUIRE_ISOLATION();                                                           \
-  ::pingtest::TunResponder *responder = ::pingtest::sharedResponder(offset);      \
-  if (!responder->ok()) GTEST_SKIP() << "no tun device: " << responder->why();   \
+#define REQUIRE_RESPONDER(offset)                                              \
+  REQUIRE_ISOLATION();                                                         \
+  ::pingtest::TunResponder *responder = ::pingtest::sharedResponder(offset);   \
+  if (!responder->ok()) GTEST_SKIP() << "no tun device: " << responder->why(); \
   responder->clearCaptured()
 
 // The application's configuration of the helper path.

@@ -13,7 +13,8 @@
 using namespace pingtest;
 
 namespace {
-constexpr size_t kRawIdOffset = 4;  // the request id fills the echo header's identifier and sequence
+constexpr size_t kRawIdOffset =
+    4;  // the request id fills the echo header's identifier and sequence
 
 void useRaw(CoreClient &c, int timeoutSeconds) {
   ASSERT_EQ(c.config("AbsoluteTimeout=True"), 0);
@@ -97,7 +98,10 @@ TEST(RawPath, NonWaitingModeReportsWhileEventsArePumped) {
 
 TEST(RawPath, DestinationUnreachable) {
   REQUIRE_RESPONDER(kRawIdOffset);
-  struct { const char *host; const char *text; } rows[] = {
+  struct {
+    const char *host;
+    const char *text;
+  } rows[] = {
       {kUnreachHost1, "Host unreachable."},
       {kUnreachHost13, "Destination unreachable: 13."},
   };

@@ -7,15 +7,28 @@
 using pingtest::CoreClient;
 
 namespace {
-enum { kActive = 1, kIdle = 2, kLocalHost = 3, kPacketSize = 4, kRemoteHost = 5, kRequestId = 6,
-       kResponseSource = 7, kResponseTime = 8, kTimeout = 9, kTTL = 10, kTOS = 11 };
+enum {
+  kActive = 1,
+  kIdle = 2,
+  kLocalHost = 3,
+  kPacketSize = 4,
+  kRemoteHost = 5,
+  kRequestId = 6,
+  kResponseSource = 7,
+  kResponseTime = 8,
+  kTimeout = 9,
+  kTTL = 10,
+  kTOS = 11
+};
 }
 
 TEST(PingDefaults, NewCoreProperties) {
   CoreClient c;
-  struct { int id; intptr_t value; } ints[] = {
-      {kPacketSize, 64}, {kTimeout, 60}, {kTOS, 8}, {kTTL, 0}, {kActive, 0},
-      {kIdle, 1},        {kRequestId, 0}, {kResponseTime, 0}};
+  struct {
+    int id;
+    intptr_t value;
+  } ints[] = {{kPacketSize, 64}, {kTimeout, 60}, {kTOS, 8},       {kTTL, 0},
+              {kActive, 0},      {kIdle, 1},     {kRequestId, 0}, {kResponseTime, 0}};
   for (auto &e : ints) EXPECT_EQ(c.getInt(e.id), e.value) << "property " << e.id;
   EXPECT_EQ(c.getText(kRemoteHost), "");
   EXPECT_EQ(c.getText(kResponseSource), "");
@@ -25,13 +38,18 @@ TEST(PingDefaults, NewCoreProperties) {
 
 TEST(PingDefaults, SettingsAnswerTheirDefaults) {
   CoreClient c;
-  struct { const char *name, *answer; } rows[] = {
-      {"UseICMPDLL", "False"},    {"UseIPHLPDLL", "False"},   {"IcmpDllTimeout", "60"},
-      {"IphlpDllTimeout", "60"},  {"Timeout", "60"},          {"UseConnection", "True"},
-      {"MaxMessageSize", "2048"}, {"InBufferSize", "2048"},   {"OutBufferSize", "2048"},
-      {"QOSFlags", "0"},          {"DontFragment", "False"},  {"MulticastTTL", "0"},
-      {"ReceiveAllMode", "-1"},   {"SocketHandle", "-1"},     {"usEicmpdll", "False"},
-      {"AbsoluteTimeout", "False"}, {"SelectWaitMillis", "20"},
+  struct {
+    const char *name, *answer;
+  } rows[] = {
+      {"UseICMPDLL", "False"},    {"UseIPHLPDLL", "False"},
+      {"IcmpDllTimeout", "60"},   {"IphlpDllTimeout", "60"},
+      {"Timeout", "60"},          {"UseConnection", "True"},
+      {"MaxMessageSize", "2048"}, {"InBufferSize", "2048"},
+      {"OutBufferSize", "2048"},  {"QOSFlags", "0"},
+      {"DontFragment", "False"},  {"MulticastTTL", "0"},
+      {"ReceiveAllMode", "-1"},   {"SocketHandle", "-1"},
+      {"usEicmpdll", "False"},    {"AbsoluteTimeout", "False"},
+      {"SelectWaitMillis", "20"},
   };
   for (auto &r : rows) {
     std::string answer;
@@ -72,9 +90,11 @@ TEST(PingSettings, TimeoutAliases) {
 }
 
 TEST(PingSettings, BooleanForms) {
-  struct { const char *value; bool set; } rows[] = {
-      {"yes", true}, {"1", true}, {"TRUE", true}, {"true", true}, {"YeS", true},
-      {"on", false}, {"0", false}, {"", false}, {"false", false}, {"2", false}};
+  struct {
+    const char *value;
+    bool set;
+  } rows[] = {{"yes", true}, {"1", true},  {"TRUE", true}, {"true", true},   {"YeS", true},
+              {"on", false}, {"0", false}, {"", false},    {"false", false}, {"2", false}};
   for (auto &r : rows) {
     CoreClient c;
     c.config("UseIPHLPDLL=TRUE");
@@ -86,9 +106,11 @@ TEST(PingSettings, BooleanForms) {
 }
 
 TEST(PingSettings, PacketSizeBounds) {
-  struct { intptr_t written, read; const char *maxMessage; } rows[] = {
-      {4, 8, "2048"}, {0, 8, "2048"}, {-5, 8, "2048"}, {64, 64, "2048"},
-      {2040, 2040, "2056"}, {70000, 65515, "65531"}};
+  struct {
+    intptr_t written, read;
+    const char *maxMessage;
+  } rows[] = {{4, 8, "2048"},   {0, 8, "2048"},       {-5, 8, "2048"},
+              {64, 64, "2048"}, {2040, 2040, "2056"}, {70000, 65515, "65531"}};
   for (auto &r : rows) {
     CoreClient c;
     EXPECT_EQ(c.setInt(kPacketSize, r.written), 0) << r.written;
@@ -114,7 +136,8 @@ TEST(PingSettings, UnknownAndReadOnly) {
   EXPECT_EQ(c.config("NoSuchSetting=1"), -1);
   EXPECT_EQ(c.config("SocketHandle=5"), -1);  // known only as a query
   EXPECT_EQ(c.config("Timeout =5"), -1);
-  for (int id : {int(kIdle), int(kRequestId), int(kResponseTime), 99}) EXPECT_EQ(c.setInt(id, 1), -1) << id;
+  for (int id : {int(kIdle), int(kRequestId), int(kResponseTime), 99})
+    EXPECT_EQ(c.setInt(id, 1), -1) << id;
   EXPECT_EQ(c.setText(kResponseSource, "x"), -1);
 }
 
@@ -141,7 +164,9 @@ TEST(PingSettings, PlainPropertyWrites) {
 // between must still take effect.
 TEST(PingSettings, RemoteHostWritesInAnyOrderReadBackTheirAddress) {
   CoreClient c;
-  struct { const char *setting, *text, *readBack; } steps[] = {
+  struct {
+    const char *setting, *text, *readBack;
+  } steps[] = {
       {nullptr, "127.0.0.1", "127.0.0.1"},
       {nullptr, "127.0.0.1", "127.0.0.1"},
       {nullptr, "", ""},

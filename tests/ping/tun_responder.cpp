@@ -99,7 +99,8 @@ void TunResponder::handle(const std::vector<uint8_t> &packet) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     in_addr a{dst};
-    captured_.push_back({inet_ntoa(a), std::string(icmp.begin(), icmp.end()), packet[8], packet[1]});
+    captured_.push_back(
+        {inet_ntoa(a), std::string(icmp.begin(), icmp.end()), packet[8], packet[1]});
     auto it = hosts_.find(dst);
     if (it == hosts_.end() || icmp[0] != 8) return;
     how = it->second;
@@ -116,15 +117,21 @@ void TunResponder::handle(const std::vector<uint8_t> &packet) {
   };
   auto error = [&](uint8_t type) {
     std::vector<uint8_t> msg = {type, static_cast<uint8_t>(how.code), 0, 0, 0, 0, 0, 0};
-    msg.insert(msg.end(), packet.begin(), packet.begin() + static_cast<long>(std::min<size_t>(packet.size(), 548)));
+    msg.insert(msg.end(), packet.begin(),
+               packet.begin() + static_cast<long>(std::min<size_t>(packet.size(), 548)));
     fixIcmpChecksum(msg);
     send(ipv4Packet(dst, src, msg));
   };
 
   switch (how.reply) {
-    case Reply::Echo: echo(false); break;
-    case Reply::Silent: break;
-    case Reply::WrongId: echo(true); break;
+    case Reply::Echo:
+      echo(false);
+      break;
+    case Reply::Silent:
+      break;
+    case Reply::WrongId:
+      echo(true);
+      break;
     case Reply::WrongIdThenEcho:
       echo(true);
       std::this_thread::sleep_for(std::chrono::milliseconds(how.delayMs));
@@ -133,8 +140,12 @@ void TunResponder::handle(const std::vector<uint8_t> &packet) {
     case Reply::EveryOther:
       if (count % 2 == 0) echo(false);
       break;
-    case Reply::Unreachable: error(3); break;
-    case Reply::TimeExceeded: error(11); break;
+    case Reply::Unreachable:
+      error(3);
+      break;
+    case Reply::TimeExceeded:
+      error(11);
+      break;
   }
 }
 

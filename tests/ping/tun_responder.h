@@ -16,13 +16,13 @@
 namespace pingtest {
 
 enum class Reply {
-  Echo,           // an echo reply
-  Silent,         // nothing
-  WrongId,        // an echo reply whose request id (4 bytes at idOffset of the ICMP message) is changed
+  Echo,     // an echo reply
+  Silent,   // nothing
+  WrongId,  // an echo reply whose request id (4 bytes at idOffset of the ICMP message) is changed
   WrongIdThenEcho,  // a wrong-id reply at once, the right one after delayMs
-  EveryOther,     // answers the 1st, 3rd, ... request and ignores the others
-  Unreachable,    // destination unreachable with `code`
-  TimeExceeded,   // time exceeded with `code`
+  EveryOther,       // answers the 1st, 3rd, ... request and ignores the others
+  Unreachable,      // destination unreachable with `code`
+  TimeExceeded,     // time exceeded with `code`
 };
 
 struct HostReply {

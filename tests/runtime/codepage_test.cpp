@@ -14,7 +14,9 @@ struct RoundTrip {
 
 TEST(CodePages, RoundTrips) {
   const RoundTrip cases[] = {
-      {65001, u"Grüße ✓ 𝄞", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \xF0\x9D\x84\x9E"},
+      {65001, u"Grüße ✓ 𝄞",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e \xE2\x9C\x93 \xF0\x9D\x84\x9E"},
       {0, u"ä", "\xC3\xA4"},  // the test runs in the C locale, read as UTF-8
       {1252, u"é€", "\xE9\x80"},
       {28591, u"é", "\xE9"},

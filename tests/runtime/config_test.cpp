@@ -49,17 +49,26 @@ TEST(ParseSetting, Forms) {
 
 TEST(ReadValues, Booleans) {
   const std::pair<const char *, bool> cases[] = {
-      {"TRUE", true}, {"true", true}, {"True", true}, {"yes", true}, {"YES", true}, {"1", true},
-      {"on", false},  {"0", false},   {"", false},    {"11", false}, {"truex", false}, {" true", false},
+      {"TRUE", true}, {"true", true}, {"True", true},   {"yes", true},
+      {"YES", true},  {"1", true},    {"on", false},    {"0", false},
+      {"", false},    {"11", false},  {"truex", false}, {" true", false},
   };
   for (auto &[text, expected] : cases) EXPECT_EQ(readBool(text), expected) << text;
 }
 
 TEST(ReadValues, Integers) {
   const std::pair<const char *, int32_t> cases[] = {
-      {"12abc", 12}, {"abc", 0}, {"", 0}, {"-7", -7}, {"+8", 8}, {"-", 0}, {" 5", 0},
-      {"2147483647", 2147483647}, {"99999999999999999999", 2147483647},
-      {"-2147483648", -2147483647 - 1}, {"-99999999999999999999", -2147483647 - 1},
+      {"12abc", 12},
+      {"abc", 0},
+      {"", 0},
+      {"-7", -7},
+      {"+8", 8},
+      {"-", 0},
+      {" 5", 0},
+      {"2147483647", 2147483647},
+      {"99999999999999999999", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"-99999999999999999999", -2147483647 - 1},
   };
   for (auto &[text, expected] : cases) EXPECT_EQ(readInt(text), expected) << text;
 }

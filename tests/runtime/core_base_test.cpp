@@ -79,7 +79,8 @@ TEST_F(CoreBaseTest, RawBytesTravelWithTheirLength) {
   ASSERT_EQ(length, 5);
   EXPECT_EQ(std::string(p, 5), bytes);
   // A method with a raw-bytes argument and result.
-  pelnet_slot args[3] = {reinterpret_cast<pelnet_slot>("x"), reinterpret_cast<pelnet_slot>(bytes.data()), 0};
+  pelnet_slot args[3] = {reinterpret_cast<pelnet_slot>("x"),
+                         reinterpret_cast<pelnet_slot>(bytes.data()), 0};
   int lengths[3] = {0, 5, 0};
   ASSERT_EQ(core.apiDo(kConcat, 2, args, lengths), 0);
   ASSERT_EQ(lengths[2], 6);

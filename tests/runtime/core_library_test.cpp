@@ -32,8 +32,9 @@ class CoreLibrary : public ::testing::Test {
 };
 
 TEST_F(CoreLibrary, ExportsTheTenFunctions) {
-  const char *names[] = {"Create", "Destroy", "Set", "Get", "Do", "GetLastError", "GetLastErrorCode",
-                         "CheckIndex", "StaticInit", "StaticDestroy"};
+  const char *names[] = {
+      "Create",       "Destroy",          "Set",        "Get",        "Do",
+      "GetLastError", "GetLastErrorCode", "CheckIndex", "StaticInit", "StaticDestroy"};
   for (const char *n : names) {
     std::string full = std::string("Pelnet_RuntimeTest_") + n;
     EXPECT_NE(dlsym(lib, full.c_str()), nullptr) << full;

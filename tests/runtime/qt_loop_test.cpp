@@ -49,7 +49,10 @@ TEST(QtLoop, NotificationArrivesWhileTheEventLoopIdles) {
   host.handlers[kPacket] = [&](const EventCall &) { loop.quit(); };
   QTimer::singleShot(30, [&] { sendDatagram(core.port().port(), "idle"); });
   bool timedOut = false;
-  QTimer::singleShot(glibDispatcher() ? 5000 : 500, [&] { timedOut = true; loop.quit(); });
+  QTimer::singleShot(glibDispatcher() ? 5000 : 500, [&] {
+    timedOut = true;
+    loop.quit();
+  });
   loop.exec();
   if (glibDispatcher()) {
     EXPECT_FALSE(timedOut);
@@ -68,7 +71,8 @@ TEST(QtLoop, TimerAndRepaintRunDuringACoreWait) {
   widget.show();
   QElapsedTimer shown;
   shown.start();
-  while (widget.paints == 0 && shown.elapsed() < 3000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  while (widget.paints == 0 && shown.elapsed() < 3000)
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
   ASSERT_GT(widget.paints, 0);
   int paintsBefore = widget.paints;
 

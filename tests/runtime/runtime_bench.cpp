@@ -21,14 +21,16 @@ void BM_DoEventsThroughTheInterface(benchmark::State &state) {
   TestHost host;
   TestCore core(&TestHost::callback, &host);
   core.socket().waitMillis = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(core.apiDo(kDoEvents + PELNET_WIDE_OFFSET, 0, nullptr, nullptr));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(core.apiDo(kDoEvents + PELNET_WIDE_OFFSET, 0, nullptr, nullptr));
 }
 BENCHMARK(BM_DoEventsThroughTheInterface);
 
 void BM_GetInteger(benchmark::State &state) {
   TestHost host;
   TestCore core(&TestHost::callback, &host);
-  for (auto _ : state) benchmark::DoNotOptimize(core.apiGet(kTimeout + PELNET_WIDE_OFFSET, 0, nullptr));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(core.apiGet(kTimeout + PELNET_WIDE_OFFSET, 0, nullptr));
 }
 BENCHMARK(BM_GetInteger);
 
@@ -36,7 +38,8 @@ void BM_GetWideText(benchmark::State &state) {
   TestHost host;
   TestCore core(&TestHost::callback, &host);
   core.apiSet(kName, 0, reinterpret_cast<pelnet_slot>("ping.example host name"), 0);
-  for (auto _ : state) benchmark::DoNotOptimize(core.apiGet(kName + PELNET_WIDE_OFFSET, 0, nullptr));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(core.apiGet(kName + PELNET_WIDE_OFFSET, 0, nullptr));
 }
 BENCHMARK(BM_GetWideText);
 
@@ -45,7 +48,8 @@ void BM_DoNoArguments(benchmark::State &state) {
   TestCore core(&TestHost::callback, &host);
   pelnet_slot args[1] = {0};
   int lengths[1] = {0};
-  for (auto _ : state) benchmark::DoNotOptimize(core.apiDo(kNoop + PELNET_WIDE_OFFSET, 0, args, lengths));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(core.apiDo(kNoop + PELNET_WIDE_OFFSET, 0, args, lengths));
 }
 BENCHMARK(BM_DoNoArguments);
 

@@ -16,7 +16,8 @@ using namespace testcore;
 using Clock = std::chrono::steady_clock;
 
 long msSince(Clock::time_point t) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
 // Runs `fn` on the default main context after `ms` milliseconds (once, or
@@ -25,7 +26,9 @@ guint after(guint ms, std::function<bool()> fn) {
   auto *heap = new std::function<bool()>(std::move(fn));
   return g_timeout_add_full(
       G_PRIORITY_DEFAULT, ms,
-      [](gpointer p) -> gboolean { return (*static_cast<std::function<bool()> *>(p))() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE; },
+      [](gpointer p) -> gboolean {
+        return (*static_cast<std::function<bool()> *>(p))() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+      },
       heap, [](gpointer p) { delete static_cast<std::function<bool()> *>(p); });
 }
 
@@ -54,7 +57,10 @@ class WaitTest : public ::testing::Test {
 
 TEST_F(WaitTest, InterruptWhileWaitingEndsWith301Interrupted) {
   ASSERT_EQ(core.apiSet(kTimeout, 0, 0, 0), 0);  // no deadline: only the interrupt can end it
-  after(50, [&] { core.apiDo(kInterrupt, 0, nullptr, nullptr); return false; });
+  after(50, [&] {
+    core.apiDo(kInterrupt, 0, nullptr, nullptr);
+    return false;
+  });
   auto start = Clock::now();
   EXPECT_EQ(waitPackets(1), pelnet::kWaitEnded);
   EXPECT_STREQ(core.apiLastError(), "Interrupted.");
@@ -87,14 +93,20 @@ TEST_F(WaitTest, TimeoutZeroArmsNoDeadline) {
   EXPECT_EQ(so.deadline, 0u);
   // A wait far longer than any deadline would have been still ends only by interruption.
   ASSERT_EQ(config("TimeoutInMilliseconds=True"), 0);
-  after(300, [&] { core.apiDo(kInterrupt, 0, nullptr, nullptr); return false; });
+  after(300, [&] {
+    core.apiDo(kInterrupt, 0, nullptr, nullptr);
+    return false;
+  });
   EXPECT_EQ(waitPackets(1), pelnet::kWaitEnded);
   EXPECT_STREQ(core.apiLastError(), "Interrupted.");
 }
 
 TEST_F(WaitTest, CompletedWaitSucceeds) {
   ASSERT_EQ(core.apiSet(kTimeout, 0, 5, 0), 0);
-  after(30, [&] { sendDatagram(core.port().port(), "a"); return false; });
+  after(30, [&] {
+    sendDatagram(core.port().port(), "a");
+    return false;
+  });
   EXPECT_EQ(waitPackets(1), 0);
   EXPECT_EQ(core.apiLastErrorCode(), 0);
   EXPECT_EQ(core.apiGet(kCount, 0, nullptr), 1);
@@ -108,7 +120,10 @@ long timeoutUnderTraffic(WaitTest &t, TestCore &core, bool absolute) {
   EXPECT_EQ(core.apiSet(kTimeout, 0, 250, 0), 0);
   int sent = 0;
   int port = core.port().port();
-  after(40, [&sent, port] { sendDatagram(port, "tick"); return ++sent < 10; });
+  after(40, [&sent, port] {
+    sendDatagram(port, "tick");
+    return ++sent < 10;
+  });
   auto start = Clock::now();
   EXPECT_EQ(t.waitPackets(1000), pelnet::kWaitEnded);
   EXPECT_STREQ(core.apiLastError(), "Timeout.");
@@ -199,9 +214,16 @@ TEST_F(WaitTest, WritingTheTimeoutDisarmsTheDeadline) {
 TEST_F(WaitTest, NotificationArrivesWhileAGlibLoopIdles) {
   GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
   host.handlers[kPacket] = [&](const EventCall &) { g_main_loop_quit(loop); };
-  after(30, [&] { sendDatagram(core.port().port(), "idle"); return false; });
+  after(30, [&] {
+    sendDatagram(core.port().port(), "idle");
+    return false;
+  });
   bool timedOut = false;
-  guint guard = after(5000, [&] { timedOut = true; g_main_loop_quit(loop); return false; });
+  guint guard = after(5000, [&] {
+    timedOut = true;
+    g_main_loop_quit(loop);
+    return false;
+  });
   g_main_loop_run(loop);
   if (!timedOut) g_source_remove(guard);
   g_main_loop_unref(loop);
@@ -213,7 +235,10 @@ TEST_F(WaitTest, NotificationArrivesWhileAGlibLoopIdles) {
 TEST_F(WaitTest, OtherSourcesRunDuringACoreWait) {
   int ticks = 0;
   after(10, [&] { return ++ticks < 5; });
-  after(200, [&] { core.apiDo(kInterrupt, 0, nullptr, nullptr); return false; });
+  after(200, [&] {
+    core.apiDo(kInterrupt, 0, nullptr, nullptr);
+    return false;
+  });
   ASSERT_EQ(core.apiSet(kTimeout, 0, 0, 0), 0);
   EXPECT_EQ(waitPackets(1), pelnet::kWaitEnded);
   EXPECT_EQ(ticks, 5);
@@ -224,12 +249,18 @@ TEST_F(WaitTest, WaitInsideTheCoresOwnNotificationSeesTheNextOne) {
   int nestedResult = -99;
   host.handlers[kPacket] = [&](const EventCall &c) {
     if (c.params[0] != 1) return;
-    after(20, [&] { sendDatagram(core.port().port(), "second"); return false; });
+    after(20, [&] {
+      sendDatagram(core.port().port(), "second");
+      return false;
+    });
     nestedResult = waitPackets(2);  // runs inside the dispatch of the first notification
   };
   sendDatagram(core.port().port(), "first");
   GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
-  guint guard = after(3000, [&] { g_main_loop_quit(loop); return false; });
+  guint guard = after(3000, [&] {
+    g_main_loop_quit(loop);
+    return false;
+  });
   after(1, [&] {
     if (nestedResult == -99) return true;
     g_main_loop_quit(loop);
@@ -247,10 +278,11 @@ TEST(TickCount, WrapSafeComparison) {
     uint32_t now, deadline;
     bool passed;
   } cases[] = {
-      {100, 99, true},           {99, 100, false},         {100, 100, false},
-      {5, 0xFFFFFFF0u, true},    {0xFFFFFFF0u, 5, false},  {0x80000000u, 1, true},
+      {100, 99, true},        {99, 100, false},        {100, 100, false},
+      {5, 0xFFFFFFF0u, true}, {0xFFFFFFF0u, 5, false}, {0x80000000u, 1, true},
   };
-  for (const Case &c : cases) EXPECT_EQ(pelnet::tickPassed(c.now, c.deadline), c.passed) << c.now << " " << c.deadline;
+  for (const Case &c : cases)
+    EXPECT_EQ(pelnet::tickPassed(c.now, c.deadline), c.passed) << c.now << " " << c.deadline;
 }
 
 TEST(TickCount, FollowsTheMonotonicClock) {

@@ -49,36 +49,58 @@ TestCore::TestCore(pelnet_event_fn callback, void *user) : CoreBase(callback, us
 
 std::optional<ValueKind> TestCore::propertyKind(int id) const {
   switch (id) {
-    case kCount: case kTimeout: case kPort: return ValueKind::Int;
-    case kName: case kItems: return ValueKind::Text;
-    case kBlob: return ValueKind::Bytes;
-    default: return std::nullopt;
+    case kCount:
+    case kTimeout:
+    case kPort:
+      return ValueKind::Int;
+    case kName:
+    case kItems:
+      return ValueKind::Text;
+    case kBlob:
+      return ValueKind::Bytes;
+    default:
+      return std::nullopt;
   }
 }
 
 int TestCore::setProperty(int id, int index, const Value &v) {
   switch (id) {
-    case kName: name_ = v.s; return 0;
-    case kBlob: blob_ = v.s; return 0;
-    case kTimeout: port_.setTimeout(static_cast<int32_t>(v.i)); return 0;
+    case kName:
+      name_ = v.s;
+      return 0;
+    case kBlob:
+      blob_ = v.s;
+      return 0;
+    case kTimeout:
+      port_.setTimeout(static_cast<int32_t>(v.i));
+      return 0;
     case kItems:
-      if (index < 0 || index >= static_cast<int>(items_.size())) return port_.fail(kInvalidIndex, "Bad item.");
+      if (index < 0 || index >= static_cast<int>(items_.size()))
+        return port_.fail(kInvalidIndex, "Bad item.");
       items_[static_cast<size_t>(index)] = v.s;
       return 0;
-    default: return kUnknownSetting;  // read-only
+    default:
+      return kUnknownSetting;  // read-only
   }
 }
 
 Value TestCore::getProperty(int id, int index) {
   switch (id) {
-    case kCount: return Value::integer(port_.packets);
-    case kName: return Value::text(name_);
-    case kBlob: return Value::bytes(blob_);
-    case kTimeout: return Value::integer(port_.timeout());
-    case kPort: return Value::integer(port_.port());
+    case kCount:
+      return Value::integer(port_.packets);
+    case kName:
+      return Value::text(name_);
+    case kBlob:
+      return Value::bytes(blob_);
+    case kTimeout:
+      return Value::integer(port_.timeout());
+    case kPort:
+      return Value::integer(port_.port());
     case kItems:
-      return checkIndex(id, index) == 0 ? Value::text(items_[static_cast<size_t>(index)]) : Value::text("");
-    default: return Value();
+      return checkIndex(id, index) == 0 ? Value::text(items_[static_cast<size_t>(index)])
+                                        : Value::text("");
+    default:
+      return Value();
   }
 }
 
@@ -89,12 +111,21 @@ int TestCore::checkIndex(int id, int index) {
 
 std::optional<MethodSignature> TestCore::methodSignature(int id) const {
   switch (id) {
-    case kConfig: return MethodSignature{{ValueKind::Text}, ValueKind::Text};
-    case kDoEvents: case kInterrupt: case kNoop: return MethodSignature{};
-    case kWaitPackets: return MethodSignature{{ValueKind::Int}, std::nullopt};
-    case kConcat: return MethodSignature{{ValueKind::Text, ValueKind::Bytes}, ValueKind::Bytes};
-    case kFail: case kFireError: return MethodSignature{{ValueKind::Int, ValueKind::Text}, std::nullopt};
-    default: return std::nullopt;
+    case kConfig:
+      return MethodSignature{{ValueKind::Text}, ValueKind::Text};
+    case kDoEvents:
+    case kInterrupt:
+    case kNoop:
+      return MethodSignature{};
+    case kWaitPackets:
+      return MethodSignature{{ValueKind::Int}, std::nullopt};
+    case kConcat:
+      return MethodSignature{{ValueKind::Text, ValueKind::Bytes}, ValueKind::Bytes};
+    case kFail:
+    case kFireError:
+      return MethodSignature{{ValueKind::Int, ValueKind::Text}, std::nullopt};
+    default:
+      return std::nullopt;
   }
 }
 
@@ -106,20 +137,28 @@ int TestCore::callMethod(int id, std::vector<Value> &args, Value &result) {
       result = Value::text(answer);
       return rc;
     }
-    case kDoEvents: return port_.doEvents();
-    case kInterrupt: return port_.interrupt();
-    case kNoop: return 0;
+    case kDoEvents:
+      return port_.doEvents();
+    case kInterrupt:
+      return port_.interrupt();
+    case kNoop:
+      return 0;
     case kWaitPackets: {
       int wanted = static_cast<int>(args[0].i);
       port_.armDeadline();
       return port_.waitWhile([&] { return port_.packets < wanted; });
     }
-    case kConcat: result = Value::bytes(args[0].s + args[1].s); return 0;
+    case kConcat:
+      result = Value::bytes(args[0].s + args[1].s);
+      return 0;
     case kFail:
       if (!args[1].s.empty()) port_.lastErrorText = args[1].s;
       return static_cast<int>(args[0].i);
-    case kFireError: fireError(static_cast<int>(args[0].i), args[1].s); return 0;
-    default: return kUnknownSetting;
+    case kFireError:
+      fireError(static_cast<int>(args[0].i), args[1].s);
+      return 0;
+    default:
+      return kUnknownSetting;
   }
 }
 

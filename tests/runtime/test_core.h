@@ -13,8 +13,16 @@ namespace testcore {
 
 // Property, method and event ids of the test core.
 enum Prop { kCount = 1, kName = 2, kBlob = 3, kTimeout = 4, kPort = 5, kItems = 6 };
-enum Method { kConfig = 2, kDoEvents = 3, kInterrupt = 4, kWaitPackets = 5, kConcat = 6, kFail = 7,
-              kFireError = 8, kNoop = 9 };
+enum Method {
+  kConfig = 2,
+  kDoEvents = 3,
+  kInterrupt = 4,
+  kWaitPackets = 5,
+  kConcat = 6,
+  kFail = 7,
+  kFireError = 8,
+  kNoop = 9
+};
 enum Event { kError = 1, kPacket = 2 };
 
 class TestPort : public pelnet::SocketObject {
@@ -49,7 +57,8 @@ class TestCore : public pelnet::CoreBase {
   std::optional<pelnet::MethodSignature> methodSignature(int id) const override;
   int callMethod(int id, std::vector<pelnet::Value> &args, pelnet::Value &result) override;
   int errorEventId() const override { return kError; }
-  pelnet::ConfigResult configComponent(const pelnet::ParsedSetting &s, std::string &answer) override;
+  pelnet::ConfigResult configComponent(const pelnet::ParsedSetting &s,
+                                       std::string &answer) override;
 
  private:
   TestPort port_;

@@ -16,7 +16,8 @@ struct EventCall {
   int id;
   std::vector<pelnet_slot> params;
   std::vector<int> lengths;
-  std::vector<std::u16string> wideTexts;  // filled on wide calls for the text/bytes params named in textSlots
+  std::vector<std::u16string>
+      wideTexts;  // filled on wide calls for the text/bytes params named in textSlots
 };
 
 struct TestHost {
@@ -28,8 +29,10 @@ struct TestHost {
 
   static int callback(void *user, int id, int count, pelnet_slot *params, int *lengths) {
     auto *host = static_cast<TestHost *>(user);
-    EventCall call{id, std::vector<pelnet_slot>(params, params + count),
-                   std::vector<int>(lengths, lengths + count), {}};
+    EventCall call{id,
+                   std::vector<pelnet_slot>(params, params + count),
+                   std::vector<int>(lengths, lengths + count),
+                   {}};
     int plain = id > PELNET_WIDE_OFFSET ? id - PELNET_WIDE_OFFSET : id;
     if (id > PELNET_WIDE_OFFSET) {
       for (int slot : host->textSlots[plain])

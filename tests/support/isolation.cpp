@@ -100,7 +100,7 @@ bool isolate(const IsolationOptions &opts, std::string *why) {
   if (!bindOver(g_hostsFile, "/etc/hosts", why) || !bindOver(nsswitch, "/etc/nsswitch.conf", why))
     return false;
   // resolv.conf may be absent or a dangling link; nsswitch already keeps DNS out.
-  struct stat st{};
+  struct stat st {};
   if (stat("/etc/resolv.conf", &st) == 0) bindOver(resolv, "/etc/resolv.conf", nullptr);
   g_failure.clear();
   return true;

@@ -40,8 +40,8 @@ void setIsolationFailure(const std::string &why);
 }  // namespace testsupport
 
 // First line of a test that needs the isolated network.
-#define REQUIRE_ISOLATION()                                                   \
-  do {                                                                        \
-    if (!::testsupport::isolationFailure().empty())                           \
+#define REQUIRE_ISOLATION()                                                              \
+  do {                                                                                   \
+    if (!::testsupport::isolationFailure().empty())                                      \
       GTEST_SKIP() << "needs its own namespaces: " << ::testsupport::isolationFailure(); \
   } while (0)

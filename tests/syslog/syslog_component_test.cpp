@@ -47,10 +47,12 @@ class SysLogComponent : public testing::Test {
 
   void record() {
     log->setOnPacketIn([this](QObject *sender, int fc, const QString &f, int sc, const QString &s,
-                              const QString &ts, const QString &host, const QString &msg, bool conforms,
-                              const QString &packet, const QString &src, int srcPort) {
+                              const QString &ts, const QString &host, const QString &msg,
+                              bool conforms, const QString &packet, const QString &src,
+                              int srcPort) {
       EXPECT_EQ(sender, log.get());
-      events.push_back({fc, f, sc, s, ts, host, msg, conforms, packet, log->PacketInPacketB(), src, srcPort});
+      events.push_back(
+          {fc, f, sc, s, ts, host, msg, conforms, packet, log->PacketInPacketB(), src, srcPort});
       if (onEach) onEach();
     });
   }
@@ -136,19 +138,20 @@ struct ParseRow {
 
 TEST_F(SysLogComponent, ParseTableThroughOnPacketIn) {
   const ParseRow rows[] = {
-      {"rfc", "<182>Dec  9 14:03:07 WS01 hello world", 22, "Local Use 6", 6, "Informational Message",
-       "Dec  9 14:03:07", "WS01", "hello world", true},
+      {"rfc", "<182>Dec  9 14:03:07 WS01 hello world", 22, "Local Use 6", 6,
+       "Informational Message", "Dec  9 14:03:07", "WS01", "hello world", true},
       {"lower_month", "<13>dec 19 04:05:06 host  two spaces", 1, "User-level", 5,
        "Notice: Normal But Significant Condition", "dec 19 04:05:06", "host", " two spaces", true},
-      {"year", "<34>Oct 11 2013 22:14:15 host msg", 4, "Security/authorization", 2, "Critical Condition",
-       "Oct 11 2013 22:14:15", "host", "msg", false},
-      {"fraction", "<34>Oct 11 22:14:15.123 host msg", 4, "Security/authorization", 2, "Critical Condition",
-       "Oct 11 22:14:15.123", "host", "msg", false},
-      {"no_pri", "a text without a priority part", 1, "User-level", 5, "Notice: Normal But Significant Condition",
-       "", "", "a text without a priority part", false},
-      {"short", "<13>short", 1, "User-level", 5, "Notice: Normal But Significant Condition", "", "", "", false},
-      {"empty_pri", "<>Jan  1 00:00:00 h m", 0, "Kernel", 0, "Emergency: System Is Unusable", "Jan  1 00:00:00",
-       "h", "m", true},
+      {"year", "<34>Oct 11 2013 22:14:15 host msg", 4, "Security/authorization", 2,
+       "Critical Condition", "Oct 11 2013 22:14:15", "host", "msg", false},
+      {"fraction", "<34>Oct 11 22:14:15.123 host msg", 4, "Security/authorization", 2,
+       "Critical Condition", "Oct 11 22:14:15.123", "host", "msg", false},
+      {"no_pri", "a text without a priority part", 1, "User-level", 5,
+       "Notice: Normal But Significant Condition", "", "", "a text without a priority part", false},
+      {"short", "<13>short", 1, "User-level", 5, "Notice: Normal But Significant Condition", "", "",
+       "", false},
+      {"empty_pri", "<>Jan  1 00:00:00 h m", 0, "Kernel", 0, "Emergency: System Is Unusable",
+       "Jan  1 00:00:00", "h", "m", true},
       {"pri_255", "<255>Jan  1 00:00:00 h m", 31, "<unknown facility>", 7, "Debug-level Messages",
        "Jan  1 00:00:00", "h", "m", true},
   };
@@ -164,8 +167,8 @@ TEST_F(SysLogComponent, ParseTableThroughOnPacketIn) {
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(sendto(sender.fd(), r.datagram.data(), r.datagram.size(), 0, reinterpret_cast<sockaddr *>(&to),
-                     sizeof to),
+    ASSERT_EQ(sendto(sender.fd(), r.datagram.data(), r.datagram.size(), 0,
+                     reinterpret_cast<sockaddr *>(&to), sizeof to),
               static_cast<ssize_t>(r.datagram.size()));
     ASSERT_TRUE(pumpUntil([&] { return !events.empty(); }));
     ASSERT_EQ(events.size(), 1u);
@@ -322,7 +325,8 @@ TEST_F(SysLogComponent, IPv6BothWays) {
 // A connected socket learns from the ICMP answer that nobody listens.
 TEST_F(SysLogComponent, RefusedDestinationRaisesErrorEvent) {
   std::vector<std::pair<int, QString>> errors;
-  log->setOnError([&](QObject *, int code, const QString &text) { errors.emplace_back(code, text); });
+  log->setOnError(
+      [&](QObject *, int code, const QString &text) { errors.emplace_back(code, text); });
   int closedPort;
   {
     syslogtest::UdpListener gone;

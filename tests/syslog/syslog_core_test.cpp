@@ -99,12 +99,23 @@ TEST(SysLogCore, DefaultsOfANewInstance) {
   const struct {
     const char *name, *answer;
   } settings[] = {
-      {"UseHostname", "True"},        {"UseLocalTime", "False"},   {"MaxPacketSize", "8192"},
-      {"CaptureIPPacketInfo", "0"},   {"SocketHandle", "-1"},      {"UseConnection", "False"},
-      {"ShareLocalPort", "False"},    {"PumpDataInDoEvents", "False"}, {"QOSFlags", "0"},
-      {"TimeToLive", "0"},            {"TTL", "0"},                {"InBufferSize", "0"},
-      {"OutBufferSize", "0"},         {"DestinationAddress", ""},  {"LocalPort", "514"},
-      {"usehostname", "True"},        {"LocalHost", host.c_str()},
+      {"UseHostname", "True"},
+      {"UseLocalTime", "False"},
+      {"MaxPacketSize", "8192"},
+      {"CaptureIPPacketInfo", "0"},
+      {"SocketHandle", "-1"},
+      {"UseConnection", "False"},
+      {"ShareLocalPort", "False"},
+      {"PumpDataInDoEvents", "False"},
+      {"QOSFlags", "0"},
+      {"TimeToLive", "0"},
+      {"TTL", "0"},
+      {"InBufferSize", "0"},
+      {"OutBufferSize", "0"},
+      {"DestinationAddress", ""},
+      {"LocalPort", "514"},
+      {"usehostname", "True"},
+      {"LocalHost", host.c_str()},
   };
   for (const auto &s : settings) EXPECT_EQ(c.query(s.name), s.answer) << s.name;
 }
@@ -114,11 +125,16 @@ TEST(SysLogCore, SettingsReadBackAndClamp) {
   const struct {
     const char *assign, *name, *answer;
   } rows[] = {
-      {"MaxPacketSize=70000", "MaxPacketSize", "65536"}, {"MaxPacketSize=65536", "MaxPacketSize", "65536"},
-      {"MaxPacketSize=100", "MaxPacketSize", "100"},     {"UseLocalTime=yes", "UseLocalTime", "True"},
-      {"UseHostname=0", "UseHostname", "False"},         {"CaptureIPPacketInfo=True", "CaptureIPPacketInfo", "1"},
-      {"TTL=7", "TimeToLive", "7"},                      {"QOSFlags=16", "QOSFlags", "16"},
-      {"LocalPort=0", "LocalPort", "0"},                 {"ShareLocalPort=1", "ShareLocalPort", "True"},
+      {"MaxPacketSize=70000", "MaxPacketSize", "65536"},
+      {"MaxPacketSize=65536", "MaxPacketSize", "65536"},
+      {"MaxPacketSize=100", "MaxPacketSize", "100"},
+      {"UseLocalTime=yes", "UseLocalTime", "True"},
+      {"UseHostname=0", "UseHostname", "False"},
+      {"CaptureIPPacketInfo=True", "CaptureIPPacketInfo", "1"},
+      {"TTL=7", "TimeToLive", "7"},
+      {"QOSFlags=16", "QOSFlags", "16"},
+      {"LocalPort=0", "LocalPort", "0"},
+      {"ShareLocalPort=1", "ShareLocalPort", "True"},
       {"PumpDataInDoEvents=TRUE", "PumpDataInDoEvents", "True"},
   };
   for (const auto &r : rows) {
@@ -130,7 +146,8 @@ TEST(SysLogCore, SettingsReadBackAndClamp) {
 // Query-only names fall through when assigned and end as unknown settings.
 TEST(SysLogCore, QueryOnlySettingsRefuseAssignment) {
   Core c;
-  for (const char *text : {"SocketHandle=5", "DestinationAddress=1.2.3.4", "NoSuchSetting", "NoSuchSetting=1"}) {
+  for (const char *text :
+       {"SocketHandle=5", "DestinationAddress=1.2.3.4", "NoSuchSetting", "NoSuchSetting=1"}) {
     std::string answer = "x";
     EXPECT_EQ(c.config(text, &answer), -1) << text;
     EXPECT_EQ(c.lastError(), "Unknown config setting.") << text;
@@ -188,7 +205,8 @@ TEST(SysLogCore, Refusals) {
          ASSERT_EQ(c.setInt(kRemotePort, 0), 0);
        },
        [](Core &c) { return c.setInt(kActive, 1); }, 116,
-       "RemotePort can't be zero when UseConnection is set. Please specify a valid service port number."},
+       "RemotePort can't be zero when UseConnection is set. Please specify a valid service port "
+       "number."},
       {"send_with_remote_port_zero",
        [](Core &c, int) {
          ASSERT_EQ(c.setInt(kRemotePort, 0), 0);
@@ -199,8 +217,8 @@ TEST(SysLogCore, Refusals) {
       {"use_connection_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
        [](Core &c) { return c.config("UseConnection=True"); }, 117,
        "Cannot change UseConnection option while the control is Active."},
-      {"send_while_inactive", [](Core &, int) {}, [](Core &c) { return c.sendPacket(1, 1, "x"); }, 109,
-       "The control must be Active for this operation."},
+      {"send_while_inactive", [](Core &, int) {}, [](Core &c) { return c.sendPacket(1, 1, "x"); },
+       109, "The control must be Active for this operation."},
   };
   REQUIRE_ISOLATION();
   for (const Refusal &r : rows) {
@@ -343,7 +361,8 @@ class SysLogPackets : public testing::Test {
 TEST_F(SysLogPackets, UtcTimestampAndHostNameByDefault) {
   ASSERT_EQ(c.setInt(kActive, 1), 0);
   const std::string p = sendOne(22, 6, "hello");
-  EXPECT_TRUE(syslogtest::matchesWithin(p, "<182>", " " + syslogtest::machineName() + " hello", from, to, false))
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<182>", " " + syslogtest::machineName() + " hello",
+                                        from, to, false))
       << p;
 }
 
@@ -352,9 +371,11 @@ TEST_F(SysLogPackets, LocalTimeWhenAsked) {
   ASSERT_EQ(c.config("UseLocalTime=True"), 0);
   ASSERT_EQ(c.setInt(kActive, 1), 0);
   const std::string p = sendOne(1, 5, "local");
-  EXPECT_TRUE(syslogtest::matchesWithin(p, "<13>", " " + syslogtest::machineName() + " local", from, to, true))
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<13>", " " + syslogtest::machineName() + " local", from,
+                                        to, true))
       << p;
-  EXPECT_FALSE(syslogtest::matchesWithin(p, "<13>", " " + syslogtest::machineName() + " local", from, to, false))
+  EXPECT_FALSE(syslogtest::matchesWithin(p, "<13>", " " + syslogtest::machineName() + " local",
+                                         from, to, false))
       << "TZ of the test must differ from UTC: " << p;
 }
 
@@ -362,8 +383,8 @@ TEST_F(SysLogPackets, AddressInsteadOfHostName) {
   ASSERT_EQ(c.config("UseHostname=False"), 0);
   ASSERT_EQ(c.setInt(kActive, 1), 0);
   std::string p = sendOne(4, 2, "by address");
-  EXPECT_TRUE(syslogtest::matchesWithin(p, "<34>", std::string(" ") + syslogtest::kOwnAddress + " by address", from,
-                                        to, false))
+  EXPECT_TRUE(syslogtest::matchesWithin(
+      p, "<34>", std::string(" ") + syslogtest::kOwnAddress + " by address", from, to, false))
       << p;
   // A configured local address wins over the host name's address.
   ASSERT_EQ(c.setInt(kActive, 0), 0);
@@ -378,10 +399,12 @@ TEST_F(SysLogPackets, PriorityWrapsAndSeverityIsTakenModulo8) {
   const struct {
     int facility, severity;
     const char *pri;
-  } rows[] = {{22, 6, "<182>"}, {22, 14, "<182>"}, {32, 1, "<1>"}, {0, 0, "<0>"}, {23, 3, "<187>"}, {31, 7, "<255>"}};
+  } rows[] = {{22, 6, "<182>"}, {22, 14, "<182>"}, {32, 1, "<1>"},
+              {0, 0, "<0>"},    {23, 3, "<187>"},  {31, 7, "<255>"}};
   for (const auto &r : rows) {
     const std::string p = sendOne(r.facility, r.severity, "x");
-    EXPECT_TRUE(syslogtest::matchesWithin(p, r.pri, " " + syslogtest::machineName() + " x", from, to, false))
+    EXPECT_TRUE(syslogtest::matchesWithin(p, r.pri, " " + syslogtest::machineName() + " x", from,
+                                          to, false))
         << r.facility << "/" << r.severity << ": " << p;
   }
 }
@@ -389,7 +412,9 @@ TEST_F(SysLogPackets, PriorityWrapsAndSeverityIsTakenModulo8) {
 TEST_F(SysLogPackets, EmptyMessageAndNoLineEnd) {
   ASSERT_EQ(c.setInt(kActive, 1), 0);
   const std::string p = sendOne(1, 1, "");
-  EXPECT_TRUE(syslogtest::matchesWithin(p, "<9>", " " + syslogtest::machineName() + " ", from, to, false)) << p;
+  EXPECT_TRUE(
+      syslogtest::matchesWithin(p, "<9>", " " + syslogtest::machineName() + " ", from, to, false))
+      << p;
   const std::string q = sendOne(1, 1, "two\nlines");
   EXPECT_EQ(q.back(), 's');
 }
@@ -418,7 +443,8 @@ TEST_F(SysLogPackets, ConnectedSocketSendsToItsPeer) {
   ASSERT_EQ(c.config("UseConnection=True"), 0);
   ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
   const std::string p = sendOne(3, 3, "connected");
-  EXPECT_TRUE(syslogtest::matchesWithin(p, "<27>", " " + syslogtest::machineName() + " connected", from, to, false))
+  EXPECT_TRUE(syslogtest::matchesWithin(p, "<27>", " " + syslogtest::machineName() + " connected",
+                                        from, to, false))
       << p;
 }
 

@@ -94,9 +94,11 @@ TEST_F(SysLogInterop, LoggerDatagramsParseAsConforming) {
     bool conforms;
   };
   std::vector<Got> got;
-  log->setOnPacketIn([&](QObject *, int fc, const QString &, int sc, const QString &, const QString &ts,
-                         const QString &host, const QString &msg, bool conforms, const QString &,
-                         const QString &, int) { got.push_back({fc, sc, ts, host, msg, conforms}); });
+  log->setOnPacketIn([&](QObject *, int fc, const QString &, int sc, const QString &,
+                         const QString &ts, const QString &host, const QString &msg, bool conforms,
+                         const QString &, const QString &, int) {
+    got.push_back({fc, sc, ts, host, msg, conforms});
+  });
   log->setActive(true);
   const std::string port = std::to_string(log->LocalPort());
 
@@ -115,8 +117,8 @@ TEST_F(SysLogInterop, LoggerDatagramsParseAsConforming) {
   for (const auto &r : rows) {
     SCOPED_TRACE(r.priority);
     got.clear();
-    ASSERT_EQ(run({"/usr/bin/logger", "--rfc3164", "-d", "-n", "127.0.0.1", "-P", port, "-p", r.priority, "-t",
-                   "pelorin", "--", r.text}),
+    ASSERT_EQ(run({"/usr/bin/logger", "--rfc3164", "-d", "-n", "127.0.0.1", "-P", port, "-p",
+                   r.priority, "-t", "pelorin", "--", r.text}),
               0);
     ASSERT_TRUE(pumpUntil([&] { return !got.empty(); }));
     EXPECT_EQ(got[0].facility, r.facility);
@@ -150,7 +152,8 @@ class Rsyslogd {
       << "*.* action(type=\"omfile\" file=\"" << out_.string() << "\" template=\"fields\")\n";
     c.close();
     const std::string confText = conf.string(), pidText = (dir_ / "rsyslogd.pid").string();
-    const char *argv[] = {"/usr/sbin/rsyslogd", "-n", "-f", confText.c_str(), "-i", pidText.c_str(), nullptr};
+    const char *argv[] = {"/usr/sbin/rsyslogd", "-n",   "-f", confText.c_str(), "-i",
+                          pidText.c_str(),      nullptr};
     return posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) == 0;
   }
   void stop() {
@@ -214,10 +217,13 @@ TEST_F(SysLogInterop, RsyslogdFilesTheComponentsPackets) {
     const char *text;
     std::string line;
   } rows[] = {
-      {16, 3, "Devices with no connection at all:", "16|3|" + host + "|Devices with no connection at all:"},
-      {22, 6, "Dervik: All connections were OK", "22|6|" + host + "|Dervik: All connections were OK"},
+      {16, 3, "Devices with no connection at all:",
+       "16|3|" + host + "|Devices with no connection at all:"},
+      {22, 6, "Dervik: All connections were OK",
+       "22|6|" + host + "|Dervik: All connections were OK"},
       {4, 12, "severity twelve", "4|4|" + host + "|severity twelve"},
-      {23, 0, "- B (10.0.0.2): No connection at all", "23|0|" + host + "|- B (10.0.0.2): No connection at all"},
+      {23, 0, "- B (10.0.0.2): No connection at all",
+       "23|0|" + host + "|- B (10.0.0.2): No connection at all"},
   };
   for (const auto &r : rows) log->SendPacket(r.facility, r.severity, r.text);
   log->setActive(false);

@@ -24,7 +24,7 @@ TEST(SyslogPacket, Priority) {
   struct Case {
     int facility, severity;
     unsigned pri;
-  } cases[] = {{22, 6, 182}, {0, 0, 0}, {32, 1, 1}, {22, 14, 182}, {31, 7, 255},
+  } cases[] = {{22, 6, 182}, {0, 0, 0},    {32, 1, 1},           {22, 14, 182}, {31, 7, 255},
                {1, -1, 15},  {-1, 0, 248}, {0x7fffffff, 7, 255}, {23, 3, 187}};
   for (const auto &c : cases)
     EXPECT_EQ(priority(c.facility, c.severity), c.pri) << c.facility << "/" << c.severity;

@@ -63,13 +63,14 @@ class SysLogReport : public testing::Test {
   void open(const QString &host, int port) {
     QFile ini(dir.filePath("dervik.ini"));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write(QStringLiteral("[Syslog]\r\nHostAddress=%1\r\nPort=%2\r\nFacility=%3\r\n"
-                             "[Devices]\r\nA=10.0.0.1\r\nB=10.0.0.2\r\nC=10.0.0.3\r\nD=\r\nE=10.0.0.5\r\n"
-                             "F=10.0.0.6\r\n")
-                  .arg(host)
-                  .arg(port)
-                  .arg(kFacility)
-                  .toUtf8());
+    ini.write(
+        QStringLiteral("[Syslog]\r\nHostAddress=%1\r\nPort=%2\r\nFacility=%3\r\n"
+                       "[Devices]\r\nA=10.0.0.1\r\nB=10.0.0.2\r\nC=10.0.0.3\r\nD=\r\nE=10.0.0.5\r\n"
+                       "F=10.0.0.6\r\n")
+            .arg(host)
+            .arg(port)
+            .arg(kFacility)
+            .toUtf8());
     ini.close();
     window = std::make_unique<TFormMain>(TFormMain::TStartup{dir.filePath("dervik"), {}});
     ASSERT_EQ(window->Settings().Devices().size(), 6u);
@@ -137,7 +138,8 @@ TEST_F(SysLogReport, SummaryThenNotOkGroupsInSettingsOrder) {
     EXPECT_EQ(packets[i].host, syslogtest::machineName());
     // The report asks for local time (the test's zone is 13 hours from UTC).
     bool local = false;
-    for (std::time_t t = from; t <= to; ++t) local = local || packets[i].stamp == syslogtest::stampOf(t, true);
+    for (std::time_t t = from; t <= to; ++t)
+      local = local || packets[i].stamp == syslogtest::stampOf(t, true);
     EXPECT_TRUE(local) << packets[i].stamp;
   }
   EXPECT_FALSE(window->pelSysLog1->Active());
@@ -159,7 +161,9 @@ TEST_F(SysLogReport, GuardSendsNothingAndShowsNothing) {
     const char *name;
     QString host;
     bool run;
-  } rows[] = {{"no_run_yet", "127.0.0.1", false}, {"host_empty", "", true}, {"host_0.0.0.0", "0.0.0.0", true}};
+  } rows[] = {{"no_run_yet", "127.0.0.1", false},
+              {"host_empty", "", true},
+              {"host_0.0.0.0", "0.0.0.0", true}};
   for (const auto &r : rows) {
     SCOPED_TRACE(r.name);
     open(r.host, listener.port());
@@ -178,7 +182,8 @@ TEST_F(SysLogReport, FailureShowsTheMessageAndLeavesTheToolReady) {
     const char *panel;
   } rows[] = {
       {"unknown_host", "no-such-host.test", 0, "11001: [11001] Host not found"},
-      {"port_zero", "127.0.0.1", -1, "116: RemotePort can't be zero. Please specify a valid service port number."},
+      {"port_zero", "127.0.0.1", -1,
+       "116: RemotePort can't be zero. Please specify a valid service port number."},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.name);
@@ -202,8 +207,9 @@ TEST_F(SysLogReport, FailureShowsTheMessageAndLeavesTheToolReady) {
 TEST_F(SysLogReport, AfterARealRun) {
   QFile ini(dir.filePath("dervik.ini"));
   ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-  ini.write(QStringLiteral("[Ping]\r\nTimes=1\r\nTimeout=2\r\n[Syslog]\r\nHostAddress=127.0.0.1\r\nPort=%1\r\n"
-                           "Facility=%2\r\n[Devices]\r\nA=127.0.0.1\r\nno-such-host.test=\r\nC=localhost\r\n")
+  ini.write(QStringLiteral(
+                "[Ping]\r\nTimes=1\r\nTimeout=2\r\n[Syslog]\r\nHostAddress=127.0.0.1\r\nPort=%1\r\n"
+                "Facility=%2\r\n[Devices]\r\nA=127.0.0.1\r\nno-such-host.test=\r\nC=localhost\r\n")
                 .arg(listener.port())
                 .arg(kFacility)
                 .toUtf8());
@@ -227,7 +233,8 @@ TEST_F(SysLogReport, ErrorEventShowsInPanelZero) {
   const TErrorEvent handler = window->pelSysLog1->OnError();
   ASSERT_TRUE(handler);
   handler(window->pelSysLog1, 10054, "Destination unreachable (service unavailable?).");
-  EXPECT_EQ(window->StatusPanelText(0), "SysLog error 10054: Destination unreachable (service unavailable?).");
+  EXPECT_EQ(window->StatusPanelText(0),
+            "SysLog error 10054: Destination unreachable (service unavailable?).");
 }
 
 }  // namespace

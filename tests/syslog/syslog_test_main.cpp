@@ -17,8 +17,8 @@ int main(int argc, char **argv) {
   char name[256] = {};
   gethostname(name, sizeof name - 1);
   testsupport::IsolationOptions opts;
-  opts.hosts = std::string("127.0.0.1 localhost\n::1 localhost\n") + syslogtest::kOwnAddress + " " + name +
-               "\n" + syslogtest::kNamedAddress + " " + syslogtest::kNamedHost + "\n";
+  opts.hosts = std::string("127.0.0.1 localhost\n::1 localhost\n") + syslogtest::kOwnAddress + " " +
+               name + "\n" + syslogtest::kNamedAddress + " " + syslogtest::kNamedHost + "\n";
   std::string why;
   testsupport::setIsolationFailure(testsupport::isolate(opts, &why) ? "" : why);
   testing::InitGoogleTest(&argc, argv);

@@ -87,7 +87,8 @@ inline bool sendDatagram(int port, const std::string &bytes, const char *to = "1
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   inet_pton(AF_INET, to, &a.sin_addr);
-  const ssize_t n = sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  const ssize_t n =
+      sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
   close(fd);
   return n == static_cast<ssize_t>(bytes.size());
 }
@@ -103,14 +104,14 @@ inline std::string stampOf(std::time_t t, bool local) {
   else
     gmtime_r(&t, &tm);
   char out[32];
-  std::snprintf(out, sizeof out, "%s %2d %02d:%02d:%02d", kMonths[tm.tm_mon], tm.tm_mday, tm.tm_hour,
-                tm.tm_min, tm.tm_sec);
+  std::snprintf(out, sizeof out, "%s %2d %02d:%02d:%02d", kMonths[tm.tm_mon], tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
   return out;
 }
 
 // True when `packet` equals prefix + stamp + suffix for a stamp of any second in [from, to].
-inline bool matchesWithin(const std::string &packet, const std::string &prefix, const std::string &suffix,
-                          std::time_t from, std::time_t to, bool local) {
+inline bool matchesWithin(const std::string &packet, const std::string &prefix,
+                          const std::string &suffix, std::time_t from, std::time_t to, bool local) {
   for (std::time_t t = from; t <= to; ++t)
     if (packet == prefix + stampOf(t, local) + suffix) return true;
   return false;

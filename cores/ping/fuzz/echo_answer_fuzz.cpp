@@ -14,7 +14,8 @@ using namespace pelping;
 namespace {
 
 // The key of the seeds: identifier 0x1234, sequence 1, request id 0x0A0B0C0D.
-constexpr EchoKey kKey{.identifier = 0x1234, .checkIdentifier = true, .sequence = 1, .tag = 0x0A0B0C0D};
+constexpr EchoKey kKey{
+    .identifier = 0x1234, .checkIdentifier = true, .sequence = 1, .tag = 0x0A0B0C0D};
 
 void checkAnswer(const EchoAnswer &a, size_t inputSize) {
   // The answer data is the input's bytes, plus at most the 24 bytes of the
@@ -43,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (auto a = matchRawDatagram(input, kKey)) checkAnswer(*a, size);
   if (auto a = matchEchoReply(input, kKey)) checkAnswer(*a, size);
   if (size >= 2) {
-    if (auto a = answerFromQueuedError(data[0], data[1], input.from(2), kKey)) checkAnswer(*a, size);
+    if (auto a = answerFromQueuedError(data[0], data[1], input.from(2), kKey))
+      checkAnswer(*a, size);
   }
   return 0;
 }

@@ -20,23 +20,51 @@ struct CodePageName {
 // The first entry for a number is the name handed to iconv; later entries with
 // the same number are further names by which a locale may report that charset.
 constexpr CodePageName kCodePages[] = {
-    {65001, "UTF-8"},        {65001, "utf8"},
-    {932, "CP932"},          {932, "SHIFT_JIS"},     {932, "SJIS"},
-    {936, "CP936"},          {936, "GBK"},           {949, "CP949"},
-    {950, "CP950"},          {950, "BIG5"},          {54936, "GB18030"},
-    {20127, "ASCII"},        {20127, "ANSI_X3.4-1968"},
-    {437, "CP437"},          {850, "CP850"},         {852, "CP852"},
-    {866, "CP866"},          {874, "CP874"},
-    {1200, "UTF-16LE"},      {1201, "UTF-16BE"},
-    {1250, "CP1250"},        {1251, "CP1251"},       {1252, "CP1252"},
-    {1253, "CP1253"},        {1254, "CP1254"},       {1255, "CP1255"},
-    {1256, "CP1256"},        {1257, "CP1257"},       {1258, "CP1258"},
-    {20866, "KOI8-R"},       {21866, "KOI8-U"},
-    {28591, "ISO-8859-1"},   {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},
-    {28594, "ISO-8859-4"},   {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},
-    {28597, "ISO-8859-7"},   {28598, "ISO-8859-8"},  {28599, "ISO-8859-9"},
-    {28603, "ISO-8859-13"},  {28605, "ISO-8859-15"},
-    {50220, "ISO-2022-JP"},  {51932, "EUC-JP"},      {51949, "EUC-KR"},
+    {65001, "UTF-8"},
+    {65001, "utf8"},
+    {932, "CP932"},
+    {932, "SHIFT_JIS"},
+    {932, "SJIS"},
+    {936, "CP936"},
+    {936, "GBK"},
+    {949, "CP949"},
+    {950, "CP950"},
+    {950, "BIG5"},
+    {54936, "GB18030"},
+    {20127, "ASCII"},
+    {20127, "ANSI_X3.4-1968"},
+    {437, "CP437"},
+    {850, "CP850"},
+    {852, "CP852"},
+    {866, "CP866"},
+    {874, "CP874"},
+    {1200, "UTF-16LE"},
+    {1201, "UTF-16BE"},
+    {1250, "CP1250"},
+    {1251, "CP1251"},
+    {1252, "CP1252"},
+    {1253, "CP1253"},
+    {1254, "CP1254"},
+    {1255, "CP1255"},
+    {1256, "CP1256"},
+    {1257, "CP1257"},
+    {1258, "CP1258"},
+    {20866, "KOI8-R"},
+    {21866, "KOI8-U"},
+    {28591, "ISO-8859-1"},
+    {28592, "ISO-8859-2"},
+    {28593, "ISO-8859-3"},
+    {28594, "ISO-8859-4"},
+    {28595, "ISO-8859-5"},
+    {28596, "ISO-8859-6"},
+    {28597, "ISO-8859-7"},
+    {28598, "ISO-8859-8"},
+    {28599, "ISO-8859-9"},
+    {28603, "ISO-8859-13"},
+    {28605, "ISO-8859-15"},
+    {50220, "ISO-2022-JP"},
+    {51932, "EUC-JP"},
+    {51949, "EUC-KR"},
     {20932, "EUC-JP"},
 };
 
@@ -95,7 +123,8 @@ bool narrowToUtf16(const std::string &in, int codePage, std::u16string &out) {
   if (isUtf8(charset)) {
     // The common case without iconv: validate and convert in one step.
     glong items = 0;
-    gunichar2 *w = g_utf8_to_utf16(in.data(), static_cast<glong>(in.size()), nullptr, &items, nullptr);
+    gunichar2 *w =
+        g_utf8_to_utf16(in.data(), static_cast<glong>(in.size()), nullptr, &items, nullptr);
     if (w == nullptr) return false;
     out.assign(reinterpret_cast<const char16_t *>(w), static_cast<size_t>(items));
     g_free(w);
@@ -121,7 +150,8 @@ bool utf16ToNarrow(const std::u16string &in, int codePage, std::string &out) {
     g_free(s);
     return true;
   }
-  return convert(reinterpret_cast<const char *>(in.data()), in.size() * 2, charset, kHostUtf16, out);
+  return convert(reinterpret_cast<const char *>(in.data()), in.size() * 2, charset, kHostUtf16,
+                 out);
 }
 
 }  // namespace pelnet

@@ -60,8 +60,9 @@ int CoreBase::readWire(ValueKind kind, bool wide, pelnet_slot slot, int length, 
   if (wide) {
     // UTF-16 text; for raw bytes its character count may come in the length.
     const auto *p = reinterpret_cast<const char16_t *>(slot);
-    std::u16string w = kind == ValueKind::Bytes && length > 0 ? std::u16string(p, static_cast<size_t>(length))
-                                                              : std::u16string(p, u16len(p));
+    std::u16string w = kind == ValueKind::Bytes && length > 0
+                           ? std::u16string(p, static_cast<size_t>(length))
+                           : std::u16string(p, u16len(p));
     return utf16ToNarrow(w, socket().codePage, out.s) ? 0 : kConversion;
   }
   const auto *p = reinterpret_cast<const char *>(slot);
@@ -106,8 +107,7 @@ pelnet_slot CoreBase::apiGet(int id, int index, int *length) {
   if (length != nullptr) *length = 0;
   Id pid = splitId(id);
   if (pid.plain == PELNET_GET_BUILD_ID) return writeWire(Value::text(buildId()), pid.wide, length);
-  if (pid.plain == PELNET_GET_CODE_PAGE)
-    return so.codePage != 0 ? so.codePage : localeCodePage();
+  if (pid.plain == PELNET_GET_CODE_PAGE) return so.codePage != 0 ? so.codePage : localeCodePage();
   std::optional<ValueKind> kind = propertyKind(pid.plain);
   if (!kind) return -1;
   Value v = getProperty(pid.plain, index);
@@ -159,8 +159,12 @@ int CoreBase::fireEvent(int id, const std::vector<EventParam> &params) {
   for (size_t i = 0; i < n; ++i) {
     const EventParam &p = params[i];
     switch (p.kind) {
-      case EventParam::Kind::Int: slots[i] = p.i; break;
-      case EventParam::Kind::Text: slots[i] = reinterpret_cast<pelnet_slot>(p.s.c_str()); break;
+      case EventParam::Kind::Int:
+        slots[i] = p.i;
+        break;
+      case EventParam::Kind::Text:
+        slots[i] = reinterpret_cast<pelnet_slot>(p.s.c_str());
+        break;
       case EventParam::Kind::Bytes:
         slots[i] = reinterpret_cast<pelnet_slot>(p.s.data());
         lengths[i] = static_cast<int>(p.s.size());
@@ -180,7 +184,9 @@ int CoreBase::fireEvent(int id, const std::vector<EventParam> &params) {
     const EventParam &p = params[i];
     lengths[i] = 0;
     switch (p.kind) {
-      case EventParam::Kind::Int: slots[i] = p.i; break;
+      case EventParam::Kind::Int:
+        slots[i] = p.i;
+        break;
       case EventParam::Kind::Int64:
         wide64[i] = p.i64;
         slots[i] = reinterpret_cast<pelnet_slot>(&wide64[i]);
@@ -193,14 +199,17 @@ int CoreBase::fireEvent(int id, const std::vector<EventParam> &params) {
         break;
     }
   }
-  return callback_(user_, id + PELNET_WIDE_OFFSET, static_cast<int>(n), slots.data(), lengths.data());
+  return callback_(user_, id + PELNET_WIDE_OFFSET, static_cast<int>(n), slots.data(),
+                   lengths.data());
 }
 
 void CoreBase::fireError(int code, const std::string &text) {
   fireEvent(errorEventId(), {EventParam::integer(code), EventParam::text(text)});
 }
 
-ConfigResult CoreBase::configComponent(const ParsedSetting &, std::string &) { return std::nullopt; }
+ConfigResult CoreBase::configComponent(const ParsedSetting &, std::string &) {
+  return std::nullopt;
+}
 
 int CoreBase::config(const std::string &text, std::string &answer) {
   answer.clear();

@@ -133,8 +133,8 @@ std::string dottedText(uint32_t addr) {
 
 std::string numericText(const sockaddr_in6 &addr) {
   char host[64];
-  if (getnameinfo(reinterpret_cast<const sockaddr *>(&addr), sizeof addr, host, sizeof host, nullptr,
-                  0, NI_NUMERICHOST) != 0)
+  if (getnameinfo(reinterpret_cast<const sockaddr *>(&addr), sizeof addr, host, sizeof host,
+                  nullptr, 0, NI_NUMERICHOST) != 0)
     return std::string();
   return host;
 }

@@ -42,7 +42,8 @@ constexpr CommonSetting kCommonSettings[] = {
        o.waitMillis = n < 0 ? 0 : static_cast<uint32_t>(n);
      },
      [](const SocketObject &o) { return decimal(o.waitMillis); }},
-    {"AbsoluteTimeout", [](SocketObject &o, const std::string &v) { o.absoluteTimeout = readBool(v); },
+    {"AbsoluteTimeout",
+     [](SocketObject &o, const std::string &v) { o.absoluteTimeout = readBool(v); },
      [](const SocketObject &o) { return std::string(boolText(o.absoluteTimeout)); }},
     {"TimeoutInMilliseconds",
      [](SocketObject &o, const std::string &v) {
@@ -52,7 +53,8 @@ constexpr CommonSetting kCommonSettings[] = {
        o.setTimeout(number);
      },
      [](const SocketObject &o) { return std::string(o.msFlag ? "1" : "0"); }},
-    {"WinsockStatus", nullptr, [](const SocketObject &) { return decimal(imageState().winsockStatus); }},
+    {"WinsockStatus", nullptr,
+     [](const SocketObject &) { return decimal(imageState().winsockStatus); }},
     {"WinsockVersion", nullptr,
      [](const SocketObject &) {
        int v = imageState().winsockVersion;
@@ -63,7 +65,8 @@ constexpr CommonSetting kCommonSettings[] = {
     {"IgnoreExternalEvents",
      [](SocketObject &o, const std::string &v) { o.ignoreExternalEvents = readBool(v); },
      [](const SocketObject &o) { return std::string(boolText(o.ignoreExternalEvents)); }},
-    {"QOSTrafficType", [](SocketObject &o, const std::string &v) { o.qosTrafficType = readTrafficType(v); },
+    {"QOSTrafficType",
+     [](SocketObject &o, const std::string &v) { o.qosTrafficType = readTrafficType(v); },
      [](const SocketObject &o) { return decimal(o.qosTrafficType); }},
     {"QOSDSCPValue", [](SocketObject &o, const std::string &v) { o.qosDscpValue = readInt(v); },
      [](const SocketObject &o) { return decimal(o.qosDscpValue); }},
@@ -80,7 +83,10 @@ constexpr CommonSetting kCommonSettings[] = {
 constexpr CommonSetting kCodePageSettings[] = {
     {"CodePage", [](SocketObject &o, const std::string &v) { o.codePage = readInt(v); },
      [](const SocketObject &o) { return decimal(o.codePage); }},
-    {"CharsetMode", [](SocketObject &o, const std::string &v) { o.charsetMode = static_cast<uint8_t>(readInt(v)); },
+    {"CharsetMode",
+     [](SocketObject &o, const std::string &v) {
+       o.charsetMode = static_cast<uint8_t>(readInt(v));
+     },
      [](const SocketObject &o) { return decimal(o.charsetMode); }},
 };
 

@@ -30,7 +30,8 @@ void SocketObject::watch(int fd, GIOCondition cond) {
   // notification see the object's next notification.
   g_source_set_priority(watch_, G_PRIORITY_DEFAULT);
   g_source_set_can_recurse(watch_, TRUE);
-  g_source_set_callback(watch_, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(&watchCallback)),
+  g_source_set_callback(watch_,
+                        reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(&watchCallback)),
                         this, nullptr);
   g_source_attach(watch_, context_);
   watchFd_ = fd;

@@ -24,7 +24,9 @@ constexpr TrafficClass kTrafficClasses[] = {
     {0, 0}, {1, 8}, {4, 40}, {5, 40}, {6, 56}, {6, 56},
 };
 
-std::string errorSuffix(int err) { return "(error " + std::to_string(winsockFromErrno(err)) + ")."; }
+std::string errorSuffix(int err) {
+  return "(error " + std::to_string(winsockFromErrno(err)) + ").";
+}
 
 }  // namespace
 
@@ -35,8 +37,7 @@ int SocketObject::applyQos(int fd) {
   if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &family, &len) != 0)
     return fail(kQosInit, "Could not initialize the QOS/QWave subsystem " +
                               errorSuffix(fd < 0 ? EBADF : errno));
-  if (qosTrafficType < 0 ||
-      qosTrafficType >= static_cast<int32_t>(std::size(kTrafficClasses)))
+  if (qosTrafficType < 0 || qosTrafficType >= static_cast<int32_t>(std::size(kTrafficClasses)))
     return fail(kQosSet, "Could not set QOS parameters on socket " + errorSuffix(EINVAL));
   const TrafficClass &tc = kTrafficClasses[qosTrafficType];
   int dscp = qosDscpValue != 0 ? qosDscpValue : tc.dscp;
@@ -47,7 +48,8 @@ int SocketObject::applyQos(int fd) {
     int tos = dscp << 2;
     int rc = family == AF_INET6 ? setsockopt(fd, IPPROTO_IPV6, IPV6_TCLASS, &tos, sizeof tos)
                                 : setsockopt(fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos);
-    if (rc != 0) return fail(kQosSet, "Could not set QOS DSCP Value on socket " + errorSuffix(errno));
+    if (rc != 0)
+      return fail(kQosSet, "Could not set QOS DSCP Value on socket " + errorSuffix(errno));
   }
   if (setsockopt(fd, SOL_SOCKET, SO_PRIORITY, &tc.priority, sizeof tc.priority) != 0)
     return fail(kQosSet, "Could not set QOS parameters on socket " + errorSuffix(errno));

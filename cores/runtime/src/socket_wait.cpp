@@ -32,7 +32,8 @@ void iterateOnce(GMainContext *ctx, uint32_t waitMs, bool &inOwnDispatch) {
   gint timeout = 0;
   gint needed;
   while ((needed = g_main_context_query(ctx, maxPriority, &timeout, fds.data(),
-                                        static_cast<gint>(fds.size()))) > static_cast<gint>(fds.size()))
+                                        static_cast<gint>(fds.size()))) >
+         static_cast<gint>(fds.size()))
     fds.resize(static_cast<size_t>(needed));
 
   const gint cap = static_cast<gint>(std::min<uint32_t>(waitMs, kMaxTimeoutMs));
@@ -57,7 +58,8 @@ void SocketObject::setTimeout(int32_t value) {
   // Negative values mean no time-out; long ones are kept within the half range
   // that the wrap-safe tick comparison can measure.
   uint64_t ms = value <= 0 ? 0 : static_cast<uint64_t>(value) * (msFlag ? 1u : 1000u);
-  timeoutMs = static_cast<uint32_t>(std::min<uint64_t>(ms, msFlag ? kMaxTimeoutMs : kMaxTimeoutMs / 1000 * 1000));
+  timeoutMs = static_cast<uint32_t>(
+      std::min<uint64_t>(ms, msFlag ? kMaxTimeoutMs : kMaxTimeoutMs / 1000 * 1000));
 }
 
 int32_t SocketObject::timeout() const {

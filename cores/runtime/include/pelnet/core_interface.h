@@ -25,8 +25,8 @@ extern "C" {
 #endif
 
 typedef intptr_t pelnet_slot; /* one argument or result: an integer, or a pointer */
-typedef int (*pelnet_event_fn)(void *user, int event_id, int param_count,
-                               pelnet_slot *params, int *lengths);
+typedef int (*pelnet_event_fn)(void *user, int event_id, int param_count, pelnet_slot *params,
+                               int *lengths);
 
 #define PELNET_WIDE_OFFSET 10000
 #define PELNET_WANT_WIDE (-10000)
@@ -40,19 +40,18 @@ typedef int (*pelnet_event_fn)(void *user, int event_id, int param_count,
 #define PELNET_API
 #endif
 
-#define PELNET_DECLARE_CORE(Name)                                                              \
-  PELNET_API void *Pelnet_##Name##_Create(pelnet_event_fn callback, void *user);               \
-  PELNET_API int Pelnet_##Name##_Destroy(void *core);                                          \
-  PELNET_API int Pelnet_##Name##_Set(void *core, int property_id, int index, pelnet_slot value, \
-                                     int length);                                              \
-  PELNET_API pelnet_slot Pelnet_##Name##_Get(void *core, int property_id, int index,           \
-                                             int *length);                                     \
-  PELNET_API int Pelnet_##Name##_Do(void *core, int method_id, int arg_count, pelnet_slot *args, \
-                                    int *lengths);                                             \
-  PELNET_API const char *Pelnet_##Name##_GetLastError(void *core);                             \
-  PELNET_API int Pelnet_##Name##_GetLastErrorCode(void *core);                                 \
-  PELNET_API int Pelnet_##Name##_CheckIndex(void *core, int property_id, int index);           \
-  PELNET_API int Pelnet_##Name##_StaticInit(void *module);                                     \
+#define PELNET_DECLARE_CORE(Name)                                                                  \
+  PELNET_API void *Pelnet_##Name##_Create(pelnet_event_fn callback, void *user);                   \
+  PELNET_API int Pelnet_##Name##_Destroy(void *core);                                              \
+  PELNET_API int Pelnet_##Name##_Set(void *core, int property_id, int index, pelnet_slot value,    \
+                                     int length);                                                  \
+  PELNET_API pelnet_slot Pelnet_##Name##_Get(void *core, int property_id, int index, int *length); \
+  PELNET_API int Pelnet_##Name##_Do(void *core, int method_id, int arg_count, pelnet_slot *args,   \
+                                    int *lengths);                                                 \
+  PELNET_API const char *Pelnet_##Name##_GetLastError(void *core);                                 \
+  PELNET_API int Pelnet_##Name##_GetLastErrorCode(void *core);                                     \
+  PELNET_API int Pelnet_##Name##_CheckIndex(void *core, int property_id, int index);               \
+  PELNET_API int Pelnet_##Name##_StaticInit(void *module);                                         \
   PELNET_API int Pelnet_##Name##_StaticDestroy(void);
 
 PELNET_DECLARE_CORE(Ping)
@@ -64,7 +63,8 @@ typedef void *(*pelnet_create_fn)(pelnet_event_fn callback, void *user);
 typedef int (*pelnet_destroy_fn)(void *core);
 typedef int (*pelnet_set_fn)(void *core, int property_id, int index, pelnet_slot value, int length);
 typedef pelnet_slot (*pelnet_get_fn)(void *core, int property_id, int index, int *length);
-typedef int (*pelnet_do_fn)(void *core, int method_id, int arg_count, pelnet_slot *args, int *lengths);
+typedef int (*pelnet_do_fn)(void *core, int method_id, int arg_count, pelnet_slot *args,
+                            int *lengths);
 typedef const char *(*pelnet_get_last_error_fn)(void *core);
 typedef int (*pelnet_check_index_fn)(void *core, int property_id, int index);
 

@@ -29,9 +29,23 @@ struct Value {
   ValueKind kind = ValueKind::Int;
   intptr_t i = 0;
   std::string s;  // narrow text in the code page, or raw bytes
-  static Value integer(intptr_t v) { Value x; x.i = v; return x; }
-  static Value text(std::string v) { Value x; x.kind = ValueKind::Text; x.s = std::move(v); return x; }
-  static Value bytes(std::string v) { Value x; x.kind = ValueKind::Bytes; x.s = std::move(v); return x; }
+  static Value integer(intptr_t v) {
+    Value x;
+    x.i = v;
+    return x;
+  }
+  static Value text(std::string v) {
+    Value x;
+    x.kind = ValueKind::Text;
+    x.s = std::move(v);
+    return x;
+  }
+  static Value bytes(std::string v) {
+    Value x;
+    x.kind = ValueKind::Bytes;
+    x.s = std::move(v);
+    return x;
+  }
 };
 
 struct MethodSignature {
@@ -103,8 +117,8 @@ class CoreBase : public EventSink {
 struct ImageState {
   void *module = nullptr;
   int winsockStatus = 0;
-  int winsockVersion = 0x0202;   // major in the low byte, minor in the high byte
-  void *gssapi = nullptr;        // libgssapi_krb5.so.2 when present
+  int winsockVersion = 0x0202;  // major in the low byte, minor in the high byte
+  void *gssapi = nullptr;       // libgssapi_krb5.so.2 when present
   std::mutex creationLock;
 };
 ImageState &imageState();
@@ -126,37 +140,39 @@ void *createCore(pelnet_event_fn callback, void *user) {
 // Defines the ten exported functions of a core whose instances are `CoreClass`
 // (derived from pelnet::CoreBase), and runs StaticInit/StaticDestroy when the
 // library is loaded and unloaded.
-#define PELNET_EXPORT_CORE(Name, CoreClass)                                                          \
-  extern "C" {                                                                                       \
-  PELNET_API void *Pelnet_##Name##_Create(pelnet_event_fn cb, void *user) {                          \
-    return pelnet::createCore<CoreClass>(cb, user);                                                  \
-  }                                                                                                  \
-  PELNET_API int Pelnet_##Name##_Destroy(void *core) {                                               \
-    delete static_cast<pelnet::CoreBase *>(core);                                                    \
-    return 0;                                                                                        \
-  }                                                                                                  \
-  PELNET_API int Pelnet_##Name##_Set(void *core, int id, int index, pelnet_slot value, int length) { \
-    return static_cast<pelnet::CoreBase *>(core)->apiSet(id, index, value, length);                  \
-  }                                                                                                  \
-  PELNET_API pelnet_slot Pelnet_##Name##_Get(void *core, int id, int index, int *length) {           \
-    return static_cast<pelnet::CoreBase *>(core)->apiGet(id, index, length);                         \
-  }                                                                                                  \
-  PELNET_API int Pelnet_##Name##_Do(void *core, int id, int argc, pelnet_slot *args, int *lengths) { \
-    return static_cast<pelnet::CoreBase *>(core)->apiDo(id, argc, args, lengths);                    \
-  }                                                                                                  \
-  PELNET_API const char *Pelnet_##Name##_GetLastError(void *core) {                                  \
-    return static_cast<pelnet::CoreBase *>(core)->apiLastError();                                    \
-  }                                                                                                  \
-  PELNET_API int Pelnet_##Name##_GetLastErrorCode(void *core) {                                      \
-    return static_cast<pelnet::CoreBase *>(core)->apiLastErrorCode();                                \
-  }                                                                                                  \
-  PELNET_API int Pelnet_##Name##_CheckIndex(void *core, int id, int index) {                         \
-    return static_cast<pelnet::CoreBase *>(core)->apiCheckIndex(id, index);                          \
-  }                                                                                                  \
-  PELNET_API int Pelnet_##Name##_StaticInit(void *module) { return pelnet::staticInit(module); }    \
-  PELNET_API int Pelnet_##Name##_StaticDestroy(void) { return pelnet::staticDestroy(); }             \
-  }                                                                                                  \
-  __attribute__((constructor)) static void pelnet_image_attach() {                                   \
-    Pelnet_##Name##_StaticInit(nullptr);                                                             \
-  }                                                                                                  \
+#define PELNET_EXPORT_CORE(Name, CoreClass)                                                      \
+  extern "C" {                                                                                   \
+  PELNET_API void *Pelnet_##Name##_Create(pelnet_event_fn cb, void *user) {                      \
+    return pelnet::createCore<CoreClass>(cb, user);                                              \
+  }                                                                                              \
+  PELNET_API int Pelnet_##Name##_Destroy(void *core) {                                           \
+    delete static_cast<pelnet::CoreBase *>(core);                                                \
+    return 0;                                                                                    \
+  }                                                                                              \
+  PELNET_API int Pelnet_##Name##_Set(void *core, int id, int index, pelnet_slot value,           \
+                                     int length) {                                               \
+    return static_cast<pelnet::CoreBase *>(core)->apiSet(id, index, value, length);              \
+  }                                                                                              \
+  PELNET_API pelnet_slot Pelnet_##Name##_Get(void *core, int id, int index, int *length) {       \
+    return static_cast<pelnet::CoreBase *>(core)->apiGet(id, index, length);                     \
+  }                                                                                              \
+  PELNET_API int Pelnet_##Name##_Do(void *core, int id, int argc, pelnet_slot *args,             \
+                                    int *lengths) {                                              \
+    return static_cast<pelnet::CoreBase *>(core)->apiDo(id, argc, args, lengths);                \
+  }                                                                                              \
+  PELNET_API const char *Pelnet_##Name##_GetLastError(void *core) {                              \
+    return static_cast<pelnet::CoreBase *>(core)->apiLastError();                                \
+  }                                                                                              \
+  PELNET_API int Pelnet_##Name##_GetLastErrorCode(void *core) {                                  \
+    return static_cast<pelnet::CoreBase *>(core)->apiLastErrorCode();                            \
+  }                                                                                              \
+  PELNET_API int Pelnet_##Name##_CheckIndex(void *core, int id, int index) {                     \
+    return static_cast<pelnet::CoreBase *>(core)->apiCheckIndex(id, index);                      \
+  }                                                                                              \
+  PELNET_API int Pelnet_##Name##_StaticInit(void *module) { return pelnet::staticInit(module); } \
+  PELNET_API int Pelnet_##Name##_StaticDestroy(void) { return pelnet::staticDestroy(); }         \
+  }                                                                                              \
+  __attribute__((constructor)) static void pelnet_image_attach() {                               \
+    Pelnet_##Name##_StaticInit(nullptr);                                                         \
+  }                                                                                              \
   __attribute__((destructor)) static void pelnet_image_detach() { Pelnet_##Name##_StaticDestroy(); }

@@ -9,14 +9,14 @@ namespace pelnet {
 
 enum ErrorCode : int {
   kOk = 0,
-  kUnknownSetting = -1,   // "Unknown config setting." and unknown property writes
-  kOutOfMemory = 200,     // "Out of memory."
+  kUnknownSetting = -1,  // "Unknown config setting." and unknown property writes
+  kOutOfMemory = 200,    // "Out of memory."
   kInvalidIndex = 280,
-  kWaitEnded = 301,       // "Timeout." or "Interrupted."
+  kWaitEnded = 301,  // "Timeout." or "Interrupted."
   kIPv6WithHelper = 306,
   kQosInit = 307,
   kQosSet = 308,
-  kConversion = 434,      // a text could not be converted to or from the code page
+  kConversion = 434,  // a text could not be converted to or from the code page
   kWsaWouldBlock = 10035,
   kWsaNotSocket = 10038,
   kWsaOpNotSupported = 10045,

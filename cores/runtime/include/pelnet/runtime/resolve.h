@@ -10,8 +10,8 @@
 namespace pelnet {
 
 struct HostAddress {
-  uint32_t v4 = 0;         // network byte order; 0 = none, 0xFFFFFFFF = limited broadcast
-  sockaddr_in6 v6{};       // family AF_INET6 and zero address = none
+  uint32_t v4 = 0;    // network byte order; 0 = none, 0xFFFFFFFF = limited broadcast
+  sockaddr_in6 v6{};  // family AF_INET6 and zero address = none
   HostAddress() { v6.sin6_family = AF_INET6; }
   bool noneV6() const;
 };

@@ -18,13 +18,33 @@ namespace pelnet {
 // One event parameter as the core fires it (narrow texts in the code page).
 struct EventParam {
   enum class Kind { Int, Text, Bytes, Int64 } kind = Kind::Int;
-  intptr_t i = 0;       // Int
-  int64_t i64 = 0;      // Int64 (travels as a pointer to an int64_t)
-  std::string s;        // Text (narrow) or Bytes (raw)
-  static EventParam integer(intptr_t v) { EventParam p; p.kind = Kind::Int; p.i = v; return p; }
-  static EventParam text(std::string v) { EventParam p; p.kind = Kind::Text; p.s = std::move(v); return p; }
-  static EventParam bytes(std::string v) { EventParam p; p.kind = Kind::Bytes; p.s = std::move(v); return p; }
-  static EventParam int64(int64_t v) { EventParam p; p.kind = Kind::Int64; p.i64 = v; return p; }
+  intptr_t i = 0;   // Int
+  int64_t i64 = 0;  // Int64 (travels as a pointer to an int64_t)
+  std::string s;    // Text (narrow) or Bytes (raw)
+  static EventParam integer(intptr_t v) {
+    EventParam p;
+    p.kind = Kind::Int;
+    p.i = v;
+    return p;
+  }
+  static EventParam text(std::string v) {
+    EventParam p;
+    p.kind = Kind::Text;
+    p.s = std::move(v);
+    return p;
+  }
+  static EventParam bytes(std::string v) {
+    EventParam p;
+    p.kind = Kind::Bytes;
+    p.s = std::move(v);
+    return p;
+  }
+  static EventParam int64(int64_t v) {
+    EventParam p;
+    p.kind = Kind::Int64;
+    p.i64 = v;
+    return p;
+  }
 };
 
 // Receives the events a socket object fires; implemented by the core (CoreBase).
@@ -52,31 +72,39 @@ class SocketObject {
   // ---- last error (kept per object) ----
   int lastErrorCode = 0;
   std::string lastErrorText;
-  void clearError() { lastErrorCode = 0; lastErrorText.clear(); }
+  void clearError() {
+    lastErrorCode = 0;
+    lastErrorText.clear();
+  }
   // Sets the text and returns the code, for `return fail(109, "...")`.
-  int fail(int code, std::string text) { lastErrorText = std::move(text); return code; }
+  int fail(int code, std::string text) {
+    lastErrorText = std::move(text);
+    return code;
+  }
 
   // ---- settings of the common layer ----
   int codePage = 0;
   uint8_t charsetMode = 0;
-  uint32_t waitMillis = 20;            // SelectWaitMillis
-  bool msFlag = false;                 // TimeoutInMilliseconds
-  bool absoluteTimeout = false;        // AbsoluteTimeout
-  bool ignoreExternalEvents = false;   // IgnoreExternalEvents
-  bool useIPv6 = false;                // UseIPv6
+  uint32_t waitMillis = 20;           // SelectWaitMillis
+  bool msFlag = false;                // TimeoutInMilliseconds
+  bool absoluteTimeout = false;       // AbsoluteTimeout
+  bool ignoreExternalEvents = false;  // IgnoreExternalEvents
+  bool useIPv6 = false;               // UseIPv6
   int32_t qosTrafficType = 0, qosDscpValue = 0;
   std::string kerberosSpn, recordToFile;
   bool useSystemSspi = true;
-  HostAddress localAddress;            // LocalHost
+  HostAddress localAddress;  // LocalHost
   int inBufferSize = 0, outBufferSize = 0;
 
   // ---- time-out model ----
-  uint32_t timeoutMs = 0;              // kept in milliseconds
-  uint32_t deadline = 0;               // 0 = none armed
-  void setTimeout(int32_t value);      // seconds unless msFlag; disarms the deadline
-  int32_t timeout() const;             // in the same unit
-  void armDeadline();                  // now + timeout, or 0 when the timeout is 0
-  void rearmOnTraffic() { if (!absoluteTimeout) armDeadline(); }
+  uint32_t timeoutMs = 0;          // kept in milliseconds
+  uint32_t deadline = 0;           // 0 = none armed
+  void setTimeout(int32_t value);  // seconds unless msFlag; disarms the deadline
+  int32_t timeout() const;         // in the same unit
+  void armDeadline();              // now + timeout, or 0 when the timeout is 0
+  void rearmOnTraffic() {
+    if (!absoluteTimeout) armDeadline();
+  }
 
   // ---- waiting ----
   bool interruptPending = false;

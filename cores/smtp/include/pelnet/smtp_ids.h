@@ -1,0 +1,144 @@
+/*
+ * The numbers of the mail component's core interface: property, method and
+ * event ids and the values of its enumerations.  The core, its component
+ * object and the tests include this one header so both sides of the
+ * interface agree by construction.
+ *
+ * Method ids are the plain ids; the component passes the wide id (plain +
+ * PELNET_WIDE_OFFSET).  Properties are read and written with the plain id
+ * for integers and raw bytes and with the wide id for texts.
+ */
+#ifndef PELNET_SMTP_IDS_H
+#define PELNET_SMTP_IDS_H
+
+enum pelnet_smtp_property {
+  PELNET_SMTP_PROP_AllowExtensions = 1,
+  PELNET_SMTP_PROP_AuthScheme = 2,
+  PELNET_SMTP_PROP_BCc = 3,
+  PELNET_SMTP_PROP_Cc = 4,
+  PELNET_SMTP_PROP_Command = 5,
+  PELNET_SMTP_PROP_Connected = 6,
+  PELNET_SMTP_PROP_DeliveryNotificationTo = 7,
+  PELNET_SMTP_PROP_FirewallAutoDetect = 8,
+  PELNET_SMTP_PROP_FirewallType = 9,
+  PELNET_SMTP_PROP_FirewallHost = 10,
+  PELNET_SMTP_PROP_FirewallPassword = 11,
+  PELNET_SMTP_PROP_FirewallPort = 12,
+  PELNET_SMTP_PROP_FirewallUser = 13,
+  PELNET_SMTP_PROP_From = 14,
+  PELNET_SMTP_PROP_Idle = 15,
+  PELNET_SMTP_PROP_Importance = 16,
+  PELNET_SMTP_PROP_LastReply = 17,
+  PELNET_SMTP_PROP_LocalHost = 18,
+  PELNET_SMTP_PROP_MailPort = 19,
+  PELNET_SMTP_PROP_MailServer = 20,
+  /* Message (text) and MessageB (bytes) share the id; SetMessage is a Set of it with a length. */
+  PELNET_SMTP_PROP_Message = 21,
+  PELNET_SMTP_PROP_MessageDate = 22,
+  PELNET_SMTP_PROP_MessageHeaderCount = 23,
+  PELNET_SMTP_PROP_MessageHeaderField = 24, /* indexed by MessageHeaderIndex */
+  PELNET_SMTP_PROP_MessageHeaderValue = 25, /* indexed by MessageHeaderIndex */
+  PELNET_SMTP_PROP_MessageHeadersString = 26,
+  PELNET_SMTP_PROP_MessageId = 27,
+  PELNET_SMTP_PROP_MessageRecipientCount = 28,
+  PELNET_SMTP_PROP_MessageRecipientAddress = 29, /* indexed by RecipientIndex */
+  PELNET_SMTP_PROP_MessageRecipientName = 30,    /* indexed by RecipientIndex */
+  PELNET_SMTP_PROP_MessageRecipientOptions = 31, /* indexed by RecipientIndex */
+  PELNET_SMTP_PROP_MessageRecipientType = 32,    /* indexed by RecipientIndex */
+  PELNET_SMTP_PROP_MessageText = 33,
+  PELNET_SMTP_PROP_OtherHeaders = 34,
+  PELNET_SMTP_PROP_Password = 35,
+  PELNET_SMTP_PROP_Priority = 36,
+  PELNET_SMTP_PROP_ReadReceiptTo = 37,
+  PELNET_SMTP_PROP_ReplyTo = 38,
+  PELNET_SMTP_PROP_ReturnPath = 39,
+  PELNET_SMTP_PROP_SendTo = 40,
+  PELNET_SMTP_PROP_Sensitivity = 41,
+  PELNET_SMTP_PROP_Subject = 42,
+  PELNET_SMTP_PROP_Timeout = 43,
+  PELNET_SMTP_PROP_User = 44
+};
+
+/* Plain method ids (1 and 15 are unused; the core answers 0 to them and does nothing). */
+enum pelnet_smtp_method {
+  PELNET_SMTP_METHOD_Config = 2,
+  PELNET_SMTP_METHOD_Connect = 3,
+  PELNET_SMTP_METHOD_Disconnect = 4,
+  PELNET_SMTP_METHOD_DoEvents = 5,
+  PELNET_SMTP_METHOD_Expand = 6,
+  PELNET_SMTP_METHOD_Interrupt = 7,
+  PELNET_SMTP_METHOD_ProcessQueue = 8,
+  PELNET_SMTP_METHOD_Queue = 9,
+  PELNET_SMTP_METHOD_ResetHeaders = 10,
+  PELNET_SMTP_METHOD_Send = 11,
+  PELNET_SMTP_METHOD_SendToTerminalAndEmail = 12,
+  PELNET_SMTP_METHOD_SendToTerminalOnly = 13,
+  PELNET_SMTP_METHOD_SendToTerminalOrEmail = 14,
+  PELNET_SMTP_METHOD_Verify = 16
+};
+
+enum pelnet_smtp_event {
+  PELNET_SMTP_EVENT_ConnectionStatus = 1, /* ConnectionEvent, StatusCode, Description */
+  PELNET_SMTP_EVENT_EndTransfer = 2,      /* Direction */
+  PELNET_SMTP_EVENT_Error = 3,            /* ErrorCode, Description */
+  PELNET_SMTP_EVENT_Expand = 4,           /* Address */
+  PELNET_SMTP_EVENT_PITrail = 5,          /* Direction, Message */
+  PELNET_SMTP_EVENT_StartTransfer = 6,    /* Direction */
+  PELNET_SMTP_EVENT_Transfer = 7 /* Direction, BytesTransferred (int64 by pointer), PercentDone */
+};
+
+/* TpelsmtpFirewallTypes */
+enum pelnet_smtp_firewall_type {
+  PELNET_SMTP_fwNone = 0,
+  PELNET_SMTP_fwTunnel = 1,
+  PELNET_SMTP_fwSOCKS4 = 2,
+  PELNET_SMTP_fwSOCKS5 = 3
+};
+
+/* TpelsmtpTImportance */
+enum pelnet_smtp_importance {
+  PELNET_SMTP_miUnspecified = 0,
+  PELNET_SMTP_miHigh = 1,
+  PELNET_SMTP_miNormal = 2,
+  PELNET_SMTP_miLow = 3
+};
+
+/* TpelsmtpTPriority */
+enum pelnet_smtp_priority {
+  PELNET_SMTP_epUnspecified = 0,
+  PELNET_SMTP_epNormal = 1,
+  PELNET_SMTP_epUrgent = 2,
+  PELNET_SMTP_epNonUrgent = 3
+};
+
+/* TpelsmtpTSensitivity */
+enum pelnet_smtp_sensitivity {
+  PELNET_SMTP_esUnspecified = 0,
+  PELNET_SMTP_esPersonal = 1,
+  PELNET_SMTP_esPrivate = 2,
+  PELNET_SMTP_esCompanyConfidential = 3
+};
+
+/* TpelsmtpEmailRecipientTypes */
+enum pelnet_smtp_recipient_type {
+  PELNET_SMTP_rtTo = 0,
+  PELNET_SMTP_rtCc = 1,
+  PELNET_SMTP_rtBCc = 2
+};
+
+/* AuthScheme values; 3, 4 and 5 select no authentication. */
+enum pelnet_smtp_auth_scheme {
+  PELNET_SMTP_asLogin = 0,
+  PELNET_SMTP_asCramMD5 = 1,
+  PELNET_SMTP_asNTLM = 2,
+  PELNET_SMTP_asKerberos = 6
+};
+
+/* Direction of OnPITrail and the transfer events. */
+enum pelnet_smtp_direction {
+  PELNET_SMTP_dirClientToServer = 0,
+  PELNET_SMTP_dirServerToClient = 1,
+  PELNET_SMTP_dirInformation = 2
+};
+
+#endif

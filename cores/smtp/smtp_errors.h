@@ -1,39 +1,36 @@
-// The mail core's own error codes and texts, written once.  The list expands
-// into the enum of named codes and into the table that the core looks texts
-// up in, so a failure is raised by its code alone.  A code with more than one
-// text (or a text built at run time) is listed with nullptr and raised with
-// its text.
+// The mail core's own error codes and texts, from one list.  The list expands
+// into the enum of named codes and into the table the core looks texts up in,
+// so a failure is raised by its code alone.  A code with more than one text
+// (the firewall variants) or a text built at run time is listed with nullptr
+// and raised with its text: `fail(kSmtpNoAddress, kTextFirewallHostInvalid)`.
 #pragma once
 
 #include <cstddef>
 
-// clang-format off
-#define PELNET_SMTP_ERRORS(X)                                                                      \
-  X(kSmtpPortWhileConnected, 100,                                                                  \
-    "You cannot change the RemotePort at this time. A connection is in progress.")                 \
-  X(kSmtpHostWhileConnected, 101,                                                                  \
-    "You cannot change the RemoteHost at this time. A connection is in progress.")                 \
-  /* "The RemoteHost address is invalid (0.0.0.0)." or the FirewallHost text */                    \
-  X(kSmtpNoAddress, 102, nullptr)                                                                  \
-  X(kSmtpAlreadyConnected, 104,                                                                    \
-    "Already connected. If you want to reconnect, close the current connection first.")            \
-  X(kSmtpLineLengthWhileConnected, 112,                                                            \
-    "You cannot change MaxLineLength at this time. A connection is in progress.")                  \
-  /* "RemotePort can't be zero. ..." or "The FirewallPort is invalid (0)." */                      \
-  X(kSmtpNoPort, 116, nullptr)                                                                     \
-  X(kSmtpFirewallRefused, 118, nullptr)  /* the firewall's own refusal text */                    \
-  X(kSmtpProtocol, 161, nullptr)         /* "SMTP protocol error. " + reply line + "." */          \
-  X(kSmtpConnectionLost, 162, nullptr)   /* "Failed to connect: " / "Disconnected " + text */      \
-  X(kSmtpNoSender, 164, "Please specify a sender (From).")                                         \
-  X(kSmtpNoRecipient, 165, "Please specify a recipient (To).")                                     \
-  X(kSmtpBusy, 166, "Busy performing current action.")                                             \
-  X(kSmtpLineBreakInArgument, 167,                                                                 \
-    "A command argument must not contain CR, LF or NUL characters.")                               \
-  X(kSmtpAuthUnavailable, 168, "SMTP authentication is not available in this build.")              \
-  X(kSmtpIndexOutOfRange, 432, nullptr)  /* text derived from the code */
-// clang-format on
-
 namespace pelnet::smtp {
+
+// X(name, code, text)
+#define PELNET_SMTP_ERRORS(X)                                                           \
+  X(kSmtpPortInUse, 100,                                                                \
+    "You cannot change the RemotePort at this time. A connection is in progress.")      \
+  X(kSmtpHostInUse, 101,                                                                \
+    "You cannot change the RemoteHost at this time. A connection is in progress.")      \
+  X(kSmtpNoAddress, 102, nullptr)                                                       \
+  X(kSmtpAlreadyConnected, 104,                                                         \
+    "Already connected. If you want to reconnect, close the current connection first.") \
+  X(kSmtpMaxLineLengthInUse, 112,                                                       \
+    "You cannot change MaxLineLength at this time. A connection is in progress.")       \
+  X(kSmtpPortZero, 116, nullptr)                                                        \
+  X(kSmtpFirewallFailed, 118, nullptr)                                                  \
+  X(kSmtpProtocol, 161, nullptr)                                                        \
+  X(kSmtpConnectionNote, 162, nullptr)                                                  \
+  X(kSmtpNoSender, 164, "Please specify a sender (From).")                              \
+  X(kSmtpNoRecipient, 165, "Please specify a recipient (To).")                          \
+  X(kSmtpBusy, 166, "Busy performing current action.")                                  \
+  X(kSmtpLineBreakInArgument, 167,                                                      \
+    "A command argument must not contain CR, LF or NUL characters.")                    \
+  X(kSmtpAuthUnavailable, 168, "SMTP authentication is not available in this build.")   \
+  X(kSmtpIndexOutOfRange, 432, nullptr)
 
 enum SmtpError : int {
 #define PELNET_SMTP_ERROR_ENUM(name, code, text) name = code,
@@ -46,25 +43,33 @@ struct SmtpErrorEntry {
   const char *text;
 };
 
-inline constexpr SmtpErrorEntry kSmtpErrorTable[] = {
-#define PELNET_SMTP_ERROR_ROW(name, code, text) {code, text},
-    PELNET_SMTP_ERRORS(PELNET_SMTP_ERROR_ROW)
-#undef PELNET_SMTP_ERROR_ROW
+inline constexpr SmtpErrorEntry kSmtpErrors[] = {
+#define PELNET_SMTP_ERROR_ENTRY(name, code, text) {code, text},
+    PELNET_SMTP_ERRORS(PELNET_SMTP_ERROR_ENTRY)
+#undef PELNET_SMTP_ERROR_ENTRY
 };
 
-// The fixed text of a mail core code, or nullptr when the code has none of its own.
+// The list's text of `code`, or nullptr (unknown code, or one with several texts).
 constexpr const char *smtpErrorText(int code) {
-  for (const SmtpErrorEntry &e : kSmtpErrorTable)
+  for (const SmtpErrorEntry &e : kSmtpErrors)
     if (e.code == code) return e.text;
   return nullptr;
 }
 
-// Texts of the codes listed with nullptr that do have fixed wordings.
-inline constexpr const char *kTextNoRemoteHost = "The RemoteHost address is invalid (0.0.0.0).";
-inline constexpr const char *kTextNoFirewallHost = "The FirewallHost address is invalid (0.0.0.0).";
-inline constexpr const char *kTextNoRemotePort =
+// The texts of the codes that have more than one.
+inline constexpr const char *kTextRemoteHostInvalid =
+    "The RemoteHost address is invalid (0.0.0.0).";
+inline constexpr const char *kTextFirewallHostInvalid =
+    "The FirewallHost address is invalid (0.0.0.0).";
+inline constexpr const char *kTextRemotePortZero =
     "RemotePort can't be zero. Please specify a valid service port number.";
-inline constexpr const char *kTextNoFirewallPort = "The FirewallPort is invalid (0).";
+inline constexpr const char *kTextFirewallPortZero = "The FirewallPort is invalid (0).";
+// 161: the prefix, then the whole reply line, then ".".
 inline constexpr const char *kTextProtocolErrorPrefix = "SMTP protocol error. ";
+// 162 is an event code only: "Failed to connect: " or "Disconnected " and the description.
+inline constexpr const char *kTextFailedToConnect = "Failed to connect: %s";
+inline constexpr const char *kTextDisconnectedWith = "Disconnected %s";
+// 200 while a reply line is collected.
+inline constexpr const char *kTextOutOfMemoryInDataIn = "Out of memory in DataIn [TcpMsg].";
 
 }  // namespace pelnet::smtp

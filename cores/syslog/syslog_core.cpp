@@ -1,9 +1,5 @@
 #include "syslog_core.h"
 
-#include <netdb.h>
-#include <sys/socket.h>
-
-#include <cstring>
 #include <ctime>
 
 #include "pelnet/runtime/errors.h"
@@ -24,15 +20,8 @@ std::string eventText(std::string_view s) {
 
 // First IPv4 address of `name` in dotted form, or the name itself when the lookup fails.
 std::string firstIPv4(const std::string &name) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo *list = nullptr;
-  if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || !list) return name;
-  sockaddr_in a;
-  std::memcpy(&a, list->ai_addr, sizeof a);
-  freeaddrinfo(list);
-  return dottedText(a.sin_addr.s_addr);
+  uint32_t addr = 0;
+  return lookupIPv4(name, addr) == 0 ? dottedText(addr) : name;
 }
 
 }  // namespace

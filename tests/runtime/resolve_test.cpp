@@ -81,6 +81,31 @@ TEST(Resolve, NamesFromTheHostsFile) {
   EXPECT_EQ(numericText(a.v6), "fd00::7");
 }
 
+// The lookup the syslog core uses for its packet host name: names only, the
+// first IPv4 address, the output untouched on failure.
+TEST(Resolve, LookupIPv4) {
+  REQUIRE_ISOLATION();
+  ASSERT_TRUE(testsupport::writeHosts(
+      "127.0.0.1 localhost\n127.0.0.8 pelorin-first\n127.0.0.9 pelorin-first\n"
+      "fd00::8 pelorin-only-six\n"));
+  struct Case {
+    const char *name;
+    int rc;
+    const char *address;  // dotted result, or the untouched output
+  };
+  const Case cases[] = {
+      {"pelorin-first", 0, "127.0.0.8"},
+      {"PELORIN-FIRST", 0, "127.0.0.8"},
+      {"pelorin-only-six", 11001, "1.2.3.4"},
+      {"no-such-host.invalid", 11001, "1.2.3.4"},
+  };
+  for (const Case &c : cases) {
+    uint32_t out = v4("1.2.3.4");
+    EXPECT_EQ(lookupIPv4(c.name, out), c.rc) << c.name;
+    EXPECT_EQ(dottedText(out), c.address) << c.name;
+  }
+}
+
 TEST(Resolve, ScopeIdWithIPv6) {
   HostAddress a;
   ASSERT_EQ(resolveRemote("fe80::1%4", true, true, a), 0);

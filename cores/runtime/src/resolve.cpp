@@ -25,26 +25,6 @@ void clearV6(sockaddr_in6 &a) {
   a.sin6_family = AF_INET6;
 }
 
-// The first IPv4 address of a name lookup; 0 and a code on failure.
-int lookupV4(const std::string &name, uint32_t &out) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;  // one answer per address, not one per socket type
-  addrinfo *list = nullptr;
-  int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
-  if (rc != 0) return winsockFromResolver(rc);
-  int result = 11004;  // a name without an IPv4 address
-  for (addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
-    if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-      out = reinterpret_cast<const sockaddr_in *>(ai->ai_addr)->sin_addr.s_addr;
-      result = 0;
-      break;
-    }
-  }
-  freeaddrinfo(list);
-  return result;
-}
-
 int resolveV4(const std::string &text, bool broadcastRule, HostAddress &out) {
   if (broadcastRule && text == kBroadcastText) {
     out.v4 = 0xFFFFFFFFu;
@@ -58,7 +38,7 @@ int resolveV4(const std::string &text, bool broadcastRule, HostAddress &out) {
   }
   out.v4 = 0;
   uint32_t found = 0;
-  int rc = lookupV4(text, found);
+  int rc = lookupIPv4(text, found);
   if (rc == 0) out.v4 = found;
   return rc;
 }
@@ -86,6 +66,25 @@ int resolveHost(const std::string &text, bool ipv6, bool broadcastRule, HostAddr
 bool HostAddress::noneV6() const {
   static const in6_addr any = IN6ADDR_ANY_INIT;
   return std::memcmp(&v6.sin6_addr, &any, sizeof any) == 0;
+}
+
+int lookupIPv4(const std::string &name, uint32_t &out) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;  // one answer per address, not one per socket type
+  addrinfo *list = nullptr;
+  int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
+  if (rc != 0) return winsockFromResolver(rc);
+  int result = 11004;  // a name without an IPv4 address
+  for (addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
+    if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
+      out = reinterpret_cast<const sockaddr_in *>(ai->ai_addr)->sin_addr.s_addr;
+      result = 0;
+      break;
+    }
+  }
+  freeaddrinfo(list);
+  return result;
 }
 
 int resolveRemote(const std::string &text, bool ipv6, bool broadcastRule, HostAddress &out) {

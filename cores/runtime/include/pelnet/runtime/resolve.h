@@ -24,6 +24,11 @@ int resolveLocal(const std::string &text, bool ipv6, HostAddress &out);
 // "name%scope" through getaddrinfo with AF_INET6; returns 0 or a code.
 int resolveIPv6(const std::string &text, sockaddr_in6 &out);
 
+// The first IPv4 address of a name through the system resolver (no dotted
+// text parsing, no broadcast rule), network byte order; 0 or a resolver code
+// (11004 for a name without an IPv4 address), `out` unchanged then.
+int lookupIPv4(const std::string &name, uint32_t &out);
+
 // "a.b.c.d" of a network-order address.
 std::string dottedText(uint32_t addr);
 // Numeric text of an IPv6 socket address ("" on failure).

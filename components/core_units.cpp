@@ -2,6 +2,8 @@
 
 #include "embedded_cores.h"
 #include "pelcore.h"
+#include "pelnet/ping_ids.h"
+#include "pelnet/syslog_ids.h"
 
 namespace pelnet {
 
@@ -22,11 +24,12 @@ CoreBinding &SysLogCoreBinding() {
 
 }  // namespace pelnet
 
-// The Interrupt method ids: ping 4; syslog 5 (its 4 is SendPacket, which
+// The Interrupt method ids (syslog's is not 4: its 4 is SendPacket, which
 // must never be what a close or quit calls); mail 7.
 const TpelComponentKind &PingComponent() {
-  static const TpelComponentKind k{
-      &pelnet::PingCoreBinding(), "Pelnet Ping: Error creating component", 4, &TpelRaise<EpelPing>};
+  static const TpelComponentKind k{&pelnet::PingCoreBinding(),
+                                   "Pelnet Ping: Error creating component",
+                                   PELNET_PING_METHOD_Interrupt, &TpelRaise<EpelPing>};
   return k;
 }
 
@@ -38,8 +41,8 @@ const TpelComponentKind &SMTPComponent() {
 
 const TpelComponentKind &SysLogComponent() {
   static const TpelComponentKind k{&pelnet::SysLogCoreBinding(),
-                                   "Pelnet SysLog: Error creating component", 5,
-                                   &TpelRaise<EpelSysLog>};
+                                   "Pelnet SysLog: Error creating component",
+                                   PELNET_SYSLOG_METHOD_Interrupt, &TpelRaise<EpelSysLog>};
   return k;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "pelcore.h"
+#include "pelnet/ping_ids.h"
 
 using TErrorEvent = std::function<void(QObject *Sender, int ErrorCode, const QString &Description)>;
 using TResponseEvent =
@@ -28,36 +29,36 @@ class TpelPing : public TpelCore {
  public:
   explicit TpelPing(QObject *owner = nullptr);
 
-  bool Active() const { return getBool(kActive); }
-  void setActive(bool v) { setBool(kActive, v); }
-  bool Idle() const { return getBool(kIdle); }
+  bool Active() const { return getBool(PELNET_PING_PROP_Active); }
+  void setActive(bool v) { setBool(PELNET_PING_PROP_Active, v); }
+  bool Idle() const { return getBool(PELNET_PING_PROP_Idle); }
   void setIdle(bool) {}  // reported only
-  QString LocalHost() const { return getText(kLocalHost); }
-  void setLocalHost(const QString &v) { setText(kLocalHost, v); }
-  int PacketSize() const { return getInt(kPacketSize); }
-  void setPacketSize(int v) { setInt(kPacketSize, v); }
-  QString RemoteHost() const { return getText(kRemoteHost); }
-  void setRemoteHost(const QString &v) { setText(kRemoteHost, v); }
-  int RequestId() const { return getInt(kRequestId); }
-  QString ResponseSource() const { return getText(kResponseSource); }
+  QString LocalHost() const { return getText(PELNET_PING_PROP_LocalHost); }
+  void setLocalHost(const QString &v) { setText(PELNET_PING_PROP_LocalHost, v); }
+  int PacketSize() const { return getInt(PELNET_PING_PROP_PacketSize); }
+  void setPacketSize(int v) { setInt(PELNET_PING_PROP_PacketSize, v); }
+  QString RemoteHost() const { return getText(PELNET_PING_PROP_RemoteHost); }
+  void setRemoteHost(const QString &v) { setText(PELNET_PING_PROP_RemoteHost, v); }
+  int RequestId() const { return getInt(PELNET_PING_PROP_RequestId); }
+  QString ResponseSource() const { return getText(PELNET_PING_PROP_ResponseSource); }
   void setResponseSource(const QString &) {}  // reported only
-  int ResponseTime() const { return getInt(kResponseTime); }
+  int ResponseTime() const { return getInt(PELNET_PING_PROP_ResponseTime); }
   void setResponseTime(int) {}  // reported only
-  int Timeout() const { return getInt(kTimeout); }
-  void setTimeout(int v) { setInt(kTimeout, v); }
-  int TimeToLive() const { return getInt(kTimeToLive); }
-  void setTimeToLive(int v) { setInt(kTimeToLive, v); }
-  int TypeOfService() const { return getInt(kTypeOfService); }
-  void setTypeOfService(int v) { setInt(kTypeOfService, v); }
+  int Timeout() const { return getInt(PELNET_PING_PROP_Timeout); }
+  void setTimeout(int v) { setInt(PELNET_PING_PROP_Timeout, v); }
+  int TimeToLive() const { return getInt(PELNET_PING_PROP_TimeToLive); }
+  void setTimeToLive(int v) { setInt(PELNET_PING_PROP_TimeToLive, v); }
+  int TypeOfService() const { return getInt(PELNET_PING_PROP_TypeOfService); }
+  void setTypeOfService(int v) { setInt(PELNET_PING_PROP_TypeOfService, v); }
 
   QString Config(const QString &ConfigurationString) {
-    return callText(kConfig, {ConfigurationString});
+    return callText(PELNET_PING_METHOD_Config, {ConfigurationString});
   }
-  void DoEvents() { call(kDoEvents); }
-  void Interrupt() { call(kInterrupt); }
-  void PingHost(const QString &Host) { call(kPingHost, {Host}); }
+  void DoEvents() { call(PELNET_PING_METHOD_DoEvents); }
+  void Interrupt() { call(PELNET_PING_METHOD_Interrupt); }
+  void PingHost(const QString &Host) { call(PELNET_PING_METHOD_PingHost, {Host}); }
   void WakeOnLAN(const QString &RemoteHost, const QString &MACAddress) {
-    call(kWakeOnLAN, {RemoteHost, MACAddress});
+    call(PELNET_PING_METHOD_WakeOnLAN, {RemoteHost, MACAddress});
   }
 
   TErrorEvent OnError() const { return FOnError; }
@@ -70,22 +71,6 @@ class TpelPing : public TpelCore {
   void deliverEvent(int eventId, const TpelEventArgs &args) override;
 
  private:
-  enum : int {
-    kActive = 1,
-    kIdle = 2,
-    kLocalHost = 3,
-    kPacketSize = 4,
-    kRemoteHost = 5,
-    kRequestId = 6,
-    kResponseSource = 7,
-    kResponseTime = 8,
-    kTimeout = 9,
-    kTimeToLive = 10,
-    kTypeOfService = 11
-  };
-  enum : int { kConfig = 2, kDoEvents = 3, kInterrupt = 4, kPingHost = 5, kWakeOnLAN = 6 };
-  enum : int { kEventError = 1, kEventResponse = 2 };
-
   TErrorEvent FOnError;
   TResponseEvent FOnResponse;
 };

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "pelcore.h"
+#include "pelnet/syslog_ids.h"
 
 using TErrorEvent = std::function<void(QObject *Sender, int ErrorCode, const QString &Description)>;
 using TPacketInEvent =
@@ -29,26 +30,26 @@ class TpelSysLog : public TpelCore {
  public:
   explicit TpelSysLog(QObject *owner = nullptr);
 
-  bool Active() const { return getBool(kActive); }
-  void setActive(bool v) { setBool(kActive, v); }
-  QString LocalHost() const { return getText(kLocalHost); }
-  void setLocalHost(const QString &v) { setText(kLocalHost, v); }
-  int LocalPort() const { return getInt(kLocalPort); }
-  void setLocalPort(int v) { setInt(kLocalPort, v); }
-  QString RemoteHost() const { return getText(kRemoteHost); }
-  void setRemoteHost(const QString &v) { setText(kRemoteHost, v); }
-  int RemotePort() const { return getInt(kRemotePort); }
-  void setRemotePort(int v) { setInt(kRemotePort, v); }
+  bool Active() const { return getBool(PELNET_SYSLOG_PROP_Active); }
+  void setActive(bool v) { setBool(PELNET_SYSLOG_PROP_Active, v); }
+  QString LocalHost() const { return getText(PELNET_SYSLOG_PROP_LocalHost); }
+  void setLocalHost(const QString &v) { setText(PELNET_SYSLOG_PROP_LocalHost, v); }
+  int LocalPort() const { return getInt(PELNET_SYSLOG_PROP_LocalPort); }
+  void setLocalPort(int v) { setInt(PELNET_SYSLOG_PROP_LocalPort, v); }
+  QString RemoteHost() const { return getText(PELNET_SYSLOG_PROP_RemoteHost); }
+  void setRemoteHost(const QString &v) { setText(PELNET_SYSLOG_PROP_RemoteHost, v); }
+  int RemotePort() const { return getInt(PELNET_SYSLOG_PROP_RemotePort); }
+  void setRemotePort(int v) { setInt(PELNET_SYSLOG_PROP_RemotePort, v); }
 
   // The raw bytes of the datagram of the latest PacketIn event, zero bytes included.
   QByteArray PacketInPacketB() const { return tmp_PacketInPacketB; }
 
   QString Config(const QString &ConfigurationString) {
-    return callText(kConfig, {ConfigurationString});
+    return callText(PELNET_SYSLOG_METHOD_Config, {ConfigurationString});
   }
-  void DoEvents() { call(kDoEvents); }
+  void DoEvents() { call(PELNET_SYSLOG_METHOD_DoEvents); }
   void SendPacket(int Facility, int Severity, const QString &Message) {
-    call(kSendPacket, {Facility, Severity, Message});
+    call(PELNET_SYSLOG_METHOD_SendPacket, {Facility, Severity, Message});
   }
 
   TErrorEvent OnError() const { return FOnError; }
@@ -62,10 +63,6 @@ class TpelSysLog : public TpelCore {
   void deliverEvent(int eventId, const TpelEventArgs &args) override;
 
  private:
-  enum : int { kActive = 1, kLocalHost = 2, kLocalPort = 3, kRemoteHost = 4, kRemotePort = 5 };
-  enum : int { kConfig = 2, kDoEvents = 3, kSendPacket = 4 };
-  enum : int { kEventError = 1, kEventPacketIn = 2 };
-
   TErrorEvent FOnError;
   TPacketInEvent FOnPacketIn;
   QByteArray tmp_PacketInPacketB;

@@ -18,7 +18,7 @@
 
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
-#include "ping_texts.h"
+#include "ping_errors.h"
 
 namespace pelping {
 namespace {
@@ -49,6 +49,7 @@ sockaddr_in ipv4Address(uint32_t addr) {
 }  // namespace
 
 ICMPPort::ICMPPort() {
+  setErrorTable(kPingErrors);
   inBufferSize = kDefaultBufferSize;
   outBufferSize = kDefaultBufferSize;
   buffer_.resize(maxMessageSize_ + 4);
@@ -83,7 +84,7 @@ int ICMPPort::close() {
 }
 
 int ICMPPort::openHelper() {
-  if (useIPv6) return fail(kIPv6WithHelper, pingErrorText(kIPv6WithHelper));
+  if (useIPv6) return fail(kIPv6WithHelper);
   if (helperFd_ >= 0) return 0;
   // Unprivileged ICMP datagram socket first; the kernel owns its echo identifier.
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
@@ -102,7 +103,7 @@ int ICMPPort::openHelper() {
     // Ping sockets are not allowed for this user's group: a raw socket does
     // the same exchange when the process may open one.
     fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd < 0) return fail(kNoIcmpHandle, pingErrorText(kNoIcmpHandle));
+    if (fd < 0) return fail(kNoIcmpHandle);
     // Only echo replies and the two errors that can answer an echo request.
     icmp_filter filter{};
     filter.data = ~((1u << kIcmpEchoReply) | (1u << kIcmpUnreachable) | (1u << kIcmpTimeExceeded));
@@ -124,7 +125,7 @@ void ICMPPort::closeHelper() {
 }
 
 int ICMPPort::openRaw() {
-  if (rawFd_ >= 0) return fail(kAlreadyActive, pingErrorText(kAlreadyActive));
+  if (rawFd_ >= 0) return fail(kAlreadyActive);
   closePending_ = false;
   std::fill(buffer_.begin(), buffer_.end(), 0);
   const int family = useIPv6 ? AF_INET6 : AF_INET;
@@ -212,9 +213,9 @@ int ICMPPort::closeRaw() {
 
 int ICMPPort::sendBody(std::string_view body) {
   clearError();
-  if (remoteNone()) return fail(kNoRemoteAddress, pingErrorText(kNoRemoteAddress));
-  if (!isOpen()) return fail(kMustBeActive, pingErrorText(kMustBeActive));
-  if (body.size() > maxMessageSize_) return fail(kMessageTooLong, pingErrorText(kMessageTooLong));
+  if (remoteNone()) return fail(kNoRemoteAddress);
+  if (!isOpen()) return fail(kMustBeActive);
+  if (body.size() > maxMessageSize_) return fail(kMessageTooLong);
   if (helperSelected()) return sendHelper(body);
   return sendRaw(body);
 }
@@ -417,7 +418,7 @@ void ICMPPort::readRaw(bool fromNotification) {
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOTSOCK || errno == EBADF) return;
       if (errno == EINTR || isIcmpSoftError(errno)) continue;
-      if (sink()) sink()->fireError(lastWinsock(), kTextRecvFailed);
+      if (sink()) sink()->fireError(lastWinsock(), pelnet::kTextRecvFailed);
       return;
     }
     std::string source;
@@ -435,7 +436,7 @@ void ICMPPort::readRaw(bool fromNotification) {
 bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {
   ByteReader icmp = useIPv6 ? datagram : stripIPv4Header(datagram);
   if (icmp.size() < 4) {
-    if (sink()) sink()->fireError(kMessageTooShort, pingErrorText(kMessageTooShort));
+    if (sink()) sink()->fireError(kMessageTooShort, errorText(kMessageTooShort));
     return false;
   }
   // The checksum is checked as the protocol asks, but a wrong one does not
@@ -489,7 +490,7 @@ bool ICMPPort::remoteNone() const { return useIPv6 ? remote_.noneV6() : remote_.
 bool ICMPPort::remoteBroadcast() const { return !useIPv6 && remote_.v4 == 0xFFFFFFFFu; }
 
 int ICMPPort::setLocal(const std::string &text) {
-  if (rawOpen()) return fail(kLocalHostWhileActive, pingErrorText(kLocalHostWhileActive));
+  if (rawOpen()) return fail(kLocalHostWhileActive);
   return pelnet::resolveLocal(text, useIPv6, localAddress);
 }
 
@@ -547,7 +548,7 @@ int32_t ICMPPort::currentMulticastTtl() const {
 }
 
 int ICMPPort::setMaxMessageSize(int32_t v) {
-  if (rawOpen()) return fail(kMaxSizeWhileActive, pingErrorText(kMaxSizeWhileActive));
+  if (rawOpen()) return fail(kMaxSizeWhileActive);
   // Negative sizes would wrap the buffer size; none is meaningful below 0.
   uint32_t size = v < 0 ? 0 : std::min<uint32_t>(static_cast<uint32_t>(v), kMaxMessageSizeLimit);
   try {
@@ -578,7 +579,7 @@ pelnet::ConfigResult ICMPPort::configKind(const pelnet::ParsedSetting &s, std::s
       answer = boolText(useConnection);
       return 0;
     }
-    if (isOpen()) return fail(kUseConnectionWhileActive, pingErrorText(kUseConnectionWhileActive));
+    if (isOpen()) return fail(kUseConnectionWhileActive);
     useConnection = readBool(s.value);
     return 0;
   }

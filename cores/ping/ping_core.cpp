@@ -4,6 +4,7 @@
 
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
+#include "ping_errors.h"
 #include "ping_texts.h"
 #include "wake_on_lan.h"
 
@@ -34,18 +35,18 @@ uint32_t PingCore::msClock() {
 
 std::optional<ValueKind> PingCore::propertyKind(int id) const {
   switch (id) {
-    case kPropLocalHost:
-    case kPropRemoteHost:
-    case kPropResponseSource:
+    case PELNET_PING_PROP_LocalHost:
+    case PELNET_PING_PROP_RemoteHost:
+    case PELNET_PING_PROP_ResponseSource:
       return ValueKind::Text;
-    case kPropActive:
-    case kPropIdle:
-    case kPropPacketSize:
-    case kPropRequestId:
-    case kPropResponseTime:
-    case kPropTimeout:
-    case kPropTimeToLive:
-    case kPropTypeOfService:
+    case PELNET_PING_PROP_Active:
+    case PELNET_PING_PROP_Idle:
+    case PELNET_PING_PROP_PacketSize:
+    case PELNET_PING_PROP_RequestId:
+    case PELNET_PING_PROP_ResponseTime:
+    case PELNET_PING_PROP_Timeout:
+    case PELNET_PING_PROP_TimeToLive:
+    case PELNET_PING_PROP_TypeOfService:
       return ValueKind::Int;
     default:
       return std::nullopt;
@@ -54,19 +55,19 @@ std::optional<ValueKind> PingCore::propertyKind(int id) const {
 
 int PingCore::setProperty(int id, int /*index*/, const Value &v) {
   switch (id) {
-    case kPropActive:
+    case PELNET_PING_PROP_Active:
       return v.i ? port_.open() : port_.close();
-    case kPropLocalHost:
+    case PELNET_PING_PROP_LocalHost:
       return port_.setLocal(v.s);
-    case kPropPacketSize:
+    case PELNET_PING_PROP_PacketSize:
       return setPacketSize(v.i);
-    case kPropRemoteHost:
+    case PELNET_PING_PROP_RemoteHost:
       return setRemoteHost(v.s);
-    case kPropTimeout:
+    case PELNET_PING_PROP_Timeout:
       return setTimeoutProperty(static_cast<int32_t>(v.i));
-    case kPropTimeToLive:
+    case PELNET_PING_PROP_TimeToLive:
       return port_.setTimeToLive(static_cast<int32_t>(v.i));
-    case kPropTypeOfService:
+    case PELNET_PING_PROP_TypeOfService:
       port_.messageType = static_cast<uint8_t>(v.i & 0xFF);
       return 0;
     default:  // unknown and read-only properties
@@ -76,27 +77,27 @@ int PingCore::setProperty(int id, int /*index*/, const Value &v) {
 
 Value PingCore::getProperty(int id, int /*index*/) {
   switch (id) {
-    case kPropActive:
+    case PELNET_PING_PROP_Active:
       return Value::integer(port_.isOpen());
-    case kPropIdle:
+    case PELNET_PING_PROP_Idle:
       return Value::integer(!(port_.isOpen() && waiting()));
-    case kPropLocalHost:
+    case PELNET_PING_PROP_LocalHost:
       return Value::text(port_.localText());
-    case kPropPacketSize:
+    case PELNET_PING_PROP_PacketSize:
       return Value::integer(packetSize_);
-    case kPropRemoteHost:
+    case PELNET_PING_PROP_RemoteHost:
       return Value::text(port_.remoteText());
-    case kPropRequestId:
+    case PELNET_PING_PROP_RequestId:
       return Value::integer(static_cast<intptr_t>(requestId_));
-    case kPropResponseSource:
+    case PELNET_PING_PROP_ResponseSource:
       return Value::text(responseSource_);
-    case kPropResponseTime:
+    case PELNET_PING_PROP_ResponseTime:
       return Value::integer(static_cast<int32_t>(responseTime_));
-    case kPropTimeout:
+    case PELNET_PING_PROP_Timeout:
       return Value::integer(port_.timeout());
-    case kPropTimeToLive:
+    case PELNET_PING_PROP_TimeToLive:
       return Value::integer(port_.currentTimeToLive());
-    case kPropTypeOfService:
+    case PELNET_PING_PROP_TypeOfService:
       return Value::integer(port_.messageType);
     default:
       return Value::integer(0);
@@ -112,8 +113,7 @@ int PingCore::setPacketSize(intptr_t v) {
 }
 
 int PingCore::setRemoteHost(const std::string &host) {
-  if (port_.isOpen() && port_.useConnection)
-    return port_.fail(kRemoteHostWhileConnected, pingErrorText(kRemoteHostWhileConnected));
+  if (port_.isOpen() && port_.useConnection) return port_.fail(kRemoteHostWhileConnected);
   return port_.setRemote(host);
 }
 
@@ -168,14 +168,14 @@ pelnet::ConfigResult PingCore::configComponent(const pelnet::ParsedSetting &s,
 
 std::optional<pelnet::MethodSignature> PingCore::methodSignature(int id) const {
   switch (id) {
-    case kMethodConfig:
+    case PELNET_PING_METHOD_Config:
       return pelnet::MethodSignature{{ValueKind::Text}, ValueKind::Text};
-    case kMethodDoEvents:
-    case kMethodInterrupt:
+    case PELNET_PING_METHOD_DoEvents:
+    case PELNET_PING_METHOD_Interrupt:
       return pelnet::MethodSignature{{}, std::nullopt};
-    case kMethodPingHost:
+    case PELNET_PING_METHOD_PingHost:
       return pelnet::MethodSignature{{ValueKind::Text}, std::nullopt};
-    case kMethodWakeOnLAN:
+    case PELNET_PING_METHOD_WakeOnLAN:
       return pelnet::MethodSignature{{ValueKind::Text, ValueKind::Text}, std::nullopt};
     default:
       return std::nullopt;
@@ -184,15 +184,15 @@ std::optional<pelnet::MethodSignature> PingCore::methodSignature(int id) const {
 
 int PingCore::callMethod(int id, std::vector<Value> &args, Value &result) {
   switch (id) {
-    case kMethodConfig:
+    case PELNET_PING_METHOD_Config:
       return config(args.at(0).s, result.s);
-    case kMethodDoEvents:
+    case PELNET_PING_METHOD_DoEvents:
       return port_.doEvents();
-    case kMethodInterrupt:
+    case PELNET_PING_METHOD_Interrupt:
       return port_.interrupt();
-    case kMethodPingHost:
+    case PELNET_PING_METHOD_PingHost:
       return pingHost(args.at(0).s);
-    case kMethodWakeOnLAN:
+    case PELNET_PING_METHOD_WakeOnLAN:
       return wakeOnLan(args.at(0).s, args.at(1).s);
     default:
       return pelnet::kUnknownSetting;
@@ -239,10 +239,7 @@ int PingCore::pingHost(const std::string &host) {
       responseTime_ = 0;
       break;
     }
-    if (unreachableCode_ != -1) {
-      port_.lastErrorText = unreachableText(unreachableCode_);
-      rc = kUnreachable;
-    }
+    if (unreachableCode_ != -1) rc = port_.fail(kUnreachable, unreachableText(unreachableCode_));
   } while (false);
   // Closing may read and report late answers; the failure's text stays.
   std::string text = port_.lastErrorText;
@@ -260,7 +257,7 @@ int PingCore::wakeOnLan(const std::string &host, const std::string &mac) {
     if (rc != 0) return rc;
   }
   auto body = wakeBody(mac);
-  rc = body ? port_.sendBody(*body) : port_.fail(kBadMac, pingErrorText(kBadMac));
+  rc = body ? port_.sendBody(*body) : port_.fail(kBadMac);
   if (port_.isOpen() != wasOpen) {
     std::string text = port_.lastErrorText;
     wasOpen ? port_.open() : port_.close();
@@ -283,9 +280,10 @@ void PingCore::onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::
   // An unreachable answer carries no send time of its own; the time since the request was sent
   // stands in.
   const uint32_t eventTime = echo ? now - answer->sendTime : responseTime_;
-  fireEvent(kEventResponse, {pelnet::EventParam::integer(static_cast<intptr_t>(answer->requestId)),
-                             pelnet::EventParam::text(source), pelnet::EventParam::text(status),
-                             pelnet::EventParam::integer(static_cast<int32_t>(eventTime))});
+  fireEvent(PELNET_PING_EVENT_Response,
+            {pelnet::EventParam::integer(static_cast<intptr_t>(answer->requestId)),
+             pelnet::EventParam::text(source), pelnet::EventParam::text(status),
+             pelnet::EventParam::integer(static_cast<int32_t>(eventTime))});
   responseSource_ = source.substr(0, kResponseSourceMax);
   if (waiting()) port_.close();
 }

@@ -7,35 +7,10 @@
 #include <string>
 
 #include "icmp_port.h"
+#include "pelnet/ping_ids.h"
 #include "pelnet/runtime/core_base.h"
 
 namespace pelping {
-
-// Numbers of the core interface.
-enum PingProperty : int {
-  kPropActive = 1,
-  kPropIdle = 2,
-  kPropLocalHost = 3,
-  kPropPacketSize = 4,
-  kPropRemoteHost = 5,
-  kPropRequestId = 6,
-  kPropResponseSource = 7,
-  kPropResponseTime = 8,
-  kPropTimeout = 9,
-  kPropTimeToLive = 10,
-  kPropTypeOfService = 11,
-};
-enum PingMethod : int {
-  kMethodConfig = 2,
-  kMethodDoEvents = 3,
-  kMethodInterrupt = 4,
-  kMethodPingHost = 5,
-  kMethodWakeOnLAN = 6,
-};
-enum PingEvent : int {
-  kEventError = 1,
-  kEventResponse = 2,
-};
 
 inline constexpr uint16_t kMinPacketSize = 8;
 inline constexpr uint16_t kMaxPacketSize = 65515;
@@ -57,7 +32,7 @@ class PingCore : public pelnet::CoreBase, private AnswerHandler {
   pelnet::Value getProperty(int id, int index) override;
   std::optional<pelnet::MethodSignature> methodSignature(int id) const override;
   int callMethod(int id, std::vector<pelnet::Value> &args, pelnet::Value &result) override;
-  int errorEventId() const override { return kEventError; }
+  int errorEventId() const override { return PELNET_PING_EVENT_Error; }
   pelnet::ConfigResult configComponent(const pelnet::ParsedSetting &s,
                                        std::string &answer) override;
 

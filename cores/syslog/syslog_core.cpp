@@ -5,6 +5,7 @@
 #include "pelnet/runtime/errors.h"
 #include "syslog_packet.h"
 #include "syslog_parser.h"
+#include "syslog_errors.h"
 #include "syslog_tables.h"
 
 namespace pelnet::syslog {
@@ -38,12 +39,12 @@ SysLogCore::~SysLogCore() { port_.onDatagram = nullptr; }
 
 std::optional<ValueKind> SysLogCore::propertyKind(int id) const {
   switch (id) {
-    case kPropActive:
-    case kPropLocalPort:
-    case kPropRemotePort:
+    case PELNET_SYSLOG_PROP_Active:
+    case PELNET_SYSLOG_PROP_LocalPort:
+    case PELNET_SYSLOG_PROP_RemotePort:
       return ValueKind::Int;
-    case kPropLocalHost:
-    case kPropRemoteHost:
+    case PELNET_SYSLOG_PROP_LocalHost:
+    case PELNET_SYSLOG_PROP_RemoteHost:
       return ValueKind::Text;
     default:
       return std::nullopt;
@@ -52,15 +53,15 @@ std::optional<ValueKind> SysLogCore::propertyKind(int id) const {
 
 int SysLogCore::setProperty(int id, int /*index*/, const Value &v) {
   switch (id) {
-    case kPropActive:
+    case PELNET_SYSLOG_PROP_Active:
       return v.i != 0 ? port_.activate() : port_.deactivate();
-    case kPropLocalHost:
+    case PELNET_SYSLOG_PROP_LocalHost:
       return port_.setLocalHost(v.s);
-    case kPropLocalPort:
+    case PELNET_SYSLOG_PROP_LocalPort:
       return port_.setLocalPort(static_cast<int>(v.i));
-    case kPropRemoteHost:
+    case PELNET_SYSLOG_PROP_RemoteHost:
       return port_.setRemoteHost(v.s);
-    case kPropRemotePort:
+    case PELNET_SYSLOG_PROP_RemotePort:
       return port_.setRemotePort(static_cast<int>(v.i));
     default:
       return kUnknownSetting;
@@ -69,15 +70,15 @@ int SysLogCore::setProperty(int id, int /*index*/, const Value &v) {
 
 Value SysLogCore::getProperty(int id, int /*index*/) {
   switch (id) {
-    case kPropActive:
+    case PELNET_SYSLOG_PROP_Active:
       return Value::integer(port_.active() ? 1 : 0);
-    case kPropLocalHost:
+    case PELNET_SYSLOG_PROP_LocalHost:
       return Value::text(port_.localHostText());
-    case kPropLocalPort:
+    case PELNET_SYSLOG_PROP_LocalPort:
       return Value::integer(port_.localPort());
-    case kPropRemoteHost:
+    case PELNET_SYSLOG_PROP_RemoteHost:
       return Value::text(port_.remoteHostText());
-    case kPropRemotePort:
+    case PELNET_SYSLOG_PROP_RemotePort:
       return Value::integer(port_.remotePort());
     default:
       return Value::integer(0);
@@ -88,12 +89,12 @@ Value SysLogCore::getProperty(int id, int /*index*/) {
 
 std::optional<MethodSignature> SysLogCore::methodSignature(int id) const {
   switch (id) {
-    case kMethodConfig:
+    case PELNET_SYSLOG_METHOD_Config:
       return MethodSignature{{ValueKind::Text}, ValueKind::Text};
-    case kMethodDoEvents:
-    case kMethodInterrupt:
+    case PELNET_SYSLOG_METHOD_DoEvents:
+    case PELNET_SYSLOG_METHOD_Interrupt:
       return MethodSignature{{}, std::nullopt};
-    case kMethodSendPacket:
+    case PELNET_SYSLOG_METHOD_SendPacket:
       return MethodSignature{{ValueKind::Int, ValueKind::Int, ValueKind::Text}, std::nullopt};
     default:
       return std::nullopt;
@@ -102,13 +103,13 @@ std::optional<MethodSignature> SysLogCore::methodSignature(int id) const {
 
 int SysLogCore::callMethod(int id, std::vector<Value> &args, Value &result) {
   switch (id) {
-    case kMethodConfig:
+    case PELNET_SYSLOG_METHOD_Config:
       return config(args.at(0).s, result.s);
-    case kMethodDoEvents:
+    case PELNET_SYSLOG_METHOD_DoEvents:
       return port_.pumpEvents();
-    case kMethodInterrupt:
+    case PELNET_SYSLOG_METHOD_Interrupt:
       return port_.interrupt();
-    case kMethodSendPacket:
+    case PELNET_SYSLOG_METHOD_SendPacket:
       return sendPacket(static_cast<int>(args.at(0).i), static_cast<int>(args.at(1).i),
                         args.at(2).s);
     default:
@@ -119,7 +120,7 @@ int SysLogCore::callMethod(int id, std::vector<Value> &args, Value &result) {
 int SysLogCore::sendPacket(int facility, int severity, const std::string &message) {
   port_.clearError();
   // Checked before the clock and the host lookup so that an inactive port costs nothing.
-  if (!port_.active()) return port_.fail(errorCode(kNotActive), errorText(kNotActive));
+  if (!port_.active()) return port_.fail(kNotActive);
 
   const std::time_t now = std::time(nullptr);
   if (now != stampTime_ || useLocalTime_ != stampLocal_ || stampText_.empty()) {
@@ -129,7 +130,7 @@ int SysLogCore::sendPacket(int facility, int severity, const std::string &messag
     const std::optional<std::string> stamp = gotTime ? timestamp(t) : std::nullopt;
     if (!stamp) {
       stampText_.clear();
-      return port_.fail(errorCode(kNoSystemTime), errorText(kNoSystemTime));
+      return port_.fail(kNoSystemTime);
     }
     stampTime_ = now;
     stampLocal_ = useLocalTime_;
@@ -183,7 +184,7 @@ int SysLogCore::deliver(const Datagram &d) {
   params.push_back(EventParam::bytes(std::string(d.bytes)));
   params.push_back(EventParam::text(d.sourceAddress));
   params.push_back(EventParam::integer(d.sourcePort));
-  return fireEvent(kEventPacketIn, params);
+  return fireEvent(PELNET_SYSLOG_EVENT_PacketIn, params);
 }
 
 }  // namespace pelnet::syslog

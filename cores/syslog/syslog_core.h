@@ -8,28 +8,10 @@
 #include <string>
 
 #include "pelnet/runtime/core_base.h"
+#include "pelnet/syslog_ids.h"
 #include "udp_port.h"
 
 namespace pelnet::syslog {
-
-// Numbers of the component interface.
-enum PropertyId : int {
-  kPropActive = 1,
-  kPropLocalHost = 2,
-  kPropLocalPort = 3,
-  kPropRemoteHost = 4,
-  kPropRemotePort = 5
-};
-// Interrupt (5) has no use in a port that never waits, but the component frame
-// sends its interrupt to every component whose call is running when the
-// application closes; it must not land on SendPacket.
-enum MethodId : int {
-  kMethodConfig = 2,
-  kMethodDoEvents = 3,
-  kMethodSendPacket = 4,
-  kMethodInterrupt = 5
-};
-enum EventId : int { kEventError = 1, kEventPacketIn = 2 };
 
 class SysLogCore : public CoreBase {
  public:
@@ -47,7 +29,7 @@ class SysLogCore : public CoreBase {
   Value getProperty(int id, int index) override;
   std::optional<MethodSignature> methodSignature(int id) const override;
   int callMethod(int id, std::vector<Value> &args, Value &result) override;
-  int errorEventId() const override { return kEventError; }
+  int errorEventId() const override { return PELNET_SYSLOG_EVENT_Error; }
   ConfigResult configComponent(const ParsedSetting &s, std::string &answer) override;
 
  private:

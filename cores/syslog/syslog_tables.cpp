@@ -8,38 +8,6 @@ namespace pelnet::syslog {
 
 namespace {
 
-struct ErrorEntry {
-  SysLogError key;
-  int code;
-  const char *text;
-};
-
-constexpr ErrorEntry kErrors[] = {
-    {kAlreadyActive, 104, "UDPPort is already Active."},
-    {kLocalPortWhileActive, 106, "You cannot change the LocalPort while the control is Active."},
-    {kLocalHostWhileActive, 107, "Cannot change LocalHost while the control is Active."},
-    {kNotActive, 109, "The control must be Active for this operation."},
-    {kMaxPacketSizeWhileActive, 112, "Cannot change the MaxPacketSize while control is Active."},
-    {kRemoteHostWhileConnected, 114,
-     "Cannot change RemoteHost when UseConnection is set and the control is Active."},
-    {kRemotePortWhileConnected, 115,
-     "Cannot change RemotePort when UseConnection is set and the control is Active."},
-    {kRemotePortZeroConnect, 116,
-     "RemotePort can't be zero when UseConnection is set. Please specify a valid service port "
-     "number."},
-    {kRemotePortZeroSend, 116,
-     "RemotePort can't be zero. Please specify a valid service port number."},
-    {kUseConnectionWhileActive, 117,
-     "Cannot change UseConnection option while the control is Active."},
-    {kNoSystemTime, 451, "Unable to acquire valid system time."},
-};
-
-const ErrorEntry *findError(SysLogError e) {
-  for (const auto &entry : kErrors)
-    if (entry.key == e) return &entry;
-  return nullptr;
-}
-
 constexpr std::array<const char *, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
@@ -85,16 +53,6 @@ constexpr std::array<const char *, 8> kSeverities = {
 };
 
 }  // namespace
-
-int errorCode(SysLogError e) {
-  const ErrorEntry *entry = findError(e);
-  return entry ? entry->code : static_cast<int>(e);
-}
-
-const char *errorText(SysLogError e) {
-  const ErrorEntry *entry = findError(e);
-  return entry ? entry->text : "";
-}
 
 const char *monthAbbreviation(int month) {
   if (month < 1 || month > 12) return nullptr;

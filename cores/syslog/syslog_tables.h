@@ -1,29 +1,8 @@
-// The fixed tables of the syslog core: month abbreviations, facility and
-// severity names of received packets, and the texts of the core's own
-// error codes.
+// The fixed tables of the syslog core: month abbreviations, and facility and
+// severity names of received packets.  (Error texts: syslog_errors.h.)
 #pragma once
 
 namespace pelnet::syslog {
-
-// Codes of the syslog core's own failures (Winsock and resolver codes pass through).
-enum SysLogError : int {
-  kAlreadyActive = 104,
-  kLocalPortWhileActive = 106,
-  kLocalHostWhileActive = 107,
-  kNotActive = 109,
-  kMaxPacketSizeWhileActive = 112,
-  kRemoteHostWhileConnected = 114,
-  kRemotePortWhileConnected = 115,
-  kRemotePortZeroConnect = 116,  // activation with UseConnection
-  kRemotePortZeroSend = 1116,    // table key only: SendPacket reports code 116 with its own text
-  kUseConnectionWhileActive = 117,
-  kNoSystemTime = 451,
-};
-
-// The code a failure reports (the send-time variant of 116 shares its code).
-int errorCode(SysLogError e);
-// The text of one of the codes above.
-const char *errorText(SysLogError e);
 
 // "Jan".."Dec" for 1..12, nullptr otherwise.
 const char *monthAbbreviation(int month);

@@ -11,7 +11,7 @@
 #include <new>
 
 #include "pelnet/runtime/errors.h"
-#include "syslog_tables.h"
+#include "syslog_errors.h"
 
 namespace pelnet::syslog {
 
@@ -24,22 +24,14 @@ constexpr int kBatchLimit = 256;
 // stops must not keep Active := False from returning.
 constexpr int kDrainLimit = 4096;
 
-// Winsock numbers this file needs beyond the runtime's shared enum.
-constexpr int kWsaBadFile = 10009;
-constexpr int kWsaAddrNotAvail = 10049;
-constexpr int kWsaConnReset = 10054;
-constexpr int kWsaConnRefused = 10061;
-
-constexpr const char *kTextRecvFailed = "Winsock error in recv()";
 constexpr const char *kTextUnreachable = "Destination unreachable (service unavailable?).";
-
-int refuse(SocketObject &so, SysLogError e) { return so.fail(errorCode(e), errorText(e)); }
 
 int lastSocketError() { return winsockFromErrno(errno); }
 
 }  // namespace
 
 UDPPort::UDPPort() {
+  setErrorTable(kSysLogErrors);
   remote_.v4 = 0xFFFFFFFFu;  // "255.255.255.255": a new port broadcasts until told otherwise
 }
 
@@ -52,7 +44,7 @@ UDPPort::~UDPPort() {
 
 int UDPPort::activate() {
   clearError();
-  if (fd_ >= 0) return refuse(*this, kAlreadyActive);
+  if (fd_ >= 0) return fail(kAlreadyActive);
   closePending_ = false;
   destinationAddress_.clear();
   try {
@@ -60,7 +52,7 @@ int UDPPort::activate() {
   } catch (const std::bad_alloc &) {
     return kOutOfMemory;
   }
-  if (useConnection_ && remotePort_ == 0) return refuse(*this, kRemotePortZeroConnect);
+  if (useConnection_ && remotePort_ == 0) return fail(kRemotePortZero, kTextRemotePortZeroConnect);
 
   const int family = useIPv6 ? AF_INET6 : AF_INET;
   const int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -193,8 +185,8 @@ void UDPPort::closeSocket() {
 
 int UDPPort::send(std::string_view bytes) {
   clearError();
-  if (fd_ < 0) return refuse(*this, kNotActive);
-  if (remotePort_ == 0) return refuse(*this, kRemotePortZeroSend);
+  if (fd_ < 0) return fail(kNotActive);
+  if (remotePort_ == 0) return fail(kRemotePortZero, kTextRemotePortZeroSend);
   ssize_t r;
   if (useConnection_) {
     r = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -358,7 +350,7 @@ std::string UDPPort::localHostText() {
 
 int UDPPort::setLocalHost(const std::string &text) {
   clearError();
-  if (fd_ >= 0) return refuse(*this, kLocalHostWhileActive);
+  if (fd_ >= 0) return fail(kLocalHostWhileActive);
   return resolveLocal(text, useIPv6, localAddress);
 }
 
@@ -376,7 +368,7 @@ int UDPPort::localPort() const {
 
 int UDPPort::setLocalPort(int port) {
   clearError();
-  if (fd_ >= 0) return refuse(*this, kLocalPortWhileActive);
+  if (fd_ >= 0) return fail(kLocalPortWhileActive);
   localPort_ = port;
   return 0;
 }
@@ -388,13 +380,13 @@ std::string UDPPort::remoteHostText() const {
 
 int UDPPort::setRemoteHost(const std::string &text) {
   clearError();
-  if (fd_ >= 0 && useConnection_) return refuse(*this, kRemoteHostWhileConnected);
+  if (fd_ >= 0 && useConnection_) return fail(kRemoteHostWhileConnected);
   return resolveRemote(text, useIPv6, true, remote_);
 }
 
 int UDPPort::setRemotePort(int port) {
   clearError();
-  if (fd_ >= 0 && useConnection_) return refuse(*this, kRemotePortWhileConnected);
+  if (fd_ >= 0 && useConnection_) return fail(kRemotePortWhileConnected);
   remotePort_ = port;
   return 0;
 }
@@ -418,7 +410,7 @@ ConfigResult UDPPort::configKind(const ParsedSetting &s, std::string &answer) {
   };
 
   if (sameName(s.name, "UseConnection")) {
-    if (!s.query && fd_ >= 0) return refuse(*this, kUseConnectionWhileActive);
+    if (!s.query && fd_ >= 0) return fail(kUseConnectionWhileActive);
     return boolSetting(s, useConnection_, answer);
   }
   if (sameName(s.name, "ShareLocalPort")) return boolSetting(s, shareLocalPort_, answer);
@@ -430,7 +422,7 @@ ConfigResult UDPPort::configKind(const ParsedSetting &s, std::string &answer) {
   }
   if (sameName(s.name, "MaxPacketSize")) {
     if (s.query) return intAnswer(maxPacketSize_);
-    if (fd_ >= 0) return refuse(*this, kMaxPacketSizeWhileActive);
+    if (fd_ >= 0) return fail(kMaxPacketSizeWhileActive);
     maxPacketSize_ = std::clamp(readInt(s.value), 0, kLargestMaxPacketSize);
     return 0;
   }

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "pelnet/ping_ids.h"
+
 namespace pingtest {
 
 PingLibrary &PingLibrary::instance() {
@@ -36,10 +38,10 @@ CoreClient::~CoreClient() { PingLibrary::instance().destroy(core_); }
 int CoreClient::callback(void *user, int id, int count, pelnet_slot *params, int *) {
   auto *self = static_cast<CoreClient *>(user);
   // Narrow delivery is enough here; the wide handshake is the frame's business.
-  if (id == 1 && count == 2) {
+  if (id == PELNET_PING_EVENT_Error && count == 2) {
     self->errors.push_back(
         {static_cast<int>(params[0]), reinterpret_cast<const char *>(params[1])});
-  } else if (id == 2 && count == 4) {
+  } else if (id == PELNET_PING_EVENT_Response && count == 4) {
     self->responses.push_back(
         {static_cast<int>(params[0]), reinterpret_cast<const char *>(params[1]),
          reinterpret_cast<const char *>(params[2]), static_cast<int>(params[3])});
@@ -80,7 +82,7 @@ int CoreClient::doCall(int id, std::vector<std::string> texts, std::string *resu
 
 int CoreClient::config(const std::string &setting, std::string *answer) {
   std::string a;
-  int rc = doCall(2, {setting}, &a);
+  int rc = doCall(PELNET_PING_METHOD_Config, {setting}, &a);
   if (answer) *answer = a;
   return rc;
 }
@@ -91,12 +93,14 @@ std::string CoreClient::query(const std::string &name) {
   return a;
 }
 
-int CoreClient::pingHost(const std::string &host) { return doCall(5, {host}); }
-int CoreClient::wakeOnLan(const std::string &host, const std::string &mac) {
-  return doCall(6, {host, mac});
+int CoreClient::pingHost(const std::string &host) {
+  return doCall(PELNET_PING_METHOD_PingHost, {host});
 }
-int CoreClient::doEvents() { return doCall(3, {}); }
-int CoreClient::interrupt() { return doCall(4, {}); }
+int CoreClient::wakeOnLan(const std::string &host, const std::string &mac) {
+  return doCall(PELNET_PING_METHOD_WakeOnLAN, {host, mac});
+}
+int CoreClient::doEvents() { return doCall(PELNET_PING_METHOD_DoEvents, {}); }
+int CoreClient::interrupt() { return doCall(PELNET_PING_METHOD_Interrupt, {}); }
 std::string CoreClient::lastError() { return PingLibrary::instance().lastError(core_); }
 int CoreClient::lastErrorCode() { return PingLibrary::instance().lastErrorCode(core_); }
 

@@ -19,13 +19,13 @@ TEST(HelperPath, HostThatAnswers) {
   const ResponseRecord &r = c.responses[0];
   EXPECT_EQ(r.status, "OK");
   EXPECT_EQ(r.source, "127.0.0.1");
-  EXPECT_EQ(r.requestId, c.getInt(kRequestId));
+  EXPECT_EQ(r.requestId, c.getInt(PELNET_PING_PROP_RequestId));
   EXPECT_GE(r.time, 0);
   EXPECT_LT(r.time, 1000);
-  EXPECT_EQ(c.getText(kResponseSource), "127.0.0.1");
-  EXPECT_NEAR(c.getInt(kResponseTime), r.time, 1);
-  EXPECT_EQ(c.getInt(kActive), 0);
-  EXPECT_EQ(c.getInt(kIdle), 1);
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_ResponseSource), "127.0.0.1");
+  EXPECT_NEAR(c.getInt(PELNET_PING_PROP_ResponseTime), r.time, 1);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Idle), 1);
   EXPECT_EQ(c.lastErrorCode(), 0);
   EXPECT_TRUE(c.errors.empty());
 }
@@ -56,8 +56,8 @@ TEST(HelperPath, SilentHostTimesOutWithoutEvent) {
   EXPECT_GE(took, 0.95);
   EXPECT_LT(took, 2.5);
   EXPECT_TRUE(c.responses.empty());
-  EXPECT_EQ(c.getInt(kResponseTime), 0);
-  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_ResponseTime), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
   EXPECT_EQ(sentTo(responder, kSilentHost).size(), 1u);
 }
 
@@ -69,7 +69,7 @@ TEST(HelperPath, UnresolvableNameFailsBeforeSending) {
   EXPECT_EQ(c.lastError(), "[11001] Host not found");
   EXPECT_TRUE(c.responses.empty());
   EXPECT_TRUE(responder->captured().empty());
-  EXPECT_EQ(c.getText(kRemoteHost), "");
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), "");
 }
 
 TEST(HelperPath, NameFromHostsFileIsResolved) {
@@ -80,7 +80,7 @@ TEST(HelperPath, NameFromHostsFileIsResolved) {
   ASSERT_EQ(c.pingHost("echo-host"), 0) << c.lastError();
   ASSERT_EQ(c.responses.size(), 1u);
   EXPECT_EQ(c.responses[0].source, kEchoHost);
-  EXPECT_EQ(c.getText(kRemoteHost), kEchoHost);
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), kEchoHost);
 }
 
 TEST(HelperPath, RequestIdsDifferAndStayBelow2To31) {
@@ -88,9 +88,9 @@ TEST(HelperPath, RequestIdsDifferAndStayBelow2To31) {
   CoreClient c;
   useHelper(c, 2);
   ASSERT_EQ(c.pingHost("127.0.0.1"), 0);
-  intptr_t first = c.getInt(kRequestId);
+  intptr_t first = c.getInt(PELNET_PING_PROP_RequestId);
   ASSERT_EQ(c.pingHost("127.0.0.1"), 0);
-  intptr_t second = c.getInt(kRequestId);
+  intptr_t second = c.getInt(PELNET_PING_PROP_RequestId);
   EXPECT_NE(first, second);
   for (intptr_t id : {first, second}) {
     EXPECT_GE(id, 0);
@@ -120,8 +120,8 @@ TEST(HelperPath, DestinationUnreachableTexts) {
     ASSERT_EQ(c.responses.size(), 1u);
     EXPECT_EQ(c.responses[0].status, row.text);
     EXPECT_EQ(c.responses[0].source, row.host);
-    EXPECT_EQ(c.responses[0].requestId, c.getInt(kRequestId));
-    EXPECT_EQ(c.getInt(kActive), 0);
+    EXPECT_EQ(c.responses[0].requestId, c.getInt(PELNET_PING_PROP_RequestId));
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
   }
 }
 
@@ -159,7 +159,7 @@ TEST(HelperPath, LocalRouteRefusalFailsWithWinsockCode) {
     EXPECT_EQ(c.pingHost(row.host), row.code) << row.host;
     EXPECT_EQ(c.lastError(), row.text);
     EXPECT_LT(secondsSince(start), 0.5);
-    EXPECT_EQ(c.getInt(kActive), 0);
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
   }
 }
 
@@ -167,7 +167,7 @@ TEST(HelperPath, PacketSizeGivesEchoDataOfSizeMinus4) {
   REQUIRE_RESPONDER(kHelperIdOffset);
   CoreClient c;
   useHelper(c, 2);
-  ASSERT_EQ(c.getInt(kPacketSize), 64);
+  ASSERT_EQ(c.getInt(PELNET_PING_PROP_PacketSize), 64);
   ASSERT_EQ(c.pingHost(kEchoHost), 0);
   auto sent = sentTo(responder, kEchoHost);
   ASSERT_EQ(sent.size(), 1u);
@@ -176,7 +176,7 @@ TEST(HelperPath, PacketSizeGivesEchoDataOfSizeMinus4) {
   EXPECT_EQ(icmp[0], 8);
   uint32_t id;
   std::memcpy(&id, icmp.data() + 8, 4);
-  EXPECT_EQ(static_cast<intptr_t>(id), c.getInt(kRequestId));
+  EXPECT_EQ(static_cast<intptr_t>(id), c.getInt(PELNET_PING_PROP_RequestId));
   EXPECT_EQ(icmp.substr(16), std::string(52, '*'));
 }
 
@@ -188,7 +188,7 @@ TEST(HelperPath, WakeOnLanSendsTheSameBodyForBothMacForms) {
     CoreClient c;
     useHelper(c, 2);
     ASSERT_EQ(c.wakeOnLan(kEchoHost, mac), 0) << c.lastError();
-    EXPECT_EQ(c.getInt(kActive), 0);   // the port is left as it was
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);  // the port is left as it was
     EXPECT_TRUE(c.responses.empty());  // the echo of the body carries no request id of ours
     auto sent = sentTo(responder, kEchoHost);
     ASSERT_EQ(sent.size(), 1u);
@@ -203,31 +203,31 @@ TEST(HelperPath, WakeOnLanSendsTheSameBodyForBothMacForms) {
   useHelper(c, 1);
   EXPECT_EQ(c.wakeOnLan(kEchoHost, "00-11-22-33-44"), 128);
   EXPECT_EQ(c.lastError(), "Bad MAC address.");
-  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
 }
 
 TEST(HelperPath, OpenPortRules) {
   REQUIRE_ISOLATION();
   CoreClient c;
   useHelper(c, 2);
-  ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
-  EXPECT_EQ(c.getInt(kActive), 1);
-  EXPECT_EQ(c.setInt(kActive, 1), 0);  // an open handle is kept
-  EXPECT_EQ(c.getInt(kIdle), 0);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_Active, 1), 0) << c.lastError();
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 1);
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_Active, 1), 0);  // an open handle is kept
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Idle), 0);
   EXPECT_EQ(c.config("UseConnection=False"), 117);
   EXPECT_EQ(c.lastError(), "Cannot change UseConnection option while ICMPPort is Active.");
-  EXPECT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 114);
+  EXPECT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1"), 114);
   EXPECT_EQ(c.config("UseIPv6=True"), 0);
   EXPECT_EQ(c.config("UseIPv6=False"), 0);
   // Timeout 0 closes the port and clears UseConnection.
-  EXPECT_EQ(c.setInt(kTimeout, 0), 0);
-  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
   EXPECT_EQ(c.query("UseConnection"), "False");
 
   CoreClient v6;
   useHelper(v6, 1);
   ASSERT_EQ(v6.config("UseIPv6=True"), 0);
-  EXPECT_EQ(v6.setInt(kActive, 1), 306);
+  EXPECT_EQ(v6.setInt(PELNET_PING_PROP_Active, 1), 306);
   EXPECT_EQ(v6.lastError(),
             "IPv6 is not supported when the UseICMPDLL configuration is set to true.");
 }
@@ -237,7 +237,7 @@ TEST(HelperPath, PendingInterruptStopsTheNextWait) {
   CoreClient c;
   useHelper(c, 1);
   c.config("TimeoutInMilliseconds=True");
-  c.setInt(kTimeout, 300);
+  c.setInt(PELNET_PING_PROP_Timeout, 300);
   ASSERT_EQ(c.interrupt(), 0);
   EXPECT_EQ(c.pingHost(kSilentHost), 301);
   EXPECT_EQ(c.lastError(), "Interrupted.");
@@ -247,13 +247,13 @@ TEST(HelperPath, TimeoutZeroDoesNotWait) {
   REQUIRE_RESPONDER(kHelperIdOffset);
   CoreClient c;
   useHelper(c, 1);
-  ASSERT_EQ(c.setInt(kTimeout, 0), 0);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(c.pingHost(kSilentHost), 0) << c.lastError();
   EXPECT_LT(secondsSince(start), 0.5);
   EXPECT_TRUE(c.responses.empty());
-  EXPECT_EQ(c.getInt(kActive), 1);  // the handle stays open
-  EXPECT_EQ(c.getInt(kIdle), 1);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 1);  // the handle stays open
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Idle), 1);
   EXPECT_EQ(c.pingHost(""), 0);  // an empty host closes it
-  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
 }

@@ -7,6 +7,7 @@
 
 #include "echo_packet.h"
 #include "icmp_port.h"
+#include "ping_errors.h"
 #include "ping_texts.h"
 #include "wake_on_lan.h"
 
@@ -230,10 +231,13 @@ TEST(Texts, UnreachableAndErrorTables) {
   EXPECT_EQ(unreachableText(12), "Host unreachable for this type of service.");
   EXPECT_EQ(unreachableText(13), "Destination unreachable: 13.");
   EXPECT_EQ(unreachableText(255), "Destination unreachable: 255.");
-  EXPECT_STREQ(pingErrorText(120), "Can't create ICMP handle.");
-  EXPECT_STREQ(pingErrorText(112), "Cannot change MaxPacketSize while ICMPPort is Active.");
-  EXPECT_STREQ(pingErrorText(128), "Bad MAC address.");
-  EXPECT_STREQ(pingErrorText(127), "");
+  using pelnet::listedErrorText;
+  EXPECT_STREQ(listedErrorText(kPingErrors, 120), "Can't create ICMP handle.");
+  EXPECT_STREQ(listedErrorText(kPingErrors, 112),
+               "Cannot change MaxPacketSize while ICMPPort is Active.");
+  EXPECT_STREQ(listedErrorText(kPingErrors, 128), "Bad MAC address.");
+  // 127 takes the answer's status as its text.
+  EXPECT_EQ(listedErrorText(kPingErrors, 127), nullptr);
 }
 
 namespace {

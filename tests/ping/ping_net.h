@@ -8,24 +8,11 @@
 #include <thread>
 
 #include "core_client.h"
+#include "pelnet/ping_ids.h"
 #include "isolation.h"
 #include "tun_responder.h"
 
 namespace pingtest {
-
-enum {
-  kActive = 1,
-  kIdle = 2,
-  kLocalHost = 3,
-  kPacketSize = 4,
-  kRemoteHost = 5,
-  kRequestId = 6,
-  kResponseSource = 7,
-  kResponseTime = 8,
-  kTimeout = 9,
-  kTTL = 10,
-  kTOS = 11
-};
 
 // Test hosts behind the tun (198.18.0.1 is this side).
 inline constexpr const char *kEchoHost = "198.18.0.2";
@@ -61,12 +48,12 @@ inline TunResponder *sharedResponder(size_t idOffset) {
 
 // The application's configuration of the helper path.
 inline void useHelper(CoreClient &c, int timeoutSeconds) {
-  c.setInt(kTTL, 128);
+  c.setInt(PELNET_PING_PROP_TimeToLive, 128);
   ASSERT_EQ(c.config("AbsoluteTimeout=True"), 0);
   ASSERT_EQ(c.config("UseIPHLPDLL=True"), 0);
   ASSERT_EQ(c.config("UseICMPDLL=True"), 0);
   ASSERT_EQ(c.config("IcmpDllTimeout=" + std::to_string(timeoutSeconds)), 0);
-  ASSERT_EQ(c.setInt(kTimeout, timeoutSeconds), 0);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, timeoutSeconds), 0);
 }
 
 inline double secondsSince(std::chrono::steady_clock::time_point t) {

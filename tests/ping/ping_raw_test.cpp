@@ -18,7 +18,7 @@ constexpr size_t kRawIdOffset =
 
 void useRaw(CoreClient &c, int timeoutSeconds) {
   ASSERT_EQ(c.config("AbsoluteTimeout=True"), 0);
-  ASSERT_EQ(c.setInt(kTimeout, timeoutSeconds), 0);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, timeoutSeconds), 0);
 }
 
 // Pumps wait steps until `done` or about two seconds passed.
@@ -37,9 +37,9 @@ TEST(RawPath, LoopbackAnswers) {
   ASSERT_EQ(c.responses.size(), 1u);
   EXPECT_EQ(c.responses[0].status, "OK");
   EXPECT_EQ(c.responses[0].source, "127.0.0.1");
-  EXPECT_EQ(c.responses[0].requestId, c.getInt(kRequestId));
-  EXPECT_EQ(c.getText(kResponseSource), "127.0.0.1");
-  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.responses[0].requestId, c.getInt(PELNET_PING_PROP_RequestId));
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_ResponseSource), "127.0.0.1");
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
   EXPECT_EQ(c.query("SocketHandle"), "-1");
 }
 
@@ -52,8 +52,8 @@ TEST(RawPath, IPv6LoopbackAnswers) {
   ASSERT_EQ(c.responses.size(), 1u);
   EXPECT_EQ(c.responses[0].status, "OK");
   EXPECT_EQ(c.responses[0].source, "::1");
-  EXPECT_EQ(c.getInt(kTOS), 128);  // the ICMPv6 echo request type stays
-  EXPECT_EQ(c.getText(kRemoteHost), "::1");
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_TypeOfService), 128);  // the ICMPv6 echo request type stays
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), "::1");
 }
 
 TEST(RawPath, WrongIdIsIgnoredAndTheCallKeepsWaiting) {
@@ -64,7 +64,7 @@ TEST(RawPath, WrongIdIsIgnoredAndTheCallKeepsWaiting) {
   ASSERT_EQ(c.pingHost(kLateHost), 0) << c.lastError();
   EXPECT_GE(secondsSince(start), 0.28);  // the right answer comes 300 ms after the wrong one
   ASSERT_EQ(c.responses.size(), 1u);
-  EXPECT_EQ(c.responses[0].requestId, c.getInt(kRequestId));
+  EXPECT_EQ(c.responses[0].requestId, c.getInt(PELNET_PING_PROP_RequestId));
   EXPECT_EQ(c.responses[0].source, kLateHost);
 
   CoreClient w;
@@ -77,23 +77,23 @@ TEST(RawPath, WrongIdIsIgnoredAndTheCallKeepsWaiting) {
 TEST(RawPath, NonWaitingModeReportsWhileEventsArePumped) {
   REQUIRE_RESPONDER(kRawIdOffset);
   CoreClient c;
-  ASSERT_EQ(c.setInt(kTimeout, 0), 0);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(c.pingHost(kEchoHost), 0) << c.lastError();
   EXPECT_LT(secondsSince(start), 0.5);
   EXPECT_TRUE(c.responses.empty());
-  EXPECT_EQ(c.getInt(kActive), 1);
-  EXPECT_EQ(c.getInt(kIdle), 1);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 1);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Idle), 1);
   pumpUntil(c, [&] { return !c.responses.empty(); });
   ASSERT_EQ(c.responses.size(), 1u);
   EXPECT_EQ(c.responses[0].status, "OK");
   EXPECT_EQ(c.responses[0].source, kEchoHost);
-  EXPECT_EQ(c.getInt(kActive), 1);  // the port stays open
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 1);  // the port stays open
   // A second request on the open port is reported too.
   ASSERT_EQ(c.pingHost(kEchoHost), 0);
   pumpUntil(c, [&] { return c.responses.size() == 2; });
   EXPECT_EQ(c.responses.size(), 2u);
-  EXPECT_EQ(c.setInt(kActive, 0), 0);
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_Active, 0), 0);
 }
 
 TEST(RawPath, DestinationUnreachable) {
@@ -122,12 +122,12 @@ TEST(RawPath, PacketSizeOnTheWire) {
     responder->clearCaptured();
     CoreClient c;
     useRaw(c, 2);
-    ASSERT_EQ(c.setInt(kPacketSize, size), 0);
+    ASSERT_EQ(c.setInt(PELNET_PING_PROP_PacketSize, size), 0);
     if (size >= 12) {
       ASSERT_EQ(c.pingHost(kEchoHost), 0) << c.lastError();
     } else {
       // No room for the send time: the answer is too short to count and the ping times out.
-      c.setInt(kTimeout, 1);
+      c.setInt(PELNET_PING_PROP_Timeout, 1);
       EXPECT_EQ(c.pingHost(kEchoHost), 301);
       EXPECT_TRUE(c.responses.empty());
     }
@@ -136,7 +136,7 @@ TEST(RawPath, PacketSizeOnTheWire) {
     EXPECT_EQ(sent[0].icmp.size(), static_cast<size_t>(size));
     uint32_t id;
     std::memcpy(&id, sent[0].icmp.data() + 4, 4);
-    EXPECT_EQ(static_cast<intptr_t>(id), c.getInt(kRequestId));
+    EXPECT_EQ(static_cast<intptr_t>(id), c.getInt(PELNET_PING_PROP_RequestId));
   }
 }
 
@@ -148,7 +148,7 @@ TEST(RawPath, WakeOnLanBody) {
     CoreClient c;
     useRaw(c, 1);
     ASSERT_EQ(c.wakeOnLan(kSilentHost, mac), 0) << c.lastError();
-    EXPECT_EQ(c.getInt(kActive), 0);
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
     auto sent = waitSentTo(responder, kSilentHost, 1);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].icmp[0], 8);
@@ -161,35 +161,36 @@ TEST(RawPath, WakeOnLanBody) {
 TEST(RawPath, OpenSocketRules) {
   REQUIRE_ISOLATION();
   CoreClient c;
-  ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
-  ASSERT_EQ(c.setInt(kTTL, 33), 0);
-  ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
+  ASSERT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1"), 0);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_TimeToLive, 33), 0);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_Active, 1), 0) << c.lastError();
   EXPECT_NE(c.query("SocketHandle"), "-1");
-  EXPECT_EQ(c.getInt(kTTL), 33);  // read from the socket
-  EXPECT_EQ(c.setInt(kTTL, 44), 0);
-  EXPECT_EQ(c.getInt(kTTL), 44);
-  EXPECT_EQ(c.setInt(kActive, 1), 104);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_TimeToLive), 33);  // read from the socket
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_TimeToLive, 44), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_TimeToLive), 44);
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_Active, 1), 104);
   EXPECT_EQ(c.lastError(), "ICMPPort is already Active.");
-  EXPECT_EQ(c.setText(kLocalHost, "127.0.0.1"), 107);
+  EXPECT_EQ(c.setText(PELNET_PING_PROP_LocalHost, "127.0.0.1"), 107);
   EXPECT_EQ(c.config("MaxMessageSize=100"), 112);
-  EXPECT_EQ(c.setInt(kPacketSize, 4000), 112);
-  EXPECT_EQ(c.getInt(kPacketSize), 4000);  // kept although the buffer could not grow
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_PacketSize, 4000), 112);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_PacketSize),
+            4000);  // kept although the buffer could not grow
   EXPECT_EQ(c.query("MaxMessageSize"), "2048");
   EXPECT_EQ(c.config("QOSFlags=16"), 0);
   EXPECT_EQ(c.query("QOSFlags"), "16");
-  EXPECT_EQ(c.setInt(kActive, 0), 0);
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_Active, 0), 0);
   EXPECT_EQ(c.query("SocketHandle"), "-1");
-  EXPECT_EQ(c.setInt(kActive, 0), 0);  // closing a closed port does nothing
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_Active, 0), 0);  // closing a closed port does nothing
 }
 
 TEST(RawPath, ReceiveAllModeIsNotSupported) {
   REQUIRE_ISOLATION();
   CoreClient c;
-  ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
+  ASSERT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1"), 0);
   ASSERT_EQ(c.config("ReceiveAllMode=0"), 0);
-  EXPECT_EQ(c.setInt(kActive, 1), 10045);
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_Active, 1), 10045);
   EXPECT_EQ(c.lastError(), "[10045] Operation not supported on socket");
-  EXPECT_EQ(c.getInt(kActive), 1);  // the socket stays open
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 1);  // the socket stays open
 }
 
 TEST(RawPath, SendWithoutAddressOrPort) {
@@ -235,8 +236,8 @@ TEST(HelperFallback, NeitherSocketGives120) {
     if (syscall(SYS_capset, &hdr, data) != 0) _exit(11);
     CoreClient c;
     c.config("UseICMPDLL=True");
-    c.setText(kRemoteHost, "127.0.0.1");
-    int rc = c.setInt(kActive, 1);
+    c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1");
+    int rc = c.setInt(PELNET_PING_PROP_Active, 1);
     if (rc != 120) _exit(12);
     if (c.lastError() != "Can't create ICMP handle.") _exit(13);
     if (c.pingHost("127.0.0.1") != 120) _exit(14);

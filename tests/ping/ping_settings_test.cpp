@@ -3,37 +3,24 @@
 #include <gtest/gtest.h>
 
 #include "core_client.h"
+#include "pelnet/ping_ids.h"
 
 using pingtest::CoreClient;
-
-namespace {
-enum {
-  kActive = 1,
-  kIdle = 2,
-  kLocalHost = 3,
-  kPacketSize = 4,
-  kRemoteHost = 5,
-  kRequestId = 6,
-  kResponseSource = 7,
-  kResponseTime = 8,
-  kTimeout = 9,
-  kTTL = 10,
-  kTOS = 11
-};
-}
 
 TEST(PingDefaults, NewCoreProperties) {
   CoreClient c;
   struct {
     int id;
     intptr_t value;
-  } ints[] = {{kPacketSize, 64}, {kTimeout, 60}, {kTOS, 8},       {kTTL, 0},
-              {kActive, 0},      {kIdle, 1},     {kRequestId, 0}, {kResponseTime, 0}};
+  } ints[] = {{PELNET_PING_PROP_PacketSize, 64},   {PELNET_PING_PROP_Timeout, 60},
+              {PELNET_PING_PROP_TypeOfService, 8}, {PELNET_PING_PROP_TimeToLive, 0},
+              {PELNET_PING_PROP_Active, 0},        {PELNET_PING_PROP_Idle, 1},
+              {PELNET_PING_PROP_RequestId, 0},     {PELNET_PING_PROP_ResponseTime, 0}};
   for (auto &e : ints) EXPECT_EQ(c.getInt(e.id), e.value) << "property " << e.id;
-  EXPECT_EQ(c.getText(kRemoteHost), "");
-  EXPECT_EQ(c.getText(kResponseSource), "");
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), "");
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_ResponseSource), "");
   // No LocalHost set: the machine's host name.
-  EXPECT_FALSE(c.getText(kLocalHost).empty());
+  EXPECT_FALSE(c.getText(PELNET_PING_PROP_LocalHost).empty());
 }
 
 TEST(PingDefaults, SettingsAnswerTheirDefaults) {
@@ -61,32 +48,32 @@ TEST(PingDefaults, SettingsAnswerTheirDefaults) {
 TEST(PingSettings, HelperFlagsSetTheTimeoutTo60) {
   for (const char *setting : {"UseICMPDLL=True", "UseIPHLPDLL=True"}) {
     CoreClient c;
-    ASSERT_EQ(c.setInt(kTimeout, 3), 0);
+    ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 3), 0);
     EXPECT_EQ(c.query("IcmpDllTimeout"), "3");
     EXPECT_EQ(c.config(setting), 0);
-    EXPECT_EQ(c.getInt(kTimeout), 60) << setting;
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Timeout), 60) << setting;
   }
   // False changes only the flag.
   CoreClient c;
-  c.setInt(kTimeout, 3);
+  c.setInt(PELNET_PING_PROP_Timeout, 3);
   EXPECT_EQ(c.config("UseICMPDLL=False"), 0);
-  EXPECT_EQ(c.getInt(kTimeout), 3);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Timeout), 3);
   // In milliseconds the 60 is milliseconds.
   EXPECT_EQ(c.config("TimeoutInMilliseconds=True"), 0);
   EXPECT_EQ(c.config("UseIPHLPDLL=1"), 0);
-  EXPECT_EQ(c.getInt(kTimeout), 60);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Timeout), 60);
   EXPECT_EQ(c.query("TimeoutInMilliseconds"), "1");
 }
 
 TEST(PingSettings, TimeoutAliases) {
   CoreClient c;
   EXPECT_EQ(c.config("IcmpDllTimeout=7"), 0);
-  EXPECT_EQ(c.getInt(kTimeout), 7);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Timeout), 7);
   EXPECT_EQ(c.config("IphlpDllTimeout=9"), 0);
   EXPECT_EQ(c.query("IcmpDllTimeout"), "9");
   EXPECT_EQ(c.config("Timeout=4"), 0);
   EXPECT_EQ(c.query("IphlpDllTimeout"), "4");
-  EXPECT_EQ(c.getInt(kTimeout), 4);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Timeout), 4);
 }
 
 TEST(PingSettings, BooleanForms) {
@@ -113,8 +100,8 @@ TEST(PingSettings, PacketSizeBounds) {
               {64, 64, "2048"}, {2040, 2040, "2056"}, {70000, 65515, "65531"}};
   for (auto &r : rows) {
     CoreClient c;
-    EXPECT_EQ(c.setInt(kPacketSize, r.written), 0) << r.written;
-    EXPECT_EQ(c.getInt(kPacketSize), r.read) << r.written;
+    EXPECT_EQ(c.setInt(PELNET_PING_PROP_PacketSize, r.written), 0) << r.written;
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_PacketSize), r.read) << r.written;
     EXPECT_EQ(c.query("MaxMessageSize"), r.maxMessage) << r.written;
   }
 }
@@ -136,25 +123,26 @@ TEST(PingSettings, UnknownAndReadOnly) {
   EXPECT_EQ(c.config("NoSuchSetting=1"), -1);
   EXPECT_EQ(c.config("SocketHandle=5"), -1);  // known only as a query
   EXPECT_EQ(c.config("Timeout =5"), -1);
-  for (int id : {int(kIdle), int(kRequestId), int(kResponseTime), 99})
+  for (int id : {int(PELNET_PING_PROP_Idle), int(PELNET_PING_PROP_RequestId),
+                 int(PELNET_PING_PROP_ResponseTime), 99})
     EXPECT_EQ(c.setInt(id, 1), -1) << id;
-  EXPECT_EQ(c.setText(kResponseSource, "x"), -1);
+  EXPECT_EQ(c.setText(PELNET_PING_PROP_ResponseSource, "x"), -1);
 }
 
 TEST(PingSettings, PlainPropertyWrites) {
   CoreClient c;
-  EXPECT_EQ(c.setInt(kTOS, 0x1FF), 0);
-  EXPECT_EQ(c.getInt(kTOS), 0xFF);
-  EXPECT_EQ(c.setInt(kTTL, 17), 0);
-  EXPECT_EQ(c.getInt(kTTL), 17);
-  EXPECT_EQ(c.setText(kRemoteHost, "192.0.2.5"), 0);
-  EXPECT_EQ(c.getText(kRemoteHost), "192.0.2.5");
-  EXPECT_EQ(c.setText(kRemoteHost, "255.255.255.255"), 0);
-  EXPECT_EQ(c.getText(kRemoteHost), "255.255.255.255");
-  EXPECT_EQ(c.setText(kRemoteHost, ""), 0);
-  EXPECT_EQ(c.getText(kRemoteHost), "");
-  EXPECT_EQ(c.setText(kLocalHost, "127.0.0.1"), 0);
-  EXPECT_EQ(c.getText(kLocalHost), "127.0.0.1");
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_TypeOfService, 0x1FF), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_TypeOfService), 0xFF);
+  EXPECT_EQ(c.setInt(PELNET_PING_PROP_TimeToLive, 17), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_TimeToLive), 17);
+  EXPECT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, "192.0.2.5"), 0);
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), "192.0.2.5");
+  EXPECT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, "255.255.255.255"), 0);
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), "255.255.255.255");
+  EXPECT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, ""), 0);
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), "");
+  EXPECT_EQ(c.setText(PELNET_PING_PROP_LocalHost, "127.0.0.1"), 0);
+  EXPECT_EQ(c.getText(PELNET_PING_PROP_LocalHost), "127.0.0.1");
   EXPECT_EQ(c.config("QOSTrafficType=voice"), 0);
   EXPECT_EQ(c.query("QOSTrafficType"), "4");
 }
@@ -185,15 +173,15 @@ TEST(PingSettings, RemoteHostWritesInAnyOrderReadBackTheirAddress) {
     if (s.setting) {
       ASSERT_EQ(c.config(s.setting), 0) << "step " << step;
     }
-    EXPECT_EQ(c.setText(kRemoteHost, s.text), 0) << "step " << step;
-    EXPECT_EQ(c.getText(kRemoteHost), s.readBack) << "step " << step;
+    EXPECT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, s.text), 0) << "step " << step;
+    EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), s.readBack) << "step " << step;
   }
 }
 
 TEST(PingMethods, EmptyHostAndBadMacNeedNoNetwork) {
   CoreClient c;
   EXPECT_EQ(c.pingHost(""), 0);
-  EXPECT_EQ(c.getInt(kActive), 0);
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
   EXPECT_TRUE(c.responses.empty());
   EXPECT_EQ(c.doEvents(), 0);
   EXPECT_EQ(c.interrupt(), 0);

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "pelnet/runtime/errors.h"
+#include "pelnet/runtime/socket_object.h"
 
 namespace {
 using namespace pelnet;
@@ -35,6 +36,71 @@ TEST(ErrorTexts, TableHoldsOnlyItsCodes) {
   EXPECT_EQ(winsockText(10072), nullptr);
   EXPECT_EQ(winsockText(0), nullptr);
   EXPECT_EQ(winsockText(11005), nullptr);
+}
+
+// A core's list in the form every core writes it.
+#define TEST_CORE_ERRORS(X)                 \
+  X(kTestNotActive, 109, "Must be Active.") \
+  X(kTestTwoTexts, 116, nullptr)            \
+  X(kTestOwnOutOfMemory, 200, "Core's own text.")
+enum TestError : int { TEST_CORE_ERRORS(PELNET_ERROR_ENUM) };
+constexpr ErrorEntry kTestErrors[] = {TEST_CORE_ERRORS(PELNET_ERROR_ENTRY)};
+
+TEST(ErrorLists, CodeAndTextFromOneList) {
+  static_assert(kTestNotActive == 109 && kTestTwoTexts == 116);
+  const struct {
+    int code;
+    const char *listed;  // nullptr: no fixed text
+    const char *text;    // the text of a failure raised with the code alone
+  } rows[] = {
+      {109, "Must be Active.", "Must be Active."},
+      {116, nullptr, "[116] (no description available)"},
+      {200, "Core's own text.", "Core's own text."},               // the core's list is read first
+      {-1, "Unknown config setting.", "Unknown config setting."},  // the runtime's list
+      {301, nullptr, "Interrupted."},
+      {434, nullptr, "[434] (no description available)"},
+      {10061, nullptr, "[10061] Connection refused"},
+      {777, nullptr, "[777] (no description available)"},
+  };
+  for (const auto &r : rows) {
+    const char *listed = listedErrorText(kTestErrors, r.code);
+    if (r.listed)
+      EXPECT_STREQ(listed, r.listed) << r.code;
+    else
+      EXPECT_EQ(listed, nullptr) << r.code;
+    EXPECT_EQ(errorText(kTestErrors, r.code), r.text) << r.code;
+  }
+  // Without a core's list the runtime's own texts remain.
+  EXPECT_STREQ(listedErrorText({}, kOutOfMemory), "Out of memory.");
+  EXPECT_EQ(errorText({}, kTestNotActive), "[109] (no description available)");
+}
+
+TEST(ErrorLists, SocketObjectRaisesWithTheCodeAlone) {
+  SocketObject so;
+  EXPECT_EQ(so.fail(kTestNotActive), 109);
+  EXPECT_EQ(so.lastErrorText, "[109] (no description available)") << "no list handed over yet";
+  so.setErrorTable(kTestErrors);
+  EXPECT_EQ(so.fail(kTestNotActive), 109);
+  EXPECT_EQ(so.lastErrorText, "Must be Active.");
+  EXPECT_EQ(so.fail(kTestTwoTexts, "Second text."), 116);
+  EXPECT_EQ(so.lastErrorText, "Second text.");
+  EXPECT_EQ(so.fail(kWaitEnded, kTextTimeout), 301);
+  EXPECT_EQ(so.lastErrorText, "Timeout.");
+  EXPECT_EQ(so.fail(kUnknownSetting), -1);
+  EXPECT_EQ(so.lastErrorText, "Unknown config setting.");
+}
+
+TEST(ErrorLists, WinsockNamesCarryTheirNumbers) {
+  const std::pair<int, int> cases[] = {
+      {kWsaInterrupted, 10004},  {kWsaBadFile, 10009},        {kWsaWouldBlock, 10035},
+      {kWsaAddrNotAvail, 10049}, {kWsaConnReset, 10054},      {kWsaNotConnected, 10057},
+      {kWsaConnRefused, 10061},  {kWsaNotInitialised, 10093}, {kHostNotFound, 11001},
+      {kNoData, 11004},
+  };
+  for (auto &[name, code] : cases) {
+    EXPECT_EQ(name, code);
+    EXPECT_NE(winsockText(code), nullptr) << code;
+  }
 }
 
 TEST(ErrnoMapping, NamedCases) {

@@ -9,6 +9,7 @@
 
 #include "isolation.h"
 #include "pelnet/core_interface.h"
+#include "pelnet/syslog_ids.h"
 #include "syslog_test_support.h"
 
 namespace {
@@ -40,7 +41,7 @@ class Core {
   int config(const std::string &text, std::string *answer = nullptr) {
     pelnet_slot args[2] = {reinterpret_cast<pelnet_slot>(text.c_str()), 0};
     int lengths[2] = {0, 0};
-    const int rc = Pelnet_SysLog_Do(h_, 2, 1, args, lengths);
+    const int rc = Pelnet_SysLog_Do(h_, PELNET_SYSLOG_METHOD_Config, 1, args, lengths);
     if (answer) *answer = args[1] ? reinterpret_cast<const char *>(args[1]) : "";
     return rc;
   }
@@ -52,12 +53,12 @@ class Core {
   int sendPacket(int facility, int severity, const std::string &message) {
     pelnet_slot args[4] = {facility, severity, reinterpret_cast<pelnet_slot>(message.c_str()), 0};
     int lengths[4] = {};
-    return Pelnet_SysLog_Do(h_, 4, 3, args, lengths);
+    return Pelnet_SysLog_Do(h_, PELNET_SYSLOG_METHOD_SendPacket, 3, args, lengths);
   }
   int doEvents() {
     pelnet_slot args[1] = {0};
     int lengths[1] = {0};
-    return Pelnet_SysLog_Do(h_, 3, 0, args, lengths);
+    return Pelnet_SysLog_Do(h_, PELNET_SYSLOG_METHOD_DoEvents, 0, args, lengths);
   }
   std::string lastError() { return Pelnet_SysLog_GetLastError(h_); }
   int lastCode() { return Pelnet_SysLog_GetLastErrorCode(h_); }
@@ -75,7 +76,8 @@ class Core {
     for (int i = 0; i < n; ++i) {
       e.ints.push_back(params[i]);
       // Error event: (code, text); the texts are narrow on this plain firing.
-      if (id == 1 && i == 1) e.texts.emplace_back(reinterpret_cast<const char *>(params[i]));
+      if (id == PELNET_SYSLOG_EVENT_Error && i == 1)
+        e.texts.emplace_back(reinterpret_cast<const char *>(params[i]));
       (void)lengths;
     }
     static_cast<Core *>(user)->events.push_back(std::move(e));
@@ -84,16 +86,14 @@ class Core {
   void *h_;
 };
 
-enum { kActive = 1, kLocalHost = 2, kLocalPort = 3, kRemoteHost = 4, kRemotePort = 5 };
-
 TEST(SysLogCore, DefaultsOfANewInstance) {
   Core c;
   ASSERT_TRUE(c.ok());
-  EXPECT_EQ(c.getInt(kActive), 0);
-  EXPECT_EQ(c.getInt(kLocalPort), 514);
-  EXPECT_EQ(c.getText(kRemoteHost), "255.255.255.255");
-  EXPECT_EQ(c.getInt(kRemotePort), 514);
-  EXPECT_EQ(c.getText(kLocalHost), syslogtest::machineName());
+  EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_Active), 0);
+  EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_LocalPort), 514);
+  EXPECT_EQ(c.getText(PELNET_SYSLOG_PROP_RemoteHost), "255.255.255.255");
+  EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_RemotePort), 514);
+  EXPECT_EQ(c.getText(PELNET_SYSLOG_PROP_LocalHost), syslogtest::machineName());
 
   const std::string host = syslogtest::machineName();
   const struct {
@@ -167,54 +167,60 @@ struct Refusal {
 
 TEST(SysLogCore, Refusals) {
   const Refusal rows[] = {
-      {"already_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
-       [](Core &c) { return c.setInt(kActive, 1); }, 104, "UDPPort is already Active."},
-      {"local_port_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
-       [](Core &c) { return c.setInt(kLocalPort, 600); }, 106,
+      {"already_active", [](Core &c, int) { ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0); },
+       [](Core &c) { return c.setInt(PELNET_SYSLOG_PROP_Active, 1); }, 104,
+       "UDPPort is already Active."},
+      {"local_port_while_active",
+       [](Core &c, int) { ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0); },
+       [](Core &c) { return c.setInt(PELNET_SYSLOG_PROP_LocalPort, 600); }, 106,
        "You cannot change the LocalPort while the control is Active."},
-      {"local_port_setting_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+      {"local_port_setting_while_active",
+       [](Core &c, int) { ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0); },
        [](Core &c) { return c.config("LocalPort=600"); }, 106,
        "You cannot change the LocalPort while the control is Active."},
-      {"local_host_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
-       [](Core &c) { return c.setText(kLocalHost, "127.0.0.1"); }, 107,
+      {"local_host_while_active",
+       [](Core &c, int) { ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0); },
+       [](Core &c) { return c.setText(PELNET_SYSLOG_PROP_LocalHost, "127.0.0.1"); }, 107,
        "Cannot change LocalHost while the control is Active."},
-      {"max_packet_size_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+      {"max_packet_size_while_active",
+       [](Core &c, int) { ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0); },
        [](Core &c) { return c.config("MaxPacketSize=100"); }, 112,
        "Cannot change the MaxPacketSize while control is Active."},
       {"remote_host_connected",
        [](Core &c, int port) {
          ASSERT_EQ(c.config("UseConnection=True"), 0);
-         ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
-         ASSERT_EQ(c.setInt(kRemotePort, port), 0);
-         ASSERT_EQ(c.setInt(kActive, 1), 0);
+         ASSERT_EQ(c.setText(PELNET_SYSLOG_PROP_RemoteHost, "127.0.0.1"), 0);
+         ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_RemotePort, port), 0);
+         ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
        },
-       [](Core &c) { return c.setText(kRemoteHost, "127.0.0.2"); }, 114,
+       [](Core &c) { return c.setText(PELNET_SYSLOG_PROP_RemoteHost, "127.0.0.2"); }, 114,
        "Cannot change RemoteHost when UseConnection is set and the control is Active."},
       {"remote_port_connected",
        [](Core &c, int port) {
          ASSERT_EQ(c.config("UseConnection=True"), 0);
-         ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
-         ASSERT_EQ(c.setInt(kRemotePort, port), 0);
-         ASSERT_EQ(c.setInt(kActive, 1), 0);
+         ASSERT_EQ(c.setText(PELNET_SYSLOG_PROP_RemoteHost, "127.0.0.1"), 0);
+         ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_RemotePort, port), 0);
+         ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
        },
-       [](Core &c) { return c.setInt(kRemotePort, 9); }, 115,
+       [](Core &c) { return c.setInt(PELNET_SYSLOG_PROP_RemotePort, 9); }, 115,
        "Cannot change RemotePort when UseConnection is set and the control is Active."},
       {"connect_with_remote_port_zero",
        [](Core &c, int) {
          ASSERT_EQ(c.config("UseConnection=True"), 0);
-         ASSERT_EQ(c.setInt(kRemotePort, 0), 0);
+         ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_RemotePort, 0), 0);
        },
-       [](Core &c) { return c.setInt(kActive, 1); }, 116,
+       [](Core &c) { return c.setInt(PELNET_SYSLOG_PROP_Active, 1); }, 116,
        "RemotePort can't be zero when UseConnection is set. Please specify a valid service port "
        "number."},
       {"send_with_remote_port_zero",
        [](Core &c, int) {
-         ASSERT_EQ(c.setInt(kRemotePort, 0), 0);
-         ASSERT_EQ(c.setInt(kActive, 1), 0);
+         ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_RemotePort, 0), 0);
+         ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
        },
        [](Core &c) { return c.sendPacket(1, 1, "x"); }, 116,
        "RemotePort can't be zero. Please specify a valid service port number."},
-      {"use_connection_while_active", [](Core &c, int) { ASSERT_EQ(c.setInt(kActive, 1), 0); },
+      {"use_connection_while_active",
+       [](Core &c, int) { ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0); },
        [](Core &c) { return c.config("UseConnection=True"); }, 117,
        "Cannot change UseConnection option while the control is Active."},
       {"send_while_inactive", [](Core &, int) {}, [](Core &c) { return c.sendPacket(1, 1, "x"); },
@@ -226,13 +232,13 @@ TEST(SysLogCore, Refusals) {
     UdpListener listener;
     ASSERT_TRUE(listener.ok());
     Core c;
-    ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
+    ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_LocalPort, 0), 0);
     r.before(c, listener.port());
-    const bool wasActive = c.getInt(kActive) != 0;
+    const bool wasActive = c.getInt(PELNET_SYSLOG_PROP_Active) != 0;
     EXPECT_EQ(r.op(c), r.code);
     EXPECT_EQ(c.lastCode(), r.code);
     EXPECT_EQ(c.lastError(), r.text);
-    EXPECT_EQ(c.getInt(kActive) != 0, wasActive) << "a refusal changes no state";
+    EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_Active) != 0, wasActive) << "a refusal changes no state";
     EXPECT_FALSE(listener.receive(50).has_value()) << "a refused operation sends nothing";
   }
 }
@@ -241,10 +247,10 @@ TEST(SysLogCore, RemoteHostChangesWhileActiveWithoutConnection) {
   REQUIRE_ISOLATION();
   UdpListener listener;
   Core c;
-  ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
-  EXPECT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
-  EXPECT_EQ(c.setInt(kRemotePort, listener.port()), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_LocalPort, 0), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
+  EXPECT_EQ(c.setText(PELNET_SYSLOG_PROP_RemoteHost, "127.0.0.1"), 0);
+  EXPECT_EQ(c.setInt(PELNET_SYSLOG_PROP_RemotePort, listener.port()), 0);
   EXPECT_EQ(c.sendPacket(1, 6, "moved"), 0);
   const auto got = listener.receive();
   ASSERT_TRUE(got.has_value());
@@ -254,13 +260,13 @@ TEST(SysLogCore, RemoteHostChangesWhileActiveWithoutConnection) {
 TEST(SysLogCore, LocalPortZeroReadsTheChosenPortWhileActive) {
   REQUIRE_ISOLATION();
   Core c;
-  ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_LocalPort, 0), 0);
   EXPECT_EQ(c.query("SocketHandle"), "-1");
-  ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
-  const int chosen = static_cast<int>(c.getInt(kLocalPort));
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0) << c.lastError();
+  const int chosen = static_cast<int>(c.getInt(PELNET_SYSLOG_PROP_LocalPort));
   EXPECT_GT(chosen, 0);
   EXPECT_EQ(c.query("LocalPort"), std::to_string(chosen));
-  EXPECT_EQ(c.getText(kLocalHost), "0.0.0.0");
+  EXPECT_EQ(c.getText(PELNET_SYSLOG_PROP_LocalHost), "0.0.0.0");
 
   // The socket behind SocketHandle is bound to that very port.
   const int fd = std::stoi(c.query("SocketHandle"));
@@ -270,11 +276,11 @@ TEST(SysLogCore, LocalPortZeroReadsTheChosenPortWhileActive) {
   ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len), 0);
   EXPECT_EQ(ntohs(a.sin_port), chosen);
 
-  ASSERT_EQ(c.setInt(kActive, 0), 0);
-  EXPECT_EQ(c.getInt(kActive), 0);
-  EXPECT_EQ(c.getInt(kLocalPort), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 0), 0);
+  EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_Active), 0);
+  EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_LocalPort), 0);
   EXPECT_EQ(c.query("SocketHandle"), "-1");
-  EXPECT_EQ(c.setInt(kActive, 0), 0) << "deactivating an inactive port succeeds";
+  EXPECT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 0), 0) << "deactivating an inactive port succeeds";
 }
 
 // A port already taken fails activation with the platform's code and leaves
@@ -282,34 +288,34 @@ TEST(SysLogCore, LocalPortZeroReadsTheChosenPortWhileActive) {
 TEST(SysLogCore, BindingAPortInUse) {
   REQUIRE_ISOLATION();
   Core first, second;
-  ASSERT_EQ(first.setInt(kLocalPort, 0), 0);
-  ASSERT_EQ(first.setInt(kActive, 1), 0);
-  const int port = static_cast<int>(first.getInt(kLocalPort));
-  ASSERT_EQ(second.setInt(kLocalPort, port), 0);
-  EXPECT_EQ(second.setInt(kActive, 1), 10048);
+  ASSERT_EQ(first.setInt(PELNET_SYSLOG_PROP_LocalPort, 0), 0);
+  ASSERT_EQ(first.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
+  const int port = static_cast<int>(first.getInt(PELNET_SYSLOG_PROP_LocalPort));
+  ASSERT_EQ(second.setInt(PELNET_SYSLOG_PROP_LocalPort, port), 0);
+  EXPECT_EQ(second.setInt(PELNET_SYSLOG_PROP_Active, 1), 10048);
   EXPECT_EQ(second.lastError(), "[10048] Address already in use");
-  EXPECT_EQ(second.getInt(kActive), 0);
+  EXPECT_EQ(second.getInt(PELNET_SYSLOG_PROP_Active), 0);
   EXPECT_EQ(second.query("SocketHandle"), "-1");
 
-  ASSERT_EQ(first.setInt(kActive, 0), 0);
+  ASSERT_EQ(first.setInt(PELNET_SYSLOG_PROP_Active, 0), 0);
   ASSERT_EQ(first.config("ShareLocalPort=True"), 0);
   ASSERT_EQ(second.config("ShareLocalPort=True"), 0);
-  ASSERT_EQ(first.setInt(kLocalPort, port), 0);
-  ASSERT_EQ(first.setInt(kActive, 1), 0) << first.lastError();
-  EXPECT_EQ(second.setInt(kActive, 1), 0) << second.lastError();
+  ASSERT_EQ(first.setInt(PELNET_SYSLOG_PROP_LocalPort, port), 0);
+  ASSERT_EQ(first.setInt(PELNET_SYSLOG_PROP_Active, 1), 0) << first.lastError();
+  EXPECT_EQ(second.setInt(PELNET_SYSLOG_PROP_Active, 1), 0) << second.lastError();
 }
 
 TEST(SysLogCore, LocalHostBindsAndReadsBack) {
   REQUIRE_ISOLATION();
   Core c;
-  ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
-  ASSERT_EQ(c.setText(kLocalHost, "127.0.0.1"), 0);
-  EXPECT_EQ(c.getText(kLocalHost), "127.0.0.1");
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
-  EXPECT_EQ(c.getText(kLocalHost), "127.0.0.1");
-  ASSERT_EQ(c.setInt(kActive, 0), 0);
-  ASSERT_EQ(c.setText(kLocalHost, ""), 0);
-  EXPECT_EQ(c.getText(kLocalHost), syslogtest::machineName());
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_LocalPort, 0), 0);
+  ASSERT_EQ(c.setText(PELNET_SYSLOG_PROP_LocalHost, "127.0.0.1"), 0);
+  EXPECT_EQ(c.getText(PELNET_SYSLOG_PROP_LocalHost), "127.0.0.1");
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
+  EXPECT_EQ(c.getText(PELNET_SYSLOG_PROP_LocalHost), "127.0.0.1");
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 0), 0);
+  ASSERT_EQ(c.setText(PELNET_SYSLOG_PROP_LocalHost, ""), 0);
+  EXPECT_EQ(c.getText(PELNET_SYSLOG_PROP_LocalHost), syslogtest::machineName());
 }
 
 TEST(SysLogCore, RemoteHostTexts) {
@@ -328,10 +334,10 @@ TEST(SysLogCore, RemoteHostTexts) {
       {"no-such-host.test", 11001, ""},
   };
   for (const auto &r : rows) {
-    EXPECT_EQ(c.setText(kRemoteHost, r.write), r.code) << r.write;
-    EXPECT_EQ(c.getText(kRemoteHost), r.readBack) << r.write;
+    EXPECT_EQ(c.setText(PELNET_SYSLOG_PROP_RemoteHost, r.write), r.code) << r.write;
+    EXPECT_EQ(c.getText(PELNET_SYSLOG_PROP_RemoteHost), r.readBack) << r.write;
   }
-  c.setText(kRemoteHost, "no-such-host.test");
+  c.setText(PELNET_SYSLOG_PROP_RemoteHost, "no-such-host.test");
   EXPECT_EQ(c.lastError(), "[11001] Host not found");
 }
 
@@ -342,9 +348,9 @@ class SysLogPackets : public testing::Test {
   void SetUp() override {
     if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
     ASSERT_TRUE(listener.ok());
-    ASSERT_EQ(c.setInt(kLocalPort, 0), 0);
-    ASSERT_EQ(c.setText(kRemoteHost, "127.0.0.1"), 0);
-    ASSERT_EQ(c.setInt(kRemotePort, listener.port()), 0);
+    ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_LocalPort, 0), 0);
+    ASSERT_EQ(c.setText(PELNET_SYSLOG_PROP_RemoteHost, "127.0.0.1"), 0);
+    ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_RemotePort, listener.port()), 0);
   }
   // Sends one packet and returns what the listener got, with the send window.
   std::string sendOne(int facility, int severity, const std::string &message) {
@@ -359,7 +365,7 @@ class SysLogPackets : public testing::Test {
 };
 
 TEST_F(SysLogPackets, UtcTimestampAndHostNameByDefault) {
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
   const std::string p = sendOne(22, 6, "hello");
   EXPECT_TRUE(syslogtest::matchesWithin(p, "<182>", " " + syslogtest::machineName() + " hello",
                                         from, to, false))
@@ -369,7 +375,7 @@ TEST_F(SysLogPackets, UtcTimestampAndHostNameByDefault) {
 // The test runs with a time zone 13 hours east of UTC, so the two forms differ.
 TEST_F(SysLogPackets, LocalTimeWhenAsked) {
   ASSERT_EQ(c.config("UseLocalTime=True"), 0);
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
   const std::string p = sendOne(1, 5, "local");
   EXPECT_TRUE(syslogtest::matchesWithin(p, "<13>", " " + syslogtest::machineName() + " local", from,
                                         to, true))
@@ -381,21 +387,21 @@ TEST_F(SysLogPackets, LocalTimeWhenAsked) {
 
 TEST_F(SysLogPackets, AddressInsteadOfHostName) {
   ASSERT_EQ(c.config("UseHostname=False"), 0);
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
   std::string p = sendOne(4, 2, "by address");
   EXPECT_TRUE(syslogtest::matchesWithin(
       p, "<34>", std::string(" ") + syslogtest::kOwnAddress + " by address", from, to, false))
       << p;
   // A configured local address wins over the host name's address.
-  ASSERT_EQ(c.setInt(kActive, 0), 0);
-  ASSERT_EQ(c.setText(kLocalHost, "127.0.0.1"), 0);
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 0), 0);
+  ASSERT_EQ(c.setText(PELNET_SYSLOG_PROP_LocalHost, "127.0.0.1"), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
   p = sendOne(4, 2, "bound");
   EXPECT_TRUE(syslogtest::matchesWithin(p, "<34>", " 127.0.0.1 bound", from, to, false)) << p;
 }
 
 TEST_F(SysLogPackets, PriorityWrapsAndSeverityIsTakenModulo8) {
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
   const struct {
     int facility, severity;
     const char *pri;
@@ -410,7 +416,7 @@ TEST_F(SysLogPackets, PriorityWrapsAndSeverityIsTakenModulo8) {
 }
 
 TEST_F(SysLogPackets, EmptyMessageAndNoLineEnd) {
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
   const std::string p = sendOne(1, 1, "");
   EXPECT_TRUE(
       syslogtest::matchesWithin(p, "<9>", " " + syslogtest::machineName() + " ", from, to, false))
@@ -422,26 +428,28 @@ TEST_F(SysLogPackets, EmptyMessageAndNoLineEnd) {
 TEST_F(SysLogPackets, InactiveSendsNothing) {
   EXPECT_EQ(c.sendPacket(1, 1, "x"), 109);
   EXPECT_FALSE(listener.receive(100).has_value());
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
-  ASSERT_EQ(c.setInt(kActive, 0), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 0), 0);
   EXPECT_EQ(c.sendPacket(1, 1, "x"), 109);
   EXPECT_FALSE(listener.receive(100).has_value());
 }
 
-// The frame's close/quit interrupt calls method 5 without arguments; it must
-// never turn into a packet.
+// The frame's close/quit interrupt calls the Interrupt method without
+// arguments; it must never turn into a packet.
 TEST_F(SysLogPackets, InterruptSendsNothing) {
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
   pelnet_slot args[1] = {0};
   int lengths[1] = {0};
-  EXPECT_EQ(Pelnet_SysLog_Do(c.handle(), 10005, 0, args, lengths), 0);
+  EXPECT_EQ(Pelnet_SysLog_Do(c.handle(), PELNET_WIDE_OFFSET + PELNET_SYSLOG_METHOD_Interrupt, 0,
+                             args, lengths),
+            0);
   EXPECT_FALSE(listener.receive(100).has_value());
-  EXPECT_EQ(c.getInt(kActive), 1);
+  EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_Active), 1);
 }
 
 TEST_F(SysLogPackets, ConnectedSocketSendsToItsPeer) {
   ASSERT_EQ(c.config("UseConnection=True"), 0);
-  ASSERT_EQ(c.setInt(kActive, 1), 0) << c.lastError();
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0) << c.lastError();
   const std::string p = sendOne(3, 3, "connected");
   EXPECT_TRUE(syslogtest::matchesWithin(p, "<27>", " " + syslogtest::machineName() + " connected",
                                         from, to, false))
@@ -451,7 +459,7 @@ TEST_F(SysLogPackets, ConnectedSocketSendsToItsPeer) {
 TEST_F(SysLogPackets, TimeToLiveAndTypeOfServiceAreApplied) {
   ASSERT_EQ(c.config("TTL=9"), 0);
   ASSERT_EQ(c.config("QOSFlags=16"), 0);
-  ASSERT_EQ(c.setInt(kActive, 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
   const int fd = std::stoi(c.query("SocketHandle"));
   int ttl = 0;
   socklen_t len = sizeof ttl;

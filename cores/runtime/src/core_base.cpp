@@ -221,7 +221,7 @@ int CoreBase::config(const std::string &text, std::string &answer) {
   if (!r) r = so.configCodePage(s, answer);
   if (!r) {
     answer.clear();
-    return so.fail(kUnknownSetting, kTextUnknownSetting);
+    return so.fail(kUnknownSetting);
   }
   if (*r != 0) answer.clear();
   return *r;

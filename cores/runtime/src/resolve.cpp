@@ -48,7 +48,7 @@ int resolveHost(const std::string &text, bool ipv6, bool broadcastRule, HostAddr
   // zero would quietly resolve another name.
   if (text.find('\0') != std::string::npos) {
     out = HostAddress();
-    return 11001;
+    return kHostNotFound;
   }
   if (text.empty()) {
     out = HostAddress();
@@ -75,7 +75,7 @@ int lookupIPv4(const std::string &name, uint32_t &out) {
   addrinfo *list = nullptr;
   int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
   if (rc != 0) return winsockFromResolver(rc);
-  int result = 11004;  // a name without an IPv4 address
+  int result = kNoData;  // a name without an IPv4 address
   for (addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
     if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
       out = reinterpret_cast<const sockaddr_in *>(ai->ai_addr)->sin_addr.s_addr;
@@ -110,7 +110,7 @@ int resolveIPv6(const std::string &text, sockaddr_in6 &out) {
   addrinfo *list = nullptr;
   int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
   if (rc != 0) return winsockFromResolver(rc);
-  int result = 11004;
+  int result = kNoData;
   for (addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
     if (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6)) {
       std::memcpy(&out, ai->ai_addr, sizeof out);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pelnet/runtime/config.h"
+#include "pelnet/runtime/errors.h"
 #include "pelnet/runtime/resolve.h"
 
 namespace pelnet {
@@ -76,7 +77,17 @@ class SocketObject {
     lastErrorCode = 0;
     lastErrorText.clear();
   }
-  // Sets the text and returns the code, for `return fail(109, "...")`.
+  // The error list of the core this object belongs to (see errors.h); the
+  // runtime's own codes are found without one.
+  void setErrorTable(ErrorTable table) { errorTable_ = table; }
+  // The text of `code` from the error lists, else the text derived from the code.
+  std::string errorText(int code) const { return pelnet::errorText(errorTable_, code); }
+  // Sets the listed text and returns the code, for `return fail(kNotActive)`.
+  int fail(int code) {
+    lastErrorText = errorText(code);
+    return code;
+  }
+  // The same for a code whose text varies: `return fail(kWaitEnded, kTextTimeout)`.
   int fail(int code, std::string text) {
     lastErrorText = std::move(text);
     return code;
@@ -149,6 +160,7 @@ class SocketObject {
   // Clears a pending interrupt, sets interrupted and "Interrupted."; false when none was pending.
   bool consumeInterrupt();
   EventSink *sink_ = nullptr;
+  ErrorTable errorTable_;
   GMainContext *context_ = nullptr;
   GSource *watch_ = nullptr;
   int watchFd_ = -1;

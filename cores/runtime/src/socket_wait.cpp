@@ -7,6 +7,7 @@
 // any handler that the context itself dispatched.
 #include <algorithm>
 #include <limits>
+#include <iterator>
 #include <vector>
 
 #include "pelnet/runtime/clock.h"
@@ -18,6 +19,12 @@ namespace {
 
 constexpr uint32_t kMaxTimeoutMs = std::numeric_limits<int32_t>::max();
 
+// Releases an acquired context however the iteration ends.
+struct ContextHold {
+  GMainContext *ctx;
+  ~ContextHold() { g_main_context_release(ctx); }
+};
+
 // One iteration of `ctx`: prepare, query, poll (at most waitMs), check, dispatch.
 void iterateOnce(GMainContext *ctx, uint32_t waitMs, bool &inOwnDispatch) {
   if (!g_main_context_acquire(ctx)) {
@@ -25,30 +32,36 @@ void iterateOnce(GMainContext *ctx, uint32_t waitMs, bool &inOwnDispatch) {
     if (waitMs > 0) g_usleep(static_cast<gulong>(waitMs) * 1000);
     return;
   }
+  const ContextHold hold{ctx};
   gint maxPriority = 0;
   g_main_context_prepare(ctx, &maxPriority);
 
-  thread_local std::vector<GPollFD> fds(16);
+  // No thread-local buffer: a thread-local with a destructor would keep the
+  // core image loaded after dlclose until the thread ends.
+  GPollFD few[16];
+  std::vector<GPollFD> many;
+  GPollFD *fds = few;
+  gint capacity = static_cast<gint>(std::size(few));
   gint timeout = 0;
   gint needed;
-  while ((needed = g_main_context_query(ctx, maxPriority, &timeout, fds.data(),
-                                        static_cast<gint>(fds.size()))) >
-         static_cast<gint>(fds.size()))
-    fds.resize(static_cast<size_t>(needed));
+  while ((needed = g_main_context_query(ctx, maxPriority, &timeout, fds, capacity)) > capacity) {
+    many.resize(static_cast<size_t>(needed));
+    fds = many.data();
+    capacity = needed;
+  }
 
   const gint cap = static_cast<gint>(std::min<uint32_t>(waitMs, kMaxTimeoutMs));
   if (timeout < 0 || timeout > cap) timeout = cap;
   if (needed > 0 || timeout > 0) {
     GPollFunc poll = g_main_context_get_poll_func(ctx);
-    poll(fds.data(), static_cast<guint>(needed), timeout);
+    poll(fds, static_cast<guint>(needed), timeout);
   }
-  if (g_main_context_check(ctx, maxPriority, fds.data(), needed)) {
+  if (g_main_context_check(ctx, maxPriority, fds, needed)) {
     bool outer = inOwnDispatch;
     inOwnDispatch = true;
     g_main_context_dispatch(ctx);
     inOwnDispatch = outer;
   }
-  g_main_context_release(ctx);
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "pelnet/runtime/errors.h"
 
 namespace testcore {
@@ -34,6 +37,7 @@ void TestPort::onNotification(int fd, GIOCondition) {
     if (n < 0) return;
     ++packets;
     lastPayload.assign(buf, static_cast<size_t>(n));
+    if (lastPayload == kThrowingPayload) throw std::runtime_error("notification failure");
     rearmOnTraffic();
     if (events != nullptr)
       events->fireEvent(kPacket, {EventParam::integer(packets), EventParam::text(lastPayload),
@@ -52,6 +56,7 @@ std::optional<ValueKind> TestCore::propertyKind(int id) const {
     case kCount:
     case kTimeout:
     case kPort:
+    case kThrowing:
       return ValueKind::Int;
     case kName:
     case kItems:
@@ -79,6 +84,8 @@ int TestCore::setProperty(int id, int index, const Value &v) {
         return port_.fail(kInvalidIndex, "Bad item.");
       items_[static_cast<size_t>(index)] = v.s;
       return 0;
+    case kThrowing:
+      throw std::bad_alloc();
     default:
       return kUnknownSetting;  // read-only
   }
@@ -96,6 +103,8 @@ Value TestCore::getProperty(int id, int index) {
       return Value::integer(port_.timeout());
     case kPort:
       return Value::integer(port_.port());
+    case kThrowing:
+      throw std::bad_alloc();
     case kItems:
       return checkIndex(id, index) == 0 ? Value::text(items_[static_cast<size_t>(index)])
                                         : Value::text("");
@@ -118,6 +127,7 @@ std::optional<MethodSignature> TestCore::methodSignature(int id) const {
     case kNoop:
       return MethodSignature{};
     case kWaitPackets:
+    case kThrow:
       return MethodSignature{{ValueKind::Int}, std::nullopt};
     case kConcat:
       return MethodSignature{{ValueKind::Text, ValueKind::Bytes}, ValueKind::Bytes};
@@ -157,6 +167,17 @@ int TestCore::callMethod(int id, std::vector<Value> &args, Value &result) {
     case kFireError:
       fireError(static_cast<int>(args[0].i), args[1].s);
       return 0;
+    case kThrow:
+      switch (args[0].i) {
+        case 0:
+          throw std::bad_alloc();
+        case 1:
+          throw std::runtime_error("test failure");
+        case 2:
+          throw 42;
+        default:
+          throw std::length_error("too long");
+      }
     default:
       return kUnknownSetting;
   }

@@ -12,7 +12,15 @@
 namespace testcore {
 
 // Property, method and event ids of the test core.
-enum Prop { kCount = 1, kName = 2, kBlob = 3, kTimeout = 4, kPort = 5, kItems = 6 };
+enum Prop {
+  kCount = 1,
+  kName = 2,
+  kBlob = 3,
+  kTimeout = 4,
+  kPort = 5,
+  kItems = 6,
+  kThrowing = 7  // Int; reading or writing it throws std::bad_alloc
+};
 enum Method {
   kConfig = 2,
   kDoEvents = 3,
@@ -21,9 +29,14 @@ enum Method {
   kConcat = 6,
   kFail = 7,
   kFireError = 8,
-  kNoop = 9
+  kNoop = 9,
+  kThrow =
+      10  // (kind) throws: 0 std::bad_alloc, 1 std::runtime_error, 2 an int, 3 std::length_error
 };
 enum Event { kError = 1, kPacket = 2 };
+
+// A datagram with this payload makes the port's notification handler throw.
+inline constexpr const char *kThrowingPayload = "throw";
 
 class TestPort : public pelnet::SocketObject {
  public:

@@ -3,6 +3,8 @@
 #include "pelnet/runtime/core_base.h"
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "pelnet/runtime/codepage.h"
 #include "pelnet/runtime/errors.h"
@@ -41,8 +43,61 @@ CoreBase::CoreBase(pelnet_event_fn callback, void *user) : callback_(callback), 
 
 CoreBase::~CoreBase() = default;
 
+std::pair<int, std::string> failureOf(std::exception_ptr e) noexcept {
+  try {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::bad_alloc &) {
+      return {kOutOfMemory, listedErrorText({}, kOutOfMemory)};
+    } catch (const std::length_error &) {  // a text or buffer beyond what can be allocated
+      return {kOutOfMemory, listedErrorText({}, kOutOfMemory)};
+    } catch (const std::exception &x) {
+      return {kUnexpected, std::string("Unexpected failure: ") + x.what()};
+    } catch (...) {
+      return {kUnexpected, "Unexpected failure."};
+    }
+  } catch (...) {
+    // Building the text failed: the short fixed text needs no allocation.
+    return {kOutOfMemory, {}};
+  }
+}
+
+int CoreBase::absorbException() noexcept {
+  auto [code, text] = failureOf(std::current_exception());
+  SocketObject &so = socket();
+  so.caughtException = nullptr;
+  so.lastErrorCode = code;
+  try {
+    so.lastErrorText = text.empty() ? std::string(listedErrorText({}, kOutOfMemory)) : text;
+  } catch (...) {
+    so.lastErrorText.clear();  // GetLastError then derives the text from the code
+  }
+  return code;
+}
+
+CoreBase::CallScope::CallScope(CoreBase &core) : core_(core) {
+  if (core_.callDepth_++ == 0) core_.socket().caughtException = nullptr;
+}
+
+int CoreBase::callHost(int id, int count, pelnet_slot *params, int *lengths) noexcept {
+  try {
+    return callback_(user_, id, count, params, lengths);
+  } catch (...) {
+    SocketObject &so = socket();
+    if (!so.caughtException) so.caughtException = std::current_exception();
+    return 0;
+  }
+}
+
 int CoreBase::finish(int rc) {
   SocketObject &so = socket();
+  if (so.caughtException) {
+    const std::exception_ptr e = std::exchange(so.caughtException, nullptr);
+    if (rc == 0) {
+      auto [code, text] = failureOf(e);
+      rc = so.fail(code, text);
+    }
+  }
   if (rc != 0 && so.lastErrorText.empty()) so.lastErrorText = textFromCode(rc);
   so.lastErrorCode = rc;
   return rc;
@@ -90,6 +145,7 @@ pelnet_slot CoreBase::writeWire(const Value &v, bool wide, int *length) {
 }
 
 int CoreBase::apiSet(int id, int index, pelnet_slot value, int length) {
+  const CallScope scope(*this);
   SocketObject &so = socket();
   so.clearError();
   Id pid = splitId(id);
@@ -116,6 +172,7 @@ pelnet_slot CoreBase::apiGet(int id, int index, int *length) {
 }
 
 int CoreBase::apiDo(int id, int argc, pelnet_slot *args, int *lengths) {
+  const CallScope scope(*this);
   SocketObject &so = socket();
   so.clearError();
   Id mid = splitId(id);
@@ -175,7 +232,7 @@ int CoreBase::fireEvent(int id, const std::vector<EventParam> &params) {
         break;
     }
   }
-  int answer = callback_(user_, id, static_cast<int>(n), slots.data(), lengths.data());
+  int answer = callHost(id, static_cast<int>(n), slots.data(), lengths.data());
   if (answer != PELNET_WANT_WIDE) return answer;
 
   // The handler side may have written into the arrays: every slot is set afresh.
@@ -199,8 +256,7 @@ int CoreBase::fireEvent(int id, const std::vector<EventParam> &params) {
         break;
     }
   }
-  return callback_(user_, id + PELNET_WIDE_OFFSET, static_cast<int>(n), slots.data(),
-                   lengths.data());
+  return callHost(id + PELNET_WIDE_OFFSET, static_cast<int>(n), slots.data(), lengths.data());
 }
 
 void CoreBase::fireError(int code, const std::string &text) {

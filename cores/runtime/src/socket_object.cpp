@@ -52,7 +52,12 @@ gboolean SocketObject::watchCallback(gint fd, GIOCondition cond, gpointer self) 
   auto *object = static_cast<SocketObject *>(self);
   // A handler may replace or remove the watch; the source stays referenced by
   // GLib while it dispatches, so continuing is safe either way.
-  if (fd == object->watchFd_) object->onNotification(fd, cond);
+  // GLib is C: nothing may unwind through it.
+  try {
+    if (fd == object->watchFd_) object->onNotification(fd, cond);
+  } catch (...) {
+    if (!object->caughtException) object->caughtException = std::current_exception();
+  }
   return G_SOURCE_CONTINUE;
 }
 

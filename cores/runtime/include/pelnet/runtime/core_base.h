@@ -6,10 +6,12 @@
 // fires events with the -10000 handshake.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pelnet/core_interface.h"
@@ -66,6 +68,11 @@ class CoreBase : public EventSink {
   int apiLastErrorCode() const { return socket().lastErrorCode; }
   int apiCheckIndex(int id, int index) { return checkIndex(id, index); }
 
+  // Called in a catch block at the interface: stores the failure of the
+  // exception being handled (200 "Out of memory." for an allocation failure,
+  // else 299 with the exception's text) as the last error and returns its code.
+  int absorbException() noexcept;
+
   // ---- EventSink ----
   int fireEvent(int id, const std::vector<EventParam> &params) override;
   void fireError(int code, const std::string &text) override;
@@ -101,7 +108,18 @@ class CoreBase : public EventSink {
  private:
   // Stores the result code of a Set or Do, deriving the text from the code
   // when the operation set none.
+  // An exception caught during the call (see SocketObject::caughtException)
+  // turns a success into its failure.
   int finish(int rc);
+  // The host's callback; an exception from it is kept for the current call.
+  int callHost(int id, int count, pelnet_slot *params, int *lengths) noexcept;
+  // Drops an exception kept outside any call (an event the host's loop
+  // dispatched); counts the depth of nested calls.
+  struct CallScope {
+    explicit CallScope(CoreBase &core);
+    ~CallScope() { --core_.callDepth_; }
+    CoreBase &core_;
+  };
   int readWire(ValueKind kind, bool wide, pelnet_slot slot, int length, Value &out) const;
   pelnet_slot writeWire(const Value &v, bool wide, int *length);
 
@@ -111,7 +129,11 @@ class CoreBase : public EventSink {
   std::string narrowOut_;
   std::u16string wideOut_;
   std::string errorOut_;
+  int callDepth_ = 0;
 };
+
+// The failure an exception stands for: code and text (see absorbException).
+std::pair<int, std::string> failureOf(std::exception_ptr e) noexcept;
 
 // Process-wide state of one core image.
 struct ImageState {
@@ -139,40 +161,79 @@ void *createCore(pelnet_event_fn callback, void *user) {
 
 // Defines the ten exported functions of a core whose instances are `CoreClass`
 // (derived from pelnet::CoreBase), and runs StaticInit/StaticDestroy when the
-// library is loaded and unloaded.
-#define PELNET_EXPORT_CORE(Name, CoreClass)                                                      \
-  extern "C" {                                                                                   \
-  PELNET_API void *Pelnet_##Name##_Create(pelnet_event_fn cb, void *user) {                      \
-    return pelnet::createCore<CoreClass>(cb, user);                                              \
-  }                                                                                              \
-  PELNET_API int Pelnet_##Name##_Destroy(void *core) {                                           \
-    delete static_cast<pelnet::CoreBase *>(core);                                                \
-    return 0;                                                                                    \
-  }                                                                                              \
-  PELNET_API int Pelnet_##Name##_Set(void *core, int id, int index, pelnet_slot value,           \
-                                     int length) {                                               \
-    return static_cast<pelnet::CoreBase *>(core)->apiSet(id, index, value, length);              \
-  }                                                                                              \
-  PELNET_API pelnet_slot Pelnet_##Name##_Get(void *core, int id, int index, int *length) {       \
-    return static_cast<pelnet::CoreBase *>(core)->apiGet(id, index, length);                     \
-  }                                                                                              \
-  PELNET_API int Pelnet_##Name##_Do(void *core, int id, int argc, pelnet_slot *args,             \
-                                    int *lengths) {                                              \
-    return static_cast<pelnet::CoreBase *>(core)->apiDo(id, argc, args, lengths);                \
-  }                                                                                              \
-  PELNET_API const char *Pelnet_##Name##_GetLastError(void *core) {                              \
-    return static_cast<pelnet::CoreBase *>(core)->apiLastError();                                \
-  }                                                                                              \
-  PELNET_API int Pelnet_##Name##_GetLastErrorCode(void *core) {                                  \
-    return static_cast<pelnet::CoreBase *>(core)->apiLastErrorCode();                            \
-  }                                                                                              \
-  PELNET_API int Pelnet_##Name##_CheckIndex(void *core, int id, int index) {                     \
-    return static_cast<pelnet::CoreBase *>(core)->apiCheckIndex(id, index);                      \
-  }                                                                                              \
-  PELNET_API int Pelnet_##Name##_StaticInit(void *module) { return pelnet::staticInit(module); } \
-  PELNET_API int Pelnet_##Name##_StaticDestroy(void) { return pelnet::staticDestroy(); }         \
-  }                                                                                              \
-  __attribute__((constructor)) static void pelnet_image_attach() {                               \
-    Pelnet_##Name##_StaticInit(nullptr);                                                         \
-  }                                                                                              \
+// library is loaded and unloaded.  No exception leaves a function: it becomes
+// the instance's last error (see CoreBase::absorbException).
+#define PELNET_EXPORT_CORE(Name, CoreClass)                                                \
+  extern "C" {                                                                             \
+  PELNET_API void *Pelnet_##Name##_Create(pelnet_event_fn cb, void *user) {                \
+    return pelnet::createCore<CoreClass>(cb, user);                                        \
+  }                                                                                        \
+  PELNET_API int Pelnet_##Name##_Destroy(void *core) {                                     \
+    delete static_cast<pelnet::CoreBase *>(core);                                          \
+    return 0;                                                                              \
+  }                                                                                        \
+  PELNET_API int Pelnet_##Name##_Set(void *core, int id, int index, pelnet_slot value,     \
+                                     int length) {                                         \
+    auto *c = static_cast<pelnet::CoreBase *>(core);                                       \
+    try {                                                                                  \
+      return c->apiSet(id, index, value, length);                                          \
+    } catch (...) {                                                                        \
+      return c->absorbException();                                                         \
+    }                                                                                      \
+  }                                                                                        \
+  PELNET_API pelnet_slot Pelnet_##Name##_Get(void *core, int id, int index, int *length) { \
+    auto *c = static_cast<pelnet::CoreBase *>(core);                                       \
+    try {                                                                                  \
+      return c->apiGet(id, index, length);                                                 \
+    } catch (...) {                                                                        \
+      c->absorbException();                                                                \
+      if (length != nullptr) *length = 0;                                                  \
+      return 0;                                                                            \
+    }                                                                                      \
+  }                                                                                        \
+  PELNET_API int Pelnet_##Name##_Do(void *core, int id, int argc, pelnet_slot *args,       \
+                                    int *lengths) {                                        \
+    auto *c = static_cast<pelnet::CoreBase *>(core);                                       \
+    try {                                                                                  \
+      return c->apiDo(id, argc, args, lengths);                                            \
+    } catch (...) {                                                                        \
+      return c->absorbException();                                                         \
+    }                                                                                      \
+  }                                                                                        \
+  PELNET_API const char *Pelnet_##Name##_GetLastError(void *core) {                        \
+    try {                                                                                  \
+      return static_cast<pelnet::CoreBase *>(core)->apiLastError();                        \
+    } catch (...) {                                                                        \
+      return "Out of memory."; /* the copy of the text could not be made */                \
+    }                                                                                      \
+  }                                                                                        \
+  PELNET_API int Pelnet_##Name##_GetLastErrorCode(void *core) {                            \
+    return static_cast<pelnet::CoreBase *>(core)->apiLastErrorCode();                      \
+  }                                                                                        \
+  PELNET_API int Pelnet_##Name##_CheckIndex(void *core, int id, int index) {               \
+    auto *c = static_cast<pelnet::CoreBase *>(core);                                       \
+    try {                                                                                  \
+      return c->apiCheckIndex(id, index);                                                  \
+    } catch (...) {                                                                        \
+      return c->absorbException();                                                         \
+    }                                                                                      \
+  }                                                                                        \
+  PELNET_API int Pelnet_##Name##_StaticInit(void *module) {                                \
+    try {                                                                                  \
+      return pelnet::staticInit(module);                                                   \
+    } catch (...) {                                                                        \
+      return pelnet::failureOf(std::current_exception()).first;                            \
+    }                                                                                      \
+  }                                                                                        \
+  PELNET_API int Pelnet_##Name##_StaticDestroy(void) {                                     \
+    try {                                                                                  \
+      return pelnet::staticDestroy();                                                      \
+    } catch (...) {                                                                        \
+      return pelnet::failureOf(std::current_exception()).first;                            \
+    }                                                                                      \
+  }                                                                                        \
+  }                                                                                        \
+  __attribute__((constructor)) static void pelnet_image_attach() {                         \
+    Pelnet_##Name##_StaticInit(nullptr);                                                   \
+  }                                                                                        \
   __attribute__((destructor)) static void pelnet_image_detach() { Pelnet_##Name##_StaticDestroy(); }

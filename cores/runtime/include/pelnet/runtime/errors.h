@@ -33,7 +33,8 @@ using ErrorTable = std::span<const ErrorEntry>;
   X(kUnknownSetting, -1, "Unknown config setting.") /* also unknown property writes */ \
   X(kOutOfMemory, 200, "Out of memory.")                                               \
   X(kInvalidIndex, 280, nullptr)                                                       \
-  X(kWaitEnded, 301, nullptr) /* kTextTimeout or kTextInterrupted */                   \
+  X(kUnexpected, 299, nullptr) /* an exception other than an allocation failure */     \
+  X(kWaitEnded, 301, nullptr)  /* kTextTimeout or kTextInterrupted */                  \
   X(kQosInit, 307, nullptr)                                                            \
   X(kQosSet, 308, nullptr)                                                             \
   X(kConversion, 434, nullptr) /* a text could not be converted to or from the code page */

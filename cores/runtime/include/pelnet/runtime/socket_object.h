@@ -6,6 +6,7 @@
 #include <glib.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -92,6 +93,10 @@ class SocketObject {
     lastErrorText = std::move(text);
     return code;
   }
+
+  // An exception caught where it must not unwind further (a host callback, a
+  // socket notification under GLib); the current Set or Do reports it.
+  std::exception_ptr caughtException;
 
   // ---- settings of the common layer ----
   int codePage = 0;

@@ -12,11 +12,11 @@ BUILD=${2:-build}
 if ! command -v ping >/dev/null 2>&1 || ! ping -V 2>&1 | grep -q iputils; then
   apt-get install -y --no-install-recommends iputils-ping >/dev/null
 fi
-if [ ! -x "$BUILD/tests/ping/ping_bench" ]; then
+if [ ! -x "$BUILD/bench/ping_bench" ]; then
   cmake -S . -B "$BUILD" -DPELORIN_BENCHMARKS=ON >/dev/null
   cmake --build "$BUILD" --target ping_bench -j"$(nproc)" >/dev/null
 fi
-BENCH=$(readlink -f "$BUILD/tests/ping/ping_bench")
+BENCH=$(readlink -f "$BUILD/bench/ping_bench")
 
 unshare --net bash -s "$N" "$BENCH" <<'INNER'
 set -euo pipefail

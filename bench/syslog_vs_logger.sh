@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 N=${1:-100000}
 build=${2:-build}
 ROUNDS=${ROUNDS:-3}
-bench="$build/tests/syslog/syslog_send_bench"
+bench="$build/bench/syslog_send_bench"
 if [ ! -x "$bench" ]; then
   cmake -S . -B "$build" >/dev/null
   cmake --build "$build" --target syslog_send_bench -j2 >/dev/null

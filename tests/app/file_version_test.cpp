@@ -10,11 +10,12 @@
 
 #include <cstring>
 
-namespace {
-
-std::ostream &operator<<(std::ostream &Out, const TFileVersion &V) {
-  return Out << V.Major << '.' << V.Minor << '.' << V.Release << '.' << V.Build;
+// Versions in failure messages as 1.2.3.4 (found by GoogleTest beside the type).
+static void PrintTo(const TFileVersion &V, std::ostream *Out) {
+  *Out << V.Major << '.' << V.Minor << '.' << V.Release << '.' << V.Build;
 }
+
+namespace {
 
 TEST(FileVersion, ReadsTheStampOfThisTestProgram) {
   EXPECT_EQ(GetFileVersion(ExecutableFilePath()), (TFileVersion{7, 8, 9, 10}));

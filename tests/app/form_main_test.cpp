@@ -110,8 +110,9 @@ TEST_F(FormMainTest, MenusWithCaptionsAndShortcuts) {
     for (qsizetype I = 0; I < Items.size(); ++I) {
       EXPECT_EQ(Items[I], Table[I].Item) << I;
       EXPECT_EQ(Items[I]->isSeparator(), Table[I].Caption == nullptr) << I;
-      if (Table[I].Caption != nullptr)
+      if (Table[I].Caption != nullptr) {
         EXPECT_EQ(Items[I]->text(), QString::fromLatin1(Table[I].Caption));
+      }
       EXPECT_EQ(Items[I]->shortcut(), Table[I].ShortCut) << I;
     }
   };

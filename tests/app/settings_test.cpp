@@ -18,19 +18,20 @@ namespace {
 
 using TDevicePairs = std::vector<std::pair<QString, QString>>;
 
-// What a load must give; the members start at the defaults.
+// What a load must give; the members start at the defaults.  Every member has
+// its initializer, so a case names only the members it changes.
 struct TExpected {
   std::int32_t PingTimeout = 3;
   std::int32_t PingTimes = 4;
   std::int32_t PingTTL = 128;
   QString SMTPHostAddress = QStringLiteral("0.0.0.0");
   std::int32_t SMTPPort = 25;
-  QString SMTPRecipients;
-  QString SMTPSender;
+  QString SMTPRecipients = QString();
+  QString SMTPSender = QString();
   std::int32_t SyslogFacility = 22;
   QString SyslogHostAddress = QStringLiteral("0.0.0.0");
   std::int32_t SyslogPort = 514;
-  TDevicePairs Devices;
+  TDevicePairs Devices = TDevicePairs();
 };
 
 TDevicePairs DevicesOf(const TSettings &Settings) {

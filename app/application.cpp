@@ -2,6 +2,14 @@
 
 #include <QMessageBox>
 
+#include <cstdio>
+
+namespace {
+
+bool ExceptionReportToStandardError = false;
+
+}  // namespace
+
 TApplication::TApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {
   // The application name serves as title: message boxes and the window
   // caption show it. (A display name would make Qt append it to captions.)
@@ -28,7 +36,16 @@ QString ExceptionMessageText(const std::exception_ptr& Error) {
   return QStringLiteral("Unknown exception.");
 }
 
+void SetExceptionReportToStandardError(bool ToStandardError) {
+  ExceptionReportToStandardError = ToStandardError;
+}
+
 void ShowExceptionReport(const QString& MessageText) {
+  if (ExceptionReportToStandardError) {
+    std::fprintf(stderr, "dervik: %s\n", MessageText.toLocal8Bit().constData());
+    std::fflush(stderr);
+    return;
+  }
   QMessageBox::critical(QApplication::activeWindow(), QCoreApplication::applicationName(), MessageText,
                         QMessageBox::Ok);
 }

@@ -25,8 +25,12 @@ public:
 // or a general text for anything else.
 QString ExceptionMessageText(const std::exception_ptr& Error);
 
-// The default exception report: an error box with the message text.
+// The default exception report: an error box with the message text, or a
+// line on standard error where no window can be seen (after
+// SetExceptionReportToStandardError(true)), since an error box nobody can
+// close would stop the program for good.
 void ShowExceptionReport(const QString& MessageText);
+void SetExceptionReportToStandardError(bool ToStandardError);
 
 // Runs a command; an exception escaping it goes to the default exception
 // report instead of unwinding through the window framework.

@@ -195,6 +195,7 @@ void TFormMain::FormCreate() {
   FAutoSMTP = false;
   FAutoSysLog = false;
   ReadCommandLineSwitches();
+  SetWindowMessageHandler(WM_AUTORUN, [this] { WMAutoRun(); });
   FSettingsFileName = SettingsFileNameFor(FStartup.ExecutableFile);
   FSettings = std::make_unique<TSettings>(FSettingsFileName);
   RefreshListView();

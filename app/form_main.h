@@ -3,6 +3,7 @@
 // automatic sequence live in form_main_*.cpp beside this file.
 #pragma once
 
+#include "auto_mode.h"
 #include "settings.h"
 
 #include <QCollator>
@@ -115,6 +116,15 @@ public:
   bool AutoRun() const { return FAutoRun; }
   bool AutoSMTP() const { return FAutoSMTP; }
   bool AutoSysLog() const { return FAutoSysLog; }
+  // How the last click of each report command ended.
+  TReportResult LastSMTPReport() const { return FLastSMTPReport; }
+  TReportResult LastSysLogReport() const { return FLastSysLogReport; }
+
+  // The private window message of the automatic sequence.
+  static constexpr int WM_AUTORUN = 1025;
+  // Watches the automatic sequence for an unattended run (borrowed; none by
+  // default, and then the sequence is exactly the window's own).
+  void SetAutoRunMonitor(TAutoRunMonitor* Monitor) { FAutoRunMonitor = Monitor; }
   // "Dervik ", the version, a carriage return and the credit line.
   QString AboutText() const;
 
@@ -132,6 +142,7 @@ private:
   QAction* AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
                        void (TFormMain::*Handler)());
   void ReadCommandLineSwitches();
+  void WMAutoRun();
   void SortRows(QList<QTreeWidgetItem*>& Rows) const;
 
   TDevice* FCurrentDevice = nullptr;
@@ -142,6 +153,9 @@ private:
   bool FAutoRun = false;
   bool FAutoSMTP = false;
   bool FAutoSysLog = false;
+  TReportResult FLastSMTPReport = rrNotSent;
+  TReportResult FLastSysLogReport = rrNotSent;
+  TAutoRunMonitor* FAutoRunMonitor = nullptr;
 
   TStartup FStartup;
   QCollator FCollator;

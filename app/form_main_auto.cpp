@@ -1,43 +1,65 @@
-// The command-line switches of the automatic mode, and the window's shown
-// handler where the automatic sequence will start.
+// The automatic mode of the main window: the command-line switches read at
+// creation, and the sequence that runs once the window is shown.
 #include "form_main.h"
 
-#include <QLocale>
-
-#include <array>
+#include "application.h"
+#include "framework_ops.h"
 
 namespace {
 
-struct TSwitch {
-  const char* Text;
-  bool Run, SMTP, SysLog;
-};
-
-constexpr std::array<TSwitch, 4> Switches{{
-    {"/AUTO", true, true, true},
-    {"/AUTORUN", true, false, false},
-    {"/AUTOSMTP", false, true, false},
-    {"/AUTOSYSLOG", false, false, true},
-}};
+// Long enough to read a report's error in the status bar before the window
+// closes by itself.
+constexpr int AutoCloseDelayMilliseconds = 3000;
 
 }  // namespace
 
 void TFormMain::ReadCommandLineSwitches() {
-  const QLocale Locale;
-  for (const QString& Argument : FStartup.Arguments) {
-    const QString Upper = Locale.toUpper(Argument);
-    for (const TSwitch& Switch : Switches) {
-      if (Upper != QLatin1String(Switch.Text))
-        continue;
-      // Switches add up: a flag is only ever set here, never cleared.
-      FAutoRun = FAutoRun || Switch.Run;
-      FAutoSMTP = FAutoSMTP || Switch.SMTP;
-      FAutoSysLog = FAutoSysLog || Switch.SysLog;
-    }
-  }
+  // Switches add up: a flag is only ever set here, never cleared.
+  const TAutoSwitches Switches = ReadAutoSwitches(FStartup.Arguments);
+  FAutoRun = FAutoRun || Switches.Run;
+  FAutoSMTP = FAutoSMTP || Switches.SMTP;
+  FAutoSysLog = FAutoSysLog || Switches.SysLog;
 }
 
-// TEMPORARY: the automatic sequence is not built yet; being shown starts
-// nothing. (It is meant to post its message with PostWindowMessage and to
-// handle it through SetWindowMessageHandler, clicking items with ClickMenuItem.)
-void TFormMain::FormShow() {}
+void TFormMain::FormShow() {
+  // Posted, not run here: the sequence starts once the window is on screen
+  // and whatever was queued before it has been handled. Posted at every
+  // show; without switches its handler does nothing.
+  PostWindowMessage(this, WM_AUTORUN);
+}
+
+void TFormMain::WMAutoRun() {
+  if (!FAutoRun && !FAutoSMTP && !FAutoSysLog)
+    return;
+  try {
+    ClickMenuItem(MenuItemRun);
+    if (FAutoRunMonitor != nullptr)
+      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName);
+    if (FAutoSMTP) {
+      ClickMenuItem(MenuItemSendToSMTP);
+      if (FAutoRunMonitor != nullptr)
+        FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0));
+    }
+    if (FAutoSysLog) {
+      ClickMenuItem(MenuItemSendToSysLog);
+      if (FAutoRunMonitor != nullptr)
+        FAutoRunMonitor->ReportDone(rkSysLog, FLastSysLogReport, Settings(), StatusPanelText(0));
+    }
+  } catch (...) {
+    // On a display the exception report shows the message and the window
+    // stays open for the user; without one the monitor ends the program.
+    if (FAutoRunMonitor != nullptr &&
+        FAutoRunMonitor->SequenceFailed(ExceptionMessageText(std::current_exception())))
+      return;
+    throw;
+  }
+  if (FAutoSMTP || FAutoSysLog) {
+    HandlePendingMessages();
+    WaitMilliseconds(AutoCloseDelayMilliseconds);
+    PostCloseRequest(this);
+  } else if (FAutoRunMonitor != nullptr && FAutoRunMonitor->Headless()) {
+    // "/AUTORUN" alone leaves the window open for the user to read; without
+    // a display nobody could, and the process would never end.
+    PostCloseRequest(this);
+  }
+}

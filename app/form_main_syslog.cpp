@@ -36,10 +36,11 @@ void TFormMain::CreateSysLogComponent() {
 
 void TFormMain::MenuItemSendToSysLogClick() {
   // Only after a run, and never to an unset host.
+  FLastSysLogReport = rrNotSent;
   const QString& Host = Settings().SyslogHostAddress();
   if (!Settings().HasLastCheck() || Host.isEmpty() || Host == QLatin1String("0.0.0.0"))
     return;
-  SendResultsToSysLog();
+  FLastSysLogReport = SendResultsToSysLog() ? rrSent : rrFailed;
 }
 
 bool TFormMain::SendResultsToSysLog() {

@@ -1,24 +1,73 @@
 // Program entry of Dervik.
 #include "application.h"
+#include "auto_mode.h"
 #include "core_units.h"
+#include "file_version.h"
 #include "form_main.h"
+#include "program_files.h"
+#include "unattended_start.h"
 
+#include <QGuiApplication>
+
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
+
+namespace {
+
+void WriteText(std::FILE* Stream, const QString& Text) {
+  std::fputs(Text.toLocal8Bit().constData(), Stream);
+  std::fflush(Stream);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // The program's own options answer without a window or a display.
+  const TProgramOptions Options = ReadProgramOptions(argc, argv);
+  if (Options.Help || Options.Version) {
+    const QString Executable = ExecutableFilePath();
+    WriteText(stdout, Options.Help ? HelpText(SettingsFileNameFor(Executable))
+                                   : VersionText(GetFileVersion(Executable)));
+    return EXIT_SUCCESS;
+  }
+
+  // Decided before the application object exists: Qt ends the process when
+  // its platform cannot open a display.
+  const TDisplayEnvironment Environment = TDisplayEnvironment::FromProcess(Options);
+  const TPlatformChoice Platform =
+      ChoosePlatform(Options, Environment, X11DisplayReachable(Environment.Display),
+                     WaylandDisplayReachable(Environment.WaylandDisplay, Environment.RuntimeDir));
+  if (Platform.NeedsDisplay) {
+    WriteText(stderr, NeedsDisplayText());
+    return ExitStatusNotStarted;
+  }
+  if (!Platform.Platform.isEmpty())
+    qputenv("QT_QPA_PLATFORM", Platform.Platform);
+  if (Options.Switches.Any())
+    InstallUnattendedMessageFilter();
+
   // The network cores run on Qt's GLib event dispatcher, which this
   // variable would switch off.
   unsetenv("QT_NO_GLIB");
   TApplication Application(argc, argv);
+  const bool Headless = IsHeadlessPlatform(QGuiApplication::platformName());
+  SetExceptionReportToStandardError(Headless);
+  std::optional<TAutoRunMonitor> Monitor;
+  if (Options.Switches.Any())
+    Monitor.emplace(Headless, [](const QString& Line) { WriteText(stderr, Line + u'\n'); });
+
   // Binds the cores before the window exists; unbinds them after it is gone.
   const TCoreUnits CoreUnits;
   try {
     TFormMain FormMain;
+    FormMain.SetAutoRunMonitor(Monitor ? &*Monitor : nullptr);
     FormMain.show();
-    return Application.exec();
+    const int LoopStatus = Application.exec();
+    return Monitor ? Monitor->ExitStatus() : LoopStatus;
   } catch (...) {
     // The window could not be created (a core failed to load): say why and end.
     ShowExceptionReport(ExceptionMessageText(std::current_exception()));
-    return EXIT_FAILURE;
+    return ExitStatusNotStarted;
   }
 }

@@ -1,0 +1,122 @@
+#include "auto_mode.h"
+
+#include "settings.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <array>
+
+namespace {
+
+struct TSwitch {
+  const char* Text;
+  bool Run, SMTP, SysLog;
+};
+
+constexpr std::array<TSwitch, 4> Switches{{
+    {"/AUTO", true, true, true},
+    {"/AUTORUN", true, false, false},
+    {"/AUTOSMTP", false, true, false},
+    {"/AUTOSYSLOG", false, false, true},
+}};
+
+bool HostSet(const QString& Host) { return !Host.isEmpty() && Host != QLatin1String("0.0.0.0"); }
+
+}  // namespace
+
+TAutoSwitches ReadAutoSwitches(const QStringList& Arguments) {
+  TAutoSwitches Result;
+  const QLocale Locale;
+  for (const QString& Argument : Arguments) {
+    const QString Upper = Locale.toUpper(Argument);
+    for (const TSwitch& Switch : Switches) {
+      if (Upper != QLatin1String(Switch.Text))
+        continue;
+      Result.Run = Result.Run || Switch.Run;
+      Result.SMTP = Result.SMTP || Switch.SMTP;
+      Result.SysLog = Result.SysLog || Switch.SysLog;
+    }
+  }
+  return Result;
+}
+
+TAutoRunMonitor::TAutoRunMonitor(bool Headless, TLineSink Sink, TExit Exit)
+    : FHeadless(Headless), FSink(std::move(Sink)), FExit(std::move(Exit)) {
+  if (!FExit)
+    FExit = [](int Status) { QCoreApplication::exit(Status); };
+}
+
+void TAutoRunMonitor::Write(const QString& Line) const {
+  if (FSink)
+    FSink(QStringLiteral("dervik: ") + Line);
+}
+
+void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& SettingsFileName) {
+  if (!Settings.HasLastCheck()) {
+    // The window was closed or the application asked to quit during the run.
+    FFailed = true;
+    Write(QStringLiteral("the check run did not end"));
+    return;
+  }
+  FChecked = true;
+  if (!QFileInfo(SettingsFileName).isFile()) {
+    // A scheduled job with a lost settings file would otherwise pass as "all
+    // answered" without a word.
+    Write(QStringLiteral("settings file %1 not found: no devices to check").arg(SettingsFileName));
+    return;
+  }
+  QStringList Silent;
+  for (const auto& Device : Settings.Devices())
+    if (Device->DeviceStatusCategory() != dscOK)
+      Silent.append(Device->DeviceName());
+  FDevicesFailed = FDevicesFailed || !Silent.isEmpty();
+  const auto Count = static_cast<qsizetype>(Settings.Devices().size());
+  Write((Count == 1 ? QStringLiteral("checked %1 device from %2: %3")
+                    : QStringLiteral("checked %1 devices from %2: %3"))
+            .arg(QString::number(Count), SettingsFileName,
+                 Settings.LastCheckResult().isEmpty() ? QStringLiteral("no result")
+                                                      : Settings.LastCheckResult()));
+  if (!Silent.isEmpty())
+    Write(QStringLiteral("no answer from: ") + Silent.join(QStringLiteral(", ")));
+}
+
+void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings,
+                                 const QString& Panel0) {
+  const bool Mail = Kind == rkMail;
+  const QString Name = Mail ? QStringLiteral("mail report") : QStringLiteral("syslog report");
+  const QString& Host = Mail ? Settings.SMTPHostAddress() : Settings.SyslogHostAddress();
+  const int Port = Mail ? Settings.SMTPPort() : Settings.SyslogPort();
+  const QString Destination = QStringLiteral("%1:%2").arg(Host).arg(Port);
+  switch (Result) {
+    case rrSent:
+      Write(QStringLiteral("%1 sent to %2").arg(Name, Destination));
+      break;
+    case rrFailed:
+      FReportFailed = true;
+      Write(QStringLiteral("%1 to %2 failed: %3").arg(Name, Destination, Panel0));
+      break;
+    case rrNotSent:
+      // Not asked for in the settings: no failure.
+      Write(HostSet(Host) ? QStringLiteral("%1 not sent: no finished check run").arg(Name)
+                          : QStringLiteral("%1 not sent: no server set (HostAddress in [%2])")
+                                .arg(Name, Mail ? QStringLiteral("SMTP") : QStringLiteral("Syslog")));
+      break;
+  }
+}
+
+bool TAutoRunMonitor::SequenceFailed(const QString& Message) {
+  FFailed = true;
+  Write(QStringLiteral("the automatic run stopped: ") + Message);
+  if (!FHeadless)
+    return false;
+  FExit(ExitStatus());
+  return true;
+}
+
+int TAutoRunMonitor::ExitStatus() const {
+  if (FFailed || !FChecked)
+    return ExitStatusNotStarted;
+  return (FDevicesFailed ? ExitStatusDevicesFailed : 0) | (FReportFailed ? ExitStatusReportFailed : 0);
+}

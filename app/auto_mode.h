@@ -1,0 +1,81 @@
+// The automatic mode seen from outside the window: the command-line
+// switches, and what one automatic run tells the scheduler that started it
+// (a few lines on standard error and the exit status of the process).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+class TSettings;
+
+// The flags the switches "/AUTO", "/AUTORUN", "/AUTOSMTP" and "/AUTOSYSLOG"
+// stand for.
+struct TAutoSwitches {
+  bool Run = false;
+  bool SMTP = false;
+  bool SysLog = false;
+  bool Any() const { return Run || SMTP || SysLog; }
+};
+
+// Reads the switches from Arguments (program name excluded): each argument
+// upper-cased in the user's locale and compared exactly; anything else is
+// ignored and switches add up. The window reads its flags with this, and
+// the program entry decides with it, before any window exists, whether the
+// run is unattended.
+TAutoSwitches ReadAutoSwitches(const QStringList& Arguments);
+
+// Exit statuses of the program. The first three add up as bits: 3 means
+// devices without answer and a report that could not be sent.
+constexpr int ExitStatusAllAnswered = 0;
+constexpr int ExitStatusDevicesFailed = 1;  // some devices did not answer
+constexpr int ExitStatusReportFailed = 2;   // a report could not be sent
+constexpr int ExitStatusNotStarted = 4;     // the run could not start or ended early
+
+// How a report command ended: not sent (its guard was not met), sent, or
+// failed with its error shown in status bar panel 0.
+enum TReportResult : std::uint8_t { rrNotSent, rrSent, rrFailed };
+
+enum TReportKind : std::uint8_t { rkMail, rkSysLog };
+
+// Watches one automatic sequence for the scheduler: writes a line per step
+// and works out the exit status. Without a display (Headless) it also ends
+// what nobody could end by hand: a run that leaves its window open, and a
+// sequence stopped by an exception, which would otherwise wait for someone
+// to close an error box and the window.
+class TAutoRunMonitor {
+public:
+  using TLineSink = std::function<void(const QString& Line)>;
+  // Ends the application with a status; QCoreApplication::exit by default.
+  using TExit = std::function<void(int Status)>;
+
+  TAutoRunMonitor(bool Headless, TLineSink Sink, TExit Exit = {});
+
+  bool Headless() const { return FHeadless; }
+
+  // After the Run click: whether the run ended, its summary, the devices
+  // that did not answer.
+  void CheckDone(const TSettings& Settings, const QString& SettingsFileName);
+  // After a report click, with the settings the report used and the text of
+  // status bar panel 0 (the error of a failed report).
+  void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0);
+  // An exception stopped the sequence. True when the monitor has dealt with
+  // it (no display: reported and the application asked to end), false when
+  // the window's own exception report is to show it.
+  bool SequenceFailed(const QString& Message);
+
+  int ExitStatus() const;
+
+private:
+  void Write(const QString& Line) const;
+
+  bool FHeadless;
+  TLineSink FSink;
+  TExit FExit;
+  bool FChecked = false;
+  bool FFailed = false;
+  bool FDevicesFailed = false;
+  bool FReportFailed = false;
+};

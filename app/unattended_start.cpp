@@ -1,0 +1,254 @@
+#include "unattended_start.h"
+
+#include <QStringList>
+#include <QtGlobal>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// A display that does not answer within this time counts as unreachable;
+// a scheduled job must not hang on a dead remote X server.
+constexpr int ConnectTimeoutMilliseconds = 2000;
+constexpr int X11TcpPortBase = 6000;
+
+// Waits for a non-blocking connect to finish; true when it succeeded.
+bool FinishConnect(int Socket) {
+  pollfd Poll{Socket, POLLOUT, 0};
+  int Ready;
+  do
+    Ready = ::poll(&Poll, 1, ConnectTimeoutMilliseconds);
+  while (Ready < 0 && errno == EINTR);
+  if (Ready <= 0)
+    return false;
+  int Error = 0;
+  socklen_t Length = sizeof Error;
+  return ::getsockopt(Socket, SOL_SOCKET, SO_ERROR, &Error, &Length) == 0 && Error == 0;
+}
+
+bool Connects(int Family, const sockaddr* Address, socklen_t Length) {
+  const int Socket = ::socket(Family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (Socket < 0)
+    return false;
+  bool Connected = ::connect(Socket, Address, Length) == 0;
+  if (!Connected && (errno == EINPROGRESS || errno == EAGAIN))
+    Connected = FinishConnect(Socket);
+  ::close(Socket);
+  return Connected;
+}
+
+// A local stream socket by path, or in the abstract namespace when Abstract.
+bool UnixSocketConnects(const QByteArray& Path, bool Abstract) {
+  sockaddr_un Address{};
+  Address.sun_family = AF_UNIX;
+  const std::size_t Offset = Abstract ? 1 : 0;
+  // The path and, for a filesystem path, its terminating zero must fit.
+  if (Path.isEmpty() || static_cast<std::size_t>(Path.size()) + 1 > sizeof Address.sun_path)
+    return false;
+  std::memcpy(Address.sun_path + Offset, Path.constData(), static_cast<std::size_t>(Path.size()));
+  const auto Length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + Offset +
+                                             static_cast<std::size_t>(Path.size()) + (Abstract ? 0 : 1));
+  return Connects(AF_UNIX, reinterpret_cast<const sockaddr*>(&Address), Length);
+}
+
+bool TcpConnects(const QByteArray& Host, int Port) {
+  addrinfo Hints{};
+  Hints.ai_family = AF_UNSPEC;
+  Hints.ai_socktype = SOCK_STREAM;
+  addrinfo* List = nullptr;
+  if (::getaddrinfo(Host.constData(), QByteArray::number(Port).constData(), &Hints, &List) != 0)
+    return false;
+  bool Connected = false;
+  for (const addrinfo* Entry = List; Entry != nullptr && !Connected; Entry = Entry->ai_next)
+    Connected = Connects(Entry->ai_family, Entry->ai_addr, Entry->ai_addrlen);
+  ::freeaddrinfo(List);
+  return Connected;
+}
+
+bool IsOption(const char* Argument, const char* Name) {
+  // Qt takes its options with one dash or two.
+  if (Argument[0] == '-' && Argument[1] == '-')
+    ++Argument;
+  return std::strcmp(Argument, Name) == 0;
+}
+
+bool NamesHeadlessFallback(const QByteArray& Platforms) {
+  for (const QByteArray& Entry : Platforms.split(';')) {
+    const QByteArray Name = Entry.left(Entry.indexOf(':') < 0 ? Entry.size() : Entry.indexOf(':')).trimmed();
+    if (IsHeadlessPlatform(QString::fromLatin1(Name)))
+      return true;
+  }
+  return false;
+}
+
+QtMessageHandler PreviousMessageHandler = nullptr;
+
+void UnattendedMessageFilter(QtMsgType Type, const QMessageLogContext& Context, const QString& Message) {
+  const bool Chatter = Type != QtCriticalMsg && Type != QtFatalMsg &&
+                       ((Context.category != nullptr && std::strncmp(Context.category, "qt.qpa", 6) == 0) ||
+                        Message.startsWith(QLatin1String("This plugin does not support")) ||
+                        Message.startsWith(QLatin1String("QStandardPaths: ")));
+  if (Chatter)
+    return;
+  if (PreviousMessageHandler != nullptr)
+    PreviousMessageHandler(Type, Context, Message);
+}
+
+}  // namespace
+
+TProgramOptions ReadProgramOptions(int Argc, const char* const* Argv) {
+  TProgramOptions Options;
+  QStringList Arguments;
+  for (int Index = 1; Index < Argc; ++Index) {
+    const char* Argument = Argv[Index];
+    Arguments.append(QString::fromLocal8Bit(Argument));
+    if (std::strcmp(Argument, "--help") == 0 || std::strcmp(Argument, "-h") == 0)
+      Options.Help = true;
+    else if (std::strcmp(Argument, "--version") == 0)
+      Options.Version = true;
+    else if (IsOption(Argument, "-platform") && Index + 1 < Argc)
+      Options.PlatformGiven = true;
+    else if (IsOption(Argument, "-display") && Index + 1 < Argc)
+      Options.DisplayArgument = Argv[Index + 1];
+  }
+  Options.Switches = ReadAutoSwitches(Arguments);
+  return Options;
+}
+
+TDisplayEnvironment TDisplayEnvironment::FromProcess(const TProgramOptions& Options) {
+  TDisplayEnvironment Environment;
+  Environment.Display = Options.DisplayArgument.isEmpty() ? qgetenv("DISPLAY") : Options.DisplayArgument;
+  Environment.WaylandDisplay = qgetenv("WAYLAND_DISPLAY");
+  Environment.RuntimeDir = qgetenv("XDG_RUNTIME_DIR");
+  Environment.QpaPlatform = qgetenv("QT_QPA_PLATFORM");
+  Environment.SessionType = qgetenv("XDG_SESSION_TYPE");
+  return Environment;
+}
+
+bool X11DisplayReachable(const QByteArray& Display) {
+  QByteArray Spec = Display.trimmed();
+  QByteArray Protocol;
+  const qsizetype Slash = Spec.indexOf('/');
+  if (Slash > 0) {
+    Protocol = Spec.left(Slash);
+    Spec = Spec.mid(Slash + 1);
+  }
+  const qsizetype Colon = Spec.lastIndexOf(':');
+  if (Colon < 0)
+    return false;
+  if (Spec.startsWith('/'))  // a socket path with the display number after it
+    return UnixSocketConnects(Spec.left(Colon), false);
+  QByteArray Host = Spec.left(Colon);
+  if (Host.endsWith(':'))  // "host::0" is DECnet, which nothing here speaks
+    return false;
+  const QByteArray NumberText = Spec.mid(Colon + 1).split('.').value(0);
+  bool Valid = false;
+  const int Number = NumberText.toInt(&Valid);
+  if (!Valid || Number < 0 || Number > 65535 - X11TcpPortBase)
+    return false;
+  if (Host.isEmpty() || Host == "unix" || Protocol == "unix") {
+    const QByteArray Path = "/tmp/.X11-unix/X" + QByteArray::number(Number);
+    return UnixSocketConnects(Path, true) || UnixSocketConnects(Path, false);
+  }
+  if (Host.startsWith('[') && Host.endsWith(']'))
+    Host = Host.mid(1, Host.size() - 2);
+  return TcpConnects(Host, X11TcpPortBase + Number);
+}
+
+bool WaylandDisplayReachable(const QByteArray& WaylandDisplay, const QByteArray& RuntimeDir) {
+  if (WaylandDisplay.isEmpty())
+    return false;
+  if (WaylandDisplay.startsWith('/'))
+    return UnixSocketConnects(WaylandDisplay, false);
+  if (RuntimeDir.isEmpty())
+    return false;
+  return UnixSocketConnects(RuntimeDir + '/' + WaylandDisplay, false);
+}
+
+TPlatformChoice ChoosePlatform(const TProgramOptions& Options, const TDisplayEnvironment& Environment,
+                               bool X11Reachable, bool WaylandReachable) {
+  TPlatformChoice Choice;
+  if (Options.PlatformGiven)
+    return Choice;
+  if (!Options.Switches.Any()) {
+    Choice.NeedsDisplay = Environment.QpaPlatform.isEmpty() && !X11Reachable && !WaylandReachable;
+    return Choice;
+  }
+  if (!Environment.QpaPlatform.isEmpty()) {
+    if (!NamesHeadlessFallback(Environment.QpaPlatform))
+      Choice.Platform = Environment.QpaPlatform + ";offscreen";
+    return Choice;
+  }
+  QByteArrayList Platforms;
+  const bool WaylandFirst = Environment.SessionType == "wayland";
+  if (WaylandReachable && WaylandFirst)
+    Platforms.append("wayland");
+  if (X11Reachable)
+    Platforms.append("xcb");
+  if (WaylandReachable && !WaylandFirst)
+    Platforms.append("wayland");
+  Platforms.append("offscreen");
+  Choice.Platform = Platforms.join(';');
+  return Choice;
+}
+
+bool IsHeadlessPlatform(const QString& PlatformName) {
+  return PlatformName == QLatin1String("offscreen") || PlatformName == QLatin1String("minimal");
+}
+
+void InstallUnattendedMessageFilter() {
+  PreviousMessageHandler = qInstallMessageHandler(UnattendedMessageFilter);
+}
+
+QString HelpText(const QString& SettingsFileName) {
+  return QStringLiteral(
+             "Usage: dervik [/AUTO | /AUTORUN | /AUTOSMTP | /AUTOSYSLOG]... [Qt options]\n"
+             "       dervik --help | --version\n"
+             "\n"
+             "Pings every device listed in the settings file and shows the results in a\n"
+             "window; sends them as mail and to a syslog server on request.\n"
+             "Settings file: %1\n"
+             "\n"
+             "Switches (any letter case; they add up):\n"
+             "  /AUTO         run a check, send the mail and the syslog report, close\n"
+             "  /AUTORUN      run a check after start and leave the window open\n"
+             "  /AUTOSMTP     run a check, send the mail report, close\n"
+             "  /AUTOSYSLOG   run a check, send the syslog report, close\n"
+             "  -h, --help    show this text\n"
+             "  --version     show the version\n"
+             "\n"
+             "A report is sent only when its server is set in the settings file. With a\n"
+             "switch and no display (a scheduled job), the check runs without a window,\n"
+             "writes what it did to standard error and ends by itself, also after\n"
+             "/AUTORUN alone.\n"
+             "\n"
+             "Exit status of an automatic run:\n"
+             "  0  every device answered and every report that is set up was sent\n"
+             "  1  some devices did not answer\n"
+             "  2  a report could not be sent\n"
+             "  3  both: some devices did not answer and a report could not be sent\n"
+             "  4  the run could not start (no display without a switch, a network core\n"
+             "     that failed to load, an error that stopped the run)\n"
+             "\n"
+             "Qt's own options (-platform, -display, -style, ...) work as usual.\n")
+      .arg(SettingsFileName);
+}
+
+QString VersionText(const TFileVersion& Version) {
+  return QStringLiteral("Dervik %1.%2.%3\n").arg(Version.Major).arg(Version.Minor).arg(Version.Release);
+}
+
+QString NeedsDisplayText() {
+  return QStringLiteral(
+      "dervik: no display for the window (DISPLAY and WAYLAND_DISPLAY unset or not reachable); "
+      "to run unattended, start it with /AUTO, /AUTOSMTP or /AUTOSYSLOG (see dervik --help)\n");
+}

@@ -1,0 +1,176 @@
+// What an automatic run tells its scheduler: the lines on standard error
+// and the exit status, from the outcome of the run and the reports.
+#include "auto_mode.h"
+#include "settings.h"
+#include "temp_files.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+
+#include <vector>
+
+namespace {
+
+class AutoRunMonitorTest : public testing::Test {
+ protected:
+  // Settings with the devices A, B and C, as a run has left them.
+  void Load(const std::vector<TDeviceStatus> &Statuses, const QString &Summary) {
+    SettingsFile =
+        Temp.WriteText(QStringLiteral("dervik.ini"),
+                       QStringLiteral("[SMTP]\nHostAddress=mail.test\nPort=2525\n"
+                                      "[Syslog]\nHostAddress=127.0.0.1\nPort=5514\n"
+                                      "[Devices]\nA=10.0.0.1\nB=10.0.0.2\nC=10.0.0.3\n"));
+    Settings.LoadFromFile(SettingsFile);
+    for (size_t I = 0; I < Statuses.size() && I < Settings.Devices().size(); ++I) {
+      Settings.Devices()[I]->SetDeviceStatus(Statuses[I]);
+      Settings.Devices()[I]->SetDeviceStatusCategory(DeviceStatusCategoryOf(Statuses[I]));
+    }
+    Settings.SetLastCheckResult(Summary);
+    Settings.SetLastCheckDT(QDateTime::currentDateTime());
+  }
+  TAutoRunMonitor Make(bool Headless) {
+    return TAutoRunMonitor(
+        Headless, [this](const QString &Line) { Lines.append(Line); },
+        [this](int Status) { Exits.push_back(Status); });
+  }
+
+  TTempFiles Temp;
+  QString SettingsFile;
+  TSettings Settings;
+  QStringList Lines;
+  std::vector<int> Exits;
+};
+
+TEST_F(AutoRunMonitorTest, StatusAndLinesFromDevicesAndReports) {
+  const struct {
+    const char *Name;
+    std::vector<TDeviceStatus> Statuses;
+    const char *Summary;
+    TReportResult Mail, SysLog;
+    int Status;
+    QStringList Tail;  // the lines after the "checked" line
+  } Rows[] = {
+      {"all answered, both sent",
+       {dsOK, dsOKPartial, dsOK},
+       "All connections OK",
+       rrSent,
+       rrSent,
+       0,
+       {"dervik: mail report sent to mail.test:2525",
+        "dervik: syslog report sent to 127.0.0.1:5514"}},
+      {"one silent",
+       {dsOK, dsNoConnection, dsOK},
+       "Some connections were OK (1 failed - 2 OK)",
+       rrSent,
+       rrSent,
+       ExitStatusDevicesFailed,
+       {"dervik: no answer from: B", "dervik: mail report sent to mail.test:2525",
+        "dervik: syslog report sent to 127.0.0.1:5514"}},
+      {"not pinged and not found count as no answer",
+       {dsNone, dsOK, dsHostLookupFailed},
+       "x",
+       rrSent,
+       rrSent,
+       ExitStatusDevicesFailed,
+       {"dervik: no answer from: A, C", "dervik: mail report sent to mail.test:2525",
+        "dervik: syslog report sent to 127.0.0.1:5514"}},
+      {"mail failed",
+       {dsOK, dsOK, dsOK},
+       "All connections OK",
+       rrFailed,
+       rrSent,
+       ExitStatusReportFailed,
+       {"dervik: mail report to mail.test:2525 failed: PANEL",
+        "dervik: syslog report sent to 127.0.0.1:5514"}},
+      {"both",
+       {dsNoConnection, dsOK, dsOK},
+       "y",
+       rrSent,
+       rrFailed,
+       ExitStatusDevicesFailed | ExitStatusReportFailed,
+       {"dervik: no answer from: A", "dervik: mail report sent to mail.test:2525",
+        "dervik: syslog report to 127.0.0.1:5514 failed: PANEL"}},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    Lines.clear();
+    Load(R.Statuses, QString::fromLatin1(R.Summary));
+    TAutoRunMonitor Monitor = Make(false);
+    Monitor.CheckDone(Settings, SettingsFile);
+    Monitor.ReportDone(rkMail, R.Mail, Settings, QStringLiteral("PANEL"));
+    Monitor.ReportDone(rkSysLog, R.SysLog, Settings, QStringLiteral("PANEL"));
+    EXPECT_EQ(Monitor.ExitStatus(), R.Status);
+    QStringList Expected{
+        QStringLiteral("dervik: checked 3 devices from %1: %2").arg(SettingsFile, R.Summary)};
+    Expected += R.Tail;
+    EXPECT_EQ(Lines, Expected);
+  }
+  EXPECT_TRUE(Exits.empty());
+}
+
+TEST_F(AutoRunMonitorTest, AReportWithoutServerIsNoFailure) {
+  Load({dsOK, dsOK, dsOK}, QString());
+  Settings.SetSMTPHostAddress(QStringLiteral("0.0.0.0"));
+  Settings.SetSyslogHostAddress(QString());
+  TAutoRunMonitor Monitor = Make(true);
+  Monitor.CheckDone(Settings, SettingsFile);
+  Monitor.ReportDone(rkMail, rrNotSent, Settings, QString());
+  Monitor.ReportDone(rkSysLog, rrNotSent, Settings, QString());
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
+  EXPECT_EQ(
+      Lines,
+      (QStringList{QStringLiteral("dervik: checked 3 devices from %1: no result").arg(SettingsFile),
+                   "dervik: mail report not sent: no server set (HostAddress in [SMTP])",
+                   "dervik: syslog report not sent: no server set (HostAddress in [Syslog])"}));
+}
+
+TEST_F(AutoRunMonitorTest, SingleDeviceAndMissingSettingsFile) {
+  Load({dsOK}, QStringLiteral("All connections OK"));
+  Settings.Devices().resize(1);
+  TAutoRunMonitor One = Make(false);
+  One.CheckDone(Settings, SettingsFile);
+  EXPECT_EQ(Lines,
+            QStringList{QStringLiteral("dervik: checked 1 device from %1: All connections OK")
+                            .arg(SettingsFile)});
+
+  Lines.clear();
+  const QString Missing = Temp.Path(QStringLiteral("gone.ini"));
+  TSettings Empty;
+  Empty.LoadFromFile(Missing);
+  Empty.SetLastCheckDT(QDateTime::currentDateTime());
+  TAutoRunMonitor Monitor = Make(false);
+  Monitor.CheckDone(Empty, Missing);
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
+  EXPECT_EQ(
+      Lines,
+      QStringList{
+          QStringLiteral("dervik: settings file %1 not found: no devices to check").arg(Missing)});
+}
+
+TEST_F(AutoRunMonitorTest, ARunThatDidNotEndCouldNotStart) {
+  Load({dsOK, dsOK, dsOK}, QStringLiteral("All connections OK"));
+  Settings.SetLastCheckDT(QDateTime());
+  TAutoRunMonitor Monitor = Make(true);
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted) << "nothing checked yet";
+  Monitor.CheckDone(Settings, SettingsFile);
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
+  EXPECT_EQ(Lines, QStringList{"dervik: the check run did not end"});
+  EXPECT_TRUE(Exits.empty());
+}
+
+TEST_F(AutoRunMonitorTest, AStoppedSequenceEndsTheProgramOnlyWithoutDisplay) {
+  for (const bool Headless : {false, true}) {
+    SCOPED_TRACE(Headless ? "headless" : "display");
+    Lines.clear();
+    Exits.clear();
+    TAutoRunMonitor Monitor = Make(Headless);
+    EXPECT_EQ(Monitor.SequenceFailed(QStringLiteral("10022: [10022] Invalid argument")), Headless);
+    EXPECT_EQ(Lines,
+              QStringList{"dervik: the automatic run stopped: 10022: [10022] Invalid argument"});
+    EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
+    EXPECT_EQ(Exits, Headless ? std::vector<int>{ExitStatusNotStarted} : std::vector<int>{});
+  }
+}
+
+}  // namespace

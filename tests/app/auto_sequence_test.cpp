@@ -1,0 +1,288 @@
+// The automatic sequence of the main window (offscreen, in namespaces of the
+// test's own: devices on loopback, names from the test's /etc/hosts only):
+// which switches run, report and close, what stays open, and how an
+// exception in the sequence ends on a display and without one.
+#include "application.h"
+#include "auto_mode.h"
+#include "core_units.h"
+#include "form_main.h"
+#include "framework_ops.h"
+#include "isolation.h"
+#include "modal_box.h"
+#include "pelping.h"
+#include "syslog_test_support.h"
+#include "unattended_start.h"
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A message number of the test's own, posted behind the window's.
+constexpr int MarkerMessage = 4242;
+
+class AutoSequence : public testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ISOLATION();
+    ASSERT_TRUE(Dir.isValid());
+    ASSERT_TRUE(Listener.ok());
+  }
+  void TearDown() override { Form.reset(); }
+
+  // The settings file beside the window's executable; the syslog report goes
+  // to the test's listener unless SysLogHost says otherwise.
+  void WriteSettings(const QString &Devices,
+                     const QString &SysLogHost = QStringLiteral("127.0.0.1"),
+                     const QString &MailHost = QStringLiteral("0.0.0.0")) {
+    QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
+    ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    Ini.write(QStringLiteral("[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=%1\nPort=25\n"
+                             "[Syslog]\nHostAddress=%2\nPort=%3\nFacility=16\n[Devices]\n%4")
+                  .arg(MailHost, SysLogHost)
+                  .arg(Listener.port())
+                  .arg(Devices)
+                  .toUtf8());
+  }
+  void Create(const QStringList &Arguments, TAutoRunMonitor *Monitor = nullptr) {
+    Form = std::make_unique<TFormMain>(
+        TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), Arguments});
+    Form->SetAutoRunMonitor(Monitor);
+    Form->SetWindowMessageHandler(MarkerMessage, [this] { MarkerSeen = true; });
+  }
+  // Shows the window and returns once the message it posted is handled:
+  // the marker posted right after it comes next.
+  void ShowAndHandleTheAutoRunMessage() {
+    MarkerSeen = false;
+    Form->show();
+    PostWindowMessage(Form.get(), MarkerMessage);
+    const QDeadlineTimer Deadline(30000);
+    while (!MarkerSeen && Form->isVisible() && !Deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  // Waits for the window to close by itself; false after 30 s.
+  bool WaitForClose() {
+    const QDeadlineTimer Deadline(30000);
+    while (Form->isVisible() && !Deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return !Form->isVisible();
+  }
+  std::vector<std::string> PacketTexts() {
+    std::vector<std::string> Texts;
+    // The reports are synchronous: whatever they sent is queued already.
+    for (const std::string &Datagram : Listener.receiveAll(100, 100)) {
+      // "<pri>Mmm dd hh:mm:ss host text": the text follows the host name.
+      const size_t Stamp = Datagram.find('>') + 1;
+      const size_t Host = Datagram.find(' ', Stamp + 16);
+      Texts.push_back(Host == std::string::npos ? Datagram : Datagram.substr(Host + 1));
+    }
+    return Texts;
+  }
+  TAutoRunMonitor MakeMonitor(bool Headless) {
+    return TAutoRunMonitor(
+        Headless, [this](const QString &Line) { Lines.append(Line); },
+        [this](int Status) { Exits.push_back(Status); });
+  }
+  // Makes the check run's configuration step raise: an open raw socket
+  // refuses a time-to-live of 300 at once.
+  void BreakTheConfigurationStep() {
+    WriteSettings(QStringLiteral("A=127.0.0.1\n"));
+    QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
+    ASSERT_TRUE(Ini.open(QIODevice::Append));
+    Ini.write("[Ping]\nTTL=300\n");
+    Ini.close();
+  }
+  void OpenRawPingSocket() {
+    Form->pelPing1->Config(QStringLiteral("UseICMPDLL=False"));
+    Form->pelPing1->setRemoteHost(QStringLiteral("127.0.0.1"));
+    Form->pelPing1->setActive(true);
+  }
+
+  QTemporaryDir Dir;
+  syslogtest::UdpListener Listener;
+  std::unique_ptr<TFormMain> Form;
+  bool MarkerSeen = false;
+  QStringList Lines;
+  std::vector<int> Exits;
+};
+
+TEST_F(AutoSequence, WithoutSwitchesThePostedMessageDoesNothing) {
+  WriteSettings(QStringLiteral("A=127.0.0.1\n"));
+  for (const QStringList &Arguments :
+       {QStringList{}, QStringList{"/AUTOX", "AUTO", "-AUTO", "/AUTO "}}) {
+    SCOPED_TRACE(Arguments.join(u' ').toStdString());
+    Create(Arguments);
+    ShowAndHandleTheAutoRunMessage();
+    ASSERT_TRUE(MarkerSeen);
+    EXPECT_FALSE(Form->Settings().HasLastCheck()) << "no run";
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_TRUE(PacketTexts().empty());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Form->isVisible());
+  }
+}
+
+TEST_F(AutoSequence, AutoRunAloneRunsAndLeavesTheWindowOpen) {
+  WriteSettings(QStringLiteral("A=127.0.0.1\nB=localhost\n"));
+  TAutoRunMonitor Monitor = MakeMonitor(false);
+  Create({QStringLiteral("/autorun")}, &Monitor);
+  ShowAndHandleTheAutoRunMessage();
+  ASSERT_TRUE(MarkerSeen);
+  EXPECT_TRUE(Form->Settings().HasLastCheck());
+  EXPECT_EQ(Form->Settings().LastCheckResult(), "All connections OK");
+  EXPECT_TRUE(PacketTexts().empty()) << "no report without its switch";
+  // Were a close coming it would be queued by now, behind the marker.
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Form->isVisible());
+  EXPECT_EQ(Lines.size(), 1);
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
+  EXPECT_TRUE(Exits.empty());
+}
+
+TEST_F(AutoSequence, AutoRunAloneWithoutDisplayClosesAfterTheRun) {
+  WriteSettings(QStringLiteral("A=127.0.0.1\nno-such-host.test=\n"));
+  TAutoRunMonitor Monitor = MakeMonitor(true);
+  Create({QStringLiteral("/AUTORUN")}, &Monitor);
+  QElapsedTimer Clock;
+  Clock.start();
+  Form->show();
+  ASSERT_TRUE(WaitForClose());
+  EXPECT_LT(Clock.elapsed(), 3000) << "no reports: no wait before the close";
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusDevicesFailed);
+  EXPECT_EQ(Lines.value(1), "dervik: no answer from: no-such-host.test");
+}
+
+// The switches that send reports close the window about three seconds after
+// the last one; only the reports of the switches given are sent.
+TEST_F(AutoSequence, ReportSwitchesSendAndClose) {
+  const struct {
+    const char *Name;
+    QStringList Arguments;
+    QString MailHost;
+    std::vector<std::string> Packets;
+    QStringList ReportLines;
+  } Rows[] = {
+      {"run and syslog",
+       {"/AUTORUN", "/AUTOSYSLOG"},
+       "127.0.0.1",
+       {"Dervik: All connections OK"},
+       {"syslog"}},
+      {"auto with the mail host unset",
+       {"/AUTO"},
+       "0.0.0.0",
+       {"Dervik: All connections OK"},
+       {"mail", "syslog"}},
+      {"syslog alone, lower case",
+       {"/autosyslog"},
+       "0.0.0.0",
+       {"Dervik: All connections OK"},
+       {"syslog"}},
+      {"mail alone", {"/AUTOSMTP"}, "0.0.0.0", {}, {"mail"}},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    Lines.clear();
+    WriteSettings(QStringLiteral("A=127.0.0.1\n"), QStringLiteral("127.0.0.1"), R.MailHost);
+    TAutoRunMonitor Monitor = MakeMonitor(false);
+    Create(R.Arguments, &Monitor);
+    QElapsedTimer Clock;
+    Clock.start();
+    Form->show();
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_GE(Clock.elapsed(), 3000);
+    EXPECT_TRUE(Form->Settings().HasLastCheck());
+    EXPECT_EQ(PacketTexts(), R.Packets);
+    ASSERT_EQ(Lines.size(), 1 + R.ReportLines.size());
+    for (qsizetype I = 0; I < R.ReportLines.size(); ++I)
+      EXPECT_TRUE(Lines[I + 1].startsWith("dervik: " + R.ReportLines[I] + " report"))
+          << Lines[I + 1].toStdString();
+    EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
+  }
+}
+
+// A report that fails shows its error, the sequence goes on and the window
+// still closes; the status tells the scheduler.
+TEST_F(AutoSequence, AFailedReportStillCloses) {
+  WriteSettings(QStringLiteral("A=127.0.0.1\nno-such-host.test=\n"),
+                QStringLiteral("no-such-host.test"));
+  TAutoRunMonitor Monitor = MakeMonitor(false);
+  Create({QStringLiteral("/AUTO")}, &Monitor);
+  Form->show();
+  ASSERT_TRUE(WaitForClose());
+  EXPECT_EQ(Form->StatusPanelText(0), "11001: [11001] Host not found");
+  EXPECT_EQ(Form->LastSysLogReport(), rrFailed);
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusDevicesFailed | ExitStatusReportFailed);
+  EXPECT_EQ(Lines.last(), QStringLiteral("dervik: syslog report to no-such-host.test:%1 failed: "
+                                         "11001: [11001] Host not found")
+                              .arg(Listener.port()));
+}
+
+TEST_F(AutoSequence, AnExceptionLeavesTheWindowOpenOnADisplay) {
+  BreakTheConfigurationStep();
+  TAutoRunMonitor Monitor = MakeMonitor(false);
+  Create({QStringLiteral("/AUTO")}, &Monitor);
+  OpenRawPingSocket();
+  const TModalBoxCatcher Box;
+  ShowAndHandleTheAutoRunMessage();
+  ASSERT_TRUE(MarkerSeen);
+  EXPECT_EQ(Box.Count(), 1);
+  EXPECT_EQ(Box.Text(), "10022: [10022] Invalid argument");
+  EXPECT_FALSE(Form->Settings().HasLastCheck());
+  EXPECT_TRUE(PacketTexts().empty()) << "the remaining steps do not happen";
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Form->isVisible()) << "no close";
+  EXPECT_EQ(Lines,
+            QStringList{"dervik: the automatic run stopped: 10022: [10022] Invalid argument"});
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
+  EXPECT_TRUE(Exits.empty());
+}
+
+// Without a display the same exception must not wait for a box nobody sees:
+// the program writes the message to standard error and ends with the status
+// of a run that could not start. Set up as the program entry does it.
+TEST_F(AutoSequence, AnExceptionEndsTheProgramWithoutDisplay) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        InstallUnattendedMessageFilter();
+        SetExceptionReportToStandardError(true);
+        TAutoRunMonitor Headless(true, [](const QString &Line) {
+          std::fprintf(stderr, "%s\n", Line.toLocal8Bit().constData());
+        });
+        BreakTheConfigurationStep();
+        Create({QStringLiteral("/AUTO")}, &Headless);
+        OpenRawPingSocket();
+        // A box waiting for a click would hang here: end with a status of our own.
+        QTimer::singleShot(20000, [] { std::_Exit(99); });
+        Form->show();
+        QCoreApplication::exec();
+        std::exit(Headless.ExitStatus());
+      },
+      testing::ExitedWithCode(ExitStatusNotStarted),
+      "dervik: the automatic run stopped: 10022: \\[10022\\] Invalid argument");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string Why;
+  testsupport::setIsolationFailure(
+      testsupport::isolate(testsupport::IsolationOptions{}, &Why) ? "" : Why);
+  unsetenv("QT_NO_GLIB");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  testing::InitGoogleTest(&argc, argv);
+  TApplication Application(argc, argv);
+  const TCoreUnits Units;
+  return RUN_ALL_TESTS();
+}

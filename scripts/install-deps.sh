@@ -12,6 +12,9 @@ packages=(
   clang-14 libclang-rt-14-dev
   # test peers and tools: network namespaces, syslog peers, screenshots
   iproute2 util-linux bsdutils rsyslog iputils-ping xvfb xauth x11-apps imagemagick
+  # a real mail server for the report tests; checkers of the desktop entry and
+  # the systemd units shipped in dist/
+  python3-aiosmtpd desktop-file-utils systemd
   # the window's font and the desktop opener
   fonts-dejavu-core xdg-utils
 )

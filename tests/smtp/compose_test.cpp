@@ -219,7 +219,9 @@ TEST(MessageIdText, NormalisedOnceThenKept) {
     EXPECT_EQ(m.messageId(), c.value);
     // Normalising again changes nothing.
     ASSERT_EQ(m.compose(), 0);
-    if (c.stable) EXPECT_EQ(m.headerValue(1), c.value);
+    if (c.stable) {
+      EXPECT_EQ(m.headerValue(1), c.value);
+    }
   }
 }
 

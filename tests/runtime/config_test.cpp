@@ -17,6 +17,51 @@ struct ParseCase {
   bool query;
 };
 
+// A settings table of a socket kind: names without regard to case, stored
+// fields, refusals, and query-only names whose assignment is not this layer's.
+struct KindFields {
+  bool flag = false;
+  int number = 0;
+  int refusals = 0;
+};
+
+constexpr KindSetting<KindFields> kKindTable[] = {
+    {"Flag", storeBool<KindFields, &KindFields::flag>, answerBool<KindFields, &KindFields::flag>},
+    {"Number", storeInt<KindFields, &KindFields::number>,
+     answerInt<KindFields, &KindFields::number>},
+    {"Refused",
+     [](KindFields &f, const std::string &) {
+       ++f.refusals;
+       return 117;
+     },
+     [](KindFields &) { return std::string("fixed"); }},
+    {"Handle", nullptr, [](KindFields &) { return std::string("7"); }},
+};
+
+TEST(KindSettings, TableLookup) {
+  struct Case {
+    const char *text;
+    std::optional<int> result;
+    const char *answer;
+  };
+  KindFields f;
+  const Case cases[] = {
+      {"flag=yes", 0, ""},         {"FLAG", 0, "True"},
+      {"Number=-42x", 0, ""},      {"number", 0, "-42"},
+      {"Refused=1", 117, ""},      {"Refused", 0, "fixed"},
+      {"Handle", 0, "7"},          {"Handle=3", std::nullopt, ""},
+      {"Other", std::nullopt, ""}, {"Other=1", std::nullopt, ""},
+  };
+  for (const Case &c : cases) {
+    std::string answer;
+    EXPECT_EQ(lookupSetting(kKindTable, f, parseSetting(c.text), answer), c.result) << c.text;
+    EXPECT_EQ(answer, c.answer) << c.text;
+  }
+  EXPECT_TRUE(f.flag);
+  EXPECT_EQ(f.number, -42);
+  EXPECT_EQ(f.refusals, 1);
+}
+
 TEST(ParseSetting, Forms) {
   const ParseCase cases[] = {
       {"SelectWaitMillis=50", "SelectWaitMillis", -1, "50", false},

@@ -82,6 +82,30 @@ TEST(SocketAddress, BuiltFromTheFamilyTheCallerChooses) {
   }
 }
 
+TEST(SocketAddress, TextOfAResolvedHostIsEmptyWithoutAnAddress) {
+  struct Case {
+    HostAddress host;
+    bool ipv6;
+    bool none;
+    const char *text;
+  };
+  HostAddress both = hostV6("fd00::7");
+  both.v4 = inet_addr("127.0.0.7");
+  const Case cases[] = {
+      {HostAddress(), false, true, ""},
+      {HostAddress(), true, true, ""},
+      {hostV4("255.255.255.255"), false, false, "255.255.255.255"},
+      {hostV4("127.0.0.1"), true, true, ""},  // only the other family's part is set
+      {hostV6("::1"), false, true, ""},
+      {both, false, false, "127.0.0.7"},
+      {both, true, false, "fd00::7"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(c.host.none(c.ipv6), c.none) << c.text;
+    EXPECT_EQ(addressText(c.host, c.ipv6), c.text) << c.text;
+  }
+}
+
 TEST(SocketAddress, PortIsInNetworkOrderOnTheWire) {
   SocketAddress a = socketAddress(hostV4("127.0.0.1"), false, 0x1234);
   sockaddr_in in;

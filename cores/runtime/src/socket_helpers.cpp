@@ -62,6 +62,11 @@ SocketAddress socketAddress(const HostAddress &host, bool ipv6, uint16_t port) {
   return out;
 }
 
+std::string addressText(const HostAddress &host, bool ipv6) {
+  if (host.none(ipv6)) return std::string();
+  return ipv6 ? numericText(host.v6) : dottedText(host.v4);
+}
+
 int boundAddress(int fd, SocketAddress &out) {
   out = SocketAddress();
   if (::getsockname(fd, out.get(), &out.length) != 0) return winsockFromErrno(errno);

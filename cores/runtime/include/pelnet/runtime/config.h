@@ -2,6 +2,7 @@
 // and the readers of its values.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,5 +30,51 @@ bool sameName(const std::string &a, const char *b);
 using ConfigResult = std::optional<int>;
 
 inline const char *boolText(bool v) { return v ? "True" : "False"; }
+
+// One setting of a socket kind in a table, found by name without regard to
+// case.  `assign` stores a value and returns 0 or a code; nullptr makes the
+// setting query only, and an assignment goes on to the next layer as if the
+// name were unknown.  `query` answers it.
+template <class Object>
+struct KindSetting {
+  const char *name;
+  int (*assign)(Object &, const std::string &value);
+  std::string (*query)(Object &);
+};
+
+// Table entries for a plain field: stores readBool/readInt of the value, answers its text.
+template <class Object, bool Object::*Field>
+int storeBool(Object &o, const std::string &value) {
+  o.*Field = readBool(value);
+  return 0;
+}
+template <class Object, bool Object::*Field>
+std::string answerBool(Object &o) {
+  return boolText(o.*Field);
+}
+template <class Object, int Object::*Field>
+int storeInt(Object &o, const std::string &value) {
+  o.*Field = readInt(value);
+  return 0;
+}
+template <class Object, int Object::*Field>
+std::string answerInt(Object &o) {
+  return std::to_string(o.*Field);
+}
+
+template <class Object, size_t N>
+ConfigResult lookupSetting(const KindSetting<Object> (&table)[N], Object &o, const ParsedSetting &s,
+                           std::string &answer) {
+  for (const KindSetting<Object> &k : table) {
+    if (!sameName(s.name, k.name)) continue;
+    if (s.query) {
+      answer = k.query(o);
+      return 0;
+    }
+    if (k.assign == nullptr) return std::nullopt;
+    return k.assign(o, s.value);
+  }
+  return std::nullopt;
+}
 
 }  // namespace pelnet

@@ -14,6 +14,8 @@ struct HostAddress {
   sockaddr_in6 v6{};  // family AF_INET6 and zero address = none
   HostAddress() { v6.sin6_family = AF_INET6; }
   bool noneV6() const;
+  // No address in the family chosen by `ipv6`.
+  bool none(bool ipv6) const { return ipv6 ? noneV6() : v4 == 0; }
 };
 
 // Resolve a remote host; `broadcastRule` is true for the ICMP and UDP ports.

@@ -37,6 +37,8 @@ struct SocketAddress {
 // `host` in the family chosen by `ipv6` (its v6 or its v4 part), with `port`
 // in host byte order.  An IPv6 address keeps its scope id.
 SocketAddress socketAddress(const HostAddress &host, bool ipv6, uint16_t port = 0);
+// Numeric text of `host` in the family chosen by `ipv6`; "" when it holds no address there.
+std::string addressText(const HostAddress &host, bool ipv6);
 // The family number for `ipv6`.
 inline int addressFamily(bool ipv6) { return ipv6 ? AF_INET6 : AF_INET; }
 // The address a socket is bound to; 0 or a Winsock code.

@@ -54,7 +54,7 @@ std::optional<ValueKind> SysLogCore::propertyKind(int id) const {
 int SysLogCore::setProperty(int id, int /*index*/, const Value &v) {
   switch (id) {
     case PELNET_SYSLOG_PROP_Active:
-      return v.i != 0 ? port_.activate() : port_.deactivate();
+      return v.i != 0 ? port_.open() : port_.close();
     case PELNET_SYSLOG_PROP_LocalHost:
       return port_.setLocalHost(v.s);
     case PELNET_SYSLOG_PROP_LocalPort:
@@ -71,7 +71,7 @@ int SysLogCore::setProperty(int id, int /*index*/, const Value &v) {
 Value SysLogCore::getProperty(int id, int /*index*/) {
   switch (id) {
     case PELNET_SYSLOG_PROP_Active:
-      return Value::integer(port_.active() ? 1 : 0);
+      return Value::integer(port_.isOpen() ? 1 : 0);
     case PELNET_SYSLOG_PROP_LocalHost:
       return Value::text(port_.localHostText());
     case PELNET_SYSLOG_PROP_LocalPort:
@@ -120,7 +120,7 @@ int SysLogCore::callMethod(int id, std::vector<Value> &args, Value &result) {
 int SysLogCore::sendPacket(int facility, int severity, const std::string &message) {
   port_.clearError();
   // Checked before the clock and the host lookup so that an inactive port costs nothing.
-  if (!port_.active()) return port_.fail(kNotActive);
+  if (!port_.isOpen()) return port_.fail(kNotActive);
 
   const std::time_t now = std::time(nullptr);
   if (now != stampTime_ || useLocalTime_ != stampLocal_ || stampText_.empty()) {
@@ -144,8 +144,8 @@ int SysLogCore::sendPacket(int facility, int severity, const std::string &messag
 
 std::string SysLogCore::packetHostname() {
   if (useHostname_) return hostNameAtCreation_;
-  if (port_.useIPv6 && !port_.localAddress.noneV6()) return numericText(port_.localAddress.v6);
-  if (!port_.useIPv6 && port_.localAddress.v4 != 0) return dottedText(port_.localAddress.v4);
+  const std::string local = addressText(port_.localAddress, port_.useIPv6);
+  if (!local.empty()) return local;
   std::string name;
   hostName(name);
   return firstIPv4(name);

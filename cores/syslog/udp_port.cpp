@@ -40,12 +40,11 @@ UDPPort::~UDPPort() {
   closeSocket();
 }
 
-// ---------------------------------------------------------------- activation
+// ---------------------------------------------------------------- open / close
 
-int UDPPort::activate() {
+int UDPPort::open() {
   clearError();
-  if (fd_ >= 0) return fail(kAlreadyActive);
-  closePending_ = false;
+  if (life_.state() != PortState::Closed) return fail(kAlreadyActive);
   destinationAddress_.clear();
   try {
     buffer_.assign(static_cast<size_t>(maxPacketSize_) + 1, '\0');
@@ -54,50 +53,29 @@ int UDPPort::activate() {
   }
   if (useConnection_ && remotePort_ == 0) return fail(kRemotePortZero, kTextRemotePortZeroConnect);
 
-  const int family = useIPv6 ? AF_INET6 : AF_INET;
-  const int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(addressFamily(useIPv6), SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return lastSocketError();
   fd_ = fd;
+  life_.set(PortState::Opening);
 
-  const int on = 1;
   if (shareLocalPort_) {
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    applyOption(SocketOption::ReuseAddress, 1);
+    applyOption(SocketOption::ReusePort, 1);
   }
-  if (captureIPPacketInfo_) applyPacketInfo();
+  if (captureIPPacketInfo_) applyOption(SocketOption::PacketInfo, 1);
 
   int rc = 0;
-  if (useIPv6) {
-    sockaddr_in6 local = localAddress.v6;
-    local.sin6_family = AF_INET6;
-    local.sin6_port = htons(static_cast<uint16_t>(localPort_));
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) rc = lastSocketError();
-  } else {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = localAddress.v4;
-    local.sin_port = htons(static_cast<uint16_t>(localPort_));
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) rc = lastSocketError();
-  }
+  const SocketAddress local = socketAddress(localAddress, useIPv6, localPort_);
+  if (::bind(fd, local.get(), local.length) != 0) rc = lastSocketError();
 
   if (rc == 0) {
     applyOptions();  // failures of the tuning options are ignored on purpose
-    if (!useIPv6) setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    if (!useIPv6) applyOption(SocketOption::Broadcast, 1);
   }
   if (rc == 0 && useConnection_) {
-    int r;
-    if (useIPv6) {
-      sockaddr_in6 to = remote_.v6;
-      to.sin6_port = htons(static_cast<uint16_t>(remotePort_));
-      r = ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
-    } else {
-      sockaddr_in to{};
-      to.sin_family = AF_INET;
-      to.sin_addr.s_addr = remote_.v4;
-      to.sin_port = htons(static_cast<uint16_t>(remotePort_));
-      r = ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
-    }
-    if (r != 0 && errno != EINPROGRESS && errno != EWOULDBLOCK) rc = lastSocketError();
+    const SocketAddress to = socketAddress(remote_, useIPv6, remotePort_);
+    if (::connect(fd, to.get(), to.length) != 0 && errno != EINPROGRESS && errno != EWOULDBLOCK)
+      rc = lastSocketError();
     if (rc == 0) rc = applyQos(fd);
   }
   if (rc != 0) {
@@ -107,65 +85,27 @@ int UDPPort::activate() {
   // Only readability is watched: a datagram socket is nearly always writable
   // and the port has no ready-to-send event, so a write watch would only spin.
   watch(fd, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR));
+  life_.set(PortState::Open);
   return 0;
 }
 
 void UDPPort::applyOptions() {
-  if (inBufferSize != 0) applyBuffer(true);
-  if (outBufferSize != 0) applyBuffer(false);
-  if (qosFlags_ != 0) applyTos();
-  if (timeToLive_ != 0) applyTtl();
+  if (inBufferSize != 0) applyOption(SocketOption::ReceiveBuffer, inBufferSize);
+  if (outBufferSize != 0) applyOption(SocketOption::SendBuffer, outBufferSize);
+  if (qosFlags_ != 0) applyOption(SocketOption::TypeOfService, qosFlags_ & 0xFF);
+  if (timeToLive_ != 0) applyOption(SocketOption::TimeToLive, timeToLive_);
 }
 
-int UDPPort::applyBuffer(bool receive) {
-  const int size = receive ? inBufferSize : outBufferSize;
-  if (setsockopt(fd_, SOL_SOCKET, receive ? SO_RCVBUF : SO_SNDBUF, &size, sizeof size) != 0)
-    return lastSocketError();
-  return 0;
+int UDPPort::applyOption(SocketOption option, int value) {
+  return setSocketOption(fd_, useIPv6, option, value);
 }
 
-int UDPPort::applyTos() {
-  const int tos = qosFlags_ & 0xFF;
-  const int r = useIPv6 ? setsockopt(fd_, IPPROTO_IPV6, IPV6_TCLASS, &tos, sizeof tos)
-                        : setsockopt(fd_, IPPROTO_IP, IP_TOS, &tos, sizeof tos);
-  return r != 0 ? lastSocketError() : 0;
-}
-
-int UDPPort::applyTtl() {
-  const int ttl = timeToLive_;
-  const int r = useIPv6 ? setsockopt(fd_, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &ttl, sizeof ttl)
-                        : setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
-  return r != 0 ? lastSocketError() : 0;
-}
-
-int UDPPort::applyPacketInfo() {
-  const int on = captureIPPacketInfo_ ? 1 : 0;
-  const int r = useIPv6 ? setsockopt(fd_, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on)
-                        : setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-  return r != 0 ? lastSocketError() : 0;
-}
-
-// ---------------------------------------------------------------- deactivation
-
-int UDPPort::deactivate() {
+int UDPPort::close() {
   clearError();
-  if (fd_ < 0) {
-    delivering_ = draining_ = closePending_ = false;
-    return 0;
-  }
-  if (delivering_ || draining_) {
-    // Called from a PacketIn handler: the running read still uses the socket.
-    closePending_ = true;
-    return 0;
-  }
-  return drainAndClose();
+  return life_.close([this] { readWaiting(); }, [this] { return closeNow(); });
 }
 
-int UDPPort::drainAndClose() {
-  draining_ = true;
-  receiveLoop(true);
-  draining_ = false;
-  closePending_ = false;
+int UDPPort::closeNow() {
   if (fd_ < 0) return 0;
   unwatch();
   const int fd = fd_;
@@ -178,33 +118,23 @@ void UDPPort::closeSocket() {
   unwatch();
   ::close(fd_);
   fd_ = -1;
-  closePending_ = false;
+  life_.set(PortState::Closed);
 }
 
 // ---------------------------------------------------------------- sending
 
 int UDPPort::send(std::string_view bytes) {
   clearError();
-  if (fd_ < 0) return fail(kNotActive);
+  if (!isOpen()) return fail(kNotActive);
   if (remotePort_ == 0) return fail(kRemotePortZero, kTextRemotePortZeroSend);
   ssize_t r;
   if (useConnection_) {
     r = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  } else if (useIPv6) {
-    if (remote_.noneV6()) return kWsaAddrNotAvail;
-    sockaddr_in6 to = remote_.v6;
-    to.sin6_port = htons(static_cast<uint16_t>(remotePort_));
-    r = ::sendto(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&to),
-                 sizeof to);
   } else {
     // Address 0 would reach this very machine on Linux; no destination is an error instead.
-    if (remote_.v4 == 0) return kWsaAddrNotAvail;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = remote_.v4;
-    to.sin_port = htons(static_cast<uint16_t>(remotePort_));
-    r = ::sendto(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&to),
-                 sizeof to);
+    if (remote_.none(useIPv6)) return kWsaAddrNotAvail;
+    const SocketAddress to = socketAddress(remote_, useIPv6, remotePort_);
+    r = ::sendto(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL, to.get(), to.length);
   }
   if (r < 0) return lastSocketError();
   return 0;
@@ -217,31 +147,26 @@ void UDPPort::onNotification(int fd, GIOCondition cond) {
     SocketObject::onNotification(fd, cond);
     return;
   }
-  if (delivering_ || draining_) return;  // a handler pumped the loop: the running read goes on
-  delivering_ = true;
-  receiveLoop(false);
-  delivering_ = false;
-  if (closePending_ && fd_ >= 0) drainAndClose();
+  readNow();
 }
 
 int UDPPort::pumpEvents() {
-  if ((!windowAlive() || pumpDataInDoEvents_) && fd_ >= 0 && !delivering_ && !draining_) {
-    delivering_ = true;
-    receiveLoop(false);
-    delivering_ = false;
-    if (closePending_ && fd_ >= 0) drainAndClose();
-  }
+  if (!windowAlive() || pumpDataInDoEvents_) readNow();
   return doEvents();
+}
+
+void UDPPort::readNow() {
+  life_.read([this] { readWaiting(); }, [this] { return closeNow(); });
 }
 
 ssize_t UDPPort::readOne(Datagram &d, int &err) {
   const size_t capacity = static_cast<size_t>(maxPacketSize_);
   iovec iov{buffer_.data(), capacity};
-  sockaddr_storage from{};
+  SocketAddress from;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo))];
   msghdr msg{};
-  msg.msg_name = &from;
-  msg.msg_namelen = sizeof from;
+  msg.msg_name = from.get();
+  msg.msg_namelen = from.length;
   msg.msg_iov = &iov;
   msg.msg_iovlen = 1;
   if (captureIPPacketInfo_) {
@@ -282,28 +207,17 @@ ssize_t UDPPort::readOne(Datagram &d, int &err) {
     // A connected socket hears only its peer.
     d.sourcePort = remotePort_;
     d.sourceAddress = remoteHostText();
-  } else if (from.ss_family == AF_INET6) {
-    sockaddr_in6 a;
-    std::memcpy(&a, &from, sizeof a);
-    d.sourceAddress = numericText(a);
-    d.sourcePort = ntohs(a.sin6_port);
   } else {
-    sockaddr_in a;
-    std::memcpy(&a, &from, sizeof a);
-    d.sourceAddress = dottedText(a.sin_addr.s_addr);
-    d.sourcePort = ntohs(a.sin_port);
+    d.sourceAddress = from.text();
+    d.sourcePort = from.port();
   }
   return static_cast<ssize_t>(len);
 }
 
-void UDPPort::receiveLoop(bool drain) {
-  int budget = drain ? kDrainLimit : kBatchLimit;
+void UDPPort::readWaiting() {
+  int budget = life_.draining() ? kDrainLimit : kBatchLimit;
   while (fd_ >= 0 && budget-- > 0) {
-    if (closePending_ && !drain) {
-      delivering_ = false;
-      drainAndClose();
-      return;
-    }
+    if (life_.closeRequested()) return;  // the read ends here; the close drains what is left
     Datagram d;
     int err = 0;
     const ssize_t n = readOne(d, err);
@@ -327,155 +241,124 @@ void UDPPort::receiveLoop(bool drain) {
 // ---------------------------------------------------------------- properties
 
 std::string UDPPort::localHostText() {
-  if (fd_ >= 0) {
-    sockaddr_storage a{};
-    socklen_t len = sizeof a;
-    if (getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
-      if (a.ss_family == AF_INET6) {
-        sockaddr_in6 a6;
-        std::memcpy(&a6, &a, sizeof a6);
-        return numericText(a6);
-      }
-      sockaddr_in a4;
-      std::memcpy(&a4, &a, sizeof a4);
-      return dottedText(a4.sin_addr.s_addr);
-    }
-  }
-  if (useIPv6 && !localAddress.noneV6()) return numericText(localAddress.v6);
-  if (!useIPv6 && localAddress.v4 != 0) return dottedText(localAddress.v4);
-  std::string name;
-  hostName(name);
-  return name;
+  SocketAddress bound;
+  if (fd_ >= 0 && boundAddress(fd_, bound) == 0) return bound.text();
+  std::string text = addressText(localAddress, useIPv6);
+  if (text.empty()) hostName(text);
+  return text;
 }
 
 int UDPPort::setLocalHost(const std::string &text) {
   clearError();
-  if (fd_ >= 0) return fail(kLocalHostWhileActive);
+  if (isOpen()) return fail(kLocalHostWhileActive);
   return resolveLocal(text, useIPv6, localAddress);
 }
 
 int UDPPort::localPort() const {
-  if (fd_ >= 0) {
-    sockaddr_storage a{};
-    socklen_t len = sizeof a;
-    if (getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
-      if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6 *>(&a)->sin6_port);
-      return ntohs(reinterpret_cast<sockaddr_in *>(&a)->sin_port);
-    }
-  }
+  SocketAddress bound;
+  if (fd_ >= 0 && boundAddress(fd_, bound) == 0) return bound.port();
   return localPort_;
 }
 
 int UDPPort::setLocalPort(int port) {
   clearError();
-  if (fd_ >= 0) return fail(kLocalPortWhileActive);
+  if (isOpen()) return fail(kLocalPortWhileActive);
   localPort_ = port;
   return 0;
 }
 
-std::string UDPPort::remoteHostText() const {
-  if (useIPv6) return remote_.noneV6() ? std::string() : numericText(remote_.v6);
-  return remote_.v4 == 0 ? std::string() : dottedText(remote_.v4);
-}
+std::string UDPPort::remoteHostText() const { return addressText(remote_, useIPv6); }
 
 int UDPPort::setRemoteHost(const std::string &text) {
   clearError();
-  if (fd_ >= 0 && useConnection_) return fail(kRemoteHostWhileConnected);
+  if (isOpen() && useConnection_) return fail(kRemoteHostWhileConnected);
   return resolveRemote(text, useIPv6, true, remote_);
 }
 
 int UDPPort::setRemotePort(int port) {
   clearError();
-  if (fd_ >= 0 && useConnection_) return fail(kRemotePortWhileConnected);
+  if (isOpen() && useConnection_) return fail(kRemotePortWhileConnected);
   remotePort_ = port;
   return 0;
 }
 
 // ---------------------------------------------------------------- settings
 
-ConfigResult UDPPort::boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
-                                  bool numericAnswer) {
-  if (s.query) {
-    answer = numericAnswer ? (field ? "1" : "0") : boolText(field);
-    return 0;
+struct UDPPort::Settings {
+  using Entry = KindSetting<UDPPort>;
+  template <bool UDPPort::*Field>
+  static constexpr Entry plainBool(const char *name) {
+    return {name, storeBool<UDPPort, Field>, answerBool<UDPPort, Field>};
   }
-  field = readBool(s.value);
-  return 0;
-}
+  // The buffer sizes apply at once to an open socket (0: the system's).
+  template <SocketOption Option>
+  static int storeBuffer(UDPPort &p, const std::string &v) {
+    int &field = Option == SocketOption::ReceiveBuffer ? p.inBufferSize : p.outBufferSize;
+    field = readInt(v);
+    return p.isOpen() && field != 0 ? p.applyOption(Option, field) : 0;
+  }
+  static int storeTimeToLive(UDPPort &p, const std::string &v) {
+    p.timeToLive_ = readInt(v);
+    return p.isOpen() && p.timeToLive_ != 0 ? p.applyOption(SocketOption::TimeToLive, p.timeToLive_)
+                                            : 0;
+  }
+
+  static const Entry kTable[];
+};
+
+const UDPPort::Settings::Entry UDPPort::Settings::kTable[] = {
+    {"UseConnection",
+     [](UDPPort &p, const std::string &v) {
+       if (p.isOpen()) return p.fail(kUseConnectionWhileActive);
+       p.useConnection_ = readBool(v);
+       return 0;
+     },
+     answerBool<UDPPort, &UDPPort::useConnection_>},
+    plainBool<&UDPPort::shareLocalPort_>("ShareLocalPort"),
+    plainBool<&UDPPort::pumpDataInDoEvents_>("PumpDataInDoEvents"),
+    {"CaptureIPPacketInfo",
+     [](UDPPort &p, const std::string &v) {
+       p.captureIPPacketInfo_ = readBool(v);
+       // Applied at once; a refusal leaves the setting as given.
+       if (p.isOpen()) p.applyOption(SocketOption::PacketInfo, p.captureIPPacketInfo_ ? 1 : 0);
+       return 0;
+     },
+     [](UDPPort &p) { return std::string(p.captureIPPacketInfo_ ? "1" : "0"); }},
+    {"MaxPacketSize",
+     [](UDPPort &p, const std::string &v) {
+       if (p.isOpen()) return p.fail(kMaxPacketSizeWhileActive);
+       p.maxPacketSize_ = std::clamp(readInt(v), 0, kLargestMaxPacketSize);
+       return 0;
+     },
+     answerInt<UDPPort, &UDPPort::maxPacketSize_>},
+    {"QOSFlags",
+     [](UDPPort &p, const std::string &v) {
+       p.qosFlags_ = readInt(v);
+       return p.isOpen() ? p.applyOption(SocketOption::TypeOfService, p.qosFlags_ & 0xFF) : 0;
+     },
+     [](UDPPort &p) {
+       // An open socket answers what it holds.
+       int tos = p.qosFlags_;
+       if (p.isOpen() && getSocketOption(p.fd_, p.useIPv6, SocketOption::TypeOfService, tos) != 0)
+         tos = p.qosFlags_;
+       return std::to_string(tos);
+     }},
+    {"SocketHandle", nullptr, answerInt<UDPPort, &UDPPort::fd_>},
+    {"InBufferSize", storeBuffer<SocketOption::ReceiveBuffer>,
+     [](UDPPort &p) { return std::to_string(p.inBufferSize); }},
+    {"OutBufferSize", storeBuffer<SocketOption::SendBuffer>,
+     [](UDPPort &p) { return std::to_string(p.outBufferSize); }},
+    {"TimeToLive", storeTimeToLive, answerInt<UDPPort, &UDPPort::timeToLive_>},
+    {"TTL", storeTimeToLive, answerInt<UDPPort, &UDPPort::timeToLive_>},
+    {"DestinationAddress", nullptr, [](UDPPort &p) { return p.destinationAddress_; }},
+    {"LocalHost", [](UDPPort &p, const std::string &v) { return p.setLocalHost(v); },
+     [](UDPPort &p) { return p.localHostText(); }},
+    {"LocalPort", [](UDPPort &p, const std::string &v) { return p.setLocalPort(readInt(v)); },
+     [](UDPPort &p) { return std::to_string(p.localPort()); }},
+};
 
 ConfigResult UDPPort::configKind(const ParsedSetting &s, std::string &answer) {
-  const auto intAnswer = [&answer](int v) {
-    answer = std::to_string(v);
-    return ConfigResult(0);
-  };
-
-  if (sameName(s.name, "UseConnection")) {
-    if (!s.query && fd_ >= 0) return fail(kUseConnectionWhileActive);
-    return boolSetting(s, useConnection_, answer);
-  }
-  if (sameName(s.name, "ShareLocalPort")) return boolSetting(s, shareLocalPort_, answer);
-  if (sameName(s.name, "PumpDataInDoEvents")) return boolSetting(s, pumpDataInDoEvents_, answer);
-  if (sameName(s.name, "CaptureIPPacketInfo")) {
-    ConfigResult r = boolSetting(s, captureIPPacketInfo_, answer, true);
-    if (!s.query && fd_ >= 0) applyPacketInfo();
-    return r;
-  }
-  if (sameName(s.name, "MaxPacketSize")) {
-    if (s.query) return intAnswer(maxPacketSize_);
-    if (fd_ >= 0) return fail(kMaxPacketSizeWhileActive);
-    maxPacketSize_ = std::clamp(readInt(s.value), 0, kLargestMaxPacketSize);
-    return 0;
-  }
-  if (sameName(s.name, "QOSFlags")) {
-    if (s.query) {
-      if (fd_ >= 0) {
-        int tos = 0;
-        socklen_t len = sizeof tos;
-        const int r = useIPv6 ? getsockopt(fd_, IPPROTO_IPV6, IPV6_TCLASS, &tos, &len)
-                              : getsockopt(fd_, IPPROTO_IP, IP_TOS, &tos, &len);
-        if (r == 0) return intAnswer(tos);
-      }
-      return intAnswer(qosFlags_);
-    }
-    qosFlags_ = readInt(s.value);
-    if (fd_ >= 0) return applyTos();
-    return 0;
-  }
-  if (sameName(s.name, "SocketHandle")) {
-    if (!s.query) return std::nullopt;  // query only: an assignment falls through
-    return intAnswer(fd_);
-  }
-  if (sameName(s.name, "InBufferSize") || sameName(s.name, "OutBufferSize")) {
-    const bool in = sameName(s.name, "InBufferSize");
-    int &field = in ? inBufferSize : outBufferSize;
-    if (s.query) return intAnswer(field);
-    field = readInt(s.value);
-    if (fd_ >= 0 && field != 0) return applyBuffer(in);
-    return 0;
-  }
-  if (sameName(s.name, "TimeToLive") || sameName(s.name, "TTL")) {
-    if (s.query) return intAnswer(timeToLive_);
-    timeToLive_ = readInt(s.value);
-    if (fd_ >= 0 && timeToLive_ != 0) return applyTtl();
-    return 0;
-  }
-  if (sameName(s.name, "DestinationAddress")) {
-    if (!s.query) return std::nullopt;
-    answer = destinationAddress_;
-    return 0;
-  }
-  if (sameName(s.name, "LocalHost")) {
-    if (s.query) {
-      answer = localHostText();
-      return 0;
-    }
-    return setLocalHost(s.value);
-  }
-  if (sameName(s.name, "LocalPort")) {
-    if (s.query) return intAnswer(localPort());
-    return setLocalPort(readInt(s.value));
-  }
-  return std::nullopt;
+  return lookupSetting(Settings::kTable, *this, s, answer);
 }
 
 }  // namespace pelnet::syslog

@@ -3,10 +3,11 @@
 // the receive loop that hands every arriving datagram to the core.
 //
 // Re-entrancy is the hazard here, not threads: a PacketIn handler may pump
-// the main loop, send, or deactivate the port.  `delivering_` keeps a second
-// receive loop from starting inside the first, and a close requested from a
-// handler is only remembered and carried out when the delivery returns, so
-// the socket and its buffer never disappear under a running read.
+// the main loop, send, or deactivate the port.  The port's life (PortLife)
+// keeps a second receive loop from starting inside the first, and a close
+// requested from a handler is only remembered and carried out when the
+// delivery returns, so the socket and its buffer never disappear under a
+// running read.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pelnet/runtime/socket_helpers.h"
 #include "pelnet/runtime/socket_object.h"
 
 namespace pelnet::syslog {
@@ -33,9 +35,10 @@ class UDPPort : public SocketObject {
   // Hands one received datagram to the core; a non-zero answer stops the batch.
   std::function<int(const Datagram &)> onDatagram;
 
-  bool active() const { return fd_ >= 0; }
-  int activate();
-  int deactivate();
+  bool isOpen() const { return life_.open(); }
+  // Active := True and Active := False.
+  int open();
+  int close();
   // Sends one datagram to RemoteHost:RemotePort (or on the connected socket).
   int send(std::string_view bytes);
   // DoEvents of the component: reads waiting datagrams first when asked to.
@@ -61,19 +64,19 @@ class UDPPort : public SocketObject {
   void onNotification(int fd, GIOCondition cond) override;
 
  private:
-  void receiveLoop(bool drain);
+  struct Settings;
+
+  // Reads waiting datagrams: a batch, or while the close drains, up to the drain limit.
+  void readWaiting();
+  void readNow();
+  int closeNow();
   // Reads one datagram; returns its length, 0 for an empty one, or -1 with `err` (a Winsock code).
   ssize_t readOne(Datagram &d, int &err);
-  int drainAndClose();
   void closeSocket();
   void applyOptions();
-  int applyTos();
-  int applyTtl();
-  int applyBuffer(bool receive);
-  int applyPacketInfo();
-  ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
-                           bool numericAnswer = false);
+  int applyOption(SocketOption option, int value);
 
+  PortLife life_;
   int fd_ = -1;
   int localPort_ = 514;
   int remotePort_ = 514;
@@ -86,9 +89,6 @@ class UDPPort : public SocketObject {
   int timeToLive_ = 0;
   int maxPacketSize_ = kDefaultMaxPacketSize;
   std::vector<char> buffer_;  // maxPacketSize_ + 1, so a datagram can be zero-terminated
-  bool delivering_ = false;
-  bool draining_ = false;
-  bool closePending_ = false;
   std::string destinationAddress_;
 };
 

@@ -27,7 +27,16 @@ constexpr uint32_t kMaxMessageSizeLimit = 65536;
 constexpr int32_t kDefaultBufferSize = 2048;
 constexpr uint8_t kHelperDefaultTtl = 255;
 
+using pelnet::PortState;
+using pelnet::SocketOption;
+
 int lastWinsock() { return pelnet::winsockFromErrno(errno); }
+
+// The errors of socket() that mean a kind of ICMP socket is not permitted to
+// this user or not supported here, as opposed to a lack of resources.
+bool notPermitted(int err) {
+  return err == EACCES || err == EPERM || err == EPROTONOSUPPORT || err == EAFNOSUPPORT;
+}
 
 // Errors that an ICMP error message leaves on a connected raw socket.  The
 // ICMP message itself follows as a datagram and is what the port reports, so
@@ -37,13 +46,6 @@ bool isIcmpSoftError(int err) {
                                   ENONET,       EPROTO,       ENOPROTOOPT, EMSGSIZE,
                                   EACCES,       ECONNRESET,   ETIMEDOUT};
   return std::find(std::begin(kSoft), std::end(kSoft), err) != std::end(kSoft);
-}
-
-sockaddr_in ipv4Address(uint32_t addr) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = addr;
-  return sa;
 }
 
 }  // namespace
@@ -57,20 +59,24 @@ ICMPPort::ICMPPort() {
 
 ICMPPort::~ICMPPort() { closeQuietly(); }
 
-// Destruction closes everything without reading or reporting anything.
+// Destruction closes without reading or reporting anything.
 void ICMPPort::closeQuietly() {
-  if (rawFd_ >= 0) {
-    unwatch();
-    ::close(rawFd_);
-    rawFd_ = -1;
-  }
-  if (helperFd_ >= 0) {
-    ::close(helperFd_);
-    helperFd_ = -1;
-  }
+  if (fd_ < 0) return;
+  if (path_ == Path::Raw) unwatch();
+  ::close(fd_);
+  fd_ = -1;
+  life_.set(PortState::Closed);
+}
+
+int ICMPPort::setUseConnection(bool on) {
+  if (isOpen()) return fail(kUseConnectionWhileActive);
+  useConnection_ = on;
+  return 0;
 }
 
 // ---------------------------------------------------------------- open / close
+
+bool ICMPPort::isOpen() const { return life_.open() && (path_ == Path::Raw || helperSelected()); }
 
 int ICMPPort::open() {
   if (helperSelected()) return openHelper();
@@ -78,31 +84,46 @@ int ICMPPort::open() {
 }
 
 int ICMPPort::close() {
-  closeHelper();
-  if (rawFd_ >= 0) return closeRaw();
-  return 0;
+  if (helperOpen()) {
+    // The helper's exchange is synchronous: nothing is waiting to be read.
+    closeQuietly();
+    return 0;
+  }
+  return life_.close([this] { readWaiting(); }, [this] { return closeNow(); });
+}
+
+int ICMPPort::closeNow() {
+  if (fd_ < 0) return 0;
+  unwatch();
+  int rc = ::close(fd_);
+  fd_ = -1;
+  return rc == 0 ? 0 : lastWinsock();
 }
 
 int ICMPPort::openHelper() {
   if (useIPv6) return fail(kIPv6WithHelper);
-  if (helperFd_ >= 0) return 0;
+  // An open socket is kept; an exchange needs nothing more.
+  if (life_.open()) return 0;
   // Unprivileged ICMP datagram socket first; the kernel owns its echo identifier.
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (fd >= 0) {
-    int on = 1;
-    ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+    pelnet::setSocketOption(fd, false, SocketOption::ReceiveErrors, 1);
     if (localAddress.v4 != 0) {
-      sockaddr_in local = ipv4Address(localAddress.v4);
-      ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
+      const pelnet::SocketAddress local = pelnet::socketAddress(localAddress, false);
+      ::bind(fd, local.get(), local.length);
     }
     // The kernel chooses the echo identifier and delivers only replies and
     // errors that carry it, so matching here needs no identifier.
     helperIdentifier_ = 0;
-    helperIsRaw_ = false;
+    path_ = Path::PingSocket;
   } else {
-    // Ping sockets are not allowed for this user's group: a raw socket does
-    // the same exchange when the process may open one.
+    // Only a refusal of ping sockets (not allowed for this user's group, or
+    // not built into the kernel) is worth a raw socket; a lack of descriptors
+    // or memory would fail there too and is reported as it is.  "No ICMP
+    // handle" means neither kind is permitted.
+    if (!notPermitted(errno)) return lastWinsock();
     fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0 && !notPermitted(errno)) return lastWinsock();
     if (fd < 0) return fail(kNoIcmpHandle);
     // Only echo replies and the two errors that can answer an echo request.
     icmp_filter filter{};
@@ -112,139 +133,92 @@ int ICMPPort::openHelper() {
         static_cast<uint16_t>((static_cast<uint32_t>(::getpid()) ^
                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)) &
                               0xFFFF);
-    helperIsRaw_ = true;
+    path_ = Path::HelperRaw;
   }
-  helperFd_ = fd;
+  fd_ = fd;
+  life_.set(PortState::Open);
   return 0;
-}
-
-void ICMPPort::closeHelper() {
-  if (helperFd_ < 0) return;
-  ::close(helperFd_);
-  helperFd_ = -1;
 }
 
 int ICMPPort::openRaw() {
-  if (rawFd_ >= 0) return fail(kAlreadyActive);
-  closePending_ = false;
+  if (life_.open()) {
+    // A helper socket left open after its setting was switched off gives way.
+    if (path_ == Path::Raw || helperSelected()) return fail(kAlreadyActive);
+    closeQuietly();
+  }
   std::fill(buffer_.begin(), buffer_.end(), 0);
-  const int family = useIPv6 ? AF_INET6 : AF_INET;
-  int fd = ::socket(family, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC,
+  int fd = ::socket(pelnet::addressFamily(useIPv6), SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC,
                     useIPv6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP));
   if (fd < 0) return lastWinsock();
+  fd_ = fd;
+  path_ = Path::Raw;
+  life_.set(PortState::Opening);
 
   // Bind and options: failures are ignored, as the port works without them.
-  if (useIPv6) {
-    sockaddr_in6 local = localAddress.v6;
-    local.sin6_family = AF_INET6;
-    local.sin6_port = 0;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-  } else {
-    sockaddr_in local = ipv4Address(localAddress.v4);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-  }
-  if (inBufferSize > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &inBufferSize, sizeof inBufferSize);
-  if (outBufferSize > 0)
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &outBufferSize, sizeof outBufferSize);
-  if (useIPv6) {
-    if (timeToLive) ::setsockopt(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &timeToLive, sizeof(int));
-    if (multicastTtl)
-      ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &multicastTtl, sizeof(int));
-  } else {
-    if (timeToLive) ::setsockopt(fd, IPPROTO_IP, IP_TTL, &timeToLive, sizeof(int));
-    if (multicastTtl) ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &multicastTtl, sizeof(int));
-    if (qosFlags) ::setsockopt(fd, IPPROTO_IP, IP_TOS, &qosFlags, sizeof(int));
-    int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    if (dontFragment) {
-      int pmtu = IP_PMTUDISC_DO;
-      ::setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu);
-    }
+  const pelnet::SocketAddress local = pelnet::socketAddress(localAddress, useIPv6);
+  ::bind(fd, local.get(), local.length);
+  if (inBufferSize > 0) applyOption(SocketOption::ReceiveBuffer, inBufferSize);
+  if (outBufferSize > 0) applyOption(SocketOption::SendBuffer, outBufferSize);
+  if (timeToLive_) applyOption(SocketOption::TimeToLive, timeToLive_);
+  if (multicastTtl_) applyOption(SocketOption::MulticastTtl, multicastTtl_);
+  if (!useIPv6) {
+    if (qosFlags_) applyOption(SocketOption::TypeOfService, qosFlags_);
+    applyOption(SocketOption::Broadcast, 1);
+    if (dontFragment_) applyOption(SocketOption::DontFragment, 1);
   }
 
-  if (useConnection) {
-    int rc;
-    if (useIPv6) {
-      sockaddr_in6 peer = remote_.v6;
-      peer.sin6_port = 0;
-      rc = ::connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-    } else {
-      sockaddr_in peer = ipv4Address(remote_.v4);
-      rc = ::connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-    }
-    if (rc != 0 && errno != EINPROGRESS && errno != EAGAIN) {
+  if (useConnection_) {
+    const pelnet::SocketAddress peer = pelnet::socketAddress(remote_, useIPv6);
+    if (::connect(fd, peer.get(), peer.length) != 0 && errno != EINPROGRESS && errno != EAGAIN) {
       int code = lastWinsock();
-      ::close(fd);
+      closeQuietly();
       return code;
     }
   }
-  rawFd_ = fd;
   watch(fd, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP));
   if (!windowAlive()) {
-    unwatch();
-    ::close(fd);
-    rawFd_ = -1;
+    closeQuietly();
     return pelnet::kWsaNotInitialised;
   }
+  life_.set(PortState::Open);
   // Linux has no receive-all mode on raw sockets; the socket stays open, as
   // it does when the mode is refused elsewhere.
-  if (receiveAllMode >= 0) return pelnet::kWsaOpNotSupported;
+  if (receiveAllMode_ >= 0) return pelnet::kWsaOpNotSupported;
   return 0;
-}
-
-int ICMPPort::closeRaw() {
-  if (reading_) {
-    closePending_ = true;
-    return 0;
-  }
-  // Deliver what is still waiting; a close asked for by an answer meanwhile is this one.
-  reading_ = true;
-  readRaw(false);
-  reading_ = false;
-  closePending_ = false;
-  if (rawFd_ < 0) return 0;
-  unwatch();
-  int rc = ::close(rawFd_);
-  rawFd_ = -1;
-  return rc == 0 ? 0 : lastWinsock();
 }
 
 // ---------------------------------------------------------------- sending
 
-int ICMPPort::sendBody(std::string_view body) {
+int ICMPPort::send(std::string_view body) {
   clearError();
   if (remoteNone()) return fail(kNoRemoteAddress);
   if (!isOpen()) return fail(kMustBeActive);
   if (body.size() > maxMessageSize_) return fail(kMessageTooLong);
-  if (helperSelected()) return sendHelper(body);
+  if (path_ != Path::Raw) return sendHelper(body);
   return sendRaw(body);
 }
 
 int ICMPPort::sendRaw(std::string_view body) {
   // IPv6: the kernel computes the ICMPv6 checksum with its pseudo-header on raw sockets.
-  std::string msg = buildMessage(messageType, messageCode, body);
+  // The message code is always 0: echo requests and wake-up packets have no other.
+  std::string msg = buildMessage(messageType_, 0, body);
   ssize_t n;
-  if (useConnection) {
-    n = ::send(rawFd_, msg.data(), msg.size(), MSG_NOSIGNAL);
+  if (useConnection_) {
+    n = ::send(fd_, msg.data(), msg.size(), MSG_NOSIGNAL);
     if (n >= 0) rearmOnTraffic();
-  } else if (useIPv6) {
-    sockaddr_in6 peer = remote_.v6;
-    peer.sin6_port = 0;
-    n = ::sendto(rawFd_, msg.data(), msg.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&peer),
-                 sizeof peer);
   } else {
-    sockaddr_in peer = ipv4Address(remote_.v4);
-    n = ::sendto(rawFd_, msg.data(), msg.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&peer),
-                 sizeof peer);
+    const pelnet::SocketAddress peer = pelnet::socketAddress(remote_, useIPv6);
+    n = ::sendto(fd_, msg.data(), msg.size(), MSG_NOSIGNAL, peer.get(), peer.length);
   }
   return n < 0 ? lastWinsock() : 0;
 }
 
 int ICMPPort::sendHelper(std::string_view body) {
   rearmOnTraffic();
+  const bool helperIsRaw = path_ == Path::HelperRaw;
   EchoKey key;
   key.identifier = helperIdentifier_;
-  key.checkIdentifier = helperIsRaw_;
+  key.checkIdentifier = helperIsRaw;
   key.sequence = ++helperSequence_;
   ByteReader bodyReader(body);
   key.tag = bodyReader.host32(0).value_or(0);
@@ -260,14 +234,14 @@ int ICMPPort::sendHelper(std::string_view body) {
   // The call's options travel with the request: time-to-live (255 when not
   // set) and the message type byte as type-of-service, as the helper library
   // takes them.
-  const int ttl = timeToLive ? timeToLive : kHelperDefaultTtl;
-  const int tos = messageType;
+  const int ttl = timeToLive_ ? timeToLive_ : kHelperDefaultTtl;
+  const int tos = messageType_;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 2] = {};
-  sockaddr_in peer = ipv4Address(remote_.v4);
+  pelnet::SocketAddress peer = pelnet::socketAddress(remote_, false);
   iovec iov{msg.data(), msg.size()};
   msghdr mh{};
-  mh.msg_name = &peer;
-  mh.msg_namelen = sizeof peer;
+  mh.msg_name = peer.get();
+  mh.msg_namelen = peer.length;
   mh.msg_iov = &iov;
   mh.msg_iovlen = 1;
   mh.msg_control = control;
@@ -282,11 +256,8 @@ int ICMPPort::sendHelper(std::string_view body) {
   c->cmsg_type = IP_TOS;
   c->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(c), &tos, sizeof tos);
-  if (remoteBroadcast()) {
-    int on = 1;
-    ::setsockopt(helperFd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-  }
-  if (::sendmsg(helperFd_, &mh, MSG_NOSIGNAL) < 0) return lastWinsock();
+  if (remoteBroadcast()) pelnet::setSocketOption(fd_, false, SocketOption::Broadcast, 1);
+  if (::sendmsg(fd_, &mh, MSG_NOSIGNAL) < 0) return lastWinsock();
 
   EchoAnswer answer;
   std::string source;
@@ -312,14 +283,15 @@ int ICMPPort::awaitHelperAnswer(const EchoKey &key, EchoAnswer &answer, std::str
     uint64_t leftMs = elapsed >= limit ? 0
                                        : (limit - elapsed + pelnet::kHiresTicksPerMs - 1) /
                                              pelnet::kHiresTicksPerMs;
-    pollfd pfd{helperFd_, POLLIN, 0};
+    pollfd pfd{fd_, POLLIN, 0};
     int ready = ::poll(&pfd, 1, static_cast<int>(std::min<uint64_t>(leftMs, INT_MAX)));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return lastWinsock();
     }
     if (ready > 0) {
-      if ((pfd.revents & POLLERR) && !helperIsRaw_ && readHelperErrorQueue(key, answer, source))
+      if ((pfd.revents & POLLERR) && path_ == Path::PingSocket &&
+          readHelperErrorQueue(key, answer, source))
         return 0;
       if ((pfd.revents & POLLIN) && readHelperDatagrams(key, answer, source, err)) return 0;
       if (err) return err;
@@ -341,7 +313,7 @@ bool ICMPPort::readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std:
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(helperFd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0) return false;
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
       if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR ||
@@ -369,25 +341,25 @@ bool ICMPPort::readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::
   const size_t need = maxMessageSize_ + 4 + 60 + kIcmpHeaderSize;
   if (buffer_.size() < need) buffer_.resize(need);
   for (;;) {
-    sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    ssize_t n = ::recvfrom(helperFd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
-                           reinterpret_cast<sockaddr *>(&from), &fromLen);
+    pelnet::SocketAddress from;
+    ssize_t n =
+        ::recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT, from.get(), &from.length);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return false;
       // An ICMP error pending on the socket; its details are in the error queue.
       if (isIcmpSoftError(errno)) {
-        if (!helperIsRaw_ && readHelperErrorQueue(key, answer, source)) return true;
+        if (path_ == Path::PingSocket && readHelperErrorQueue(key, answer, source)) return true;
         continue;
       }
       err = lastWinsock();
       return false;
     }
     ByteReader datagram(buffer_.data(), static_cast<size_t>(n));
-    auto a = helperIsRaw_ ? matchRawDatagram(datagram, key) : matchEchoReply(datagram, key);
+    auto a =
+        path_ == Path::HelperRaw ? matchRawDatagram(datagram, key) : matchEchoReply(datagram, key);
     if (!a) continue;
     answer = std::move(*a);
-    source = sourceText(from.sin_addr.s_addr);
+    source = sourceText(from.ipv4());
     return true;
   }
 }
@@ -395,25 +367,20 @@ bool ICMPPort::readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::
 // ---------------------------------------------------------------- reading (raw path)
 
 void ICMPPort::onNotification(int fd, GIOCondition cond) {
-  if (fd != rawFd_) {
+  if (fd != rawFd()) {
     SocketObject::onNotification(fd, cond);
     return;
   }
-  if (reading_) return;
-  reading_ = true;
-  readRaw(true);
-  reading_ = false;
-  if (closePending_) closeRaw();
+  life_.read([this] { readWaiting(); }, [this] { return closeNow(); });
 }
 
-void ICMPPort::readRaw(bool fromNotification) {
-  while (rawFd_ >= 0) {
-    if (closePending_ && fromNotification) return;  // the caller closes once the read ends
-    sockaddr_storage from{};
-    socklen_t fromLen = sizeof from;
-    ssize_t n = useConnection ? ::recv(rawFd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT)
-                              : ::recvfrom(rawFd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
-                                           reinterpret_cast<sockaddr *>(&from), &fromLen);
+void ICMPPort::readWaiting() {
+  while (fd_ >= 0) {
+    if (life_.closeRequested()) return;  // the close drains what is left
+    pelnet::SocketAddress from;
+    ssize_t n = useConnection_ ? ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT)
+                               : ::recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
+                                            from.get(), &from.length);
     if (n == 0) return;
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOTSOCK || errno == EBADF) return;
@@ -422,12 +389,12 @@ void ICMPPort::readRaw(bool fromNotification) {
       return;
     }
     std::string source;
-    if (useConnection) {
-      source = remoteText();
+    if (useConnection_) {
+      source = remoteHostText();
     } else if (useIPv6) {
-      source = pelnet::numericText(*reinterpret_cast<sockaddr_in6 *>(&from));
+      source = from.text();
     } else {
-      source = sourceText(reinterpret_cast<sockaddr_in *>(&from)->sin_addr.s_addr);
+      source = sourceText(from.ipv4());
     }
     if (!deliverDatagram(ByteReader(buffer_.data(), static_cast<size_t>(n)), source)) return;
   }
@@ -453,7 +420,8 @@ bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {
 
 // ---------------------------------------------------------------- addresses
 
-int ICMPPort::setRemote(const std::string &text) {
+int ICMPPort::setRemoteHost(const std::string &text) {
+  if (isOpen() && useConnection_) return fail(kRemoteHostWhileConnected);
   // A check run pings the same address text over and over; an IPv4 address
   // in text form resolves to the same address every time, and resolving it
   // touches nothing but remote_.v4, which still holds that address.
@@ -480,75 +448,60 @@ const std::string &ICMPPort::sourceText(uint32_t addr) {
   return sourceText_;
 }
 
-std::string ICMPPort::remoteText() const {
-  if (useIPv6) return remote_.noneV6() ? std::string() : pelnet::numericText(remote_.v6);
-  return remote_.v4 == 0 ? std::string() : pelnet::dottedText(remote_.v4);
-}
+std::string ICMPPort::remoteHostText() const { return pelnet::addressText(remote_, useIPv6); }
 
-bool ICMPPort::remoteNone() const { return useIPv6 ? remote_.noneV6() : remote_.v4 == 0; }
-
-bool ICMPPort::remoteBroadcast() const { return !useIPv6 && remote_.v4 == 0xFFFFFFFFu; }
-
-int ICMPPort::setLocal(const std::string &text) {
-  if (rawOpen()) return fail(kLocalHostWhileActive);
+int ICMPPort::setLocalHost(const std::string &text) {
+  if (rawFd() >= 0) return fail(kLocalHostWhileActive);
   return pelnet::resolveLocal(text, useIPv6, localAddress);
 }
 
-std::string ICMPPort::localText() {
-  if (useIPv6 && !localAddress.noneV6()) return pelnet::numericText(localAddress.v6);
-  if (!useIPv6 && localAddress.v4 != 0) return pelnet::dottedText(localAddress.v4);
-  std::string name;
-  int rc = pelnet::hostName(name);
+std::string ICMPPort::localHostText() {
+  std::string text = pelnet::addressText(localAddress, useIPv6);
+  if (!text.empty()) return text;
+  int rc = pelnet::hostName(text);
   if (rc != 0) {
     const char *t = pelnet::winsockText(rc);
     lastErrorText = t ? t : "";
   }
-  return name;
+  return text;
 }
 
 // ---------------------------------------------------------------- options
 
-int ICMPPort::applyIntOption(int level, int name, int32_t value) {
-  if (rawFd_ < 0) return 0;
-  return ::setsockopt(rawFd_, level, name, &value, sizeof value) == 0 ? 0 : lastWinsock();
+int ICMPPort::applyOption(SocketOption option, int32_t value) {
+  // Also while the raw socket is being opened; a helper socket takes its options per call.
+  if (fd_ < 0 || path_ != Path::Raw) return 0;
+  return pelnet::setSocketOption(fd_, useIPv6, option, value);
+}
+
+int32_t ICMPPort::currentOption(SocketOption option, int32_t unset) const {
+  if (rawFd() < 0) return unset;
+  int v = 0;
+  return pelnet::getSocketOption(rawFd(), useIPv6, option, v) == 0 ? v : 0;
 }
 
 int ICMPPort::setTimeToLive(int32_t v) {
-  timeToLive = v;
+  timeToLive_ = v;
   if (v == 0) return 0;  // the system's value
-  return useIPv6 ? applyIntOption(IPPROTO_IPV6, IPV6_UNICAST_HOPS, v)
-                 : applyIntOption(IPPROTO_IP, IP_TTL, v);
+  return applyOption(SocketOption::TimeToLive, v);
 }
 
 int32_t ICMPPort::currentTimeToLive() const {
-  if (rawFd_ < 0) return timeToLive;
-  int v = 0;
-  socklen_t len = sizeof v;
-  int rc = useIPv6 ? ::getsockopt(rawFd_, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &v, &len)
-                   : ::getsockopt(rawFd_, IPPROTO_IP, IP_TTL, &v, &len);
-  return rc == 0 ? v : 0;
+  return currentOption(SocketOption::TimeToLive, timeToLive_);
 }
 
 int ICMPPort::setMulticastTtl(int32_t v) {
-  multicastTtl = v;
+  multicastTtl_ = v;
   if (v == 0) return 0;
-  return useIPv6 ? applyIntOption(IPPROTO_IPV6, IPV6_MULTICAST_HOPS, v)
-                 : applyIntOption(IPPROTO_IP, IP_MULTICAST_TTL, v);
+  return applyOption(SocketOption::MulticastTtl, v);
 }
 
 int32_t ICMPPort::currentMulticastTtl() const {
-  if (rawFd_ < 0) return multicastTtl;
-  int v = 0;
-  socklen_t len = sizeof v;
-  int rc = useIPv6 ? ::getsockopt(rawFd_, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &v, &len)
-                   : ::getsockopt(rawFd_, IPPROTO_IP, IP_MULTICAST_TTL, &v, &len);
-  if (rc != 0) return 0;
-  // IP_MULTICAST_TTL may be read back as a single byte.
-  return len == 1 ? static_cast<uint8_t>(v) : v;
+  return currentOption(SocketOption::MulticastTtl, multicastTtl_);
 }
 
 int ICMPPort::setMaxMessageSize(int32_t v) {
-  if (rawOpen()) return fail(kMaxSizeWhileActive);
+  if (rawFd() >= 0) return fail(kMaxSizeWhileActive);
   // Negative sizes would wrap the buffer size; none is meaningful below 0.
   uint32_t size = v < 0 ? 0 : std::min<uint32_t>(static_cast<uint32_t>(v), kMaxMessageSizeLimit);
   try {
@@ -560,87 +513,54 @@ int ICMPPort::setMaxMessageSize(int32_t v) {
   return 0;
 }
 
-int ICMPPort::applyBufferSize(int name, int32_t value) {
-  if (rawFd_ < 0 || value <= 0) return 0;
-  return applyIntOption(SOL_SOCKET, name, value);
-}
-
 // ---------------------------------------------------------------- settings
 
-pelnet::ConfigResult ICMPPort::configKind(const pelnet::ParsedSetting &s, std::string &answer) {
-  using pelnet::boolText;
-  using pelnet::readBool;
-  using pelnet::readInt;
-  using pelnet::sameName;
-  const std::string &n = s.name;
+struct ICMPPort::Settings {
+  using Entry = pelnet::KindSetting<ICMPPort>;
+  // The buffer sizes apply at once to an open raw socket (0 or less: the system's).
+  template <SocketOption Option>
+  static int storeBuffer(ICMPPort &p, const std::string &v) {
+    int &field = Option == SocketOption::ReceiveBuffer ? p.inBufferSize : p.outBufferSize;
+    field = pelnet::readInt(v);
+    return field > 0 ? p.applyOption(Option, field) : 0;
+  }
+  static const Entry kTable[];
+};
 
-  if (sameName(n, "UseConnection")) {
-    if (s.query) {
-      answer = boolText(useConnection);
-      return 0;
-    }
-    if (isOpen()) return fail(kUseConnectionWhileActive);
-    useConnection = readBool(s.value);
-    return 0;
-  }
-  if (sameName(n, "MaxMessageSize")) {
-    if (s.query) {
-      answer = std::to_string(maxMessageSize_);
-      return 0;
-    }
-    return setMaxMessageSize(readInt(s.value));
-  }
-  if (sameName(n, "InBufferSize") || sameName(n, "OutBufferSize")) {
-    const bool in = sameName(n, "InBufferSize");
-    int &field = in ? inBufferSize : outBufferSize;
-    if (s.query) {
-      answer = std::to_string(field);
-      return 0;
-    }
-    field = readInt(s.value);
-    return applyBufferSize(in ? SO_RCVBUF : SO_SNDBUF, field);
-  }
-  if (sameName(n, "QOSFlags")) {
-    if (s.query) {
-      int v = qosFlags;
-      if (rawFd_ >= 0 && !useIPv6) {
-        socklen_t len = sizeof v;
-        if (::getsockopt(rawFd_, IPPROTO_IP, IP_TOS, &v, &len) != 0) v = 0;
-      }
-      answer = std::to_string(v);
-      return 0;
-    }
-    qosFlags = readInt(s.value);
-    return useIPv6 ? 0 : applyIntOption(IPPROTO_IP, IP_TOS, qosFlags);
-  }
-  if (sameName(n, "DontFragment")) {
-    if (s.query) {
-      answer = boolText(dontFragment);
-      return 0;
-    }
-    dontFragment = readBool(s.value);
-    return 0;
-  }
-  if (sameName(n, "MulticastTTL")) {
-    if (s.query) {
-      answer = std::to_string(currentMulticastTtl());
-      return 0;
-    }
-    return setMulticastTtl(readInt(s.value));
-  }
-  if (sameName(n, "ReceiveAllMode")) {
-    if (s.query) {
-      answer = std::to_string(receiveAllMode);
-      return 0;
-    }
-    receiveAllMode = readInt(s.value);
-    return 0;
-  }
-  if (sameName(n, "SocketHandle") && s.query) {
-    answer = std::to_string(rawFd_);
-    return 0;
-  }
-  return std::nullopt;
+const ICMPPort::Settings::Entry ICMPPort::Settings::kTable[] = {
+    {"UseConnection",
+     [](ICMPPort &p, const std::string &v) { return p.setUseConnection(pelnet::readBool(v)); },
+     pelnet::answerBool<ICMPPort, &ICMPPort::useConnection_>},
+    {"MaxMessageSize",
+     [](ICMPPort &p, const std::string &v) { return p.setMaxMessageSize(pelnet::readInt(v)); },
+     [](ICMPPort &p) { return std::to_string(p.maxMessageSize_); }},
+    {"InBufferSize", storeBuffer<SocketOption::ReceiveBuffer>,
+     [](ICMPPort &p) { return std::to_string(p.inBufferSize); }},
+    {"OutBufferSize", storeBuffer<SocketOption::SendBuffer>,
+     [](ICMPPort &p) { return std::to_string(p.outBufferSize); }},
+    {"QOSFlags",
+     [](ICMPPort &p, const std::string &v) {
+       p.qosFlags_ = pelnet::readInt(v);
+       // The type-of-service of IPv6 raw sockets stays the system's.
+       return p.useIPv6 ? 0 : p.applyOption(SocketOption::TypeOfService, p.qosFlags_);
+     },
+     [](ICMPPort &p) {
+       // An open IPv4 socket answers what it holds.
+       if (p.useIPv6) return std::to_string(p.qosFlags_);
+       return std::to_string(p.currentOption(SocketOption::TypeOfService, p.qosFlags_));
+     }},
+    {"DontFragment", pelnet::storeBool<ICMPPort, &ICMPPort::dontFragment_>,
+     pelnet::answerBool<ICMPPort, &ICMPPort::dontFragment_>},
+    {"MulticastTTL",
+     [](ICMPPort &p, const std::string &v) { return p.setMulticastTtl(pelnet::readInt(v)); },
+     [](ICMPPort &p) { return std::to_string(p.currentMulticastTtl()); }},
+    {"ReceiveAllMode", pelnet::storeInt<ICMPPort, &ICMPPort::receiveAllMode_>,
+     pelnet::answerInt<ICMPPort, &ICMPPort::receiveAllMode_>},
+    {"SocketHandle", nullptr, [](ICMPPort &p) { return std::to_string(p.rawFd()); }},
+};
+
+pelnet::ConfigResult ICMPPort::configKind(const pelnet::ParsedSetting &s, std::string &answer) {
+  return pelnet::lookupSetting(Settings::kTable, *this, s, answer);
 }
 
 }  // namespace pelping

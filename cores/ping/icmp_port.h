@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "echo_packet.h"
+#include "pelnet/runtime/socket_helpers.h"
 #include "pelnet/runtime/socket_object.h"
 
 namespace pelping {
@@ -31,37 +32,34 @@ class ICMPPort : public pelnet::SocketObject {
 
   void setAnswerHandler(AnswerHandler *h) { handler_ = h; }
 
-  // ---- settings of the ICMP port ----
-  bool useConnection = true;
-  bool useIcmpDll = false;
-  bool useIphlpDll = false;
-  bool dontFragment = false;
-  int32_t timeToLive = 0;
-  int32_t multicastTtl = 0;
-  int32_t qosFlags = 0;
-  int32_t receiveAllMode = -1;
-  uint8_t messageType = 0;
-  uint8_t messageCode = 0;
+  // ---- settings the core changes ----
+  bool useConnection() const { return useConnection_; }
+  // Refused (117) while the port is open: the socket is connected or not.
+  int setUseConnection(bool on);
+  bool helperSelected() const { return useIcmpDll_ || useIphlpDll_; }
+  bool useIcmpDll() const { return useIcmpDll_; }
+  bool useIphlpDll() const { return useIphlpDll_; }
+  void setUseIcmpDll(bool on) { useIcmpDll_ = on; }
+  void setUseIphlpDll(bool on) { useIphlpDll_ = on; }
+  // The ICMP type of the messages sent (TypeOfService of the component).
+  uint8_t messageType() const { return messageType_; }
+  void setMessageType(uint8_t type) { messageType_ = type; }
 
-  bool helperSelected() const { return useIcmpDll || useIphlpDll; }
-  bool rawOpen() const { return rawFd_ >= 0; }
-  bool helperOpen() const { return helperFd_ >= 0; }
-  // The port is open when its raw socket exists, or with a helper setting, when the helper handle
-  // does.
-  bool isOpen() const { return rawOpen() || (helperSelected() && helperOpen()); }
-
+  // The port is open while its socket exists: the raw socket, or with a
+  // helper setting, the helper's.
+  bool isOpen() const;
   int open();
   int close();
   // Sends one body (the message from offset 4 on) to the remote host.
-  int sendBody(std::string_view body);
+  int send(std::string_view body);
 
   // ---- addresses ----
-  int setRemote(const std::string &text);
-  std::string remoteText() const;
-  bool remoteNone() const;
-  bool remoteBroadcast() const;
-  int setLocal(const std::string &text);
-  std::string localText();
+  int setRemoteHost(const std::string &text);
+  std::string remoteHostText() const;
+  bool remoteNone() const { return remote_.none(useIPv6); }
+  bool remoteBroadcast() const { return !useIPv6 && remote_.v4 == 0xFFFFFFFFu; }
+  int setLocalHost(const std::string &text);
+  std::string localHostText();
 
   // ---- options that apply at once to an open raw socket ----
   int setTimeToLive(int32_t v);
@@ -82,36 +80,53 @@ class ICMPPort : public pelnet::SocketObject {
   void onNotification(int fd, GIOCondition cond) override;
 
  private:
+  struct Settings;
+  // How the open socket exchanges messages.
+  enum class Path : uint8_t {
+    Raw,         // raw socket, answers through the notification watch
+    PingSocket,  // helper path on an ICMP datagram socket: the kernel owns the echo identifier
+    HelperRaw,   // helper path fallen back to a raw socket
+  };
+
+  bool helperOpen() const { return life_.open() && path_ != Path::Raw; }
+  // The open raw socket of the raw path, or -1.
+  int rawFd() const { return life_.open() && path_ == Path::Raw ? fd_ : -1; }
   int openHelper();
   int openRaw();
-  void closeHelper();
-  int closeRaw();
+  int closeNow();
+  void closeQuietly();
   int sendRaw(std::string_view body);
   int sendHelper(std::string_view body);
   // Waits at most the time-out for the answer to the request just sent, without dispatching.
   int awaitHelperAnswer(const EchoKey &key, EchoAnswer &answer, std::string &source);
   bool readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std::string &source);
   bool readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::string &source, int &err);
-  void readRaw(bool fromNotification);
-  int applyIntOption(int level, int name, int32_t value);
-  int applyBufferSize(int name, int32_t value);
-  void closeQuietly();
+  void readWaiting();
+  int applyOption(pelnet::SocketOption option, int32_t value);
+  int32_t currentOption(pelnet::SocketOption option, int32_t unset) const;
   // The dotted text of an answer's source.  Answers nearly always come from
   // the host just pinged, so the text of the last address is kept rather
   // than formatted again for every echo.
   const std::string &sourceText(uint32_t addr);
 
   AnswerHandler *handler_ = nullptr;
-  int rawFd_ = -1;
-  int helperFd_ = -1;
-  bool helperIsRaw_ = false;       // the helper path fell back to a raw socket
+  pelnet::PortLife life_;
+  Path path_ = Path::Raw;
+  int fd_ = -1;
+  bool useConnection_ = true;
+  bool useIcmpDll_ = false;
+  bool useIphlpDll_ = false;
+  bool dontFragment_ = false;
+  int32_t timeToLive_ = 0;
+  int32_t multicastTtl_ = 0;
+  int32_t qosFlags_ = 0;
+  int32_t receiveAllMode_ = -1;
+  uint8_t messageType_ = 0;
   uint16_t helperIdentifier_ = 0;  // echo identifier: the kernel's on a ping socket, ours on raw
   uint16_t helperSequence_ = 0;
-  bool reading_ = false;
-  bool closePending_ = false;
   uint32_t maxMessageSize_ = 2048;
   std::vector<uint8_t> buffer_;  // MaxMessageSize + 4 bytes; one received datagram
-  std::string request_;  // the helper path's last echo request, its storage kept for the next
+  std::string request_;          // the last echo request, its storage kept for the next
   pelnet::HostAddress remote_;
   // The last remote text that was an IPv4 address in text form: setting it
   // again cannot give another address, so it is not parsed again.

@@ -21,7 +21,7 @@ constexpr int32_t kHelperTimeout = 60;
 PingCore::PingCore(pelnet_event_fn callback, void *user) : CoreBase(callback, user) {
   port_.setSink(this);
   port_.setAnswerHandler(this);
-  port_.messageType = kIcmpEchoRequest;
+  port_.setMessageType(kIcmpEchoRequest);
   port_.setTimeout(kConstructedTimeoutSeconds);
 }
 
@@ -58,17 +58,17 @@ int PingCore::setProperty(int id, int /*index*/, const Value &v) {
     case PELNET_PING_PROP_Active:
       return v.i ? port_.open() : port_.close();
     case PELNET_PING_PROP_LocalHost:
-      return port_.setLocal(v.s);
+      return port_.setLocalHost(v.s);
     case PELNET_PING_PROP_PacketSize:
       return setPacketSize(v.i);
     case PELNET_PING_PROP_RemoteHost:
-      return setRemoteHost(v.s);
+      return port_.setRemoteHost(v.s);
     case PELNET_PING_PROP_Timeout:
       return setTimeoutProperty(static_cast<int32_t>(v.i));
     case PELNET_PING_PROP_TimeToLive:
       return port_.setTimeToLive(static_cast<int32_t>(v.i));
     case PELNET_PING_PROP_TypeOfService:
-      port_.messageType = static_cast<uint8_t>(v.i & 0xFF);
+      port_.setMessageType(static_cast<uint8_t>(v.i & 0xFF));
       return 0;
     default:  // unknown and read-only properties
       return pelnet::kUnknownSetting;
@@ -82,11 +82,11 @@ Value PingCore::getProperty(int id, int /*index*/) {
     case PELNET_PING_PROP_Idle:
       return Value::integer(!(port_.isOpen() && waiting()));
     case PELNET_PING_PROP_LocalHost:
-      return Value::text(port_.localText());
+      return Value::text(port_.localHostText());
     case PELNET_PING_PROP_PacketSize:
       return Value::integer(packetSize_);
     case PELNET_PING_PROP_RemoteHost:
-      return Value::text(port_.remoteText());
+      return Value::text(port_.remoteHostText());
     case PELNET_PING_PROP_RequestId:
       return Value::integer(static_cast<intptr_t>(requestId_));
     case PELNET_PING_PROP_ResponseSource:
@@ -98,7 +98,7 @@ Value PingCore::getProperty(int id, int /*index*/) {
     case PELNET_PING_PROP_TimeToLive:
       return Value::integer(port_.currentTimeToLive());
     case PELNET_PING_PROP_TypeOfService:
-      return Value::integer(port_.messageType);
+      return Value::integer(port_.messageType());
     default:
       return Value::integer(0);
   }
@@ -112,56 +112,57 @@ int PingCore::setPacketSize(intptr_t v) {
   return 0;
 }
 
-int PingCore::setRemoteHost(const std::string &host) {
-  if (port_.isOpen() && port_.useConnection) return port_.fail(kRemoteHostWhileConnected);
-  return port_.setRemote(host);
-}
-
 int PingCore::setTimeoutProperty(int32_t v) {
   port_.setTimeout(v);
   if (v != 0) return 0;
   // Not waiting means answers are taken whenever they come: no open port from a waiting ping.
   int rc = port_.close();
-  port_.useConnection = false;
+  // A close asked for inside a running read waits for it, and the port keeps
+  // its connection until then; the next unwaited ping clears the setting.
+  if (!port_.isOpen()) port_.setUseConnection(false);
   return rc;
 }
 
 // ---------------------------------------------------------------- settings
 
-int PingCore::setHelperFlag(bool &flag, const std::string &value) {
-  flag = pelnet::readBool(value);
-  if (flag) port_.setTimeout(kHelperTimeout);
-  return 0;
-}
+struct PingCore::Settings {
+  using Entry = pelnet::KindSetting<PingCore>;
+  // Choosing a helper path also sets its own time-out.
+  static int helperChosen(PingCore &c, bool on) {
+    if (on) c.port_.setTimeout(kHelperTimeout);
+    return 0;
+  }
+  static std::string timeout(PingCore &c) { return std::to_string(c.port_.timeout()); }
+  static int setHelperTimeout(PingCore &c, const std::string &v) {
+    c.port_.setTimeout(pelnet::readInt(v));
+    return 0;
+  }
+  static const Entry kTable[];
+};
+
+const PingCore::Settings::Entry PingCore::Settings::kTable[] = {
+    {"UseICMPDLL",
+     [](PingCore &c, const std::string &v) {
+       c.port_.setUseIcmpDll(pelnet::readBool(v));
+       return helperChosen(c, c.port_.useIcmpDll());
+     },
+     [](PingCore &c) { return std::string(pelnet::boolText(c.port_.useIcmpDll())); }},
+    {"UseIPHLPDLL",
+     [](PingCore &c, const std::string &v) {
+       c.port_.setUseIphlpDll(pelnet::readBool(v));
+       return helperChosen(c, c.port_.useIphlpDll());
+     },
+     [](PingCore &c) { return std::string(pelnet::boolText(c.port_.useIphlpDll())); }},
+    {"IcmpDllTimeout", setHelperTimeout, timeout},
+    {"IphlpDllTimeout", setHelperTimeout, timeout},
+    {"Timeout",
+     [](PingCore &c, const std::string &v) { return c.setTimeoutProperty(pelnet::readInt(v)); },
+     timeout},
+};
 
 pelnet::ConfigResult PingCore::configComponent(const pelnet::ParsedSetting &s,
                                                std::string &answer) {
-  using pelnet::sameName;
-  const std::string &n = s.name;
-  if (sameName(n, "UseICMPDLL") || sameName(n, "UseIPHLPDLL")) {
-    bool &flag = sameName(n, "UseICMPDLL") ? port_.useIcmpDll : port_.useIphlpDll;
-    if (s.query) {
-      answer = pelnet::boolText(flag);
-      return 0;
-    }
-    return setHelperFlag(flag, s.value);
-  }
-  if (sameName(n, "IcmpDllTimeout") || sameName(n, "IphlpDllTimeout")) {
-    if (s.query) {
-      answer = std::to_string(port_.timeout());
-      return 0;
-    }
-    port_.setTimeout(pelnet::readInt(s.value));
-    return 0;
-  }
-  if (sameName(n, "Timeout")) {
-    if (s.query) {
-      answer = std::to_string(port_.timeout());
-      return 0;
-    }
-    return setTimeoutProperty(pelnet::readInt(s.value));
-  }
-  return std::nullopt;
+  return pelnet::lookupSetting(Settings::kTable, *this, s, answer);
 }
 
 // ---------------------------------------------------------------- methods
@@ -204,18 +205,19 @@ int PingCore::pingHost(const std::string &host) {
   responseSource_.clear();
   int rc = 0;
   if (host.empty()) return port_.close();
-  if (port_.useIPv6 && port_.messageType == kIcmpEchoRequest) port_.messageType = kIcmp6EchoRequest;
+  if (port_.useIPv6 && port_.messageType() == kIcmpEchoRequest)
+    port_.setMessageType(kIcmp6EchoRequest);
   if (waiting()) {
     port_.close();
-    port_.useConnection = true;
+    if (!port_.isOpen()) port_.setUseConnection(true);
   }
   // The filler stays as it is between calls; only the stamp is written anew.
   if (body_.size() != requestBodySize(packetSize_)) body_ = requestBody(packetSize_);
   std::string &body = body_;
   do {
-    rc = setRemoteHost(host);
+    rc = port_.setRemoteHost(host);
     if (rc != 0) break;
-    if (!port_.isOpen() && (!waiting() || port_.remoteBroadcast())) port_.useConnection = false;
+    if (!port_.isOpen() && (!waiting() || port_.remoteBroadcast())) port_.setUseConnection(false);
     if (!port_.isOpen()) {
       rc = port_.open();
       if (rc != 0) break;
@@ -227,7 +229,7 @@ int PingCore::pingHost(const std::string &host) {
     requestId_ =
         (requestId_ + t + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this))) & 0x7FFFFFFFu;
     stampBody(body, requestId_, t);
-    rc = port_.sendBody(body);
+    rc = port_.send(body);
     if (rc != 0) break;
     // Not waiting, or a broadcast whose answers come from many hosts: the
     // port stays open and answers are reported as the thread dispatches.
@@ -250,14 +252,14 @@ int PingCore::pingHost(const std::string &host) {
 
 int PingCore::wakeOnLan(const std::string &host, const std::string &mac) {
   const bool wasOpen = port_.isOpen();
-  int rc = setRemoteHost(host);
+  int rc = port_.setRemoteHost(host);
   if (rc != 0) return rc;
   if (!port_.isOpen()) {
     rc = port_.open();
     if (rc != 0) return rc;
   }
   auto body = wakeBody(mac);
-  rc = body ? port_.sendBody(*body) : port_.fail(kBadMac);
+  rc = body ? port_.send(*body) : port_.fail(kBadMac);
   if (port_.isOpen() != wasOpen) {
     std::string text = port_.lastErrorText;
     wasOpen ? port_.open() : port_.close();

@@ -37,11 +37,10 @@ class PingCore : public pelnet::CoreBase, private AnswerHandler {
                                        std::string &answer) override;
 
  private:
+  struct Settings;
   void onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::string &source) override;
   int setPacketSize(intptr_t v);
-  int setRemoteHost(const std::string &host);
   int setTimeoutProperty(int32_t v);
-  int setHelperFlag(bool &flag, const std::string &value);
   bool waiting() const { return port_.timeoutMs != 0; }
   // Round-trip clock: the high-resolution counter in milliseconds, low 32 bits.
   static uint32_t msClock();

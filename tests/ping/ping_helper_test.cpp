@@ -232,6 +232,13 @@ TEST(HelperPath, OpenPortRules) {
             "IPv6 is not supported when the UseICMPDLL configuration is set to true.");
 }
 
+// Ping sockets are allowed here: their own failure for want of descriptors
+// is reported, without trying a raw socket.
+TEST(HelperPath, OutOfDescriptorsFailsWithItsOwnCode) {
+  REQUIRE_ISOLATION();
+  expectOutOfDescriptorsFailure();
+}
+
 TEST(HelperPath, PendingInterruptStopsTheNextWait) {
   REQUIRE_RESPONDER(kHelperIdOffset);
   CoreClient c;

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -54,6 +57,43 @@ inline void useHelper(CoreClient &c, int timeoutSeconds) {
   ASSERT_EQ(c.config("UseICMPDLL=True"), 0);
   ASSERT_EQ(c.config("IcmpDllTimeout=" + std::to_string(timeoutSeconds)), 0);
   ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, timeoutSeconds), 0);
+}
+
+// In a child process out of descriptors, the helper path's Active := True and
+// PingHost fail with 10024 and its text and leave the port closed.  Only a
+// refusal of ping sockets is worth a raw socket; this is not one.
+inline void expectOutOfDescriptorsFailure() {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CoreClient c;
+    c.config("UseICMPDLL=True");
+    c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1");
+    // The lowest free descriptor becomes the limit: the next socket() gets EMFILE.
+    const int probe = dup(0);
+    if (probe < 0) _exit(10);
+    close(probe);
+    const rlimit limit{static_cast<rlim_t>(probe), static_cast<rlim_t>(probe)};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(11);
+    struct Call {
+      int (*run)(CoreClient &);
+    } calls[] = {
+        {[](CoreClient &k) { return k.setInt(PELNET_PING_PROP_Active, 1); }},
+        {[](CoreClient &k) { return k.pingHost("127.0.0.1"); }},
+    };
+    int step = 12;
+    for (const Call &call : calls) {
+      if (call.run(c) != 10024) _exit(step);
+      if (c.lastError() != "[10024] Too many open files") _exit(step + 1);
+      if (c.getInt(PELNET_PING_PROP_Active) != 0) _exit(step + 2);
+      step += 3;
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "12-14: Active, 15-17: PingHost (code, text, still closed)";
 }
 
 inline double secondsSince(std::chrono::steady_clock::time_point t) {

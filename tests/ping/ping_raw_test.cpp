@@ -249,6 +249,14 @@ TEST(HelperFallback, NeitherSocketGives120) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// Ping sockets are refused here, so the helper path turns to a raw socket,
+// which a process out of descriptors cannot have either: that is reported,
+// not "no ICMP handle".
+TEST(HelperFallback, OutOfDescriptorsFailsWithItsOwnCode) {
+  REQUIRE_ISOLATION();
+  expectOutOfDescriptorsFailure();
+}
+
 int main(int argc, char **argv) {
   testsupport::IsolationOptions opts;
   opts.allowPingSockets = false;

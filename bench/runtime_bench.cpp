@@ -3,14 +3,14 @@
 #include <benchmark/benchmark.h>
 
 #include "test_core.h"
-#include "test_host.h"
+#include "core_client.h"
 
 namespace {
 using namespace testcore;
 
 void BM_WaitStepEmptyQueue(benchmark::State &state) {
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
   core.socket().waitMillis = 0;  // SelectWaitMillis 0: never block
   core.socket().doEvents();      // the one wake-up from attaching the watch
   for (auto _ : state) benchmark::DoNotOptimize(core.socket().waitStep(0));
@@ -18,8 +18,8 @@ void BM_WaitStepEmptyQueue(benchmark::State &state) {
 BENCHMARK(BM_WaitStepEmptyQueue);
 
 void BM_DoEventsThroughTheInterface(benchmark::State &state) {
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
   core.socket().waitMillis = 0;
   for (auto _ : state)
     benchmark::DoNotOptimize(core.apiDo(kDoEvents + PELNET_WIDE_OFFSET, 0, nullptr, nullptr));
@@ -27,16 +27,16 @@ void BM_DoEventsThroughTheInterface(benchmark::State &state) {
 BENCHMARK(BM_DoEventsThroughTheInterface);
 
 void BM_GetInteger(benchmark::State &state) {
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
   for (auto _ : state)
     benchmark::DoNotOptimize(core.apiGet(kTimeout + PELNET_WIDE_OFFSET, 0, nullptr));
 }
 BENCHMARK(BM_GetInteger);
 
 void BM_GetWideText(benchmark::State &state) {
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
   core.apiSet(kName, 0, reinterpret_cast<pelnet_slot>("ping.example host name"), 0);
   for (auto _ : state)
     benchmark::DoNotOptimize(core.apiGet(kName + PELNET_WIDE_OFFSET, 0, nullptr));
@@ -44,8 +44,8 @@ void BM_GetWideText(benchmark::State &state) {
 BENCHMARK(BM_GetWideText);
 
 void BM_DoNoArguments(benchmark::State &state) {
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
   pelnet_slot args[1] = {0};
   int lengths[1] = {0};
   for (auto _ : state)
@@ -54,8 +54,8 @@ void BM_DoNoArguments(benchmark::State &state) {
 BENCHMARK(BM_DoNoArguments);
 
 void BM_DoConfigQueryWide(benchmark::State &state) {
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
   const char16_t *text = u"SelectWaitMillis";
   for (auto _ : state) {
     pelnet_slot args[2] = {reinterpret_cast<pelnet_slot>(text), 0};
@@ -67,10 +67,10 @@ BENCHMARK(BM_DoConfigQueryWide);
 
 // An event with a handler: the narrow call answered -10000, then the wide call.
 void BM_EventHandshake(benchmark::State &state) {
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
-  host.handlers[kError] = [](const EventCall &) {};
-  host.textSlots[kError] = {1};
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
+  host.handle(kError, [](const testsupport::EventCall &) {});
+  host.describe(kError, "it");
   for (auto _ : state) {
     core.fireError(10054, "Winsock error in recv()");
     host.calls.clear();

@@ -12,7 +12,7 @@ constexpr size_t kHelperIdOffset = 8;  // the echo data starts with the request 
 
 TEST(HelperPath, HostThatAnswers) {
   REQUIRE_ISOLATION();
-  CoreClient c;
+  PingClient c;
   useHelper(c, 2);
   ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
   ASSERT_EQ(c.responses.size(), 1u);
@@ -32,7 +32,7 @@ TEST(HelperPath, HostThatAnswers) {
 
 TEST(HelperPath, TunHostAnswersWithItsAddress) {
   REQUIRE_RESPONDER(kHelperIdOffset);
-  CoreClient c;
+  PingClient c;
   useHelper(c, 2);
   ASSERT_EQ(c.pingHost(kEchoHost), 0) << c.lastError();
   ASSERT_EQ(c.responses.size(), 1u);
@@ -47,7 +47,7 @@ TEST(HelperPath, TunHostAnswersWithItsAddress) {
 
 TEST(HelperPath, SilentHostTimesOutWithoutEvent) {
   REQUIRE_RESPONDER(kHelperIdOffset);
-  CoreClient c;
+  PingClient c;
   useHelper(c, 1);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(c.pingHost(kSilentHost), 301);
@@ -63,7 +63,7 @@ TEST(HelperPath, SilentHostTimesOutWithoutEvent) {
 
 TEST(HelperPath, UnresolvableNameFailsBeforeSending) {
   REQUIRE_RESPONDER(kHelperIdOffset);
-  CoreClient c;
+  PingClient c;
   useHelper(c, 1);
   EXPECT_EQ(c.pingHost("no-such-host.invalid"), 11001);
   EXPECT_EQ(c.lastError(), "[11001] Host not found");
@@ -75,7 +75,7 @@ TEST(HelperPath, UnresolvableNameFailsBeforeSending) {
 TEST(HelperPath, NameFromHostsFileIsResolved) {
   REQUIRE_RESPONDER(kHelperIdOffset);
   ASSERT_TRUE(testsupport::writeHosts("127.0.0.1 localhost\n198.18.0.2 echo-host\n"));
-  CoreClient c;
+  PingClient c;
   useHelper(c, 2);
   ASSERT_EQ(c.pingHost("echo-host"), 0) << c.lastError();
   ASSERT_EQ(c.responses.size(), 1u);
@@ -85,7 +85,7 @@ TEST(HelperPath, NameFromHostsFileIsResolved) {
 
 TEST(HelperPath, RequestIdsDifferAndStayBelow2To31) {
   REQUIRE_ISOLATION();
-  CoreClient c;
+  PingClient c;
   useHelper(c, 2);
   ASSERT_EQ(c.pingHost("127.0.0.1"), 0);
   intptr_t first = c.getInt(PELNET_PING_PROP_RequestId);
@@ -111,7 +111,7 @@ TEST(HelperPath, DestinationUnreachableTexts) {
       {kUnreachHost13, "Destination unreachable: 13."},
   };
   for (auto &row : rows) {
-    CoreClient c;
+    PingClient c;
     useHelper(c, 2);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(c.pingHost(row.host), 127) << row.host;
@@ -130,7 +130,7 @@ TEST(HelperPath, AnswersThatAreNotOursTimeOut) {
   // A reply with another request id, and a time-exceeded answer (reported to
   // the answer handler, which takes nothing from it): both end at the deadline.
   for (const char *host : {kWrongIdHost, kTimeExceededHost}) {
-    CoreClient c;
+    PingClient c;
     useHelper(c, 1);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(c.pingHost(host), 301) << host;
@@ -153,7 +153,7 @@ TEST(HelperPath, LocalRouteRefusalFailsWithWinsockCode) {
       {"198.19.2.1", 10013, "[10013] Access denied"},
   };
   for (auto &row : rows) {
-    CoreClient c;
+    PingClient c;
     useHelper(c, 1);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(c.pingHost(row.host), row.code) << row.host;
@@ -165,7 +165,7 @@ TEST(HelperPath, LocalRouteRefusalFailsWithWinsockCode) {
 
 TEST(HelperPath, PacketSizeGivesEchoDataOfSizeMinus4) {
   REQUIRE_RESPONDER(kHelperIdOffset);
-  CoreClient c;
+  PingClient c;
   useHelper(c, 2);
   ASSERT_EQ(c.getInt(PELNET_PING_PROP_PacketSize), 64);
   ASSERT_EQ(c.pingHost(kEchoHost), 0);
@@ -185,7 +185,7 @@ TEST(HelperPath, WakeOnLanSendsTheSameBodyForBothMacForms) {
   std::vector<std::string> bodies;
   for (const char *mac : {"00-1A-2b-3C-4d-5E", "001A2b3C4d5E"}) {
     responder->clearCaptured();
-    CoreClient c;
+    PingClient c;
     useHelper(c, 2);
     ASSERT_EQ(c.wakeOnLan(kEchoHost, mac), 0) << c.lastError();
     EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);  // the port is left as it was
@@ -199,7 +199,7 @@ TEST(HelperPath, WakeOnLanSendsTheSameBodyForBothMacForms) {
   EXPECT_EQ(bodies[0].substr(0, 6), std::string(6, '\xFF'));
   EXPECT_EQ(bodies[0].substr(6, 6), std::string("\x00\x1A\x2B\x3C\x4D\x5E", 6));
 
-  CoreClient c;
+  PingClient c;
   useHelper(c, 1);
   EXPECT_EQ(c.wakeOnLan(kEchoHost, "00-11-22-33-44"), 128);
   EXPECT_EQ(c.lastError(), "Bad MAC address.");
@@ -208,7 +208,7 @@ TEST(HelperPath, WakeOnLanSendsTheSameBodyForBothMacForms) {
 
 TEST(HelperPath, OpenPortRules) {
   REQUIRE_ISOLATION();
-  CoreClient c;
+  PingClient c;
   useHelper(c, 2);
   ASSERT_EQ(c.setInt(PELNET_PING_PROP_Active, 1), 0) << c.lastError();
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 1);
@@ -224,7 +224,7 @@ TEST(HelperPath, OpenPortRules) {
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
   EXPECT_EQ(c.query("UseConnection"), "False");
 
-  CoreClient v6;
+  PingClient v6;
   useHelper(v6, 1);
   ASSERT_EQ(v6.config("UseIPv6=True"), 0);
   EXPECT_EQ(v6.setInt(PELNET_PING_PROP_Active, 1), 306);
@@ -241,7 +241,7 @@ TEST(HelperPath, OutOfDescriptorsFailsWithItsOwnCode) {
 
 TEST(HelperPath, PendingInterruptStopsTheNextWait) {
   REQUIRE_RESPONDER(kHelperIdOffset);
-  CoreClient c;
+  PingClient c;
   useHelper(c, 1);
   c.config("TimeoutInMilliseconds=True");
   c.setInt(PELNET_PING_PROP_Timeout, 300);
@@ -252,7 +252,7 @@ TEST(HelperPath, PendingInterruptStopsTheNextWait) {
 
 TEST(HelperPath, TimeoutZeroDoesNotWait) {
   REQUIRE_RESPONDER(kHelperIdOffset);
-  CoreClient c;
+  PingClient c;
   useHelper(c, 1);
   ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);
   auto start = std::chrono::steady_clock::now();

@@ -10,8 +10,8 @@
 #include <memory>
 #include <thread>
 
-#include "core_client.h"
 #include "pelnet/ping_ids.h"
+#include "ping_client.h"
 #include "isolation.h"
 #include "tun_responder.h"
 
@@ -50,7 +50,7 @@ inline TunResponder *sharedResponder(size_t idOffset) {
   responder->clearCaptured()
 
 // The application's configuration of the helper path.
-inline void useHelper(CoreClient &c, int timeoutSeconds) {
+inline void useHelper(PingClient &c, int timeoutSeconds) {
   c.setInt(PELNET_PING_PROP_TimeToLive, 128);
   ASSERT_EQ(c.config("AbsoluteTimeout=True"), 0);
   ASSERT_EQ(c.config("UseIPHLPDLL=True"), 0);

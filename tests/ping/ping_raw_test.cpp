@@ -16,14 +16,14 @@ namespace {
 constexpr size_t kRawIdOffset =
     4;  // the request id fills the echo header's identifier and sequence
 
-void useRaw(CoreClient &c, int timeoutSeconds) {
+void useRaw(PingClient &c, int timeoutSeconds) {
   ASSERT_EQ(c.config("AbsoluteTimeout=True"), 0);
   ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, timeoutSeconds), 0);
 }
 
 // Pumps wait steps until `done` or about two seconds passed.
 template <class F>
-void pumpUntil(CoreClient &c, F done) {
+void pumpUntil(PingClient &c, F done) {
   auto start = std::chrono::steady_clock::now();
   while (!done() && secondsSince(start) < 2.0) c.doEvents();
 }
@@ -31,7 +31,7 @@ void pumpUntil(CoreClient &c, F done) {
 
 TEST(RawPath, LoopbackAnswers) {
   REQUIRE_ISOLATION();
-  CoreClient c;
+  PingClient c;
   useRaw(c, 2);
   ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
   ASSERT_EQ(c.responses.size(), 1u);
@@ -45,7 +45,7 @@ TEST(RawPath, LoopbackAnswers) {
 
 TEST(RawPath, IPv6LoopbackAnswers) {
   REQUIRE_ISOLATION();
-  CoreClient c;
+  PingClient c;
   useRaw(c, 2);
   ASSERT_EQ(c.config("UseIPv6=True"), 0);
   ASSERT_EQ(c.pingHost("::1"), 0) << c.lastError();
@@ -58,7 +58,7 @@ TEST(RawPath, IPv6LoopbackAnswers) {
 
 TEST(RawPath, WrongIdIsIgnoredAndTheCallKeepsWaiting) {
   REQUIRE_RESPONDER(kRawIdOffset);
-  CoreClient c;
+  PingClient c;
   useRaw(c, 2);
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(c.pingHost(kLateHost), 0) << c.lastError();
@@ -67,7 +67,7 @@ TEST(RawPath, WrongIdIsIgnoredAndTheCallKeepsWaiting) {
   EXPECT_EQ(c.responses[0].requestId, c.getInt(PELNET_PING_PROP_RequestId));
   EXPECT_EQ(c.responses[0].source, kLateHost);
 
-  CoreClient w;
+  PingClient w;
   useRaw(w, 1);
   EXPECT_EQ(w.pingHost(kWrongIdHost), 301);
   EXPECT_EQ(w.lastError(), "Timeout.");
@@ -76,7 +76,7 @@ TEST(RawPath, WrongIdIsIgnoredAndTheCallKeepsWaiting) {
 
 TEST(RawPath, NonWaitingModeReportsWhileEventsArePumped) {
   REQUIRE_RESPONDER(kRawIdOffset);
-  CoreClient c;
+  PingClient c;
   ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(c.pingHost(kEchoHost), 0) << c.lastError();
@@ -106,7 +106,7 @@ TEST(RawPath, DestinationUnreachable) {
       {kUnreachHost13, "Destination unreachable: 13."},
   };
   for (auto &row : rows) {
-    CoreClient c;
+    PingClient c;
     useRaw(c, 2);
     EXPECT_EQ(c.pingHost(row.host), 127);
     EXPECT_EQ(c.lastError(), row.text);
@@ -120,7 +120,7 @@ TEST(RawPath, PacketSizeOnTheWire) {
   REQUIRE_RESPONDER(kRawIdOffset);
   for (int size : {64, 8, 200}) {
     responder->clearCaptured();
-    CoreClient c;
+    PingClient c;
     useRaw(c, 2);
     ASSERT_EQ(c.setInt(PELNET_PING_PROP_PacketSize, size), 0);
     if (size >= 12) {
@@ -145,7 +145,7 @@ TEST(RawPath, WakeOnLanBody) {
   std::vector<std::string> bodies;
   for (const char *mac : {"0a-0b-0c-0d-0e-0f", "0A0B0C0D0E0F"}) {
     responder->clearCaptured();
-    CoreClient c;
+    PingClient c;
     useRaw(c, 1);
     ASSERT_EQ(c.wakeOnLan(kSilentHost, mac), 0) << c.lastError();
     EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
@@ -160,7 +160,7 @@ TEST(RawPath, WakeOnLanBody) {
 
 TEST(RawPath, OpenSocketRules) {
   REQUIRE_ISOLATION();
-  CoreClient c;
+  PingClient c;
   ASSERT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1"), 0);
   ASSERT_EQ(c.setInt(PELNET_PING_PROP_TimeToLive, 33), 0);
   ASSERT_EQ(c.setInt(PELNET_PING_PROP_Active, 1), 0) << c.lastError();
@@ -185,7 +185,7 @@ TEST(RawPath, OpenSocketRules) {
 
 TEST(RawPath, ReceiveAllModeIsNotSupported) {
   REQUIRE_ISOLATION();
-  CoreClient c;
+  PingClient c;
   ASSERT_EQ(c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1"), 0);
   ASSERT_EQ(c.config("ReceiveAllMode=0"), 0);
   EXPECT_EQ(c.setInt(PELNET_PING_PROP_Active, 1), 10045);
@@ -195,28 +195,28 @@ TEST(RawPath, ReceiveAllModeIsNotSupported) {
 
 TEST(RawPath, SendWithoutAddressOrPort) {
   REQUIRE_ISOLATION();
-  CoreClient c;
+  PingClient c;
   EXPECT_EQ(c.wakeOnLan("", "001122334455"), 102);
   EXPECT_EQ(c.lastError(), "The RemoteHost address is invalid.");
 }
 
 TEST(HelperFallback, RawSocketDoesTheSameExchange) {
   REQUIRE_RESPONDER(8);
-  CoreClient c;
+  PingClient c;
   useHelper(c, 2);
   ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
   ASSERT_EQ(c.responses.size(), 1u);
   EXPECT_EQ(c.responses[0].status, "OK");
   EXPECT_EQ(c.responses[0].source, "127.0.0.1");
 
-  CoreClient u;
+  PingClient u;
   useHelper(u, 2);
   EXPECT_EQ(u.pingHost(kUnreachHost1), 127);
   EXPECT_EQ(u.lastError(), "Host unreachable.");
   ASSERT_EQ(u.responses.size(), 1u);
   EXPECT_EQ(u.responses[0].source, kUnreachHost1);
 
-  CoreClient w;
+  PingClient w;
   useHelper(w, 1);
   EXPECT_EQ(w.pingHost(kWrongIdHost), 301);
   EXPECT_TRUE(w.responses.empty());
@@ -234,7 +234,7 @@ TEST(HelperFallback, NeitherSocketGives120) {
     data[0].effective &= ~(1u << CAP_NET_RAW);
     data[0].permitted &= ~(1u << CAP_NET_RAW);
     if (syscall(SYS_capset, &hdr, data) != 0) _exit(11);
-    CoreClient c;
+    PingClient c;
     c.config("UseICMPDLL=True");
     c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1");
     int rc = c.setInt(PELNET_PING_PROP_Active, 1);

@@ -2,13 +2,13 @@
 // written through the exported interface.  Nothing here sends a packet.
 #include <gtest/gtest.h>
 
-#include "core_client.h"
+#include "ping_client.h"
 #include "pelnet/ping_ids.h"
 
-using pingtest::CoreClient;
+using pingtest::PingClient;
 
 TEST(PingDefaults, NewCoreProperties) {
-  CoreClient c;
+  PingClient c;
   struct {
     int id;
     intptr_t value;
@@ -24,7 +24,7 @@ TEST(PingDefaults, NewCoreProperties) {
 }
 
 TEST(PingDefaults, SettingsAnswerTheirDefaults) {
-  CoreClient c;
+  PingClient c;
   struct {
     const char *name, *answer;
   } rows[] = {
@@ -47,14 +47,14 @@ TEST(PingDefaults, SettingsAnswerTheirDefaults) {
 
 TEST(PingSettings, HelperFlagsSetTheTimeoutTo60) {
   for (const char *setting : {"UseICMPDLL=True", "UseIPHLPDLL=True"}) {
-    CoreClient c;
+    PingClient c;
     ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 3), 0);
     EXPECT_EQ(c.query("IcmpDllTimeout"), "3");
     EXPECT_EQ(c.config(setting), 0);
     EXPECT_EQ(c.getInt(PELNET_PING_PROP_Timeout), 60) << setting;
   }
   // False changes only the flag.
-  CoreClient c;
+  PingClient c;
   c.setInt(PELNET_PING_PROP_Timeout, 3);
   EXPECT_EQ(c.config("UseICMPDLL=False"), 0);
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Timeout), 3);
@@ -66,7 +66,7 @@ TEST(PingSettings, HelperFlagsSetTheTimeoutTo60) {
 }
 
 TEST(PingSettings, TimeoutAliases) {
-  CoreClient c;
+  PingClient c;
   EXPECT_EQ(c.config("IcmpDllTimeout=7"), 0);
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Timeout), 7);
   EXPECT_EQ(c.config("IphlpDllTimeout=9"), 0);
@@ -83,7 +83,7 @@ TEST(PingSettings, BooleanForms) {
   } rows[] = {{"yes", true}, {"1", true},  {"TRUE", true}, {"true", true},   {"YeS", true},
               {"on", false}, {"0", false}, {"", false},    {"false", false}, {"2", false}};
   for (auto &r : rows) {
-    CoreClient c;
+    PingClient c;
     c.config("UseIPHLPDLL=TRUE");
     EXPECT_EQ(c.config(std::string("UseIPHLPDLL=") + r.value), 0);
     EXPECT_EQ(c.query("UseIPHLPDLL"), r.set ? "True" : "False") << r.value;
@@ -99,7 +99,7 @@ TEST(PingSettings, PacketSizeBounds) {
   } rows[] = {{4, 8, "2048"},   {0, 8, "2048"},       {-5, 8, "2048"},
               {64, 64, "2048"}, {2040, 2040, "2056"}, {70000, 65515, "65531"}};
   for (auto &r : rows) {
-    CoreClient c;
+    PingClient c;
     EXPECT_EQ(c.setInt(PELNET_PING_PROP_PacketSize, r.written), 0) << r.written;
     EXPECT_EQ(c.getInt(PELNET_PING_PROP_PacketSize), r.read) << r.written;
     EXPECT_EQ(c.query("MaxMessageSize"), r.maxMessage) << r.written;
@@ -107,7 +107,7 @@ TEST(PingSettings, PacketSizeBounds) {
 }
 
 TEST(PingSettings, MaxMessageSizeIsCapped) {
-  CoreClient c;
+  PingClient c;
   EXPECT_EQ(c.config("MaxMessageSize=70000"), 0);
   EXPECT_EQ(c.query("MaxMessageSize"), "65536");
   EXPECT_EQ(c.config("MaxMessageSize=-3"), 0);
@@ -115,7 +115,7 @@ TEST(PingSettings, MaxMessageSizeIsCapped) {
 }
 
 TEST(PingSettings, UnknownAndReadOnly) {
-  CoreClient c;
+  PingClient c;
   std::string answer = "x";
   EXPECT_EQ(c.config("NoSuchSetting", &answer), -1);
   EXPECT_EQ(c.lastError(), "Unknown config setting.");
@@ -130,7 +130,7 @@ TEST(PingSettings, UnknownAndReadOnly) {
 }
 
 TEST(PingSettings, PlainPropertyWrites) {
-  CoreClient c;
+  PingClient c;
   EXPECT_EQ(c.setInt(PELNET_PING_PROP_TypeOfService, 0x1FF), 0);
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_TypeOfService), 0xFF);
   EXPECT_EQ(c.setInt(PELNET_PING_PROP_TimeToLive, 17), 0);
@@ -151,7 +151,7 @@ TEST(PingSettings, PlainPropertyWrites) {
 // pings one address over and over parses it once; every other write in
 // between must still take effect.
 TEST(PingSettings, RemoteHostWritesInAnyOrderReadBackTheirAddress) {
-  CoreClient c;
+  PingClient c;
   struct {
     const char *setting, *text, *readBack;
   } steps[] = {
@@ -179,7 +179,7 @@ TEST(PingSettings, RemoteHostWritesInAnyOrderReadBackTheirAddress) {
 }
 
 TEST(PingMethods, EmptyHostAndBadMacNeedNoNetwork) {
-  CoreClient c;
+  PingClient c;
   EXPECT_EQ(c.pingHost(""), 0);
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
   EXPECT_TRUE(c.responses.empty());

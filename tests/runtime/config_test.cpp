@@ -4,7 +4,7 @@
 
 #include "pelnet/runtime/config.h"
 #include "test_core.h"
-#include "test_host.h"
+#include "core_client.h"
 
 namespace {
 using namespace pelnet;
@@ -120,8 +120,8 @@ TEST(ReadValues, Integers) {
 
 class ConfigLookup : public ::testing::Test {
  protected:
-  testcore::TestHost host;
-  testcore::TestCore core{&testcore::TestHost::callback, &host};
+  testsupport::EventRecorder host;
+  testcore::TestCore core{&testsupport::EventRecorder::callback, &host};
   // Config through the core interface: code and answer.
   std::pair<int, std::string> config(const char *text) {
     pelnet_slot args[2] = {reinterpret_cast<pelnet_slot>(text), 0};

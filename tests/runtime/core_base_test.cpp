@@ -8,7 +8,7 @@
 
 #include "pelnet/runtime/errors.h"
 #include "test_core.h"
-#include "test_host.h"
+#include "core_client.h"
 
 namespace {
 using namespace testcore;
@@ -16,8 +16,8 @@ constexpr int W = PELNET_WIDE_OFFSET;
 
 class CoreBaseTest : public ::testing::Test {
  protected:
-  TestHost host;
-  TestCore core{&TestHost::callback, &host};
+  testsupport::EventRecorder host;
+  TestCore core{&testsupport::EventRecorder::callback, &host};
 
   std::string narrow(int id, int index = 0) {
     return reinterpret_cast<const char *>(core.apiGet(id, index, nullptr));
@@ -189,7 +189,7 @@ TEST_F(CoreBaseTest, ConfigAnswersInTheFormOfTheId) {
 }
 
 TEST_F(CoreBaseTest, EventWithoutHandlerCostsOneCall) {
-  host.textSlots[kError] = {1};
+  host.describe(kError, "it");
   pelnet_slot args[3] = {10054, reinterpret_cast<pelnet_slot>("Winsock error in recv()"), 0};
   int lengths[3] = {};
   ASSERT_EQ(core.apiDo(kFireError, 2, args, lengths), 0);
@@ -199,14 +199,14 @@ TEST_F(CoreBaseTest, EventWithoutHandlerCostsOneCall) {
 }
 
 TEST_F(CoreBaseTest, EventWithHandlerIsDeliveredOnceWide) {
-  host.textSlots[kError] = {1};
+  host.describe(kError, "it");
   int runs = 0;
-  host.handlers[kError] = [&](const EventCall &c) {
+  host.handle(kError, [&](const testsupport::EventCall &c) {
     ++runs;
     EXPECT_EQ(c.params[0], 10054);
-    ASSERT_EQ(c.wideTexts.size(), 1u);
-    EXPECT_EQ(c.wideTexts[0], u"Fehler beim Lesen: ü");
-  };
+    ASSERT_EQ(c.wideTexts.size(), 2u);
+    EXPECT_EQ(c.wideText(1), u"Fehler beim Lesen: ü");
+  });
   pelnet_slot args[3] = {10054, reinterpret_cast<pelnet_slot>("Fehler beim Lesen: ü"), 0};
   int lengths[3] = {};
   ASSERT_EQ(core.apiDo(kFireError, 2, args, lengths), 0);
@@ -217,14 +217,16 @@ TEST_F(CoreBaseTest, EventWithHandlerIsDeliveredOnceWide) {
 }
 
 TEST_F(CoreBaseTest, EventParametersOfEveryKind) {
-  host.textSlots[kPacket] = {1, 2};
+  host.describe(kPacket, "itbl");
   int64_t seen64 = 0;
-  host.handlers[kPacket] = [&](const EventCall &c) {
+  host.handle(kPacket, [&](const testsupport::EventCall &c) {
     seen64 = *reinterpret_cast<const int64_t *>(c.params[3]);
-    EXPECT_EQ(c.wideTexts[0], u"hé");
+    EXPECT_EQ(c.int64s[3], 10000000000);
+    EXPECT_EQ(c.wideText(1), u"hé");
+    EXPECT_EQ(c.wideText(2), u"hé");
     EXPECT_EQ(c.lengths[1], 0);
     EXPECT_EQ(c.lengths[2], 2);  // raw bytes: the character count of the wide text
-  };
+  });
   testcore::sendDatagram(core.port().port(), "hé");
   ASSERT_EQ(core.apiSet(kTimeout, 0, 5, 0), 0);
   pelnet_slot args[2] = {1, 0};
@@ -233,14 +235,15 @@ TEST_F(CoreBaseTest, EventParametersOfEveryKind) {
   ASSERT_EQ(host.calls.size(), 2u);
   // The narrow call carried the raw bytes with their byte count.
   EXPECT_EQ(host.calls[0].lengths[2], 3);
+  EXPECT_EQ(host.calls[0].text(2), "hé");
   EXPECT_EQ(host.calls[0].params[0], 1);
   EXPECT_EQ(seen64, 10000000000);
 }
 
 TEST_F(CoreBaseTest, UndecodableEventTextIsDeliveredLossily) {
-  host.textSlots[kError] = {1};
+  host.describe(kError, "it");
   std::u16string seen;
-  host.handlers[kError] = [&](const EventCall &c) { seen = c.wideTexts[0]; };
+  host.handle(kError, [&](const testsupport::EventCall &c) { seen = c.wideTexts[1]; });
   pelnet_slot args[3] = {1, reinterpret_cast<pelnet_slot>("ok\xff"), 0};
   int lengths[3] = {};
   ASSERT_EQ(core.apiDo(kFireError, 2, args, lengths), 0);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "pelnet/core_interface.h"
+#include "core_client.h"
 #include "pelnet/runtime/core_base.h"
 #include "test_core.h"
 
@@ -25,18 +26,8 @@ namespace {
 
 class CoreLibrary : public ::testing::Test {
  protected:
-  void *lib = nullptr;
-  void SetUp() override {
-    lib = dlopen(TEST_CORE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-  }
-  void TearDown() override {
-    if (lib != nullptr) dlclose(lib);
-  }
-  template <class Fn>
-  Fn fn(const char *name) {
-    return reinterpret_cast<Fn>(dlsym(lib, name));
-  }
+  testsupport::CoreLibrary library{TEST_CORE_LIBRARY, "RuntimeTest"};
+  void *lib = library.handle();
 };
 
 TEST_F(CoreLibrary, ExportsTheTenFunctions) {
@@ -58,43 +49,25 @@ TEST_F(CoreLibrary, HidesTheRuntime) {
 }
 
 TEST_F(CoreLibrary, InstanceThroughTheExports) {
-  auto create = fn<pelnet_create_fn>("Pelnet_RuntimeTest_Create");
-  auto destroy = fn<pelnet_destroy_fn>("Pelnet_RuntimeTest_Destroy");
-  auto set = fn<pelnet_set_fn>("Pelnet_RuntimeTest_Set");
-  auto get = fn<pelnet_get_fn>("Pelnet_RuntimeTest_Get");
-  auto doFn = fn<pelnet_do_fn>("Pelnet_RuntimeTest_Do");
-  auto lastError = fn<pelnet_get_last_error_fn>("Pelnet_RuntimeTest_GetLastError");
-  auto lastCode = fn<int (*)(void *)>("Pelnet_RuntimeTest_GetLastErrorCode");
-  auto checkIndex = fn<pelnet_check_index_fn>("Pelnet_RuntimeTest_CheckIndex");
-  ASSERT_TRUE(create && destroy && set && get && doFn && lastError && lastCode && checkIndex);
-
-  void *core = create(nullptr, nullptr);
-  ASSERT_NE(core, nullptr);
-  EXPECT_EQ(set(core, 4, 0, 12, 0), 0);
-  EXPECT_EQ(get(core, 10004, 0, nullptr), 12);
-  const char16_t *query = u"WinsockVersion";
-  pelnet_slot args[2] = {reinterpret_cast<pelnet_slot>(query), 0};
-  int lengths[2] = {};
-  ASSERT_EQ(doFn(core, 10002, 1, args, lengths), 0);
-  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(args[1])), u"2.2");
-  EXPECT_EQ(checkIndex(core, 6, 9), 280);
-  EXPECT_EQ(set(core, 99, 0, 1, 0), -1);
-  EXPECT_EQ(lastCode(core), -1);
-  EXPECT_STREQ(lastError(core), "[-1] (no description available)");
-  EXPECT_EQ(destroy(core), 0);
+  testsupport::CoreClient c(library.functions());
+  EXPECT_EQ(c.setInt(testcore::kTimeout, 12), 0);
+  EXPECT_EQ(c.getInt(testcore::kTimeout + PELNET_WIDE_OFFSET), 12);
+  testsupport::CallResult answer;
+  ASSERT_EQ(c.callWide(testcore::kConfig, {u"WinsockVersion"}, &answer), 0);
+  EXPECT_EQ(answer.wide(), u"2.2");
+  EXPECT_EQ(c.checkIndex(testcore::kItems, 9), 280);
+  EXPECT_EQ(c.setInt(99, 1), -1);
+  EXPECT_EQ(c.lastErrorCode(), -1);
+  EXPECT_EQ(c.lastError(), "[-1] (no description available)");
 }
 
-// The host's side of the exception tests: what the callback throws, by event id.
-struct ThrowingHost {
-  int throwOn = 0;  // the plain event id whose call throws
-  bool allocation = false;
-  static int callback(void *user, int id, int, pelnet_slot *, int *) {
-    auto *host = static_cast<ThrowingHost *>(user);
-    if (id != host->throwOn) return 0;
-    if (host->allocation) throw std::bad_alloc();
-    throw std::runtime_error("handler failed");
-  }
-};
+TEST_F(CoreLibrary, InstanceWithoutCallback) {
+  const testsupport::CoreFunctions &f = library.functions();
+  void *core = f.create(nullptr, nullptr);
+  ASSERT_NE(core, nullptr);
+  EXPECT_EQ(f.set(core, testcore::kTimeout, 0, 3, 0), 0);
+  EXPECT_EQ(f.destroy(core), 0);
+}
 
 void sendTo(int port, const std::string &payload) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -111,28 +84,24 @@ void sendTo(int port, const std::string &payload) {
 // error code and text; the instance stays usable.
 TEST_F(CoreLibrary, NoExceptionCrossesTheInterface) {
   using namespace testcore;
-  auto create = fn<pelnet_create_fn>("Pelnet_RuntimeTest_Create");
-  auto destroy = fn<pelnet_destroy_fn>("Pelnet_RuntimeTest_Destroy");
-  auto set = fn<pelnet_set_fn>("Pelnet_RuntimeTest_Set");
-  auto get = fn<pelnet_get_fn>("Pelnet_RuntimeTest_Get");
-  auto doFn = fn<pelnet_do_fn>("Pelnet_RuntimeTest_Do");
-  auto lastError = fn<pelnet_get_last_error_fn>("Pelnet_RuntimeTest_GetLastError");
-  auto lastCode = fn<int (*)(void *)>("Pelnet_RuntimeTest_GetLastErrorCode");
-  ASSERT_TRUE(create && destroy && set && get && doFn && lastError && lastCode);
-  ThrowingHost host;
-  void *core = create(&ThrowingHost::callback, &host);
-  ASSERT_NE(core, nullptr);
-  auto call = [&](int method, pelnet_slot a0, pelnet_slot a1 = 0) {
-    pelnet_slot args[3] = {a0, a1, 0};
-    int lengths[3] = {};
-    return doFn(core, method, 2, args, lengths);
+  testsupport::CoreClient c(library.functions());
+  // The host's handler of event `id` throws (std::bad_alloc when `allocation`).
+  auto throwOn = [&](int id, bool allocation) {
+    c.events.handle(
+        id,
+        [allocation](const testsupport::EventCall &) {
+          if (allocation) throw std::bad_alloc();
+          throw std::runtime_error("handler failed");
+        },
+        false);
   };
   // One datagram for the port, then a wait for it.
   auto waitForDatagram = [&](const char *payload) {
-    set(core, kTimeout, 0, 5, 0);
-    sendTo(static_cast<int>(get(core, kPort, 0, nullptr)), payload);
-    return call(kWaitPackets, get(core, kCount, 0, nullptr) + 1);
+    c.setInt(kTimeout, 5);
+    sendTo(static_cast<int>(c.getInt(kPort)), payload);
+    return c.call(kWaitPackets, {c.getInt(kCount) + 1});
   };
+  const std::vector<testsupport::Arg> errorEvent = {5, "x"};
 
   const struct {
     const char *what;
@@ -140,27 +109,28 @@ TEST_F(CoreLibrary, NoExceptionCrossesTheInterface) {
     int code;
     const char *text;
   } cases[] = {
-      {"core: bad_alloc", [&] { return call(kThrow, 0); }, 200, "Out of memory."},
-      {"core: length_error", [&] { return call(kThrow, 3); }, 200, "Out of memory."},
-      {"core: runtime_error", [&] { return call(kThrow, 1); }, 299,
+      {"core: bad_alloc", [&] { return c.call(kThrow, {0}); }, 200, "Out of memory."},
+      {"core: length_error", [&] { return c.call(kThrow, {3}); }, 200, "Out of memory."},
+      {"core: runtime_error", [&] { return c.call(kThrow, {1}); }, 299,
        "Unexpected failure: test failure"},
-      {"core: not an exception class", [&] { return call(kThrow, 2); }, 299, "Unexpected failure."},
-      {"core: Set", [&] { return set(core, kThrowing, 0, 1, 0); }, 200, "Out of memory."},
+      {"core: not an exception class", [&] { return c.call(kThrow, {2}); }, 299,
+       "Unexpected failure."},
+      {"core: Set", [&] { return c.setInt(kThrowing, 1); }, 200, "Out of memory."},
       {"host: Error event",
        [&] {
-         host = {kError, false};
-         return call(kFireError, 5, reinterpret_cast<pelnet_slot>("x"));
+         throwOn(kError, false);
+         return c.call(kFireError, errorEvent);
        },
        299, "Unexpected failure: handler failed"},
       {"host: Error event, bad_alloc",
        [&] {
-         host = {kError, true};
-         return call(kFireError, 5, reinterpret_cast<pelnet_slot>("x"));
+         throwOn(kError, true);
+         return c.call(kFireError, errorEvent);
        },
        200, "Out of memory."},
       {"host: Packet event under the GLib dispatch",
        [&] {
-         host = {kPacket, false};
+         throwOn(kPacket, false);
          return waitForDatagram("one");
        },
        299, "Unexpected failure: handler failed"},
@@ -168,23 +138,22 @@ TEST_F(CoreLibrary, NoExceptionCrossesTheInterface) {
        [&] { return waitForDatagram(kThrowingPayload); }, 299,
        "Unexpected failure: notification failure"},
   };
-  for (const auto &c : cases) {
-    EXPECT_EQ(c.run(), c.code) << c.what;
-    EXPECT_EQ(lastCode(core), c.code) << c.what;
-    EXPECT_STREQ(lastError(core), c.text) << c.what;
+  for (const auto &k : cases) {
+    EXPECT_EQ(k.run(), k.code) << k.what;
+    EXPECT_EQ(c.lastErrorCode(), k.code) << k.what;
+    EXPECT_EQ(c.lastError(), k.text) << k.what;
     // The next call starts clean and works.
-    host = {};
-    EXPECT_EQ(set(core, kName, 0, reinterpret_cast<pelnet_slot>("after"), 0), 0) << c.what;
-    EXPECT_EQ(lastCode(core), 0) << c.what;
-    EXPECT_STREQ(reinterpret_cast<const char *>(get(core, kName, 0, nullptr)), "after") << c.what;
+    c.events.forget(kError);
+    c.events.forget(kPacket);
+    EXPECT_EQ(c.setText(kName, "after"), 0) << k.what;
+    EXPECT_EQ(c.lastErrorCode(), 0) << k.what;
+    EXPECT_EQ(c.getText(kName), "after") << k.what;
   }
 
   // A read that throws returns 0 and leaves the code for the caller to see.
-  int length = 7;
-  EXPECT_EQ(get(core, kThrowing, 0, &length), 0);
-  EXPECT_EQ(length, 0);
-  EXPECT_EQ(lastCode(core), 200);
-  EXPECT_EQ(destroy(core), 0);
+  EXPECT_EQ(c.getBytes(kThrowing), "");
+  EXPECT_EQ(c.getInt(kThrowing), 0);
+  EXPECT_EQ(c.lastErrorCode(), 200);
 }
 
 // Runs after a test that waited inside the library: waiting must leave

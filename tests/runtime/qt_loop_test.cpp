@@ -15,7 +15,7 @@
 
 #include "pelnet/runtime/errors.h"
 #include "test_core.h"
-#include "test_host.h"
+#include "core_client.h"
 
 namespace {
 using namespace testcore;
@@ -43,10 +43,10 @@ TEST(QtLoop, DispatcherKind) {
 }
 
 TEST(QtLoop, NotificationArrivesWhileTheEventLoopIdles) {
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
   QEventLoop loop;
-  host.handlers[kPacket] = [&](const EventCall &) { loop.quit(); };
+  host.handle(kPacket, [&](const testsupport::EventCall &) { loop.quit(); });
   QTimer::singleShot(30, [&] { sendDatagram(core.port().port(), "idle"); });
   bool timedOut = false;
   QTimer::singleShot(glibDispatcher() ? 5000 : 500, [&] {
@@ -76,8 +76,8 @@ TEST(QtLoop, TimerAndRepaintRunDuringACoreWait) {
   ASSERT_GT(widget.paints, 0);
   int paintsBefore = widget.paints;
 
-  TestHost host;
-  TestCore core(&TestHost::callback, &host);
+  testsupport::EventRecorder host;
+  TestCore core(&testsupport::EventRecorder::callback, &host);
   const char *ms = "TimeoutInMilliseconds=True";
   pelnet_slot cargs[2] = {reinterpret_cast<pelnet_slot>(ms), 0};
   int clens[2] = {};

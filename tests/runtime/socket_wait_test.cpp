@@ -9,7 +9,7 @@
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
 #include "test_core.h"
-#include "test_host.h"
+#include "core_client.h"
 
 namespace {
 using namespace testcore;
@@ -34,8 +34,8 @@ guint after(guint ms, std::function<bool()> fn) {
 
 class WaitTest : public ::testing::Test {
  public:
-  TestHost host;
-  TestCore core{&TestHost::callback, &host};
+  testsupport::EventRecorder host;
+  TestCore core{&testsupport::EventRecorder::callback, &host};
   pelnet::SocketObject &so = core.socket();
 
   int config(const char *text) {
@@ -185,8 +185,8 @@ TEST_F(WaitTest, TimeoutUnits) {
       {{"T2147483647", nullptr, nullptr}, 2147483, 2147483000},
   };
   for (const UnitCase &c : cases) {
-    TestHost h;
-    TestCore fresh(&TestHost::callback, &h);
+    testsupport::EventRecorder h;
+    TestCore fresh(&testsupport::EventRecorder::callback, &h);
     for (const char *step : c.steps) {
       if (step == nullptr) break;
       SCOPED_TRACE(step);
@@ -213,7 +213,7 @@ TEST_F(WaitTest, WritingTheTimeoutDisarmsTheDeadline) {
 
 TEST_F(WaitTest, NotificationArrivesWhileAGlibLoopIdles) {
   GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
-  host.handlers[kPacket] = [&](const EventCall &) { g_main_loop_quit(loop); };
+  host.handle(kPacket, [&](const testsupport::EventCall &) { g_main_loop_quit(loop); });
   after(30, [&] {
     sendDatagram(core.port().port(), "idle");
     return false;
@@ -247,14 +247,14 @@ TEST_F(WaitTest, OtherSourcesRunDuringACoreWait) {
 TEST_F(WaitTest, WaitInsideTheCoresOwnNotificationSeesTheNextOne) {
   ASSERT_EQ(core.apiSet(kTimeout, 0, 5, 0), 0);
   int nestedResult = -99;
-  host.handlers[kPacket] = [&](const EventCall &c) {
+  host.handle(kPacket, [&](const testsupport::EventCall &c) {
     if (c.params[0] != 1) return;
     after(20, [&] {
       sendDatagram(core.port().port(), "second");
       return false;
     });
     nestedResult = waitPackets(2);  // runs inside the dispatch of the first notification
-  };
+  });
   sendDatagram(core.port().port(), "first");
   GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
   guint guard = after(3000, [&] {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core_client.h"
 #include "isolation.h"
 #include "pelnet/core_interface.h"
 #include "pelnet/syslog_ids.h"
@@ -16,74 +17,19 @@ namespace {
 
 using syslogtest::UdpListener;
 
-// One core instance, driven with the plain (narrow) ids.
-class Core {
+// One core instance through the shared client, driven with the plain (narrow) ids.
+class Core : public testsupport::CoreClient {
  public:
-  Core() : h_(Pelnet_SysLog_Create(&Core::onEvent, this)) {}
-  ~Core() {
-    if (h_) Pelnet_SysLog_Destroy(h_);
+  Core() : CoreClient(TESTSUPPORT_LINKED_CORE(SysLog)) {
+    events.describe(PELNET_SYSLOG_EVENT_Error, "it");
+    events.describe(PELNET_SYSLOG_EVENT_PacketIn, "ititttttbti");
   }
-  Core(const Core &) = delete;
-  Core &operator=(const Core &) = delete;
-
-  bool ok() const { return h_ != nullptr; }
-  void *handle() const { return h_; }
-  int setInt(int id, int v) { return Pelnet_SysLog_Set(h_, id, 0, v, 0); }
-  int setText(int id, const std::string &v) {
-    return Pelnet_SysLog_Set(h_, id, 0, reinterpret_cast<pelnet_slot>(v.c_str()), 0);
-  }
-  intptr_t getInt(int id) { return Pelnet_SysLog_Get(h_, id, 0, nullptr); }
-  std::string getText(int id) {
-    const auto *p = reinterpret_cast<const char *>(Pelnet_SysLog_Get(h_, id, 0, nullptr));
-    return p ? p : "";
-  }
-  // Config: returns the code; the answer goes to `answer`.
-  int config(const std::string &text, std::string *answer = nullptr) {
-    pelnet_slot args[2] = {reinterpret_cast<pelnet_slot>(text.c_str()), 0};
-    int lengths[2] = {0, 0};
-    const int rc = Pelnet_SysLog_Do(h_, PELNET_SYSLOG_METHOD_Config, 1, args, lengths);
-    if (answer) *answer = args[1] ? reinterpret_cast<const char *>(args[1]) : "";
-    return rc;
-  }
-  std::string query(const std::string &name) {
-    std::string a;
-    EXPECT_EQ(config(name, &a), 0) << name << ": " << lastError();
-    return a;
-  }
+  bool ok() const { return handle() != nullptr; }
   int sendPacket(int facility, int severity, const std::string &message) {
-    pelnet_slot args[4] = {facility, severity, reinterpret_cast<pelnet_slot>(message.c_str()), 0};
-    int lengths[4] = {};
-    return Pelnet_SysLog_Do(h_, PELNET_SYSLOG_METHOD_SendPacket, 3, args, lengths);
+    return call(PELNET_SYSLOG_METHOD_SendPacket, {facility, severity, message});
   }
-  int doEvents() {
-    pelnet_slot args[1] = {0};
-    int lengths[1] = {0};
-    return Pelnet_SysLog_Do(h_, PELNET_SYSLOG_METHOD_DoEvents, 0, args, lengths);
-  }
-  std::string lastError() { return Pelnet_SysLog_GetLastError(h_); }
-  int lastCode() { return Pelnet_SysLog_GetLastErrorCode(h_); }
-
-  struct Event {
-    int id;
-    std::vector<intptr_t> ints;
-    std::vector<std::string> texts;
-  };
-  std::vector<Event> events;
-
- private:
-  static int onEvent(void *user, int id, int n, pelnet_slot *params, int *lengths) {
-    Event e{id, {}, {}};
-    for (int i = 0; i < n; ++i) {
-      e.ints.push_back(params[i]);
-      // Error event: (code, text); the texts are narrow on this plain firing.
-      if (id == PELNET_SYSLOG_EVENT_Error && i == 1)
-        e.texts.emplace_back(reinterpret_cast<const char *>(params[i]));
-      (void)lengths;
-    }
-    static_cast<Core *>(user)->events.push_back(std::move(e));
-    return 0;
-  }
-  void *h_;
+  int doEvents() { return call(PELNET_SYSLOG_METHOD_DoEvents); }
+  int lastCode() { return lastErrorCode(); }
 };
 
 TEST(SysLogCore, DefaultsOfANewInstance) {
@@ -438,11 +384,7 @@ TEST_F(SysLogPackets, InactiveSendsNothing) {
 // arguments; it must never turn into a packet.
 TEST_F(SysLogPackets, InterruptSendsNothing) {
   ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
-  pelnet_slot args[1] = {0};
-  int lengths[1] = {0};
-  EXPECT_EQ(Pelnet_SysLog_Do(c.handle(), PELNET_WIDE_OFFSET + PELNET_SYSLOG_METHOD_Interrupt, 0,
-                             args, lengths),
-            0);
+  EXPECT_EQ(c.callWide(PELNET_SYSLOG_METHOD_Interrupt), 0);
   EXPECT_FALSE(listener.receive(100).has_value());
   EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_Active), 1);
 }

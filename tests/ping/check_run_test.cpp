@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "core_units.h"
+#include "component_fixture.h"
 #include "form_main.h"
 #include "modal_box.h"
 #include "pelping.h"
@@ -38,16 +38,8 @@ struct Observed {
   QString panel0, rowStatus;
 };
 
-class CheckRun : public testing::Test {
+class CheckRun : public testsupport::ComponentTest<QApplication> {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "check_run_test";
-    static char *argv[] = {arg0, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-    static TCoreUnits units;
-  }
-
   void SetUp() override {
     REQUIRE_ISOLATION();
     responder = sharedResponder(8);

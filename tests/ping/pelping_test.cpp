@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaProperty>
 
-#include "core_units.h"
+#include "component_fixture.h"
 #include "pelping.h"
 #include "ping_net.h"
 
@@ -18,16 +18,8 @@ struct Response {
   int time;
 };
 
-class PingComponent : public testing::Test {
+class PingComponent : public testsupport::ComponentTest<> {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "pelping_test";
-    static char *argv[] = {arg0, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    static TCoreUnits units;
-  }
-
   void SetUp() override { ping = std::make_unique<TpelPing>(); }
 
   void record() {

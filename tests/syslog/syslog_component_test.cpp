@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core_units.h"
+#include "component_fixture.h"
 #include "isolation.h"
 #include "pelsyslog.h"
 #include "syslog_test_support.h"
@@ -29,16 +29,8 @@ struct PacketIn {
   int sourcePort;
 };
 
-class SysLogComponent : public testing::Test {
+class SysLogComponent : public testsupport::ComponentTest<> {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "syslog_component_test";
-    static char *argv[] = {arg0, nullptr};
-    if (!QCoreApplication::instance()) app_ = new QCoreApplication(argc, argv);
-    if (!units_) units_ = new TCoreUnits;
-  }
-
   void SetUp() override {
     if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
     log = std::make_unique<TpelSysLog>();
@@ -67,14 +59,10 @@ class SysLogComponent : public testing::Test {
     return true;
   }
 
-  static QCoreApplication *app_;
-  static TCoreUnits *units_;
   std::unique_ptr<TpelSysLog> log;
   std::vector<PacketIn> events;
   std::function<void()> onEach;
 };
-QCoreApplication *SysLogComponent::app_ = nullptr;
-TCoreUnits *SysLogComponent::units_ = nullptr;
 
 TEST_F(SysLogComponent, CreationDefaults) {
   TpelSysLog fresh;

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "core_units.h"
+#include "component_fixture.h"
 #include "isolation.h"
 #include "pelsyslog.h"
 #include "syslog_test_support.h"
@@ -59,15 +59,8 @@ int run(const std::vector<std::string> &args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class SysLogInterop : public testing::Test {
+class SysLogInterop : public testsupport::ComponentTest<> {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "syslog_interop_test";
-    static char *argv[] = {arg0, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    static TCoreUnits units;
-  }
   void SetUp() override {
     if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
     log = std::make_unique<TpelSysLog>();

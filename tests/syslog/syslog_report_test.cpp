@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "component_fixture.h"
 #include "application.h"
-#include "core_units.h"
 #include "form_main.h"
 #include "isolation.h"
 #include "pelsyslog.h"
@@ -40,19 +40,8 @@ Packet split(const std::string &d) {
   return p;
 }
 
-class SysLogReport : public testing::Test {
+class SysLogReport : public testsupport::ComponentTest<TApplication> {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "syslog_report_test";
-    static char *argv[] = {arg0, nullptr};
-    if (!QCoreApplication::instance()) {
-      unsetenv("QT_NO_GLIB");
-      new TApplication(argc, argv);
-    }
-    static TCoreUnits units;
-  }
-
   void SetUp() override {
     if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
     ASSERT_TRUE(dir.isValid());

@@ -1,12 +1,8 @@
 // A core built with the export macro and loaded with dlopen: only the ten
 // interface functions are visible, the image start has run when the library
 // is loaded, and an instance works through the exported functions alone.
-#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <functional>
 #include <new>
@@ -69,16 +65,6 @@ TEST_F(CoreLibrary, InstanceWithoutCallback) {
   EXPECT_EQ(f.destroy(core), 0);
 }
 
-void sendTo(int port, const std::string &payload) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  ::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  ::close(fd);
-}
-
 // An exception in the core, in the host's callback or under the GLib
 // dispatch of a notification ends at the exported function as the call's
 // error code and text; the instance stays usable.
@@ -98,7 +84,7 @@ TEST_F(CoreLibrary, NoExceptionCrossesTheInterface) {
   // One datagram for the port, then a wait for it.
   auto waitForDatagram = [&](const char *payload) {
     c.setInt(kTimeout, 5);
-    sendTo(static_cast<int>(c.getInt(kPort)), payload);
+    sendDatagram(static_cast<int>(c.getInt(kPort)), payload);
     return c.call(kWaitPackets, {c.getInt(kCount) + 1});
   };
   const std::vector<testsupport::Arg> errorEvent = {5, "x"};

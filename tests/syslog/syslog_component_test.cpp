@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "component_fixture.h"
+#include "syslog_component_fixture.h"
 #include "isolation.h"
 #include "pelsyslog.h"
 #include "syslog_test_support.h"
@@ -29,14 +29,8 @@ struct PacketIn {
   int sourcePort;
 };
 
-class SysLogComponent : public testsupport::ComponentTest<> {
+class SysLogComponent : public SysLogComponentTest {
  protected:
-  void SetUp() override {
-    if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
-    log = std::make_unique<TpelSysLog>();
-    log->setLocalPort(0);
-  }
-
   void record() {
     log->setOnPacketIn([this](QObject *sender, int fc, const QString &f, int sc, const QString &s,
                               const QString &ts, const QString &host, const QString &msg,
@@ -49,17 +43,6 @@ class SysLogComponent : public testsupport::ComponentTest<> {
     });
   }
 
-  // Pumps the component until `done` or two seconds have passed.
-  bool pumpUntil(const std::function<bool()> &done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      log->DoEvents();
-    }
-    return true;
-  }
-
-  std::unique_ptr<TpelSysLog> log;
   std::vector<PacketIn> events;
   std::function<void()> onEach;
 };

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "component_fixture.h"
+#include "syslog_component_fixture.h"
 #include "isolation.h"
 #include "pelsyslog.h"
 #include "syslog_test_support.h"
@@ -59,22 +59,9 @@ int run(const std::vector<std::string> &args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class SysLogInterop : public testsupport::ComponentTest<> {
+class SysLogInterop : public SysLogComponentTest {
  protected:
-  void SetUp() override {
-    if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
-    log = std::make_unique<TpelSysLog>();
-    log->setLocalPort(0);
-  }
-  bool pumpUntil(const std::function<bool()> &done, int seconds = 5) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      log->DoEvents();
-    }
-    return true;
-  }
-  std::unique_ptr<TpelSysLog> log;
+  SysLogInterop() { pumpSeconds = 5; }  // real programs start and answer more slowly
 };
 
 // ---------------------------------------------------------------- logger -> component

@@ -66,7 +66,7 @@ inline void expectOutOfDescriptorsFailure() {
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    CoreClient c;
+    PingClient c;
     c.config("UseICMPDLL=True");
     c.setText(PELNET_PING_PROP_RemoteHost, "127.0.0.1");
     // The lowest free descriptor becomes the limit: the next socket() gets EMFILE.
@@ -76,10 +76,10 @@ inline void expectOutOfDescriptorsFailure() {
     const rlimit limit{static_cast<rlim_t>(probe), static_cast<rlim_t>(probe)};
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(11);
     struct Call {
-      int (*run)(CoreClient &);
+      int (*run)(PingClient &);
     } calls[] = {
-        {[](CoreClient &k) { return k.setInt(PELNET_PING_PROP_Active, 1); }},
-        {[](CoreClient &k) { return k.pingHost("127.0.0.1"); }},
+        {[](PingClient &k) { return k.setInt(PELNET_PING_PROP_Active, 1); }},
+        {[](PingClient &k) { return k.pingHost("127.0.0.1"); }},
     };
     int step = 12;
     for (const Call &call : calls) {

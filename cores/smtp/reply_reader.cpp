@@ -1,0 +1,118 @@
+#include "reply_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "pelnet/runtime/errors.h"
+
+namespace pelnet::smtp {
+
+std::optional<size_t> ByteCursor::findLineEnd(size_t from) const {
+  if (!has(from, 0)) return std::nullopt;
+  for (size_t i = from; i < len_; ++i)
+    if (p_[i] == '\r' || p_[i] == '\n') return i;
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------- LineBuffer
+
+LineBuffer::LineBuffer() : storage_(kDefaultCapacity) {}
+
+int LineBuffer::reset(size_t capacity) {
+  clear();
+  capacity = std::max<size_t>(capacity, 1);
+  if (capacity == storage_.size()) return 0;
+  try {
+    std::vector<char> fresh(capacity);
+    storage_.swap(fresh);
+  } catch (const std::bad_alloc &) {
+    return kOutOfMemory;
+  }
+  return 0;
+}
+
+void LineBuffer::clear() {
+  start_ = end_ = 0;
+  pairTail_ = 0;
+}
+
+void LineBuffer::compact() {
+  if (start_ == 0) return;
+  const size_t n = size();
+  if (n > 0) std::memmove(storage_.data(), storage_.data() + start_, n);
+  start_ = 0;
+  end_ = n;
+}
+
+char *LineBuffer::space() {
+  compact();
+  return storage_.data() + end_;
+}
+
+void LineBuffer::commit(size_t n) { end_ += std::min(n, spaceSize()); }
+
+void LineBuffer::skipPairTail() {
+  if (pairTail_ == 0 || size() == 0) return;
+  if (storage_[start_] == pairTail_) ++start_;
+  pairTail_ = 0;
+}
+
+bool LineBuffer::hasDeliverable() {
+  skipPairTail();
+  if (size() == 0) return false;
+  if (!splitLines || full()) return true;
+  const ByteCursor held(storage_.data() + start_, size());
+  return held.findLineEnd(0).has_value();
+}
+
+std::optional<LinePiece> LineBuffer::next() {
+  skipPairTail();
+  const size_t held = size();
+  if (held == 0) return std::nullopt;
+  const ByteCursor cursor(storage_.data() + start_, held);
+  if (!splitLines) {
+    LinePiece piece{*cursor.slice(0, held), false};
+    start_ = end_ = 0;
+    return piece;
+  }
+  if (std::optional<size_t> at = cursor.findLineEnd(0)) {
+    LinePiece piece{*cursor.slice(0, *at), true};
+    pairTail_ = storage_[start_ + *at] == '\r' ? '\n' : '\r';
+    start_ += *at + 1;
+    return piece;
+  }
+  if (held == capacity()) {
+    // A line longer than the buffer leaves in pieces; the buffer never grows.
+    LinePiece piece{*cursor.slice(0, held), false};
+    start_ = end_ = 0;
+    return piece;
+  }
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------- ReplyLine
+
+void ReplyLine::clear() {
+  text_.clear();
+  complete_ = false;
+  dropped_ = 0;
+}
+
+bool ReplyLine::append(std::string_view piece, bool lineEnd) {
+  if (complete_) clear();
+  const size_t room = kReplyLineKeep - std::min(text_.size(), kReplyLineKeep);
+  const size_t kept = std::min(piece.size(), room);
+  bool ok = true;
+  try {
+    text_.append(piece.data(), kept);
+  } catch (const std::bad_alloc &) {
+    ok = false;
+    lineEnd = true;
+  }
+  dropped_ += piece.size() - (ok ? kept : 0);
+  if (lineEnd) complete_ = true;
+  return ok;
+}
+
+}  // namespace pelnet::smtp

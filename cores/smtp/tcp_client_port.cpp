@@ -1,0 +1,717 @@
+#include "tcp_client_port.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "pelnet/runtime/clock.h"
+#include "pelnet/runtime/errors.h"
+#include "smtp_errors.h"
+#include "socket_helpers.h"
+
+namespace pelnet::smtp {
+
+namespace {
+
+constexpr const char *kTextConnectionComplete = "Remote host connection complete.";
+constexpr const char *kTextConnected = "Connected.";
+constexpr const char *kTextDisconnected = "Disconnected.";
+constexpr const char *kTextRemoteDisconnected = "Remote host disconnected.";
+constexpr const char *kTextFirewallDisconnected = "Firewall host disconnected.";
+constexpr const char *kTextRecvFailed = "socket error in recv: %d";
+constexpr const char *kTextNoFirewallNegotiation =
+    "No firewall negotiation is available for this firewall type.";
+
+// One notification reads at most this many times; the watch fires again while
+// more is waiting, so a server that floods cannot starve the owning loop.
+constexpr int kReadBudget = 64;
+// A close delivers what is already waiting, but a peer that never stops
+// sending must not keep the close from returning.
+constexpr int kCloseDrainBudget = 256;
+// Without a notification the socket is still read once per this many wait steps.
+constexpr int kStepsBetweenPolls = 1000;
+// The rate window starts again after this long without a send.
+constexpr uint32_t kRateWindowIdleMs = 60000;
+// Keep-alive values when only one of time and interval is given.
+constexpr int32_t kDefaultKeepAliveTimeMs = 7200000;
+constexpr int32_t kDefaultKeepAliveIntervalMs = 1000;
+// The kernel's limit for the keep-alive idle time and interval, in seconds.
+constexpr int kLargestKeepAliveSeconds = 32767;
+
+int refuse(SocketObject &so, SmtpError e) { return so.fail(e, smtpErrorText(e)); }
+
+std::string formatted(const char *format, const std::string &arg) {
+  std::string out = format;
+  const size_t at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, arg);
+  return out;
+}
+
+// Milliseconds to whole seconds, rounded up, within the kernel's range.
+int keepAliveSeconds(int32_t ms) {
+  const int64_t s = (static_cast<int64_t>(ms) + 999) / 1000;
+  return static_cast<int>(std::clamp<int64_t>(s, 1, kLargestKeepAliveSeconds));
+}
+
+// Optional sign, then decimal digits up to the first other character; saturates.
+int64_t readInt64(const std::string &value) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
+  int64_t n = 0;
+  constexpr int64_t kMax = INT64_MAX;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+    const int digit = value[i] - '0';
+    if (n > (kMax - digit) / 10) {
+      n = kMax;
+      break;
+    }
+    n = n * 10 + digit;
+  }
+  return negative ? -n : n;
+}
+
+}  // namespace
+
+TcpClientPort::TcpClientPort() { outBufferSize = kDefaultOutBufferSize; }
+
+TcpClientPort::~TcpClientPort() {
+  // No events while the component is going away.
+  listener_ = nullptr;
+  closeHandle();
+}
+
+// ---------------------------------------------------------------- server address
+
+int TcpClientPort::setRemoteHost(const std::string &text) {
+  clearError();
+  remoteText_ = text;
+  // The firewall resolves the server's name itself.
+  if (firewallConfigured()) return 0;
+  if (fd_ >= 0) return refuse(*this, kSmtpHostInUse);
+  remote_ = HostAddress();
+  if (text.empty()) return 0;
+  return resolveRemote(text, useIPv6, false, remote_);
+}
+
+std::string TcpClientPort::remoteHost() const {
+  if (firewallConfigured()) return remoteText_;
+  if (useIPv6) return remote_.noneV6() ? std::string() : numericText(remote_.v6);
+  return remote_.v4 == 0 ? std::string() : dottedText(remote_.v4);
+}
+
+int TcpClientPort::setRemotePort(int port) {
+  clearError();
+  if (fd_ >= 0) return refuse(*this, kSmtpPortInUse);
+  remotePort_ = port;
+  return 0;
+}
+
+// ---------------------------------------------------------------- connecting
+
+int TcpClientPort::open() {
+  clearError();
+  connectResult_ = 0;
+  connectText_.clear();
+  if (fd_ >= 0) return refuse(*this, kSmtpAlreadyConnected);
+
+  const bool viaFirewall = firewallConfigured();
+  const HostAddress &target = viaFirewall ? firewall.host : remote_;
+  const int port = viaFirewall ? firewall.port : remotePort_;
+  // No address would reach this very machine on Linux, not the server.
+  if (useIPv6 ? target.noneV6() : target.v4 == 0)
+    return fail(kSmtpNoAddress, viaFirewall ? kTextFirewallHostInvalid : kTextRemoteHostInvalid);
+  if (port == 0)
+    return fail(kSmtpPortZero, viaFirewall ? kTextFirewallPortZero : kTextRemotePortZero);
+
+  closePending_ = false;
+  peerClosed_ = false;
+  peerCloseError_ = 0;
+  lineArrived_ = false;
+  lines_.clear();
+  lines_.splitLines = settings_.splitCRLF;
+
+  const int fd =
+      ::socket(useIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return lastSocketError();
+  fd_ = fd;
+
+  if (!useIPv6 || settings_.bindIPv6Address) {
+    sockaddr_storage local;
+    const socklen_t len = socketAddress(localAddress, useIPv6, 0, local);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&local), len) != 0) {
+      const int rc = lastSocketError();
+      closeHandle();
+      return rc;
+    }
+  }
+  // A tuning option the system refuses does not stop the connection.
+  applyOptions();
+
+  connecting_ = true;
+  updateWatch();
+  sockaddr_storage to;
+  const socklen_t len = socketAddress(target, useIPv6, port, to);
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&to), len) == 0 || errno == EINPROGRESS) return 0;
+  const int rc = lastSocketError();
+  switch (rc) {
+    case kWsaConnRefused:
+    case 10051:  // network unreachable
+    case 10060:  // timed out
+    case 10065:  // no route to host
+      // Loopback can refuse within the connect call itself; the answer of the
+      // peer or the network is still reported as the completion of the connect.
+      postedConnectError_ = rc;
+      post();
+      return 0;
+    default:
+      closeHandle();
+      return rc;
+  }
+}
+
+int TcpClientPort::applyOptions() {
+  int rc = applyKeepAlive();
+  if (int r = applyLinger(); rc == 0) rc = r;
+  if (inBufferSize != 0)
+    if (int r = applyBuffer(true); rc == 0) rc = r;
+  if (outBufferSize != 0)
+    if (int r = applyBuffer(false); rc == 0) rc = r;
+  if (int r = setIntOption(fd_, SOL_SOCKET, SO_OOBINLINE, 1); rc == 0) rc = r;
+  if (settings_.tcpNoDelay)
+    if (int r = applyNoDelay(); rc == 0) rc = r;
+  return rc;
+}
+
+int TcpClientPort::applyKeepAlive() {
+  const TcpSettings &s = settings_;
+  int rc = setIntOption(fd_, SOL_SOCKET, SO_KEEPALIVE, s.keepAlive ? 1 : 0);
+  if (rc == 0 && s.keepAlive && (s.keepAliveTime > 0 || s.keepAliveInterval > 0)) {
+    const int32_t time = s.keepAliveTime > 0 ? s.keepAliveTime : kDefaultKeepAliveTimeMs;
+    const int32_t interval =
+        s.keepAliveInterval > 0 ? s.keepAliveInterval : kDefaultKeepAliveIntervalMs;
+    rc = setIntOption(fd_, IPPROTO_TCP, TCP_KEEPIDLE, keepAliveSeconds(time));
+    if (rc == 0) rc = setIntOption(fd_, IPPROTO_TCP, TCP_KEEPINTVL, keepAliveSeconds(interval));
+  }
+  return rc;
+}
+
+int TcpClientPort::applyLinger() {
+  linger l{};
+  if (!settings_.linger) {
+    l = {1, 0};  // reset at close
+  } else if (settings_.lingerTime > 0) {
+    l = {1, settings_.lingerTime};  // wait for unsent data at close
+  }
+  return setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0 ? 0 : lastSocketError();
+}
+
+int TcpClientPort::applyBuffer(bool receive) {
+  return setIntOption(fd_, SOL_SOCKET, receive ? SO_RCVBUF : SO_SNDBUF,
+                      receive ? inBufferSize : outBufferSize);
+}
+
+int TcpClientPort::applyNoDelay() {
+  return setIntOption(fd_, IPPROTO_TCP, TCP_NODELAY, settings_.tcpNoDelay ? 1 : 0);
+}
+
+void TcpClientPort::onConnectNotification(int error) {
+  connecting_ = false;
+  connected_ = true;
+  setIntOption(fd_, SOL_SOCKET, SO_OOBINLINE, 1);
+  if (error == 0) {
+    if (!recordToFile.empty()) record_.open(recordToFile);
+    runFirewallStep(0);
+  } else {
+    connected_ = false;
+    runFirewallStep(error);
+    closeHandle();
+  }
+  updateWatch();
+}
+
+void TcpClientPort::runFirewallStep(int error) {
+  if (!firewallConfigured() || error != 0) {
+    connectionComplete(error);
+    return;
+  }
+  // The negotiation with a configured firewall belongs here; until it exists
+  // the connection cannot be completed through one.
+  lastErrorText = kTextNoFirewallNegotiation;
+  connectionComplete(kSmtpFirewallFailed);
+  connected_ = false;
+  closeHandle();
+}
+
+void TcpClientPort::connectionComplete(int code) {
+  if (code == 0 && listener_) listener_->onConnectionStatus(kTextConnectionComplete, 0, "OK");
+  connectResult_ = code;
+  connectText_ = lastErrorText;
+  if (code == 0) {
+    if (listener_) listener_->onNote(kTextConnected);
+    return;
+  }
+  if (listener_)
+    listener_->onError(kSmtpConnectionNote, formatted(kTextFailedToConnect, description(code)));
+}
+
+std::string TcpClientPort::description(int code) const {
+  if (code == 0) return "OK";
+  if (!lastErrorText.empty()) return lastErrorText;
+  return textFromCode(code);
+}
+
+int TcpClientPort::waitForConnection() {
+  interruptPending = false;
+  const int rc = waitWhile([this] { return fd_ >= 0 && connecting_ && connectResult_ == 0; });
+  if (rc != 0) {
+    const std::string text = lastErrorText;
+    close(0);
+    return fail(rc, text);
+  }
+  if (!lineArrived_) accepting_ = true;
+  if (connectResult_ != 0)
+    return fail(connectResult_, connectText_.empty() ? textFromCode(connectResult_) : connectText_);
+  if (!socketConnected()) return fail(kWaitEnded, kTextInterrupted);  // closed by a handler
+  if (lines_.hasDeliverable()) post();
+  updateWatch();
+  return 0;
+}
+
+// ---------------------------------------------------------------- sending
+
+int TcpClientPort::sendAll(std::string_view bytes) {
+  const std::string_view one[] = {bytes};
+  return sendBlock(one);
+}
+
+int TcpClientPort::sendBlock(std::span<const std::string_view> pieces) {
+  interruptPending = false;
+  if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    const std::string_view piece = pieces[i];
+    bool laterBytes = false;
+    for (size_t j = i + 1; j < pieces.size() && !laterBytes; ++j) laterBytes = !pieces[j].empty();
+    size_t off = 0;
+    while (off < piece.size()) {
+      if (int rc = waitForTransferRate(); rc != 0) return rc;
+      if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+      size_t chunk = piece.size() - off;
+      // With a rate limit one send carries at most a second's worth.
+      if (settings_.maxTransferRate > 0)
+        chunk = static_cast<size_t>(
+            std::min<int64_t>(static_cast<int64_t>(chunk), settings_.maxTransferRate));
+      const bool more = laterBytes || off + chunk < piece.size();
+      const ssize_t n = ::send(fd_, piece.data() + off, chunk,
+                               MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
+      if (n > 0) {
+        sendCounter_ += static_cast<uint64_t>(n);
+        lastSendTime_ = tickCount();
+        rearmOnTraffic();
+        if (record_.isOpen()) record_.write(true, piece.substr(off, static_cast<size_t>(n)));
+        off += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      const int err = n < 0 ? lastSocketError() : kWsaWouldBlock;
+      if (err != kWsaWouldBlock) return err;
+      // The socket's buffer is full: let the loop run until it takes more.
+      sendBlocked_ = true;
+      updateWatch();
+      const Step step = waitStep(waitMillis);
+      sendBlocked_ = false;
+      updateWatch();
+      if (step == Step::Stop) {
+        if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
+        return kWaitEnded;
+      }
+    }
+  }
+  return 0;
+}
+
+int TcpClientPort::rawSend(std::string_view bytes, size_t *sent) {
+  if (sent) *sent = 0;
+  if (!socketConnected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+  ssize_t n;
+  do {
+    n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return lastSocketError();
+  if (record_.isOpen()) record_.write(true, bytes.substr(0, static_cast<size_t>(n)));
+  if (sent) *sent = static_cast<size_t>(n);
+  return 0;
+}
+
+int TcpClientPort::waitForTransferRate() {
+  const int64_t limit = settings_.maxTransferRate;
+  if (limit <= 0) return 0;
+  for (;;) {
+    const uint32_t now = tickCount();
+    if (!sentBefore_ || now - lastSendTime_ > kRateWindowIdleMs) {
+      rateWindowStart_ = now;
+      sendCounter_ = 0;
+      sentBefore_ = true;
+      lastSendTime_ = now;
+    }
+    const uint64_t elapsed = now - rateWindowStart_;
+    if (sendCounter_ == 0) return 0;
+    // Bytes per second, rounded; nothing can have gone at a finite rate in no time.
+    if (elapsed > 0 &&
+        (sendCounter_ * 1000 + elapsed / 2) / elapsed <= static_cast<uint64_t>(limit))
+      return 0;
+    if (waitStep(waitMillis) == Step::Stop) {
+      if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
+      return kWaitEnded;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- receiving
+
+void TcpClientPort::onNotification(int fd, GIOCondition cond) {
+  if (fd != fd_ || fd_ < 0) {
+    SocketObject::onNotification(fd, cond);
+    return;
+  }
+  if (connecting_) {
+    if (cond & (G_IO_OUT | G_IO_ERR | G_IO_HUP)) {
+      int error = pendingSocketError(fd);
+      // A hang-up without a pending error is still no connection.
+      if (error == 0 && (cond & (G_IO_ERR | G_IO_HUP)) && !(cond & G_IO_OUT))
+        error = kWsaConnRefused;
+      onConnectNotification(error);
+    }
+    return;
+  }
+  if (cond & (G_IO_IN | G_IO_ERR | G_IO_HUP)) readAndDeliver();
+  // Writability only ends the wait step of a blocked send, which then sends on.
+}
+
+void TcpClientPort::acceptData(bool on) {
+  accepting_ = on;
+  if (on && fd_ >= 0 && !connecting_ && (lines_.hasDeliverable() || peerClosed_)) post();
+  updateWatch();
+}
+
+void TcpClientPort::deliverLines() {
+  // A line the dialogue has not taken yet is never followed by the next one.
+  while (accepting_ && !lineArrived_ && !interruptPending && !closePending_ && fd_ >= 0) {
+    const std::optional<LinePiece> piece = lines_.next();
+    if (!piece) break;
+    if (piece->lineEnd) {
+      // The dialogue takes one line at a time: the next stays buffered until it waits again.
+      accepting_ = false;
+      lineArrived_ = true;
+    }
+    if (listener_) listener_->onLinePiece(piece->bytes, piece->lineEnd);
+  }
+}
+
+void TcpClientPort::readLoop(int budget) {
+  while (fd_ >= 0 && !closePending_) {
+    deliverLines();
+    if (fd_ < 0 || closePending_ || peerClosed_ || lines_.full() || budget-- <= 0) return;
+    // During a firewall negotiation the bytes would go to the negotiation instead.
+    char *space = lines_.space();
+    const ssize_t n = ::recv(fd_, space, lines_.spaceSize(), MSG_DONTWAIT);
+    if (n > 0) {
+      if (record_.isOpen()) record_.write(false, std::string_view(space, static_cast<size_t>(n)));
+      lines_.commit(static_cast<size_t>(n));
+      continue;
+    }
+    if (n == 0) {
+      peerClosed_ = true;
+      continue;
+    }
+    if (errno == EINTR) continue;
+    const int err = lastSocketError();
+    if (err == kWsaWouldBlock) return;
+    if (err != kWsaNotSocket && err != kWsaConnAborted && err != kWsaConnReset && listener_) {
+      char text[64];
+      std::snprintf(text, sizeof text, kTextRecvFailed, err);
+      listener_->onError(err, text);
+    }
+    // A socket that fails to read is lost; it closes with the failure once the lines held are out.
+    peerClosed_ = true;
+    peerCloseError_ = err;
+  }
+}
+
+void TcpClientPort::readAndDeliver() {
+  if (fd_ < 0 || reading_ || connecting_) return;
+  reading_ = true;
+  readLoop(kReadBudget);
+  reading_ = false;
+  if (closePending_ && fd_ >= 0) {
+    closePending_ = false;
+    close(pendingCloseError_);
+    return;
+  }
+  // The peer has closed: the connection closes once the lines it sent before are delivered.
+  if (peerClosed_ && fd_ >= 0 && !lines_.hasDeliverable()) {
+    close(peerCloseError_);
+    return;
+  }
+  updateWatch();
+}
+
+int TcpClientPort::waitForLine() {
+  interruptPending = false;
+  if (!lineArrived_) {
+    accepting_ = true;
+    // Lines that were held back while the dialogue judged the last one come first.
+    if (fd_ >= 0 && !connecting_ && (lines_.hasDeliverable() || peerClosed_)) readAndDeliver();
+    updateWatch();
+  }
+  int steps = 0;
+  while (!lineArrived_) {
+    if (fd_ < 0 || !socketConnected()) {
+      if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
+      return kWaitEnded;
+    }
+    if (waitStep(waitMillis) == Step::Stop) {
+      if (lineArrived_) break;
+      if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
+      return kWaitEnded;
+    }
+    if (++steps % kStepsBetweenPolls == 0 && !lineArrived_) readAndDeliver();
+  }
+  lineArrived_ = false;
+  rearmOnTraffic();
+  return 0;
+}
+
+// ---------------------------------------------------------------- closing
+
+int TcpClientPort::close(int error) {
+  if (fd_ < 0) {
+    connected_ = connecting_ = negotiating_ = reading_ = closePending_ = false;
+    accepting_ = true;
+    return 0;
+  }
+  unwatch();
+  cancelPost();
+  if (reading_) {
+    closePending_ = true;
+    pendingCloseError_ = error;
+    return 0;
+  }
+  if (accepting_ && connected_) {
+    reading_ = true;
+    readLoop(kCloseDrainBudget);
+    reading_ = false;
+    closePending_ = false;
+    if (fd_ < 0) return 0;  // a handler closed it meanwhile
+  }
+  if (connected_) {
+    connected_ = false;
+    // The description of a disconnect is the one of its own code.
+    const std::string desc = error == 0 ? std::string("OK") : textFromCode(error);
+    if (error != 0) lastErrorText = desc;
+    if (listener_) {
+      if (firewallConfigured())
+        listener_->onConnectionStatus(kTextFirewallDisconnected, error, desc);
+      listener_->onConnectionStatus(kTextRemoteDisconnected, error, desc);
+      if (error == 0)
+        listener_->onNote(kTextDisconnected);
+      else
+        listener_->onError(kSmtpConnectionNote, formatted(kTextDisconnectedWith, desc));
+    }
+    record_.close();
+  }
+  return closeHandle();
+}
+
+int TcpClientPort::closeHandle() {
+  unwatch();
+  cancelPost();
+  record_.close();
+  int rc = 0;
+  if (fd_ >= 0) {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) rc = lastSocketError();
+  }
+  connected_ = connecting_ = negotiating_ = reading_ = closePending_ = false;
+  sendBlocked_ = false;
+  accepting_ = true;
+  return rc;
+}
+
+// ---------------------------------------------------------------- watch and posted reads
+
+void TcpClientPort::updateWatch() {
+  if (fd_ < 0) {
+    unwatch();
+    return;
+  }
+  int cond = 0;
+  if (connecting_) {
+    cond = G_IO_OUT;
+  } else {
+    // Reading goes on between lines, into the line buffer's free room, so that a
+    // peer's close is seen; a full buffer waits for the dialogue.
+    if (!peerClosed_ && !lines_.full()) cond |= G_IO_IN;
+    if (sendBlocked_) cond |= G_IO_OUT;
+  }
+  if (cond == 0)
+    unwatch();
+  else
+    watch(fd_, static_cast<GIOCondition>(cond));
+}
+
+void TcpClientPort::post() {
+  if (posted_ != nullptr || context() == nullptr) return;
+  posted_ = g_idle_source_new();
+  g_source_set_priority(posted_, G_PRIORITY_DEFAULT);
+  g_source_set_callback(posted_, &TcpClientPort::postedCallback, this, nullptr);
+  g_source_attach(posted_, context());
+}
+
+void TcpClientPort::cancelPost() {
+  if (posted_ == nullptr) return;
+  g_source_destroy(posted_);
+  g_source_unref(posted_);
+  posted_ = nullptr;
+}
+
+gboolean TcpClientPort::postedCallback(gpointer self) {
+  auto *port = static_cast<TcpClientPort *>(self);
+  // GLib keeps the source alive while it dispatches; ours is released now.
+  g_source_unref(port->posted_);
+  port->posted_ = nullptr;
+  if (port->connecting_ && port->postedConnectError_ != 0) {
+    const int error = port->postedConnectError_;
+    port->postedConnectError_ = 0;
+    port->onConnectNotification(error);
+  } else {
+    port->readAndDeliver();
+  }
+  return G_SOURCE_REMOVE;
+}
+
+// ---------------------------------------------------------------- settings
+
+int TcpClientPort::setMaxLineLength(int32_t value) {
+  if (fd_ >= 0) return refuse(*this, kSmtpMaxLineLengthInUse);
+  const int capacity = std::clamp(value, 1, kLargestMaxLineLength);
+  if (lines_.reset(static_cast<size_t>(capacity)) != 0) return kOutOfMemory;
+  settings_.maxLineLength = capacity;
+  return 0;
+}
+
+// The table of TCP settings: `assign` stores (and applies to an existing
+// socket) and returns 0 or a code; `query` answers.  A null `assign` makes
+// the setting query only, so an assignment goes on to the next layer.
+struct TcpSettingAccess {
+  struct Entry {
+    const char *name;
+    int (*assign)(TcpClientPort &, const std::string &value);
+    std::string (*query)(const TcpClientPort &);
+  };
+  static std::span<const Entry> table();
+};
+
+std::span<const TcpSettingAccess::Entry> TcpSettingAccess::table() {
+  using P = TcpClientPort;
+  static const Entry kEntries[] = {
+      {"MaxLineLength", [](P &p, const std::string &v) { return p.setMaxLineLength(readInt(v)); },
+       [](const P &p) { return std::to_string(p.settings_.maxLineLength); }},
+      {"SplitCRLF",
+       [](P &p, const std::string &v) {
+         p.settings_.splitCRLF = readBool(v);
+         p.lines_.splitLines = p.settings_.splitCRLF;
+         return 0;
+       },
+       [](const P &p) { return std::string(boolText(p.settings_.splitCRLF)); }},
+      {"InBufferSize",
+       [](P &p, const std::string &v) {
+         p.inBufferSize = readInt(v);
+         return p.fd_ >= 0 && p.inBufferSize != 0 ? p.applyBuffer(true) : 0;
+       },
+       [](const P &p) { return std::to_string(p.inBufferSize); }},
+      {"OutBufferSize",
+       [](P &p, const std::string &v) {
+         p.outBufferSize = readInt(v);
+         return p.fd_ >= 0 && p.outBufferSize != 0 ? p.applyBuffer(false) : 0;
+       },
+       [](const P &p) { return std::to_string(p.outBufferSize); }},
+      {"TcpNoDelay",
+       [](P &p, const std::string &v) {
+         p.settings_.tcpNoDelay = readBool(v);
+         return p.fd_ >= 0 ? p.applyNoDelay() : 0;
+       },
+       [](const P &p) { return std::string(boolText(p.settings_.tcpNoDelay)); }},
+      {"TCPKeepAlive",
+       [](P &p, const std::string &v) {
+         p.settings_.keepAlive = readBool(v);
+         return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
+       },
+       [](const P &p) { return std::string(p.settings_.keepAlive ? "1" : "0"); }},
+      {"KeepAliveTime",
+       [](P &p, const std::string &v) {
+         p.settings_.keepAliveTime = readInt(v);
+         if (p.settings_.keepAliveTime > 0) p.settings_.keepAlive = true;
+         return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
+       },
+       [](const P &p) { return std::to_string(p.settings_.keepAliveTime); }},
+      {"KeepAliveInterval",
+       [](P &p, const std::string &v) {
+         p.settings_.keepAliveInterval = readInt(v);
+         if (p.settings_.keepAliveInterval > 0) p.settings_.keepAlive = true;
+         return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
+       },
+       [](const P &p) { return std::to_string(p.settings_.keepAliveInterval); }},
+      {"Linger",
+       [](P &p, const std::string &v) {
+         p.settings_.linger = readBool(v);
+         return p.fd_ >= 0 ? p.applyLinger() : 0;
+       },
+       [](const P &p) { return std::string(p.settings_.linger ? "1" : "0"); }},
+      {"LingerTime",
+       [](P &p, const std::string &v) {
+         p.settings_.lingerTime = std::max(readInt(v), 0);
+         return p.fd_ >= 0 ? p.applyLinger() : 0;
+       },
+       [](const P &p) { return std::to_string(p.settings_.lingerTime); }},
+      {"MaxTransferRate",
+       [](P &p, const std::string &v) {
+         p.settings_.maxTransferRate = readInt64(v);
+         return 0;
+       },
+       [](const P &p) { return std::to_string(p.settings_.maxTransferRate); }},
+      {"SocketHandle", nullptr, [](const P &p) { return std::to_string(p.fd_); }},
+      {"BindIPv6Address",
+       [](P &p, const std::string &v) {
+         p.settings_.bindIPv6Address = readBool(v);
+         return 0;
+       },
+       [](const P &p) { return std::string(boolText(p.settings_.bindIPv6Address)); }},
+      // Accepted for compatibility; it carries nothing here.
+      {"FirewallData", [](P &, const std::string &) { return 0; },
+       [](const P &) { return std::string(); }},
+  };
+  return kEntries;
+}
+
+ConfigResult TcpClientPort::configKind(const ParsedSetting &s, std::string &answer) {
+  for (const TcpSettingAccess::Entry &e : TcpSettingAccess::table()) {
+    if (!sameName(s.name, e.name)) continue;
+    if (s.query) {
+      answer = e.query(*this);
+      return 0;
+    }
+    if (e.assign == nullptr) return std::nullopt;
+    answer.clear();
+    return e.assign(*this, s.value);
+  }
+  return std::nullopt;
+}
+
+}  // namespace pelnet::smtp

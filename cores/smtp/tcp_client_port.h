@@ -1,0 +1,212 @@
+// The mail core's TCP connection: the third kind of socket object.  One
+// non-blocking stream socket on the runtime's notification watch (connect
+// completion, readable data, peer close), sending whole blocks, assembling
+// received bytes into line pieces for the dialogue above it, the transfer
+// rate limit, the traffic record and the TCP settings.
+//
+// Every wait is a run of the runtime's wait steps, so the host's window keeps
+// painting while a send or a reply is pending, and the dialogue's events fire
+// from inside those steps.  Re-entrancy is the hazard: a handler may close the
+// connection while a read delivers; `reading_` and the close-pending mark keep
+// the socket and the line buffer alive until the read has ended.
+#pragma once
+
+#include <glib.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "pelnet/runtime/socket_object.h"
+#include "reply_reader.h"
+#include "traffic_record.h"
+
+namespace pelnet::smtp {
+
+// What the connection hands to the dialogue above it.
+class TcpClientListener {
+ public:
+  virtual ~TcpClientListener() = default;
+  // One piece of a received line, without its line end; `lineEnd` marks the
+  // piece that completes the line.  The view is valid during the call only.
+  virtual void onLinePiece(std::string_view bytes, bool lineEnd) = 0;
+  // OnConnectionStatus (ConnectionEvent, StatusCode, Description).
+  virtual void onConnectionStatus(const std::string &connectionEvent, int statusCode,
+                                  const std::string &description) = 0;
+  // OnPITrail with direction 2: the connection's own notes ("Connected.", "Disconnected.").
+  virtual void onNote(const std::string &text) = 0;
+  // OnError: 162 with "Failed to connect: ..." or "Disconnected ...", or a receive failure.
+  virtual void onError(int code, const std::string &text) = 0;
+};
+
+// The TCP settings of the connection (Config), with their defaults.
+struct TcpSettings {
+  int maxLineLength = 2048;  // the line buffer's capacity, at most 65536
+  bool splitCRLF = true;
+  bool tcpNoDelay = false;
+  bool keepAlive = false;
+  int32_t keepAliveTime = 0;      // ms before the first probe; > 0 also enables keep-alive
+  int32_t keepAliveInterval = 0;  // ms between probes; > 0 also enables keep-alive
+  bool linger = true;
+  int32_t lingerTime = 0;       // seconds
+  int64_t maxTransferRate = 0;  // bytes per second; 0 or less: no limit
+  bool bindIPv6Address = false;
+};
+
+// The firewall or proxy between the client and the server.  Its negotiation
+// is not part of this connection; it enters through runFirewallStep().
+struct FirewallTarget {
+  int type = 0;  // 0 = none
+  HostAddress host;
+  int port = 0;
+};
+
+class TcpClientPort : public SocketObject {
+ public:
+  static constexpr int kDefaultPort = 25;
+  static constexpr int kLargestMaxLineLength = 65536;
+  static constexpr int kDefaultOutBufferSize = 262144;
+
+  TcpClientPort();
+  ~TcpClientPort() override;
+
+  void setListener(TcpClientListener *listener) { listener_ = listener; }
+
+  // ---- server address (MailServer, MailPort) ----
+  // Resolves the text at once (the resolver's code on failure); 101 while a socket exists.
+  int setRemoteHost(const std::string &text);
+  // The dotted address ("" for none; IPv6 text with UseIPv6), or with a firewall the text as
+  // written.
+  std::string remoteHost() const;
+  // Any value is kept, 0 included; 100 while a socket exists.
+  int setRemotePort(int port);
+  int remotePort() const { return remotePort_; }
+
+  // ---- connecting ----
+  // Starts the connect: 0 (completion is reported by the watch) or 104, 102, 116,
+  // or the platform's code.
+  int open();
+  // Runs wait steps until the connect has completed or failed.  0, the
+  // connect's code with its text, or 301 (the half-open socket is closed).
+  int waitForConnection();
+
+  // ---- sending ----
+  // Sends every byte, running wait steps while the socket cannot take more.
+  // 0, 10057 when not connected, 301 when a wait step stops, or the platform's code.
+  int sendAll(std::string_view bytes);
+  // Sends the pieces as one block: every piece but the last is marked as
+  // followed by more, so the block leaves in full segments and its last
+  // segment leaves at once, without waiting for the peer's delayed
+  // acknowledgement of an earlier small segment.
+  int sendBlock(std::span<const std::string_view> pieces);
+  // One send call, allowed during a firewall negotiation; needs only the socket connected.
+  int rawSend(std::string_view bytes, size_t *sent = nullptr);
+
+  // ---- receiving ----
+  // Runs wait steps until a piece that ends a line has been delivered since
+  // the last successful wait (a line that arrived before the wait began, such
+  // as a greeting that came with the connection, counts).  0, or 301 when a
+  // wait step stops or the connection is found closed.  The dialogue takes
+  // its line after the wait returns and starts its next line then.
+  int waitForLine();
+  // Accepting data: received lines are delivered.  The connection stops
+  // accepting by itself after each piece that ends a line.
+  void acceptData(bool on);
+  bool acceptingData() const { return accepting_; }
+
+  // ---- closing ----
+  // Closes the connection (error 0 for a local close): delivers what is
+  // waiting while data is accepted, fires the disconnect events when it was
+  // connected.  Inside a running read the close is carried out when the read ends.
+  int close(int error = 0);
+
+  // ---- state ----
+  bool socketExists() const { return fd_ >= 0; }
+  bool isConnecting() const { return connecting_; }
+  // Connected and no firewall negotiation in progress (the Connected property).
+  bool connected() const { return connected_ && !negotiating_; }
+  bool socketConnected() const { return connected_; }
+  int socketHandle() const { return fd_; }
+  const TcpSettings &settings() const { return settings_; }
+
+  // ---- firewall seam ----
+  FirewallTarget firewall;
+  bool firewallConfigured() const { return firewall.type != 0; }
+  bool negotiating() const { return negotiating_; }
+
+  // The TCP settings (the names of TcpSettings, InBufferSize, OutBufferSize,
+  // SocketHandle, FirewallData).
+  ConfigResult configKind(const ParsedSetting &s, std::string &answer) override;
+
+ protected:
+  void onNotification(int fd, GIOCondition cond) override;
+
+ private:
+  friend struct TcpSettingAccess;
+
+  // The connect notification with its error (0 = connected).
+  void onConnectNotification(int error);
+  // Between the connect and "connection complete": the firewall negotiation
+  // when a firewall is configured; without one, complete at once.
+  void runFirewallStep(int error);
+  // Fires the events of a completed (or failed) connect and records its result.
+  void connectionComplete(int code);
+  // Reads and delivers what the socket holds (the read notification).
+  void readAndDeliver();
+  // Reads at most `budget` times into the line buffer, delivering lines while data is accepted.
+  void readLoop(int budget);
+  void deliverLines();
+  // Closes the socket handle without events and resets the flags.
+  int closeHandle();
+  int applyOptions();
+  int applyKeepAlive();
+  int applyLinger();
+  int applyBuffer(bool receive);
+  int applyNoDelay();
+  int setMaxLineLength(int32_t value);
+  // Waits (wait steps) while the send rate is above MaxTransferRate; 0 or 301.
+  int waitForTransferRate();
+  std::string description(int code) const;
+  void updateWatch();
+  // Runs a read (or a connect failure the platform reported at once) from the
+  // owning loop, as a notification would.
+  void post();
+  void cancelPost();
+  static gboolean postedCallback(gpointer self);
+
+  TcpClientListener *listener_ = nullptr;
+  TcpSettings settings_;
+  LineBuffer lines_;
+  TrafficRecord record_;
+
+  int fd_ = -1;
+  std::string remoteText_;
+  HostAddress remote_;
+  int remotePort_ = kDefaultPort;
+
+  bool connecting_ = false;
+  bool connected_ = false;
+  bool negotiating_ = false;
+  bool accepting_ = true;
+  bool reading_ = false;
+  bool closePending_ = false;
+  int pendingCloseError_ = 0;
+  bool lineArrived_ = false;
+  bool sendBlocked_ = false;  // a send waits for room: the watch also asks for writability
+  bool peerClosed_ =
+      false;  // end of stream (or a reset) seen; closes once the buffered lines are out
+  int peerCloseError_ = 0;
+  int connectResult_ = 0;
+  std::string connectText_;
+
+  uint64_t sendCounter_ = 0;
+  uint32_t rateWindowStart_ = 0;
+  uint32_t lastSendTime_ = 0;
+  bool sentBefore_ = false;
+
+  GSource *posted_ = nullptr;
+  int postedConnectError_ = 0;
+};
+
+}  // namespace pelnet::smtp

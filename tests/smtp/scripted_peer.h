@@ -1,0 +1,69 @@
+// A scripted server for the connection tests: it listens on loopback, takes
+// one client and plays its script (send, expect, close, reset, flood) on a
+// thread of its own, so the client under test runs its wait steps on the main
+// thread as it would in the application.  Every blocking step gives up after
+// a bounded time, so a broken client fails its test instead of hanging it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace smtptest {
+
+struct PeerStep {
+  enum Kind {
+    Send,          // `bytes` in one send
+    SendBytewise,  // `bytes` one byte per send, without Nagle
+    Expect,        // reads until it holds exactly `bytes` (a mismatch is reported)
+    ExpectClose,   // reads until the client closes; what arrives is kept
+    Close,         // closes the connection gracefully
+    Reset,         // closes with a reset (linger 0)
+    Flood,         // sends `bytes` over and over until `count` bytes went or the client is gone
+  } kind;
+  std::string bytes;
+  size_t count = 0;
+};
+
+class ScriptedPeer {
+ public:
+  explicit ScriptedPeer(std::vector<PeerStep> script, const char *address = "127.0.0.1");
+  ~ScriptedPeer();
+  ScriptedPeer(const ScriptedPeer &) = delete;
+  ScriptedPeer &operator=(const ScriptedPeer &) = delete;
+
+  int port() const { return port_; }
+  // Waits for the script's end; "" when every step went as written, else what went wrong.
+  std::string finish();
+  // Every byte read from the client.
+  const std::string &received() const { return received_; }
+  // Bytes sent by Flood steps.
+  size_t flooded() const { return flooded_; }
+
+ private:
+  void run(std::vector<PeerStep> script);
+  bool readSome(int fd, int timeoutMs);
+
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::string failure_;
+  std::string received_;
+  size_t flooded_ = 0;
+  bool finished_ = false;
+};
+
+// A port on loopback where nothing listens (bound, never listening, so no one else takes it).
+class ClosedPort {
+ public:
+  ClosedPort();
+  ~ClosedPort();
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace smtptest

@@ -1,6 +1,7 @@
 #include "message.h"
 
 #include <new>
+#include <stdexcept>
 
 #include "body_text.h"
 #include "header_folding.h"
@@ -22,6 +23,8 @@ int guarded(F &&step) {
     step();
     return 0;
   } catch (const std::bad_alloc &) {
+    return pelnet::kOutOfMemory;
+  } catch (const std::length_error &) {
     return pelnet::kOutOfMemory;
   }
 }
@@ -101,6 +104,9 @@ int Message::addRecipient(Recipient r) {
 }
 
 int Message::setRecipientCount(size_t n) {
+  // Each empty entry is built at once, so an absurd count would take the
+  // memory of the process before any allocation failed.
+  if (n > kMaxRecipientCount) return pelnet::kOutOfMemory;
   return guarded([&] { recipients_.resize(n); });
 }
 

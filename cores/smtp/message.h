@@ -59,7 +59,9 @@ class Message {
   // Appends one entry (Verify adds the server's answer this way).
   int addRecipient(Recipient r);
   size_t recipientCount() const { return recipients_.size(); }
-  // Shortens the list or extends it with empty rtTo entries.
+  // Shortens the list or extends it with empty rtTo entries; a count above
+  // kMaxRecipientCount fails with 200 and leaves the list as it was.
+  static constexpr size_t kMaxRecipientCount = size_t{1} << 20;
   int setRecipientCount(size_t n);
   // Indexed access; the caller checks `i < recipientCount()` (280 / 432 are
   // the core's answers, not this model's).

@@ -2,6 +2,7 @@
 // the entries read back.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,19 @@ TEST(RecipientList, CountShortensOrExtendsWithEmptyToEntries) {
   ASSERT_EQ(m.setRecipientCount(1), 0);
   EXPECT_EQ(m.recipientCount(), 1u);
   EXPECT_EQ(m.recipient(0).address, "c@x.org");
+}
+
+TEST(RecipientList, AbsurdCountIsRefusedAndKeepsTheList) {
+  Message m;
+  m.setRecipients(RecipientType::To, "a@x.org, b@x.org");
+  for (size_t n : {Message::kMaxRecipientCount + 1, size_t{0x7FFFFFFF}, SIZE_MAX}) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(m.setRecipientCount(n), 200);
+    EXPECT_EQ(m.recipientCount(), 2u);
+  }
+  EXPECT_EQ(m.setRecipientCount(Message::kMaxRecipientCount), 0);
+  EXPECT_EQ(m.recipientCount(), Message::kMaxRecipientCount);
+  EXPECT_EQ(m.recipient(0).address, "a@x.org");
 }
 
 TEST(RecipientList, AddedEntryKeepsItsFields) {

@@ -12,7 +12,6 @@
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
 #include "smtp_errors.h"
-#include "socket_helpers.h"
 
 namespace pelnet::smtp {
 
@@ -44,6 +43,22 @@ constexpr int32_t kDefaultKeepAliveIntervalMs = 1000;
 constexpr int kLargestKeepAliveSeconds = 32767;
 
 int refuse(SocketObject &so, SmtpError e) { return so.fail(e, smtpErrorText(e)); }
+
+int lastSocketError() { return winsockFromErrno(errno); }
+
+// The options only a stream socket has (TCP level, linger, urgent data
+// inline); the family-neutral ones go through the runtime's setter.
+int setStreamOption(int fd, int level, int name, int value) {
+  return setsockopt(fd, level, name, &value, sizeof value) == 0 ? 0 : lastSocketError();
+}
+
+// The pending error of a socket (SO_ERROR) as a Winsock number, 0 when none.
+int pendingSocketError(int fd) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return lastSocketError();
+  return err == 0 ? 0 : winsockFromErrno(err);
+}
 
 std::string formatted(const char *format, const std::string &arg) {
   std::string out = format;
@@ -129,7 +144,7 @@ int TcpClientPort::open() {
   if (port == 0)
     return fail(kSmtpPortZero, viaFirewall ? kTextFirewallPortZero : kTextRemotePortZero);
 
-  closePending_ = false;
+  closeError_ = 0;
   peerClosed_ = false;
   peerCloseError_ = 0;
   lineArrived_ = false;
@@ -140,11 +155,11 @@ int TcpClientPort::open() {
       ::socket(useIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return lastSocketError();
   fd_ = fd;
+  life_.set(PortState::Opening);
 
   if (!useIPv6 || settings_.bindIPv6Address) {
-    sockaddr_storage local;
-    const socklen_t len = socketAddress(localAddress, useIPv6, 0, local);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&local), len) != 0) {
+    const SocketAddress local = socketAddress(localAddress, useIPv6, 0);
+    if (::bind(fd, local.get(), local.length) != 0) {
       const int rc = lastSocketError();
       closeHandle();
       return rc;
@@ -153,17 +168,15 @@ int TcpClientPort::open() {
   // A tuning option the system refuses does not stop the connection.
   applyOptions();
 
-  connecting_ = true;
   updateWatch();
-  sockaddr_storage to;
-  const socklen_t len = socketAddress(target, useIPv6, port, to);
-  if (::connect(fd, reinterpret_cast<sockaddr *>(&to), len) == 0 || errno == EINPROGRESS) return 0;
+  const SocketAddress to = socketAddress(target, useIPv6, static_cast<uint16_t>(port));
+  if (::connect(fd, to.get(), to.length) == 0 || errno == EINPROGRESS) return 0;
   const int rc = lastSocketError();
   switch (rc) {
     case kWsaConnRefused:
-    case 10051:  // network unreachable
-    case 10060:  // timed out
-    case 10065:  // no route to host
+    case kWsaNetUnreach:
+    case kWsaTimedOut:
+    case kWsaHostUnreach:
       // Loopback can refuse within the connect call itself; the answer of the
       // peer or the network is still reported as the completion of the connect.
       postedConnectError_ = rc;
@@ -182,7 +195,7 @@ int TcpClientPort::applyOptions() {
     if (int r = applyBuffer(true); rc == 0) rc = r;
   if (outBufferSize != 0)
     if (int r = applyBuffer(false); rc == 0) rc = r;
-  if (int r = setIntOption(fd_, SOL_SOCKET, SO_OOBINLINE, 1); rc == 0) rc = r;
+  if (int r = setStreamOption(fd_, SOL_SOCKET, SO_OOBINLINE, 1); rc == 0) rc = r;
   if (settings_.tcpNoDelay)
     if (int r = applyNoDelay(); rc == 0) rc = r;
   return rc;
@@ -190,13 +203,13 @@ int TcpClientPort::applyOptions() {
 
 int TcpClientPort::applyKeepAlive() {
   const TcpSettings &s = settings_;
-  int rc = setIntOption(fd_, SOL_SOCKET, SO_KEEPALIVE, s.keepAlive ? 1 : 0);
+  int rc = setSocketOption(fd_, useIPv6, SocketOption::KeepAlive, s.keepAlive ? 1 : 0);
   if (rc == 0 && s.keepAlive && (s.keepAliveTime > 0 || s.keepAliveInterval > 0)) {
     const int32_t time = s.keepAliveTime > 0 ? s.keepAliveTime : kDefaultKeepAliveTimeMs;
     const int32_t interval =
         s.keepAliveInterval > 0 ? s.keepAliveInterval : kDefaultKeepAliveIntervalMs;
-    rc = setIntOption(fd_, IPPROTO_TCP, TCP_KEEPIDLE, keepAliveSeconds(time));
-    if (rc == 0) rc = setIntOption(fd_, IPPROTO_TCP, TCP_KEEPINTVL, keepAliveSeconds(interval));
+    rc = setStreamOption(fd_, IPPROTO_TCP, TCP_KEEPIDLE, keepAliveSeconds(time));
+    if (rc == 0) rc = setStreamOption(fd_, IPPROTO_TCP, TCP_KEEPINTVL, keepAliveSeconds(interval));
   }
   return rc;
 }
@@ -212,23 +225,23 @@ int TcpClientPort::applyLinger() {
 }
 
 int TcpClientPort::applyBuffer(bool receive) {
-  return setIntOption(fd_, SOL_SOCKET, receive ? SO_RCVBUF : SO_SNDBUF,
-                      receive ? inBufferSize : outBufferSize);
+  return setSocketOption(fd_, useIPv6,
+                         receive ? SocketOption::ReceiveBuffer : SocketOption::SendBuffer,
+                         receive ? inBufferSize : outBufferSize);
 }
 
 int TcpClientPort::applyNoDelay() {
-  return setIntOption(fd_, IPPROTO_TCP, TCP_NODELAY, settings_.tcpNoDelay ? 1 : 0);
+  return setStreamOption(fd_, IPPROTO_TCP, TCP_NODELAY, settings_.tcpNoDelay ? 1 : 0);
 }
 
 void TcpClientPort::onConnectNotification(int error) {
-  connecting_ = false;
-  connected_ = true;
-  setIntOption(fd_, SOL_SOCKET, SO_OOBINLINE, 1);
+  setStreamOption(fd_, SOL_SOCKET, SO_OOBINLINE, 1);
   if (error == 0) {
+    life_.set(PortState::Open);
     if (!recordToFile.empty()) record_.open(recordToFile);
     runFirewallStep(0);
   } else {
-    connected_ = false;
+    // Still no connection while the failure is reported; the handle goes after it.
     runFirewallStep(error);
     closeHandle();
   }
@@ -243,8 +256,8 @@ void TcpClientPort::runFirewallStep(int error) {
   // The negotiation with a configured firewall belongs here; until it exists
   // the connection cannot be completed through one.
   lastErrorText = kTextNoFirewallNegotiation;
+  life_.set(PortState::Opening);
   connectionComplete(kSmtpFirewallFailed);
-  connected_ = false;
   closeHandle();
 }
 
@@ -268,7 +281,7 @@ std::string TcpClientPort::description(int code) const {
 
 int TcpClientPort::waitForConnection() {
   interruptPending = false;
-  const int rc = waitWhile([this] { return fd_ >= 0 && connecting_ && connectResult_ == 0; });
+  const int rc = waitWhile([this] { return fd_ >= 0 && isConnecting() && connectResult_ == 0; });
   if (rc != 0) {
     const std::string text = lastErrorText;
     close(0);
@@ -379,7 +392,7 @@ void TcpClientPort::onNotification(int fd, GIOCondition cond) {
     SocketObject::onNotification(fd, cond);
     return;
   }
-  if (connecting_) {
+  if (isConnecting()) {
     if (cond & (G_IO_OUT | G_IO_ERR | G_IO_HUP)) {
       int error = pendingSocketError(fd);
       // A hang-up without a pending error is still no connection.
@@ -395,13 +408,13 @@ void TcpClientPort::onNotification(int fd, GIOCondition cond) {
 
 void TcpClientPort::acceptData(bool on) {
   accepting_ = on;
-  if (on && fd_ >= 0 && !connecting_ && (lines_.hasDeliverable() || peerClosed_)) post();
+  if (on && socketConnected() && (lines_.hasDeliverable() || peerClosed_)) post();
   updateWatch();
 }
 
 void TcpClientPort::deliverLines() {
   // A line the dialogue has not taken yet is never followed by the next one.
-  while (accepting_ && !lineArrived_ && !interruptPending && !closePending_ && fd_ >= 0) {
+  while (accepting_ && !lineArrived_ && !interruptPending && !life_.closeRequested() && fd_ >= 0) {
     const std::optional<LinePiece> piece = lines_.next();
     if (!piece) break;
     if (piece->lineEnd) {
@@ -414,9 +427,9 @@ void TcpClientPort::deliverLines() {
 }
 
 void TcpClientPort::readLoop(int budget) {
-  while (fd_ >= 0 && !closePending_) {
+  while (fd_ >= 0 && !life_.closeRequested()) {
     deliverLines();
-    if (fd_ < 0 || closePending_ || peerClosed_ || lines_.full() || budget-- <= 0) return;
+    if (fd_ < 0 || life_.closeRequested() || peerClosed_ || lines_.full() || budget-- <= 0) return;
     // During a firewall negotiation the bytes would go to the negotiation instead.
     char *space = lines_.space();
     const ssize_t n = ::recv(fd_, space, lines_.spaceSize(), MSG_DONTWAIT);
@@ -443,18 +456,20 @@ void TcpClientPort::readLoop(int budget) {
   }
 }
 
-void TcpClientPort::readAndDeliver() {
-  if (fd_ < 0 || reading_ || connecting_) return;
-  reading_ = true;
-  readLoop(kReadBudget);
-  reading_ = false;
-  if (closePending_ && fd_ >= 0) {
-    closePending_ = false;
-    close(pendingCloseError_);
-    return;
+void TcpClientPort::readWaiting() {
+  if (!life_.draining()) {
+    readLoop(kReadBudget);
+  } else if (accepting_) {
+    readLoop(kCloseDrainBudget);
   }
+}
+
+void TcpClientPort::readAndDeliver() {
+  if (fd_ < 0) return;
+  life_.read([this] { readWaiting(); }, [this] { return closeNow(); });
+  if (fd_ < 0 || life_.state() != PortState::Open) return;
   // The peer has closed: the connection closes once the lines it sent before are delivered.
-  if (peerClosed_ && fd_ >= 0 && !lines_.hasDeliverable()) {
+  if (peerClosed_ && !lines_.hasDeliverable()) {
     close(peerCloseError_);
     return;
   }
@@ -466,7 +481,7 @@ int TcpClientPort::waitForLine() {
   if (!lineArrived_) {
     accepting_ = true;
     // Lines that were held back while the dialogue judged the last one come first.
-    if (fd_ >= 0 && !connecting_ && (lines_.hasDeliverable() || peerClosed_)) readAndDeliver();
+    if (socketConnected() && (lines_.hasDeliverable() || peerClosed_)) readAndDeliver();
     updateWatch();
   }
   int steps = 0;
@@ -490,40 +505,41 @@ int TcpClientPort::waitForLine() {
 // ---------------------------------------------------------------- closing
 
 int TcpClientPort::close(int error) {
-  if (fd_ < 0) {
-    connected_ = connecting_ = negotiating_ = reading_ = closePending_ = false;
-    accepting_ = true;
-    return 0;
+  switch (life_.state()) {
+    case PortState::Closed:
+      // Inside the disconnect events the running close finishes by itself.
+      if (fd_ < 0) closeHandle();
+      return 0;
+    case PortState::Opening:
+      // No connection yet, so nothing to report.
+      return closeHandle();
+    case PortState::Open:
+    case PortState::Reading:
+      closeError_ = error;
+      break;
+    case PortState::Draining:
+    case PortState::ClosePending:
+      break;  // the first close's error stands
   }
   unwatch();
   cancelPost();
-  if (reading_) {
-    closePending_ = true;
-    pendingCloseError_ = error;
-    return 0;
-  }
-  if (accepting_ && connected_) {
-    reading_ = true;
-    readLoop(kCloseDrainBudget);
-    reading_ = false;
-    closePending_ = false;
-    if (fd_ < 0) return 0;  // a handler closed it meanwhile
-  }
-  if (connected_) {
-    connected_ = false;
-    // The description of a disconnect is the one of its own code.
-    const std::string desc = error == 0 ? std::string("OK") : textFromCode(error);
-    if (error != 0) lastErrorText = desc;
-    if (listener_) {
-      if (firewallConfigured())
-        listener_->onConnectionStatus(kTextFirewallDisconnected, error, desc);
-      listener_->onConnectionStatus(kTextRemoteDisconnected, error, desc);
-      if (error == 0)
-        listener_->onNote(kTextDisconnected);
-      else
-        listener_->onError(kSmtpConnectionNote, formatted(kTextDisconnectedWith, desc));
-    }
-    record_.close();
+  return life_.close([this] { readWaiting(); }, [this] { return closeNow(); });
+}
+
+int TcpClientPort::closeNow() {
+  const int error = closeError_;
+  // Connected reads False from the first disconnect event on.
+  life_.set(PortState::Closed);
+  // The description of a disconnect is the one of its own code.
+  const std::string desc = error == 0 ? std::string("OK") : textFromCode(error);
+  if (error != 0) lastErrorText = desc;
+  if (listener_) {
+    if (firewallConfigured()) listener_->onConnectionStatus(kTextFirewallDisconnected, error, desc);
+    listener_->onConnectionStatus(kTextRemoteDisconnected, error, desc);
+    if (error == 0)
+      listener_->onNote(kTextDisconnected);
+    else
+      listener_->onError(kSmtpConnectionNote, formatted(kTextDisconnectedWith, desc));
   }
   return closeHandle();
 }
@@ -538,8 +554,9 @@ int TcpClientPort::closeHandle() {
     fd_ = -1;
     if (::close(fd) != 0) rc = lastSocketError();
   }
-  connected_ = connecting_ = negotiating_ = reading_ = closePending_ = false;
-  sendBlocked_ = false;
+  life_.set(PortState::Closed);
+  negotiating_ = sendBlocked_ = false;
+  closeError_ = 0;
   accepting_ = true;
   return rc;
 }
@@ -552,7 +569,7 @@ void TcpClientPort::updateWatch() {
     return;
   }
   int cond = 0;
-  if (connecting_) {
+  if (isConnecting()) {
     cond = G_IO_OUT;
   } else {
     // Reading goes on between lines, into the line buffer's free room, so that a
@@ -586,7 +603,7 @@ gboolean TcpClientPort::postedCallback(gpointer self) {
   // GLib keeps the source alive while it dispatches; ours is released now.
   g_source_unref(port->posted_);
   port->posted_ = nullptr;
-  if (port->connecting_ && port->postedConnectError_ != 0) {
+  if (port->isConnecting() && port->postedConnectError_ != 0) {
     const int error = port->postedConnectError_;
     port->postedConnectError_ = 0;
     port->onConnectNotification(error);
@@ -606,112 +623,94 @@ int TcpClientPort::setMaxLineLength(int32_t value) {
   return 0;
 }
 
-// The table of TCP settings: `assign` stores (and applies to an existing
-// socket) and returns 0 or a code; `query` answers.  A null `assign` makes
-// the setting query only, so an assignment goes on to the next layer.
-struct TcpSettingAccess {
-  struct Entry {
-    const char *name;
-    int (*assign)(TcpClientPort &, const std::string &value);
-    std::string (*query)(const TcpClientPort &);
-  };
-  static std::span<const Entry> table();
+// The TCP settings: `assign` stores the value (and applies it to an existing
+// socket at once) and returns 0 or a code; `query` answers.  SocketHandle has
+// no `assign`: an assignment goes on to the next layer as an unknown name.
+struct TcpClientPort::Settings {
+  using P = TcpClientPort;
+  static const KindSetting<P> kTable[];
 };
 
-std::span<const TcpSettingAccess::Entry> TcpSettingAccess::table() {
-  using P = TcpClientPort;
-  static const Entry kEntries[] = {
-      {"MaxLineLength", [](P &p, const std::string &v) { return p.setMaxLineLength(readInt(v)); },
-       [](const P &p) { return std::to_string(p.settings_.maxLineLength); }},
-      {"SplitCRLF",
-       [](P &p, const std::string &v) {
-         p.settings_.splitCRLF = readBool(v);
-         p.lines_.splitLines = p.settings_.splitCRLF;
-         return 0;
-       },
-       [](const P &p) { return std::string(boolText(p.settings_.splitCRLF)); }},
-      {"InBufferSize",
-       [](P &p, const std::string &v) {
-         p.inBufferSize = readInt(v);
-         return p.fd_ >= 0 && p.inBufferSize != 0 ? p.applyBuffer(true) : 0;
-       },
-       [](const P &p) { return std::to_string(p.inBufferSize); }},
-      {"OutBufferSize",
-       [](P &p, const std::string &v) {
-         p.outBufferSize = readInt(v);
-         return p.fd_ >= 0 && p.outBufferSize != 0 ? p.applyBuffer(false) : 0;
-       },
-       [](const P &p) { return std::to_string(p.outBufferSize); }},
-      {"TcpNoDelay",
-       [](P &p, const std::string &v) {
-         p.settings_.tcpNoDelay = readBool(v);
-         return p.fd_ >= 0 ? p.applyNoDelay() : 0;
-       },
-       [](const P &p) { return std::string(boolText(p.settings_.tcpNoDelay)); }},
-      {"TCPKeepAlive",
-       [](P &p, const std::string &v) {
-         p.settings_.keepAlive = readBool(v);
-         return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
-       },
-       [](const P &p) { return std::string(p.settings_.keepAlive ? "1" : "0"); }},
-      {"KeepAliveTime",
-       [](P &p, const std::string &v) {
-         p.settings_.keepAliveTime = readInt(v);
-         if (p.settings_.keepAliveTime > 0) p.settings_.keepAlive = true;
-         return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
-       },
-       [](const P &p) { return std::to_string(p.settings_.keepAliveTime); }},
-      {"KeepAliveInterval",
-       [](P &p, const std::string &v) {
-         p.settings_.keepAliveInterval = readInt(v);
-         if (p.settings_.keepAliveInterval > 0) p.settings_.keepAlive = true;
-         return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
-       },
-       [](const P &p) { return std::to_string(p.settings_.keepAliveInterval); }},
-      {"Linger",
-       [](P &p, const std::string &v) {
-         p.settings_.linger = readBool(v);
-         return p.fd_ >= 0 ? p.applyLinger() : 0;
-       },
-       [](const P &p) { return std::string(p.settings_.linger ? "1" : "0"); }},
-      {"LingerTime",
-       [](P &p, const std::string &v) {
-         p.settings_.lingerTime = std::max(readInt(v), 0);
-         return p.fd_ >= 0 ? p.applyLinger() : 0;
-       },
-       [](const P &p) { return std::to_string(p.settings_.lingerTime); }},
-      {"MaxTransferRate",
-       [](P &p, const std::string &v) {
-         p.settings_.maxTransferRate = readInt64(v);
-         return 0;
-       },
-       [](const P &p) { return std::to_string(p.settings_.maxTransferRate); }},
-      {"SocketHandle", nullptr, [](const P &p) { return std::to_string(p.fd_); }},
-      {"BindIPv6Address",
-       [](P &p, const std::string &v) {
-         p.settings_.bindIPv6Address = readBool(v);
-         return 0;
-       },
-       [](const P &p) { return std::string(boolText(p.settings_.bindIPv6Address)); }},
-      // Accepted for compatibility; it carries nothing here.
-      {"FirewallData", [](P &, const std::string &) { return 0; },
-       [](const P &) { return std::string(); }},
-  };
-  return kEntries;
-}
+const KindSetting<TcpClientPort> TcpClientPort::Settings::kTable[] = {
+    {"MaxLineLength", [](P &p, const std::string &v) { return p.setMaxLineLength(readInt(v)); },
+     [](P &p) { return std::to_string(p.settings_.maxLineLength); }},
+    {"SplitCRLF",
+     [](P &p, const std::string &v) {
+       p.settings_.splitCRLF = readBool(v);
+       p.lines_.splitLines = p.settings_.splitCRLF;
+       return 0;
+     },
+     [](P &p) { return std::string(boolText(p.settings_.splitCRLF)); }},
+    {"InBufferSize",
+     [](P &p, const std::string &v) {
+       p.inBufferSize = readInt(v);
+       return p.fd_ >= 0 && p.inBufferSize != 0 ? p.applyBuffer(true) : 0;
+     },
+     [](P &p) { return std::to_string(p.inBufferSize); }},
+    {"OutBufferSize",
+     [](P &p, const std::string &v) {
+       p.outBufferSize = readInt(v);
+       return p.fd_ >= 0 && p.outBufferSize != 0 ? p.applyBuffer(false) : 0;
+     },
+     [](P &p) { return std::to_string(p.outBufferSize); }},
+    {"TcpNoDelay",
+     [](P &p, const std::string &v) {
+       p.settings_.tcpNoDelay = readBool(v);
+       return p.fd_ >= 0 ? p.applyNoDelay() : 0;
+     },
+     [](P &p) { return std::string(boolText(p.settings_.tcpNoDelay)); }},
+    {"TCPKeepAlive",
+     [](P &p, const std::string &v) {
+       p.settings_.keepAlive = readBool(v);
+       return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
+     },
+     [](P &p) { return std::string(p.settings_.keepAlive ? "1" : "0"); }},
+    {"KeepAliveTime",
+     [](P &p, const std::string &v) {
+       p.settings_.keepAliveTime = readInt(v);
+       if (p.settings_.keepAliveTime > 0) p.settings_.keepAlive = true;
+       return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
+     },
+     [](P &p) { return std::to_string(p.settings_.keepAliveTime); }},
+    {"KeepAliveInterval",
+     [](P &p, const std::string &v) {
+       p.settings_.keepAliveInterval = readInt(v);
+       if (p.settings_.keepAliveInterval > 0) p.settings_.keepAlive = true;
+       return p.fd_ >= 0 ? p.applyKeepAlive() : 0;
+     },
+     [](P &p) { return std::to_string(p.settings_.keepAliveInterval); }},
+    {"Linger",
+     [](P &p, const std::string &v) {
+       p.settings_.linger = readBool(v);
+       return p.fd_ >= 0 ? p.applyLinger() : 0;
+     },
+     [](P &p) { return std::string(p.settings_.linger ? "1" : "0"); }},
+    {"LingerTime",
+     [](P &p, const std::string &v) {
+       p.settings_.lingerTime = std::max(readInt(v), 0);
+       return p.fd_ >= 0 ? p.applyLinger() : 0;
+     },
+     [](P &p) { return std::to_string(p.settings_.lingerTime); }},
+    {"MaxTransferRate",
+     [](P &p, const std::string &v) {
+       p.settings_.maxTransferRate = readInt64(v);
+       return 0;
+     },
+     [](P &p) { return std::to_string(p.settings_.maxTransferRate); }},
+    {"SocketHandle", nullptr, [](P &p) { return std::to_string(p.fd_); }},
+    {"BindIPv6Address",
+     [](P &p, const std::string &v) {
+       p.settings_.bindIPv6Address = readBool(v);
+       return 0;
+     },
+     [](P &p) { return std::string(boolText(p.settings_.bindIPv6Address)); }},
+    // Accepted for compatibility; it carries nothing here.
+    {"FirewallData", [](P &, const std::string &) { return 0; }, [](P &) { return std::string(); }},
+};
 
 ConfigResult TcpClientPort::configKind(const ParsedSetting &s, std::string &answer) {
-  for (const TcpSettingAccess::Entry &e : TcpSettingAccess::table()) {
-    if (!sameName(s.name, e.name)) continue;
-    if (s.query) {
-      answer = e.query(*this);
-      return 0;
-    }
-    if (e.assign == nullptr) return std::nullopt;
-    answer.clear();
-    return e.assign(*this, s.value);
-  }
-  return std::nullopt;
+  answer.clear();
+  return lookupSetting(Settings::kTable, *this, s, answer);
 }
 
 }  // namespace pelnet::smtp

@@ -7,8 +7,10 @@
 // Every wait is a run of the runtime's wait steps, so the host's window keeps
 // painting while a send or a reply is pending, and the dialogue's events fire
 // from inside those steps.  Re-entrancy is the hazard: a handler may close the
-// connection while a read delivers; `reading_` and the close-pending mark keep
-// the socket and the line buffer alive until the read has ended.
+// connection while a read delivers, so the port's life is one PortLife state
+// (Opening while the connect runs, Open while connected, Reading, Draining and
+// ClosePending around the handlers) that keeps the socket and the line buffer
+// alive until the running read has ended.
 #pragma once
 
 #include <glib.h>
@@ -18,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "pelnet/runtime/socket_helpers.h"
 #include "pelnet/runtime/socket_object.h"
 #include "reply_reader.h"
 #include "traffic_record.h"
@@ -123,10 +126,12 @@ class TcpClientPort : public SocketObject {
 
   // ---- state ----
   bool socketExists() const { return fd_ >= 0; }
-  bool isConnecting() const { return connecting_; }
+  PortState state() const { return life_.state(); }
+  bool isConnecting() const { return life_.state() == PortState::Opening; }
   // Connected and no firewall negotiation in progress (the Connected property).
-  bool connected() const { return connected_ && !negotiating_; }
-  bool socketConnected() const { return connected_; }
+  bool connected() const { return socketConnected() && !negotiating_; }
+  // The TCP connection is up (a firewall negotiation may still run on it).
+  bool socketConnected() const { return fd_ >= 0 && life_.open(); }
   int socketHandle() const { return fd_; }
   const TcpSettings &settings() const { return settings_; }
 
@@ -143,7 +148,7 @@ class TcpClientPort : public SocketObject {
   void onNotification(int fd, GIOCondition cond) override;
 
  private:
-  friend struct TcpSettingAccess;
+  struct Settings;
 
   // The connect notification with its error (0 = connected).
   void onConnectNotification(int error);
@@ -154,9 +159,15 @@ class TcpClientPort : public SocketObject {
   void connectionComplete(int code);
   // Reads and delivers what the socket holds (the read notification).
   void readAndDeliver();
+  // What one read does: a batch, or while the close drains (and data is
+  // accepted), what is still waiting up to the drain limit.
+  void readWaiting();
   // Reads at most `budget` times into the line buffer, delivering lines while data is accepted.
   void readLoop(int budget);
   void deliverLines();
+  // The close of a connected socket once nothing reads any more: the disconnect events, then the
+  // handle.
+  int closeNow();
   // Closes the socket handle without events and resets the flags.
   int closeHandle();
   int applyOptions();
@@ -181,17 +192,14 @@ class TcpClientPort : public SocketObject {
   TrafficRecord record_;
 
   int fd_ = -1;
+  PortLife life_;
   std::string remoteText_;
   HostAddress remote_;
   int remotePort_ = kDefaultPort;
 
-  bool connecting_ = false;
-  bool connected_ = false;
   bool negotiating_ = false;
   bool accepting_ = true;
-  bool reading_ = false;
-  bool closePending_ = false;
-  int pendingCloseError_ = 0;
+  int closeError_ = 0;  // the error of the close being made (0 for a local close)
   bool lineArrived_ = false;
   bool sendBlocked_ = false;  // a send waits for room: the watch also asks for writability
   bool peerClosed_ =

@@ -41,6 +41,7 @@ struct Recorder : TcpClientListener {
   size_t largestPiece = 0;
   bool keepLines = true;
   std::function<void(std::string_view, bool)> onPiece;  // runs after the piece is taken
+  std::function<void(const std::string &)> onEvent;     // runs after an event is recorded
 
   void onLinePiece(std::string_view bytes, bool lineEnd) override {
     ++pieces;
@@ -53,11 +54,15 @@ struct Recorder : TcpClientListener {
     if (onPiece) onPiece(bytes, lineEnd);
   }
   void onConnectionStatus(const std::string &e, int code, const std::string &d) override {
-    events.push_back("status " + e + " " + std::to_string(code) + " " + d);
+    record("status " + e + " " + std::to_string(code) + " " + d);
   }
-  void onNote(const std::string &text) override { events.push_back("note " + text); }
+  void onNote(const std::string &text) override { record("note " + text); }
   void onError(int code, const std::string &text) override {
-    events.push_back("error " + std::to_string(code) + " " + text);
+    record("error " + std::to_string(code) + " " + text);
+  }
+  void record(const std::string &event) {
+    events.push_back(event);
+    if (onEvent) onEvent(event);
   }
 };
 
@@ -154,7 +159,19 @@ TEST_F(TcpClientPortTest, NameReadsBackAsItsDottedAddress) {
 
 TEST_F(TcpClientPortTest, ConnectsAndFiresTheConnectionEvents) {
   ScriptedPeer &peer = serve({{PeerStep::Send, "220 ready\r\n"}, {PeerStep::ExpectClose, ""}});
-  ASSERT_EQ(connect(peer), 0) << port.lastErrorText;
+  // What Connected reads inside each event.
+  std::vector<bool> connectedInEvent;
+  rec.onEvent = [&](const std::string &) { connectedInEvent.push_back(port.connected()); };
+  EXPECT_EQ(port.state(), pelnet::PortState::Closed);
+  ASSERT_EQ(port.setRemoteHost("127.0.0.1"), 0);
+  ASSERT_EQ(port.setRemotePort(peer.port()), 0);
+  port.armDeadline();
+  ASSERT_EQ(port.open(), 0);
+  EXPECT_EQ(port.state(), pelnet::PortState::Opening);
+  EXPECT_TRUE(port.socketExists());
+  EXPECT_FALSE(port.connected());
+  ASSERT_EQ(port.waitForConnection(), 0) << port.lastErrorText;
+  EXPECT_EQ(port.state(), pelnet::PortState::Open);
   EXPECT_TRUE(port.connected());
   EXPECT_EQ(rec.events, kConnectedEvents);
   ASSERT_EQ(port.waitForLine(), 0);
@@ -164,12 +181,14 @@ TEST_F(TcpClientPortTest, ConnectsAndFiresTheConnectionEvents) {
   EXPECT_NE(handle, "-1");
   EXPECT_EQ(port.close(), 0);
   EXPECT_FALSE(port.connected());
+  EXPECT_EQ(port.state(), pelnet::PortState::Closed);
   EXPECT_EQ(config(port, "SocketHandle"), "-1");
   EXPECT_EQ(peer.finish(), "");
   std::vector<std::string> expected = kConnectedEvents;
   expected.push_back("status Remote host disconnected. 0 OK");
   expected.push_back("note Disconnected.");
   EXPECT_EQ(rec.events, expected);
+  EXPECT_EQ(connectedInEvent, (std::vector<bool>{true, true, false, false}));
 }
 
 TEST_F(TcpClientPortTest, RefusedConnectionReportsTheCodeAndFailedToConnect) {

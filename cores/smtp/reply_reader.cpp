@@ -34,6 +34,7 @@ int LineBuffer::reset(size_t capacity) {
 
 void LineBuffer::clear() {
   start_ = end_ = 0;
+  scanned_ = 0;
   pairTail_ = 0;
 }
 
@@ -46,7 +47,12 @@ void LineBuffer::compact() {
 }
 
 char *LineBuffer::space() {
-  compact();
+  // Moving the held bytes to the front only when the tail has no room keeps a
+  // peer that sends a byte at a time from costing a move per read.
+  if (start_ == end_)
+    start_ = end_ = 0;
+  else if (end_ == capacity())
+    compact();
   return storage_.data() + end_;
 }
 
@@ -63,7 +69,9 @@ bool LineBuffer::hasDeliverable() {
   if (size() == 0) return false;
   if (!splitLines || full()) return true;
   const ByteCursor held(storage_.data() + start_, size());
-  return held.findLineEnd(0).has_value();
+  if (held.findLineEnd(scanned_)) return true;
+  scanned_ = size();
+  return false;
 }
 
 std::optional<LinePiece> LineBuffer::next() {
@@ -74,18 +82,24 @@ std::optional<LinePiece> LineBuffer::next() {
   if (!splitLines) {
     LinePiece piece{*cursor.slice(0, held), false};
     start_ = end_ = 0;
+    scanned_ = 0;
     return piece;
   }
-  if (std::optional<size_t> at = cursor.findLineEnd(0)) {
+  // Bytes already searched are not searched again: a peer that sends a long
+  // line a byte at a time costs one pass over it, not one per byte.
+  if (std::optional<size_t> at = cursor.findLineEnd(scanned_)) {
     LinePiece piece{*cursor.slice(0, *at), true};
     pairTail_ = storage_[start_ + *at] == '\r' ? '\n' : '\r';
     start_ += *at + 1;
+    scanned_ = 0;
     return piece;
   }
+  scanned_ = held;
   if (held == capacity()) {
     // A line longer than the buffer leaves in pieces; the buffer never grows.
     LinePiece piece{*cursor.slice(0, held), false};
     start_ = end_ = 0;
+    scanned_ = 0;
     return piece;
   }
   return std::nullopt;

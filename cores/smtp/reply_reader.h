@@ -70,7 +70,8 @@ class LineBuffer {
 
   bool splitLines = true;
 
-  // Room to read into (moves the content to the front first); empty when full.
+  // Room to read into (the content moves to the front when the tail has none);
+  // after it, spaceSize() is 0 only when the buffer is full.
   char *space();
   size_t spaceSize() const { return capacity() - end_; }
   void compact();
@@ -90,7 +91,8 @@ class LineBuffer {
 
   std::vector<char> storage_;
   size_t start_ = 0, end_ = 0;
-  char pairTail_ = 0;  // the byte that would complete the last line end's pair, 0 = none
+  size_t scanned_ = 0;  // held bytes already known to hold no line end
+  char pairTail_ = 0;   // the byte that would complete the last line end's pair, 0 = none
 };
 
 // The reply line the dialogue collects from line pieces.  It keeps the first

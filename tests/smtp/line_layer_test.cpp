@@ -2,11 +2,20 @@
 // the traffic record's script text.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "reply_reader.h"
 #include "traffic_record.h"
+
+#ifndef SMTP_REPLY_CORPUS_DIR
+#error "SMTP_REPLY_CORPUS_DIR must name the reply reader's seed corpus"
+#endif
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 using pelnet::smtp::ByteCursor;
 using pelnet::smtp::LineBuffer;
@@ -255,6 +264,61 @@ TEST(TrafficRecordText, BlocksAreScriptLines) {
             "\r\nsend -nonewline \"220 ready\r\n\"\r\n");
   EXPECT_EQ(pelnet::smtp::recordBlockText(true, "MAIL FROM:<a@b>\r\n"),
             "\r\nexpect -exact \"MAIL FROM:<a@b>\r\n\"\r\n");
+}
+
+// ---------------------------------------------------------------- the fuzz target's seeds
+
+std::string readSeed(const std::filesystem::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(ReplyReaderCorpus, EverySeedReplays) {
+  size_t seeds = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(SMTP_REPLY_CORPUS_DIR)) {
+    const std::string bytes = readSeed(entry.path());
+    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()),
+              0)
+        << entry.path();
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 10u);
+}
+
+// The seeds are what their names say: their header (capacity, mode) and the lines they make.
+TEST(ReplyReaderCorpus, SeedsAreWhatTheirNamesSay) {
+  struct Row {
+    const char *seed;
+    size_t capacity;
+    bool split;
+    std::vector<std::string> lines;
+  };
+  const Row rows[] = {
+      {"greeting_crlf", 2048, true, {"220 mail.test ESMTP ready"}},
+      {"multiline_ehlo",
+       2048,
+       true,
+       {"250-mail.test", "250-SIZE 1000", "250-8BITMIME", "250 HELP"}},
+      {"lf_only", 2048, true, {"220 ready", "250 ok", "354 go"}},
+      {"lf_cr_pairs", 2048, true, {"220 a", "250 b", ""}},
+      {"lone_crs", 2048, true, {"220 a", "250 b", ""}},
+      {"long_line_small_buffer", 16, true, {"250 " + std::string(100, 'x'), "250 y"}},
+      {"line_of_buffer_size", 8, true, {"12345678", "1234567"}},
+      {"nul_bytes", 2048, true, {std::string("250 a\0b\0", 8), std::string(1, '\0')}},
+      {"no_split", 64, false, {}},
+      {"line_without_end", 2048, true, {}},
+      {"capacity_one", 1, true, {"ab", "c", "d"}},
+  };
+  for (const Row &r : rows) {
+    const std::string seed = readSeed(std::filesystem::path(SMTP_REPLY_CORPUS_DIR) / r.seed);
+    ASSERT_GE(seed.size(), 3u) << r.seed;
+    const size_t capacity =
+        1 + ((static_cast<uint8_t>(seed[0]) | (static_cast<uint8_t>(seed[1]) << 8)) % 4096);
+    const bool split = (static_cast<uint8_t>(seed[2]) & 1) == 0;
+    EXPECT_EQ(capacity, r.capacity) << r.seed;
+    EXPECT_EQ(split, r.split) << r.seed;
+    EXPECT_EQ(lines(assemble({seed.substr(3)}, capacity, split)), r.lines) << r.seed;
+  }
 }
 
 }  // namespace

@@ -144,6 +144,15 @@ private:
   void ReadCommandLineSwitches();
   void WMAutoRun();
   void SortRows(QList<QTreeWidgetItem*>& Rows) const;
+  // Steps of the check run (RunCheck).
+  struct TCheckRun;
+  void SetCheckCommandsEnabled(bool Enabled);
+  void ConfigureCheck();
+  bool CheckRow(int Index, TCheckRun& Run);
+  bool PingDevice(int Index, TDevice& Device, const TCheckRun& Run);
+  void PingOnce(TDevice& Device);
+  static void TallyDevice(const TDevice& Device, TCheckRun& Run);
+  void StampCheck(const TCheckRun& Run);
 
   TDevice* FCurrentDevice = nullptr;
   QString FApplVersion;

@@ -75,33 +75,51 @@ void TFormMain::CreatePingComponent() {
 
 void TFormMain::MenuItemRunClick() { RunCheck(); }
 
-void TFormMain::RunCheck() {
+// What one check run carries from step to step.
+struct TFormMain::TCheckRun {
+  explicit TCheckRun(TFormMain* Form) : Alive(Form), StopWatch(Form) {}
   // Events handled during the run may close the window or quit the
-  // application; the window itself must outlive this call, which checks.
-  const QPointer<TFormMain> Alive(this);
-  const TRunStopWatch StopWatch(this);
+  // application; the window itself must outlive the run, which checks.
+  const QPointer<TFormMain> Alive;
+  const TRunStopWatch StopWatch;
+  int OKDevices = 0;
+  int FailedDevices = 0;
+};
 
+void TFormMain::RunCheck() {
+  TCheckRun Run(this);
   SetHourglassCursor(true);
-  const auto SetCommandsEnabled = [this](bool Enabled) {
-    MenuItemRun->setEnabled(Enabled);
-    MenuItemSendToSMTP->setEnabled(Enabled);
-    MenuItemSendToSysLog->setEnabled(Enabled);
-    ListViewResults->setEnabled(Enabled);
-  };
-  SetCommandsEnabled(false);
+  SetCheckCommandsEnabled(false);
   // Also when the configuration raises or the run stops early: the window
   // must not stay locked with the hourglass.
   const auto Restore = qScopeGuard([&] {
-    if (Alive) {
+    if (Run.Alive) {
       FCurrentDevice = nullptr;
-      SetCommandsEnabled(true);
+      SetCheckCommandsEnabled(true);
     }
     SetHourglassCursor(false);
   });
 
-  int OKDevices = 0;
-  int FailedDevices = 0;
+  ConfigureCheck();
+  // Rows are taken by position each time: handled events must not leave a
+  // stale row pointer behind (the disabled list keeps their order).
+  for (int Index = 0; Index < ListViewResults->topLevelItemCount(); ++Index) {
+    if (!CheckRow(Index, Run))
+      return;
+  }
+  FCurrentDevice = nullptr;
+  StampCheck(Run);
+}
 
+void TFormMain::SetCheckCommandsEnabled(bool Enabled) {
+  MenuItemRun->setEnabled(Enabled);
+  MenuItemSendToSMTP->setEnabled(Enabled);
+  MenuItemSendToSysLog->setEnabled(Enabled);
+  ListViewResults->setEnabled(Enabled);
+}
+
+// The settings file is read again, and the ping component set up from it.
+void TFormMain::ConfigureCheck() {
   FSettings->LoadFromFile(FSettingsFileName);
   RefreshListView();
 
@@ -111,60 +129,75 @@ void TFormMain::RunCheck() {
   pelPing1->Config(QStringLiteral("UseICMPDLL=True"));
   pelPing1->Config(QString::asprintf("IcmpDllTimeout=%d", FSettings->PingTimeout()));
   pelPing1->setTimeout(FSettings->PingTimeout());
+}
 
-  // Rows are taken by position each time: handled events must not leave a
-  // stale row pointer behind (the disabled list keeps their order).
-  for (int Index = 0; Index < ListViewResults->topLevelItemCount(); ++Index) {
-    TDevice* Device = RowDevice(ListViewResults->topLevelItem(Index));
-    FCurrentDevice = Device;
-    if (Device != nullptr) {
-      Device->SetPinged(0);
-      Device->SetPingedOK(0);
-      Device->SetDeviceStatus(dsBeingChecked);
-      SetRowCell(ListViewResults->topLevelItem(Index), CellStatus, Device->DeviceStatusToString());
-      SetStatusPanelText(0, QStringLiteral("Checking %1...").arg(Device->DeviceName()));
-      HandlePendingMessages();
-      if (!Alive)
-        return;
-      for (int Attempt = 0; Attempt < FSettings->PingTimes() && !StopWatch.StopRequested(); ++Attempt) {
-        Device->SetPinged(Device->Pinged() + 1);
-        const QString Host =
-            Device->DeviceHostAddress().isEmpty() ? Device->DeviceName() : Device->DeviceHostAddress();
-        try {
-          pelPing1->PingHost(Host);
-        } catch (...) {
-          // A failed request shows only in the counters.
-        }
-        if (!Alive)
-          return;
-      }
-      Device->UpdateDeviceStatus();
-      if (StopWatch.StopRequested())
-        return;  // the window is closing: the run ends here, unstamped
-      switch (Device->DeviceStatus()) {
-        case dsOK:
-        case dsOKPartial:
-          ++OKDevices;
-          break;
-        case dsNoConnection:
-        case dsHostLookupFailed:
-          ++FailedDevices;
-          break;
-        default:
-          break;
-      }
-      QTreeWidgetItem* Row = ListViewResults->topLevelItem(Index);
-      SetRowCell(Row, CellAddress, Device->DeviceHostAddress());
-      SetRowCell(Row, CellStatus, Device->DeviceStatusToString());
-    }
-    SetStatusPanelText(0, QString());
-    HandlePendingMessages();
-    if (!Alive || StopWatch.StopRequested())
-      return;
+// One row of the list: its device pinged, counted and shown.  False when the
+// run ends here.
+bool TFormMain::CheckRow(int Index, TCheckRun& Run) {
+  TDevice* Device = RowDevice(ListViewResults->topLevelItem(Index));
+  FCurrentDevice = Device;
+  if (Device != nullptr) {
+    if (!PingDevice(Index, *Device, Run))
+      return false;
+    TallyDevice(*Device, Run);
+    QTreeWidgetItem* Row = ListViewResults->topLevelItem(Index);
+    SetRowCell(Row, CellAddress, Device->DeviceHostAddress());
+    SetRowCell(Row, CellStatus, Device->DeviceStatusToString());
   }
-  FCurrentDevice = nullptr;
+  SetStatusPanelText(0, QString());
+  HandlePendingMessages();
+  return Run.Alive && !Run.StopWatch.StopRequested();
+}
 
-  FSettings->SetLastCheckResult(CheckSummary(OKDevices, FailedDevices));
+// Pings the device as often as the settings say and updates its status.
+// False when the window went away or is closing: the run ends unstamped.
+bool TFormMain::PingDevice(int Index, TDevice& Device, const TCheckRun& Run) {
+  Device.SetPinged(0);
+  Device.SetPingedOK(0);
+  Device.SetDeviceStatus(dsBeingChecked);
+  SetRowCell(ListViewResults->topLevelItem(Index), CellStatus, Device.DeviceStatusToString());
+  SetStatusPanelText(0, QStringLiteral("Checking %1...").arg(Device.DeviceName()));
+  HandlePendingMessages();
+  if (!Run.Alive)
+    return false;
+  for (int Attempt = 0; Attempt < FSettings->PingTimes() && !Run.StopWatch.StopRequested(); ++Attempt) {
+    PingOnce(Device);
+    if (!Run.Alive)
+      return false;
+  }
+  Device.UpdateDeviceStatus();
+  return !Run.StopWatch.StopRequested();
+}
+
+void TFormMain::PingOnce(TDevice& Device) {
+  Device.SetPinged(Device.Pinged() + 1);
+  const QString Host =
+      Device.DeviceHostAddress().isEmpty() ? Device.DeviceName() : Device.DeviceHostAddress();
+  try {
+    pelPing1->PingHost(Host);
+  } catch (...) {
+    // A failed request shows only in the counters.
+  }
+}
+
+void TFormMain::TallyDevice(const TDevice& Device, TCheckRun& Run) {
+  switch (Device.DeviceStatus()) {
+    case dsOK:
+    case dsOKPartial:
+      ++Run.OKDevices;
+      break;
+    case dsNoConnection:
+    case dsHostLookupFailed:
+      ++Run.FailedDevices;
+      break;
+    default:
+      break;
+  }
+}
+
+// The run's summary and time go into the settings and the status bar.
+void TFormMain::StampCheck(const TCheckRun& Run) {
+  FSettings->SetLastCheckResult(CheckSummary(Run.OKDevices, Run.FailedDevices));
   FSettings->SetLastCheckDT(QDateTime::currentDateTime());
   RefreshListView();
 }

@@ -38,19 +38,30 @@ bool sendAll(int fd, const char *p, size_t n) {
 }  // namespace
 
 ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script, const char *address) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  inet_pton(AF_INET, address, &a.sin_addr);
-  if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+  const bool v6 = std::strchr(address, ':') != nullptr;
+  sockaddr_storage a{};
+  socklen_t len;
+  if (v6) {
+    auto *a6 = reinterpret_cast<sockaddr_in6 *>(&a);
+    a6->sin6_family = AF_INET6;
+    inet_pton(AF_INET6, address, &a6->sin6_addr);
+    len = sizeof *a6;
+  } else {
+    auto *a4 = reinterpret_cast<sockaddr_in *>(&a);
+    a4->sin_family = AF_INET;
+    inet_pton(AF_INET, address, &a4->sin_addr);
+    len = sizeof *a4;
+  }
+  listenFd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr *>(&a), len) != 0 ||
       ::listen(listenFd_, 1) != 0) {
     failure_ = "cannot listen: " + std::string(std::strerror(errno));
     finished_ = true;
     return;
   }
-  socklen_t len = sizeof a;
   getsockname(listenFd_, reinterpret_cast<sockaddr *>(&a), &len);
-  port_ = ntohs(a.sin_port);
+  port_ = ntohs(v6 ? reinterpret_cast<sockaddr_in6 *>(&a)->sin6_port
+                   : reinterpret_cast<sockaddr_in *>(&a)->sin_port);
   thread_ = std::thread(&ScriptedPeer::run, this, std::move(script));
 }
 
@@ -80,11 +91,19 @@ void ScriptedPeer::run(std::vector<PeerStep> script) {
     failure_ = "no client connected";
     return;
   }
-  int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+  sockaddr_storage from{};
+  socklen_t fromLen = sizeof from;
+  int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr *>(&from), &fromLen, SOCK_CLOEXEC);
   if (fd < 0) {
     failure_ = "accept failed";
     return;
   }
+  char text[INET6_ADDRSTRLEN] = {};
+  if (from.ss_family == AF_INET6)
+    inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6 *>(&from)->sin6_addr, text, sizeof text);
+  else
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(&from)->sin_addr, text, sizeof text);
+  clientAddress_ = text;
   size_t expected = 0;  // bytes of received_ already matched by Expect steps
   for (size_t i = 0; i < script.size() && failure_.empty() && fd >= 0; ++i) {
     const PeerStep &s = script[i];

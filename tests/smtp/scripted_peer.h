@@ -28,6 +28,7 @@ struct PeerStep {
 
 class ScriptedPeer {
  public:
+  // `address` is numeric IPv4 or IPv6 text.
   explicit ScriptedPeer(std::vector<PeerStep> script, const char *address = "127.0.0.1");
   ~ScriptedPeer();
   ScriptedPeer(const ScriptedPeer &) = delete;
@@ -40,6 +41,8 @@ class ScriptedPeer {
   const std::string &received() const { return received_; }
   // Bytes sent by Flood steps.
   size_t flooded() const { return flooded_; }
+  // The numeric address the client connected from (after finish()).
+  const std::string &clientAddress() const { return clientAddress_; }
 
  private:
   void run(std::vector<PeerStep> script);
@@ -51,6 +54,7 @@ class ScriptedPeer {
   std::string failure_;
   std::string received_;
   size_t flooded_ = 0;
+  std::string clientAddress_;
   bool finished_ = false;
 };
 

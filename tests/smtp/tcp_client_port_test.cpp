@@ -19,6 +19,7 @@
 
 #include "isolation.h"
 #include "pelnet/runtime/config.h"
+#include "pelnet/runtime/resolve.h"
 #include "scripted_peer.h"
 #include "tcp_client_port.h"
 
@@ -82,8 +83,8 @@ class TcpClientPortTest : public testing::Test {
   }
 
   // Connects to the peer and waits for the connection; returns the result.
-  int connect(const ScriptedPeer &peer) {
-    EXPECT_EQ(port.setRemoteHost("127.0.0.1"), 0);
+  int connect(const ScriptedPeer &peer, const char *address = "127.0.0.1") {
+    EXPECT_EQ(port.setRemoteHost(address), 0);
     EXPECT_EQ(port.setRemotePort(peer.port()), 0);
     port.armDeadline();
     const int rc = port.open();
@@ -99,8 +100,8 @@ class TcpClientPortTest : public testing::Test {
   }
 
   // The peer of the test; it outlives the port, so the port's close ends its script.
-  ScriptedPeer &serve(std::vector<PeerStep> script) {
-    peer_ = std::make_unique<ScriptedPeer>(std::move(script));
+  ScriptedPeer &serve(std::vector<PeerStep> script, const char *address = "127.0.0.1") {
+    peer_ = std::make_unique<ScriptedPeer>(std::move(script), address);
     return *peer_;
   }
 
@@ -189,6 +190,31 @@ TEST_F(TcpClientPortTest, ConnectsAndFiresTheConnectionEvents) {
   expected.push_back("note Disconnected.");
   EXPECT_EQ(rec.events, expected);
   EXPECT_EQ(connectedInEvent, (std::vector<bool>{true, true, false, false}));
+}
+
+TEST_F(TcpClientPortTest, ConnectsFromTheLocalAddress) {
+  ASSERT_EQ(pelnet::resolveLocal("127.0.0.3", false, port.localAddress), 0);
+  ScriptedPeer &peer = serve({{PeerStep::Send, "220 ready\r\n"}, {PeerStep::ExpectClose, ""}});
+  ASSERT_EQ(connect(peer), 0) << port.lastErrorText;
+  ASSERT_EQ(port.waitForLine(), 0);
+  port.close();
+  EXPECT_EQ(peer.finish(), "");
+  EXPECT_EQ(peer.clientAddress(), "127.0.0.3");
+}
+
+TEST_F(TcpClientPortTest, ConnectsOverIPv6) {
+  port.useIPv6 = true;
+  ASSERT_EQ(config(port, "BindIPv6Address=True"), "");
+  ASSERT_EQ(pelnet::resolveLocal("::1", true, port.localAddress), 0);
+  ScriptedPeer &peer = serve({{PeerStep::Send, "220 six\r\n"}, {PeerStep::ExpectClose, ""}}, "::1");
+  if (peer.port() == 0) GTEST_SKIP() << "no IPv6 loopback here";
+  ASSERT_EQ(connect(peer, "::1"), 0) << port.lastErrorText;
+  EXPECT_EQ(port.remoteHost(), "::1");
+  ASSERT_EQ(port.waitForLine(), 0);
+  EXPECT_EQ(rec.lines, std::vector<std::string>{"220 six"});
+  port.close();
+  EXPECT_EQ(peer.finish(), "");
+  EXPECT_EQ(peer.clientAddress(), "::1");
 }
 
 TEST_F(TcpClientPortTest, RefusedConnectionReportsTheCodeAndFailedToConnect) {
@@ -479,6 +505,32 @@ TEST_F(TcpClientPortTest, BlockArrivesWholeAndInOrder) {
   EXPECT_EQ(rec.lines, std::vector<std::string>{"250 queued"});
   port.close();
   EXPECT_EQ(peer.finish(), "");
+}
+
+// A rate-limited send waits between its sends; every send moves the deadline
+// on, unless AbsoluteTimeout holds it where the call started.
+TEST_F(TcpClientPortTest, RateLimitedSendMovesTheDeadlineUnlessAbsolute) {
+  const std::string data(250000, 'r');
+  for (bool absolute : {false, true}) {
+    SCOPED_TRACE(absolute ? "absolute" : "moving");
+    ScriptedPeer &peer = serve({{PeerStep::ExpectClose, ""}});
+    ASSERT_EQ(config(port, "MaxTransferRate=100000"), "");
+    ASSERT_EQ(connect(peer), 0);
+    port.absoluteTimeout = absolute;
+    port.setTimeout(1500);
+    port.armDeadline();
+    // 100000 bytes now, after one second and after two: longer than the time-out in all.
+    if (absolute) {
+      EXPECT_EQ(port.sendAll(data), 301);
+      EXPECT_EQ(port.lastErrorText, "Timeout.");
+    } else {
+      EXPECT_EQ(port.sendAll(data), 0) << port.lastErrorText;
+    }
+    port.close();
+    EXPECT_EQ(peer.finish(), "");
+    if (!absolute) EXPECT_EQ(peer.received(), data);
+    port.setTimeout(20000);
+  }
 }
 
 // ---------------------------------------------------------------- traffic record

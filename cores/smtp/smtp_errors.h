@@ -1,13 +1,12 @@
-// The mail core's own error codes and texts, from one list.  The list expands
-// into the enum of named codes and into the table the core looks texts up in,
-// so a failure is raised by its code alone.  A code with more than one text
-// (the firewall variants) or a text built at run time is listed with nullptr
-// and raised with its text: `fail(kSmtpNoAddress, kTextFirewallHostInvalid)`.
+// The mail core's own error codes and texts, from one list (the mechanism is
+// in pelnet/runtime/errors.h).  The core hands kSmtpErrors to its port, which
+// then raises a failure by its code alone: `fail(kSmtpNoSender)`.  A code
+// with more than one text (the firewall variants) or a text built at run
+// time is listed with nullptr and raised with its text:
+// `fail(kSmtpNoAddress, kTextFirewallHostInvalid)`.
 #pragma once
 
-#include <cstddef>
-
-namespace pelnet::smtp {
+#include "pelnet/runtime/errors.h"
 
 // X(name, code, text)
 #define PELNET_SMTP_ERRORS(X)                                                           \
@@ -22,7 +21,7 @@ namespace pelnet::smtp {
     "You cannot change MaxLineLength at this time. A connection is in progress.")       \
   X(kSmtpPortZero, 116, nullptr)                                                        \
   X(kSmtpFirewallFailed, 118, nullptr)                                                  \
-  X(kSmtpProtocol, 161, nullptr)                                                        \
+  X(kSmtpProtocol, 161, nullptr) /* kTextProtocolErrorPrefix + the reply line + "." */  \
   X(kSmtpConnectionNote, 162, nullptr)                                                  \
   X(kSmtpNoSender, 164, "Please specify a sender (From).")                              \
   X(kSmtpNoRecipient, 165, "Please specify a recipient (To).")                          \
@@ -30,31 +29,16 @@ namespace pelnet::smtp {
   X(kSmtpLineBreakInArgument, 167,                                                      \
     "A command argument must not contain CR, LF or NUL characters.")                    \
   X(kSmtpAuthUnavailable, 168, "SMTP authentication is not available in this build.")   \
-  X(kSmtpIndexOutOfRange, 432, nullptr)
+  X(kSmtpQueueUnavailable, 169, "The message queue is not available in this build.")    \
+  X(kSmtpIndexOutOfRange, 432, nullptr) /* the text derived from the code */
 
-enum SmtpError : int {
-#define PELNET_SMTP_ERROR_ENUM(name, code, text) name = code,
-  PELNET_SMTP_ERRORS(PELNET_SMTP_ERROR_ENUM)
-#undef PELNET_SMTP_ERROR_ENUM
-};
+namespace pelnet::smtp {
 
-struct SmtpErrorEntry {
-  int code;
-  const char *text;
-};
-
-inline constexpr SmtpErrorEntry kSmtpErrors[] = {
-#define PELNET_SMTP_ERROR_ENTRY(name, code, text) {code, text},
-    PELNET_SMTP_ERRORS(PELNET_SMTP_ERROR_ENTRY)
-#undef PELNET_SMTP_ERROR_ENTRY
-};
+enum SmtpError : int { PELNET_SMTP_ERRORS(PELNET_ERROR_ENUM) };
+inline constexpr ErrorEntry kSmtpErrors[] = {PELNET_SMTP_ERRORS(PELNET_ERROR_ENTRY)};
 
 // The list's text of `code`, or nullptr (unknown code, or one with several texts).
-constexpr const char *smtpErrorText(int code) {
-  for (const SmtpErrorEntry &e : kSmtpErrors)
-    if (e.code == code) return e.text;
-  return nullptr;
-}
+inline const char *smtpErrorText(int code) { return listedErrorText(kSmtpErrors, code); }
 
 // The texts of the codes that have more than one.
 inline constexpr const char *kTextRemoteHostInvalid =

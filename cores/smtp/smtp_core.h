@@ -1,0 +1,73 @@
+// The mail core: one instance per TpelSMTP component.  It maps the numbered
+// properties, methods and events of the component onto the message model
+// (composition), the SMTP dialogue and the TCP connection under it, and
+// holds the mail component's own configuration settings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "message.h"
+#include "pelnet/runtime/core_base.h"
+#include "smtp_session.h"
+#include "tcp_client_port.h"
+
+namespace pelnet::smtp {
+
+class SmtpCore : public CoreBase, private SessionEvents {
+ public:
+  SmtpCore(pelnet_event_fn callback, void *user);
+  ~SmtpCore() override;
+
+  SocketObject &socket() override { return port_; }
+
+  SmtpSession &session() { return session_; }
+  pelsmtp::Message &message() { return message_; }
+  TcpClientPort &port() { return port_; }
+
+ protected:
+  std::optional<ValueKind> propertyKind(int id) const override;
+  int setProperty(int id, int index, const Value &v) override;
+  Value getProperty(int id, int index) override;
+  int checkIndex(int id, int index) override;
+  std::optional<MethodSignature> methodSignature(int id) const override;
+  int callMethod(int id, std::vector<Value> &args, Value &result) override;
+  int errorEventId() const override;
+  ConfigResult configComponent(const ParsedSetting &s, std::string &answer) override;
+
+ private:
+  // SessionEvents: the dialogue's reports, fired as the component's events.
+  void onPITrail(int direction, const std::string &message) override;
+  void onExpand(const std::string &address) override;
+  void onStartTransfer(int direction) override;
+  void onTransfer(int direction, int64_t bytesTransferred, int percentDone) override;
+  void onEndTransfer(int direction) override;
+  void onError(int code, const std::string &description) override;
+  void onConnectionStatus(const std::string &connectionEvent, int statusCode,
+                          const std::string &description) override;
+
+  // 0 when `index` addresses an entry of the indexed property `id`, else 280.
+  bool indexValid(int id, int index) const;
+  int setIndexed(int id, int index, const Value &v);
+  Value getIndexed(int id, int index);
+  int setConnected(bool on);
+  int setFirewallHost(const std::string &text);
+  std::string localHostText();
+  ConfigResult configFirewall(const ParsedSetting &s, std::string &answer);
+  ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
+                           bool numericAnswer = false);
+
+  TcpClientPort port_;
+  pelsmtp::Message message_;
+  SmtpSession session_;
+
+  // Kept for the firewall negotiation and the queue, which read them.
+  bool firewallAutoDetect_ = false;
+  std::string firewallHostText_;
+  std::string firewallUser_;
+  std::string firewallPassword_;
+  bool keepQueue_ = false;
+  bool useExtendedDST_ = true;
+};
+
+}  // namespace pelnet::smtp

@@ -3,6 +3,7 @@
 #include "embedded_cores.h"
 #include "pelcore.h"
 #include "pelnet/ping_ids.h"
+#include "pelnet/smtp_ids.h"
 #include "pelnet/syslog_ids.h"
 
 namespace pelnet {
@@ -34,8 +35,9 @@ const TpelComponentKind &PingComponent() {
 }
 
 const TpelComponentKind &SMTPComponent() {
-  static const TpelComponentKind k{
-      &pelnet::SMTPCoreBinding(), "Pelnet SMTP: Error creating component", 7, &TpelRaise<EpelSMTP>};
+  static const TpelComponentKind k{&pelnet::SMTPCoreBinding(),
+                                   "Pelnet SMTP: Error creating component",
+                                   PELNET_SMTP_METHOD_Interrupt, &TpelRaise<EpelSMTP>};
   return k;
 }
 

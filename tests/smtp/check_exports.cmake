@@ -1,0 +1,25 @@
+# Fails unless LIBRARY defines exactly the ten functions Pelnet_<CORE>_* of
+# the core interface among its dynamic symbols.
+find_program(NM nm REQUIRED)
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+set(exported "")
+string(REPLACE "\n" ";" lines "${symbols}")
+foreach(line IN LISTS lines)
+  # Functions only ("T"); the linker's own markers carry other kinds.
+  if(line MATCHES "^[0-9a-fA-F]+ [Tt] (.+)$")
+    list(APPEND exported ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+list(SORT exported)
+set(expected "")
+foreach(f Create Destroy Get Set Do GetLastError GetLastErrorCode CheckIndex StaticInit StaticDestroy)
+  list(APPEND expected Pelnet_${CORE}_${f})
+endforeach()
+list(SORT expected)
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "exported functions:\n  ${exported}\nexpected:\n  ${expected}")
+endif()

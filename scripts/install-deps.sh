@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake g++ pkg-config make binutils
+  cmake g++ pkg-config make
   qt6-base-dev libglib2.0-dev nettle-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (clang's libFuzzer) and sanitizer runtimes

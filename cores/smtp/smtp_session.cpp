@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
 #include "pelnet/runtime/resolve.h"
 #include "pelnet/smtp_ids.h"
@@ -147,6 +148,18 @@ int SmtpSession::sendCommand(std::string_view verb, const std::string *arg) {
 }
 
 int SmtpSession::awaitReply() {
+  // Every line that arrives re-arms the deadline; a reply of endless
+  // continuation lines would then never end.  The lines before the final one
+  // share the deadline the reply started with.
+  // Lines that are already buffered come without a wait step, so the deadline
+  // is checked here too.
+  const uint32_t replyDeadline = port_.deadline;
+  const auto notFinal = [&] {
+    if (replyDeadline == 0) return 0;
+    if (!port_.absoluteTimeout) port_.deadline = replyDeadline;
+    if (!tickPassed(tickCount(), replyDeadline)) return 0;
+    return port_.fail(kWaitEnded, kTextTimeout);
+  };
   for (;;) {
     if (port_.waitForLine() != 0) return kWaitEnded;
     lastReply_ = reply_.text();
@@ -154,10 +167,14 @@ int SmtpSession::awaitReply() {
     events_.onPITrail(kFromServer, lastReply_);
     if (lastReply_.size() >= 4 && lastReply_[3] == '-') {
       if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
+      if (int rc = notFinal()) return rc;
       continue;
     }
     const char first = lastReply_.empty() ? '\0' : lastReply_[0];
-    if (first == '1') continue;
+    if (first == '1') {
+      if (int rc = notFinal()) return rc;
+      continue;
+    }
     if (first == '2' || first == '3') {
       if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
       return 0;
@@ -379,8 +396,7 @@ int SmtpSession::transaction() {
   const bool hasTo = std::any_of(list.begin(), list.end(), [](const pelsmtp::Recipient &r) {
     return r.type == pelsmtp::RecipientType::To;
   });
-  if (!hasTo && !settings.allowEmptyTo)
-    return port_.fail(kSmtpNoRecipient);
+  if (!hasTo && !settings.allowEmptyTo) return port_.fail(kSmtpNoRecipient);
   nextRecipient_ = 0;
   return run(performRset());
 }

@@ -247,7 +247,7 @@ TEST(SmtpCoreConfig, UnknownNamesGoOnToTheConnectionThenTheCommonSettings) {
   EXPECT_EQ(c.query("MaxLineLength"), "2048");  // the connection's
   EXPECT_EQ(c.query("SplitCRLF"), "True");
   ASSERT_EQ(c.config("TimeoutInMilliseconds=True"), 0);  // a common one
-  EXPECT_EQ(c.query("TimeoutInMilliseconds"), "True");
+  EXPECT_EQ(c.query("TimeoutInMilliseconds"), "1");
   ASSERT_EQ(c.config("CharsetMode=1"), 0);  // both the mail copy and the common value
   EXPECT_EQ(c.query("CharsetMode"), "1");
   std::string answer = "unchanged";

@@ -28,6 +28,7 @@ using smtptest::SmtpCoreClient;
 
 PeerStep S(const std::string &lines) { return {PeerStep::Send, lines, 0}; }
 PeerStep C(const std::string &bytes) { return {PeerStep::Expect, bytes, 0}; }
+PeerStep Bytewise(const std::string &lines) { return {PeerStep::SendBytewise, lines, 0}; }
 PeerStep ClientCloses() { return {PeerStep::ExpectClose, "", 0}; }
 PeerStep ServerCloses() { return {PeerStep::Close, "", 0}; }
 
@@ -169,6 +170,19 @@ std::vector<SendCase> sendCases() {
               C(headerBlock() + kBody + "\r\n.\r\n"), S("250 queued\n"), C("QUIT\r\n"),
               S("221 bye\n"), ClientCloses()},
        0, "", false, nullptr},
+      {"RepliesOneByteAtATime", none,
+       Script{Bytewise("220-mail.test\r\n220 ESMTP\r\n"), C("EHLO client.test\r\n"),
+              Bytewise("250-mail.test\r\n250 8BITMIME\r\n"), C("RSET\r\n"), Bytewise("250 OK\r\n"),
+              C("MAIL FROM: <from@test>\r\n"), Bytewise("250 OK\n"), C("RCPT TO:<to@test>\r\n"),
+              Bytewise("250 OK\r\n"), C("DATA\r\n"), Bytewise("354 go\r\n"),
+              C(headerBlock() + kBody + "\r\n.\r\n"), Bytewise("250 queued\r\n")} +
+           quit(),
+       0, "", false, nullptr},
+      {"ZeroBytesInsideAReplyLine", none,
+       greeting() +
+           Script{C("EHLO client.test\r\n"), S(std::string("250-a\0b\r\n250 o\0k\r\n", 18))} +
+           transaction() + quit(),
+       0, "", false, nullptr},
       {"RefusedFirstRecipientStopsTheTransaction", twoRecipients,
        twoRecipientsHead + Script{ClientCloses()}, 161,
        "SMTP protocol error. 550 5.1.1 <a@test>: Recipient address rejected.", true,
@@ -284,7 +298,9 @@ TEST_P(SendScript, PlaysAsWritten) {
   SmtpCoreClient c;
   const Outcome o = play(c, k.script, k.setup, sendMail);
   EXPECT_EQ(o.code, k.code);
-  if (k.code != 0) EXPECT_EQ(o.text, k.text);
+  if (k.code != 0) {
+    EXPECT_EQ(o.text, k.text);
+  }
   EXPECT_EQ(o.connectedAfter, k.connectedAfter);
   EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Idle), 1);
   // Every command line that went out was reported, in the order sent.
@@ -518,8 +534,9 @@ TEST(SmtpTransfer, ABodyOf20000BytesReportsItsProgress) {
   int transfers = 0;
   c.onEvent = [&](SmtpCoreClient &cc, const EventRecord &e) {
     // An interrupt from here is cleared by the send that follows: no effect.
-    if (e.id == PELNET_SMTP_EVENT_Transfer && ++transfers == 1)
+    if (e.id == PELNET_SMTP_EVENT_Transfer && ++transfers == 1) {
       EXPECT_EQ(cc.call(PELNET_SMTP_METHOD_Interrupt), 0);
+    }
   };
   const Outcome o = play(
       c, script,
@@ -568,8 +585,9 @@ TEST(SmtpInterrupt, FromTheTrailOfTheRsetReplyMailFailsWith301) {
   SmtpCoreClient c;
   c.onEvent = [](SmtpCoreClient &cc, const EventRecord &e) {
     if (e.id == PELNET_SMTP_EVENT_PITrail && e.ints[0] == PELNET_SMTP_dirServerToClient &&
-        e.texts[0] == "250 OK")
+        e.texts[0] == "250 OK") {
       EXPECT_EQ(cc.call(PELNET_SMTP_METHOD_Interrupt), 0);
+    }
   };
   const Script script = greeting() + ehlo() + ok("RSET") + Script{ClientCloses()};
   const Outcome o = play(c, script, nullptr, sendMail);
@@ -602,6 +620,59 @@ TEST(SmtpDeadline, ASilentServerEndsTheWaitWithTimeout) {
   EXPECT_EQ(o.code, 301);
   EXPECT_EQ(o.text, "Timeout.");
   EXPECT_TRUE(o.connectedAfter);
+}
+
+TEST(SmtpDeadline, EndlessContinuationLinesEndAtTheDeadline) {
+  SmtpCoreClient c;
+  const Script script = greeting() + Script{C("HELO client.test\r\n"),
+                                            {PeerStep::Flood, "250-more\r\n", 64u << 20},
+                                            ClientCloses()};
+  const Outcome o = play(
+      c, script,
+      [](SmtpCoreClient &cc, int) {
+        ASSERT_EQ(cc.config("TimeoutInMilliseconds=True"), 0);
+        ASSERT_EQ(cc.setInt(PELNET_SMTP_PROP_Timeout, 500), 0);
+        ASSERT_EQ(cc.setInt(PELNET_SMTP_PROP_AllowExtensions, 0), 0);
+      },
+      [](SmtpCoreClient &cc) { return cc.call(PELNET_SMTP_METHOD_Connect); });
+  EXPECT_EQ(o.code, 301);
+  EXPECT_EQ(o.text, "Timeout.");
+}
+
+TEST(SmtpDeadline, ALineWithoutEndEndsAtTheDeadlineAndKeepsItsStart) {
+  SmtpCoreClient c;
+  const Script script =
+      greeting() + Script{C("HELO client.test\r\n"),
+                          {PeerStep::Flood, "250 " + std::string(4092, 'y'), 40u << 20},
+                          ClientCloses()};
+  const Outcome o = play(
+      c, script,
+      [](SmtpCoreClient &cc, int) {
+        ASSERT_EQ(cc.config("TimeoutInMilliseconds=True"), 0);
+        ASSERT_EQ(cc.setInt(PELNET_SMTP_PROP_Timeout, 500), 0);
+        ASSERT_EQ(cc.setInt(PELNET_SMTP_PROP_AllowExtensions, 0), 0);
+      },
+      [](SmtpCoreClient &cc) { return cc.call(PELNET_SMTP_METHOD_Connect); });
+  EXPECT_EQ(o.code, 301);
+  EXPECT_EQ(o.text, "Timeout.");
+  // The greeting is the only complete reply line; the endless one never completed.
+  EXPECT_EQ(c.trail(PELNET_SMTP_dirServerToClient).size(), 1u);
+}
+
+TEST(SmtpConnection, ClosedByAHandlerTheNextCommandFailsCleanly) {
+  SmtpCoreClient c;
+  c.onEvent = [](SmtpCoreClient &cc, const EventRecord &e) {
+    if (e.id == PELNET_SMTP_EVENT_PITrail && e.ints[0] == PELNET_SMTP_dirServerToClient &&
+        e.texts[0] == "250 OK") {
+      EXPECT_EQ(cc.setInt(PELNET_SMTP_PROP_Connected, 0), 0);
+    }
+  };
+  const Outcome o =
+      play(c, greeting() + ehlo() + ok("RSET") + Script{ClientCloses()}, nullptr, sendMail);
+  EXPECT_EQ(o.code, 10057);
+  EXPECT_EQ(o.text, "Socket is not connected");
+  EXPECT_FALSE(o.connectedAfter);
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Idle), 1);
 }
 
 // ---------------------------------------------------------------- connecting

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -316,6 +317,61 @@ TEST_P(SendScript, PlaysAsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Smtp, SendScript, testing::ValuesIn(sendCases()),
                          [](const testing::TestParamInfo<SendCase> &i) { return i.param.name; });
+
+// Exactly what the mail report sets: no Hello, a generated Date and Message-Id.
+TEST(SmtpSend, TheMailReportsDialogueByteForByte) {
+  char host[256] = {};
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  const std::string hello = std::string(host).substr(0, 98);
+  const Script script = {S("220 mail.test ESMTP\r\n"),
+                         C("EHLO " + hello + "\r\n"),
+                         S("250-mail.test\r\n250 8BITMIME\r\n"),
+                         C("RSET\r\n"),
+                         S("250 OK\r\n"),
+                         C("MAIL FROM: <from@test>\r\n"),
+                         S("250 OK\r\n"),
+                         C("RCPT TO:<one@test>\r\n"),
+                         S("250 OK\r\n"),
+                         C("RCPT TO:<two@test>\r\n"),
+                         S("250 OK\r\n"),
+                         C("DATA\r\n"),
+                         S("354 go ahead\r\n"),
+                         {PeerStep::ExpectThrough, "\r\n.\r\n", 0},
+                         S("250 queued\r\n"),
+                         C("QUIT\r\n"),
+                         S("221 bye\r\n"),
+                         ClientCloses()};
+  ScriptedPeer peer(script);
+  SmtpCoreClient c;
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MailServer, "127.0.0.1"), 0);
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, peer.port()), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_SendTo, "one@test, two@test"), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_From, "from@test"), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_Subject, "Check results"), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageText, "All 3 devices reachable.\r\n"), 0);
+  ASSERT_EQ(c.call(PELNET_SMTP_METHOD_Send), 0) << c.lastError();
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Connected), 0);
+  EXPECT_EQ(c.getText(PELNET_SMTP_PROP_MessageDate), "*");  // the next message gets a new date
+  ASSERT_EQ(peer.finish(), "");
+  const std::string &wire = peer.received();
+  const size_t start = wire.find("DATA\r\n") + 6;
+  const size_t end = wire.find("QUIT\r\n");
+  ASSERT_LT(start, end);
+  const std::regex message(
+      "To: one@test, two@test\r\n"
+      "From: from@test\r\n"
+      "Subject: Check results\r\n"
+      "Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9][0-9]? "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+      "GMT\r\n"
+      "Message-Id: <[0-9]+l\\.[0-9]+l[0-9]+l[0-9]+l@test>\r\n"
+      "\r\n"
+      "All 3 devices reachable\\.\r\n"
+      "\r\n"
+      "\\.\r\n");
+  EXPECT_TRUE(std::regex_match(wire.substr(start, end - start), message))
+      << wire.substr(start, end - start);
+}
 
 TEST(SmtpSend, OtherVerbsReplaceMailInTheMailFromLine) {
   const struct {

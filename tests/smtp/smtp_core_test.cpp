@@ -284,6 +284,17 @@ TEST(SmtpCoreMethods, ResetHeadersEmptiesTheMessageAndKeepsTheSettings) {
   EXPECT_EQ(c.query("MaxHeaderLength"), "50");
 }
 
+TEST(SmtpCoreMethods, DisconnectAndInterruptWithoutAConnectionSucceed) {
+  SmtpCoreClient c;
+  EXPECT_EQ(c.call(PELNET_SMTP_METHOD_Disconnect), 0);
+  EXPECT_EQ(c.call(PELNET_SMTP_METHOD_Interrupt), 0);
+  EXPECT_EQ(c.call(PELNET_SMTP_METHOD_DoEvents), 0);
+  EXPECT_EQ(c.setInt(PELNET_SMTP_PROP_Connected, 0), 0);
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Connected), 0);
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Idle), 1);
+  EXPECT_TRUE(c.events.empty());
+}
+
 TEST(SmtpCoreMethods, QueueMethodsFailClearlyUntilTheQueueExists) {
   SmtpCoreClient c;
   EXPECT_EQ(c.call(PELNET_SMTP_METHOD_Queue, "/nonexistent"), 169);

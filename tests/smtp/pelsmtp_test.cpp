@@ -1,7 +1,6 @@
 // TpelSMTP over its embedded core: creation, the property and index rules as
 // the component raises them, events through std::function handlers, and the
 // mail report's Send against a scripted server.
-#include <QCoreApplication>
 #include <QMetaProperty>
 #include <gtest/gtest.h>
 
@@ -10,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core_units.h"
+#include "component_fixture.h"
 #include "pelsmtp.h"
 #include "scripted_peer.h"
 
@@ -19,16 +18,8 @@ using smtptest::ScriptedPeer;
 
 namespace {
 
-class SmtpComponent : public testing::Test {
+class SmtpComponent : public testsupport::ComponentTest<> {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "pelsmtp_test";
-    static char *argv[] = {arg0, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    static TCoreUnits units;
-  }
-
   void SetUp() override { smtp = std::make_unique<TpelSMTP>(); }
 
   // Runs `f`, expecting EpelSMTP with `code` and "code: text".

@@ -1,14 +1,16 @@
-// Drives one mail core instance through the entry points of its exported
-// functions (narrow texts, plain ids) and records every event it fires, so a
-// test reads as: set properties, call a method, compare code, text and events.
+// The shared core client (tests/support/core_client.h) on a mail core built
+// into the test, with the mail core's event kinds declared and a few
+// conveniences for dialogue tests: the events as records of integers and
+// texts, the OnPITrail lines of one direction, and one hook that runs inside
+// every event (a handler calling back into the core).
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "core_client.h"
 #include "pelnet/smtp_ids.h"
 #include "smtp_core.h"
 
@@ -21,42 +23,23 @@ struct EventRecord {
   std::vector<std::string> texts;
 };
 
-class SmtpCoreClient {
+class SmtpCoreClient : public testsupport::CoreClient {
  public:
   SmtpCoreClient();
-  ~SmtpCoreClient();
-  SmtpCoreClient(const SmtpCoreClient &) = delete;
-  SmtpCoreClient &operator=(const SmtpCoreClient &) = delete;
 
-  pelnet::smtp::SmtpCore &core() { return *core_; }
+  // The core object itself, for what the interface does not reach.
+  pelnet::smtp::SmtpCore &core() { return *static_cast<pelnet::smtp::SmtpCore *>(handle()); }
 
-  int setInt(int id, intptr_t v, int index = 0);
-  int setText(int id, const std::string &v, int index = 0);
-  int setBytes(int id, const std::string &v);
-  intptr_t getInt(int id, int index = 0);
-  std::string getText(int id, int index = 0);
-  std::string getBytes(int id);
-  int checkIndex(int id, int index);
-  // A method with no arguments, or with one text argument.
-  int call(int method);
-  int call(int method, const std::string &arg);
-  // Config: the code; the answer in `answer`.
-  int config(const std::string &setting, std::string *answer = nullptr);
-  std::string query(const std::string &name);
-  std::string lastError();
-  int lastErrorCode();
+  using CoreClient::call;
+  int call(int method, const std::string &arg) { return CoreClient::call(method, {arg}); }
 
-  // The recorded events, and the ones of one id.
-  std::vector<EventRecord> events;
+  // Every event fired so far, and the ones of one id.
+  std::vector<EventRecord> records() const;
   std::vector<EventRecord> eventsOf(int id) const;
   // The OnPITrail messages of one direction, in order.
   std::vector<std::string> trail(int direction) const;
-  // Runs inside every event, after it is recorded (a handler calling back into the core).
+  // Runs inside every event, after it is recorded.
   std::function<void(SmtpCoreClient &, const EventRecord &)> onEvent;
-
- private:
-  static int callback(void *user, int id, int count, pelnet_slot *params, int *lengths);
-  std::unique_ptr<pelnet::smtp::SmtpCore> core_;
 };
 
 }  // namespace smtptest

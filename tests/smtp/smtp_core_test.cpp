@@ -263,7 +263,7 @@ TEST(SmtpCoreMethods, UnknownMethodIdsAnswerZeroAndDoNothing) {
     EXPECT_EQ(c.call(id), 0) << "method " << id;
     EXPECT_EQ(c.lastErrorCode(), 0);
   }
-  EXPECT_TRUE(c.events.empty());
+  EXPECT_TRUE(c.events.calls.empty());
   EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Idle), 1);
 }
 
@@ -292,7 +292,7 @@ TEST(SmtpCoreMethods, DisconnectAndInterruptWithoutAConnectionSucceed) {
   EXPECT_EQ(c.setInt(PELNET_SMTP_PROP_Connected, 0), 0);
   EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Connected), 0);
   EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Idle), 1);
-  EXPECT_TRUE(c.events.empty());
+  EXPECT_TRUE(c.events.calls.empty());
 }
 
 TEST(SmtpCoreMethods, QueueMethodsFailClearlyUntilTheQueueExists) {

@@ -600,7 +600,7 @@ TEST(SmtpTransfer, ABodyOf20000BytesReportsItsProgress) {
       sendMail);
   ASSERT_EQ(o.code, 0) << o.text;
   std::vector<std::string> seen;
-  for (const EventRecord &e : c.events) {
+  for (const EventRecord &e : c.records()) {
     if (e.id == PELNET_SMTP_EVENT_StartTransfer)
       seen.push_back("start " + std::to_string(e.ints[0]));
     if (e.id == PELNET_SMTP_EVENT_Transfer)

@@ -130,6 +130,17 @@ void ScriptedPeer::run(std::vector<PeerStep> script) {
               where + "expected \"" + s.bytes + "\", got \"" + received_.substr(expected) + "\"";
         expected += s.bytes.size();
         break;
+      case PeerStep::ExpectThrough: {
+        auto through = [&] {
+          return received_.size() >= expected + s.bytes.size() &&
+                 received_.compare(received_.size() - s.bytes.size(), s.bytes.size(), s.bytes) == 0;
+        };
+        while (!through())
+          if (!readSome(fd, kStepTimeoutMs)) break;
+        if (!through()) failure_ = where + "no \"" + s.bytes + "\" came";
+        expected = received_.size();
+        break;
+      }
       case PeerStep::ExpectClose:
         while (readSome(fd, kStepTimeoutMs)) {
         }

@@ -14,13 +14,14 @@ namespace smtptest {
 
 struct PeerStep {
   enum Kind {
-    Send,          // `bytes` in one send
-    SendBytewise,  // `bytes` one byte per send, without Nagle
-    Expect,        // reads until it holds exactly `bytes` (a mismatch is reported)
-    ExpectClose,   // reads until the client closes; what arrives is kept
-    Close,         // closes the connection gracefully
-    Reset,         // closes with a reset (linger 0)
-    Flood,         // sends `bytes` over and over until `count` bytes went or the client is gone
+    Send,           // `bytes` in one send
+    SendBytewise,   // `bytes` one byte per send, without Nagle
+    Expect,         // reads until it holds exactly `bytes` (a mismatch is reported)
+    ExpectThrough,  // reads whatever comes until it ends with `bytes` (checked by the test)
+    ExpectClose,    // reads until the client closes; what arrives is kept
+    Close,          // closes the connection gracefully
+    Reset,          // closes with a reset (linger 0)
+    Flood,          // sends `bytes` over and over until `count` bytes went or the client is gone
   } kind;
   std::string bytes;
   size_t count = 0;

@@ -104,6 +104,12 @@ class SmtpSession : private TcpClientListener {
   // Writing Command: the text as one whole command line.
   int command(const std::string &line);
   int interrupt();
+  // The transaction with the verb MAIL written to `out` instead of the
+  // connection, for the queue writer: the sender and recipient checks as for
+  // Send, no RSET, every command line reported by OnPITrail and written with
+  // its CR LF, no reply awaited (so no recipient is refused), no transfer
+  // events.  Needs no connection; runs as an operation (busy check, deadline).
+  int queueTransaction(const std::function<int(std::string_view)> &out);
 
   // ---- state ----
   bool idle() const { return running_ == SmtpOperation::None; }
@@ -194,6 +200,9 @@ class SmtpSession : private TcpClientListener {
   bool inMessageData_ = false;
   int64_t transferTotal_ = 0;
   ReplyLine reply_;
+
+  // Where the transaction goes when it is written for the queue; null: the connection.
+  const std::function<int(std::string_view)> *queueOut_ = nullptr;
 
   // The transaction in progress.
   std::string verb_ = "MAIL";

@@ -405,6 +405,44 @@ TEST(SmtpSend, StatesFollowTheDialogue) {
   EXPECT_EQ(states, expected);
 }
 
+// ---------------------------------------------------------------- the queue writer's form
+
+TEST(SmtpQueueMode, TheTransactionIsWrittenWithoutRsetRepliesOrTransferEvents) {
+  SmtpCoreClient c;
+  ClosedPort closed;  // no connection is made: nothing listens here
+  setUpMessage(c, closed.port());
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_BCc, "hidden@test"), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageDate, "*"), 0);
+  std::string file;
+  const std::function<int(std::string_view)> out = [&](std::string_view b) {
+    file.append(b);
+    return 0;
+  };
+  ASSERT_EQ(c.core().session().queueTransaction(out), 0) << c.lastError();
+  const std::string head =
+      "MAIL FROM: <from@test>\r\nRCPT TO:<to@test>\r\n"
+      "RCPT TO:<hidden@test>\r\nDATA\r\nTo: to@test\r\n";
+  EXPECT_EQ(file.substr(0, head.size()), head);
+  const std::string tail = "\r\n\r\n" + kBody + "\r\n.\r\n";
+  ASSERT_GE(file.size(), tail.size());
+  EXPECT_EQ(file.substr(file.size() - tail.size()), tail);
+  EXPECT_EQ(c.trail(PELNET_SMTP_dirClientToServer),
+            (std::vector<std::string>{"MAIL FROM: <from@test>", "RCPT TO:<to@test>",
+                                      "RCPT TO:<hidden@test>", "DATA", "."}));
+  EXPECT_TRUE(c.eventsOf(PELNET_SMTP_EVENT_Transfer).empty());
+  EXPECT_TRUE(c.eventsOf(PELNET_SMTP_EVENT_Error).empty());
+  EXPECT_EQ(c.getText(PELNET_SMTP_PROP_MessageDate), "*");
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Connected), 0);
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Idle), 1);
+
+  // The checks of a Send hold, and a failed write ends the transaction with its code.
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_SendTo, ""), 0);
+  EXPECT_EQ(c.core().session().queueTransaction(out), 165);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_SendTo, "to@test"), 0);
+  const std::function<int(std::string_view)> failing = [](std::string_view) { return 7; };
+  EXPECT_EQ(c.core().session().queueTransaction(failing), 7);
+}
+
 // ---------------------------------------------------------------- the open connection
 
 TEST(SmtpSend, SecondSendOnTheOpenConnectionStartsWithRset) {

@@ -1,10 +1,13 @@
 // Code pages: names, conversions both ways, and texts that cannot be converted.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "pelnet/runtime/codepage.h"
 
 namespace {
 using namespace pelnet;
+using namespace std::string_literals;
 
 struct RoundTrip {
   int codePage;
@@ -46,6 +49,78 @@ TEST(CodePages, Unconvertible) {
   EXPECT_FALSE(narrowToUtf16("\x80", 20127, wide));
   EXPECT_FALSE(narrowToUtf16("a", 4242, wide));
   EXPECT_FALSE(utf16ToNarrow(u"a", 4242, narrow));
+}
+
+// Zero bytes are characters like any other: a text is converted to its end.
+TEST(CodePages, ZeroBytesAreKept) {
+  for (int codePage : {65001, 1252, 932}) {
+    SCOPED_TRACE(codePage);
+    std::u16string wide;
+    ASSERT_TRUE(narrowToUtf16("a\0b\0"s, codePage, wide));
+    EXPECT_EQ(wide, u"a\0b\0"s);
+    EXPECT_EQ(narrowToUtf16Lossy("a\0b\0"s, codePage), u"a\0b\0"s);
+  }
+}
+
+// Received texts: valid characters survive, each byte that is not part of
+// one becomes one U+FFFD.
+struct LossyCase {
+  const char *name;
+  int codePage;
+  std::string narrow;
+  std::u16string wide;
+};
+
+TEST(CodePages, LossyReplacesEachInvalidByte) {
+  const LossyCase cases[] = {
+      {"valid_multibyte", 65001, "h\xC3\xA9 \xE6\x97\xA5 \xF0\x9D\x84\x9E",
+       u"h\u00E9 \u65E5 \U0001D11E"},
+      {"invalid_first", 65001, "\xFFh\xC3\xA9llo", u"\uFFFDh\u00E9llo"},
+      {"invalid_middle", 65001, "h\xC3\xA9llo\xFF w\xC3\xB6rld", u"h\u00E9llo\uFFFD w\u00F6rld"},
+      {"cut_at_the_end", 65001, "caf\xC3\xA9\xE2\x82", u"caf\u00E9\uFFFD\uFFFD"},
+      {"cut_before_ascii", 65001,
+       "\xE2\x82"
+       "A",
+       u"\uFFFD\uFFFDA"},
+      {"stray_continuation", 65001,
+       "\x80\xBF"
+       "a",
+       u"\uFFFD\uFFFDa"},
+      {"overlong_2", 65001, "\xC0\xAF\xC1\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"overlong_3", 65001, "\xE0\x80\xAF.", u"\uFFFD\uFFFD\uFFFD."},
+      {"overlong_4", 65001, "\xF0\x80\x80\xAF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"surrogates", 65001, "\xED\xA0\x80\xED\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"last_before_surrogates", 65001, "\xED\x9F\xBF", u"\uD7FF"},
+      {"above_10FFFF", 65001, "\xF4\x90\x80\x80\xF5", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"largest", 65001, "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
+      {"zero_and_invalid", 65001, "\0\xFF\0"s, u"\0\uFFFD\0"s},
+      {"locale_is_utf8", 0, "\xC3\xA4\xFF", u"\u00E4\uFFFD"},
+      {"ascii", 20127,
+       "a\x80"
+       "b",
+       u"a\uFFFDb"},
+      {"latin1_has_no_invalid_byte", 28591, "\xE9\xFF", u"\u00E9\u00FF"},
+      {"cp932_bad_trail", 932, "\x93\xFA\x93 x", u"\u65E5\uFFFD x"},
+      {"cp932_cut_lead", 932, "\x93\xFA\x93", u"\u65E5\uFFFD"},
+      {"iso2022jp_keeps_its_shift", 50220,
+       "\x1B$BF|\x80"
+       "F|\x1B(Ba",
+       u"\u65E5\uFFFD\u65E5a"},
+      {"utf16le_odd_byte", 1200, "a\0b\0c"s, u"ab\uFFFD"},
+      {"unknown_code_page", 4242, "a\xC3\xA4", u"a\uFFFD\uFFFD"},
+      {"empty", 65001, "", u""},
+  };
+  for (const LossyCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(narrowToUtf16Lossy(c.narrow, c.codePage), c.wide);
+    // The strict conversion agrees where nothing is replaced and refuses the rest.
+    std::u16string strict;
+    const bool clean = c.wide.find(u'\uFFFD') == std::u16string::npos && c.codePage != 4242;
+    EXPECT_EQ(narrowToUtf16(c.narrow, c.codePage, strict), clean);
+    if (clean) {
+      EXPECT_EQ(strict, c.wide);
+    }
+  }
 }
 
 TEST(CodePages, Names) {

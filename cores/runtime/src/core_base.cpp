@@ -30,13 +30,9 @@ size_t u16len(const char16_t *p) {
 }  // namespace
 
 // Texts an event or a read must deliver even when the code page cannot carry
-// them: the convertible ASCII survives, every other byte becomes U+FFFD.
+// them: every byte arrives, each one that is no character as U+FFFD.
 std::u16string CoreBase::toWideLossy(const std::string &narrow) const {
-  std::u16string wide;
-  if (narrowToUtf16(narrow, socket().codePage, wide)) return wide;
-  wide.clear();
-  for (unsigned char c : narrow) wide += c < 0x80 ? char16_t(c) : char16_t(0xFFFD);
-  return wide;
+  return narrowToUtf16Lossy(narrow, socket().codePage);
 }
 
 CoreBase::CoreBase(pelnet_event_fn callback, void *user) : callback_(callback), user_(user) {}

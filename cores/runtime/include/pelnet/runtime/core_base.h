@@ -101,8 +101,9 @@ class CoreBase : public EventSink {
   // The build identification text read through the reserved Get id 0.
   virtual const char *buildId() const;
 
-  // A narrow text as UTF-16 in the code page; bytes the code page cannot carry
-  // become U+FFFD (events and reads cannot fail).
+  // A narrow text as UTF-16 in the code page, every byte of it (zero bytes
+  // too); each byte that is no character of the code page becomes one U+FFFD
+  // (events and reads cannot fail).
   std::u16string toWideLossy(const std::string &narrow) const;
 
  private:

@@ -96,6 +96,41 @@ TEST(RawPath, NonWaitingModeReportsWhileEventsArePumped) {
   EXPECT_EQ(c.setInt(PELNET_PING_PROP_Active, 0), 0);
 }
 
+// An Interrupt from the response handler is consumed by the very wait step
+// that delivered the answer: the call has its answer and succeeds, and a
+// success leaves no "Interrupted." behind.  DoEvents, which never fails,
+// likewise.
+TEST(RawPath, InterruptInTheAnsweringStepLeavesNoErrorText) {
+  REQUIRE_ISOLATION();
+  PingClient c;
+  useRaw(c, 2);
+  c.events.handle(
+      PELNET_PING_EVENT_Response,
+      [&c](const testsupport::EventCall &e) {
+        c.responses.push_back(
+            {static_cast<int>(e.integer(0)), e.text(1), e.text(2), static_cast<int>(e.integer(3))});
+        EXPECT_EQ(c.interrupt(), 0);
+      },
+      false);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    c.responses.clear();
+    ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
+    ASSERT_EQ(c.responses.size(), 1u);
+    EXPECT_EQ(c.responses[0].status, "OK");
+    EXPECT_EQ(c.lastErrorCode(), 0);
+    EXPECT_EQ(c.lastError(), "");
+  }
+  ASSERT_EQ(c.interrupt(), 0);
+  EXPECT_EQ(c.doEvents(), 0);
+  EXPECT_EQ(c.lastError(), "");
+  // The request was consumed there: the next ping waits for its answer.
+  c.responses.clear();
+  c.events.forget(PELNET_PING_EVENT_Response);
+  ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
+  EXPECT_EQ(c.lastError(), "");
+}
+
 TEST(RawPath, DestinationUnreachable) {
   REQUIRE_RESPONDER(kRawIdOffset);
   struct {

@@ -7,6 +7,7 @@
 // any handler that the context itself dispatched.
 #include <algorithm>
 #include <limits>
+#include <string>
 #include <iterator>
 #include <vector>
 
@@ -113,10 +114,16 @@ SocketObject::Step SocketObject::waitStep(uint32_t waitMs) {
 
 int SocketObject::waitWhile(const std::function<bool()> &pending) {
   while (pending()) {
+    // A stopping step writes its reason into the error text; kept here so
+    // that a wait which succeeds after all leaves no such text behind.
+    std::string before = lastErrorText;
     if (waitStep(waitMillis) == Step::Stop) {
-      // Work that completed in the very step that also met the deadline has
-      // completed: its result stands.
-      if (!pending()) return 0;
+      // Work that completed in the very step that also met the deadline or
+      // consumed an interrupt has completed: its result stands.
+      if (!pending()) {
+        lastErrorText = std::move(before);
+        return 0;
+      }
       if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
       return kWaitEnded;
     }
@@ -125,7 +132,10 @@ int SocketObject::waitWhile(const std::function<bool()> &pending) {
 }
 
 int SocketObject::doEvents() {
+  // DoEvents never fails: an interrupt it consumes leaves no error text.
+  std::string before = lastErrorText;
   waitStep(waitMillis);
+  lastErrorText = std::move(before);
   return 0;
 }
 

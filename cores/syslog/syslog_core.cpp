@@ -58,11 +58,11 @@ int SysLogCore::setProperty(int id, int /*index*/, const Value &v) {
     case PELNET_SYSLOG_PROP_LocalHost:
       return port_.setLocalHost(v.s);
     case PELNET_SYSLOG_PROP_LocalPort:
-      return port_.setLocalPort(static_cast<int>(v.i));
+      return port_.setLocalPort(v.i);
     case PELNET_SYSLOG_PROP_RemoteHost:
       return port_.setRemoteHost(v.s);
     case PELNET_SYSLOG_PROP_RemotePort:
-      return port_.setRemotePort(static_cast<int>(v.i));
+      return port_.setRemotePort(v.i);
     default:
       return kUnknownSetting;
   }

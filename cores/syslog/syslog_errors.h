@@ -1,7 +1,7 @@
 // The syslog core's own error codes and their texts (Winsock and resolver
 // codes pass through from the runtime).  UDPPort raises them with the code
-// alone; 116 has one text for activation and one for sending, given where it
-// is raised.
+// alone; 116 has one text for activation and one for sending, and 118 one per
+// port, given where they are raised.
 #pragma once
 
 #include "pelnet/runtime/errors.h"
@@ -19,6 +19,7 @@
   X(kRemotePortZero, 116, nullptr) /* kTextRemotePortZeroConnect or kTextRemotePortZeroSend */  \
   X(kUseConnectionWhileActive, 117,                                                             \
     "Cannot change UseConnection option while the control is Active.")                          \
+  X(kPortOutOfRange, 118, nullptr) /* kTextLocalPortOutOfRange or kTextRemotePortOutOfRange */  \
   X(kNoSystemTime, 451, "Unable to acquire valid system time.")
 
 namespace pelnet::syslog {
@@ -32,5 +33,13 @@ inline constexpr const char *kTextRemotePortZeroConnect =
     "number.";
 inline constexpr const char *kTextRemotePortZeroSend =
     "RemotePort can't be zero. Please specify a valid service port number.";
+
+// The two texts of kPortOutOfRange: a port that would wrap into another one
+// is refused where it is used (activation binds LocalPort; sending, and
+// activation with UseConnection, use RemotePort).
+inline constexpr const char *kTextLocalPortOutOfRange =
+    "LocalPort is out of range. Please specify a port number from 0 to 65535.";
+inline constexpr const char *kTextRemotePortOutOfRange =
+    "RemotePort is out of range. Please specify a port number from 1 to 65535.";
 
 }  // namespace pelnet::syslog

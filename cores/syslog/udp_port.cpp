@@ -52,6 +52,9 @@ int UDPPort::open() {
     return kOutOfMemory;
   }
   if (useConnection_ && remotePort_ == 0) return fail(kRemotePortZero, kTextRemotePortZeroConnect);
+  if (!isPortNumber(localPort_)) return fail(kPortOutOfRange, kTextLocalPortOutOfRange);
+  if (useConnection_ && !isPortNumber(remotePort_))
+    return fail(kPortOutOfRange, kTextRemotePortOutOfRange);
 
   const int fd = ::socket(addressFamily(useIPv6), SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return lastSocketError();
@@ -65,7 +68,8 @@ int UDPPort::open() {
   if (captureIPPacketInfo_) applyOption(SocketOption::PacketInfo, 1);
 
   int rc = 0;
-  const SocketAddress local = socketAddress(localAddress, useIPv6, localPort_);
+  const SocketAddress local =
+      socketAddress(localAddress, useIPv6, static_cast<uint16_t>(localPort_));
   if (::bind(fd, local.get(), local.length) != 0) rc = lastSocketError();
 
   if (rc == 0) {
@@ -73,7 +77,7 @@ int UDPPort::open() {
     if (!useIPv6) applyOption(SocketOption::Broadcast, 1);
   }
   if (rc == 0 && useConnection_) {
-    const SocketAddress to = socketAddress(remote_, useIPv6, remotePort_);
+    const SocketAddress to = socketAddress(remote_, useIPv6, static_cast<uint16_t>(remotePort_));
     if (::connect(fd, to.get(), to.length) != 0 && errno != EINPROGRESS && errno != EWOULDBLOCK)
       rc = lastSocketError();
     if (rc == 0) rc = applyQos(fd);
@@ -127,13 +131,14 @@ int UDPPort::send(std::string_view bytes) {
   clearError();
   if (!isOpen()) return fail(kNotActive);
   if (remotePort_ == 0) return fail(kRemotePortZero, kTextRemotePortZeroSend);
+  if (!isPortNumber(remotePort_)) return fail(kPortOutOfRange, kTextRemotePortOutOfRange);
   ssize_t r;
   if (useConnection_) {
     r = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
   } else {
     // Address 0 would reach this very machine on Linux; no destination is an error instead.
     if (remote_.none(useIPv6)) return kWsaAddrNotAvail;
-    const SocketAddress to = socketAddress(remote_, useIPv6, remotePort_);
+    const SocketAddress to = socketAddress(remote_, useIPv6, static_cast<uint16_t>(remotePort_));
     r = ::sendto(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL, to.get(), to.length);
   }
   if (r < 0) return lastSocketError();
@@ -205,7 +210,7 @@ ssize_t UDPPort::readOne(Datagram &d, int &err) {
   }
   if (useConnection_) {
     // A connected socket hears only its peer.
-    d.sourcePort = remotePort_;
+    d.sourcePort = static_cast<int>(remotePort_);
     d.sourceAddress = remoteHostText();
   } else {
     d.sourceAddress = from.text();
@@ -254,13 +259,13 @@ int UDPPort::setLocalHost(const std::string &text) {
   return resolveLocal(text, useIPv6, localAddress);
 }
 
-int UDPPort::localPort() const {
+intptr_t UDPPort::localPort() const {
   SocketAddress bound;
   if (fd_ >= 0 && boundAddress(fd_, bound) == 0) return bound.port();
   return localPort_;
 }
 
-int UDPPort::setLocalPort(int port) {
+int UDPPort::setLocalPort(intptr_t port) {
   clearError();
   if (isOpen()) return fail(kLocalPortWhileActive);
   localPort_ = port;
@@ -275,7 +280,7 @@ int UDPPort::setRemoteHost(const std::string &text) {
   return resolveRemote(text, useIPv6, true, remote_);
 }
 
-int UDPPort::setRemotePort(int port) {
+int UDPPort::setRemotePort(intptr_t port) {
   clearError();
   if (isOpen() && useConnection_) return fail(kRemotePortWhileConnected);
   remotePort_ = port;

@@ -47,12 +47,14 @@ class UDPPort : public SocketObject {
   // ---- properties ----
   std::string localHostText();
   int setLocalHost(const std::string &text);
-  int localPort() const;
-  int setLocalPort(int port);
+  // Ports are kept as written (a 64-bit property value included) and checked
+  // where they are used, so an out-of-range value reads back as written.
+  intptr_t localPort() const;
+  int setLocalPort(intptr_t port);
   std::string remoteHostText() const;
   int setRemoteHost(const std::string &text);
-  int remotePort() const { return remotePort_; }
-  int setRemotePort(int port);
+  intptr_t remotePort() const { return remotePort_; }
+  int setRemotePort(intptr_t port);
 
   // Settings of the UDP socket kind.
   ConfigResult configKind(const ParsedSetting &s, std::string &answer) override;
@@ -78,8 +80,8 @@ class UDPPort : public SocketObject {
 
   PortLife life_;
   int fd_ = -1;
-  int localPort_ = 514;
-  int remotePort_ = 514;
+  intptr_t localPort_ = 514;
+  intptr_t remotePort_ = 514;
   HostAddress remote_;
   bool useConnection_ = false;
   bool shareLocalPort_ = false;

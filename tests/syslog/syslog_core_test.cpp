@@ -22,7 +22,7 @@ class Core : public testsupport::CoreClient {
  public:
   Core() : CoreClient(TESTSUPPORT_LINKED_CORE(SysLog)) {
     events.describe(PELNET_SYSLOG_EVENT_Error, "it");
-    events.describe(PELNET_SYSLOG_EVENT_PacketIn, "ititttttbti");
+    events.describe(PELNET_SYSLOG_EVENT_PacketIn, "itittttibti");
   }
   bool ok() const { return handle() != nullptr; }
   int sendPacket(int facility, int severity, const std::string &message) {
@@ -285,6 +285,113 @@ TEST(SysLogCore, RemoteHostTexts) {
   }
   c.setText(PELNET_SYSLOG_PROP_RemoteHost, "no-such-host.test");
   EXPECT_EQ(c.lastError(), "[11001] Host not found");
+}
+
+// ---------------------------------------------------------------- port numbers
+
+constexpr const char *kLocalPortText =
+    "LocalPort is out of range. Please specify a port number from 0 to 65535.";
+constexpr const char *kRemotePortText =
+    "RemotePort is out of range. Please specify a port number from 1 to 65535.";
+constexpr intptr_t kBeyond32Bits = (intptr_t{1} << 32) + 514;
+
+// A port is kept as written and refused where it is used, never cut to 16
+// bits on its way into an address.
+TEST(SysLogCore, LocalPortOutsideTheRangeIsRefusedAtActivation) {
+  if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
+  const struct {
+    intptr_t port;
+    int code;
+  } rows[] = {{0, 0}, {65535, 0}, {65536, 118}, {66050, 118}, {-1, 118}, {kBeyond32Bits, 118}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.port);
+    Core c;
+    ASSERT_EQ(c.setText(PELNET_SYSLOG_PROP_LocalHost, "127.0.0.1"), 0);
+    ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_LocalPort, r.port), 0);
+    EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_LocalPort), r.port);
+    EXPECT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), r.code);
+    if (r.code != 0) {
+      EXPECT_EQ(c.lastError(), kLocalPortText);
+      EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_Active), 0);
+      EXPECT_EQ(c.query("SocketHandle"), "-1");
+      EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_LocalPort), r.port);
+      continue;
+    }
+    const intptr_t bound = c.getInt(PELNET_SYSLOG_PROP_LocalPort);
+    if (r.port == 0)
+      EXPECT_GT(bound, 0);
+    else
+      EXPECT_EQ(bound, r.port);
+    // The bound port hears what is sent to it.
+    c.events.handle(PELNET_SYSLOG_EVENT_PacketIn, [](const testsupport::EventCall &) {});
+    ASSERT_TRUE(syslogtest::sendDatagram(static_cast<int>(bound), "<13>here"));
+    for (int i = 0; i < 500 && c.events.delivered(PELNET_SYSLOG_EVENT_PacketIn).empty(); ++i)
+      c.doEvents();
+    EXPECT_EQ(c.events.delivered(PELNET_SYSLOG_EVENT_PacketIn).size(), 1u);
+  }
+  // Through Config the same.
+  Core c;
+  ASSERT_EQ(c.config("LocalPort=66050"), 0);
+  EXPECT_EQ(c.query("LocalPort"), "66050");
+  EXPECT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 118);
+  EXPECT_EQ(c.lastError(), kLocalPortText);
+}
+
+TEST(SysLogCore, RemotePortOutsideTheRangeIsRefusedAtSendAndConnect) {
+  if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
+  UdpListener top("127.0.0.1", 65535);  // where -1 would land when cut to 16 bits
+  ASSERT_TRUE(top.ok());
+  UdpListener low("127.0.0.1", 40000);  // where 105536 would land
+  ASSERT_TRUE(low.ok());
+  const struct {
+    intptr_t port;
+    int code;
+    const char *text;
+    UdpListener *receiver;  // gets the packet (code 0) or must not get it (refusals)
+  } rows[] = {
+      {0, 116, "RemotePort can't be zero. Please specify a valid service port number.", nullptr},
+      {65535, 0, "", &top},
+      {65536, 118, kRemotePortText, nullptr},
+      {66050, 118, kRemotePortText, nullptr},
+      {-1, 118, kRemotePortText, &top},
+      {105536, 118, kRemotePortText, &low},
+      {kBeyond32Bits, 118, kRemotePortText, nullptr},
+  };
+  Core c;
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_LocalPort, 0), 0);
+  ASSERT_EQ(c.setText(PELNET_SYSLOG_PROP_RemoteHost, "127.0.0.1"), 0);
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 1), 0);
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.port);
+    ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_RemotePort, r.port), 0);
+    EXPECT_EQ(c.getInt(PELNET_SYSLOG_PROP_RemotePort), r.port);
+    EXPECT_EQ(c.sendPacket(1, 5, "probe"), r.code);
+    EXPECT_EQ(c.lastError(), r.text);
+    if (r.receiver == nullptr) continue;
+    if (r.code != 0) {
+      // Nothing went to the wrapped port: the first datagram there is our marker.
+      ASSERT_TRUE(syslogtest::sendDatagram(r.receiver->port(), "marker"));
+      EXPECT_EQ(r.receiver->receive(), "marker");
+    } else {
+      const auto got = r.receiver->receive();
+      ASSERT_TRUE(got.has_value());
+      EXPECT_NE(got->find(" probe"), std::string::npos) << *got;
+    }
+  }
+  ASSERT_EQ(c.setInt(PELNET_SYSLOG_PROP_Active, 0), 0);
+
+  // A connected socket uses RemotePort at activation.
+  for (intptr_t port : {intptr_t{65536}, intptr_t{66050}, intptr_t{-1}, kBeyond32Bits}) {
+    SCOPED_TRACE(port);
+    Core u;
+    ASSERT_EQ(u.config("UseConnection=True"), 0);
+    ASSERT_EQ(u.setInt(PELNET_SYSLOG_PROP_LocalPort, 0), 0);
+    ASSERT_EQ(u.setText(PELNET_SYSLOG_PROP_RemoteHost, "127.0.0.1"), 0);
+    ASSERT_EQ(u.setInt(PELNET_SYSLOG_PROP_RemotePort, port), 0);
+    EXPECT_EQ(u.setInt(PELNET_SYSLOG_PROP_Active, 1), 118);
+    EXPECT_EQ(u.lastError(), kRemotePortText);
+    EXPECT_EQ(u.getInt(PELNET_SYSLOG_PROP_Active), 0);
+  }
 }
 
 // ---------------------------------------------------------------- outgoing packets

@@ -34,6 +34,11 @@ struct SocketAddress {
   std::string text() const;
 };
 
+// A port number a socket can use, 0 to 65535.  A wider value would be cut to
+// 16 bits on its way into an address and reach another port, so a port kind
+// refuses it before using it.
+constexpr bool isPortNumber(long long port) { return port >= 0 && port <= 65535; }
+
 // `host` in the family chosen by `ipv6` (its v6 or its v4 part), with `port`
 // in host byte order.  An IPv6 address keeps its scope id.
 SocketAddress socketAddress(const HostAddress &host, bool ipv6, uint16_t port = 0);

@@ -343,6 +343,8 @@ TEST(SysLogCore, RemotePortOutsideTheRangeIsRefusedAtSendAndConnect) {
   ASSERT_TRUE(top.ok());
   UdpListener low("127.0.0.1", 40000);  // where 105536 would land
   ASSERT_TRUE(low.ok());
+  UdpListener wrapped("127.0.0.1", 514);  // where 66050 would land
+  ASSERT_TRUE(wrapped.ok());
   const struct {
     intptr_t port;
     int code;
@@ -352,7 +354,7 @@ TEST(SysLogCore, RemotePortOutsideTheRangeIsRefusedAtSendAndConnect) {
       {0, 116, "RemotePort can't be zero. Please specify a valid service port number.", nullptr},
       {65535, 0, "", &top},
       {65536, 118, kRemotePortText, nullptr},
-      {66050, 118, kRemotePortText, nullptr},
+      {66050, 118, kRemotePortText, &wrapped},
       {-1, 118, kRemotePortText, &top},
       {105536, 118, kRemotePortText, &low},
       {kBeyond32Bits, 118, kRemotePortText, nullptr},

@@ -191,6 +191,50 @@ TEST_F(SysLogReport, FailureShowsTheMessageAndLeavesTheToolReady) {
   }
 }
 
+// The settings file's Port is taken as read and goes to the component, which
+// refuses a port outside 0..65535 when the report sends: the report fails in
+// panel 0 instead of reaching the port the value would wrap to.
+TEST_F(SysLogReport, SettingsFilePortOutsideTheRangeFailsLoudly) {
+  syslogtest::UdpListener top("127.0.0.1", 65535);  // also where -1 would land
+  ASSERT_TRUE(top.ok());
+  syslogtest::UdpListener wrapped("127.0.0.1", 66050 - 65536);
+  ASSERT_TRUE(wrapped.ok());
+  const QString range = QStringLiteral(
+      "118: RemotePort is out of range. Please specify a port number from 1 to 65535.");
+  const struct {
+    int port;
+    QString panel;
+    syslogtest::UdpListener *target;  // receives the report, or where a wrapped port would go
+  } rows[] = {
+      {0,
+       QStringLiteral("116: RemotePort can't be zero. Please specify a valid service port number."),
+       nullptr},
+      {65535, QStringLiteral("before"), &top},
+      {65536, range, nullptr},
+      {66050, range, &wrapped},
+      {-1, range, &top},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.port);
+    open("127.0.0.1", r.port);
+    EXPECT_EQ(window->Settings().SyslogPort(), r.port);
+    finishRun({dsOK, dsOK, dsOK, dsOK, dsOK, dsOK}, "All connections were OK");
+    EXPECT_TRUE(sendReport().empty());
+    EXPECT_EQ(window->StatusPanelText(0), r.panel);
+    EXPECT_FALSE(window->pelSysLog1->Active());
+    if (r.target == nullptr) continue;
+    if (r.panel == QStringLiteral("before")) {
+      const auto got = r.target->receive();
+      ASSERT_TRUE(got.has_value());
+      EXPECT_EQ(split(*got).text, "Dervik: All connections were OK");
+    } else {
+      // The first datagram at the wrapped port is the marker sent now.
+      ASSERT_TRUE(syslogtest::sendDatagram(r.target->port(), "marker"));
+      EXPECT_EQ(r.target->receive(), "marker");
+    }
+  }
+}
+
 // The whole road: a real check run over loopback and a name that does not
 // resolve, then the report.
 TEST_F(SysLogReport, AfterARealRun) {

@@ -172,6 +172,8 @@ TEST_F(SysLogComponent, ZeroBytesSurviveAndEmptyDatagramGivesNoEvent) {
   ASSERT_EQ(events.size(), 1u) << "the empty datagram must not give an event";
   EXPECT_EQ(events[0].packetB, QByteArray(withZeros.data(), qsizetype(withZeros.size())));
   EXPECT_EQ(events[0].packetB.size(), 26);
+  // The Packet parameter of the handler carries them too.
+  EXPECT_EQ(events[0].packet, QString::fromUtf16(u"<13>Jan  1 00:00:00 h a\0b\0", 26));
   EXPECT_EQ(events[0].message, "a") << "a text parameter ends at its first zero byte";
 }
 

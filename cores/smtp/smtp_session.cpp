@@ -1,8 +1,6 @@
 #include "smtp_session.h"
 
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <limits>
@@ -27,30 +25,6 @@ constexpr int kInformation = PELNET_SMTP_dirInformation;
 
 constexpr const char *kTextConnecting = "Connecting to mail server.";
 constexpr const char *kTextForcingDisconnection = "Forcing disconnection from mail server.";
-
-// Holds back partial segments from the header block to the end-of-data line,
-// so that the block leaves in full segments and its tail leaves as soon as the
-// cork is pulled.  Without it, with Nagle on, the last small segment of a
-// message waits for the server's delayed acknowledgement of the one before.
-class CorkedBlock {
- public:
-  explicit CorkedBlock(const TcpClientPort &port) : port_(port), fd_(port.socketHandle()) {
-    set(1);
-  }
-  ~CorkedBlock() {
-    // A handler may have closed the connection meanwhile; its number is not ours then.
-    if (port_.socketHandle() == fd_) set(0);
-  }
-  CorkedBlock(const CorkedBlock &) = delete;
-  CorkedBlock &operator=(const CorkedBlock &) = delete;
-
- private:
-  void set(int on) {
-    if (fd_ >= 0) ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
-  }
-  const TcpClientPort &port_;
-  int fd_;
-};
 
 std::string afterCode(const std::string &line) { return line.size() > 4 ? line.substr(4) : ""; }
 
@@ -491,7 +465,8 @@ int SmtpSession::performMessage() {
     if (int rc = sendBytes("\r\n")) return rc;
     return performDot();
   }
-  CorkedBlock cork(port_);
+  // The header block, the body pieces and the end of data leave as one block.
+  TcpClientPort::SegmentHold hold(port_);
   if (int rc = sendBytes(header)) return rc;
   transferTotal_ = body.empty() ? 1 : static_cast<int64_t>(body.size());
   inMessageData_ = true;

@@ -298,6 +298,15 @@ int TcpClientPort::waitForConnection() {
 
 // ---------------------------------------------------------------- sending
 
+TcpClientPort::SegmentHold::SegmentHold(TcpClientPort &port) : port_(port), fd_(port.fd_) {
+  if (fd_ >= 0) setStreamOption(fd_, IPPROTO_TCP, TCP_CORK, 1);
+}
+
+TcpClientPort::SegmentHold::~SegmentHold() {
+  // A handler may have closed the connection meanwhile; the number is not ours then.
+  if (fd_ >= 0 && port_.fd_ == fd_) setStreamOption(fd_, IPPROTO_TCP, TCP_CORK, 0);
+}
+
 int TcpClientPort::sendAll(std::string_view bytes) {
   const std::string_view one[] = {bytes};
   return sendBlock(one);

@@ -106,6 +106,22 @@ class TcpClientPort : public SocketObject {
   // One send call, allowed during a firewall negotiation; needs only the socket connected.
   int rawSend(std::string_view bytes, size_t *sent = nullptr);
 
+  // Holds back partial segments while it lives, so that data sent in several
+  // calls (a message and the transfer events between its pieces) leaves in
+  // full segments and its tail leaves as soon as the hold ends, without
+  // waiting for the peer's delayed acknowledgement of an earlier small segment.
+  class SegmentHold {
+   public:
+    explicit SegmentHold(TcpClientPort &port);
+    ~SegmentHold();
+    SegmentHold(const SegmentHold &) = delete;
+    SegmentHold &operator=(const SegmentHold &) = delete;
+
+   private:
+    TcpClientPort &port_;
+    int fd_;
+  };
+
   // ---- receiving ----
   // Runs wait steps until a piece that ends a line has been delivered since
   // the last successful wait (a line that arrived before the wait began, such

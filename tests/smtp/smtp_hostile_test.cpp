@@ -328,7 +328,12 @@ TEST_F(SmtpHostile, EndlessRepliesEndWithoutGrowingTheProcess) {
       EXPECT_GT(replies, 1u);
     }
     // Far below what the server sent: the line buffer and one kept line at most.
+    // (AddressSanitizer keeps freed blocks aside, so its builds grow anyway.)
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(growth, 8L << 20) << "grew by " << growth << " bytes";
+#else
+    (void)growth;
+#endif
   }
 }
 

@@ -185,6 +185,7 @@ void TFormMain::CreateStatusBar() {
 
 void TFormMain::FormCreate() {
   CreatePingComponent();
+  CreateSMTPComponent();
   CreateSysLogComponent();
   const TFileVersion Version = GetFileVersion(FStartup.ExecutableFile);
   FApplVersion = QStringLiteral("%1.%2.%3").arg(Version.Major).arg(Version.Minor).arg(Version.Release);

@@ -22,6 +22,7 @@ class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TpelPing;
+class TpelSMTP;
 class TpelSysLog;
 
 class TFormMain : public QMainWindow {
@@ -56,6 +57,8 @@ public:
   QStatusBar* StatusBar1 = nullptr;
   // The ping component of the check run; a child of the window.
   TpelPing* pelPing1 = nullptr;
+  // The mail component of the mail report; a child of the window.
+  TpelSMTP* pelSMTP1 = nullptr;
   // The syslog component of the syslog report; a child of the window.
   TpelSysLog* pelSysLog1 = nullptr;
 
@@ -81,6 +84,7 @@ public:
   void pelPing1Response(QObject* Sender, int RequestId, const QString& ResponseSource,
                         const QString& ResponseStatus, int ResponseTime);
   void pelPing1Error(QObject* Sender, int ErrorCode, const QString& Description);
+  void pelSMTP1Error(QObject* Sender, int ErrorCode, const QString& Description);
   void pelSysLog1Error(QObject* Sender, int ErrorCode, const QString& Description);
   // Negative, zero or positive, as Item1 sorts before, with or after Item2
   // by the column last clicked; every pair is equal while none was clicked.
@@ -138,6 +142,7 @@ private:
   void CreateResultsList();
   void CreateStatusBar();
   void CreatePingComponent();
+  void CreateSMTPComponent();
   void CreateSysLogComponent();
   QAction* AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
                        void (TFormMain::*Handler)());

@@ -1,0 +1,315 @@
+// The mail report of the main window (offscreen), delivered to a real mail
+// server on loopback: subject and body byte for byte, the guard, failures in
+// panel 0, and the automatic sequence with the mail switch.
+#include "application.h"
+#include "auto_mode.h"
+#include "core_units.h"
+#include "form_main.h"
+#include "framework_ops.h"
+#include "isolation.h"
+#include "pelsmtp.h"
+#include "report_peers.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using reportpeers::Mail;
+using reportpeers::SmtpSink;
+
+// A loopback port nobody listens on: bound, and closed again.
+int ClosedPort() {
+  const int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t Len = sizeof A;
+  bind(Fd, reinterpret_cast<sockaddr *>(&A), Len);
+  getsockname(Fd, reinterpret_cast<sockaddr *>(&A), &Len);
+  close(Fd);
+  return ntohs(A.sin_port);
+}
+
+struct TDeviceRow {
+  const char *Name, *Address;
+  TDeviceStatus Status;
+};
+
+class MailReport : public testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ISOLATION();
+    // The user's date and time format in the body: a German locale writes
+    // 09.12.26 14:05:31.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ASSERT_TRUE(Dir.isValid());
+    ASSERT_TRUE(Sink.Ok()) << Sink.Why();
+  }
+  void TearDown() override {
+    Form.reset();
+    QLocale::setDefault(QLocale::c());
+  }
+
+  // Writes the settings file and opens the window over it.
+  void Open(const std::vector<TDeviceRow> &Devices,
+            const QString &Host = QStringLiteral("127.0.0.1"), int Port = -1,
+            const QStringList &Arguments = {}) {
+    QString Lines;
+    for (const auto &D : Devices) Lines += QStringLiteral("%1=%2\n").arg(D.Name, D.Address);
+    QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
+    ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    Ini.write(
+        QStringLiteral("[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=%1\nPort=%2\n"
+                       "Recipients=ops@dervik.test, lab@dervik.test\nSender=dervik@dervik.test\n"
+                       "[Devices]\n%3")
+            .arg(Host)
+            .arg(Port < 0 ? Sink.Port() : Port)
+            .arg(Lines)
+            .toUtf8());
+    Ini.close();
+    Form = std::make_unique<TFormMain>(
+        TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), Arguments});
+    ASSERT_EQ(Form->Settings().Devices().size(), Devices.size());
+    RunDevices = Devices;
+  }
+  // Statuses as a run leaves them (set directly: the run is not under test
+  // here), stamped 9 December 2026, 14:05:31.
+  void FinishRun(const QString &Summary) {
+    auto &Devices = Form->Settings().Devices();
+    for (size_t I = 0; I < Devices.size(); ++I) {
+      const TDeviceStatus S = RunDevices[I].Status;
+      Devices[I]->SetPinged(4);
+      Devices[I]->SetPingedOK(S == dsOK ? 4 : S == dsOKPartial ? 2 : 0);
+      if (S == dsHostLookupFailed) Devices[I]->SetDeviceHostAddress(QString());
+      Devices[I]->SetDeviceStatus(S);
+      Devices[I]->SetDeviceStatusCategory(DeviceStatusCategoryOf(S));
+    }
+    Form->Settings().SetLastCheckDT(QDateTime(QDate(2026, 12, 9), QTime(14, 5, 31)));
+    Form->Settings().SetLastCheckResult(Summary);
+  }
+  void ClickSend() {
+    Form->SetStatusPanelText(0, QStringLiteral("before"));
+    Form->ClickMenuItem(Form->MenuItemSendToSMTP);
+  }
+
+  QTemporaryDir Dir;
+  SmtpSink Sink;
+  std::unique_ptr<TFormMain> Form;
+  std::vector<TDeviceRow> RunDevices;
+};
+
+TEST_F(MailReport, ComponentBelongsToTheWindow) {
+  Open({});
+  ASSERT_NE(Form->pelSMTP1, nullptr);
+  EXPECT_EQ(Form->pelSMTP1->objectName(), "pelSMTP1");
+  EXPECT_EQ(Form->pelSMTP1->parent(), Form.get());
+  EXPECT_TRUE(Form->pelSMTP1->OnError());
+}
+
+// Each run's subject and body as the server receives them, byte for byte.
+TEST_F(MailReport, SubjectAndBodyByteForByte) {
+  const struct {
+    const char *Name;
+    std::vector<TDeviceRow> Devices;
+    const char *Summary;
+    const char *Body;
+  } Rows[] = {
+      {"example run",
+       {{"A", "10.0.0.1", dsOK}, {"B", "10.0.0.2", dsNoConnection}, {"C", "10.0.0.3", dsOKPartial}},
+       "Some connections were OK (1 failed - 2 OK)",
+       "Connection check results as of 09.12.26 14:05:31:\r\n"
+       "\r\n"
+       "Devices with no connection at all:\r\n"
+       "- B (10.0.0.2): No connection at all\r\n"
+       "\r\n"
+       "Devices with OK connection:\r\n"
+       "- A (10.0.0.1): OK\r\n"
+       "- C (10.0.0.3): OK (50%)\r\n"
+       "\r\n"},
+      {"all OK",
+       {{"A", "10.0.0.1", dsOK}, {"B", "10.0.0.2", dsOK}},
+       "All connections OK",
+       "Connection check results as of 09.12.26 14:05:31:\r\n"
+       "\r\n"
+       "Devices with OK connection:\r\n"
+       "- A (10.0.0.1): OK\r\n"
+       "- B (10.0.0.2): OK\r\n"
+       "\r\n"},
+      {"no devices",
+       {},
+       "",
+       "Connection check results as of 09.12.26 14:05:31:\r\n"
+       "\r\n"},
+      {"not pinged and not found",
+       {{"E", "10.0.0.5", dsNone}, {"D", "", dsHostLookupFailed}, {"F", "10.0.0.6", dsOK}},
+       "Some connections were OK (1 failed - 1 OK)",
+       "Connection check results as of 09.12.26 14:05:31:\r\n"
+       "\r\n"
+       "Devices with no connection at all:\r\n"
+       "- D (): Unable to lookup host address\r\n"
+       "\r\n"
+       "Devices with unknown results:\r\n"
+       "- E (10.0.0.5): \r\n"
+       "\r\n"
+       "Devices with OK connection:\r\n"
+       "- F (10.0.0.6): OK\r\n"
+       "\r\n"},
+  };
+  size_t Sent = 0;
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    Open(R.Devices);
+    FinishRun(QString::fromLatin1(R.Summary));
+    ClickSend();
+    EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
+    EXPECT_EQ(Form->StatusPanelText(0),
+              QStringLiteral("Sending to SMTP 127.0.0.1:%1...").arg(Sink.Port()))
+        << "nothing clears it after a successful send";
+    const std::vector<Mail> Mails = Sink.Messages();
+    ASSERT_EQ(Mails.size(), ++Sent);
+    const Mail &M = Mails.back();
+    // The session ends the data with CR LF before the "." line even after a
+    // body that ends with one, so the message as received ends in one more
+    // empty line than the body the report composed.
+    EXPECT_EQ(M.Body, std::string(R.Body) + "\r\n");
+    EXPECT_EQ(M.Header("Subject"), std::string("Dervik: ") + R.Summary);
+    EXPECT_NE(M.Headers.find("\r\nSubject: Dervik: " + std::string(R.Summary) + "\r\n"),
+              std::string::npos)
+        << M.Headers;
+    EXPECT_EQ(M.From, "dervik@dervik.test");
+    EXPECT_EQ(M.To, (std::vector<std::string>{"ops@dervik.test", "lab@dervik.test"}));
+    EXPECT_EQ(Form->pelSMTP1->MessageText().toStdString(), R.Body);
+    EXPECT_EQ(Form->pelSMTP1->Subject(), QStringLiteral("Dervik: ") + R.Summary);
+  }
+}
+
+TEST_F(MailReport, GuardSendsNothingAndShowsNothing) {
+  const struct {
+    const char *Name;
+    QString Host;
+    bool Run;
+  } Rows[] = {{"no run yet", "127.0.0.1", false},
+              {"host empty", "", true},
+              {"host 0.0.0.0", "0.0.0.0", true}};
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    Open({{"A", "10.0.0.1", dsNoConnection}}, R.Host);
+    if (R.Run) FinishRun(QStringLiteral("No connections were OK"));
+    const QString ServerBefore = Form->pelSMTP1->MailServer(),
+                  SubjectBefore = Form->pelSMTP1->Subject();
+    ClickSend();
+    EXPECT_EQ(Form->StatusPanelText(0), "before");
+    EXPECT_EQ(Form->LastSMTPReport(), rrNotSent);
+    EXPECT_TRUE(Sink.Messages().empty());
+    EXPECT_EQ(Form->pelSMTP1->MailServer(), ServerBefore) << "the component is not even configured";
+    EXPECT_EQ(Form->pelSMTP1->Subject(), SubjectBefore);
+  }
+}
+
+TEST_F(MailReport, UnreachableServerLeavesTheComponentsMessageAndTheToolReady) {
+  const int Closed = ClosedPort();
+  Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Closed);
+  FinishRun(QStringLiteral("All connections OK"));
+  ClickSend();
+  EXPECT_EQ(Form->LastSMTPReport(), rrFailed);
+  const QString Shown = Form->StatusPanelText(0);
+  // The component's own message for this failure, as it raises it.
+  QString Raised;
+  try {
+    Form->pelSMTP1->Send();
+  } catch (const EPelnet &E) {
+    Raised = E.Message();
+  }
+  EXPECT_FALSE(Raised.isEmpty());
+  EXPECT_EQ(Shown, Raised);
+  EXPECT_TRUE(Shown.startsWith(QStringLiteral("10061: "))) << Shown.toStdString();
+  EXPECT_TRUE(Sink.Messages().empty());
+  // Ready: commands enabled, and the next report reaches a server.
+  EXPECT_TRUE(Form->MenuItemSendToSMTP->isEnabled());
+  EXPECT_TRUE(Form->MenuItemRun->isEnabled());
+  Form->Settings().SetSMTPPort(Sink.Port());
+  ClickSend();
+  EXPECT_EQ(Form->LastSMTPReport(), rrSent);
+  EXPECT_EQ(Sink.Messages().size(), 1u);
+}
+
+TEST_F(MailReport, ErrorEventShowsInPanelZero) {
+  Open({});
+  const TErrorEvent Handler = Form->pelSMTP1->OnError();
+  ASSERT_TRUE(Handler);
+  const struct {
+    int Code;
+    const char *Description, *Panel;
+  } Rows[] = {
+      {10054, "Connection reset by peer.", "SMTP error 10054: Connection reset by peer."},
+      {301, "Timeout.", "SMTP error 301: Timeout."},
+      {0, "", "SMTP error 0: "},
+  };
+  for (const auto &R : Rows) {
+    Handler(Form->pelSMTP1, R.Code, QString::fromLatin1(R.Description));
+    EXPECT_EQ(Form->StatusPanelText(0), R.Panel);
+  }
+}
+
+// The automatic sequence with real peers: the mail switch sends exactly one
+// message after a real run; the others send none.
+TEST_F(MailReport, AutomaticSwitchesAndTheMail) {
+  const struct {
+    const char *Name;
+    QStringList Arguments;
+    size_t Mails;
+  } Rows[] = {
+      {"run and syslog: no mail", {"/AUTORUN", "/AUTOSYSLOG"}, 0},
+      {"mail switch", {"/autosmtp"}, 1},
+      {"all", {"/AUTO"}, 1},
+  };
+  size_t Total = 0;
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    Open({{"A", "127.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), -1, R.Arguments);
+    Form->show();
+    const QDeadlineTimer Deadline(30000);
+    while (Form->isVisible() && !Deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_FALSE(Form->isVisible()) << "closes by itself";
+    Total += R.Mails;
+    const std::vector<Mail> Mails = Sink.Messages();
+    ASSERT_EQ(Mails.size(), Total);
+    if (R.Mails > 0) {
+      EXPECT_EQ(Mails.back().Header("Subject"), "Dervik: All connections OK");
+      EXPECT_EQ(Mails.back().Body.rfind("Connection check results as of ", 0), 0u);
+      EXPECT_NE(Mails.back().Body.find(
+                    "\r\n\r\nDevices with OK connection:\r\n- A (127.0.0.1): OK\r\n\r\n"),
+                std::string::npos);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string Why;
+  testsupport::setIsolationFailure(
+      testsupport::isolate(testsupport::IsolationOptions{}, &Why) ? "" : Why);
+  unsetenv("QT_NO_GLIB");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  testing::InitGoogleTest(&argc, argv);
+  TApplication Application(argc, argv);
+  const TCoreUnits Units;
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,68 @@
+// Real report peers on loopback for the application tests: a mail server
+// (aiosmtpd through tests/app/smtp_sink.py, run by Debian's /usr/bin/python3)
+// that stores what it accepts, and an rsyslogd that files every message it
+// receives as one line "facility|severity|host|text".
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace reportpeers {
+
+struct Mail {
+  std::string From;
+  std::vector<std::string> To;
+  std::string Raw;      // the message as received
+  std::string Headers;  // up to the empty line, without it
+  std::string Body;     // after the empty line
+  // The value of the first header field of that name (unfolded), or "".
+  std::string Header(const std::string &Name) const;
+};
+
+class SmtpSink {
+ public:
+  SmtpSink();
+  ~SmtpSink();
+  SmtpSink(const SmtpSink &) = delete;
+  SmtpSink &operator=(const SmtpSink &) = delete;
+
+  bool Ok() const { return FPort > 0; }
+  const std::string &Why() const { return FWhy; }
+  int Port() const { return FPort; }
+  // Every message accepted so far, in order. The server stores a message
+  // before it accepts its data, so a sender that got its answer finds it here.
+  std::vector<Mail> Messages() const;
+
+ private:
+  std::string FFolder, FWhy;
+  pid_t FPid = -1;
+  int FPort = 0;
+};
+
+class Rsyslogd {
+ public:
+  Rsyslogd();
+  ~Rsyslogd();
+  Rsyslogd(const Rsyslogd &) = delete;
+  Rsyslogd &operator=(const Rsyslogd &) = delete;
+
+  // Starts it on 127.0.0.1 at a free UDP port and waits until it files a
+  // probe; false with Why() when it cannot.
+  bool Start();
+  const std::string &Why() const { return FWhy; }
+  int Port() const { return FPort; }
+  // The lines filed so far, the probes left out.
+  std::vector<std::string> Lines() const;
+  // Waits until Count lines are filed or Milliseconds pass.
+  std::vector<std::string> WaitForLines(size_t Count, int Milliseconds) const;
+  void Stop();
+
+ private:
+  std::string FFolder, FWhy;
+  pid_t FPid = -1;
+  int FPort = 0;
+};
+
+}  // namespace reportpeers

@@ -6,6 +6,7 @@
 #include "auto_mode.h"
 #include "isolation.h"
 #include "program_run.h"
+#include "report_peers.h"
 #include "syslog_test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -224,6 +226,126 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
     EXPECT_EQ(Run.Out, "");
     EXPECT_EQ(PacketTexts(), R.Packets);
   }
+}
+
+// A date and time as this program writes them in the C locale, written
+// independently of it: short date "d MMM yyyy", a blank, long time "HH:mm:ss".
+std::string CLocaleDateTime(std::time_t T) {
+  static const char *const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm Tm{};
+  localtime_r(&T, &Tm);
+  char Out[64];
+  std::snprintf(Out, sizeof Out, "%d %s %d %02d:%02d:%02d", Tm.tm_mday, Months[Tm.tm_mon],
+                Tm.tm_year + 1900, Tm.tm_hour, Tm.tm_min, Tm.tm_sec);
+  return Out;
+}
+
+// As a scheduler runs it: the copy started with "/AUTO" and no display,
+// devices on loopback, a silent host behind the test's tun and a name that
+// does not resolve; the mail arrives at aiosmtpd and rsyslogd files the
+// syslog report, both exactly as the report texts say, and the program ends
+// by itself with the status of devices that did not answer. With the mail
+// server gone the syslog report still goes out and the status adds the
+// failed report.
+TEST_F(DervikUnattended, EndToEndAsASchedulerRunsIt) {
+  REQUIRE_ISOLATION();
+  std::string Why;
+  const int Tun = testsupport::openTun("dervik-tun0", "198.18.0.1/24", &Why);
+  if (Tun < 0) GTEST_SKIP() << "no tun device: " << Why;
+  reportpeers::SmtpSink Mail;
+  ASSERT_TRUE(Mail.Ok()) << Mail.Why();
+  reportpeers::Rsyslogd SysLog;
+  if (!SysLog.Start()) GTEST_SKIP() << SysLog.Why();
+
+  const std::string Host = syslogtest::machineName();
+  const std::string Summary = "Some connections were OK (2 failed - 2 OK)";
+  const std::vector<std::string> SysLogLines{
+      "16|6|" + Host + "|Dervik: " + Summary,
+      "16|3|" + Host + "|Devices with no connection at all:",
+      "16|3|" + Host + "|- Silent (198.18.0.7): No connection at all",
+      "16|3|" + Host + "|- no-such-host.test (): Unable to lookup host address",
+  };
+  const std::string BodyAfterTime =
+      ":\r\n"
+      "\r\n"
+      "Devices with no connection at all:\r\n"
+      "- Silent (198.18.0.7): No connection at all\r\n"
+      "- no-such-host.test (): Unable to lookup host address\r\n"
+      "\r\n"
+      "Devices with OK connection:\r\n"
+      "- A (127.0.0.1): OK\r\n"
+      "- localhost (127.0.0.1): OK\r\n"
+      "\r\n"
+      "\r\n";  // the session's CR LF before the "." line
+  const struct {
+    const char *Name;
+    bool MailServerUp;
+    int Status;
+  } Rows[] = {
+      {"every report sent", true, ExitStatusDevicesFailed},
+      {"mail server gone", false, ExitStatusDevicesFailed | ExitStatusReportFailed},
+  };
+  size_t Mails = 0, Filed = 0;
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    const int MailPort =
+        R.MailServerUp ? Mail.Port() : Listener.port();  // nothing accepts TCP there
+    Program.WriteSettings(
+        "[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=127.0.0.1\nPort=" +
+        std::to_string(MailPort) +
+        "\nRecipients=ops@dervik.test\nSender=dervik@dervik.test\n[Syslog]\nHostAddress=127.0.0.1\n"
+        "Port=" +
+        std::to_string(SysLog.Port()) +
+        "\nFacility=16\n[Devices]\nA=127.0.0.1\nSilent=198.18.0.7\nno-such-host.test=\nlocalhost="
+        "\n");
+    const std::time_t From = std::time(nullptr);
+    const Result Run = Program.Run({"/AUTO"}, {{"LANG", "C.UTF-8"}});
+    const std::time_t To = std::time(nullptr);
+    ASSERT_TRUE(Run.Started);
+    EXPECT_FALSE(Run.TimedOut) << "ends by itself";
+    EXPECT_EQ(Run.Status, R.Status) << StatusText(Run);
+    EXPECT_EQ(Run.Out, "");
+
+    const std::string Checked = "dervik: checked 4 devices from " + Program.SettingsFile() + ": " +
+                                Summary + "\ndervik: no answer from: Silent, no-such-host.test\n";
+    const std::string SysLogSent =
+        "dervik: syslog report sent to 127.0.0.1:" + std::to_string(SysLog.Port()) + "\n";
+    if (R.MailServerUp) {
+      EXPECT_EQ(Run.Err, Checked + "dervik: mail report sent to 127.0.0.1:" +
+                             std::to_string(MailPort) + "\n" + SysLogSent);
+      const auto Got = Mail.Messages();
+      ASSERT_EQ(Got.size(), ++Mails);
+      EXPECT_EQ(Got.back().Header("Subject"), "Dervik: " + Summary);
+      EXPECT_EQ(Got.back().From, "dervik@dervik.test");
+      EXPECT_EQ(Got.back().To, std::vector<std::string>{"ops@dervik.test"});
+      const std::string &Body = Got.back().Body;
+      const std::string Lead = "Connection check results as of ";
+      ASSERT_EQ(Body.rfind(Lead, 0), 0u) << Body;
+      const size_t TimeEnd = Body.find(":\r\n");
+      ASSERT_NE(TimeEnd, std::string::npos) << Body;
+      const std::string Stamp = Body.substr(Lead.size(), TimeEnd - Lead.size());
+      bool InRun = false;
+      for (std::time_t T = From; T <= To; ++T) InRun = InRun || Stamp == CLocaleDateTime(T);
+      EXPECT_TRUE(InRun) << Stamp;
+      EXPECT_EQ(Body.substr(TimeEnd), BodyAfterTime);
+    } else {
+      EXPECT_EQ(Run.Err.rfind(Checked + "dervik: mail report to 127.0.0.1:" +
+                                  std::to_string(MailPort) + " failed: 10061: ",
+                              0),
+                0u)
+          << Run.Err;
+      EXPECT_EQ(Run.Err.substr(Run.Err.size() - SysLogSent.size()), SysLogSent) << Run.Err;
+      EXPECT_EQ(Mail.Messages().size(), Mails);
+    }
+    Filed += SysLogLines.size();
+    const std::vector<std::string> Lines = SysLog.WaitForLines(Filed, 10000);
+    ASSERT_EQ(Lines.size(), Filed);
+    EXPECT_EQ(
+        std::vector<std::string>(Lines.end() - static_cast<long>(SysLogLines.size()), Lines.end()),
+        SysLogLines);
+  }
+  close(Tun);
 }
 
 }  // namespace

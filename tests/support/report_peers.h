@@ -1,5 +1,5 @@
-// Real report peers on loopback for the application tests: a mail server
-// (aiosmtpd through tests/app/smtp_sink.py, run by Debian's /usr/bin/python3)
+// Real report peers on loopback for the application and mail tests: a mail server
+// (aiosmtpd through tests/support/smtp_sink.py, run by Debian's /usr/bin/python3)
 // that stores what it accepts, and an rsyslogd that files every message it
 // receives as one line "facility|severity|host|text".
 #pragma once

@@ -62,8 +62,9 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
   }
   FChecked = true;
   if (!QFileInfo(SettingsFileName).isFile()) {
-    // A scheduled job with a lost settings file would otherwise pass as "all
-    // answered" without a word.
+    // A scheduled job with a lost settings file checked nothing: it must not
+    // pass as "all answered".
+    FFailed = true;
     Write(QStringLiteral("settings file %1 not found: no devices to check").arg(SettingsFileName));
     return;
   }

@@ -237,7 +237,7 @@ QString HelpText(const QString& SettingsFileName) {
              "  2  a report could not be sent\n"
              "  3  both: some devices did not answer and a report could not be sent\n"
              "  4  the run could not start (no display without a switch, a network core\n"
-             "     that failed to load, an error that stopped the run)\n"
+             "     that failed to load, no settings file, an error that stopped the run)\n"
              "\n"
              "Qt's own options (-platform, -display, -style, ...) work as usual.\n")
       .arg(SettingsFileName);

@@ -20,6 +20,7 @@
   X(kSmtpMaxLineLengthInUse, 112,                                                       \
     "You cannot change MaxLineLength at this time. A connection is in progress.")       \
   X(kSmtpPortZero, 116, nullptr)                                                        \
+  X(kSmtpPortOutOfRange, 117, nullptr)                                                  \
   X(kSmtpFirewallFailed, 118, nullptr)                                                  \
   X(kSmtpProtocol, 161, nullptr) /* kTextProtocolErrorPrefix + the reply line + "." */  \
   X(kSmtpConnectionNote, 162, nullptr)                                                  \
@@ -48,6 +49,11 @@ inline constexpr const char *kTextFirewallHostInvalid =
 inline constexpr const char *kTextRemotePortZero =
     "RemotePort can't be zero. Please specify a valid service port number.";
 inline constexpr const char *kTextFirewallPortZero = "The FirewallPort is invalid (0).";
+// 117: a port that would wrap into another one is refused where it is used.
+inline constexpr const char *kTextRemotePortOutOfRange =
+    "MailPort is out of range. Please specify a port number from 1 to 65535.";
+inline constexpr const char *kTextFirewallPortOutOfRange =
+    "FirewallPort is out of range. Please specify a port number from 1 to 65535.";
 // 161: the prefix, then the whole reply line, then ".".
 inline constexpr const char *kTextProtocolErrorPrefix = "SMTP protocol error. ";
 // 162 is an event code only: "Failed to connect: " or "Disconnected " and the description.

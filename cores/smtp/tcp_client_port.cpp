@@ -143,6 +143,9 @@ int TcpClientPort::open() {
     return fail(kSmtpNoAddress, viaFirewall ? kTextFirewallHostInvalid : kTextRemoteHostInvalid);
   if (port == 0)
     return fail(kSmtpPortZero, viaFirewall ? kTextFirewallPortZero : kTextRemotePortZero);
+  if (!isPortNumber(port))
+    return fail(kSmtpPortOutOfRange,
+                viaFirewall ? kTextFirewallPortOutOfRange : kTextRemotePortOutOfRange);
 
   closeError_ = 0;
   peerClosed_ = false;

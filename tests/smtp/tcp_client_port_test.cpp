@@ -128,6 +128,13 @@ TEST_F(TcpClientPortTest, RefusesToOpenWithoutAddressOrPort) {
       {"", 25, 102, "The RemoteHost address is invalid (0.0.0.0)."},
       {"127.0.0.1", 0, 116,
        "RemotePort can't be zero. Please specify a valid service port number."},
+      // Kept as written, but never cut down to another port (66050 would be 514).
+      {"127.0.0.1", 65536, 117,
+       "MailPort is out of range. Please specify a port number from 1 to 65535."},
+      {"127.0.0.1", 66050, 117,
+       "MailPort is out of range. Please specify a port number from 1 to 65535."},
+      {"127.0.0.1", -1, 117,
+       "MailPort is out of range. Please specify a port number from 1 to 65535."},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(port.setRemoteHost(c.host), 0);

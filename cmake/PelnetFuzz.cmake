@@ -3,7 +3,8 @@
 # listed here again, compiled into the target itself, so that only they carry
 # the fuzzer's coverage instrumentation.  A fuzz folder is also a project of
 # its own (scripts/fuzz.sh configures it so, with clang, while the rest of the
-# tree is built with gcc); it includes this file by its path.
+# tree is built with gcc); it includes this file by its path.  Warnings are
+# errors with -DPELORIN_WERROR=ON, as in the main build.
 include_guard(GLOBAL)
 
 function(pelnet_add_fuzz_target target)
@@ -11,6 +12,7 @@ function(pelnet_add_fuzz_target target)
     message(FATAL_ERROR "${target} needs clang (libFuzzer), not ${CMAKE_CXX_COMPILER_ID}")
   endif()
   add_executable(${target} ${ARGN})
-  target_compile_options(${target} PRIVATE -g -O1 -fsanitize=fuzzer,address,undefined)
+  target_compile_options(${target} PRIVATE -g -O1 -fsanitize=fuzzer,address,undefined -Wall -Wextra
+    $<$<BOOL:${PELORIN_WERROR}>:-Werror>)
   target_link_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
 endfunction()

@@ -6,6 +6,7 @@
 # directory holds several targets.
 # Usage: scripts/fuzz.sh <fuzz dir> <target> <max input length> [seconds] [build dir]
 #   e.g. scripts/fuzz.sh cores/syslog/fuzz syslog_parser_fuzz 2048 30
+# PELORIN_WERROR=ON in the environment makes compiler warnings errors.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(cd "$1" && pwd)
@@ -15,7 +16,8 @@ seconds=${4:-30}
 build=${5:-$top/build-fuzz/$target}
 cxx=$(command -v clang++-14 || command -v clang++)
 
-cmake -S "$dir" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$dir" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPELORIN_WERROR="${PELORIN_WERROR:-OFF}" >/dev/null
 cmake --build "$build" --target "$target" -j"$(nproc)" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

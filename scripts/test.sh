@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: first the normal build, then the
-# build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# build with AddressSanitizer and UndefinedBehaviorSanitizer.  Every build
+# here treats compiler warnings as errors.
 # Usage: scripts/test.sh [--no-sanitize]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +13,7 @@ export CTEST_OUTPUT_ON_FAILURE=1
 
 run_build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIN_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   ctest --test-dir "$dir" -j"$jobs" --timeout 300
 }
@@ -23,7 +24,7 @@ run_build build
 fuzz() {
   local log
   log=$(mktemp)
-  if ! bash scripts/fuzz.sh "$@" "${PELORIN_FUZZ_SECONDS:-30}" >"$log" 2>&1; then
+  if ! PELORIN_WERROR=ON bash scripts/fuzz.sh "$@" "${PELORIN_FUZZ_SECONDS:-30}" >"$log" 2>&1; then
     cat "$log"; rm -f "$log"; return 1
   fi
   echo "fuzz $2: $(grep -E '^(#[0-9]+.*DONE|Done)' "$log" | tail -n 1)"

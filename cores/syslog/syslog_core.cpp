@@ -188,5 +188,3 @@ int SysLogCore::deliver(const Datagram &d) {
 }
 
 }  // namespace pelnet::syslog
-
-PELNET_EXPORT_CORE(SysLog, pelnet::syslog::SysLogCore)

@@ -2,9 +2,12 @@
 // order, Date and Message-Id, OtherHeaders, ResetHeaders and the body rules.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cctype>
 #include <ctime>
-#include <regex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "body_text.h"
@@ -31,6 +34,32 @@ long long parseDate(const std::string &text) {
   return static_cast<long long>(timegm(&tm));
 }
 
+// The four numbers of a generated identifier "<AAl.BBlCClDDl@domain>", or
+// nothing when the text has any other form.
+std::optional<std::array<std::string, 4>> generatedIdNumbers(std::string_view id,
+                                                             std::string_view domain) {
+  const std::string tail = "l@" + std::string(domain) + ">";
+  if (!id.starts_with('<') || !id.ends_with(tail) || id.size() < 1 + tail.size()) {
+    return std::nullopt;
+  }
+  std::string_view rest = id.substr(1, id.size() - 1 - tail.size());
+  const std::string_view after[] = {"l.", "l", "l", ""};
+  std::array<std::string, 4> numbers;
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    size_t digits = 0;
+    while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits]))) {
+      ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    numbers[i] = std::string(rest.substr(0, digits));
+    rest.remove_prefix(digits);
+    if (!rest.starts_with(after[i])) return std::nullopt;
+    rest.remove_prefix(after[i].size());
+  }
+  if (!rest.empty()) return std::nullopt;
+  return numbers;
+}
+
 TEST(Composition, ApplicationMessageIsExactlyFiveHeaders) {
   Message m;
   m.setFrom("monitor@site.example");
@@ -49,9 +78,7 @@ TEST(Composition, ApplicationMessageIsExactlyFiveHeaders) {
   const long long date = parseDate(m.headerValue(3));
   EXPECT_GE(date, before);
   EXPECT_LE(date, after);
-  EXPECT_TRUE(
-      std::regex_match(m.headerValue(4), std::regex(R"(<\d+l\.\d+l\d+l\d+l@site\.example>)")))
-      << m.headerValue(4);
+  EXPECT_TRUE(generatedIdNumbers(m.headerValue(4), "site.example")) << m.headerValue(4);
   EXPECT_EQ(m.headerBlock(), "To: " + m.headerValue(0) + "\r\nFrom: " + m.headerValue(1) +
                                  "\r\nSubject: " + m.headerValue(2) +
                                  "\r\nDate: " + m.headerValue(3) +
@@ -226,7 +253,6 @@ TEST(MessageIdText, NormalisedOnceThenKept) {
 }
 
 TEST(MessageIdText, GeneratedAtEveryCompositionWithAGrowingSequence) {
-  const std::regex form(R"(<(\d+)l\.(\d+)l(\d+)l(\d+)l@x\.org>)");
   Message a;
   Message b;
   a.setFrom("a@x.org");
@@ -239,11 +265,11 @@ TEST(MessageIdText, GeneratedAtEveryCompositionWithAGrowingSequence) {
   for (Message *m : {&a, &b, &a}) {
     ASSERT_EQ(m->compose(), 0);
     const std::string id = m->headerValue(1);
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(id, match, form)) << id;
+    const auto numbers = generatedIdNumbers(id, "x.org");
+    ASSERT_TRUE(numbers) << id;
     ids.push_back(id);
-    instance.push_back(match[1]);
-    sequence.push_back(std::stoul(match[4]));
+    instance.push_back((*numbers)[0]);
+    sequence.push_back(std::stoul((*numbers)[3]));
     // The stored text keeps its star, so the next composition makes a new one.
     EXPECT_EQ(m->storedMessageId(), "*" + id);
     EXPECT_EQ(m->messageId(), id);
@@ -256,7 +282,7 @@ TEST(MessageIdText, GeneratedAtEveryCompositionWithAGrowingSequence) {
   // "*" followed by an old value still asks for a new identifier.
   a.setMessageId("*<old@x.org>");
   ASSERT_EQ(a.compose(), 0);
-  EXPECT_TRUE(std::regex_match(a.headerValue(1), form)) << a.headerValue(1);
+  EXPECT_TRUE(generatedIdNumbers(a.headerValue(1), "x.org")) << a.headerValue(1);
 }
 
 struct OtherCase {

@@ -535,7 +535,9 @@ TEST_F(TcpClientPortTest, RateLimitedSendMovesTheDeadlineUnlessAbsolute) {
     }
     port.close();
     EXPECT_EQ(peer.finish(), "");
-    if (!absolute) EXPECT_EQ(peer.received(), data);
+    if (!absolute) {
+      EXPECT_EQ(peer.received(), data);
+    }
     port.setTimeout(20000);
   }
 }

@@ -26,6 +26,7 @@ namespace {
 constexpr uint32_t kMaxMessageSizeLimit = 65536;
 constexpr int32_t kDefaultBufferSize = 2048;
 constexpr uint8_t kHelperDefaultTtl = 255;
+constexpr uint8_t kHelperNegativeTtl = 128;
 
 using pelnet::PortState;
 using pelnet::SocketOption;
@@ -233,8 +234,12 @@ int ICMPPort::sendHelper(std::string_view body) {
 
   // The call's options travel with the request: time-to-live (255 when not
   // set) and the message type byte as type-of-service, as the helper library
-  // takes them.
-  const int ttl = timeToLive_ ? timeToLive_ : kHelperDefaultTtl;
+  // takes them.  The library takes the time-to-live as one byte, so no
+  // setting may make the socket refuse every request: above 255 is 255, and
+  // a negative value is the usual default.
+  const int ttl = timeToLive_ == 0  ? kHelperDefaultTtl
+                  : timeToLive_ < 0 ? kHelperNegativeTtl
+                                    : std::min<int32_t>(timeToLive_, kHelperDefaultTtl);
   const int tos = messageType_;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 2] = {};
   pelnet::SocketAddress peer = pelnet::socketAddress(remote_, false);

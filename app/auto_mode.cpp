@@ -53,7 +53,13 @@ void TAutoRunMonitor::Write(const QString& Line) const {
     FSink(QStringLiteral("dervik: ") + Line);
 }
 
-void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& SettingsFileName) {
+void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& SettingsFileName,
+                                const QString& NotStarted) {
+  if (!NotStarted.isEmpty()) {
+    FFailed = true;
+    Write(NotStarted);
+    return;
+  }
   if (!Settings.HasLastCheck()) {
     // The window was closed or the application asked to quit during the run.
     FFailed = true;

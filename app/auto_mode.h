@@ -56,8 +56,10 @@ public:
   bool Headless() const { return FHeadless; }
 
   // After the Run click: whether the run ended, its summary, the devices
-  // that did not answer.
-  void CheckDone(const TSettings& Settings, const QString& SettingsFileName);
+  // that did not answer. NotStarted is the window's line when the run could
+  // not start at all (no ping port); it is written as it is.
+  void CheckDone(const TSettings& Settings, const QString& SettingsFileName,
+                 const QString& NotStarted = QString());
   // After a report click, with the settings the report used and the text of
   // status bar panel 0 (the error of a failed report).
   void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0);

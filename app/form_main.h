@@ -123,6 +123,8 @@ public:
   // How the last click of each report command ended.
   TReportResult LastSMTPReport() const { return FLastSMTPReport; }
   TReportResult LastSysLogReport() const { return FLastSysLogReport; }
+  // Why the last check run could not start, or empty when it started.
+  const QString& CheckNotStarted() const { return FCheckNotStarted; }
 
   // The private window message of the automatic sequence.
   static constexpr int WM_AUTORUN = 1025;
@@ -153,6 +155,8 @@ private:
   struct TCheckRun;
   void SetCheckCommandsEnabled(bool Enabled);
   void ConfigureCheck();
+  void ConfigurePing();
+  QString PingPortProblem();
   bool CheckRow(int Index, TCheckRun& Run);
   bool PingDevice(int Index, TDevice& Device, const TCheckRun& Run);
   void PingOnce(TDevice& Device);
@@ -169,6 +173,8 @@ private:
   bool FAutoSysLog = false;
   TReportResult FLastSMTPReport = rrNotSent;
   TReportResult FLastSysLogReport = rrNotSent;
+  // Why the last check run could not start (no ping port), or empty.
+  QString FCheckNotStarted;
   TAutoRunMonitor* FAutoRunMonitor = nullptr;
 
   TStartup FStartup;

@@ -34,7 +34,7 @@ void TFormMain::WMAutoRun() {
   try {
     ClickMenuItem(MenuItemRun);
     if (FAutoRunMonitor != nullptr)
-      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName);
+      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted);
     if (FAutoSMTP) {
       ClickMenuItem(MenuItemSendToSMTP);
       if (FAutoRunMonitor != nullptr)

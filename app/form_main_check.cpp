@@ -9,9 +9,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
+#include <QFile>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTreeWidget>
+
+#include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -59,6 +64,51 @@ private:
   bool FStopRequested = false;
 };
 
+// The codes with which the ping port refuses to open for lack of permission:
+// 120 on the helper path (neither a ping socket for the user's group nor a
+// raw socket), the platform's access error on the raw path.
+constexpr int NoIcmpHandle = 120;
+constexpr int AccessDenied = 10013;
+
+// The ping_group_range that lets Group open ping sockets: the current range
+// widened to take it in, or the group alone when no group may.
+QString PingGroupRangeFor(unsigned Group) {
+  QFile File(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
+  qint64 Low = 1;
+  qint64 High = 0;
+  if (File.open(QIODevice::ReadOnly)) {
+    const QStringList Parts = QString::fromLatin1(File.readAll()).simplified().split(u' ');
+    if (Parts.size() == 2) {
+      Low = Parts[0].toLongLong();
+      High = Parts[1].toLongLong();
+    }
+  }
+  if (Low > High)
+    Low = High = Group;
+  return QStringLiteral("%1 %2").arg(std::min<qint64>(Low, Group)).arg(std::max<qint64>(High, Group));
+}
+
+// One line for panel 0 (and standard error in automatic mode) when the ping
+// port cannot be opened: the cause, and for a refused permission the
+// commands that grant it.
+QString PingPortProblemLine(int Code, const QString& Message) {
+  const QString Program = QCoreApplication::applicationFilePath();
+  const QString Setcap = QStringLiteral("setcap cap_net_raw+ep %1").arg(Program);
+  if (Code == NoIcmpHandle) {
+    const unsigned Group = getegid();
+    return QStringLiteral(
+               "Not checked: no ICMP socket for this user (ping sockets are not allowed for group %1, "
+               "raw sockets need CAP_NET_RAW). Allow them with: sysctl -w "
+               "net.ipv4.ping_group_range=\"%2\" or %3")
+        .arg(Group)
+        .arg(PingGroupRangeFor(Group), Setcap);
+  }
+  if (Code == AccessDenied)
+    return QStringLiteral("Not checked: this program may not open raw ICMP sockets. Allow them with: %1")
+        .arg(Setcap);
+  return QStringLiteral("Not checked: the ping port could not be opened (%1)").arg(Message);
+}
+
 }  // namespace
 
 void TFormMain::CreatePingComponent() {
@@ -88,6 +138,7 @@ struct TFormMain::TCheckRun {
 
 void TFormMain::RunCheck() {
   TCheckRun Run(this);
+  FCheckNotStarted.clear();
   SetHourglassCursor(true);
   SetCheckCommandsEnabled(false);
   // Also when the configuration raises or the run stops early: the window
@@ -100,6 +151,17 @@ void TFormMain::RunCheck() {
     SetHourglassCursor(false);
   });
 
+  // Without a port no device is asked: pinging anyway would show every
+  // device as silent and stamp a run that never happened. Looked at before
+  // the settings are reloaded, so the list keeps what it showed; the last
+  // stamp goes, so the reports do not send those results as this run's.
+  FCheckNotStarted = PingPortProblem();
+  if (!FCheckNotStarted.isEmpty()) {
+    FSettings->SetLastCheckDT(QDateTime());
+    FSettings->SetLastCheckResult(QString());
+    SetStatusPanelText(0, FCheckNotStarted);
+    return;
+  }
   ConfigureCheck();
   // Rows are taken by position each time: handled events must not leave a
   // stale row pointer behind (the disabled list keeps their order).
@@ -122,13 +184,31 @@ void TFormMain::SetCheckCommandsEnabled(bool Enabled) {
 void TFormMain::ConfigureCheck() {
   FSettings->LoadFromFile(FSettingsFileName);
   RefreshListView();
+  ConfigurePing();
+}
 
+// The ping component set up from the settings, helper path included.
+void TFormMain::ConfigurePing() {
   pelPing1->setTimeToLive(FSettings->PingTTL());
   pelPing1->Config(QStringLiteral("AbsoluteTimeout=True"));
   pelPing1->Config(QStringLiteral("UseIPHLPDLL=True"));
   pelPing1->Config(QStringLiteral("UseICMPDLL=True"));
   pelPing1->Config(QString::asprintf("IcmpDllTimeout=%d", FSettings->PingTimeout()));
   pelPing1->setTimeout(FSettings->PingTimeout());
+}
+
+// Opens the ping component's port as the first PingHost would (the same
+// path, chosen by the settings just made) and closes it again. Empty when it
+// opens, else the line that says why not and how to allow it.
+QString TFormMain::PingPortProblem() {
+  ConfigurePing();
+  try {
+    pelPing1->setActive(true);
+    pelPing1->setActive(false);
+  } catch (const EPelnet& E) {
+    return PingPortProblemLine(E.Code(), E.Message());
+  }
+  return QString();
 }
 
 // One row of the list: its device pinged, counted and shown.  False when the

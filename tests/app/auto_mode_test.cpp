@@ -159,6 +159,23 @@ TEST_F(AutoRunMonitorTest, ARunThatDidNotEndCouldNotStart) {
   EXPECT_TRUE(Exits.empty());
 }
 
+// A run that found no ping port: its own line, then the reports held back
+// by their guard, and the status of a run that could not start.
+TEST_F(AutoRunMonitorTest, ARunWithoutPingPortCouldNotStart) {
+  Load({dsOK, dsOK, dsOK}, QString());
+  Settings.SetLastCheckDT(QDateTime());
+  TAutoRunMonitor Monitor = Make(true);
+  const QString Line = QStringLiteral("Not checked: no ICMP socket for this user");
+  Monitor.CheckDone(Settings, SettingsFile, Line);
+  Monitor.ReportDone(rkMail, rrNotSent, Settings, Line);
+  Monitor.ReportDone(rkSysLog, rrNotSent, Settings, Line);
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
+  EXPECT_EQ(Lines,
+            (QStringList{"dervik: " + Line, "dervik: mail report not sent: no finished check run",
+                         "dervik: syslog report not sent: no finished check run"}));
+  EXPECT_TRUE(Exits.empty());
+}
+
 TEST_F(AutoRunMonitorTest, AStoppedSequenceEndsTheProgramOnlyWithoutDisplay) {
   for (const bool Headless : {false, true}) {
     SCOPED_TRACE(Headless ? "headless" : "display");

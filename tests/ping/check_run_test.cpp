@@ -2,16 +2,26 @@
 // test's tun and names from the test's own /etc/hosts.
 #include <QApplication>
 #include <QCursor>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <arpa/inet.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "component_fixture.h"
 #include "form_main.h"
 #include "modal_box.h"
 #include "pelping.h"
+#include "qt_printers.h"
 #include "ping_net.h"
 
 using namespace pingtest;
@@ -57,7 +67,8 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
   }
 
   // A window whose settings file holds `devices` ("name=address" lines).
-  void makeForm(int times, const std::string &devices, int timeout = 1, int ttl = 64) {
+  void makeForm(int times, const std::string &devices, int timeout = 1, int ttl = 64,
+                const QStringList &arguments = {}) {
     const QString exe = dir.filePath("dervik");
     QFile ini(exe + ".ini");
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -65,7 +76,7 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
                "\nTTL=" + std::to_string(ttl) + "\n[Devices]\n" + devices)
                   .c_str());
     ini.close();
-    form = std::make_unique<TFormMain>(TFormMain::TStartup{exe, {}});
+    form = std::make_unique<TFormMain>(TFormMain::TStartup{exe, arguments});
     ASSERT_NE(form->pelPing1, nullptr);
   }
 
@@ -121,6 +132,63 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
   std::unique_ptr<TFormMain> form;
   std::vector<Observed> observed;
   QString statusOverride;
+};
+
+// The process runs as user and group nobody (65534) without supplementary
+// groups while this lives: no capability in effect, so raw sockets are
+// refused, and ping sockets only when ping_group_range takes in 65534.  The
+// saved ids stay root so that the test can grant and take back permissions
+// in between.
+class AsNobody {
+ public:
+  AsNobody() {
+    groups_.resize(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
+    groups_.resize(
+        static_cast<size_t>(std::max(getgroups(int(groups_.size()), groups_.data()), 0)));
+    ok_ = setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, 0) == 0 &&
+          setresuid(kNobody, kNobody, 0) == 0;
+  }
+  ~AsNobody() {
+    EXPECT_EQ(setresuid(0, 0, 0), 0);
+    EXPECT_EQ(setresgid(0, 0, 0), 0);
+    EXPECT_EQ(setgroups(groups_.size(), groups_.data()), 0);
+  }
+  bool ok() const { return ok_ && geteuid() == kNobody && getegid() == kNobody; }
+
+  static constexpr unsigned kNobody = 65534;
+
+ private:
+  std::vector<gid_t> groups_;
+  bool ok_ = false;
+};
+
+// A loopback socket of the given type on an ephemeral port, to see whether a
+// report reached it.
+struct LoopbackSink {
+  explicit LoopbackSink(int type) : fd(socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        (type == SOCK_STREAM && listen(fd, 4) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+      return;
+    port = ntohs(a.sin_port);
+  }
+  ~LoopbackSink() {
+    if (fd >= 0) close(fd);
+  }
+  // A datagram waiting, or a connection made.
+  bool reached() const {
+    char b[16];
+    if (recv(fd, b, sizeof b, MSG_DONTWAIT) >= 0) return true;
+    int c = accept(fd, nullptr, nullptr);
+    if (c >= 0) close(c);
+    return c >= 0;
+  }
+  int fd;
+  int port = 0;
 };
 
 }  // namespace
@@ -294,4 +362,112 @@ TEST_F(CheckRun, QuittingTheApplicationEndsTheRunCleanly) {
   EXPECT_FALSE(form->Settings().HasLastCheck());
   form.reset();
   QApplication::processEvents();
+}
+
+// A user who may open neither ping sockets nor raw sockets: the run asks no
+// device, says why and how to allow it, leaves the list as it was and takes
+// the last stamp away, so the reports send nothing.  With the permission
+// granted the next run works, in the same window.
+TEST_F(CheckRun, WithoutIcmpPermissionTheRunDoesNotStart) {
+  LoopbackSink syslogSink(SOCK_DGRAM), mailSink(SOCK_STREAM);
+  ASSERT_NE(syslogSink.port, 0);
+  ASSERT_NE(mailSink.port, 0);
+  ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+  makeForm(1, "A=198.18.0.2\nB=198.18.0.3\n[Syslog]\nHostAddress=127.0.0.1\nPort=" +
+                  std::to_string(syslogSink.port) + "\n[SMTP]\nHostAddress=127.0.0.1\nPort=" +
+                  std::to_string(mailSink.port) + "\nSender=a@b.test\nRecipients=c@d.test\n");
+  const auto closeRange = qScopeGuard(
+      [] { EXPECT_TRUE(testsupport::writeSysctl("net/ipv4/ping_group_range", "0 2147483647")); });
+  // A finished run first (as root): its statuses and its stamp.
+  form->ClickMenuItem(form->MenuItemRun);
+  const std::vector<RowText> before{{"A", kEchoHost, "OK"},
+                                    {"B", kSilentHost, "No connection at all"}};
+  ASSERT_EQ(rows(), before);
+  ASSERT_TRUE(form->Settings().HasLastCheck());
+  responder->clearCaptured();
+
+  ASSERT_TRUE(testsupport::writeSysctl("net/ipv4/ping_group_range", "1 0"));
+  {
+    AsNobody nobody;
+    ASSERT_TRUE(nobody.ok());
+    form->ClickMenuItem(form->MenuItemRun);
+    const QString line =
+        "Not checked: no ICMP socket for this user (ping sockets are not allowed for group 65534, "
+        "raw sockets need CAP_NET_RAW). Allow them with: sysctl -w "
+        "net.ipv4.ping_group_range=\"65534 65534\" or setcap cap_net_raw+ep " +
+        QCoreApplication::applicationFilePath();
+    EXPECT_EQ(form->StatusPanelText(0), line);
+    EXPECT_EQ(form->CheckNotStarted(), line);
+    EXPECT_EQ(rows(), before);
+    for (const auto &device : form->Settings().Devices()) EXPECT_EQ(device->Pinged(), 1);
+    EXPECT_FALSE(form->Settings().HasLastCheck());
+    EXPECT_EQ(form->Settings().LastCheckResult(), "");
+    EXPECT_TRUE(responder->captured().empty());
+    EXPECT_TRUE(commandsEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    form->ClickMenuItem(form->MenuItemSendToSysLog);
+    form->ClickMenuItem(form->MenuItemSendToSMTP);
+    EXPECT_EQ(form->LastSysLogReport(), rrNotSent);
+    EXPECT_EQ(form->LastSMTPReport(), rrNotSent);
+    EXPECT_FALSE(syslogSink.reached());
+    EXPECT_FALSE(mailSink.reached());
+  }
+  // The range the line gives, as an administrator would set it.
+  ASSERT_TRUE(testsupport::writeSysctl("net/ipv4/ping_group_range", "65534 65534"));
+  {
+    AsNobody nobody;
+    ASSERT_TRUE(nobody.ok());
+    form->ClickMenuItem(form->MenuItemRun);
+    EXPECT_EQ(form->CheckNotStarted(), "");
+    EXPECT_EQ(rows(), before);
+    EXPECT_TRUE(form->Settings().HasLastCheck());
+    EXPECT_EQ(form->Settings().LastCheckResult(), "Some connections were OK (1 failed - 1 OK)");
+    EXPECT_EQ(sentTo(responder, kEchoHost).size(), 1u);
+  }
+}
+
+// The helper path takes the time-to-live as one byte: above 255 is sent as
+// 255 and a negative value as 128, so the requests still go out and answer.
+TEST_F(CheckRun, TimeToLiveOutsideOneByteStillPings) {
+  struct {
+    int ttl;
+    int sent;
+  } cases[] = {{999, 255}, {256, 255}, {255, 255}, {1, 1}, {-1, 128}, {-999, 128}, {0, 255}};
+  for (const auto &c : cases) {
+    responder->clearCaptured();
+    makeForm(1, "L=127.0.0.1\nA=198.18.0.2\n", 1, c.ttl);
+    form->ClickMenuItem(form->MenuItemRun);
+    EXPECT_EQ(rows(), (std::vector<RowText>{{"L", "127.0.0.1", "OK"}, {"A", kEchoHost, "OK"}}))
+        << c.ttl;
+    EXPECT_EQ(form->Settings().LastCheckResult(), "All connections OK") << c.ttl;
+    const auto sent = sentTo(responder, kEchoHost);
+    ASSERT_EQ(sent.size(), 1u) << c.ttl;
+    EXPECT_EQ(sent[0].ttl, c.sent) << c.ttl;
+  }
+}
+
+// The same in automatic mode: the line goes to standard error as the run's
+// outcome, and the program ends as a run that could not start.
+TEST_F(CheckRun, WithoutIcmpPermissionAnAutomaticRunCouldNotStart) {
+  ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+  makeForm(1, "A=198.18.0.2\n", 1, 64, {"/AUTORUN"});
+  QStringList lines;
+  TAutoRunMonitor monitor(
+      false, [&](const QString &line) { lines.append(line); }, [](int) {});
+  form->SetAutoRunMonitor(&monitor);
+  const auto closeRange = qScopeGuard(
+      [] { EXPECT_TRUE(testsupport::writeSysctl("net/ipv4/ping_group_range", "0 2147483647")); });
+  ASSERT_TRUE(testsupport::writeSysctl("net/ipv4/ping_group_range", "1 0"));
+  AsNobody nobody;
+  ASSERT_TRUE(nobody.ok());
+  form->show();
+  QDeadlineTimer guard(20000);
+  while (lines.isEmpty() && !guard.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  ASSERT_FALSE(form->CheckNotStarted().isEmpty());
+  EXPECT_EQ(lines, QStringList{"dervik: " + form->CheckNotStarted()});
+  EXPECT_EQ(form->StatusPanelText(0), form->CheckNotStarted());
+  EXPECT_EQ(monitor.ExitStatus(), ExitStatusNotStarted);
+  EXPECT_TRUE(responder->captured().empty());
+  form.reset();
 }

@@ -500,15 +500,25 @@ int SmtpSession::onDotReply(int rc) { return rc; }
 // ---------------------------------------------------------------- Expand, Verify, Command
 
 int SmtpSession::expand(const std::string &address) {
+  return queryAddress(SmtpOperation::Expand, address);
+}
+
+int SmtpSession::verify(const std::string &address) {
+  return queryAddress(SmtpOperation::Verify, address);
+}
+
+// Expand and Verify: the address becomes the rtTo list, whose formatted text
+// is the argument of one EXPN or VRFY.
+int SmtpSession::queryAddress(SmtpOperation op, const std::string &address) {
   if (int rc = message_.setRecipients(pelsmtp::RecipientType::To, address)) return rc;
-  return frame([this] {
+  return frame([this, op] {
     std::string arg;
     if (int rc = message_.recipients(pelsmtp::RecipientType::To, arg)) return rc;
     if (int rc = refuseLineBreaks(arg)) return rc;
     if (!port_.connected())
       if (int rc = connect()) return rc;
-    running_ = SmtpOperation::Expand;
-    return run(performExpn(arg));
+    running_ = op;
+    return run(op == SmtpOperation::Expand ? performExpn(arg) : performVrfy(arg));
   });
 }
 
@@ -518,19 +528,6 @@ int SmtpSession::performExpn(const std::string &arg) {
 }
 
 int SmtpSession::onExpnReply(int rc) { return rc; }
-
-int SmtpSession::verify(const std::string &address) {
-  if (int rc = message_.setRecipients(pelsmtp::RecipientType::To, address)) return rc;
-  return frame([this] {
-    std::string arg;
-    if (int rc = message_.recipients(pelsmtp::RecipientType::To, arg)) return rc;
-    if (int rc = refuseLineBreaks(arg)) return rc;
-    if (!port_.connected())
-      if (int rc = connect()) return rc;
-    running_ = SmtpOperation::Verify;
-    return run(performVrfy(arg));
-  });
-}
 
 int SmtpSession::performVrfy(const std::string &arg) {
   setState(SmtpState::Vrfy);

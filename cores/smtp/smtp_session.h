@@ -166,6 +166,7 @@ class SmtpSession : private TcpClientListener {
   // ---- Disconnect, Expand, Verify, Command ----
   int performQuit();
   int onQuitReply(int rc);
+  int queryAddress(SmtpOperation op, const std::string &address);
   int performExpn(const std::string &arg);
   int onExpnReply(int rc);
   int performVrfy(const std::string &arg);

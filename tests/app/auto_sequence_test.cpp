@@ -274,15 +274,3 @@ TEST_F(AutoSequence, AnExceptionEndsTheProgramWithoutDisplay) {
 }
 
 }  // namespace
-
-int main(int argc, char **argv) {
-  std::string Why;
-  testsupport::setIsolationFailure(
-      testsupport::isolate(testsupport::IsolationOptions{}, &Why) ? "" : Why);
-  unsetenv("QT_NO_GLIB");
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  testing::InitGoogleTest(&argc, argv);
-  TApplication Application(argc, argv);
-  const TCoreUnits Units;
-  return RUN_ALL_TESTS();
-}

@@ -5,6 +5,7 @@
 #include "pelnet/runtime/errors.h"
 #include "pelnet/runtime/resolve.h"
 #include "pelnet/smtp_ids.h"
+#include "proxy_autodetect.h"
 #include "smtp_errors.h"
 
 namespace pelnet::smtp {
@@ -124,21 +125,20 @@ int SmtpCore::setProperty(int id, int index, const Value &v) {
     case PELNET_SMTP_PROP_DeliveryNotificationTo:
       return message_.setDeliveryNotificationTo(v.s);
     case PELNET_SMTP_PROP_FirewallAutoDetect:
-      firewallAutoDetect_ = v.i != 0;
-      return 0;
+      return setFirewallAutoDetect(v.i != 0);
     case PELNET_SMTP_PROP_FirewallType:
-      port_.firewall.type = static_cast<int>(v.i);
+      setFirewallType(static_cast<int>(v.i));
       return 0;
     case PELNET_SMTP_PROP_FirewallHost:
       return setFirewallHost(v.s);
     case PELNET_SMTP_PROP_FirewallPassword:
-      firewallPassword_ = v.s;
+      setFirewallField(port_.firewall.password, v.s);
       return 0;
     case PELNET_SMTP_PROP_FirewallPort:
       port_.firewall.port = static_cast<int>(v.i);
       return 0;
     case PELNET_SMTP_PROP_FirewallUser:
-      firewallUser_ = v.s;
+      setFirewallField(port_.firewall.user, v.s);
       return 0;
     case PELNET_SMTP_PROP_From:
       return message_.setFrom(v.s);
@@ -222,13 +222,13 @@ Value SmtpCore::getProperty(int id, int index) {
     case PELNET_SMTP_PROP_FirewallType:
       return Value::integer(port_.firewall.type);
     case PELNET_SMTP_PROP_FirewallHost:
-      return Value::text(firewallHostText_);
+      return Value::text(firewallHostText());
     case PELNET_SMTP_PROP_FirewallPassword:
-      return Value::text(firewallPassword_);
+      return Value::text(port_.firewall.password);
     case PELNET_SMTP_PROP_FirewallPort:
       return Value::integer(port_.firewall.port);
     case PELNET_SMTP_PROP_FirewallUser:
-      return Value::text(firewallUser_);
+      return Value::text(port_.firewall.user);
     case PELNET_SMTP_PROP_From:
       return Value::text(message_.from());
     case PELNET_SMTP_PROP_Idle:
@@ -359,8 +359,38 @@ int SmtpCore::setConnected(bool on) {
 }
 
 int SmtpCore::setFirewallHost(const std::string &text) {
-  firewallHostText_ = text;
+  // Only the address is kept: a name is looked up now, not at every connect.
   return resolveRemote(text, port_.useIPv6, false, port_.firewall.host);
+}
+
+std::string SmtpCore::firewallHostText() const {
+  const HostAddress &a = port_.firewall.host;
+  if (port_.useIPv6) return a.noneV6() ? std::string() : numericText(a.v6);
+  return a.v4 ? dottedText(a.v4) : std::string();
+}
+
+void SmtpCore::setFirewallType(int type) {
+  port_.firewall.type = type;
+  port_.firewall.port = firewallDefaultPort(type);
+}
+
+void SmtpCore::setFirewallField(std::string &field, const std::string &value) {
+  field = value.substr(0, kFirewallFieldMax);
+}
+
+// True takes a SOCKS proxy from the desktop's settings (proxy_autodetect.h):
+// SOCKS5, its host and, when it names one, its port; everything else stays.
+// Either way the firewall host is cleared first.
+int SmtpCore::setFirewallAutoDetect(bool on) {
+  firewallAutoDetect_ = on;
+  port_.firewall.host = HostAddress();
+  if (!on) return 0;
+  const std::optional<DetectedProxy> proxy = detectSocksProxy();
+  if (!proxy) return 0;
+  port_.firewall.type = kFirewallSocks5;
+  if (int rc = setFirewallHost(proxy->host)) return rc;
+  if (proxy->port != 0) port_.firewall.port = proxy->port;
+  return 0;
 }
 
 std::string SmtpCore::localHostText() {
@@ -441,27 +471,36 @@ ConfigResult SmtpCore::configComponent(const ParsedSetting &s, std::string &answ
 // The firewall settings of the connection, the same values as the properties.
 ConfigResult SmtpCore::configFirewall(const ParsedSetting &s, std::string &answer) {
   const std::string &n = s.name;
-  if (sameName(n, "FirewallAutoDetect")) return boolSetting(s, firewallAutoDetect_, answer);
+  if (sameName(n, "FirewallAutoDetect")) {
+    if (s.query) return boolSetting(s, firewallAutoDetect_, answer);
+    return setFirewallAutoDetect(readBool(s.value));
+  }
   if (sameName(n, "FirewallHost")) {
     if (!s.query) return setFirewallHost(s.value);
-    answer = port_.useIPv6 ? numericText(port_.firewall.host.v6)
-                           : (port_.firewall.host.v4 ? dottedText(port_.firewall.host.v4) : "");
+    answer = firewallHostText();
     return 0;
   }
-  if (sameName(n, "FirewallPort") || sameName(n, "FirewallType")) {
-    int &field = sameName(n, "FirewallPort") ? port_.firewall.port : port_.firewall.type;
+  if (sameName(n, "FirewallPort")) {
     if (s.query)
-      answer = std::to_string(field);
+      answer = std::to_string(port_.firewall.port);
     else
-      field = readInt(s.value);
+      port_.firewall.port = readInt(s.value);
+    return 0;
+  }
+  if (sameName(n, "FirewallType")) {
+    if (s.query)
+      answer = std::to_string(port_.firewall.type);
+    else
+      setFirewallType(readInt(s.value));
     return 0;
   }
   if (sameName(n, "FirewallUser") || sameName(n, "FirewallPassword")) {
-    std::string &field = sameName(n, "FirewallUser") ? firewallUser_ : firewallPassword_;
+    std::string &field =
+        sameName(n, "FirewallUser") ? port_.firewall.user : port_.firewall.password;
     if (s.query)
       answer = field;
     else
-      field = s.value;
+      setFirewallField(field, s.value);
     return 0;
   }
   return std::nullopt;

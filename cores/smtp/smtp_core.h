@@ -52,6 +52,10 @@ class SmtpCore : public CoreBase, private SessionEvents {
   Value getIndexed(int id, int index);
   int setConnected(bool on);
   int setFirewallHost(const std::string &text);
+  std::string firewallHostText() const;
+  void setFirewallType(int type);
+  static void setFirewallField(std::string &field, const std::string &value);
+  int setFirewallAutoDetect(bool on);
   std::string localHostText();
   ConfigResult configFirewall(const ParsedSetting &s, std::string &answer);
   ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
@@ -61,11 +65,8 @@ class SmtpCore : public CoreBase, private SessionEvents {
   pelsmtp::Message message_;
   SmtpSession session_;
 
-  // Kept for the firewall negotiation and the queue, which read them.
+  // The other firewall settings live in port_.firewall, where the negotiation reads them.
   bool firewallAutoDetect_ = false;
-  std::string firewallHostText_;
-  std::string firewallUser_;
-  std::string firewallPassword_;
   bool keepQueue_ = false;
   bool useExtendedDST_ = true;
 };

@@ -11,6 +11,7 @@
 
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
+#include "pelnet/runtime/resolve.h"
 #include "smtp_errors.h"
 
 namespace pelnet::smtp {
@@ -23,8 +24,14 @@ constexpr const char *kTextDisconnected = "Disconnected.";
 constexpr const char *kTextRemoteDisconnected = "Remote host disconnected.";
 constexpr const char *kTextFirewallDisconnected = "Firewall host disconnected.";
 constexpr const char *kTextRecvFailed = "socket error in recv: %d";
-constexpr const char *kTextNoFirewallNegotiation =
-    "No firewall negotiation is available for this firewall type.";
+constexpr const char *kTextFirewallConnectComplete = "Firewall connection complete.";
+constexpr const char *kTextFirewallConnectFailed = "Firewall connection failed.";
+constexpr const char *kTextFirewallSendCut = "the request to the firewall could not be sent whole";
+constexpr const char *kTextNoProxyTokens =
+    "NTLM and Negotiate proxy authentication are not available in this build.";
+// Bytes read at a time while the firewall negotiates: never more than the line
+// buffer can take, so that the server's bytes behind the proxy's last answer fit there.
+constexpr size_t kNegotiationReadSize = 512;
 
 // One notification reads at most this many times; the watch fires again while
 // more is waiting, so a server that floods cannot starve the owning loop.
@@ -252,16 +259,96 @@ void TcpClientPort::onConnectNotification(int error) {
 }
 
 void TcpClientPort::runFirewallStep(int error) {
-  if (!firewallConfigured() || error != 0) {
+  if (!firewallConfigured()) {
+    negotiating_ = false;
     connectionComplete(error);
     return;
   }
-  // The negotiation with a configured firewall belongs here; until it exists
-  // the connection cannot be completed through one.
-  lastErrorText = kTextNoFirewallNegotiation;
-  life_.set(PortState::Opening);
+  if (error != 0) {
+    negotiating_ = false;
+    if (listener_)
+      listener_->onConnectionStatus(kTextFirewallConnectFailed, error, description(error));
+    connectionComplete(error);
+    return;
+  }
+  negotiating_ = true;
+  if (listener_) listener_->onConnectionStatus(kTextFirewallConnectComplete, 0, "OK");
+  if (fd_ < 0 || !socketConnected()) return;  // closed by a handler
+  NegotiationSettings s;
+  s.type = firewall.type;
+  s.user = firewall.user;
+  s.password = firewall.password;
+  s.server = remoteText_;
+  s.serverPort = remotePort_;
+  // Two bytes in every request: a larger number would ask for another port.
+  if (!isPortNumber(remotePort_)) {
+    firewallFailure(kTextRemotePortOutOfRange, kTextRemotePortOutOfRange);
+    return;
+  }
+  if (FirewallNegotiation::needsServerAddress(s)) {
+    HostAddress server;
+    const int rc = resolveRemote(remoteText_, false, false, server);
+    if (rc != 0 || server.v4 == 0) {
+      const char *text = rc != 0 ? winsockText(rc) : kTextRemoteHostInvalid;
+      firewallFailure(text ? text : "", text ? text : "");
+      return;
+    }
+    s.serverAddress = server.v4;
+  }
+  const bool needsTokens = s.type == kFirewallTunnelNtlm || s.type == kFirewallTunnelNegotiate;
+  if (needsTokens && proxyTokens == nullptr) {
+    firewallFailure(kTextNoProxyTokens, kTextNoProxyTokens);
+    return;
+  }
+  applyNegotiationStep(negotiation_.start(s, proxyTokens));
+}
+
+void TcpClientPort::feedNegotiation(std::string_view bytes) {
+  applyNegotiationStep(negotiation_.feed(bytes));
+}
+
+void TcpClientPort::applyNegotiationStep(NegotiationStep &&step) {
+  if (!step.send.empty()) {
+    size_t sent = 0;
+    const int rc = rawSend(step.send, &sent);
+    if (rc != 0 || sent != step.send.size()) {
+      const char *text = rc != 0 ? winsockText(rc) : kTextFirewallSendCut;
+      firewallFailure(text ? text : "", text ? text : "");
+      return;
+    }
+  }
+  switch (step.outcome) {
+    case NegotiationStep::Continue:
+      return;
+    case NegotiationStep::Complete:
+      // The server's first bytes may have come with the proxy's last answer.
+      if (!step.rest.empty()) {
+        const size_t n = std::min(step.rest.size(), lines_.spaceSize());
+        std::copy_n(step.rest.data(), n, lines_.space());
+        lines_.commit(n);
+      }
+      negotiating_ = false;
+      connectionComplete(0);
+      return;
+    case NegotiationStep::Refused:
+      // The proxy's answer ends the connect, but its socket stays open until
+      // closed; negotiating stays set so that no dialogue runs on it.
+      if (listener_) listener_->onError(kSmtpFirewallFailed, step.event);
+      lastErrorText = step.text;
+      connectionComplete(kSmtpFirewallFailed);
+      return;
+    case NegotiationStep::Failed:
+      firewallFailure(step.event, step.text);
+      return;
+  }
+}
+
+void TcpClientPort::firewallFailure(const std::string &event, const std::string &text) {
+  if (listener_) listener_->onError(kSmtpFirewallFailed, event);
+  if (!text.empty()) lastErrorText = text;
   connectionComplete(kSmtpFirewallFailed);
-  closeHandle();
+  // Closing clears the negotiation; Connected reads False in the events until then.
+  close(0);
 }
 
 void TcpClientPort::connectionComplete(int code) {
@@ -284,7 +371,8 @@ std::string TcpClientPort::description(int code) const {
 
 int TcpClientPort::waitForConnection() {
   interruptPending = false;
-  const int rc = waitWhile([this] { return fd_ >= 0 && isConnecting() && connectResult_ == 0; });
+  const int rc = waitWhile(
+      [this] { return fd_ >= 0 && (isConnecting() || negotiating_) && connectResult_ == 0; });
   if (rc != 0) {
     const std::string text = lastErrorText;
     close(0);
@@ -442,16 +530,25 @@ void TcpClientPort::readLoop(int budget) {
   while (fd_ >= 0 && !life_.closeRequested()) {
     deliverLines();
     if (fd_ < 0 || life_.closeRequested() || peerClosed_ || lines_.full() || budget-- <= 0) return;
-    // During a firewall negotiation the bytes would go to the negotiation instead.
-    char *space = lines_.space();
-    const ssize_t n = ::recv(fd_, space, lines_.spaceSize(), MSG_DONTWAIT);
+    // During a firewall negotiation the bytes go to the negotiation instead.
+    const bool toFirewall = negotiating_;
+    char firewallBytes[kNegotiationReadSize];
+    char *space = toFirewall ? firewallBytes : lines_.space();
+    const size_t room =
+        toFirewall ? std::min(sizeof firewallBytes, lines_.spaceSize()) : lines_.spaceSize();
+    const ssize_t n = ::recv(fd_, space, room, MSG_DONTWAIT);
     if (n > 0) {
-      if (record_.isOpen()) record_.write(false, std::string_view(space, static_cast<size_t>(n)));
-      lines_.commit(static_cast<size_t>(n));
+      const std::string_view got(space, static_cast<size_t>(n));
+      if (record_.isOpen()) record_.write(false, got);
+      if (toFirewall)
+        feedNegotiation(got);
+      else
+        lines_.commit(static_cast<size_t>(n));
       continue;
     }
     if (n == 0) {
       peerClosed_ = true;
+      if (toFirewall && !negotiation_.finished()) applyNegotiationStep(negotiation_.peerClosed());
       continue;
     }
     if (errno == EINTR) continue;
@@ -465,6 +562,7 @@ void TcpClientPort::readLoop(int budget) {
     // A socket that fails to read is lost; it closes with the failure once the lines held are out.
     peerClosed_ = true;
     peerCloseError_ = err;
+    if (toFirewall && !negotiation_.finished()) applyNegotiationStep(negotiation_.peerClosed());
   }
 }
 

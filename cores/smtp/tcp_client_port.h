@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "firewall_negotiation.h"
 #include "pelnet/runtime/socket_helpers.h"
 #include "pelnet/runtime/socket_object.h"
 #include "reply_reader.h"
@@ -57,12 +58,13 @@ struct TcpSettings {
   bool bindIPv6Address = false;
 };
 
-// The firewall or proxy between the client and the server.  Its negotiation
-// is not part of this connection; it enters through runFirewallStep().
+// The firewall or proxy between the client and the server
+// (firewall_negotiation.h speaks with it once the TCP connection stands).
 struct FirewallTarget {
   int type = 0;  // 0 = none
   HostAddress host;
   int port = 0;
+  std::string user, password;  // at most kFirewallFieldMax bytes each
 };
 
 class TcpClientPort : public SocketObject {
@@ -153,7 +155,11 @@ class TcpClientPort : public SocketObject {
 
   // ---- firewall seam ----
   FirewallTarget firewall;
+  // The tokens of the NTLM and Negotiate tunnels; without them those types fail to connect.
+  ProxyTokens *proxyTokens = nullptr;
   bool firewallConfigured() const { return firewall.type != 0; }
+  // True from the firewall's connect until the tunnel stands, and after an HTTP
+  // proxy refused the tunnel while its socket stays open: no dialogue runs on it.
   bool negotiating() const { return negotiating_; }
 
   // The TCP settings (the names of TcpSettings, InBufferSize, OutBufferSize,
@@ -173,6 +179,11 @@ class TcpClientPort : public SocketObject {
   void runFirewallStep(int error);
   // Fires the events of a completed (or failed) connect and records its result.
   void connectionComplete(int code);
+  // Bytes the firewall sent during the negotiation, and what the negotiation asks then.
+  void feedNegotiation(std::string_view bytes);
+  void applyNegotiationStep(NegotiationStep &&step);
+  // The negotiation failed: OnError 118, the failed connect, and the connection closes.
+  void firewallFailure(const std::string &event, const std::string &text);
   // Reads and delivers what the socket holds (the read notification).
   void readAndDeliver();
   // What one read does: a batch, or while the close drains (and data is
@@ -214,6 +225,7 @@ class TcpClientPort : public SocketObject {
   int remotePort_ = kDefaultPort;
 
   bool negotiating_ = false;
+  FirewallNegotiation negotiation_;
   bool accepting_ = true;
   int closeError_ = 0;  // the error of the close being made (0 for a local close)
   bool lineArrived_ = false;

@@ -15,6 +15,9 @@ packages=(
   # a real mail server for the report tests; checkers of the desktop entry and
   # the systemd units shipped in dist/
   python3-aiosmtpd desktop-file-utils systemd
+  # real proxies for the mail connection's firewall tests (SOCKS4/5, HTTP CONNECT),
+  # and GNOME's proxy schemas that the firewall auto-detection reads
+  dante-server tinyproxy-bin gsettings-desktop-schemas
   # the window's font and the desktop opener
   fonts-dejavu-core xdg-utils
 )

@@ -34,6 +34,7 @@ fuzz cores/syslog/fuzz syslog_parser_fuzz 2048
 fuzz cores/ping/fuzz echo_answer_fuzz 1500
 fuzz cores/smtp/fuzz recipient_header_fuzz 4096
 fuzz cores/smtp/fuzz reply_reader_fuzz 8192
+fuzz cores/smtp/fuzz firewall_reply_fuzz 4096
 
 if [ "${1:-}" != "--no-sanitize" ]; then
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \

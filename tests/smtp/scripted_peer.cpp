@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace smtptest {
@@ -115,11 +116,13 @@ void ScriptedPeer::run(std::vector<PeerStep> script) {
       case PeerStep::SendBytewise: {
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        for (char ch : s.bytes)
+        for (char ch : s.bytes) {
           if (!sendAll(fd, &ch, 1)) {
             failure_ = where + "send failed";
             break;
           }
+          if (s.count > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s.count));
+        }
         break;
       }
       case PeerStep::Expect:

@@ -15,7 +15,7 @@ namespace smtptest {
 struct PeerStep {
   enum Kind {
     Send,           // `bytes` in one send
-    SendBytewise,   // `bytes` one byte per send, without Nagle
+    SendBytewise,   // `bytes` one byte per send, without Nagle, `count` ms apart
     Expect,         // reads until it holds exactly `bytes` (a mismatch is reported)
     ExpectThrough,  // reads whatever comes until it ends with `bytes` (checked by the test)
     ExpectClose,    // reads until the client closes; what arrives is kept

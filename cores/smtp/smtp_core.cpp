@@ -39,7 +39,9 @@ bool isRecipientIndexed(int id) {
 }  // namespace
 
 SmtpCore::SmtpCore(pelnet_event_fn callback, void *user)
-    : CoreBase(callback, user), session_(port_, message_, *this) {
+    : CoreBase(callback, user),
+      session_(port_, message_, *this),
+      queue_(session_, reinterpret_cast<uintptr_t>(this)) {
   port_.setSink(this);
   port_.setErrorTable(kSmtpErrors);
   port_.setTimeout(kDefaultTimeoutSeconds);
@@ -539,8 +541,9 @@ int SmtpCore::callMethod(int id, std::vector<Value> &args, Value &result) {
     case PELNET_SMTP_METHOD_Interrupt:
       return session_.interrupt();
     case PELNET_SMTP_METHOD_ProcessQueue:
+      return queue_.processQueue(args.at(0).s, keepQueue_);
     case PELNET_SMTP_METHOD_Queue:
-      return port_.fail(kSmtpQueueUnavailable);
+      return queue_.queue(args.at(0).s, result.s);
     case PELNET_SMTP_METHOD_ResetHeaders:
       return session_.resetHeaders();
     case PELNET_SMTP_METHOD_Send:

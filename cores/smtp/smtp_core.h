@@ -8,6 +8,7 @@
 #include <string>
 
 #include "message.h"
+#include "message_queue.h"
 #include "pelnet/runtime/core_base.h"
 #include "smtp_session.h"
 #include "tcp_client_port.h"
@@ -23,6 +24,7 @@ class SmtpCore : public CoreBase, private SessionEvents {
 
   SmtpSession &session() { return session_; }
   pelsmtp::Message &message() { return message_; }
+  MessageQueue &queue() { return queue_; }
   TcpClientPort &port() { return port_; }
 
  protected:
@@ -64,6 +66,7 @@ class SmtpCore : public CoreBase, private SessionEvents {
   TcpClientPort port_;
   pelsmtp::Message message_;
   SmtpSession session_;
+  MessageQueue queue_;
 
   // The other firewall settings live in port_.firewall, where the negotiation reads them.
   bool firewallAutoDetect_ = false;

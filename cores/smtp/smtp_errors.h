@@ -30,7 +30,7 @@
   X(kSmtpLineBreakInArgument, 167,                                                      \
     "A command argument must not contain CR, LF or NUL characters.")                    \
   X(kSmtpAuthUnavailable, 168, "SMTP authentication is not available in this build.")   \
-  X(kSmtpQueueUnavailable, 169, "The message queue is not available in this build.")    \
+  X(kSmtpQueueFile, 302, nullptr)                                                       \
   X(kSmtpIndexOutOfRange, 432, nullptr) /* the text derived from the code */
 
 namespace pelnet::smtp {

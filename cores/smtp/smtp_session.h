@@ -77,7 +77,12 @@ class SessionEvents {
                                   const std::string &description) = 0;
 };
 
+class MessageQueue;
+
 class SmtpSession : private TcpClientListener {
+  // The queue replays its files through the frame and the exchange.
+  friend class MessageQueue;
+
  public:
   // The body goes out in pieces of this size so that OnTransfer reports progress.
   static constexpr size_t kBodyPiece = 8192;

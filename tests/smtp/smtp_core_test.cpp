@@ -295,11 +295,17 @@ TEST(SmtpCoreMethods, DisconnectAndInterruptWithoutAConnectionSucceed) {
   EXPECT_TRUE(c.events.calls.empty());
 }
 
-TEST(SmtpCoreMethods, QueueMethodsFailClearlyUntilTheQueueExists) {
+// The queue methods through the core interface: a folder argument, the file
+// name as Queue's result (the queue itself is tested in smtp_queue_test).
+TEST(SmtpCoreMethods, QueueMethodsTakeAFolderAndReportFailuresByCode) {
   SmtpCoreClient c;
-  EXPECT_EQ(c.call(PELNET_SMTP_METHOD_Queue, "/nonexistent"), 169);
-  EXPECT_EQ(c.lastError(), "The message queue is not available in this build.");
-  EXPECT_EQ(c.call(PELNET_SMTP_METHOD_ProcessQueue, "/nonexistent"), 169);
+  EXPECT_EQ(c.call(PELNET_SMTP_METHOD_ProcessQueue, "/nonexistent/queue"), 302);
+  EXPECT_EQ(c.lastError(), "Can't open queue folder");
+  // The file is made before the message is looked at, so the folder is what fails here.
+  testsupport::CallResult r;
+  EXPECT_EQ(c.call(PELNET_SMTP_METHOD_Queue, {"/nonexistent/queue"}, &r), 302);
+  EXPECT_EQ(c.lastError().rfind("Can't open queue file [/nonexistent/queue/", 0), 0u)
+      << c.lastError();
 }
 
 }  // namespace

@@ -104,6 +104,10 @@ void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const T
       FReportFailed = true;
       Write(QStringLiteral("%1 to %2 failed: %3").arg(Name, Destination, Panel0));
       break;
+    case rrQueued:
+      FReportQueued = true;
+      Write(QStringLiteral("%1 to %2 queued: %3").arg(Name, Destination, Panel0));
+      break;
     case rrNotSent:
       // Not asked for in the settings: no failure.
       Write(HostSet(Host) ? QStringLiteral("%1 not sent: no finished check run").arg(Name)
@@ -125,5 +129,6 @@ bool TAutoRunMonitor::SequenceFailed(const QString& Message) {
 int TAutoRunMonitor::ExitStatus() const {
   if (FFailed || !FChecked)
     return ExitStatusNotStarted;
-  return (FDevicesFailed ? ExitStatusDevicesFailed : 0) | (FReportFailed ? ExitStatusReportFailed : 0);
+  return (FDevicesFailed ? ExitStatusDevicesFailed : 0) | (FReportFailed ? ExitStatusReportFailed : 0) |
+         (FReportQueued ? ExitStatusReportQueued : 0);
 }

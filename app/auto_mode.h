@@ -33,10 +33,14 @@ constexpr int ExitStatusAllAnswered = 0;
 constexpr int ExitStatusDevicesFailed = 1;  // some devices did not answer
 constexpr int ExitStatusReportFailed = 2;   // a report could not be sent
 constexpr int ExitStatusNotStarted = 4;     // the run could not start or ended early
+// A report the server could not take now waits in the queue folder for the
+// next run (the mail report with QueueDir); adds up with 1 and 2.
+constexpr int ExitStatusReportQueued = 8;
 
-// How a report command ended: not sent (its guard was not met), sent, or
-// failed with its error shown in status bar panel 0.
-enum TReportResult : std::uint8_t { rrNotSent, rrSent, rrFailed };
+// How a report command ended: not sent (its guard was not met), sent,
+// failed with its error shown in status bar panel 0, or kept in the queue
+// folder for the next report (panel 0 says where and why).
+enum TReportResult : std::uint8_t { rrNotSent, rrSent, rrFailed, rrQueued };
 
 enum TReportKind : std::uint8_t { rkMail, rkSysLog };
 
@@ -80,4 +84,5 @@ private:
   bool FFailed = false;
   bool FDevicesFailed = false;
   bool FReportFailed = false;
+  bool FReportQueued = false;
 };

@@ -149,6 +149,9 @@ private:
   QAction* AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
                        void (TFormMain::*Handler)());
   void ReadCommandLineSwitches();
+  // The mail report's Send with a queue folder (SMTP QueueDir): true when
+  // sent or queued, false when failed with the error in panel 0.
+  bool SendOrQueueSMTP(const QString& QueueDir);
   void WMAutoRun();
   void SortRows(QList<QTreeWidgetItem*>& Rows) const;
   // Steps of the check run (RunCheck).
@@ -173,6 +176,8 @@ private:
   bool FAutoSysLog = false;
   TReportResult FLastSMTPReport = rrNotSent;
   TReportResult FLastSysLogReport = rrNotSent;
+  // The last mail report was kept in the queue folder instead of sent.
+  bool FSMTPQueued = false;
   // Why the last check run could not start (no ping port), or empty.
   QString FCheckNotStarted;
   TAutoRunMonitor* FAutoRunMonitor = nullptr;

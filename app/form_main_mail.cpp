@@ -3,7 +3,12 @@
 #include "form_main.h"
 
 #include "locale_texts.h"
+#include "mail_queue.h"
 #include "pelsmtp.h"
+
+#include <QDir>
+
+#include <optional>
 
 namespace {
 
@@ -35,13 +40,14 @@ void TFormMain::MenuItemSendToSMTPClick() {
   const QString& Host = Settings().SMTPHostAddress();
   if (!Settings().HasLastCheck() || Host.isEmpty() || Host == QLatin1String("0.0.0.0"))
     return;
-  FLastSMTPReport = SendResultsToSMTP() ? rrSent : rrFailed;
+  FLastSMTPReport = SendResultsToSMTP() ? (FSMTPQueued ? rrQueued : rrSent) : rrFailed;
 }
 
 bool TFormMain::SendResultsToSMTP() {
   bool Result = true;
   QStringList Lines;
   const TSettings& S = Settings();
+  FSMTPQueued = false;
   try {
     pelSMTP1->setMailServer(S.SMTPHostAddress());
     pelSMTP1->setMailPort(S.SMTPPort());
@@ -74,12 +80,68 @@ bool TFormMain::SendResultsToSMTP() {
     for (const QString& Line : Lines)
       Body += Line + QStringLiteral("\r\n");
     pelSMTP1->setMessageText(Body);
-    pelSMTP1->Send();
+    if (S.SMTPQueueDir().isEmpty())
+      pelSMTP1->Send();
+    else
+      Result = SendOrQueueSMTP(S.SMTPQueueDir());
   } catch (const EPelnet& E) {
     SetStatusPanelText(0, E.Message());
     Result = false;
   }
   return Result;
+}
+
+// What waits in the queue folder goes first, oldest first, then this report.
+// When the server cannot be reached, or refuses for now (4xx), the report
+// joins the queue for the next report instead of being lost; panel 0 says
+// so. Any other failure is raised as without a queue.
+bool TFormMain::SendOrQueueSMTP(const QString& QueueDir) {
+  // A folder that is not there yet is made; one that cannot be made fails at Queue.
+  QDir().mkpath(QueueDir);
+  std::optional<EPelnet> Failure;
+  try {
+    pelSMTP1->ProcessQueue(QueueDir);
+  } catch (const EPelnet& E) {
+    // A server that did not answer the queue will not take this report
+    // either: no second wait for it. A queued message it refused is left
+    // marked failed in the folder, and this report still goes.
+    if (MailServerUnreachable(E.Code()))
+      Failure = E;
+  }
+  if (!Failure) {
+    try {
+      pelSMTP1->Send();
+      return true;
+    } catch (const EPelnet& E) {
+      if (!MailFailureIsTemporary(E.Code(), pelSMTP1->LastReply()))
+        throw;
+      Failure = E;
+    }
+  }
+  // No connection is left to the next report: a server that closed a stale
+  // one meanwhile would make it look unreachable. A refusing server gets its
+  // QUIT; a lost or silent one is not waited for again.
+  try {
+    if (Failure->Code() == CodeSMTPRefused)
+      pelSMTP1->Disconnect();
+    else
+      pelSMTP1->setConnected(false);
+  } catch (const EPelnet&) {
+    // The connection is closed either way.
+  }
+  QString FileName;
+  try {
+    FileName = pelSMTP1->Queue(QueueDir);
+  } catch (const EPelnet& E) {
+    // Both failures: why it was not sent, and why it could not be kept.
+    SetStatusPanelText(0, QStringLiteral("%1 (not queued: %2)").arg(Failure->Message(), E.Message()));
+    return false;
+  }
+  FSMTPQueued = true;
+  SetStatusPanelText(
+      0,
+      QStringLiteral("Mail report queued as %1 for the next report: %2").arg(FileName, Failure->Message()));
+  return true;
 }
 
 void TFormMain::pelSMTP1Error(QObject* /*Sender*/, int ErrorCode, const QString& Description) {

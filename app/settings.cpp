@@ -41,16 +41,18 @@ constexpr TIntegerKey SMTPPortKey{SectionSMTP, u"Port", &TSettings::SetSMTPPort}
 constexpr TTextKey SMTPRecipientsKey{SectionSMTP, u"Recipients", &TSettings::SetSMTPRecipients,
                                      &TSettings::SMTPRecipients};
 constexpr TTextKey SMTPSenderKey{SectionSMTP, u"Sender", &TSettings::SetSMTPSender, &TSettings::SMTPSender};
+constexpr TTextKey SMTPQueueDirKey{SectionSMTP, u"QueueDir", &TSettings::SetSMTPQueueDir,
+                                   &TSettings::SMTPQueueDir};
 constexpr TIntegerKey SyslogFacilityKey{SectionSyslog, u"Facility", &TSettings::SetSyslogFacility};
 constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetSyslogHostAddress,
                                  &TSettings::SyslogHostAddress};
 constexpr TIntegerKey SyslogPortKey{SectionSyslog, u"Port", &TSettings::SetSyslogPort};
 
 constexpr TKey KeysInReadingOrder[] = {
-    {&PingTimeoutKey, nullptr}, {&PingTimesKey, nullptr},      {&PingTTLKey, nullptr},
-    {nullptr, &SMTPHostKey},    {&SMTPPortKey, nullptr},       {nullptr, &SMTPRecipientsKey},
-    {nullptr, &SMTPSenderKey},  {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey},
-    {&SyslogPortKey, nullptr},
+    {&PingTimeoutKey, nullptr}, {&PingTimesKey, nullptr},    {&PingTTLKey, nullptr},
+    {nullptr, &SMTPHostKey},    {&SMTPPortKey, nullptr},     {nullptr, &SMTPRecipientsKey},
+    {nullptr, &SMTPSenderKey},  {nullptr, &SMTPQueueDirKey}, {&SyslogFacilityKey, nullptr},
+    {nullptr, &SyslogHostKey},  {&SyslogPortKey, nullptr},
 };
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
@@ -75,6 +77,7 @@ void TSettings::Clear() {
   FSMTPPort = 25;
   FSMTPRecipients.clear();
   FSMTPSender.clear();
+  FSMTPQueueDir.clear();
   FSyslogFacility = 22;  // local6
   FSyslogHostAddress = QStringLiteral("0.0.0.0");
   FSyslogPort = 514;

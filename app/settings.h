@@ -56,6 +56,10 @@ public:
   void SetSMTPRecipients(const QString& Value) { FSMTPRecipients = Value; }
   const QString& SMTPSender() const { return FSMTPSender; }
   void SetSMTPSender(const QString& Value) { FSMTPSender = Value; }
+  // Folder where a mail report that the server could not take waits for the
+  // next report; empty (the default): no queue, such a report is lost.
+  const QString& SMTPQueueDir() const { return FSMTPQueueDir; }
+  void SetSMTPQueueDir(const QString& Value) { FSMTPQueueDir = Value; }
   std::int32_t SyslogFacility() const { return FSyslogFacility; }
   void SetSyslogFacility(std::int32_t Value) { FSyslogFacility = Value; }
   const QString& SyslogHostAddress() const { return FSyslogHostAddress; }
@@ -76,6 +80,7 @@ private:
   std::int32_t FSMTPPort = 0;
   QString FSMTPRecipients;
   QString FSMTPSender;
+  QString FSMTPQueueDir;
   std::int32_t FSyslogFacility = 0;
   QString FSyslogHostAddress;
   std::int32_t FSyslogPort = 0;

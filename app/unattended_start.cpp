@@ -238,6 +238,8 @@ QString HelpText(const QString& SettingsFileName) {
              "  3  both: some devices did not answer and a report could not be sent\n"
              "  4  the run could not start (no display without a switch, a network core\n"
              "     that failed to load, no settings file, an error that stopped the run)\n"
+             "  8  the mail report was kept in the queue folder (QueueDir in [SMTP]) for\n"
+             "     the next run; adds up with 1 and 2\n"
              "\n"
              "Qt's own options (-platform, -display, -style, ...) work as usual.\n")
       .arg(SettingsFileName);

@@ -1,6 +1,7 @@
 // What an automatic run tells its scheduler: the lines on standard error
 // and the exit status, from the outcome of the run and the reports.
 #include "auto_mode.h"
+#include "mail_queue.h"
 #include "settings.h"
 #include "temp_files.h"
 
@@ -90,6 +91,22 @@ TEST_F(AutoRunMonitorTest, StatusAndLinesFromDevicesAndReports) {
        rrFailed,
        ExitStatusDevicesFailed | ExitStatusReportFailed,
        {"dervik: no answer from: A", "dervik: mail report sent to mail.test:2525",
+        "dervik: syslog report to 127.0.0.1:5514 failed: PANEL"}},
+      {"mail queued",
+       {dsOK, dsOK, dsOK},
+       "All connections OK",
+       rrQueued,
+       rrSent,
+       ExitStatusReportQueued,
+       {"dervik: mail report to mail.test:2525 queued: PANEL",
+        "dervik: syslog report sent to 127.0.0.1:5514"}},
+      {"mail queued, syslog failed, one silent",
+       {dsOK, dsNoConnection, dsOK},
+       "z",
+       rrQueued,
+       rrFailed,
+       ExitStatusDevicesFailed | ExitStatusReportFailed | ExitStatusReportQueued,
+       {"dervik: no answer from: B", "dervik: mail report to mail.test:2525 queued: PANEL",
         "dervik: syslog report to 127.0.0.1:5514 failed: PANEL"}},
   };
   for (const auto &R : Rows) {
@@ -187,6 +204,37 @@ TEST_F(AutoRunMonitorTest, AStoppedSequenceEndsTheProgramOnlyWithoutDisplay) {
               QStringList{"dervik: the automatic run stopped: 10022: [10022] Invalid argument"});
     EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
     EXPECT_EQ(Exits, Headless ? std::vector<int>{ExitStatusNotStarted} : std::vector<int>{});
+  }
+}
+
+// Which failures of the mail report keep it in the queue folder: a server
+// that could not be reached, or a temporary (4xx) refusal; nothing else.
+TEST(MailQueuePolicy, OnlyUnreachableServersAndTemporaryRefusalsAreQueued) {
+  const struct {
+    int Code;
+    const char *LastReply;
+    bool Unreachable, Temporary;
+  } Rows[] = {
+      {10061, "", true, true},  // connection refused
+      {10060, "", true, true},  // connection timed out
+      {11001, "", true, true},  // host not found
+      {301, "", true, true},    // a wait that ended
+      {161, "451 4.3.0 try again later", false, true},
+      {161, "421 closing", false, true},
+      {161, "550 5.1.1 unknown user", false, false},
+      {161, "554 rejected", false, false},
+      {161, "", false, false},
+      {164, "", false, false},  // no sender
+      {165, "", false, false},  // no recipient
+      {117, "", false, false},  // port out of range
+      {302, "", false, false},  // the queue folder itself
+      {9999, "", false, false},
+      {12000, "", false, false},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(std::to_string(R.Code) + " " + R.LastReply);
+    EXPECT_EQ(MailServerUnreachable(R.Code), R.Unreachable);
+    EXPECT_EQ(MailFailureIsTemporary(R.Code, QString::fromLatin1(R.LastReply)), R.Temporary);
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -104,7 +105,7 @@ TEST_F(DervikUnattended, HelpAndVersionAnswerOnStandardOutput) {
   for (const char *Text :
        {"  /AUTO ", "  /AUTORUN ", "  /AUTOSMTP ", "  /AUTOSYSLOG ", "\n  0  every device",
         "\n  1  some devices did not answer", "\n  2  a report could not be sent", "\n  3  both",
-        "\n  4  the run could not start"})
+        "\n  4  the run could not start", "\n  8  the mail report was kept in the queue folder"})
     EXPECT_NE(Help.Out.find(Text), std::string::npos) << Text;
   EXPECT_EQ(Program.Run({"--version"}).Out, Version);
 }
@@ -346,6 +347,72 @@ TEST_F(DervikUnattended, EndToEndAsASchedulerRunsIt) {
         SysLogLines);
   }
   close(Tun);
+}
+
+// With QueueDir a report is not lost while the mail server is down: the run
+// keeps it in the folder and says so in its line and its status; the next
+// run, with the server up, delivers it first and then its own report.
+TEST_F(DervikUnattended, AReportQueuedWhileTheServerIsDownArrivesWithTheNextRun) {
+  REQUIRE_ISOLATION();
+  reportpeers::SmtpSink Mail;
+  ASSERT_TRUE(Mail.Ok()) << Mail.Why();
+  const std::string QueueDir = Program.Folder() + "/spool/queue";
+  const auto SettingsWith = [&](int MailPort, const std::string &Devices) {
+    return "[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=127.0.0.1\nPort=" +
+           std::to_string(MailPort) +
+           "\nRecipients=ops@dervik.test\nSender=dervik@dervik.test\nQueueDir=" + QueueDir +
+           "\n[Syslog]\nHostAddress=0.0.0.0\n[Devices]\n" + Devices;
+  };
+  const auto QueueFiles = [&] {
+    std::vector<std::string> Names;
+    if (DIR *D = opendir(QueueDir.c_str())) {
+      while (const dirent *E = readdir(D))
+        if (E->d_name[0] != '.') Names.push_back(E->d_name);
+      closedir(D);
+    }
+    return Names;
+  };
+  const int Down = Listener.port();  // a UDP port: nothing accepts TCP there
+  const std::string SysLogUnset =
+      "dervik: syslog report not sent: no server set (HostAddress in [Syslog])\n";
+
+  Program.WriteSettings(SettingsWith(Down, "A=127.0.0.1\n"));
+  const Result First = Program.Run({"/AUTO"});
+  ASSERT_TRUE(First.Started);
+  EXPECT_EQ(First.Status, ExitStatusReportQueued) << StatusText(First);
+  const std::string Queued =
+      "dervik: checked 1 device from " + Program.SettingsFile() +
+      ": All connections OK\ndervik: mail report to 127.0.0.1:" + std::to_string(Down) +
+      " queued: Mail report queued as " + QueueDir + "/";
+  EXPECT_EQ(First.Err.rfind(Queued, 0), 0u) << First.Err;
+  const std::string QueuedEnd =
+      ".queued for the next report: 10061: [10061] Connection refused\n" + SysLogUnset;
+  ASSERT_GE(First.Err.size(), QueuedEnd.size());
+  EXPECT_EQ(First.Err.substr(First.Err.size() - QueuedEnd.size()), QueuedEnd) << First.Err;
+  const std::vector<std::string> Waiting = QueueFiles();
+  ASSERT_EQ(Waiting.size(), 1u);
+  EXPECT_NE(First.Err.find(QueueDir + "/" + Waiting[0]), std::string::npos) << First.Err;
+  EXPECT_TRUE(Mail.Messages().empty());
+
+  Program.WriteSettings(SettingsWith(Mail.Port(), "A=127.0.0.1\nB=127.0.0.2\n"));
+  const Result Second = Program.Run({"/AUTO"});
+  ASSERT_TRUE(Second.Started);
+  EXPECT_EQ(Second.Status, ExitStatusAllAnswered) << StatusText(Second);
+  EXPECT_EQ(Second.Err, "dervik: checked 2 devices from " + Program.SettingsFile() +
+                            ": All connections OK\ndervik: mail report sent to 127.0.0.1:" +
+                            std::to_string(Mail.Port()) + "\n" + SysLogUnset);
+  EXPECT_TRUE(QueueFiles().empty());
+  const auto Got = Mail.Messages();
+  ASSERT_EQ(Got.size(), 2u);
+  // The old report (one device) first, then the new one (two devices).
+  const std::string LineB = "- B (127.0.0.2): OK\r\n";
+  EXPECT_NE(Got[0].Body.find("- A (127.0.0.1): OK\r\n"), std::string::npos) << Got[0].Body;
+  EXPECT_EQ(Got[0].Body.find(LineB), std::string::npos) << Got[0].Body;
+  EXPECT_NE(Got[1].Body.find(LineB), std::string::npos) << Got[1].Body;
+  for (const auto &M : Got) {
+    EXPECT_EQ(M.Header("Subject"), "Dervik: All connections OK");
+    EXPECT_EQ(M.To, std::vector<std::string>{"ops@dervik.test"});
+  }
 }
 
 }  // namespace

@@ -9,11 +9,13 @@
 #include "isolation.h"
 #include "pelsmtp.h"
 #include "report_peers.h"
+#include "scripted_peer.h"
 
 #include <gtest/gtest.h>
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -297,6 +299,83 @@ TEST_F(MailReport, AutomaticSwitchesAndTheMail) {
                     "\r\n\r\nDevices with OK connection:\r\n- A (127.0.0.1): OK\r\n\r\n"),
                 std::string::npos);
     }
+  }
+}
+
+// With QueueDir a report the server cannot take now waits in the folder (made
+// when missing) and panel 0 says where; the next report delivers it first.
+// A permanent refusal (5xx) is not kept: it would be refused again.
+TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
+  using smtptest::PeerStep;
+  const struct {
+    const char *Name;
+    const char *MailReply;  // the answer to MAIL; nullptr: no server listens
+    TReportResult Result;
+    const char *PanelStarts;
+  } Rows[] = {
+      {"server down", nullptr, rrQueued, "Mail report queued as "},
+      {"temporary refusal", "451 4.3.0 try again later", rrQueued, "Mail report queued as "},
+      {"permanent refusal", "550 5.7.1 relaying denied", rrFailed,
+       "161: SMTP protocol error. 550 5.7.1 relaying denied."},
+  };
+  size_t Delivered = 0;
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    QTemporaryDir Spool;
+    const QString QueueDir = Spool.filePath(QStringLiteral("dervik/queue"));
+    std::unique_ptr<smtptest::ScriptedPeer> Peer;
+    if (R.MailReply != nullptr) {
+      std::vector<PeerStep> Script{
+          {PeerStep::Send, "220 mail.test\r\n"},
+          {PeerStep::ExpectThrough, "\r\n"},  // EHLO and this machine's name
+          {PeerStep::Send, "250 mail.test\r\n"},
+          {PeerStep::Expect, "RSET\r\n"},
+          {PeerStep::Send, "250 OK\r\n"},
+          {PeerStep::Expect, "MAIL FROM: <dervik@dervik.test>\r\n"},
+          {PeerStep::Send, std::string(R.MailReply) + "\r\n"},
+      };
+      // A queued report's connection is closed with QUIT; a refused one stays open.
+      if (R.Result == rrQueued) {
+        Script.push_back({PeerStep::Expect, "QUIT\r\n"});
+        Script.push_back({PeerStep::Send, "221 bye\r\n"});
+      }
+      Script.push_back({PeerStep::ExpectClose, ""});
+      Peer = std::make_unique<smtptest::ScriptedPeer>(std::move(Script));
+    }
+    Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"),
+         Peer ? Peer->port() : ClosedPort());
+    Form->Settings().SetSMTPQueueDir(QueueDir);
+    FinishRun(QStringLiteral("first"));
+    ClickSend();
+    EXPECT_EQ(Form->LastSMTPReport(), R.Result);
+    const QString Panel = Form->StatusPanelText(0);
+    EXPECT_TRUE(Panel.startsWith(QLatin1String(R.PanelStarts))) << Panel.toStdString();
+    const QStringList Files = QDir(QueueDir).entryList(QDir::Files);
+    ASSERT_EQ(Files.size(), R.Result == rrQueued ? 1 : 0) << Files.join(' ').toStdString();
+    if (R.Result == rrQueued) {
+      EXPECT_TRUE(Panel.contains(QDir(QueueDir).filePath(Files[0]))) << Panel.toStdString();
+      EXPECT_FALSE(Form->pelSMTP1->Connected());
+    }
+    Form->pelSMTP1->setConnected(false);
+    if (Peer) {
+      EXPECT_EQ(Peer->finish(), "");
+    }
+
+    // The server is back: what waited goes first, then the new report.
+    Form->Settings().SetSMTPPort(Sink.Port());
+    FinishRun(QStringLiteral("second"));
+    ClickSend();
+    EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
+    EXPECT_TRUE(QDir(QueueDir).entryList(QDir::Files).isEmpty());
+    const std::vector<Mail> Mails = Sink.Messages();
+    std::vector<std::string> Subjects;
+    for (size_t I = Delivered; I < Mails.size(); ++I)
+      Subjects.push_back(Mails[I].Header("Subject"));
+    Delivered = Mails.size();
+    const std::vector<std::string> Expected =
+        R.Result == rrQueued ? std::vector<std::string>{"Dervik: first", "Dervik: second"}
+                             : std::vector<std::string>{"Dervik: second"};
+    EXPECT_EQ(Subjects, Expected);
   }
 }
 

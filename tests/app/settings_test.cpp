@@ -28,6 +28,7 @@ struct TExpected {
   std::int32_t SMTPPort = 25;
   QString SMTPRecipients = QString();
   QString SMTPSender = QString();
+  QString SMTPQueueDir = QString();
   std::int32_t SyslogFacility = 22;
   QString SyslogHostAddress = QStringLiteral("0.0.0.0");
   std::int32_t SyslogPort = 514;
@@ -49,6 +50,7 @@ void ExpectSettings(const TSettings &S, const TExpected &E) {
   EXPECT_EQ(S.SMTPPort(), E.SMTPPort);
   EXPECT_EQ(S.SMTPRecipients(), E.SMTPRecipients);
   EXPECT_EQ(S.SMTPSender(), E.SMTPSender);
+  EXPECT_EQ(S.SMTPQueueDir(), E.SMTPQueueDir);
   EXPECT_EQ(S.SyslogFacility(), E.SyslogFacility);
   EXPECT_EQ(S.SyslogHostAddress(), E.SyslogHostAddress);
   EXPECT_EQ(S.SyslogPort(), E.SyslogPort);
@@ -89,7 +91,7 @@ std::vector<TLoadCase> LoadCases() {
        QStringLiteral(
            "[Ping]\nTimeout=5\nTimes=2\nTTL=64\n"
            "[SMTP]\nHostAddress=127.0.0.1\nPort=2525\nRecipients=a@example.org, b@example.org\n"
-           "Sender=dervik@example.org\n"
+           "Sender=dervik@example.org\nQueueDir=/var/spool/dervik\n"
            "[Syslog]\nFacility=16\nHostAddress=localhost\nPort=5140\n"),
        {.PingTimeout = 5,
         .PingTimes = 2,
@@ -98,6 +100,7 @@ std::vector<TLoadCase> LoadCases() {
         .SMTPPort = 2525,
         .SMTPRecipients = "a@example.org, b@example.org",
         .SMTPSender = "dervik@example.org",
+        .SMTPQueueDir = "/var/spool/dervik",
         .SyslogFacility = 16,
         .SyslogHostAddress = "localhost",
         .SyslogPort = 5140}},
@@ -114,6 +117,9 @@ std::vector<TLoadCase> LoadCases() {
        QStringLiteral("[Ping]\nTimes=0\n[SMTP]\nPort=-1\n[Syslog]\nPort=99999\n"),
        {.PingTimes = 0, .SMTPPort = -1, .SyslogPort = 99999}},
       {"text_set_empty", QStringLiteral("[SMTP]\nHostAddress=\n"), {.SMTPHostAddress = ""}},
+      {"queue_dir_alone",
+       QStringLiteral("[SMTP]\nQueueDir= /tmp/dervik queue/ \n"),
+       {.SMTPQueueDir = "/tmp/dervik queue/"}},
       {"device_with_empty_address",
        QStringLiteral("[Devices]\nPrinter=\nRouter=10.0.0.1\n"),
        {.Devices = {{"Printer", ""}, {"Router", "10.0.0.1"}}}},

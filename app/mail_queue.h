@@ -1,0 +1,20 @@
+// Which failures of the mail report leave the report in the queue folder
+// (the SMTP section's QueueDir) for the next report to deliver.
+#pragma once
+
+#include <QString>
+
+// The mail component's code of a reply that is not 2xx or 3xx.
+constexpr int CodeSMTPRefused = 161;
+
+// True when the mail server could not be reached: a socket or name lookup
+// failure (the Winsock and resolver numbers) or a wait that ended (301).
+// The next report may well reach it.
+bool MailServerUnreachable(int Code);
+
+// True when a later attempt may succeed: the server could not be reached, or
+// it refused with a temporary (4xx) reply, LastReply being the line that
+// refused (code 161). A permanent (5xx) refusal, a missing sender or
+// recipient and a setting the component rejects are not worth keeping: the
+// same report would be refused again.
+bool MailFailureIsTemporary(int Code, const QString& LastReply);

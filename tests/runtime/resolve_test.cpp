@@ -1,6 +1,7 @@
 // Host texts to addresses and back.  Runs in namespaces of its own (see the
 // test main), so lookups read only the test's /etc/hosts.
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -118,6 +119,35 @@ TEST(Resolve, ScopeIdWithIPv6) {
   ASSERT_EQ(resolveIPv6("::1", plain), 0);
   EXPECT_EQ(plain.sin6_scope_id, 0u);
   EXPECT_EQ(numericText(plain), "::1");
+}
+
+// The zone of a link-local address by number or by interface name, as the
+// system writes such an address back: what reads back resolves to itself.
+TEST(Resolve, IPv6ZoneByNumberOrInterfaceName) {
+  const uint32_t loopback = if_nametoindex("lo");
+  ASSERT_NE(loopback, 0u);
+  const struct {
+    const char *text;
+    int rc;
+    uint32_t scope;
+  } cases[] = {
+      {"fe80::1%4", 0, 4},
+      {"fe80::1%lo", 0, loopback},
+      {"fe80::1%no-such-if0", 11001, 0},
+      {"fe80::1%", 0, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    HostAddress a;
+    EXPECT_EQ(resolveRemote(c.text, true, true, a), c.rc);
+    EXPECT_EQ(a.v6.sin6_scope_id, c.scope);
+  }
+  HostAddress a;
+  ASSERT_EQ(resolveRemote("fe80::1%lo", true, true, a), 0);
+  const std::string text = numericText(a.v6);
+  HostAddress b;
+  ASSERT_EQ(resolveRemote(text, true, true, b), 0) << text;
+  EXPECT_EQ(b.v6.sin6_scope_id, loopback) << text;
 }
 
 TEST(Resolve, TextWithAZeroByteNamesNoHost) {

@@ -4,6 +4,7 @@
 #include "pelnet/runtime/resolve.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -103,7 +104,15 @@ int resolveIPv6(const std::string &text, sockaddr_in6 &out) {
   size_t percent = text.find('%');
   if (percent != std::string::npos) {
     name = text.substr(0, percent);
-    scope = readInt(text.substr(percent + 1));
+    const std::string zone = text.substr(percent + 1);
+    // The zone is an interface index or, as the system writes link-local
+    // addresses back, an interface name.
+    if (!zone.empty() && zone.find_first_not_of("0123456789") != std::string::npos) {
+      scope = static_cast<int32_t>(if_nametoindex(zone.c_str()));
+      if (scope == 0) return kHostNotFound;
+    } else {
+      scope = readInt(zone);
+    }
   }
   addrinfo hints{};
   hints.ai_family = AF_INET6;

@@ -148,8 +148,25 @@ int ICMPPort::openRaw() {
     closeQuietly();
   }
   std::fill(buffer_.begin(), buffer_.end(), 0);
+  rawOnPingSocket_ = false;
   int fd = ::socket(pelnet::addressFamily(useIPv6), SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC,
                     useIPv6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP));
+  if (fd < 0 && useIPv6 && notPermitted(errno)) {
+    // IPv6 has no helper path, so without CAP_NET_RAW an ICMPv6 ping socket
+    // (allowed by ping_group_range) does the raw socket's work.  When that is
+    // refused too, the raw socket's refusal is what the caller hears.
+    const int rawErrno = errno;
+    fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    if (fd >= 0) {
+      rawOnPingSocket_ = true;
+      sentCount_ = 0;
+      // ICMPv6 errors that answer a request wait in the error queue, with the request quoted.
+      const int on = 1;
+      ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+    } else {
+      errno = rawErrno;
+    }
+  }
   if (fd < 0) return lastWinsock();
   fd_ = fd;
   path_ = Path::Raw;
@@ -203,6 +220,7 @@ int ICMPPort::sendRaw(std::string_view body) {
   // IPv6: the kernel computes the ICMPv6 checksum with its pseudo-header on raw sockets.
   // The message code is always 0: echo requests and wake-up packets have no other.
   std::string msg = buildMessage(messageType_, 0, body);
+  if (rawOnPingSocket_) rememberPingSocketRequest(msg);
   ssize_t n;
   if (useConnection_) {
     n = ::send(fd_, msg.data(), msg.size(), MSG_NOSIGNAL);
@@ -382,6 +400,8 @@ void ICMPPort::onNotification(int fd, GIOCondition cond) {
 void ICMPPort::readWaiting() {
   while (fd_ >= 0) {
     if (life_.closeRequested()) return;  // the close drains what is left
+    // A ping socket signals a queued error until it is read.
+    if (rawOnPingSocket_ && deliverQueuedIPv6Error()) continue;
     pelnet::SocketAddress from;
     ssize_t n = useConnection_ ? ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT)
                                : ::recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
@@ -393,6 +413,7 @@ void ICMPPort::readWaiting() {
       if (sink()) sink()->fireError(lastWinsock(), pelnet::kTextRecvFailed);
       return;
     }
+    if (rawOnPingSocket_) restorePingSocketIdentifier(buffer_.data(), static_cast<size_t>(n));
     std::string source;
     if (useConnection_) {
       source = remoteHostText();
@@ -403,6 +424,71 @@ void ICMPPort::readWaiting() {
     }
     if (!deliverDatagram(ByteReader(buffer_.data(), static_cast<size_t>(n)), source)) return;
   }
+}
+
+void ICMPPort::rememberPingSocketRequest(const std::string &message) {
+  uint8_t *head = sentHeads_[sentCount_ % kSentRemembered];
+  std::fill(head, head + 8, 0);
+  if (message.size() > 4)
+    std::memcpy(head, message.data() + 4, std::min<size_t>(message.size() - 4, 8));
+  ++sentCount_;
+}
+
+// The kernel delivers only answers that carry the socket's identifier and
+// keeps the rest of the message: the sequence and the body that follow it
+// tell which request an answer belongs to, newest first.
+void ICMPPort::restorePingSocketIdentifier(uint8_t *message, size_t length) const {
+  if (length < 8) return;
+  const size_t compared = std::min<size_t>(length - 6, 6);
+  const size_t remembered = std::min(sentCount_, kSentRemembered);
+  for (size_t back = 1; back <= remembered; ++back) {
+    const uint8_t *head = sentHeads_[(sentCount_ - back) % kSentRemembered];
+    if (std::memcmp(head + 2, message + 6, compared) == 0) {
+      std::memcpy(message + 4, head, 2);
+      return;
+    }
+  }
+}
+
+bool ICMPPort::deliverQueuedIPv6Error() {
+  uint8_t quoted[1280];
+  alignas(cmsghdr) char control[512];
+  sockaddr_in6 from{};
+  iovec iov{quoted, sizeof quoted};
+  msghdr msg{};
+  msg.msg_name = &from;
+  msg.msg_namelen = sizeof from;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  const ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+  if (n < 0) return false;
+  for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != SOL_IPV6 || c->cmsg_type != IPV6_RECVERR ||
+        c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in6)))
+      continue;
+    sock_extended_err ee;
+    std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+    if (ee.ee_origin != SO_EE_ORIGIN_ICMP6) continue;
+    sockaddr_in6 offender;
+    std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
+    if (offender.sin6_family != AF_INET6) offender = from;
+    // The quoted request, header first, as a raw socket would see it inside
+    // the error: 4 unused bytes and the invoking packet's IPv6 header before it.
+    std::string data(4 + 40, '\0');
+    data[4] = '\x60';
+    const size_t length = std::min(static_cast<size_t>(n), sizeof quoted);
+    restorePingSocketIdentifier(quoted, length);
+    data.append(reinterpret_cast<const char *>(quoted), length);
+    pelnet::SocketAddress source;
+    std::memcpy(&source.storage, &offender, sizeof offender);
+    source.length = sizeof offender;
+    rearmOnTraffic();
+    if (handler_) handler_->onAnswer(ee.ee_type, ee.ee_code, ByteReader(data), source.text());
+    return true;
+  }
+  return true;  // an entry that is no ICMPv6 error is read past
 }
 
 bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {

@@ -3,7 +3,9 @@
 //    exchange per send on an ICMP datagram socket ("ping socket"), falling
 //    back to a raw socket when ping sockets are not allowed for the user;
 //  - the raw path: a raw ICMP socket whose answers arrive through the
-//    runtime's notification watch while the thread runs wait steps.
+//    runtime's notification watch while the thread runs wait steps.  With
+//    UseIPv6 and no permission for raw sockets, an ICMPv6 datagram socket
+//    ("ping socket") stands in for the raw one on the same path.
 // Every answer goes to the answer handler (the ping logic of the core).
 #pragma once
 
@@ -102,6 +104,14 @@ class ICMPPort : public pelnet::SocketObject {
   bool readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std::string &source);
   bool readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::string &source, int &err);
   void readWaiting();
+  // Raw path on an ICMPv6 ping socket: the kernel writes its own echo
+  // identifier into every request.  What was sent is remembered so that the
+  // answers carry the request id as a raw socket would have them.
+  void rememberPingSocketRequest(const std::string &message);
+  void restorePingSocketIdentifier(uint8_t *message, size_t length) const;
+  // One ICMPv6 error from the ping socket's error queue handed to the answer
+  // handler in a raw socket's layout; false when the queue is empty.
+  bool deliverQueuedIPv6Error();
   int applyOption(pelnet::SocketOption option, int32_t value);
   int32_t currentOption(pelnet::SocketOption option, int32_t unset) const;
   // The dotted text of an answer's source.  Answers nearly always come from
@@ -124,6 +134,12 @@ class ICMPPort : public pelnet::SocketObject {
   uint8_t messageType_ = 0;
   uint16_t helperIdentifier_ = 0;  // echo identifier: the kernel's on a ping socket, ours on raw
   uint16_t helperSequence_ = 0;
+  bool rawOnPingSocket_ = false;  // raw path with UseIPv6 on an ICMPv6 ping socket
+  // Message bytes 4..11 (identifier, sequence, the start of the body) of the
+  // last requests sent on such a socket, in a ring; sentCount_ counts them all.
+  static constexpr size_t kSentRemembered = 16;
+  uint8_t sentHeads_[kSentRemembered][8] = {};
+  size_t sentCount_ = 0;
   uint32_t maxMessageSize_ = 2048;
   std::vector<uint8_t> buffer_;  // MaxMessageSize + 4 bytes; one received datagram
   std::string request_;          // the last echo request, its storage kept for the next

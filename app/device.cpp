@@ -39,7 +39,7 @@ void TDevice::UpdateDeviceStatus() {
   if (FPinged == 0)
     FDeviceStatus = dsNone;
   else if (FPingedOK == 0)
-    FDeviceStatus = FDeviceHostAddress.isEmpty() ? dsHostLookupFailed : dsNoConnection;
+    FDeviceStatus = FDeviceHostAddress.isEmpty() || FHostLookupFailed ? dsHostLookupFailed : dsNoConnection;
   else if (FPingedOK == FPinged)
     FDeviceStatus = dsOK;
   else if (FPingedOK < FPinged)

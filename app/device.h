@@ -40,6 +40,10 @@ public:
   void SetPinged(std::int32_t Value) { FPinged = Value; }
   std::int32_t PingedOK() const { return FPingedOK; }
   void SetPingedOK(std::int32_t Value) { FPingedOK = Value; }
+  // The check run found the address (or name) to be neither an address nor
+  // a name that resolves: unanswered, that is a failed lookup, not silence.
+  bool HostLookupFailed() const { return FHostLookupFailed; }
+  void SetHostLookupFailed(bool Value) { FHostLookupFailed = Value; }
 
   // Recomputes status and category from the counters and the address.
   void UpdateDeviceStatus();
@@ -56,4 +60,5 @@ private:
   TDeviceStatusCategory FDeviceStatusCategory = dscUnknown;
   std::int32_t FPinged = 0;
   std::int32_t FPingedOK = 0;
+  bool FHostLookupFailed = false;
 };

@@ -3,6 +3,7 @@
 // status, the run's summary and its time.
 #include "form_main.h"
 
+#include "device_address.h"
 #include "framework_ops.h"
 #include "pelping.h"
 
@@ -240,6 +241,10 @@ bool TFormMain::PingDevice(int Index, TDevice& Device, const TCheckRun& Run) {
   HandlePendingMessages();
   if (!Run.Alive)
     return false;
+  // IPv6 devices go over IPv6; a text that names nothing is not pinged.
+  const TDeviceHostFamily Family = DeviceHostFamily(DevicePingTarget(Device));
+  Device.SetHostLookupFailed(Family == TDeviceHostFamily::Unresolvable);
+  const TIPv6PingScope IPv6(pelPing1, Family == TDeviceHostFamily::IPv6);
   for (int Attempt = 0; Attempt < FSettings->PingTimes() && !Run.StopWatch.StopRequested(); ++Attempt) {
     PingOnce(Device);
     if (!Run.Alive)
@@ -251,10 +256,10 @@ bool TFormMain::PingDevice(int Index, TDevice& Device, const TCheckRun& Run) {
 
 void TFormMain::PingOnce(TDevice& Device) {
   Device.SetPinged(Device.Pinged() + 1);
-  const QString Host =
-      Device.DeviceHostAddress().isEmpty() ? Device.DeviceName() : Device.DeviceHostAddress();
+  if (Device.HostLookupFailed())
+    return;
   try {
-    pelPing1->PingHost(Host);
+    pelPing1->PingHost(DevicePingTarget(Device));
   } catch (...) {
     // A failed request shows only in the counters.
   }

@@ -38,7 +38,8 @@ struct TStatusCase {
   const char *Address;
   TDeviceStatus Status;
   TDeviceStatusCategory Category;
-  const char *Text;  // with a point as decimal separator
+  const char *Text;           // with a point as decimal separator
+  bool LookupFailed = false;  // the run found the address to name nothing
 };
 
 const TStatusCase StatusCases[] = {
@@ -55,10 +56,16 @@ const TStatusCase StatusCases[] = {
     {4, 0, "", dsHostLookupFailed, dscNoConnection, "Unable to lookup host address"},
     {2, 3, "10.0.0.1", dsNone, dscUnknown, ""},  // more replies than requests
     {-1, 0, "10.0.0.1", dsNoConnection, dscNoConnection, "No connection at all"},
+    {4, 0, "127.0.0.300", dsHostLookupFailed, dscNoConnection, "Unable to lookup host address",
+     true},
+    {2, 0, "", dsHostLookupFailed, dscNoConnection, "Unable to lookup host address", true},
+    {4, 2, "127.0.0.300", dsOKPartial, dscOK, "OK (50%)", true},  // answers count first
+    {0, 0, "127.0.0.300", dsNone, dscUnknown, "", true},
 };
 
 void PrintTo(const TStatusCase &Case, std::ostream *Out) {
-  *Out << Case.PingedOK << " of " << Case.Pinged << " answered, address \"" << Case.Address << '"';
+  *Out << Case.PingedOK << " of " << Case.Pinged << " answered, address \"" << Case.Address << '"'
+       << (Case.LookupFailed ? ", lookup failed" : "");
 }
 
 class DeviceStatusTest : public testing::TestWithParam<TStatusCase> {};
@@ -69,6 +76,7 @@ TEST_P(DeviceStatusTest, StatusCategoryAndText) {
   TDevice Device(QStringLiteral("D"), QString::fromLatin1(Case.Address));
   Device.SetPinged(Case.Pinged);
   Device.SetPingedOK(Case.PingedOK);
+  Device.SetHostLookupFailed(Case.LookupFailed);
   Device.UpdateDeviceStatus();
   EXPECT_EQ(Device.DeviceStatus(), Case.Status);
   EXPECT_EQ(Device.DeviceStatusCategory(), Case.Category);

@@ -8,6 +8,7 @@
 
 #include <QDir>
 
+#include <memory>
 #include <optional>
 
 namespace {
@@ -99,12 +100,27 @@ bool TFormMain::SendOrQueueSMTP(const QString& QueueDir) {
   // A folder that is not there yet is made; one that cannot be made fails at Queue.
   QDir().mkpath(QueueDir);
   std::optional<EPelnet> Failure;
+  // The file being delivered, from ProcessQueue's note: one the server could
+  // not take for now is put back in the queue instead of staying failed.
+  QString Delivering;
+  // The window assigns no handler of its own to OnPITrail: none again at the end, however it ends.
+  const std::unique_ptr<TpelSMTP, void (*)(TpelSMTP*)> Watching(
+      pelSMTP1, [](TpelSMTP* Smtp) { Smtp->setOnPITrail(nullptr); });
+  pelSMTP1->setOnPITrail([&Delivering](QObject*, int /*Direction*/, const QString& Message) {
+    const QString Name = QueuedFileOfNote(Message);
+    if (!Name.isEmpty())
+      Delivering = Name;
+  });
   try {
     pelSMTP1->ProcessQueue(QueueDir);
   } catch (const EPelnet& E) {
+    if (MailFailureIsTemporary(E.Code(), E.Message()) && !Delivering.isEmpty()) {
+      const QString Stem = Delivering.left(Delivering.lastIndexOf(QLatin1Char('.')) + 1);
+      QDir(QueueDir).rename(Stem + QStringLiteral("failed"), Delivering);
+    }
     // A server that did not answer the queue will not take this report
-    // either: no second wait for it. A queued message it refused is left
-    // marked failed in the folder, and this report still goes.
+    // either: no second wait for it. A queued message it refused for good is
+    // left marked failed in the folder, and this report still goes.
     if (MailServerUnreachable(E.Code()))
       Failure = E;
   }
@@ -113,7 +129,7 @@ bool TFormMain::SendOrQueueSMTP(const QString& QueueDir) {
       pelSMTP1->Send();
       return true;
     } catch (const EPelnet& E) {
-      if (!MailFailureIsTemporary(E.Code(), pelSMTP1->LastReply()))
+      if (!MailFailureIsTemporary(E.Code(), E.Message()))
         throw;
       Failure = E;
     }

@@ -2,7 +2,6 @@
 
 namespace {
 
-// The mail component's codes that say why a report was not taken.
 constexpr int CodeWaitEnded = 301;  // time-out, or the connection lost while waiting
 // Socket and name lookup failures (10004 to 11004).
 constexpr int FirstSocketCode = 10000;
@@ -14,8 +13,17 @@ bool MailServerUnreachable(int Code) {
   return Code == CodeWaitEnded || (Code >= FirstSocketCode && Code <= LastSocketCode);
 }
 
-bool MailFailureIsTemporary(int Code, const QString& LastReply) {
+bool MailFailureIsTemporary(int Code, const QString& Message) {
   if (MailServerUnreachable(Code))
     return true;
-  return Code == CodeSMTPRefused && LastReply.startsWith(QLatin1Char('4'));
+  if (Code != CodeSMTPRefused)
+    return false;
+  const QLatin1String Lead("SMTP protocol error. ");
+  const qsizetype At = Message.indexOf(Lead);
+  return At >= 0 && Message.mid(At + Lead.size(), 1) == QLatin1String("4");
+}
+
+QString QueuedFileOfNote(const QString& Note) {
+  const QLatin1String Lead("Processing queued message file: ");
+  return Note.startsWith(Lead) ? Note.mid(Lead.size()) : QString();
 }

@@ -13,8 +13,14 @@ constexpr int CodeSMTPRefused = 161;
 bool MailServerUnreachable(int Code);
 
 // True when a later attempt may succeed: the server could not be reached, or
-// it refused with a temporary (4xx) reply, LastReply being the line that
-// refused (code 161). A permanent (5xx) refusal, a missing sender or
-// recipient and a setting the component rejects are not worth keeping: the
-// same report would be refused again.
-bool MailFailureIsTemporary(int Code, const QString& LastReply);
+// it refused with a temporary (4xx) reply. Message is the failure's text; a
+// refusal's (code 161) holds the refusing reply after "SMTP protocol error. ".
+// A permanent (5xx) refusal, a missing sender or recipient and a setting the
+// component rejects are not worth keeping: the same report would be refused
+// again.
+bool MailFailureIsTemporary(int Code, const QString& Message);
+
+// The name a queue file had while it waited, from the name ProcessQueue
+// announced it by ("Processing queued message file: " and the name), or ""
+// when the note announces none.
+QString QueuedFileOfNote(const QString& Note);

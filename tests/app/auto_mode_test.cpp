@@ -212,30 +212,46 @@ TEST_F(AutoRunMonitorTest, AStoppedSequenceEndsTheProgramOnlyWithoutDisplay) {
 TEST(MailQueuePolicy, OnlyUnreachableServersAndTemporaryRefusalsAreQueued) {
   const struct {
     int Code;
-    const char *LastReply;
+    const char *Message;
     bool Unreachable, Temporary;
   } Rows[] = {
-      {10061, "", true, true},  // connection refused
-      {10060, "", true, true},  // connection timed out
-      {11001, "", true, true},  // host not found
-      {301, "", true, true},    // a wait that ended
-      {161, "451 4.3.0 try again later", false, true},
-      {161, "421 closing", false, true},
-      {161, "550 5.1.1 unknown user", false, false},
-      {161, "554 rejected", false, false},
+      {10061, "10061: [10061] Connection refused", true, true},
+      {10060, "10060: [10060] Connection timed out", true, true},
+      {11001, "11001: [11001] Host not found", true, true},
+      {301, "301: Timeout.", true, true},
+      {161, "161: SMTP protocol error. 451 4.3.0 try again later.", false, true},
+      {161, "161: SMTP protocol error. 421 closing.", false, true},
+      {161, "161: SMTP protocol error. 550 5.1.1 unknown user.", false, false},
+      {161, "161: SMTP protocol error. 554 4 is not the first digit.", false, false},
+      {161, "161: SMTP protocol error. .", false, false},
       {161, "", false, false},
-      {164, "", false, false},  // no sender
-      {165, "", false, false},  // no recipient
-      {117, "", false, false},  // port out of range
-      {302, "", false, false},  // the queue folder itself
+      {164, "164: Please specify a sender (From).", false, false},
+      {165, "165: Please specify a recipient (To).", false, false},
+      {117, "117: MailPort is out of range.", false, false},
+      {302, "302: Can't open queue folder", false, false},
       {9999, "", false, false},
       {12000, "", false, false},
   };
   for (const auto &R : Rows) {
-    SCOPED_TRACE(std::to_string(R.Code) + " " + R.LastReply);
+    SCOPED_TRACE(R.Message);
     EXPECT_EQ(MailServerUnreachable(R.Code), R.Unreachable);
-    EXPECT_EQ(MailFailureIsTemporary(R.Code, QString::fromLatin1(R.LastReply)), R.Temporary);
+    EXPECT_EQ(MailFailureIsTemporary(R.Code, QString::fromLatin1(R.Message)), R.Temporary);
   }
+}
+
+TEST(MailQueuePolicy, TheFileBeingDeliveredIsReadFromItsNote) {
+  const struct {
+    const char *Note, *File;
+  } Rows[] = {
+      {"Processing queued message file: 1l_2l0.queued", "1l_2l0.queued"},
+      {"Processing queued message file: a b.queued", "a b.queued"},
+      {"Processing queued message file: ", ""},
+      {"Queued message succesfully sent.", ""},
+      {"processing queued message file: x.queued", ""},
+      {"", ""},
+  };
+  for (const auto &R : Rows)
+    EXPECT_EQ(QueuedFileOfNote(QString::fromLatin1(R.Note)), QString::fromLatin1(R.File)) << R.Note;
 }
 
 }  // namespace

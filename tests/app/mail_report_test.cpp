@@ -379,4 +379,42 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
   }
 }
 
+// A queued report that the server refuses for now when it is delivered (the
+// sink greylists its sender once) goes back in the queue, under its name, and
+// a later report delivers it.
+TEST_F(MailReport, AQueuedReportRefusedForNowWaitsForTheNextReport) {
+  QTemporaryDir Spool;
+  const QString QueueDir = Spool.filePath(QStringLiteral("queue"));
+  Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), ClosedPort());
+  Form->Settings().SetSMTPQueueDir(QueueDir);
+  Form->Settings().SetSMTPSender(QStringLiteral("greylisted@dervik.test"));
+  const auto Subjects = [this] {
+    std::vector<std::string> All;
+    for (const Mail &M : Sink.Messages()) All.push_back(M.Header("Subject"));
+    return All;
+  };
+
+  FinishRun(QStringLiteral("first"));
+  ClickSend();
+  EXPECT_EQ(Form->LastSMTPReport(), rrQueued) << Form->StatusPanelText(0).toStdString();
+  const QStringList Waiting = QDir(QueueDir).entryList(QDir::Files);
+  ASSERT_EQ(Waiting.size(), 1);
+
+  Form->Settings().SetSMTPPort(Sink.Port());
+  FinishRun(QStringLiteral("second"));
+  ClickSend();
+  // The old report met the sender's first MAIL and was refused for now; this
+  // report, from the same sender, then passed.
+  EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
+  EXPECT_EQ(QDir(QueueDir).entryList(QDir::Files), Waiting);
+  EXPECT_EQ(Subjects(), std::vector<std::string>{"Dervik: second"});
+
+  FinishRun(QStringLiteral("third"));
+  ClickSend();
+  EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
+  EXPECT_TRUE(QDir(QueueDir).entryList(QDir::Files).isEmpty());
+  EXPECT_EQ(Subjects(),
+            (std::vector<std::string>{"Dervik: second", "Dervik: first", "Dervik: third"}));
+}
+
 }  // namespace

@@ -3,7 +3,8 @@
 # picks, printed as the first line on standard output once it listens. Each
 # message it accepts is stored in FOLDER before the server answers 250 to its
 # data: N.eml holds the bytes as received (dot-stuffing undone), N.env the
-# envelope, "from" and then one "to" line per recipient.
+# envelope, "from" and then one "to" line per recipient. A sender whose name
+# begins with "greylisted" is refused with 451 at its first MAIL.
 # Usage: smtp_sink.py FOLDER; ends on SIGTERM.
 import asyncio
 import os
@@ -17,6 +18,7 @@ class Store:
     def __init__(self, folder):
         self.folder = folder
         self.count = 0
+        self.greylisted = set()
 
     def write(self, name, data):
         # Written under a temporary name, then renamed: a reader never sees a half file.
@@ -24,6 +26,16 @@ class Store:
         with open(path + ".part", "wb") as f:
             f.write(data)
         os.rename(path + ".part", path)
+
+    # Greylisting as servers do it: the first MAIL from a sender whose name
+    # begins with "greylisted" is refused for now (451), later ones pass.
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if address.startswith("greylisted") and address not in self.greylisted:
+            self.greylisted.add(address)
+            return "451 4.7.1 greylisted, try again later"
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1

@@ -579,4 +579,41 @@ TEST(ProcessQueue, AFileWithoutDataAwaitsOneMoreReply) {
   EXPECT_TRUE(q.names().empty());
 }
 
+// Queue and ProcessQueue are operations like Send: one started from an event
+// handler while ProcessQueue runs is refused with 166 and leaves no file, and
+// the running call goes on undisturbed.
+TEST(ProcessQueue, CallsFromItsEventsAreRefusedAsBusy) {
+  SmtpCoreClient c;
+  QueueFolder q;
+  const std::vector<std::string> names = queueMessages(c, q, 1, "Hello\r\n");
+  const Script script = greeting() + replayOf("M1", "Hello\r\n") + quit();
+  ScriptedPeer peer(script);
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, peer.port()), 0);
+  std::vector<int> codes;
+  std::vector<std::string> texts;
+  int idleInside = -1;
+  bool inside = false;
+  c.onEvent = [&](SmtpCoreClient &cc, const smtptest::EventRecord &e) {
+    if (inside || e.id != PELNET_SMTP_EVENT_PITrail ||
+        e.texts.at(0) != "Processing queued message file: " + names[0])
+      return;
+    inside = true;
+    idleInside = static_cast<int>(cc.getInt(PELNET_SMTP_PROP_Idle));
+    for (int method : {PELNET_SMTP_METHOD_Queue, PELNET_SMTP_METHOD_ProcessQueue}) {
+      codes.push_back(cc.call(method, q.path()));
+      texts.push_back(cc.lastError());
+    }
+    inside = false;
+  };
+  EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
+  c.onEvent = nullptr;
+  EXPECT_EQ(peer.finish(), "");
+  EXPECT_EQ(peer.received(), clientBytes(script));
+  EXPECT_EQ(idleInside, 0);
+  EXPECT_EQ(codes, (std::vector<int>{166, 166}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"Busy performing current action.",
+                                             "Busy performing current action."}));
+  EXPECT_TRUE(q.names().empty());
+}
+
 }  // namespace

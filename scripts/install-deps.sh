@@ -1,26 +1,51 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing need.
+# Installs the Debian 12 packages Dervik needs, in two lists:
+#   run   building and running the program (scripts/run.sh)
+#   test  the run list and everything the tests, fuzzing, benchmarks and
+#         screenshots add (scripts/test.sh; the default)
 # Idempotent: when every package is present it only runs dpkg-query and exits.
+# Usage: scripts/install-deps.sh [run|test] [--dry-run]
+#   --dry-run  print the packages that would be installed, one per line,
+#              and install nothing
 set -euo pipefail
 
-packages=(
-  # build
+# Building and running. Only what the build itself or the running window
+# needs belongs here.
+run_packages=(
   cmake g++ pkg-config make
   qt6-base-dev libglib2.0-dev nettle-dev
+  # the window's font and the desktop opener of Help > Read me
+  fonts-dejavu-core xdg-utils
+)
+
+# Testing adds these. A package that only a test, a fuzz run, a benchmark or
+# a screenshot needs belongs here.
+test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (clang's libFuzzer) and sanitizer runtimes
   clang-14 libclang-rt-14-dev
   # test peers and tools: network namespaces, syslog peers, screenshots
-  iproute2 util-linux bsdutils rsyslog iputils-ping xvfb xauth x11-apps imagemagick
+  iproute2 util-linux bsdutils rsyslog iputils-ping xvfb xauth x11-apps x11-utils imagemagick openbox
   # a real mail server for the report tests; checkers of the desktop entry and
   # the systemd units shipped in dist/
   python3-aiosmtpd desktop-file-utils systemd
   # real proxies for the mail connection's firewall tests (SOCKS4/5, HTTP CONNECT),
   # and GNOME's proxy schemas that the firewall auto-detection reads
   dante-server tinyproxy-bin gsettings-desktop-schemas
-  # the window's font and the desktop opener
-  fonts-dejavu-core xdg-utils
 )
+
+list=test
+dry_run=0
+for arg in "$@"; do
+  case $arg in
+    run | test) list=$arg ;;
+    --dry-run) dry_run=1 ;;
+    *) echo "usage: $0 [run|test] [--dry-run]" >&2; exit 2 ;;
+  esac
+done
+
+packages=("${run_packages[@]}")
+if [ "$list" = test ]; then packages+=("${test_packages[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -29,6 +54,10 @@ for p in "${packages[@]}"; do
   fi
 done
 
+if [ "$dry_run" -eq 1 ]; then
+  if [ ${#missing[@]} -gt 0 ]; then printf '%s\n' "${missing[@]}"; fi
+  exit 0
+fi
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi

@@ -5,10 +5,16 @@
 # Usage: scripts/run.sh [arguments for dervik, e.g. /AUTORUN]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+# Only what building and running need; scripts/test.sh adds the rest.
+bash scripts/install-deps.sh run
 
 build=build
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# A first configuration leaves out the tests and benchmarks, whose packages
+# this script does not install; a tree that scripts/test.sh configured
+# keeps them.
+options=()
+if [ ! -e "$build/CMakeCache.txt" ]; then options=(-DPELORIN_TESTS=OFF -DPELORIN_BENCHMARKS=OFF); fi
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
 cmake --build "$build" --target dervik -j"$(nproc)"
 
 exe="$build/bin/dervik"

@@ -5,7 +5,8 @@
 # Usage: scripts/test.sh [--no-sanitize]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+# The run list and everything testing adds.
+bash scripts/install-deps.sh test
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -18,7 +19,7 @@ run_build() {
   ctest --test-dir "$dir" -j"$jobs" --timeout 300
 }
 
-run_build build
+run_build build -DPELORIN_TESTS=ON -DPELORIN_BENCHMARKS=ON
 
 # The parsers of received bytes under libFuzzer, for a bounded time each.
 fuzz() {
@@ -38,5 +39,5 @@ fuzz cores/smtp/fuzz firewall_reply_fuzz 4096
 
 if [ "${1:-}" != "--no-sanitize" ]; then
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_build build-sanitize -DPELORIN_SANITIZE=ON -DPELORIN_BENCHMARKS=OFF
+    run_build build-sanitize -DPELORIN_SANITIZE=ON -DPELORIN_TESTS=ON -DPELORIN_BENCHMARKS=OFF
 fi

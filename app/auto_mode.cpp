@@ -54,7 +54,7 @@ void TAutoRunMonitor::Write(const QString& Line) const {
 }
 
 void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& SettingsFileName,
-                                const QString& NotStarted) {
+                                const QString& NotStarted, const QString& SettingsProblem) {
   if (!NotStarted.isEmpty()) {
     FFailed = true;
     Write(NotStarted);
@@ -67,11 +67,13 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
     return;
   }
   FChecked = true;
-  if (!QFileInfo(SettingsFileName).isFile()) {
+  if (!SettingsProblem.isEmpty() || !QFileInfo(SettingsFileName).isFile()) {
     // A scheduled job with a lost settings file checked nothing: it must not
     // pass as "all answered".
     FFailed = true;
-    Write(QStringLiteral("settings file %1 not found: no devices to check").arg(SettingsFileName));
+    Write(SettingsProblem.isEmpty()
+              ? QStringLiteral("settings file %1 not found: no devices to check").arg(SettingsFileName)
+              : SettingsProblem + QStringLiteral(": no devices to check"));
     return;
   }
   QStringList Silent;

@@ -62,8 +62,10 @@ public:
   // After the Run click: whether the run ended, its summary, the devices
   // that did not answer. NotStarted is the window's line when the run could
   // not start at all (no ping port); it is written as it is.
+  // SettingsProblem is the window's line when no settings file was found or
+  // the one found could not be used: the run then checked nothing and fails.
   void CheckDone(const TSettings& Settings, const QString& SettingsFileName,
-                 const QString& NotStarted = QString());
+                 const QString& NotStarted = QString(), const QString& SettingsProblem = QString());
   // After a report click, with the settings the report used and the text of
   // status bar panel 0 (the error of a failed report).
   void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0);

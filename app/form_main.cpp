@@ -5,6 +5,7 @@
 #include "framework_ops.h"
 #include "locale_texts.h"
 #include "program_files.h"
+#include "settings_file.h"
 
 #include <QCoreApplication>
 #include <QFontDatabase>
@@ -53,7 +54,7 @@ TFormMain::TStartup TFormMain::TStartup::FromProcess() {
   QStringList Arguments = QCoreApplication::arguments();
   if (!Arguments.isEmpty())
     Arguments.removeFirst();
-  return {ExecutableFilePath(), Arguments};
+  return {ExecutableFilePath(), Arguments, ConfigHomeFromEnvironment()};
 }
 
 TFormMain::TFormMain(QWidget* Parent) : TFormMain(TStartup::FromProcess(), Parent) {}
@@ -197,9 +198,28 @@ void TFormMain::FormCreate() {
   FAutoSysLog = false;
   ReadCommandLineSwitches();
   SetWindowMessageHandler(WM_AUTORUN, [this] { WMAutoRun(); });
-  FSettingsFileName = SettingsFileNameFor(FStartup.ExecutableFile);
-  FSettings = std::make_unique<TSettings>(FSettingsFileName);
+  LoadSettings();
   RefreshListView();
+}
+
+void TFormMain::LoadSettings() {
+  const TSettingsLookup Lookup = FindSettingsFile(FStartup.ExecutableFile, FStartup.ConfigHome);
+  FSettingsFileName = Lookup.FileName;
+  FSettings = std::make_unique<TSettings>(FSettingsFileName);
+  FSettingsUnused = true;
+  if (!Lookup.Found) {
+    FSettingsProblem = SettingsNotFoundText(Lookup.Searched);
+  } else if (!FSettings->FileProblem().isEmpty()) {
+    FSettingsProblem = FSettings->FileProblem();
+  } else {
+    FSettingsUnused = false;
+    FSettingsProblem = FSettings->SkippedDevices() == 0
+                           ? QString()
+                           : QStringLiteral("Only the first %1 devices of %2 are listed (%3 more left out)")
+                                 .arg(FSettings->Devices().size())
+                                 .arg(FSettingsFileName)
+                                 .arg(FSettings->SkippedDevices());
+  }
 }
 
 void TFormMain::FormDestroy() {
@@ -294,10 +314,15 @@ void TFormMain::RefreshListView() {
 
   const qsizetype Count = Rows.size();
   SetStatusPanelText(1, (Count == 1 ? QStringLiteral("%1 device") : QStringLiteral("%1 devices")).arg(Count));
-  SetStatusPanelText(0, FSettings->HasLastCheck() ? QStringLiteral("%1 (%2)").arg(
-                                                        FSettings->LastCheckResult(),
-                                                        FormatDateTimeForDisplay(FSettings->LastCheckDT()))
-                                                  : QString());
+  // A file that was not read explains the empty list also after a run
+  // (which then checked nothing); a shortened list is told until a run.
+  if (FSettingsUnused || (!FSettingsProblem.isEmpty() && !FSettings->HasLastCheck()))
+    SetStatusPanelText(0, FSettingsProblem);
+  else
+    SetStatusPanelText(0, FSettings->HasLastCheck() ? QStringLiteral("%1 (%2)").arg(
+                                                          FSettings->LastCheckResult(),
+                                                          FormatDateTimeForDisplay(FSettings->LastCheckDT()))
+                                                    : QString());
 }
 
 void TFormMain::MenuItemExitClick() { close(); }

@@ -34,6 +34,9 @@ public:
   struct TStartup {
     QString ExecutableFile;
     QStringList Arguments;  // program name excluded
+    // Where the user's settings file is looked for when none lies beside
+    // the program (ConfigHomeFromEnvironment); empty: only beside it.
+    QString ConfigHome = QString();
     static TStartup FromProcess();
   };
 
@@ -106,6 +109,9 @@ public:
   void SortListView();
   // Rebuilds the rows from the settings' devices and the status bar texts.
   void RefreshListView();
+  // Looks for the settings file (beside the program, then in the user's
+  // configuration folder) and loads it; SettingsProblem says what went wrong.
+  void LoadSettings();
 
   // The check run and the reports.
   void RunCheck();
@@ -114,6 +120,9 @@ public:
 
   TSettings& Settings() { return *FSettings; }
   const QString& SettingsFileName() const { return FSettingsFileName; }
+  // Why the list is empty or short: no settings file found, the file found
+  // not usable, or devices left out; empty when the file was read whole.
+  const QString& SettingsProblem() const { return FSettingsProblem; }
   const QString& ApplVersion() const { return FApplVersion; }
   int ListViewSortedColumnNo() const { return FListViewSortedColumnNo; }
   TDevice* CurrentDevice() const { return FCurrentDevice; }
@@ -171,6 +180,8 @@ private:
   int FListViewSortedColumnNo = -1;
   std::unique_ptr<TSettings> FSettings;
   QString FSettingsFileName;
+  QString FSettingsProblem;
+  bool FSettingsUnused = false;  // the problem means no file was read
   bool FAutoRun = false;
   bool FAutoSMTP = false;
   bool FAutoSysLog = false;

@@ -34,7 +34,7 @@ void TFormMain::WMAutoRun() {
   try {
     ClickMenuItem(MenuItemRun);
     if (FAutoRunMonitor != nullptr)
-      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted);
+      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted, FSettingsProblem);
     if (FAutoSMTP) {
       ClickMenuItem(MenuItemSendToSMTP);
       if (FAutoRunMonitor != nullptr)

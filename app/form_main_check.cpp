@@ -183,7 +183,7 @@ void TFormMain::SetCheckCommandsEnabled(bool Enabled) {
 
 // The settings file is read again, and the ping component set up from it.
 void TFormMain::ConfigureCheck() {
-  FSettings->LoadFromFile(FSettingsFileName);
+  LoadSettings();
   RefreshListView();
   ConfigurePing();
 }

@@ -1,7 +1,8 @@
 #include "ini_file.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "settings_file.h"
+
+#include <QSet>
 
 #include <algorithm>
 
@@ -9,13 +10,32 @@ namespace {
 
 QString Folded(QStringView Name) { return Name.toString().toCaseFolded(); }
 
-// Cuts to MaxValueLength without splitting a surrogate pair, so the result
+// Cuts to Max characters without splitting a surrogate pair, so the result
 // is still valid UTF-16.
-QString CutValue(const QString& Value) {
-  qsizetype Length = std::min(Value.size(), TIniFile::MaxValueLength);
-  if (Length < Value.size() && Length > 0 && Value.at(Length - 1).isHighSurrogate())
+QStringView Cut(QStringView Text, qsizetype Max) {
+  qsizetype Length = std::min(Text.size(), Max);
+  if (Length < Text.size() && Length > 0 && Text.at(Length - 1).isHighSurrogate())
     --Length;
-  return Value.left(Length);
+  return Text.first(Length);
+}
+
+QString CutValue(const QString& Value) { return Cut(Value, TIniFile::MaxValueLength).toString(); }
+
+// UTF-16 code units of either byte order; an odd last byte is no character
+// and becomes a replacement character, as invalid UTF-8 does.
+QString FromUtf16(QByteArrayView Data, bool BigEndian) {
+  const qsizetype Units = Data.size() / 2;
+  QString Text(Units + Data.size() % 2, Qt::Uninitialized);
+  QChar* Out = Text.data();
+  const auto* In = reinterpret_cast<const unsigned char*>(Data.data());
+  for (qsizetype I = 0; I < Units; ++I) {
+    const unsigned First = In[2 * I];
+    const unsigned Second = In[2 * I + 1];
+    Out[I] = QChar(static_cast<char16_t>(BigEndian ? (First << 8 | Second) : (Second << 8 | First)));
+  }
+  if (Data.size() % 2 != 0)
+    Out[Units] = QChar::ReplacementCharacter;
+  return Text;
 }
 
 bool IsCommentLine(QStringView Line) { return Line.startsWith(u';') || Line.startsWith(u'#'); }
@@ -23,12 +43,18 @@ bool IsCommentLine(QStringView Line) { return Line.startsWith(u';') || Line.star
 }  // namespace
 
 TIniFile::TIniFile(const QString& FileName) {
-  if (FileName.isEmpty() || !QFileInfo(FileName).isFile())
-    return;
-  QFile File(FileName);
-  if (!File.open(QIODevice::ReadOnly))
-    return;  // no permission and the like: read as missing, all defaults
-  *this = FromUtf8(File.read(MaxFileBytes));
+  const TSettingsFileRead Read = ReadSettingsFile(FileName);
+  if (Read.State == sfReadable)
+    *this = FromBytes(Read.Bytes);
+}
+
+TIniFile TIniFile::FromBytes(const QByteArray& Bytes) {
+  const QByteArrayView Data(Bytes);
+  if (Data.startsWith("\xFF\xFE"))
+    return FromText(FromUtf16(Data.sliced(2), false));
+  if (Data.startsWith("\xFE\xFF"))
+    return FromText(FromUtf16(Data.sliced(2), true));
+  return FromUtf8(Bytes);
 }
 
 TIniFile TIniFile::FromText(QStringView Text) {
@@ -48,6 +74,7 @@ TIniFile TIniFile::FromUtf8(const QByteArray& Bytes) {
 
 void TIniFile::Parse(QStringView Text) {
   TSection* Current = nullptr;
+  QSet<qsizetype> SectionNameLengths;
   qsizetype Pos = 0;
   while (Pos <= Text.size()) {
     // LF, CRLF and a lone CR all end a line (CRLF leaves an empty one between).
@@ -63,20 +90,37 @@ void TIniFile::Parse(QStringView Text) {
       const qsizetype Close = Line.indexOf(u']');
       // A header without its closing bracket is not trusted to name a
       // section; its lines would otherwise land in the previous one.
-      Current = Close < 0 ? nullptr : &FSections[Folded(Line.sliced(1, Close - 1).trimmed())];
+      Current = nullptr;
+      if (Close < 0)
+        continue;
+      const QStringView Header = Cut(Line.sliced(1, Close - 1).trimmed(), MaxKeyLength);
+      // Case folding keeps the length, so once no new section is taken a
+      // header of a length no known section has is passed over unfolded.
+      if (FSections.size() >= MaxSections && !SectionNameLengths.contains(Header.size()))
+        continue;
+      QString Name = Folded(Header);
+      if (FSections.size() < MaxSections || FSections.contains(Name)) {
+        SectionNameLengths.insert(Name.size());
+        Current = &FSections[std::move(Name)];
+      }
       continue;
     }
     const qsizetype Equals = Line.indexOf(u'=');
     if (Current == nullptr || Equals < 0)
       continue;  // keys outside any section and lines without "=" carry nothing
-    const QStringView Key = Line.first(Equals).trimmed();
+    const QStringView Key = Cut(Line.first(Equals).trimmed(), MaxKeyLength);
     if (Key.isEmpty())
       continue;
+    if (Current->Entries.size() >= MaxSectionEntries) {
+      ++Current->Skipped;
+      continue;
+    }
     QString FoldedKey = Folded(Key);
     if (Current->IndexByFoldedKey.contains(FoldedKey))
       continue;  // the first occurrence wins
     Current->IndexByFoldedKey.insert(std::move(FoldedKey), Current->Entries.size());
-    Current->Entries.append({Key.toString(), Line.sliced(Equals + 1).trimmed().toString()});
+    Current->Entries.append(
+        {Key.toString(), Cut(Line.sliced(Equals + 1).trimmed(), MaxValueLength).toString()});
   }
 }
 
@@ -86,6 +130,11 @@ const TIniFile::TSection* TIniFile::FindSection(QStringView Section) const {
 }
 
 bool TIniFile::SectionExists(QStringView Section) const { return FindSection(Section) != nullptr; }
+
+qsizetype TIniFile::SkippedEntries(QStringView Section) const {
+  const TSection* Found = FindSection(Section);
+  return Found == nullptr ? 0 : Found->Skipped;
+}
 
 QString TIniFile::ReadString(QStringView Section, QStringView Key, const QString& DefaultValue) const {
   const TSection* Found = FindSection(Section);

@@ -16,19 +16,29 @@ public:
   // Text values are cut to this many characters, so that no value the
   // settings hand on (to a mail header, a syslog packet) grows without bound.
   static constexpr qsizetype MaxValueLength = 2047;
-  // A settings file is a few kilobytes; anything beyond this is not one and
-  // is read only up to here, so a huge or endless file cannot exhaust memory.
-  static constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
+  // Key names are cut like values: a name is shown in the list and sent in
+  // the reports, and a huge one would freeze the window that lays it out.
+  static constexpr qsizetype MaxKeyLength = MaxValueLength;
+  // Entries of one section beyond this many are skipped, so that the time a
+  // file takes to read and to show stays small for every file accepted.
+  static constexpr qsizetype MaxSectionEntries = 10000;
+  // Sections beyond this many (by distinct name) are skipped with their
+  // entries, for the same reason; a settings file has four.
+  static constexpr qsizetype MaxSections = 64;
 
   TIniFile() = default;
-  // Reads the whole file at once. Only regular files are read: a FIFO or a
-  // device given as settings file would otherwise block or never end.
+  // Reads the whole file at once (ReadSettingsFile): a file that cannot be
+  // used reads as an empty one.
   explicit TIniFile(const QString& FileName);
 
   static TIniFile FromText(QStringView Text);
   // UTF-8 bytes, with or without a leading byte-order mark; invalid
   // sequences become replacement characters instead of failing the read.
   static TIniFile FromUtf8(const QByteArray& Bytes);
+  // The bytes of a file: UTF-16 after its byte-order mark (little or big
+  // endian, as editors that save INI files as "Unicode" write them), else
+  // UTF-8 as FromUtf8.
+  static TIniFile FromBytes(const QByteArray& Bytes);
 
   // The value of Key in Section, cut to MaxValueLength, or DefaultValue when
   // the section or the key is not there.
@@ -37,6 +47,8 @@ public:
   // section is not there.
   QStringList ReadSectionKeys(QStringView Section) const;
   bool SectionExists(QStringView Section) const;
+  // The number of entries of Section skipped beyond MaxSectionEntries.
+  qsizetype SkippedEntries(QStringView Section) const;
 
 private:
   struct TEntry {
@@ -46,6 +58,7 @@ private:
   struct TSection {
     QList<TEntry> Entries;
     QHash<QString, qsizetype> IndexByFoldedKey;
+    qsizetype Skipped = 0;
   };
 
   void Parse(QStringView Text);

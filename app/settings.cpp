@@ -2,6 +2,7 @@
 
 #include "ini_file.h"
 #include "integer_text.h"
+#include "settings_file.h"
 
 #include <exception>
 
@@ -68,6 +69,8 @@ TSettings::~TSettings() = default;
 
 void TSettings::Clear() {
   FDevices.clear();
+  FFileProblem.clear();
+  FSkippedDevices = 0;
   FLastCheckDT = QDateTime();
   FLastCheckResult.clear();
   FPingTimeout = 3;
@@ -94,7 +97,10 @@ bool TSettings::LoadFromFile(const QString& FileName) {
 }
 
 void TSettings::ReadFile(const QString& FileName) {
-  const TIniFile Ini(FileName);
+  const TSettingsFileRead Read = ReadSettingsFile(FileName);
+  FFileProblem = SettingsFileProblemText(FileName, Read);
+  const TIniFile Ini = Read.State == sfReadable ? TIniFile::FromBytes(Read.Bytes) : TIniFile();
+  FSkippedDevices = Ini.SkippedEntries(View(SectionDevices));
   for (const TKey& Key : KeysInReadingOrder) {
     if (const TIntegerKey* K = Key.Integer) {
       const QString Text = Ini.ReadString(View(K->Section), View(K->Key), QString());

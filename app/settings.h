@@ -29,6 +29,13 @@ public:
   // exception; what was read before it stays.
   bool LoadFromFile(const QString& FileName);
 
+  // Why the file of the last LoadFromFile could not be used (it exists but
+  // is a directory, a FIFO, unreadable, too large, ...), for panel 0; empty
+  // when it was read or is not there at all.
+  const QString& FileProblem() const { return FFileProblem; }
+  // Devices of the file left out beyond TIniFile::MaxSectionEntries.
+  qsizetype SkippedDevices() const { return FSkippedDevices; }
+
   // Owned; every other reference to a device is borrowed and must be
   // dropped when the settings are loaded again.
   const TDeviceList& Devices() const { return FDevices; }
@@ -71,6 +78,8 @@ private:
   void ReadFile(const QString& FileName);
 
   TDeviceList FDevices;
+  QString FFileProblem;
+  qsizetype FSkippedDevices = 0;
   QDateTime FLastCheckDT;
   QString FLastCheckResult;
   std::int32_t FPingTimeout = 0;

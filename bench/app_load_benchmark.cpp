@@ -1,10 +1,12 @@
 // Start-up cost of a large device list: load a settings file of 10,000
 // devices and fill the results list, as the window does at start and at the
-// beginning of every check run.
+// beginning of every check run; and the whole start with the largest files
+// the reader accepts (a 40 MiB name, millions of lines or sections).
 #include "application.h"
 #include "core_units.h"
 #include "form_main.h"
 #include "settings.h"
+#include "settings_file.h"
 #include "temp_files.h"
 
 #include <benchmark/benchmark.h>
@@ -79,6 +81,58 @@ void CreateWindow(benchmark::State &State) {
   }
 }
 BENCHMARK(CreateWindow)->Unit(benchmark::kMillisecond);
+
+// The whole start with the worst files the reader still accepts: each must
+// stay well under a second.
+enum THostileFile { hfHugeName, hfManyShortLines, hfManySections, hfUtf16Devices };
+
+QByteArray HostileFile(THostileFile Kind) {
+  const qsizetype Size = MaxSettingsFileBytes - 16;
+  QByteArray Bytes = "[Devices]\n";
+  switch (Kind) {
+    case hfHugeName:  // one 40 MiB device name
+      Bytes += QByteArray(40 * 1024 * 1024, 'n') + "=127.0.0.1\n";
+      break;
+    case hfManyShortLines:  // millions of devices, most beyond the bound
+      for (qsizetype I = 0; Bytes.size() < Size - 16; ++I)
+        Bytes += "d" + QByteArray::number(I) + "=\n";
+      break;
+    case hfManySections:  // millions of sections, most beyond the bound
+      for (qsizetype I = 0; Bytes.size() < Size - 16; ++I)
+        Bytes += "[s" + QByteArray::number(I) + "]\nk=v\n";
+      break;
+    case hfUtf16Devices: {  // the full device list, saved as UTF-16
+      const QString Text = LargeSettingsFile();
+      Bytes = "\xFF\xFE";
+      for (const QChar C : Text) {
+        Bytes += static_cast<char>(C.unicode() & 0xFF);
+        Bytes += static_cast<char>(C.unicode() >> 8);
+      }
+      break;
+    }
+  }
+  return Bytes;
+}
+
+void CreateWindowWithHostileFile(benchmark::State &State) {
+  const TTempFiles Temp;
+  const QString Executable = Temp.Path(QStringLiteral("dervik"));
+  Temp.Write(QStringLiteral("dervik.ini"), HostileFile(static_cast<THostileFile>(State.range(0))));
+  qsizetype Rows = 0;
+  for (auto _ : State) {
+    auto Form = std::make_unique<TFormMain>(TFormMain::TStartup{Executable, {}});
+    Rows = static_cast<qsizetype>(Form->Settings().Devices().size());
+    benchmark::DoNotOptimize(Form.get());
+  }
+  State.counters["rows"] = static_cast<double>(Rows);
+}
+BENCHMARK(CreateWindowWithHostileFile)
+    ->ArgName("file")
+    ->Arg(hfHugeName)
+    ->Arg(hfManyShortLines)
+    ->Arg(hfManySections)
+    ->Arg(hfUtf16Devices)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -165,6 +165,25 @@ TEST_F(AutoRunMonitorTest, SingleDeviceAndMissingSettingsFile) {
           QStringLiteral("dervik: settings file %1 not found: no devices to check").arg(Missing)});
 }
 
+// A settings file that is there but could not be used, or none at either
+// place: the window's line, and the run counts as not started, also when
+// the file exists as a regular file (unreadable).
+TEST_F(AutoRunMonitorTest, SettingsProblemFailsTheRun) {
+  Load({}, QString());
+  const QString Problems[] = {
+      QStringLiteral("Settings file %1 not used: no permission to read it").arg(SettingsFile),
+      QStringLiteral("No settings file: looked for /a/dervik.ini and /b/dervik/dervik.ini"),
+  };
+  for (const QString &Problem : Problems) {
+    Lines.clear();
+    TAutoRunMonitor Monitor = Make(false);
+    Monitor.CheckDone(Settings, SettingsFile, QString(), Problem);
+    EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted) << Problem.toStdString();
+    EXPECT_EQ(Lines, QStringList{QStringLiteral("dervik: ") + Problem +
+                                 QStringLiteral(": no devices to check")});
+  }
+}
+
 TEST_F(AutoRunMonitorTest, ARunThatDidNotEndCouldNotStart) {
   Load({dsOK, dsOK, dsOK}, QStringLiteral("All connections OK"));
   Settings.SetLastCheckDT(QDateTime());

@@ -109,6 +109,16 @@ std::optional<Interpreted> interpretAnswer(uint8_t type, uint8_t code, ByteReade
   }
 }
 
+std::optional<Interpreted> interpretShortEchoReply(uint8_t type, ByteReader data) {
+  if ((type != kIcmpEchoReply && type != kIcmp6EchoReply) || data.size() < 4 || data.size() >= 8)
+    return std::nullopt;
+  Interpreted out{};
+  out.kind = Interpreted::Kind::EchoReply;
+  out.requestId = *data.host32(0);
+  out.hasSendTime = false;
+  return out;
+}
+
 ByteReader stripIPv4Header(ByteReader datagram) {
   if (datagram.size() >= 20 && datagram.u8(0) == 0x45) return datagram.from(20);
   return datagram;

@@ -66,10 +66,14 @@ void buildMessageInto(std::string &out, uint8_t type, uint8_t code, std::string_
 struct Interpreted {
   enum class Kind { EchoReply, Unreachable } kind;
   uint32_t requestId = 0;
-  uint32_t sendTime = 0;  // echo replies only
-  int code = 0;           // unreachable only
+  uint32_t sendTime = 0;    // echo replies only
+  bool hasSendTime = true;  // false: the reply is timed from the request's send instead
+  int code = 0;             // unreachable only
 };
 std::optional<Interpreted> interpretAnswer(uint8_t type, uint8_t code, ByteReader data);
+// An echo reply whose data holds the request id but not the whole send time
+// (PacketSize 8 to 11): matched by its id like any other, without a send time.
+std::optional<Interpreted> interpretShortEchoReply(uint8_t type, ByteReader data);
 
 // Strips the 20-byte IPv4 header a raw IPv4 socket delivers (first byte 0x45).
 ByteReader stripIPv4Header(ByteReader datagram);

@@ -27,6 +27,21 @@ constexpr uint32_t kMaxMessageSizeLimit = 65536;
 constexpr int32_t kDefaultBufferSize = 2048;
 constexpr uint8_t kHelperDefaultTtl = 255;
 constexpr uint8_t kHelperNegativeTtl = 128;
+// One notification (or one look after a send) reads at most this many
+// datagrams or queued errors; the level-triggered watch fires again while
+// more are waiting, so a flood cannot starve the owning thread's loop.
+constexpr int kBatchLimit = 256;
+// A close delivers what is already waiting, but a sender that never stops
+// must not keep it from returning.
+constexpr int kDrainLimit = 4096;
+// Largest IPv4 header (with options) in front of a raw socket's message.
+constexpr size_t kMaxIPv4Header = 60;
+// Room per queued datagram beyond its bytes (the kernel charges its
+// bookkeeping against the receive buffer).
+constexpr int32_t kPerDatagramOverhead = 1024;
+// Datagrams of the largest message the raw socket must be able to hold at
+// once: on loopback it sees our own request beside the answer.
+constexpr int32_t kQueuedMessages = 4;
 
 using pelnet::PortState;
 using pelnet::SocketOption;
@@ -49,6 +64,19 @@ bool isIcmpSoftError(int err) {
   return std::find(std::begin(kSoft), std::end(kSoft), err) != std::end(kSoft);
 }
 
+// Send failures that concern the destination or the message, not the
+// socket: a kept helper socket stays as it is after them.
+bool isDestinationError(int err) {
+  return isIcmpSoftError(err) || err == EPERM || err == EINVAL || err == EADDRNOTAVAIL ||
+         err == EAFNOSUPPORT;
+}
+
+bool sameAddress(const pelnet::HostAddress &a, const pelnet::HostAddress &b) {
+  return a.v4 == b.v4 &&
+         std::memcmp(&a.v6.sin6_addr, &b.v6.sin6_addr, sizeof a.v6.sin6_addr) == 0 &&
+         a.v6.sin6_scope_id == b.v6.sin6_scope_id;
+}
+
 }  // namespace
 
 ICMPPort::ICMPPort() {
@@ -60,10 +88,11 @@ ICMPPort::ICMPPort() {
 
 ICMPPort::~ICMPPort() { closeQuietly(); }
 
-// Destruction closes without reading or reporting anything.
+// Destruction closes without reading or reporting anything; also the helper
+// socket kept between exchanges.
 void ICMPPort::closeQuietly() {
   if (fd_ < 0) return;
-  if (path_ == Path::Raw) unwatch();
+  if (path_ == Path::Raw || watchedFd() == fd_) unwatch();
   ::close(fd_);
   fd_ = -1;
   life_.set(PortState::Closed);
@@ -79,15 +108,16 @@ int ICMPPort::setUseConnection(bool on) {
 
 bool ICMPPort::isOpen() const { return life_.open() && (path_ == Path::Raw || helperSelected()); }
 
-int ICMPPort::open() {
-  if (helperSelected()) return openHelper();
+int ICMPPort::open(bool reuseKept) {
+  if (helperSelected()) return openHelper(reuseKept);
   return openRaw();
 }
 
 int ICMPPort::close() {
   if (helperOpen()) {
     // The helper's exchange is synchronous: nothing is waiting to be read.
-    closeQuietly();
+    // The socket is kept for the next exchange; the port is closed.
+    life_.set(PortState::Closed);
     return 0;
   }
   return life_.close([this] { readWaiting(); }, [this] { return closeNow(); });
@@ -101,10 +131,29 @@ int ICMPPort::closeNow() {
   return rc == 0 ? 0 : lastWinsock();
 }
 
-int ICMPPort::openHelper() {
-  if (useIPv6) return fail(kIPv6WithHelper);
+bool ICMPPort::keptSocketFits() const {
+  return fd_ >= 0 && path_ != Path::Raw && keptIPv6_ == useIPv6 &&
+         sameAddress(keptLocal_, localAddress);
+}
+
+int ICMPPort::openHelper(bool reuseKept) {
   // An open socket is kept; an exchange needs nothing more.
-  if (life_.open()) return 0;
+  if (life_.open() && keptSocketFits()) return 0;
+  // A socket kept from an earlier exchange serves when it was opened with
+  // the settings in force now; otherwise it gives way to a new one.
+  if (reuseKept && keptSocketFits()) {
+    life_.set(PortState::Open);
+    return 0;
+  }
+  closeQuietly();
+  if (useIPv6) return fail(kIPv6WithHelper);
+  int rc = createHelperSocket();
+  if (rc != 0) return rc;
+  life_.set(PortState::Open);
+  return 0;
+}
+
+int ICMPPort::createHelperSocket() {
   // Unprivileged ICMP datagram socket first; the kernel owns its echo identifier.
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (fd >= 0) {
@@ -137,16 +186,16 @@ int ICMPPort::openHelper() {
     path_ = Path::HelperRaw;
   }
   fd_ = fd;
-  life_.set(PortState::Open);
+  keptLocal_ = localAddress;
+  keptIPv6_ = useIPv6;
+  helperFresh_ = true;
   return 0;
 }
 
 int ICMPPort::openRaw() {
-  if (life_.open()) {
-    // A helper socket left open after its setting was switched off gives way.
-    if (path_ == Path::Raw || helperSelected()) return fail(kAlreadyActive);
-    closeQuietly();
-  }
+  if (life_.open() && (path_ == Path::Raw || helperSelected())) return fail(kAlreadyActive);
+  // A helper socket left open or kept after its setting was switched off gives way.
+  closeQuietly();
   std::fill(buffer_.begin(), buffer_.end(), 0);
   rawOnPingSocket_ = false;
   int fd = ::socket(pelnet::addressFamily(useIPv6), SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -175,7 +224,14 @@ int ICMPPort::openRaw() {
   // Bind and options: failures are ignored, as the port works without them.
   const pelnet::SocketAddress local = pelnet::socketAddress(localAddress, useIPv6);
   ::bind(fd, local.get(), local.length);
-  if (inBufferSize > 0) applyOption(SocketOption::ReceiveBuffer, inBufferSize);
+  // The receive buffer must hold the largest message the port takes; an
+  // unset InBufferSize leaves the system's size where that suffices.
+  int systemSize = 0;
+  const int32_t receiveSize = rawReceiveBuffer();
+  if (inBufferSize > 0 ||
+      pelnet::getSocketOption(fd, useIPv6, SocketOption::ReceiveBuffer, systemSize) != 0 ||
+      systemSize < receiveSize)
+    applyOption(SocketOption::ReceiveBuffer, receiveSize);
   if (outBufferSize > 0) applyOption(SocketOption::SendBuffer, outBufferSize);
   if (timeToLive_) applyOption(SocketOption::TimeToLive, timeToLive_);
   if (multicastTtl_) applyOption(SocketOption::MulticastTtl, multicastTtl_);
@@ -203,6 +259,12 @@ int ICMPPort::openRaw() {
   // it does when the mode is refused elsewhere.
   if (receiveAllMode_ >= 0) return pelnet::kWsaOpNotSupported;
   return 0;
+}
+
+int32_t ICMPPort::rawReceiveBuffer() const {
+  const int64_t perMessage = int64_t{maxMessageSize_} + 4 + kMaxIPv4Header + kPerDatagramOverhead;
+  const int64_t need = std::min<int64_t>(perMessage * kQueuedMessages, INT32_MAX);
+  return static_cast<int32_t>(std::max<int64_t>(inBufferSize, need));
 }
 
 // ---------------------------------------------------------------- sending
@@ -238,6 +300,8 @@ int ICMPPort::sendHelper(std::string_view body) {
   EchoKey key;
   key.identifier = helperIdentifier_;
   key.checkIdentifier = helperIsRaw;
+  // The sequence tells this request from every earlier one on a kept socket,
+  // also when the echo data is too short to carry the whole request id.
   key.sequence = ++helperSequence_;
   ByteReader bodyReader(body);
   key.tag = bodyReader.host32(0).value_or(0);
@@ -250,6 +314,56 @@ int ICMPPort::sendHelper(std::string_view body) {
   std::string &msg = request_;
   buildMessageInto(msg, kIcmpEchoRequest, 0, std::string_view(echoHeader, sizeof echoHeader), body);
 
+  int err = sendHelperRequest(msg);
+  if (err != 0 && !isDestinationError(err)) {
+    // The socket itself failed.  A kept one is replaced and the request sent
+    // once more on the new one; a fresh one is not tried again.
+    const bool retry = !helperFresh_;
+    ::close(fd_);
+    fd_ = -1;
+    if (!retry) {
+      life_.set(PortState::Closed);
+      return pelnet::winsockFromErrno(err);
+    }
+    int rc = createHelperSocket();
+    if (rc != 0) {
+      life_.set(PortState::Closed);
+      return rc;
+    }
+    if (helperIsRaw != (path_ == Path::HelperRaw)) {
+      // The new socket is of the other kind: its identifier rules differ.
+      key.identifier = helperIdentifier_;
+      key.checkIdentifier = path_ == Path::HelperRaw;
+      const char header[4] = {
+          static_cast<char>(key.identifier >> 8), static_cast<char>(key.identifier & 0xFF),
+          static_cast<char>(key.sequence >> 8), static_cast<char>(key.sequence & 0xFF)};
+      buildMessageInto(msg, kIcmpEchoRequest, 0, std::string_view(header, sizeof header), body);
+    }
+    err = sendHelperRequest(msg);
+  }
+  if (err != 0) return pelnet::winsockFromErrno(err);
+
+  helperKey_ = key;
+  helperAnswered_ = false;
+  helperError_ = 0;
+  int rc = awaitHelperAnswer();
+  helperFresh_ = false;
+  if (rc == 0 && helperError_ != 0) {
+    // A failed read: the kept socket gives way to a new one at the next open.
+    rc = helperError_;
+    closeQuietly();
+    return rc;
+  }
+  if (rc != 0 || !helperAnswered_) return rc;  // no reply within the time-out: nothing to report
+
+  rearmOnTraffic();
+  EchoAnswer answer = std::move(helperAnswer_);
+  std::string source = std::move(helperSource_);
+  if (handler_) handler_->onAnswer(answer.type, answer.code, ByteReader(answer.data), source);
+  return 0;
+}
+
+int ICMPPort::sendHelperRequest(const std::string &msg) {
   // The call's options travel with the request: time-to-live (255 when not
   // set) and the message type byte as type-of-service, as the helper library
   // takes them.  The library takes the time-to-live as one byte, so no
@@ -261,7 +375,7 @@ int ICMPPort::sendHelper(std::string_view body) {
   const int tos = messageType_;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 2] = {};
   pelnet::SocketAddress peer = pelnet::socketAddress(remote_, false);
-  iovec iov{msg.data(), msg.size()};
+  iovec iov{const_cast<char *>(msg.data()), msg.size()};
   msghdr mh{};
   mh.msg_name = peer.get();
   mh.msg_namelen = peer.length;
@@ -280,51 +394,65 @@ int ICMPPort::sendHelper(std::string_view body) {
   c->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(c), &tos, sizeof tos);
   if (remoteBroadcast()) pelnet::setSocketOption(fd_, false, SocketOption::Broadcast, 1);
-  if (::sendmsg(fd_, &mh, MSG_NOSIGNAL) < 0) return lastWinsock();
-
-  EchoAnswer answer;
-  std::string source;
-  int rc = awaitHelperAnswer(key, answer, source);
-  if (rc != 0) return rc;
-  if (source.empty()) return 0;  // no reply within the time-out: the waiting caller times out
-
-  rearmOnTraffic();
-  if (handler_) handler_->onAnswer(answer.type, answer.code, ByteReader(answer.data), source);
-  return 0;
+  ssize_t n;
+  do {
+    n = ::sendmsg(fd_, &mh, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? errno : 0;
 }
 
-int ICMPPort::awaitHelperAnswer(const EchoKey &key, EchoAnswer &answer, std::string &source) {
+int ICMPPort::awaitHelperAnswer() {
+  // On loopback the answer is often queued before sendmsg returns: look once
+  // before waiting.  This read also discards what an earlier exchange left
+  // on a kept socket (late answers, errors for earlier requests).
+  readHelper(false);
+  if (helperAnswered_ || helperError_ != 0 || timeoutMs == 0) return 0;
+
+  // The helper's own time-out, measured from the send.  The wait steps keep
+  // the thread's events going and end the wait early on an interrupt; the
+  // caller's deadline, when one passes first, ends the wait without an
+  // answer and the caller's next wait step reports it.
   const uint64_t start = pelnet::hiresCounter();
   const uint64_t limit = static_cast<uint64_t>(timeoutMs) * pelnet::kHiresTicksPerMs;
-  // On loopback the answer is often queued before sendmsg returns: look once
-  // before paying for a poll.
-  int err = 0;
-  if (readHelperDatagrams(key, answer, source, err)) return 0;
-  if (err) return err;
-  for (;;) {
-    uint64_t elapsed = pelnet::hiresCounter() - start;
-    uint64_t leftMs = elapsed >= limit ? 0
-                                       : (limit - elapsed + pelnet::kHiresTicksPerMs - 1) /
-                                             pelnet::kHiresTicksPerMs;
-    pollfd pfd{fd_, POLLIN, 0};
-    int ready = ::poll(&pfd, 1, static_cast<int>(std::min<uint64_t>(leftMs, INT_MAX)));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return lastWinsock();
+  const std::string before = lastErrorText;
+  helperWaiting_ = true;
+  watch(fd_, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR));
+  int rc = 0;
+  while (!helperAnswered_ && helperError_ == 0) {
+    const uint64_t elapsed = pelnet::hiresCounter() - start;
+    if (elapsed >= limit) break;
+    const uint64_t leftMs =
+        (limit - elapsed + pelnet::kHiresTicksPerMs - 1) / pelnet::kHiresTicksPerMs;
+    if (waitStep(static_cast<uint32_t>(std::min<uint64_t>(leftMs, waitMillis))) == Step::Stop) {
+      // An answer read in the very step that stopped stands.
+      if (!helperAnswered_ && helperError_ == 0 && lastErrorText != pelnet::kTextTimeout)
+        rc = pelnet::kWaitEnded;
+      break;
     }
-    if (ready > 0) {
-      if ((pfd.revents & POLLERR) && path_ == Path::PingSocket &&
-          readHelperErrorQueue(key, answer, source))
-        return 0;
-      if ((pfd.revents & POLLIN) && readHelperDatagrams(key, answer, source, err)) return 0;
-      if (err) return err;
-    }
-    if (leftMs == 0) return 0;  // timed out: nothing to report
   }
+  helperWaiting_ = false;
+  // fd_ is gone when a handler of a step destroyed the socket (Active := False
+  // on another path); the watch went with it.
+  if (fd_ >= 0 && watchedFd() == fd_) unwatch();
+  if (rc == 0) lastErrorText = before;
+  return rc;
+}
+
+void ICMPPort::readHelper(bool errorQueue) {
+  if (fd_ < 0 || path_ == Path::Raw || helperAnswered_ || helperError_ != 0) return;
+  if (errorQueue && readHelperErrorQueue(helperKey_, helperAnswer_, helperSource_)) {
+    helperAnswered_ = true;
+    return;
+  }
+  int err = 0;
+  if (readHelperDatagrams(helperKey_, helperAnswer_, helperSource_, err))
+    helperAnswered_ = true;
+  else
+    helperError_ = err;
 }
 
 bool ICMPPort::readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std::string &source) {
-  for (;;) {
+  for (int budget = kBatchLimit; budget > 0; --budget) {
     uint8_t quoted[576];
     alignas(cmsghdr) char control[512];
     sockaddr_in from{};
@@ -356,6 +484,7 @@ bool ICMPPort::readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std:
       return true;
     }
   }
+  return false;
 }
 
 bool ICMPPort::readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::string &source,
@@ -363,7 +492,7 @@ bool ICMPPort::readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::
   // Room for the echo of the largest body plus IP and ICMP headers.
   const size_t need = maxMessageSize_ + 4 + 60 + kIcmpHeaderSize;
   if (buffer_.size() < need) buffer_.resize(need);
-  for (;;) {
+  for (int budget = kBatchLimit; budget > 0; --budget) {
     pelnet::SocketAddress from;
     ssize_t n =
         ::recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT, from.get(), &from.length);
@@ -385,11 +514,16 @@ bool ICMPPort::readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::
     source = sourceText(from.ipv4());
     return true;
   }
+  return false;
 }
 
 // ---------------------------------------------------------------- reading (raw path)
 
 void ICMPPort::onNotification(int fd, GIOCondition cond) {
+  if (helperWaiting_ && fd == fd_ && path_ != Path::Raw) {
+    readHelper(path_ == Path::PingSocket && (cond & G_IO_ERR) != 0);
+    return;
+  }
   if (fd != rawFd()) {
     SocketObject::onNotification(fd, cond);
     return;
@@ -398,7 +532,8 @@ void ICMPPort::onNotification(int fd, GIOCondition cond) {
 }
 
 void ICMPPort::readWaiting() {
-  while (fd_ >= 0) {
+  int budget = life_.draining() ? kDrainLimit : kBatchLimit;
+  while (fd_ >= 0 && budget-- > 0) {
     if (life_.closeRequested()) return;  // the close drains what is left
     // A ping socket signals a queued error until it is read.
     if (rawOnPingSocket_ && deliverQueuedIPv6Error()) continue;
@@ -613,7 +748,9 @@ struct ICMPPort::Settings {
   static int storeBuffer(ICMPPort &p, const std::string &v) {
     int &field = Option == SocketOption::ReceiveBuffer ? p.inBufferSize : p.outBufferSize;
     field = pelnet::readInt(v);
-    return field > 0 ? p.applyOption(Option, field) : 0;
+    if (field <= 0) return 0;
+    return p.applyOption(Option,
+                         Option == SocketOption::ReceiveBuffer ? p.rawReceiveBuffer() : field);
   }
   static const Entry kTable[];
 };

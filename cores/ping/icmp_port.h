@@ -1,7 +1,11 @@
 // The ICMP port of the ping core.  Two ways to exchange ICMP messages:
 //  - the helper path (UseICMPDLL / UseIPHLPDLL): one synchronous echo
 //    exchange per send on an ICMP datagram socket ("ping socket"), falling
-//    back to a raw socket when ping sockets are not allowed for the user;
+//    back to a raw socket when ping sockets are not allowed for the user.
+//    The exchange waits in the runtime's wait steps, so the thread's events
+//    go on and an interrupt ends it.  The socket is kept between exchanges
+//    (the port reads closed meanwhile) until the port is destroyed, the
+//    settings it was opened with change or it fails;
 //  - the raw path: a raw ICMP socket whose answers arrive through the
 //    runtime's notification watch while the thread runs wait steps.  With
 //    UseIPv6 and no permission for raw sockets, an ICMPv6 datagram socket
@@ -50,7 +54,11 @@ class ICMPPort : public pelnet::SocketObject {
   // The port is open while its socket exists: the raw socket, or with a
   // helper setting, the helper's.
   bool isOpen() const;
-  int open();
+  // Opens the port.  With `reuseKept` (an exchange about to be made) a
+  // helper socket kept from an earlier exchange serves when it still fits;
+  // without (Active := True) the socket is opened anew, so that the open
+  // tells whether this user may open one now.
+  int open(bool reuseKept = false);
   int close();
   // Sends one body (the message from offset 4 on) to the remote host.
   int send(std::string_view body);
@@ -93,14 +101,25 @@ class ICMPPort : public pelnet::SocketObject {
   bool helperOpen() const { return life_.open() && path_ != Path::Raw; }
   // The open raw socket of the raw path, or -1.
   int rawFd() const { return life_.open() && path_ == Path::Raw ? fd_ : -1; }
-  int openHelper();
+  int openHelper(bool reuseKept);
+  // A new helper socket (ping socket, else raw) in fd_; 0 or a code.
+  int createHelperSocket();
+  // True when a kept helper socket was opened with the settings in force now.
+  bool keptSocketFits() const;
   int openRaw();
   int closeNow();
   void closeQuietly();
   int sendRaw(std::string_view body);
   int sendHelper(std::string_view body);
-  // Waits at most the time-out for the answer to the request just sent, without dispatching.
-  int awaitHelperAnswer(const EchoKey &key, EchoAnswer &answer, std::string &source);
+  // Sends one echo request on the helper socket; 0 or the send's errno.
+  int sendHelperRequest(const std::string &msg);
+  // Waits in wait steps, at most the time-out, for the answer to the request
+  // just sent.  0 (answered or not: helperAnswered_ says) or 301 when the
+  // wait was interrupted, or the Winsock code of a failed read.
+  int awaitHelperAnswer();
+  // Reads what the helper socket holds (bounded) and keeps the answer that
+  // matches helperKey_; anything else is discarded.
+  void readHelper(bool errorQueue);
   bool readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std::string &source);
   bool readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::string &source, int &err);
   void readWaiting();
@@ -112,6 +131,9 @@ class ICMPPort : public pelnet::SocketObject {
   // One ICMPv6 error from the ping socket's error queue handed to the answer
   // handler in a raw socket's layout; false when the queue is empty.
   bool deliverQueuedIPv6Error();
+  // Receive buffer of the raw socket: room for the largest message it may
+  // have to hold with our own request seen on loopback, at least InBufferSize.
+  int32_t rawReceiveBuffer() const;
   int applyOption(pelnet::SocketOption option, int32_t value);
   int32_t currentOption(pelnet::SocketOption option, int32_t unset) const;
   // The dotted text of an answer's source.  Answers nearly always come from
@@ -140,6 +162,18 @@ class ICMPPort : public pelnet::SocketObject {
   static constexpr size_t kSentRemembered = 16;
   uint8_t sentHeads_[kSentRemembered][8] = {};
   size_t sentCount_ = 0;
+  // The exchange in progress on the helper socket.
+  EchoKey helperKey_;
+  bool helperWaiting_ = false;
+  bool helperAnswered_ = false;
+  int helperError_ = 0;
+  EchoAnswer helperAnswer_;
+  std::string helperSource_;
+  // The kept helper socket: what it was opened with, and whether it has
+  // completed an exchange (a fresh one is not retried when a send fails).
+  pelnet::HostAddress keptLocal_;
+  bool keptIPv6_ = false;
+  bool helperFresh_ = false;
   uint32_t maxMessageSize_ = 2048;
   std::vector<uint8_t> buffer_;  // MaxMessageSize + 4 bytes; one received datagram
   std::string request_;          // the last echo request, its storage kept for the next

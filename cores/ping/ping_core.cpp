@@ -219,7 +219,7 @@ int PingCore::pingHost(const std::string &host) {
     if (rc != 0) break;
     if (!port_.isOpen() && (!waiting() || port_.remoteBroadcast())) port_.setUseConnection(false);
     if (!port_.isOpen()) {
-      rc = port_.open();
+      rc = port_.open(true);
       if (rc != 0) break;
     }
     port_.armDeadline();
@@ -255,7 +255,7 @@ int PingCore::wakeOnLan(const std::string &host, const std::string &mac) {
   int rc = port_.setRemoteHost(host);
   if (rc != 0) return rc;
   if (!port_.isOpen()) {
-    rc = port_.open();
+    rc = port_.open(true);
     if (rc != 0) return rc;
   }
   auto body = wakeBody(mac);
@@ -272,6 +272,7 @@ int PingCore::wakeOnLan(const std::string &host, const std::string &mac) {
 
 void PingCore::onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::string &source) {
   auto answer = interpretAnswer(type, code, data);
+  if (!answer) answer = interpretShortEchoReply(type, data);
   if (!answer) return;
   if (waiting() && answer->requestId != requestId_) return;
   const bool echo = answer->kind == Interpreted::Kind::EchoReply;
@@ -279,9 +280,10 @@ void PingCore::onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::
   if (!echo) unreachableCode_ = answer->code;
   const uint32_t now = msClock();
   responseTime_ = now - sendTime_;
-  // An unreachable answer carries no send time of its own; the time since the request was sent
+  // An unreachable answer, and an echo too short for the whole send time,
+  // carry no send time of their own; the time since the request was sent
   // stands in.
-  const uint32_t eventTime = echo ? now - answer->sendTime : responseTime_;
+  const uint32_t eventTime = echo && answer->hasSendTime ? now - answer->sendTime : responseTime_;
   fireEvent(PELNET_PING_EVENT_Response,
             {pelnet::EventParam::integer(static_cast<intptr_t>(answer->requestId)),
              pelnet::EventParam::text(source), pelnet::EventParam::text(status),

@@ -101,6 +101,31 @@ TEST(Answer, InterpretTable) {
   }
 }
 
+// Echo replies to PacketSize 8 to 11 carry the request id and part of the send time at most.
+TEST(Answer, ShortEchoRepliesTable) {
+  struct Case {
+    uint8_t type;
+    std::string data;
+    bool expected;
+  } cases[] = {
+      {0, le32(77), true},
+      {0, le32(77) + "abc", true},
+      {129, le32(77) + "a", true},
+      {0, le32(77).substr(0, 3), false},  // not even the id
+      {0, le32(77) + le32(1000), false},  // whole: interpretAnswer's
+      {3, le32(77), false},
+      {8, le32(77), false},  // our own request seen on loopback
+  };
+  for (const Case &c : cases) {
+    auto r = interpretShortEchoReply(c.type, ByteReader(c.data));
+    ASSERT_EQ(r.has_value(), c.expected) << int(c.type) << "/" << c.data.size();
+    if (!r) continue;
+    EXPECT_EQ(r->kind, Interpreted::Kind::EchoReply);
+    EXPECT_EQ(r->requestId, 77u);
+    EXPECT_FALSE(r->hasSendTime);
+  }
+}
+
 TEST(Answer, StripsOnlyA20ByteIPv4Header) {
   std::string withHeader = bytes({0x45}) + std::string(19, '\0') + "abc";
   EXPECT_EQ(stripIPv4Header(ByteReader(withHeader)).view(), "abc");

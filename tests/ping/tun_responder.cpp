@@ -73,8 +73,22 @@ void TunResponder::clearCaptured() {
 void TunResponder::run() {
   std::vector<uint8_t> buf(70000);
   while (!stop_) {
+    // Late replies whose time has come go out first; the poll ends in time for the next.
+    int waitMs = 50;
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = late_.begin(); it != late_.end();) {
+      if (it->first <= now) {
+        send(it->second);
+        ++lateSent_;
+        it = late_.erase(it);
+        continue;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(it->first - now).count();
+      waitMs = std::min<int>(waitMs, static_cast<int>(left) + 1);
+      ++it;
+    }
     pollfd pfd{fd_, POLLIN, 0};
-    if (::poll(&pfd, 1, 50) <= 0) continue;
+    if (::poll(&pfd, 1, waitMs) <= 0) continue;
     ssize_t n = ::read(fd_, buf.data(), buf.size());
     if (n <= 0) continue;
     handle(std::vector<uint8_t>(buf.begin(), buf.begin() + n));
@@ -107,14 +121,15 @@ void TunResponder::handle(const std::vector<uint8_t> &packet) {
     count = requestCounts_[dst]++;
   }
 
-  auto echo = [&](bool wrongId) {
+  auto echoPacket = [&](bool wrongId) {
     std::vector<uint8_t> reply = icmp;
     reply[0] = 0;
     if (wrongId && reply.size() >= how.idOffset + 4)
       for (size_t i = 0; i < 4; ++i) reply[how.idOffset + i] ^= 0x5A;
     fixIcmpChecksum(reply);
-    send(ipv4Packet(dst, src, reply));
+    return ipv4Packet(dst, src, reply);
   };
+  auto echo = [&](bool wrongId) { send(echoPacket(wrongId)); };
   auto error = [&](uint8_t type) {
     std::vector<uint8_t> msg = {type, static_cast<uint8_t>(how.code), 0, 0, 0, 0, 0, 0};
     msg.insert(msg.end(), packet.begin(),
@@ -145,6 +160,10 @@ void TunResponder::handle(const std::vector<uint8_t> &packet) {
       break;
     case Reply::TimeExceeded:
       error(11);
+      break;
+    case Reply::LateEcho:
+      late_.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(how.delayMs),
+                         echoPacket(false));
       break;
   }
 }

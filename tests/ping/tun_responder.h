@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -23,6 +24,7 @@ enum class Reply {
   EveryOther,       // answers the 1st, 3rd, ... request and ignores the others
   Unreachable,      // destination unreachable with `code`
   TimeExceeded,     // time exceeded with `code`
+  LateEcho,         // an echo reply after delayMs; requests meanwhile are still handled
 };
 
 struct HostReply {
@@ -50,6 +52,8 @@ class TunResponder {
   void setHost(const std::string &address, HostReply reply);
   std::vector<Captured> captured();
   void clearCaptured();
+  // How many LateEcho replies have gone out so far.
+  int lateSent() const { return lateSent_; }
 
  private:
   void run();
@@ -63,6 +67,9 @@ class TunResponder {
   std::map<uint32_t, HostReply> hosts_;
   std::map<uint32_t, int> requestCounts_;
   std::vector<Captured> captured_;
+  // LateEcho replies waiting for their time (responder thread only).
+  std::vector<std::pair<std::chrono::steady_clock::time_point, std::vector<uint8_t>>> late_;
+  std::atomic<int> lateSent_{0};
   std::thread thread_;
 };
 

@@ -1,11 +1,11 @@
 // Times N echoes to 127.0.0.1 through TpelPing's PingHost on the helper path
 // in waiting mode, configured as the check run configures it: every call
-// opens its socket, sends one request, waits for the answer and closes.
-// Prints the count of answers, the time per echo, and for comparison the
-// time of opening and closing one ICMP datagram socket, which each call pays
-// and a long-running pinger does not, and the time of the bare system calls
-// one call makes (socket, IP_RECVERR, sendmsg, receive, close) without any
-// of the component or core around them: the floor for a socket per echo.
+// sends one request on the socket kept from the call before and waits for
+// the answer.  Prints the count of answers, the time per echo, and for
+// comparison the time of opening and closing one ICMP datagram socket (what
+// a call paid when it had a socket of its own) and the time of the bare
+// system calls of such a call (socket, IP_RECVERR, sendmsg, receive, close)
+// without any of the component or core around them.
 #include <QCoreApplication>
 
 #include <netinet/in.h>

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include "pelnet/runtime/core_base.h"
+#include "pelnet/runtime/gss_library.h"
 
 namespace pelnet {
 
@@ -20,12 +21,14 @@ int staticInit(void *module) {
   s.winsockVersion = 0x0202;
   // Optional: the security package of the mail component; without it only
   // the authentication that needs it is unavailable.
-  if (s.gssapi == nullptr) s.gssapi = dlopen("libgssapi_krb5.so.2", RTLD_NOW | RTLD_LOCAL);
+  if (s.gssapi == nullptr) s.gssapi = dlopen(kGssLibraryName, RTLD_NOW | RTLD_LOCAL);
+  gssTableLoad(s.gssapi);
   return 0;
 }
 
 int staticDestroy() {
   ImageState &s = imageState();
+  gssTableClear();
   if (s.gssapi != nullptr) {
     dlclose(s.gssapi);
     s.gssapi = nullptr;

@@ -14,6 +14,9 @@ set -euo pipefail
 run_packages=(
   cmake g++ pkg-config make
   qt6-base-dev libglib2.0-dev nettle-dev
+  # the GSS-API headers, for types and constants only: the library itself
+  # (libgssapi-krb5-2) is opened at run time when present
+  libkrb5-dev
   # the window's font and the desktop opener of Help > Read me
   fonts-dejavu-core xdg-utils
 )
@@ -32,6 +35,9 @@ test_packages=(
   # real proxies for the mail connection's firewall tests (SOCKS4/5, HTTP CONNECT),
   # and GNOME's proxy schemas that the firewall auto-detection reads
   dante-server tinyproxy-bin gsettings-desktop-schemas
+  # SMTP authentication: a Kerberos realm of the test's own (KDC, kdb5_util,
+  # kadmin.local), its mail server side in Python, an independent NTLM implementation
+  libgssapi-krb5-2 krb5-kdc krb5-admin-server python3-gssapi python3-impacket
 )
 
 list=test

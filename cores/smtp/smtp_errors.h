@@ -29,7 +29,16 @@
   X(kSmtpBusy, 166, "Busy performing current action.")                                  \
   X(kSmtpLineBreakInArgument, 167,                                                      \
     "A command argument must not contain CR, LF or NUL characters.")                    \
-  X(kSmtpAuthUnavailable, 168, "SMTP authentication is not available in this build.")   \
+  X(kSmtpSecurityLibrary, 270, "The security library could not be loaded")              \
+  X(kSmtpNotAvailable, 306, "This functionality is not currently available.")           \
+  X(kSmtpCredentials, 880, nullptr)  /* kTextCredentials, status, system text */        \
+  X(kSmtpTokenConsume, 881, nullptr) /* kTextTokenConsume, ... */                       \
+  X(kSmtpContextInit, 882, nullptr)  /* kTextContextInit, ... */                        \
+  X(kSmtpTokenTooLong, 883,                                                             \
+    "Error computing Authentication Token: "                                            \
+    "buffer boundary exceeded.")                                                        \
+  X(kSmtpEncrypt, 884, nullptr) /* kTextEncrypt, ... */                                 \
+  X(kSmtpDecrypt, 885, nullptr) /* kTextDecrypt, ... */                                 \
   X(kSmtpQueueFile, 302, nullptr)                                                       \
   X(kSmtpIndexOutOfRange, 432, nullptr) /* the text derived from the code */
 
@@ -59,6 +68,12 @@ inline constexpr const char *kTextProtocolErrorPrefix = "SMTP protocol error. ";
 // 162 is an event code only: "Failed to connect: " or "Disconnected " and the description.
 inline constexpr const char *kTextFailedToConnect = "Failed to connect: %s";
 inline constexpr const char *kTextDisconnectedWith = "Disconnected %s";
+// 880 to 885: the prefix, the status as "0x%x", "): " and the system's text for it.
+inline constexpr const char *kTextCredentials = "Could not acquire security credentials (";
+inline constexpr const char *kTextTokenConsume = "Error consuming security token (";
+inline constexpr const char *kTextContextInit = "Could not initialize security context (";
+inline constexpr const char *kTextEncrypt = "Could not encrypt data (";
+inline constexpr const char *kTextDecrypt = "Could not decrypt message data (";
 // 200 while a reply line is collected.
 inline constexpr const char *kTextOutOfMemoryInDataIn = "Out of memory in DataIn [TcpMsg].";
 

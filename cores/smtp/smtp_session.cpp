@@ -261,15 +261,23 @@ int SmtpSession::performHelo() {
 
 int SmtpSession::onHeloReply(int rc) { return rc != 0 ? rc : performAuth(); }
 
-// The authentication exchange is not part of this build: a configuration that
-// asks for it fails here rather than going on unauthenticated.
 int SmtpSession::performAuth() {
   setState(SmtpState::Auth);
-  const bool wanted = (!settings.user.empty() && !settings.password.empty()) ||
-                      settings.authScheme == PELNET_SMTP_asNTLM ||
-                      settings.authScheme == PELNET_SMTP_asKerberos;
-  if (!wanted) return 0;
-  return port_.fail(kSmtpAuthUnavailable);
+  AuthSettings auth;
+  auth.scheme = settings.authScheme;
+  auth.user = settings.user;
+  auth.password = settings.password;
+  if (!authWanted(auth)) return 0;
+  auth.target = port_.remoteHost();
+  auth.service = port_.kerberosSpn.empty() ? "SMTP/" + port_.remoteText() : port_.kerberosSpn;
+  security.setUseSystemSecurity(port_.useSystemSspi);
+  security.setCodePage(port_.codePage);
+  return authenticate(auth, security, *this);
+}
+
+int SmtpSession::authExchange(const std::string &line) {
+  if (int rc = sendCommand(line)) return rc;
+  return awaitReply();
 }
 
 // ---------------------------------------------------------------- Disconnect

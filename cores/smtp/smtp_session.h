@@ -22,6 +22,7 @@
 
 #include "message.h"
 #include "reply_reader.h"
+#include "smtp_auth.h"
 #include "tcp_client_port.h"
 
 namespace pelnet::smtp {
@@ -79,7 +80,7 @@ class SessionEvents {
 
 class MessageQueue;
 
-class SmtpSession : private TcpClientListener {
+class SmtpSession : private TcpClientListener, private AuthChannel {
   // The queue replays its files through the frame and the exchange.
   friend class MessageQueue;
 
@@ -97,6 +98,9 @@ class SmtpSession : private TcpClientListener {
   SmtpSession &operator=(const SmtpSession &) = delete;
 
   SessionSettings settings;
+  // The component's one security context: SMTP AUTH NTLM and GSSAPI (and a
+  // proxy that asks for NTLM or Negotiate) take their tokens from it.
+  SecurityContext security;
 
   // ---- operations (each returns 0 or a code, the text in the port's last error) ----
   int connect();
@@ -153,6 +157,10 @@ class SmtpSession : private TcpClientListener {
   int performHelo();
   int onHeloReply(int rc);
   int performAuth();
+  // The AUTH exchanges' view of the dialogue (smtp_auth.h).
+  int authExchange(const std::string &line) override;
+  std::string &authLastReply() override { return lastReply_; }
+  int authFail(int code, const std::string &text) override { return port_.fail(code, text); }
 
   // ---- the transaction ----
   int transaction();

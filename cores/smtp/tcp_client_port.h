@@ -84,6 +84,8 @@ class TcpClientPort : public SocketObject {
   // The dotted address ("" for none; IPv6 text with UseIPv6), or with a firewall the text as
   // written.
   std::string remoteHost() const;
+  // The server text as written (the Kerberos service name is built from it).
+  const std::string &remoteText() const { return remoteText_; }
   // Any value is kept, 0 included; 100 while a socket exists.
   int setRemotePort(int port);
   int remotePort() const { return remotePort_; }

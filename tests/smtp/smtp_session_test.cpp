@@ -501,21 +501,6 @@ TEST(SmtpConnect, EmptyHelloTakesTheHostName) {
   EXPECT_EQ(peer.finish(), "");
 }
 
-TEST(SmtpConnect, UserAndPasswordAskForAuthenticationThatThisBuildLacks) {
-  SmtpCoreClient c;
-  const Script script = greeting() + ehlo() + Script{ClientCloses()};
-  const Outcome o = play(
-      c, script,
-      [](SmtpCoreClient &cc, int) {
-        ASSERT_EQ(cc.setText(PELNET_SMTP_PROP_User, "user"), 0);
-        ASSERT_EQ(cc.setText(PELNET_SMTP_PROP_Password, "secret"), 0);
-      },
-      [](SmtpCoreClient &cc) { return cc.call(PELNET_SMTP_METHOD_Connect); });
-  EXPECT_EQ(o.code, 168);
-  EXPECT_EQ(o.text, "SMTP authentication is not available in this build.");
-  EXPECT_TRUE(o.connectedAfter);
-}
-
 // ---------------------------------------------------------------- Expand, Verify, Command
 
 TEST(SmtpExpand, EveryReplyLineFiresOnExpand) {

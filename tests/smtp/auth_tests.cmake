@@ -30,3 +30,14 @@ target_link_libraries(smtp_auth_test PRIVATE smtp_core_client smtp_scripted_peer
 add_test(NAME smtp_auth_test COMMAND smtp_auth_test)
 set_tests_properties(smtp_auth_test PROPERTIES TIMEOUT 180)
 
+
+# SMTP AUTH GSSAPI against a Kerberos realm made by the test (krb5-kdc on
+# loopback in the test's namespace) and a python3-gssapi mail server.
+add_executable(smtp_kerberos_test
+  kerberos_test.cpp
+)
+target_compile_definitions(smtp_kerberos_test PRIVATE
+  GSSAPI_SERVER_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/gssapi_smtp_server.py")
+target_link_libraries(smtp_kerberos_test PRIVATE smtp_core_client pelorin_test_isolated_main)
+add_test(NAME smtp_kerberos_test COMMAND smtp_kerberos_test)
+set_tests_properties(smtp_kerberos_test PROPERTIES TIMEOUT 240)

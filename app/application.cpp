@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include <QIcon>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -14,6 +15,8 @@ TApplication::TApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {
   // The application name serves as title: message boxes and the window
   // caption show it. (A display name would make Qt append it to captions.)
   setApplicationName(QString::fromLatin1(Title));
+  // Every window of the program (message boxes, the read-me) carries it.
+  setWindowIcon(QIcon(QString::fromLatin1(ProgramIconResource)));
 }
 
 bool TApplication::notify(QObject* Receiver, QEvent* Event) {

@@ -8,6 +8,10 @@
 #include <exception>
 #include <utility>
 
+// The program's icon, carried inside it (also installed for the desktop
+// entry as share/icons/hicolor/128x128/apps/dervik.png).
+inline constexpr const char* ProgramIconResource = ":/dervik/dervik.png";
+
 class TApplication : public QApplication {
 public:
   static constexpr const char* Title = "Pelorin";

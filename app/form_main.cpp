@@ -10,9 +10,11 @@
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -34,7 +36,30 @@ struct TColumn {
 };
 constexpr std::array<TColumn, 3> Columns{{{"Device", 96}, {"Address", 128}, {"Status", 0}}};
 
+// Panel 0 at least, panel 1 always.
 constexpr std::array<int, TFormMain::StatusPanelCount> StatusPanelWidths{360, 128};
+
+// The two panels side by side: panel 0 takes the width the window leaves
+// beside panel 1, and at least its own; panel 1 keeps its width. A window
+// narrower than both cuts panel 1 at its edge instead of being forced wider,
+// as a layout of minimum widths would.
+class TStatusPanels : public QWidget {
+public:
+  using QWidget::QWidget;
+  QLabel* Panels[TFormMain::StatusPanelCount] = {};
+
+  void LayOut() {
+    const int Width0 = std::max(StatusPanelWidths[0], width() - StatusPanelWidths[1]);
+    Panels[0]->setGeometry(0, 0, Width0, height());
+    Panels[1]->setGeometry(Width0, 0, StatusPanelWidths[1], height());
+  }
+
+protected:
+  void resizeEvent(QResizeEvent* Event) override {
+    QWidget::resizeEvent(Event);
+    LayOut();
+  }
+};
 
 constexpr char CreditLine[] = "A connection check for network devices, by the Pelorin project.";
 
@@ -72,6 +97,7 @@ void TFormMain::CreateParts() {
   if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
     setFont(QFont(QStringLiteral("Tahoma"), 8));
   FCollator.setCaseSensitivity(Qt::CaseInsensitive);
+  setWindowIcon(QIcon(QString::fromLatin1(ProgramIconResource)));
   CreateMenus();
   CreateResultsList();
   CreateStatusBar();
@@ -162,25 +188,19 @@ void TFormMain::CreateResultsList() {
 void TFormMain::CreateStatusBar() {
   StatusBar1 = statusBar();
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  // Panels of fixed widths side by side, cut off by the window's edge when
-  // it is narrower than they are (as at the window's own width), instead of
-  // forcing a wider window as a layout of fixed-width widgets would.
-  auto* Panels = new QWidget(StatusBar1);
-  int Left = 0;
+  auto* Panels = new TStatusPanels(StatusBar1);
   int Height = 0;
   for (int Index = 0; Index < StatusPanelCount; ++Index) {
     auto* Panel = new QLabel(Panels);
     Panel->setObjectName(QStringLiteral("StatusPanel%1").arg(Index));
     Panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     Height = std::max(Height, Panel->sizeHint().height());
-    Panel->move(Left, 0);
-    Left += StatusPanelWidths[Index];
     FStatusPanels[Index] = Panel;
+    Panels->Panels[Index] = Panel;
   }
-  for (int Index = 0; Index < StatusPanelCount; ++Index)
-    FStatusPanels[Index]->resize(StatusPanelWidths[Index], Height);
   Panels->setFixedHeight(Height);
   Panels->setMinimumWidth(0);
+  Panels->LayOut();
   StatusBar1->addWidget(Panels, 1);
 }
 
@@ -325,11 +345,22 @@ void TFormMain::RefreshListView() {
                                                     : QString());
 }
 
+void TFormMain::SetListReadOnly(bool ReadOnly) {
+  FListReadOnly = ReadOnly;
+  if (ReadOnly)
+    ListViewResults->clearSelection();
+  ListViewResults->setSelectionMode(ReadOnly ? QAbstractItemView::NoSelection
+                                             : QAbstractItemView::SingleSelection);
+  ListViewResults->header()->setSectionsClickable(!ReadOnly);
+}
+
 void TFormMain::MenuItemExitClick() { close(); }
 
 void TFormMain::MenuItemReadMeClick() {
   // A missing read-me gives no message: the result is deliberately unused.
-  ExecuteFile(ReadMeFileNameFor(FStartup.ExecutableFile), QStringLiteral("open"));
+  // When the desktop has no viewer for it, the program's own opener
+  // (TDesktopFileOpener) shows it in a window of ours.
+  ExecuteFile(FindReadMeFile(FStartup.ExecutableFile), QStringLiteral("open"));
 }
 
 QString TFormMain::AboutText() const {

@@ -109,6 +109,10 @@ public:
   void SortListView();
   // Rebuilds the rows from the settings' devices and the status bar texts.
   void RefreshListView();
+  // Read-only as during a check run: the user can scroll the list but
+  // neither select nor sort rows.
+  void SetListReadOnly(bool ReadOnly);
+  bool ListReadOnly() const { return FListReadOnly; }
   // Looks for the settings file (beside the program, then in the user's
   // configuration folder) and loads it; SettingsProblem says what went wrong.
   void LoadSettings();
@@ -181,7 +185,8 @@ private:
   std::unique_ptr<TSettings> FSettings;
   QString FSettingsFileName;
   QString FSettingsProblem;
-  bool FSettingsUnused = false;  // the problem means no file was read
+  bool FSettingsUnused = false;
+  bool FListReadOnly = false;  // the problem means no file was read
   bool FAutoRun = false;
   bool FAutoSMTP = false;
   bool FAutoSysLog = false;

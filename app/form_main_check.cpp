@@ -178,7 +178,7 @@ void TFormMain::SetCheckCommandsEnabled(bool Enabled) {
   MenuItemRun->setEnabled(Enabled);
   MenuItemSendToSMTP->setEnabled(Enabled);
   MenuItemSendToSysLog->setEnabled(Enabled);
-  ListViewResults->setEnabled(Enabled);
+  SetListReadOnly(!Enabled);
 }
 
 // The settings file is read again, and the ping component set up from it.
@@ -237,6 +237,7 @@ bool TFormMain::PingDevice(int Index, TDevice& Device, const TCheckRun& Run) {
   Device.SetPingedOK(0);
   Device.SetDeviceStatus(dsBeingChecked);
   SetRowCell(ListViewResults->topLevelItem(Index), CellStatus, Device.DeviceStatusToString());
+  ListViewResults->scrollToItem(ListViewResults->topLevelItem(Index));
   SetStatusPanelText(0, QStringLiteral("Checking %1...").arg(Device.DeviceName()));
   HandlePendingMessages();
   if (!Run.Alive)

@@ -5,6 +5,8 @@
 #include "file_version.h"
 #include "form_main.h"
 #include "program_files.h"
+#include "read_me_window.h"
+#include "settings_file.h"
 #include "unattended_start.h"
 
 #include <QGuiApplication>
@@ -27,8 +29,11 @@ int main(int argc, char** argv) {
   const TProgramOptions Options = ReadProgramOptions(argc, argv);
   if (Options.Help || Options.Version) {
     const QString Executable = ExecutableFilePath();
-    WriteText(stdout, Options.Help ? HelpText(SettingsFileNameFor(Executable))
-                                   : VersionText(GetFileVersion(Executable)));
+    const TSettingsLookup Lookup = FindSettingsFile(Executable, ConfigHomeFromEnvironment());
+    WriteText(stdout, Options.Help
+                          ? HelpText(Lookup.Found ? Lookup.FileName
+                                                  : Lookup.Searched.join(QStringLiteral("\n  else ")))
+                          : VersionText(GetFileVersion(Executable)));
     return EXIT_SUCCESS;
   }
 
@@ -44,8 +49,9 @@ int main(int argc, char** argv) {
   }
   if (!Platform.Platform.isEmpty())
     qputenv("QT_QPA_PLATFORM", Platform.Platform);
-  if (Options.Switches.Any())
-    InstallUnattendedMessageFilter();
+  // Also for a start by hand: the toolkit's notes about the runtime
+  // directory or the platform mean nothing to the user.
+  InstallUnattendedMessageFilter();
 
   // The network cores run on Qt's GLib event dispatcher, which this
   // variable would switch off.
@@ -56,6 +62,11 @@ int main(int argc, char** argv) {
   std::optional<TAutoRunMonitor> Monitor;
   if (Options.Switches.Any())
     Monitor.emplace(Headless, [](const QString& Line) { WriteText(stderr, Line + u'\n'); });
+
+  // Help > Read me: the desktop's opener, or our own window when it has no
+  // viewer for the file.
+  TDesktopFileOpener Opener;
+  Opener.Install();
 
   // Binds the cores before the window exists; unbinds them after it is gone.
   const TCoreUnits CoreUnits;

@@ -23,3 +23,12 @@ QString ReadMeFileNameFor(const QString& ExecutableFile) {
     Directory += u'/';
   return Directory + QStringLiteral("ReadMe.txt");
 }
+
+QString FindReadMeFile(const QString& ExecutableFile) {
+  const QString Beside = ReadMeFileNameFor(ExecutableFile);
+  if (QFileInfo::exists(Beside))
+    return Beside;
+  const QString Installed = QDir::cleanPath(QFileInfo(ExecutableFile).absolutePath() +
+                                            QStringLiteral("/../share/doc/dervik/ReadMe.txt"));
+  return QFileInfo::exists(Installed) ? Installed : Beside;
+}

@@ -14,3 +14,9 @@ QString SettingsFileNameFor(const QString& ExecutableFile);
 
 // "ReadMe.txt" in the directory of ExecutableFile.
 QString ReadMeFileNameFor(const QString& ExecutableFile);
+
+// The read-me a program at ExecutableFile shows: "ReadMe.txt" beside it
+// when there is one, else the installed copy in share/doc/dervik/ of the
+// prefix the program is installed in (prefix/bin/dervik); the file beside
+// it when neither exists.
+QString FindReadMeFile(const QString& ExecutableFile);

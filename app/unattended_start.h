@@ -59,7 +59,8 @@ bool IsHeadlessPlatform(const QString& PlatformName);
 
 // Drops the platform's chatter (missing runtime directory, size hints the
 // offscreen platform ignores, a display it could not open before falling
-// back) so that an unattended run's standard error holds its own lines.
+// back) so that standard error holds only the program's own lines, in an
+// unattended run and a start by hand alike.
 void InstallUnattendedMessageFilter();
 
 // Texts of --help and --version (standard output).

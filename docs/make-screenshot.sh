@@ -1,17 +1,75 @@
 #!/usr/bin/env bash
-# Makes docs/screenshot.png: the window on the example settings, on a
-# virtual X display with a window manager (for the caption).
-# Needs xvfb, imagemagick, x11-utils and openbox; the build of scripts/run.sh.
+# Makes the screenshots of the README on a virtual X display with a window
+# manager (for the frames and captions), at the window's default size:
+#   docs/screenshot.png     the window after a run with failures: the
+#                           summary and its time in the status bar
+#   docs/readme-window.png  Help > Read me where the desktop has no viewer:
+#                           the read-me in the program's own window
+# The run happens in network and mount namespaces of its own (as root):
+# loopback answers, 10.0.0.5 has no route there, and names are looked up in
+# a hosts file of the script's own only, so nothing leaves the machine.
+# Needs the test packages (scripts/install-deps.sh test) and a build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
 [ -x "$bin/dervik" ] || { echo "build first: bash scripts/run.sh" >&2; exit 1; }
-[ -e "$bin/dervik.ini" ] || cp examples/dervik.ini "$bin/dervik.ini"
-shot=$(mktemp --suffix=.png)
-xvfb-run -a -s "-screen 0 800x600x24" bash -c '
-  openbox >/dev/null 2>&1 & sleep 1.5
-  "$1/dervik" & pid=$!; sleep 2.5
-  import -window root "$2"; kill $pid' _ "$bin" "$shot"
-# The desktop is black: trimming leaves the framed window.
-convert "$shot" -trim +repage docs/screenshot.png
-rm -f "$shot"
+[ "$(id -u)" -eq 0 ] || { echo "run as root: the run needs namespaces of its own" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prog" "$work/etc" "$work/empty-path"
+cp "$bin/dervik" "$bin/ReadMe.txt" "$work/prog/"
+cat >"$work/prog/dervik.ini" <<'INI'
+[Ping]
+Timeout=1
+Times=2
+[Devices]
+Gateway=127.0.0.1
+Fileserver=127.0.0.2
+Printer=10.0.0.5
+Camera=camera.invalid
+localhost=
+INI
+printf 'hosts: files\n' >"$work/etc/nsswitch.conf"
+printf '127.0.0.1 localhost\n' >"$work/etc/hosts"
+
+unshare --net --mount bash -s "$work" "$PWD/docs" <<'INSIDE'
+set -euo pipefail
+work=$1
+docs=$2
+ip link set lo up
+mount --bind "$work/etc/nsswitch.conf" /etc/nsswitch.conf
+mount --bind "$work/etc/hosts" /etc/hosts
+xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" bash -s "$work" "$docs" <<'DISPLAY'
+set -euo pipefail
+work=$1
+docs=$2
+openbox >/dev/null 2>&1 &
+wm=$!
+# Waits (bounded) until a window with this name is mapped; prints its id.
+window() {
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    sleep 0.1
+  done
+  echo "no window '$1'" >&2
+  return 1
+}
+# No opener on the PATH: Help > Read me falls back to the program's window.
+PATH=$work/empty-path "$work/prog/dervik" /AUTORUN &
+pid=$!
+main=$(window '^Pelorin ')
+sleep 5  # the run: two pings to each device, one second at most each
+xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
+import -frame -window "$main" "$docs/screenshot.png"
+xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
+xdotool key F1
+readme=$(window '^ReadMe.txt - Pelorin')
+sleep 0.5
+import -frame -window "$readme" "$docs/readme-window.png"
+kill $pid $wm
+wait $pid 2>/dev/null || true
+DISPLAY
+INSIDE
+echo "made docs/screenshot.png and docs/readme-window.png"

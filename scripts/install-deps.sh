@@ -28,7 +28,7 @@ test_packages=(
   # fuzzing (clang's libFuzzer) and sanitizer runtimes
   clang-14 libclang-rt-14-dev
   # test peers and tools: network namespaces, syslog peers, screenshots
-  iproute2 util-linux bsdutils rsyslog iputils-ping xvfb xauth x11-apps x11-utils imagemagick openbox
+  iproute2 util-linux bsdutils rsyslog iputils-ping xvfb xauth x11-apps x11-utils imagemagick openbox xdotool
   # a real mail server for the report tests; checkers of the desktop entry and
   # the systemd units shipped in dist/
   python3-aiosmtpd desktop-file-utils systemd

@@ -9,13 +9,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTest>
+#include <QScrollBar>
 #include <QTreeWidget>
 
 #include <memory>
@@ -149,6 +153,67 @@ TEST_F(FormMainTest, ResultsListAndStatusBarLayout) {
 
   EXPECT_EQ(Form->width(), 485);
   EXPECT_EQ(Form->height() - Form->MainMenu1->sizeHint().height(), 236);
+}
+
+// Panel 0 takes the width the window gives it, and at least 360; panel 1
+// keeps 128 beside it. At the default size a run's summary with failures
+// and its time both fit into panel 0.
+TEST_F(FormMainTest, StatusPanelZeroTakesTheWidthTheWindowGives) {
+  WriteSettings(QStringLiteral("A=127.0.0.1\n"));
+  const auto Form = Create();
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  const auto *Panel0 = Form->StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel0"));
+  const auto *Panel1 = Form->StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel1"));
+  ASSERT_NE(Panel0, nullptr);
+  ASSERT_NE(Panel1, nullptr);
+  const QWidget *Panels = Panel0->parentWidget();
+  const int DefaultWidth = Form->width();
+  for (const int Width : {DefaultWidth, 640, 1200, 420, DefaultWidth}) {
+    Form->resize(Width, Form->height());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          return Form->width() == Width && Panels->width() > 0 && Panels->width() >= Width - 64;
+        },
+        5000))
+        << Width;
+    const int Expected0 = std::max(360, Panels->width() - 128);
+    EXPECT_EQ(Panel0->width(), Expected0) << Width;
+    EXPECT_EQ(Panel1->width(), 128) << Width;
+    EXPECT_EQ(Panel1->x(), Panel0->x() + Expected0) << Width;
+    if (Width >= 640) {
+      EXPECT_GE(Panel0->width(), Width - 128 - 64) << "panel 0 does not grow with the window";
+    }
+  }
+
+  // A run's summary with failures and its time fit as soon as the window
+  // gives the room (at the default size and font they need about 30 pixels
+  // more than panel 0's 360).
+  Form->resize(640, Form->height());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Panel0->width() >= 640 - 128 - 64; }, 5000));
+  const QDateTime When(QDate(2026, 12, 10), QTime(14, 5, 31));
+  Form->Settings().SetLastCheckResult(
+      QStringLiteral("Some connections were OK (50 failed - 150 OK)"));
+  Form->Settings().SetLastCheckDT(When);
+  Form->RefreshListView();
+  const QString Shown = Form->StatusPanelText(0);
+  EXPECT_TRUE(Shown.endsWith(FormatDateTimeForDisplay(When) + u')'));
+  EXPECT_LE(Panel0->fontMetrics().horizontalAdvance(Shown),
+            Panel0->contentsRect().width() - 2 * Panel0->margin())
+      << "the summary is cut";
+}
+
+TEST_F(FormMainTest, WindowCarriesTheProgramIcon) {
+  const auto Form = Create();
+  const QImage Installed(QStringLiteral(PELORIN_SOURCE_DIR "/dist/dervik.png"));
+  ASSERT_FALSE(Installed.isNull());
+  const QIcon Icon = Form->windowIcon();
+  ASSERT_FALSE(Icon.isNull());
+  // Compared as the screen holds them (premultiplied alpha).
+  EXPECT_EQ(
+      Icon.pixmap(Installed.size()).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+      Installed.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+  EXPECT_FALSE(QApplication::windowIcon().isNull()) << "message boxes and the read-me carry it too";
 }
 
 TEST_F(FormMainTest, CaptionShowsTheExecutablesVersion) {
@@ -292,6 +357,42 @@ TEST_F(FormMainSortTest, HeaderClickSortsUnlessTheListIsDisabled) {
   ClickColumn(0);
   EXPECT_EQ(Form->ListViewSortedColumnNo(), 0);
   EXPECT_EQ(ColumnTexts(*Form, 0).first(), QStringLiteral("Alpha"));
+}
+
+// Read-only as during a run: no selection and no sorting by the user, but
+// the list scrolls.
+TEST_F(FormMainSortTest, ReadOnlyListScrollsButNeitherSelectsNorSorts) {
+  QString Many;
+  for (int I = 0; I < 60; ++I) Many += QStringLiteral("d%1=127.0.0.%2\n").arg(59 - I).arg(I + 1);
+  WriteSettings(Many);
+  Form = Create();
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  QTreeWidget *List = Form->ListViewResults;
+  QHeaderView *Header = List->header();
+  const auto ClickColumn = [&](int Column) {
+    QTest::mouseClick(Header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(Header->sectionViewportPosition(Column) + 10, Header->height() / 2));
+  };
+  const auto ClickRow = [&](int Row) {
+    QTest::mouseClick(List->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      List->visualItemRect(List->topLevelItem(Row)).center());
+  };
+  const struct { bool ReadOnly; } Table[] = {{true}, {false}};
+  for (const auto &Row : Table) {
+    List->clearSelection();
+    List->verticalScrollBar()->setValue(0);
+    Form->SetListReadOnly(Row.ReadOnly);
+    EXPECT_EQ(Form->ListReadOnly(), Row.ReadOnly);
+    EXPECT_TRUE(List->isEnabled());
+    ClickRow(1);
+    EXPECT_EQ(List->selectedItems().size(), Row.ReadOnly ? 0 : 1);
+    ClickColumn(0);
+    EXPECT_EQ(Form->ListViewSortedColumnNo(), Row.ReadOnly ? -1 : 0);
+    ASSERT_GT(List->verticalScrollBar()->maximum(), 0);
+    QTest::keyClick(List->verticalScrollBar(), Qt::Key_PageDown);
+    EXPECT_GT(List->verticalScrollBar()->value(), 0) << "the list does not scroll";
+  }
 }
 
 TEST_F(FormMainTest, ProgramClickRespectsTheEnabledState) {

@@ -1,6 +1,7 @@
 // The check run in the main window (offscreen), against hosts behind the
 // test's tun and names from the test's own /etc/hosts.
 #include <QApplication>
+#include <QTest>
 #include <QCursor>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -45,6 +46,7 @@ std::ostream &operator<<(std::ostream &os, const RowText &r) {
 // What a response handler saw of the window while the run was going on.
 struct Observed {
   bool runEnabled = true, smtpEnabled = true, syslogEnabled = true, listEnabled = true;
+  bool listScrollable = false, rowInView = false;
   bool hourglass = false;
   QString panel0, rowStatus;
 };
@@ -98,7 +100,11 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
           o.runEnabled = form->MenuItemRun->isEnabled();
           o.smtpEnabled = form->MenuItemSendToSMTP->isEnabled();
           o.syslogEnabled = form->MenuItemSendToSysLog->isEnabled();
-          o.listEnabled = form->ListViewResults->isEnabled();
+          // Read-only during the run (no selection, no sorting) but still
+          // scrollable, with the row being checked in view.
+          o.listEnabled = !form->ListReadOnly();
+          o.listScrollable = form->ListViewResults->isEnabled();
+          o.rowInView = rowInView(form->CurrentDevice());
           o.hourglass = QApplication::overrideCursor() &&
                         QApplication::overrideCursor()->shape() == Qt::WaitCursor;
           o.panel0 = form->StatusPanelText(0);
@@ -107,6 +113,16 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
           form->pelPing1Response(s, id, src, statusOverride.isEmpty() ? st : statusOverride, t);
           if (before) before();
         });
+  }
+
+  bool rowInView(TDevice *d) const {
+    for (int i = 0; i < form->ListViewResults->topLevelItemCount(); ++i) {
+      auto *row = form->ListViewResults->topLevelItem(i);
+      if (TFormMain::RowDevice(row) == d)
+        return form->ListViewResults->viewport()->rect().contains(
+            form->ListViewResults->visualItemRect(row));
+    }
+    return false;
   }
 
   QString rowStatusOf(TDevice *d) const {
@@ -125,7 +141,7 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
 
   bool commandsEnabled() const {
     return form->MenuItemRun->isEnabled() && form->MenuItemSendToSMTP->isEnabled() &&
-           form->MenuItemSendToSysLog->isEnabled() && form->ListViewResults->isEnabled();
+           form->MenuItemSendToSysLog->isEnabled() && !form->ListReadOnly();
   }
 
   TunResponder *responder = nullptr;
@@ -186,6 +202,7 @@ TEST_F(CheckRun, AllNoneAndHalfAnswered) {
   ASSERT_EQ(observed.size(), 6u);
   for (const Observed &o : observed) {
     EXPECT_FALSE(o.runEnabled || o.smtpEnabled || o.syslogEnabled || o.listEnabled);
+    EXPECT_TRUE(o.listScrollable);
     EXPECT_TRUE(o.hourglass);
     EXPECT_EQ(o.rowStatus, "Checking ...");
   }
@@ -194,6 +211,26 @@ TEST_F(CheckRun, AllNoneAndHalfAnswered) {
   // Afterwards: enabled again, default cursor.
   EXPECT_TRUE(commandsEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// The list stays scrollable during a run (read-only), and every row comes
+// into view as it is checked, also far below the window's first rows.
+TEST_F(CheckRun, RowBeingCheckedIsScrolledIntoView) {
+  constexpr int count = 40;
+  std::string devices;
+  for (int i = 0; i < count; ++i) devices += "D" + std::to_string(i) + "=" + kEchoHost + "\n";
+  makeForm(1, devices);
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  watchResponses();
+  form->ClickMenuItem(form->MenuItemRun);
+  ASSERT_EQ(observed.size(), static_cast<size_t>(count));
+  for (size_t i = 0; i < observed.size(); ++i) {
+    EXPECT_TRUE(observed[i].rowInView) << "row " << i;
+    EXPECT_TRUE(observed[i].listScrollable) << "row " << i;
+    EXPECT_FALSE(observed[i].listEnabled) << "row " << i;
+  }
+  EXPECT_FALSE(form->ListReadOnly());
 }
 
 TEST_F(CheckRun, NamesAreResolvedAndAnsweringAddressKept) {

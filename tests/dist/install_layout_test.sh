@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# cmake --install into a prefix of the test's own, then the installed layout
+# as a Linux desktop uses it:
+#  - the program in bin/, its read-me in share/doc/dervik/, the desktop
+#    entry in share/applications/ and its icon in the hicolor theme;
+#  - the entry valid for desktop-file-validate, its Exec the installed
+#    program's name and its Icon a PNG of the theme's size for that folder;
+#  - the installed program names both places of its settings file in
+#    --help, and an unattended run reads the file from the user's
+#    configuration folder when none lies beside it (a shared bin/).
+# Usage: install_layout_test.sh <source dir> <build dir>
+set -euo pipefail
+src=$1
+build=$2
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+prefix=$tmp/prefix
+fail() { echo "FAIL: $*"; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install failed"; }
+
+program=$prefix/bin/dervik
+readme=$prefix/share/doc/dervik/ReadMe.txt
+entry=$prefix/share/applications/dervik.desktop
+[ -x "$program" ] || fail "no executable program at $program"
+[ -f "$readme" ] && cmp -s "$readme" "$src/ReadMe.txt" || fail "the read-me is not installed as $readme"
+[ -f "$entry" ] || fail "no desktop entry at $entry"
+
+out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
+[ -z "$out" ] || fail "desktop-file-validate: $out"
+
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+[ -x "$prefix/bin/$exec_name" ] || fail "Exec=$exec_name is not the installed program"
+
+icon=$(sed -n 's/^Icon=//p' "$entry")
+[ -n "$icon" ] || fail "the entry names no icon"
+case $icon in */*) fail "the icon is a path, not a theme name: $icon" ;; esac
+mapfile -t icons < <(find "$prefix/share/icons/hicolor" -path "*/apps/$icon.png")
+[ ${#icons[@]} -ge 1 ] || fail "no $icon.png in the hicolor theme"
+for file in "${icons[@]}"; do
+  size=$(basename "$(dirname "$(dirname "$file")")")  # e.g. 128x128
+  signature=$(od -An -tx1 -N8 "$file" | tr -d ' \n')
+  [ "$signature" = 89504e470d0a1a0a ] || fail "$file is no PNG"
+  width=$(od -An -tu4 --endian=big -j16 -N4 "$file" | tr -d ' ')
+  height=$(od -An -tu4 --endian=big -j20 -N4 "$file" | tr -d ' ')
+  [ "${width}x${height}" = "$size" ] || fail "$file is ${width}x${height}, not $size"
+done
+
+# The settings file: beside the installed program first, then the user's.
+home=$tmp/home
+mkdir -p "$home/.config/dervik"
+help=$(env -i HOME="$home" PATH=/usr/bin:/bin "$program" --help)
+grep -qxF "Settings file: $prefix/bin/dervik.ini" <<<"$help" && grep -qxF "  else $home/.config/dervik/dervik.ini" <<<"$help" ||
+  fail "--help does not name both places: $(grep -A1 'Settings file' <<<"$help")"
+
+printf '[Ping]\nTimes=1\nTimeout=1\n[Devices]\n' >"$home/.config/dervik/dervik.ini"
+status=0
+err=$(env -i HOME="$home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen "$program" /AUTORUN 2>&1 >/dev/null) || status=$?
+grep -qF "checked 0 devices from $home/.config/dervik/dervik.ini" <<<"$err" ||
+  fail "the unattended run did not read the user's settings file (status $status): $err"
+echo "installed: $(cd "$prefix" && find . -type f | sort | tr '\n' ' ')"

@@ -18,7 +18,7 @@ bin=build/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/prog" "$work/etc" "$work/empty-path"
-cp "$bin/dervik" "$bin/ReadMe.txt" "$work/prog/"
+cp "$bin/dervik" ReadMe.txt "$work/prog/"
 cat >"$work/prog/dervik.ini" <<'INI'
 [Ping]
 Timeout=1
@@ -33,23 +33,27 @@ INI
 printf 'hosts: files\n' >"$work/etc/nsswitch.conf"
 printf '127.0.0.1 localhost\n' >"$work/etc/hosts"
 
-unshare --net --mount bash -s "$work" "$PWD/docs" <<'INSIDE'
+# The two steps as scripts of their own: inside the namespaces, then on the
+# display.
+cat >"$work/inside.sh" <<'INSIDE'
 set -euo pipefail
 work=$1
 docs=$2
 ip link set lo up
 mount --bind "$work/etc/nsswitch.conf" /etc/nsswitch.conf
 mount --bind "$work/etc/hosts" /etc/hosts
-xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" bash -s "$work" "$docs" <<'DISPLAY'
+xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" bash "$work/display.sh" "$work" "$docs"
+INSIDE
+cat >"$work/display.sh" <<'DISPLAY'
 set -euo pipefail
 work=$1
 docs=$2
-openbox >/dev/null 2>&1 &
+openbox >/dev/null 2>&1 </dev/null &
 wm=$!
 # Waits (bounded) until a window with this name is mapped; prints its id.
 window() {
   for _ in $(seq 100); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
+    id=$(xwininfo -root -tree 2>/dev/null | grep -E "^ +0x[0-9a-f]+ \"$1" | awk '{print $1}' | head -n 1) || true
     if [ -n "$id" ]; then echo "$id"; return 0; fi
     sleep 0.1
   done
@@ -57,19 +61,19 @@ window() {
   return 1
 }
 # No opener on the PATH: Help > Read me falls back to the program's window.
-PATH=$work/empty-path "$work/prog/dervik" /AUTORUN &
+PATH=$work/empty-path "$work/prog/dervik" /AUTORUN </dev/null &
 pid=$!
-main=$(window '^Pelorin ')
+sleep 2  # the display and the window manager settle
+main=$(window 'Pelorin ')
 sleep 5  # the run: two pings to each device, one second at most each
 xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
 import -frame -window "$main" "$docs/screenshot.png"
-xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
 xdotool key F1
-readme=$(window '^ReadMe.txt - Pelorin')
+readme=$(window 'ReadMe.txt - Pelorin')
 sleep 0.5
 import -frame -window "$readme" "$docs/readme-window.png"
 kill $pid $wm
 wait $pid 2>/dev/null || true
 DISPLAY
-INSIDE
+unshare --net --mount bash "$work/inside.sh" "$work" "$PWD/docs"
 echo "made docs/screenshot.png and docs/readme-window.png"

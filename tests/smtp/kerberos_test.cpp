@@ -25,6 +25,7 @@
 #include "pelnet/runtime/core_base.h"
 #include "pelnet/runtime/gss_library.h"
 #include "pelnet/smtp_ids.h"
+#include "security_context.h"
 #include "smtp_core.h"
 #include "smtp_core_client.h"
 
@@ -293,3 +294,32 @@ TEST_F(KerberosRealm, GssapiLoginWithTheSecurityLayerExchange) {
 }
 
 }  // namespace
+
+// The token machinery as the proxy tunnels use it: Negotiate wraps the
+// Kerberos token in SPNEGO; wrap and unwrap need an established context.
+TEST_F(KerberosRealm, NegotiateTokensAndWrapWithoutAContext) {
+  ASSERT_NE(pelnet::gssFunctions(), nullptr);
+  pelnet::smtp::SecurityContext ctx;
+  ASSERT_EQ(ctx.initialise("Negotiate", "alice", kUserPassword), 0) << ctx.errorText();
+  std::string token, bytes;
+  ASSERT_EQ(ctx.firstToken("SMTP/mail.test", token), 0) << ctx.errorText();
+  ASSERT_TRUE(pelnet::smtp::decodeBase64(token, bytes));
+  // An initial context token (0x60) naming the SPNEGO mechanism 1.3.6.1.5.5.2.
+  ASSERT_GT(bytes.size(), 8u);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0x60);
+  EXPECT_NE(bytes.find(std::string("\x06\x06\x2b\x06\x01\x05\x05\x02", 8)), std::string::npos);
+  EXPECT_LE(bytes.size(), pelnet::smtp::SecurityContext::kMaxToken);
+
+  pelnet::smtp::SecurityContext fresh;
+  ASSERT_EQ(fresh.initialise("Kerberos", "alice", kUserPassword), 0) << fresh.errorText();
+  std::string out;
+  EXPECT_EQ(fresh.wrap("x", out), 884);
+  EXPECT_EQ(fresh.errorText().rfind("Could not encrypt data (0x", 0), 0u) << fresh.errorText();
+  EXPECT_EQ(fresh.unwrap("x", out), 885);
+  EXPECT_EQ(fresh.errorText().rfind("Could not decrypt message data (0x", 0), 0u)
+      << fresh.errorText();
+  // A challenge before any first token: the continuation has no context.
+  EXPECT_EQ(fresh.nextToken("SMTP/mail.test", "AAAA", out), 881);
+  EXPECT_EQ(fresh.errorText().rfind("Error consuming security token (0x", 0), 0u)
+      << fresh.errorText();
+}

@@ -94,8 +94,15 @@ TFormMain::TFormMain(const TStartup& Startup, QWidget* Parent)
 TFormMain::~TFormMain() { FormDestroy(); }
 
 void TFormMain::CreateParts() {
-  if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
+  // Tahoma 8 point where it is installed, else the desktop's face at the
+  // same size: the layout's fixed widths were made for it.
+  if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) {
     setFont(QFont(QStringLiteral("Tahoma"), 8));
+  } else {
+    QFont Font = font();
+    Font.setPointSize(8);
+    setFont(Font);
+  }
   FCollator.setCaseSensitivity(Qt::CaseInsensitive);
   setWindowIcon(QIcon(QString::fromLatin1(ProgramIconResource)));
   CreateMenus();
@@ -194,6 +201,11 @@ void TFormMain::CreateStatusBar() {
     auto* Panel = new QLabel(Panels);
     Panel->setObjectName(QStringLiteral("StatusPanel%1").arg(Index));
     Panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    // Faces wider than Tahoma are drawn a little narrower here, so that a
+    // run's summary and its time fit into panel 0 at the default size.
+    QFont Narrow = font();
+    Narrow.setStretch(QFont::SemiCondensed);
+    Panel->setFont(Narrow);
     Height = std::max(Height, Panel->sizeHint().height());
     FStatusPanels[Index] = Panel;
     Panels->Panels[Index] = Panel;

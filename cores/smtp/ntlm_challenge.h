@@ -13,9 +13,11 @@
 namespace pelnet::smtp {
 
 // A cursor over received bytes: each read says whether the bytes are there.
-class ByteCursor {
+// Its own name: reply_reader.h's ByteCursor is another class of this
+// namespace, and two classes of one name break each other's inline members.
+class NtlmCursor {
  public:
-  explicit ByteCursor(std::string_view bytes) : bytes_(bytes) {}
+  explicit NtlmCursor(std::string_view bytes) : bytes_(bytes) {}
   size_t size() const { return bytes_.size(); }
   bool has(size_t off, size_t n) const { return off <= bytes_.size() && n <= bytes_.size() - off; }
   std::optional<uint16_t> le16(size_t off) const;

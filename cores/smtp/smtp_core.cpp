@@ -43,6 +43,7 @@ SmtpCore::SmtpCore(pelnet_event_fn callback, void *user)
       session_(port_, message_, *this),
       queue_(session_, reinterpret_cast<uintptr_t>(this)) {
   port_.setSink(this);
+  port_.proxyTokens = &proxyTokens_;
   port_.setErrorTable(kSmtpErrors);
   port_.setTimeout(kDefaultTimeoutSeconds);
   message_.setInstanceNumber(reinterpret_cast<uintptr_t>(this));

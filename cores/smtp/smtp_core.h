@@ -8,6 +8,7 @@
 #include <string>
 
 #include "message.h"
+#include "proxy_tokens.h"
 #include "message_queue.h"
 #include "pelnet/runtime/core_base.h"
 #include "smtp_session.h"
@@ -66,6 +67,8 @@ class SmtpCore : public CoreBase, private SessionEvents {
   TcpClientPort port_;
   pelsmtp::Message message_;
   SmtpSession session_;
+  // The NTLM and Negotiate tunnels take their tokens from the session's security context.
+  SecurityContextTokens proxyTokens_{session_.security, port_};
   MessageQueue queue_;
 
   // The other firewall settings live in port_.firewall, where the negotiation reads them.

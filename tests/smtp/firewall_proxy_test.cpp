@@ -464,4 +464,101 @@ TEST_F(AutoDetect, GnomeManualSocksSettingIsTaken) {
   g_object_unref(proxy);
 }
 
+// ---------------------------------------------------------------- NTLM and Negotiate tunnels
+
+std::string le16(uint16_t v) { return bytes({v & 0xFF, v >> 8}); }
+std::string le32(uint32_t v) {
+  return bytes({static_cast<int>(v & 0xFF), static_cast<int>(v >> 8 & 0xFF),
+                static_cast<int>(v >> 16 & 0xFF), static_cast<int>(v >> 24)});
+}
+
+// A CHALLENGE as a proxy sends it (Unicode, NTLM, extended session security), base64.
+std::string ntlmChallenge() {
+  std::string m = "NTLMSSP"s + '\0' + le32(2);
+  m += le16(0) + le16(0) + le32(48);  // no target name
+  m += le32(0x00080201);
+  m += bytes({1, 35, 69, 103, 137, 171, 205, 239});  // the server's challenge
+  m += std::string(8, '\0');
+  m += le16(0) + le16(0) + le32(48);  // no target information
+  return pelnet::smtp::base64Encode(m);
+}
+
+struct AuthRow {
+  const char *name;
+  int type;
+  std::string body;    // the 407 answer's framing headers and body
+  std::string second;  // the answer to the second CONNECT
+  int code;
+  std::string text;
+};
+
+TEST(FirewallAuthenticatedTunnel, NtlmAndNegotiateRoundsThroughTheCore) {
+  REQUIRE_ISOLATION();
+  const std::string granted = "HTTP/1.1 200 Connection established\r\n\r\n";
+  const AuthRow rows[] = {
+      {"NTLM, Content-Length", pelnet::smtp::kFirewallTunnelNtlm,
+       "Content-Length: 13\r\n\r\nAccess denied", granted, 0, ""},
+      {"Negotiate, chunked", pelnet::smtp::kFirewallTunnelNegotiate,
+       "Transfer-Encoding: chunked\r\n\r\n6\r\nAccess\r\n7\r\n denied\r\n0\r\n\r\n", granted, 0,
+       ""},
+      {"NTLM refused in the second round", pelnet::smtp::kFirewallTunnelNtlm,
+       "Content-Length: 0\r\n\r\n", "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", 118,
+       "Firewall error: 407 Proxy Authentication Required"},
+  };
+  for (const AuthRow &r : rows) {
+    for (const bool slow : {false, true}) {
+      const std::string package =
+          r.type == pelnet::smtp::kFirewallTunnelNtlm ? "NTLM" : "Negotiate";
+      const std::string answer =
+          "HTTP/1.1 407 Proxy Authentication Required\r\n"
+          "Proxy-Authenticate: " +
+          package + " " + ntlmChallenge() + "\r\n" + r.body;
+      std::vector<PeerStep> script = {{PeerStep::ExpectThrough, "\r\n\r\n"}};
+      script.push_back({slow ? PeerStep::SendBytewise : PeerStep::Send, answer, slow ? 1u : 0u});
+      script.push_back({PeerStep::ExpectThrough, "\r\n\r\n"});
+      script.push_back({PeerStep::Send, r.second});
+      if (r.code == 0) {
+        script.push_back({PeerStep::Send, kGreeting});
+        script.push_back({PeerStep::ExpectThrough, "\r\n"});  // EHLO
+        script.push_back({PeerStep::Send, "250 mail.test\r\n"});
+      }
+      script.push_back({PeerStep::ExpectClose, ""});
+      ScriptedPeer proxy(script);
+      SmtpCoreClient c;
+      // The built-in NTLM: it answers the CHALLENGE for either package.
+      ASSERT_EQ(c.config("UseSystemSSPI=False"), 0);
+      ASSERT_EQ(c.config("Hello=client.test"), 0);
+      ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_FirewallType, r.type), 0);
+      ASSERT_EQ(c.setText(PELNET_SMTP_PROP_FirewallHost, "127.0.0.1"), 0);
+      ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_FirewallPort, proxy.port()), 0);
+      ASSERT_EQ(c.setText(PELNET_SMTP_PROP_FirewallUser, "DOMAIN\\alice"), 0);
+      ASSERT_EQ(c.setText(PELNET_SMTP_PROP_FirewallPassword, "secret"), 0);
+      ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MailServer, "mail.test"), 0);
+      ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, 2525), 0);
+      ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, 20), 0);
+      const int rc = c.setInt(PELNET_SMTP_PROP_Connected, 1);
+      EXPECT_EQ(rc, r.code) << r.name << ": " << c.lastError();
+      if (r.code != 0) {
+        EXPECT_EQ(c.lastError(), r.text) << r.name;
+      }
+      EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Connected), r.code == 0 ? 1 : 0) << r.name;
+      c.setInt(PELNET_SMTP_PROP_Connected, 0);
+      EXPECT_EQ(proxy.finish(), "") << r.name;
+      // Two CONNECTs: the NEGOTIATE message, then the AUTHENTICATE one.
+      const std::string &got = proxy.received();
+      const std::string first =
+          "CONNECT mail.test:2525 HTTP/1.0\r\nProxy-Authorization: " + package +
+          " TlRMTVNTUAABAAAA";
+      const size_t second = got.find("\r\n\r\n") + 4;
+      EXPECT_EQ(got.substr(0, first.size()), first) << r.name;
+      EXPECT_NE(got.find("Proxy-Connection: Keep-Alive\r\n\r\n"), std::string::npos);
+      const std::string next =
+          "CONNECT mail.test:2525 HTTP/1.0\r\nProxy-Authorization: " + package +
+          " TlRMTVNTUAADAAAA";
+      ASSERT_LT(second, got.size()) << r.name;
+      EXPECT_EQ(got.substr(second, next.size()), next) << r.name;
+    }
+  }
+}
+
 }  // namespace

@@ -42,6 +42,7 @@ constexpr int32_t kPerDatagramOverhead = 1024;
 // Datagrams of the largest message the raw socket must be able to hold at
 // once: on loopback it sees our own request beside the answer.
 constexpr int32_t kQueuedMessages = 4;
+constexpr int32_t kNotWaitingReceiveBuffer = 1 << 20;
 
 using pelnet::PortState;
 using pelnet::SocketOption;
@@ -116,7 +117,10 @@ int ICMPPort::open(bool reuseKept) {
 int ICMPPort::close() {
   if (helperOpen()) {
     // The helper's exchange is synchronous: nothing is waiting to be read.
-    // The socket is kept for the next exchange; the port is closed.
+    // The socket is kept for the next exchange; the port is closed.  Answers
+    // that come after a request not waited for are left to the next
+    // exchange, which discards them: the watch of that mode goes.
+    if (watchedFd() == fd_) unwatch();
     life_.set(PortState::Closed);
     return 0;
   }
@@ -342,6 +346,19 @@ int ICMPPort::sendHelper(std::string_view body) {
     err = sendHelperRequest(msg);
   }
   if (err != 0) return pelnet::winsockFromErrno(err);
+  // Not waiting: many requests may be out at once on this socket, and every
+  // answer is reported as the thread dispatches, matched by its request id
+  // by whoever sent it.  Reading here would drop the answers to the others.
+  if (timeoutMs == 0) {
+    helperFresh_ = false;
+    if (watchedFd() != fd_) {
+      // Room for the answers of a few hundred requests that come at once;
+      // the kernel keeps it within its own limit.
+      pelnet::setSocketOption(fd_, false, SocketOption::ReceiveBuffer, kNotWaitingReceiveBuffer);
+      watch(fd_, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR));
+    }
+    return 0;
+  }
 
   helperKey_ = key;
   helperAnswered_ = false;
@@ -517,11 +534,120 @@ bool ICMPPort::readHelperDatagrams(const EchoKey &key, EchoAnswer &answer, std::
   return false;
 }
 
+// ---------------------------------------------------------------- reading (helper path, not
+// waiting)
+
+namespace {
+
+// The key of whichever of our requests an answer belongs to, read from the
+// answer itself: the echo header of a reply, or the request an error quotes.
+// `message` is the ICMP message, header first.
+std::optional<EchoKey> keyOfAnswer(ByteReader message, uint16_t identifier, bool checkIdentifier) {
+  auto type = message.u8(0);
+  if (!type) return std::nullopt;
+  ByteReader request = message;
+  if (*type != kIcmpEchoReply) {
+    if (*type != kIcmpUnreachable && *type != kIcmpTimeExceeded) return std::nullopt;
+    ByteReader quotedIp = message.from(kIcmpHeaderSize);
+    auto b0 = quotedIp.u8(0);
+    if (!b0 || (*b0 >> 4) != 4) return std::nullopt;
+    request = quotedIp.from(static_cast<size_t>(*b0 & 0x0F) * 4);
+  }
+  auto sequence = request.be16(6);
+  auto tag = request.host32(8);
+  if (!sequence || !tag) return std::nullopt;
+  return EchoKey{identifier, checkIdentifier, *sequence, *tag};
+}
+
+// Answers read per notification: the socket stays readable when more wait,
+// so the rest follows at the next dispatch and the window keeps its turn.
+constexpr int kHelperReadsPerNotification = 64;
+
+}  // namespace
+
+void ICMPPort::readHelperAnswers() {
+  const size_t need = maxMessageSize_ + 4 + 60 + kIcmpHeaderSize;
+  if (buffer_.size() < need) buffer_.resize(need);
+  const bool raw = path_ == Path::HelperRaw;
+  for (int i = 0; i < kHelperReadsPerNotification && helperOpen(); ++i) {
+    EchoAnswer answer;
+    std::string source;
+    if (!raw && readHelperQueuedError(answer, source)) {
+      if (handler_) handler_->onAnswer(answer.type, answer.code, ByteReader(answer.data), source);
+      continue;
+    }
+    pelnet::SocketAddress from;
+    ssize_t n =
+        ::recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT, from.get(), &from.length);
+    if (n < 0) {
+      if (errno == EINTR || isIcmpSoftError(errno)) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK && sink())
+        sink()->fireError(lastWinsock(), pelnet::kTextRecvFailed);
+      return;
+    }
+    ByteReader datagram(buffer_.data(), static_cast<size_t>(n));
+    ByteReader message = raw ? stripIPv4Header(datagram) : datagram;
+    auto key = keyOfAnswer(message, helperIdentifier_, raw);
+    if (!key) continue;
+    auto a = raw ? matchRawDatagram(datagram, *key) : matchEchoReply(datagram, *key);
+    if (!a) continue;
+    source = sourceText(from.ipv4());
+    if (handler_) handler_->onAnswer(a->type, a->code, ByteReader(a->data), source);
+  }
+}
+
+// One ICMP error from a ping socket's error queue, whichever request it quotes.
+bool ICMPPort::readHelperQueuedError(EchoAnswer &answer, std::string &source) {
+  for (int i = 0; i < kHelperReadsPerNotification; ++i) {
+    uint8_t quoted[576];
+    alignas(cmsghdr) char control[512];
+    sockaddr_in from{};
+    iovec iov{quoted, sizeof quoted};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (n < 0) return false;
+    ByteReader request(quoted, static_cast<size_t>(n));
+    auto sequence = request.be16(6);
+    auto tag = request.host32(8);
+    if (!sequence || !tag) continue;
+    const EchoKey key{0, false, *sequence, *tag};
+    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR ||
+          c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
+        continue;
+      sock_extended_err ee;
+      std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+      if (ee.ee_origin != SO_EE_ORIGIN_ICMP) continue;
+      sockaddr_in offender;
+      std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
+      auto a = answerFromQueuedError(ee.ee_type, ee.ee_code, request, key);
+      if (!a) continue;
+      answer = std::move(*a);
+      source = sourceText(offender.sin_family == AF_INET ? offender.sin_addr.s_addr
+                                                         : from.sin_addr.s_addr);
+      return true;
+    }
+  }
+  return false;
+}
+
 // ---------------------------------------------------------------- reading (raw path)
 
 void ICMPPort::onNotification(int fd, GIOCondition cond) {
   if (helperWaiting_ && fd == fd_ && path_ != Path::Raw) {
     readHelper(path_ == Path::PingSocket && (cond & G_IO_ERR) != 0);
+    return;
+  }
+  // Not waiting: answers come whenever they come, for any request of the
+  // port, and are reported as the thread dispatches.
+  if (helperOpen() && fd == fd_) {
+    readHelperAnswers();
     return;
   }
   if (fd != rawFd()) {

@@ -134,6 +134,10 @@ class ICMPPort : public pelnet::SocketObject {
   // Receive buffer of the raw socket: room for the largest message it may
   // have to hold with our own request seen on loopback, at least InBufferSize.
   int32_t rawReceiveBuffer() const;
+  // Not waiting on the helper path: every answer waiting on the socket,
+  // whichever of this port's requests it belongs to.
+  void readHelperAnswers();
+  bool readHelperQueuedError(EchoAnswer &answer, std::string &source);
   int applyOption(pelnet::SocketOption option, int32_t value);
   int32_t currentOption(pelnet::SocketOption option, int32_t unset) const;
   // The dotted text of an answer's source.  Answers nearly always come from

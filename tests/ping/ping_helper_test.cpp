@@ -1,5 +1,6 @@
 // The helper path on ICMP datagram sockets, in the test's own network
 // namespace: loopback answers, and hosts behind a tun answer as told.
+#include <algorithm>
 #include <cstring>
 
 #include "ping_net.h"
@@ -262,5 +263,72 @@ TEST(HelperPath, TimeoutZeroDoesNotWait) {
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 1);  // the handle stays open
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Idle), 1);
   EXPECT_EQ(c.pingHost(""), 0);  // an empty host closes it
+  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
+}
+
+// Not waiting on the helper path: PingHost sends and returns, and every answer
+// to a request of this component is reported with that request's id while
+// the thread runs wait steps: echo replies, destination-unreachable answers,
+// and a reply that comes after the next request was sent.  Nothing for a
+// silent host; a reply whose id was changed is reported under that id, which
+// is none of the requests' (the caller matches by id).
+TEST(HelperPath, NotWaitingReportsEveryAnswerWithItsRequestId) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  constexpr const char *kDelayedHost = "198.18.0.40";
+  responder->setHost(kDelayedHost, {Reply::LateEcho, 0, kHelperIdOffset, 150});
+  const struct {
+    const char *host;
+    const char *status;  // nullptr: nothing is reported
+  } cases[] = {
+      {kDelayedHost, "OK"},
+      {kEchoHost, "OK"},
+      {kSilentHost, nullptr},
+      {kUnreachHost1, "Host unreachable."},
+      {kWrongIdHost, nullptr},
+      {"127.0.0.1", "OK"},
+      {kUnreachHost13, "Destination unreachable: 13."},
+  };
+  PingClient c;
+  useHelper(c, 1);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);
+  // All requests out first, on the one open port.
+  std::vector<int> ids;
+  for (const auto &k : cases) {
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(c.pingHost(k.host), 0) << k.host << ": " << c.lastError();
+    EXPECT_LT(secondsSince(start), 0.1) << k.host;
+    ids.push_back(c.getInt(PELNET_PING_PROP_RequestId));
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 1);
+  }
+  EXPECT_TRUE(c.responses.empty()) << "reported as the thread dispatches, not inside PingHost";
+  size_t expected = 1;  // the changed id
+  for (const auto &k : cases) expected += k.status != nullptr;
+  auto start = std::chrono::steady_clock::now();
+  while (c.responses.size() < expected && secondsSince(start) < 2.0) c.doEvents();
+  // A little longer, for anything that should not come.
+  start = std::chrono::steady_clock::now();
+  while (secondsSince(start) < 0.3) c.doEvents();
+  ASSERT_EQ(c.responses.size(), expected);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto &k = cases[i];
+    auto it = std::find_if(c.responses.begin(), c.responses.end(),
+                           [&](const ResponseRecord &r) { return r.requestId == ids[i]; });
+    if (k.status == nullptr) {
+      EXPECT_EQ(it, c.responses.end()) << k.host;
+      continue;
+    }
+    ASSERT_NE(it, c.responses.end()) << k.host;
+    EXPECT_EQ(it->status, k.status) << k.host;
+    EXPECT_EQ(it->source, k.host) << k.host;
+  }
+  EXPECT_EQ(std::count_if(c.responses.begin(), c.responses.end(),
+                          [&](const ResponseRecord &r) {
+                            return std::find(ids.begin(), ids.end(), r.requestId) == ids.end();
+                          }),
+            1);
+  // The delayed reply came last, with its time.
+  EXPECT_EQ(c.responses.back().requestId, ids[0]);
+  EXPECT_GE(c.responses.back().time, 150);
+  EXPECT_EQ(c.pingHost(""), 0);
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
 }

@@ -2,7 +2,9 @@
 
 #include "locale_texts.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -60,4 +62,38 @@ QString TDevice::DeviceStatusToString() const {
   if (FDeviceStatus == dsOKPartial)
     return Text.arg(FormatGeneral15(SuccessRate()));
   return Text;
+}
+
+void TDevice::AddRoundTrip(std::int32_t Milliseconds) {
+  // A clock that went backwards gives no negative time.
+  const std::int32_t Time = std::max<std::int32_t>(Milliseconds, 0);
+  FRoundTripMin = FRoundTripCount == 0 ? Time : std::min(FRoundTripMin, Time);
+  FRoundTripMax = FRoundTripCount == 0 ? Time : std::max(FRoundTripMax, Time);
+  FRoundTripSum += Time;
+  ++FRoundTripCount;
+}
+
+void TDevice::ClearRoundTrips() {
+  FRoundTripCount = 0;
+  FRoundTripMin = 0;
+  FRoundTripMax = 0;
+  FRoundTripSum = 0;
+}
+
+double TDevice::RoundTripAverage() const {
+  if (FRoundTripCount == 0)
+    return -1.0;
+  return static_cast<double>(FRoundTripSum) / static_cast<double>(FRoundTripCount);
+}
+
+QString TDevice::RoundTripText() const {
+  if (FRoundTripCount == 0)
+    return QString();
+  return QString::number(static_cast<qint64>(std::llround(RoundTripAverage())));
+}
+
+QString TDevice::RoundTripRangeText() const {
+  if (FRoundTripCount == 0)
+    return QString();
+  return QStringLiteral("min %1 ms, max %2 ms").arg(FRoundTripMin).arg(FRoundTripMax);
 }

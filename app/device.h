@@ -45,6 +45,19 @@ public:
   bool HostLookupFailed() const { return FHostLookupFailed; }
   void SetHostLookupFailed(bool Value) { FHostLookupFailed = Value; }
 
+  // Round-trip times of the answers of the current run, in milliseconds.
+  void AddRoundTrip(std::int32_t Milliseconds);
+  void ClearRoundTrips();
+  std::int32_t RoundTripCount() const { return FRoundTripCount; }
+  std::int32_t RoundTripMin() const { return FRoundTripMin; }
+  std::int32_t RoundTripMax() const { return FRoundTripMax; }
+  // The mean of the answers' times, or a negative value when none answered.
+  double RoundTripAverage() const;
+  // The mean rounded to whole milliseconds, "" when none answered.
+  QString RoundTripText() const;
+  // "min 3 ms, max 12 ms", "" when none answered.
+  QString RoundTripRangeText() const;
+
   // Recomputes status and category from the counters and the address.
   void UpdateDeviceStatus();
   // The only source of status texts: the list and both reports use it.
@@ -61,4 +74,8 @@ private:
   std::int32_t FPinged = 0;
   std::int32_t FPingedOK = 0;
   bool FHostLookupFailed = false;
+  std::int32_t FRoundTripCount = 0;
+  std::int32_t FRoundTripMin = 0;
+  std::int32_t FRoundTripMax = 0;
+  std::int64_t FRoundTripSum = 0;
 };

@@ -34,7 +34,8 @@ struct TColumn {
   const char* Caption;
   int Width;  // 0: takes the rest of the list's width
 };
-constexpr std::array<TColumn, 3> Columns{{{"Device", 96}, {"Address", 128}, {"Status", 0}}};
+constexpr std::array<TColumn, 4> Columns{
+    {{"Device", 96}, {"Address", 128}, {"Status", 150}, {"Round trip", 0}}};
 
 // Panel 0 at least, panel 1 always.
 constexpr std::array<int, TFormMain::StatusPanelCount> StatusPanelWidths{360, 128};
@@ -67,9 +68,10 @@ constexpr char CreditLine[] = "A connection check for network devices, by the Pe
 constexpr int DeviceRole = Qt::UserRole;
 
 QTreeWidgetItem* MakeRow(TDevice* Device) {
-  auto* Row = new QTreeWidgetItem(
-      QStringList{Device->DeviceName(), Device->DeviceHostAddress(), Device->DeviceStatusToString()});
+  auto* Row = new QTreeWidgetItem(QStringList{Device->DeviceName(), Device->DeviceHostAddress(),
+                                              Device->DeviceStatusToString(), QString()});
   Row->setData(TFormMain::ColumnDevice, DeviceRole, QVariant::fromValue(static_cast<void*>(Device)));
+  TFormMain::SetRowRoundTrip(Row, *Device);
   return Row;
 }
 
@@ -305,11 +307,37 @@ TDevice* TFormMain::RowDevice(const QTreeWidgetItem* Row) {
 }
 
 void TFormMain::SetRowCell(QTreeWidgetItem* Row, int Cell, const QString& Text) {
-  if (Row != nullptr && Cell >= CellAddress && Cell <= CellStatus)
+  if (Row != nullptr && Cell >= CellAddress && Cell <= CellRoundTrip)
     Row->setText(Cell + 1, Text);
 }
 
+void TFormMain::SetRowRoundTrip(QTreeWidgetItem* Row, const TDevice& Device) {
+  if (Row == nullptr)
+    return;
+  SetRowCell(Row, CellRoundTrip, Device.RoundTripText());
+  // The whole row tells the range, whichever cell the pointer rests on.
+  const QString Range = Device.RoundTripRangeText();
+  for (int Column = 0; Column < Row->columnCount(); ++Column)
+    Row->setToolTip(Column, Range);
+}
+
+namespace {
+
+// Round trips compare by their exact mean; rows without one come after
+// every row with one.
+int CompareRoundTrips(const TDevice* Device1, const TDevice* Device2) {
+  const double Time1 = Device1 != nullptr ? Device1->RoundTripAverage() : -1.0;
+  const double Time2 = Device2 != nullptr ? Device2->RoundTripAverage() : -1.0;
+  if ((Time1 < 0) != (Time2 < 0))
+    return Time1 < 0 ? 1 : -1;
+  return Time1 < Time2 ? -1 : (Time2 < Time1 ? 1 : 0);
+}
+
+}  // namespace
+
 int TFormMain::ListViewResultsCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) const {
+  if (FListViewSortedColumnNo == ColumnRoundTrip)
+    return CompareRoundTrips(RowDevice(Item1), RowDevice(Item2));
   if (FListViewSortedColumnNo < ColumnDevice || FListViewSortedColumnNo > ColumnStatus)
     return 0;
   return FCollator.compare(Item1->text(FListViewSortedColumnNo), Item2->text(FListViewSortedColumnNo));

@@ -69,8 +69,10 @@ public:
   static constexpr int ColumnDevice = 0;
   static constexpr int ColumnAddress = 1;
   static constexpr int ColumnStatus = 2;
+  static constexpr int ColumnRoundTrip = 3;
   static constexpr int CellAddress = 0;
   static constexpr int CellStatus = 1;
+  static constexpr int CellRoundTrip = 2;
   static constexpr int StatusPanelCount = 2;
 
   // Event handlers.
@@ -104,6 +106,8 @@ public:
   // The device a row of ListViewResults shows (borrowed), or none.
   static TDevice* RowDevice(const QTreeWidgetItem* Row);
   static void SetRowCell(QTreeWidgetItem* Row, int Cell, const QString& Text);
+  // The device's mean round trip in its cell, the range in the row's tooltip.
+  static void SetRowRoundTrip(QTreeWidgetItem* Row, const TDevice& Device);
   // Orders the rows by ListViewResultsCompare; rows that compare equal keep
   // their order.
   void SortListView();
@@ -138,6 +142,9 @@ public:
   TReportResult LastSysLogReport() const { return FLastSysLogReport; }
   // Why the last check run could not start, or empty when it started.
   const QString& CheckNotStarted() const { return FCheckNotStarted; }
+  // Most devices in flight at one time in the last run with Parallel above
+  // 1; 0 after a run of one device after the other.
+  int LastCheckPeakInFlight() const { return FLastCheckPeakInFlight; }
 
   // The private window message of the automatic sequence.
   static constexpr int WM_AUTORUN = 1025;
@@ -172,12 +179,16 @@ private:
   void SetCheckCommandsEnabled(bool Enabled);
   void ConfigureCheck();
   void ConfigurePing();
+  void ConfigurePing(TpelPing& Ping);
   QString PingPortProblem();
   bool CheckRow(int Index, TCheckRun& Run);
   bool PingDevice(int Index, TDevice& Device, const TCheckRun& Run);
   void PingOnce(TDevice& Device);
   static void TallyDevice(const TDevice& Device, TCheckRun& Run);
   void StampCheck(const TCheckRun& Run);
+  // The run with many devices in flight (form_main_parallel.cpp).
+  bool CheckInParallel() const;
+  bool RunParallelCheck(TCheckRun& Run);
 
   TDevice* FCurrentDevice = nullptr;
   QString FApplVersion;
@@ -196,6 +207,7 @@ private:
   bool FSMTPQueued = false;
   // Why the last check run could not start (no ping port), or empty.
   QString FCheckNotStarted;
+  int FLastCheckPeakInFlight = 0;
   TAutoRunMonitor* FAutoRunMonitor = nullptr;
 
   TStartup FStartup;

@@ -5,6 +5,7 @@
 
 #include "device_address.h"
 #include "framework_ops.h"
+#include "parallel_check.h"
 #include "pelping.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <vector>
 
 namespace {
 
@@ -30,12 +33,6 @@ QString CheckSummary(int OKDevices, int FailedDevices) {
   if (FailedDevices > 0)
     return QStringLiteral("No connections were OK");
   return QString();
-}
-
-// "OK" compared without regard to the case of ASCII letters only.
-bool IsOKStatus(const QString& Status) {
-  return Status.size() == 2 && (Status[0] == u'O' || Status[0] == u'o') &&
-         (Status[1] == u'K' || Status[1] == u'k');
 }
 
 // Notices while a run goes on that its window is being closed or the
@@ -140,6 +137,7 @@ struct TFormMain::TCheckRun {
 void TFormMain::RunCheck() {
   TCheckRun Run(this);
   FCheckNotStarted.clear();
+  FLastCheckPeakInFlight = 0;
   SetHourglassCursor(true);
   SetCheckCommandsEnabled(false);
   // Also when the configuration raises or the run stops early: the window
@@ -164,11 +162,16 @@ void TFormMain::RunCheck() {
     return;
   }
   ConfigureCheck();
-  // Rows are taken by position each time: handled events must not leave a
-  // stale row pointer behind (the disabled list keeps their order).
-  for (int Index = 0; Index < ListViewResults->topLevelItemCount(); ++Index) {
-    if (!CheckRow(Index, Run))
+  if (CheckInParallel()) {
+    if (!RunParallelCheck(Run))
       return;
+  } else {
+    // Rows are taken by position each time: handled events must not leave a
+    // stale row pointer behind (the disabled list keeps their order).
+    for (int Index = 0; Index < ListViewResults->topLevelItemCount(); ++Index) {
+      if (!CheckRow(Index, Run))
+        return;
+    }
   }
   FCurrentDevice = nullptr;
   StampCheck(Run);
@@ -189,13 +192,15 @@ void TFormMain::ConfigureCheck() {
 }
 
 // The ping component set up from the settings, helper path included.
-void TFormMain::ConfigurePing() {
-  pelPing1->setTimeToLive(FSettings->PingTTL());
-  pelPing1->Config(QStringLiteral("AbsoluteTimeout=True"));
-  pelPing1->Config(QStringLiteral("UseIPHLPDLL=True"));
-  pelPing1->Config(QStringLiteral("UseICMPDLL=True"));
-  pelPing1->Config(QString::asprintf("IcmpDllTimeout=%d", FSettings->PingTimeout()));
-  pelPing1->setTimeout(FSettings->PingTimeout());
+void TFormMain::ConfigurePing() { ConfigurePing(*pelPing1); }
+
+void TFormMain::ConfigurePing(TpelPing& Ping) {
+  Ping.setTimeToLive(FSettings->PingTTL());
+  Ping.Config(QStringLiteral("AbsoluteTimeout=True"));
+  Ping.Config(QStringLiteral("UseIPHLPDLL=True"));
+  Ping.Config(QStringLiteral("UseICMPDLL=True"));
+  Ping.Config(QString::asprintf("IcmpDllTimeout=%d", FSettings->PingTimeout()));
+  Ping.setTimeout(FSettings->PingTimeout());
 }
 
 // Opens the ping component's port as the first PingHost would (the same
@@ -224,6 +229,7 @@ bool TFormMain::CheckRow(int Index, TCheckRun& Run) {
     QTreeWidgetItem* Row = ListViewResults->topLevelItem(Index);
     SetRowCell(Row, CellAddress, Device->DeviceHostAddress());
     SetRowCell(Row, CellStatus, Device->DeviceStatusToString());
+    SetRowRoundTrip(Row, *Device);
   }
   SetStatusPanelText(0, QString());
   HandlePendingMessages();
@@ -235,6 +241,7 @@ bool TFormMain::CheckRow(int Index, TCheckRun& Run) {
 bool TFormMain::PingDevice(int Index, TDevice& Device, const TCheckRun& Run) {
   Device.SetPinged(0);
   Device.SetPingedOK(0);
+  Device.ClearRoundTrips();
   Device.SetDeviceStatus(dsBeingChecked);
   SetRowCell(ListViewResults->topLevelItem(Index), CellStatus, Device.DeviceStatusToString());
   ListViewResults->scrollToItem(ListViewResults->topLevelItem(Index));
@@ -289,11 +296,56 @@ void TFormMain::StampCheck(const TCheckRun& Run) {
 }
 
 void TFormMain::pelPing1Response(QObject* /*Sender*/, int /*RequestId*/, const QString& ResponseSource,
-                                 const QString& ResponseStatus, int /*ResponseTime*/) {
-  if (FCurrentDevice == nullptr || !IsOKStatus(ResponseStatus))
-    return;
-  FCurrentDevice->SetDeviceHostAddress(ResponseSource);
-  FCurrentDevice->SetPingedOK(FCurrentDevice->PingedOK() + 1);
+                                 const QString& ResponseStatus, int ResponseTime) {
+  if (FCurrentDevice != nullptr)
+    CountResponse(*FCurrentDevice, ResponseSource, ResponseStatus, ResponseTime);
 }
 
 void TFormMain::pelPing1Error(QObject* /*Sender*/, int /*ErrorCode*/, const QString& /*Description*/) {}
+
+// ---------------------------------------------------------------- many devices in flight
+
+// Parallel above 1 with a time-out to wait for; with none (0 or below) the
+// ping component does not wait in either run, and the run of one device
+// after the other is kept as it is.
+bool TFormMain::CheckInParallel() const {
+  return FSettings->PingParallelDevices() > 1 && FSettings->PingTimeout() > 0;
+}
+
+// Every device of the list, up to Parallel of them in flight; rows change as
+// each device finishes and panel 0 counts them.  False when the window went
+// away or is closing: the run ends unstamped.
+bool TFormMain::RunParallelCheck(TCheckRun& Run) {
+  std::vector<TParallelCheck::TItem> Items;
+  Items.reserve(static_cast<std::size_t>(ListViewResults->topLevelItemCount()));
+  for (int Index = 0; Index < ListViewResults->topLevelItemCount(); ++Index)
+    if (TDevice* Device = RowDevice(ListViewResults->topLevelItem(Index)))
+      Items.push_back({Device, Index});
+
+  TParallelCheck::THooks Hooks;
+  Hooks.Started = [this](int Index, TDevice& Device) {
+    SetRowCell(ListViewResults->topLevelItem(Index), CellStatus, Device.DeviceStatusToString());
+  };
+  Hooks.Finished = [this, &Run](int Index, TDevice& Device) {
+    TallyDevice(Device, Run);
+    QTreeWidgetItem* Row = ListViewResults->topLevelItem(Index);
+    SetRowCell(Row, CellAddress, Device.DeviceHostAddress());
+    SetRowCell(Row, CellStatus, Device.DeviceStatusToString());
+    SetRowRoundTrip(Row, Device);
+  };
+  Hooks.Progress = [this](int Done, int Total) {
+    SetStatusPanelText(0, QStringLiteral("Checking ... %1 of %2 devices done").arg(Done).arg(Total));
+  };
+  Hooks.KeepGoing = [&Run] { return Run.Alive && !Run.StopWatch.StopRequested(); };
+
+  const qint64 TimeoutMs = std::min<qint64>(qint64(FSettings->PingTimeout()) * 1000, INT_MAX);
+  // Each device in flight gets a ping component of its own, set up as
+  // pelPing1 is; they go when the run ends.
+  TParallelCheck Check([this](TpelPing& Ping) { ConfigurePing(Ping); }, FSettings->PingParallelDevices(),
+                       FSettings->PingTimes(), static_cast<int>(TimeoutMs), std::move(Hooks));
+  const bool Finished = Check.Run(Items);
+  if (!Run.Alive)
+    return false;  // the window is gone
+  FLastCheckPeakInFlight = Check.PeakInFlight();
+  return Finished;
+}

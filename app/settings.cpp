@@ -4,6 +4,7 @@
 #include "integer_text.h"
 #include "settings_file.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -36,6 +37,7 @@ struct TKey {
 constexpr TIntegerKey PingTimeoutKey{SectionPing, u"Timeout", &TSettings::SetPingTimeout};
 constexpr TIntegerKey PingTimesKey{SectionPing, u"Times", &TSettings::SetPingTimes};
 constexpr TIntegerKey PingTTLKey{SectionPing, u"TTL", &TSettings::SetPingTTL};
+constexpr TIntegerKey PingParallelKey{SectionPing, u"Parallel", &TSettings::SetPingParallel};
 constexpr TTextKey SMTPHostKey{SectionSMTP, u"HostAddress", &TSettings::SetSMTPHostAddress,
                                &TSettings::SMTPHostAddress};
 constexpr TIntegerKey SMTPPortKey{SectionSMTP, u"Port", &TSettings::SetSMTPPort};
@@ -50,10 +52,10 @@ constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetS
 constexpr TIntegerKey SyslogPortKey{SectionSyslog, u"Port", &TSettings::SetSyslogPort};
 
 constexpr TKey KeysInReadingOrder[] = {
-    {&PingTimeoutKey, nullptr}, {&PingTimesKey, nullptr},    {&PingTTLKey, nullptr},
-    {nullptr, &SMTPHostKey},    {&SMTPPortKey, nullptr},     {nullptr, &SMTPRecipientsKey},
-    {nullptr, &SMTPSenderKey},  {nullptr, &SMTPQueueDirKey}, {&SyslogFacilityKey, nullptr},
-    {nullptr, &SyslogHostKey},  {&SyslogPortKey, nullptr},
+    {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},  {&PingTTLKey, nullptr},
+    {&PingParallelKey, nullptr},   {nullptr, &SMTPHostKey},   {&SMTPPortKey, nullptr},
+    {nullptr, &SMTPRecipientsKey}, {nullptr, &SMTPSenderKey}, {nullptr, &SMTPQueueDirKey},
+    {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
 };
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
@@ -76,6 +78,7 @@ void TSettings::Clear() {
   FPingTimeout = 3;
   FPingTimes = 4;
   FPingTTL = 128;
+  FPingParallel = 0;
   FSMTPHostAddress = QStringLiteral("0.0.0.0");
   FSMTPPort = 25;
   FSMTPRecipients.clear();
@@ -84,6 +87,10 @@ void TSettings::Clear() {
   FSyslogFacility = 22;  // local6
   FSyslogHostAddress = QStringLiteral("0.0.0.0");
   FSyslogPort = 514;
+}
+
+std::int32_t TSettings::PingParallelDevices() const {
+  return std::clamp<std::int32_t>(FPingParallel, 1, PingParallelLimit);
 }
 
 bool TSettings::LoadFromFile(const QString& FileName) {

@@ -55,6 +55,14 @@ public:
   void SetPingTimes(std::int32_t Value) { FPingTimes = Value; }
   std::int32_t PingTTL() const { return FPingTTL; }
   void SetPingTTL(std::int32_t Value) { FPingTTL = Value; }
+  // Devices checked at the same time, as the file says (0 when missing).
+  std::int32_t PingParallel() const { return FPingParallel; }
+  void SetPingParallel(std::int32_t Value) { FPingParallel = Value; }
+  // The most devices a run keeps in flight, whatever the file says.
+  static constexpr std::int32_t PingParallelLimit = 256;
+  // PingParallel within 1..PingParallelLimit: 1 (also for 0 and below) is
+  // the run of one device after the other.
+  std::int32_t PingParallelDevices() const;
   const QString& SMTPHostAddress() const { return FSMTPHostAddress; }
   void SetSMTPHostAddress(const QString& Value) { FSMTPHostAddress = Value; }
   std::int32_t SMTPPort() const { return FSMTPPort; }
@@ -85,6 +93,7 @@ private:
   std::int32_t FPingTimeout = 0;
   std::int32_t FPingTimes = 0;
   std::int32_t FPingTTL = 0;
+  std::int32_t FPingParallel = 0;
   QString FSMTPHostAddress;
   std::int32_t FSMTPPort = 0;
   QString FSMTPRecipients;

@@ -128,10 +128,11 @@ TEST_F(FormMainTest, ResultsListAndStatusBarLayout) {
   const auto Form = Create();
   QTreeWidget *List = Form->ListViewResults;
   const QTreeWidgetItem *Header = List->headerItem();
-  ASSERT_EQ(List->columnCount(), 3);
+  ASSERT_EQ(List->columnCount(), 4);
   EXPECT_EQ(Header->text(0), QStringLiteral("Device"));
   EXPECT_EQ(Header->text(1), QStringLiteral("Address"));
   EXPECT_EQ(Header->text(2), QStringLiteral("Status"));
+  EXPECT_EQ(Header->text(3), QStringLiteral("Round trip"));
   EXPECT_EQ(List->columnWidth(0), 96);
   EXPECT_EQ(List->columnWidth(1), 128);
   EXPECT_EQ(List->header()->minimumSectionSize(), 48);

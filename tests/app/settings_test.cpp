@@ -24,6 +24,8 @@ struct TExpected {
   std::int32_t PingTimeout = 3;
   std::int32_t PingTimes = 4;
   std::int32_t PingTTL = 128;
+  std::int32_t PingParallel = 0;
+  std::int32_t PingParallelDevices = 1;  // what a run keeps in flight
   QString SMTPHostAddress = QStringLiteral("0.0.0.0");
   std::int32_t SMTPPort = 25;
   QString SMTPRecipients = QString();
@@ -46,6 +48,8 @@ void ExpectSettings(const TSettings &S, const TExpected &E) {
   EXPECT_EQ(S.PingTimeout(), E.PingTimeout);
   EXPECT_EQ(S.PingTimes(), E.PingTimes);
   EXPECT_EQ(S.PingTTL(), E.PingTTL);
+  EXPECT_EQ(S.PingParallel(), E.PingParallel);
+  EXPECT_EQ(S.PingParallelDevices(), E.PingParallelDevices);
   EXPECT_EQ(S.SMTPHostAddress(), E.SMTPHostAddress);
   EXPECT_EQ(S.SMTPPort(), E.SMTPPort);
   EXPECT_EQ(S.SMTPRecipients(), E.SMTPRecipients);
@@ -113,6 +117,33 @@ std::vector<TLoadCase> LoadCases() {
       {"timeout_negative", QStringLiteral("[Ping]\nTimeout=-5\n"), {.PingTimeout = -5}},
       {"timeout_not_a_number", QStringLiteral("[Ping]\nTimeout=abc\n"), {.PingTimeout = 3}},
       {"timeout_empty", QStringLiteral("[Ping]\nTimeout=\n"), {.PingTimeout = 3}},
+      // Parallel: 0, 1 and below run one device after the other; above the
+      // limit the limit.
+      {"parallel_zero",
+       QStringLiteral("[Ping]\nParallel=0\n"),
+       {.PingParallel = 0, .PingParallelDevices = 1}},
+      {"parallel_one",
+       QStringLiteral("[Ping]\nParallel=1\n"),
+       {.PingParallel = 1, .PingParallelDevices = 1}},
+      {"parallel_two",
+       QStringLiteral("[Ping]\nParallel=2\n"),
+       {.PingParallel = 2, .PingParallelDevices = 2}},
+      {"parallel_64",
+       QStringLiteral("[Ping]\nParallel=64\n"),
+       {.PingParallel = 64, .PingParallelDevices = 64}},
+      {"parallel_at_limit",
+       QStringLiteral("[Ping]\nParallel=256\n"),
+       {.PingParallel = 256, .PingParallelDevices = 256}},
+      {"parallel_above_limit",
+       QStringLiteral("[Ping]\nParallel=257\n"),
+       {.PingParallel = 257, .PingParallelDevices = 256}},
+      {"parallel_huge",
+       QStringLiteral("[Ping]\nParallel=2147483647\n"),
+       {.PingParallel = 2147483647, .PingParallelDevices = 256}},
+      {"parallel_negative",
+       QStringLiteral("[Ping]\nParallel=-8\n"),
+       {.PingParallel = -8, .PingParallelDevices = 1}},
+      {"parallel_not_a_number", QStringLiteral("[Ping]\nParallel=many\n"), {}},
       {"numbers_taken_as_read",
        QStringLiteral("[Ping]\nTimes=0\n[SMTP]\nPort=-1\n[Syslog]\nPort=99999\n"),
        {.PingTimes = 0, .SMTPPort = -1, .SyslogPort = 99999}},
@@ -177,6 +208,7 @@ TEST(Settings, WithoutFileNameEverythingIsZero) {
   EXPECT_EQ(Settings.PingTimeout(), 0);
   EXPECT_EQ(Settings.PingTimes(), 0);
   EXPECT_EQ(Settings.PingTTL(), 0);
+  EXPECT_EQ(Settings.PingParallel(), 0);
   EXPECT_EQ(Settings.SMTPHostAddress(), QString());
   EXPECT_EQ(Settings.SMTPPort(), 0);
   EXPECT_EQ(Settings.SyslogFacility(), 0);

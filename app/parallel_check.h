@@ -1,0 +1,105 @@
+// The check run with many devices in flight at once, on the window's own
+// thread.  Each device in flight has a ping component of its own in the
+// non-waiting mode: PingHost sends and returns, the answer comes back as a
+// Response event while the thread dispatches, and a request whose answer
+// does not come within the time-out is given up here.  One component per
+// device in flight, not one for all, because a socket carries the failures
+// of its requests: an ICMP error pending on it fails its next send, and a
+// failed PingHost closes its port, which would lose every other device's
+// request.  Each device still gets its requests one after the other, so its
+// counters, address and status are those of the run of one after the other.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TDevice;
+class TpelPing;
+
+// "OK" compared without regard to the case of ASCII letters only.
+bool IsOKStatus(const QString& Status);
+// One Response for a device, as both kinds of run count it: a good reply
+// gives the device the answering address, one more answered request and
+// its round-trip time; any other status changes nothing.
+void CountResponse(TDevice& Device, const QString& ResponseSource, const QString& ResponseStatus,
+                   int ResponseTime);
+
+class TParallelCheck {
+public:
+  // One device to check and the position of its row.
+  struct TItem {
+    TDevice* Device;
+    int Index;
+  };
+  // What the run tells the window.  Started and Finished get the item's row
+  // position; KeepGoing is asked after every dispatch and false ends the run
+  // (the window went away or is closing), after which nothing else is called.
+  struct THooks {
+    std::function<void(int Index, TDevice& Device)> Started;
+    std::function<void(int Index, TDevice& Device)> Finished;
+    std::function<void(int Done, int Total)> Progress;
+    std::function<bool()> KeepGoing;
+  };
+
+  // Sets up a new ping component as the run of one after the other sets up
+  // its own; the run then switches it to not waiting.
+  using TConfigurePing = std::function<void(TpelPing& Ping)>;
+  // Parallel >= 1, Times requests per device, TimeoutMs > 0.
+  TParallelCheck(TConfigurePing ConfigurePing, int Parallel, int Times, int TimeoutMs, THooks Hooks);
+  ~TParallelCheck();
+  TParallelCheck(const TParallelCheck&) = delete;
+  TParallelCheck& operator=(const TParallelCheck&) = delete;
+
+  // Checks every item; true when all finished, false when KeepGoing ended
+  // the run first.
+  bool Run(const std::vector<TItem>& Items);
+  // Most devices that were in flight at one time during the last Run.
+  int PeakInFlight() const { return FPeakInFlight; }
+  // Ping components made so far (one per slot used; each owns one socket
+  // while a request of its device is out).
+  int PingCount() const { return static_cast<int>(FPings.size()); }
+
+private:
+  // A device in flight and its one outstanding request.
+  struct TSlot {
+    TItem Item{nullptr, -1};
+    int Attempts = 0;
+    int RequestId = -1;  // -1: none outstanding
+    qint64 Deadline = 0;
+  };
+
+  // The Response event of slot SlotNo's component.
+  void Response(int SlotNo, int RequestId, const QString& ResponseSource, const QString& ResponseStatus,
+                int ResponseTime);
+  TpelPing& PingOf(int SlotNo);
+  void StartDevice(const TItem& Item);
+  // Sends the slot's next request; a device whose requests are all done (or
+  // fail at once) is finished and its slot freed.
+  void NextAttempt(int SlotNo);
+  void FinishDevice(int SlotNo);
+  void ExpireRequests();
+  void HandleAnswered();
+  // Milliseconds until the earliest outstanding deadline.
+  int WaitMs() const;
+
+  TConfigurePing FConfigurePing;
+  std::vector<std::unique_ptr<TpelPing>> FPings;  // by slot, made when first used
+  const int FParallel;
+  const int FTimes;
+  const int FTimeoutMs;
+  THooks FHooks;
+  std::vector<TSlot> FSlots;
+  std::vector<int> FFreeSlots;
+  std::deque<int> FAnswered;  // slots whose request was answered, in answer order
+  QElapsedTimer FClock;
+  int FInFlight = 0;
+  int FPeakInFlight = 0;
+  int FDone = 0;
+  int FTotal = 0;
+};

@@ -38,6 +38,8 @@ test_packages=(
   # SMTP authentication: a Kerberos realm of the test's own (KDC, kdb5_util,
   # kadmin.local), its mail server side in Python, an independent NTLM implementation
   libgssapi-krb5-2 krb5-kdc krb5-admin-server python3-gssapi python3-impacket
+  # the parallel check run's benchmark compares with fping
+  fping
 )
 
 list=test

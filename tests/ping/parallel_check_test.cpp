@@ -387,8 +387,14 @@ TEST_F(ParallelRun, TenThousandDevicesStayBounded) {
   EXPECT_EQ(answered(), 9700);
   EXPECT_EQ(form->Settings().LastCheckResult(), "Some connections were OK (300 failed - 9700 OK)");
   const long afterSecond = residentKb();
+#ifndef __SANITIZE_ADDRESS__
+  // (AddressSanitizer keeps freed memory in quarantine: not measured there.)
   EXPECT_LT(afterSecond - afterFirst, 16 * 1024)
       << afterFirst << " kB then " << afterSecond << " kB";
+#else
+  static_cast<void>(afterFirst);
+  static_cast<void>(afterSecond);
+#endif
   EXPECT_EQ(openDescriptors(), fdsBefore);
 }
 

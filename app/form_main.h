@@ -21,6 +21,7 @@ class QMenuBar;
 class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TIPv6PingScope;
 class TpelPing;
 class TpelSMTP;
 class TpelSysLog;
@@ -184,6 +185,8 @@ private:
   bool CheckRow(int Index, TCheckRun& Run);
   bool PingDevice(int Index, TDevice& Device, const TCheckRun& Run);
   void PingOnce(TDevice& Device);
+  void SendPing(TpelPing& Ping, const TDevice& Device);
+  std::unique_ptr<TIPv6PingScope> PrepareDevice(TpelPing& Ping, TDevice& Device);
   static void TallyDevice(const TDevice& Device, TCheckRun& Run);
   void StampCheck(const TCheckRun& Run);
   // The run with many devices in flight (form_main_parallel.cpp).

@@ -249,10 +249,7 @@ bool TFormMain::PingDevice(int Index, TDevice& Device, const TCheckRun& Run) {
   HandlePendingMessages();
   if (!Run.Alive)
     return false;
-  // IPv6 devices go over IPv6; a text that names nothing is not pinged.
-  const TDeviceHostFamily Family = DeviceHostFamily(DevicePingTarget(Device));
-  Device.SetHostLookupFailed(Family == TDeviceHostFamily::Unresolvable);
-  const TIPv6PingScope IPv6(pelPing1, Family == TDeviceHostFamily::IPv6);
+  const std::unique_ptr<TIPv6PingScope> Scope = PrepareDevice(*pelPing1, Device);
   for (int Attempt = 0; Attempt < FSettings->PingTimes() && !Run.StopWatch.StopRequested(); ++Attempt) {
     PingOnce(Device);
     if (!Run.Alive)
@@ -264,13 +261,29 @@ bool TFormMain::PingDevice(int Index, TDevice& Device, const TCheckRun& Run) {
 
 void TFormMain::PingOnce(TDevice& Device) {
   Device.SetPinged(Device.Pinged() + 1);
-  if (Device.HostLookupFailed())
-    return;
   try {
-    pelPing1->PingHost(DevicePingTarget(Device));
+    SendPing(*pelPing1, Device);
   } catch (...) {
     // A failed request shows only in the counters.
   }
+}
+
+// One echo request to the device through Ping, in either run: nothing for a
+// device whose text names nothing (PrepareDevice found it so); other
+// failures raise.
+void TFormMain::SendPing(TpelPing& Ping, const TDevice& Device) {
+  if (Device.HostLookupFailed())
+    return;
+  Ping.PingHost(DevicePingTarget(Device));
+}
+
+// Before a device's requests, in either run: what its text names decides how
+// Ping asks it.  IPv6 devices go over IPv6 while the returned scope lives; a
+// text that names nothing is not pinged.
+std::unique_ptr<TIPv6PingScope> TFormMain::PrepareDevice(TpelPing& Ping, TDevice& Device) {
+  const TDeviceHostFamily Family = DeviceHostFamily(DevicePingTarget(Device));
+  Device.SetHostLookupFailed(Family == TDeviceHostFamily::Unresolvable);
+  return std::make_unique<TIPv6PingScope>(&Ping, Family == TDeviceHostFamily::IPv6);
 }
 
 void TFormMain::TallyDevice(const TDevice& Device, TCheckRun& Run) {
@@ -341,8 +354,13 @@ bool TFormMain::RunParallelCheck(TCheckRun& Run) {
   const qint64 TimeoutMs = std::min<qint64>(qint64(FSettings->PingTimeout()) * 1000, INT_MAX);
   // Each device in flight gets a ping component of its own, set up as
   // pelPing1 is; they go when the run ends.
-  TParallelCheck Check([this](TpelPing& Ping) { ConfigurePing(Ping); }, FSettings->PingParallelDevices(),
-                       FSettings->PingTimes(), static_cast<int>(TimeoutMs), std::move(Hooks));
+  Hooks.ConfigurePing = [this](TpelPing& Ping) { ConfigurePing(Ping); };
+  Hooks.PrepareDevice = [this](TpelPing& Ping, TDevice& Device) -> std::shared_ptr<void> {
+    return PrepareDevice(Ping, Device);
+  };
+  Hooks.SendPing = [this](TpelPing& Ping, const TDevice& Device) { SendPing(Ping, Device); };
+  TParallelCheck Check(FSettings->PingParallelDevices(), FSettings->PingTimes(), static_cast<int>(TimeoutMs),
+                       std::move(Hooks));
   const bool Finished = Check.Run(Items);
   if (!Run.Alive)
     return false;  // the window is gone

@@ -29,10 +29,8 @@ void CountResponse(TDevice& Device, const QString& ResponseSource, const QString
   Device.AddRoundTrip(ResponseTime);
 }
 
-TParallelCheck::TParallelCheck(TConfigurePing ConfigurePing, int Parallel, int Times, int TimeoutMs,
-                               THooks Hooks)
-    : FConfigurePing(std::move(ConfigurePing)),
-      FParallel(std::max(Parallel, 1)),
+TParallelCheck::TParallelCheck(int Parallel, int Times, int TimeoutMs, THooks Hooks)
+    : FParallel(std::max(Parallel, 1)),
       FTimes(Times),
       FTimeoutMs(std::max(TimeoutMs, 1)),
       FHooks(std::move(Hooks)) {}
@@ -45,7 +43,7 @@ TpelPing& TParallelCheck::PingOf(int SlotNo) {
   std::unique_ptr<TpelPing>& Ping = FPings[static_cast<std::size_t>(SlotNo)];
   if (!Ping) {
     Ping = std::make_unique<TpelPing>();
-    FConfigurePing(*Ping);
+    FHooks.ConfigurePing(*Ping);
     // Not waiting: PingHost sends and returns, the answer comes as an event.
     Ping->setTimeout(0);
     Ping->setOnResponse([this, SlotNo](QObject*, int RequestId, const QString& ResponseSource,
@@ -129,6 +127,11 @@ void TParallelCheck::StartDevice(const TItem& Item) {
   Device.ClearRoundTrips();
   Device.SetDeviceStatus(dsBeingChecked);
   FHooks.Started(Item.Index, Device);
+  try {
+    Slot.Prepared = FHooks.PrepareDevice(PingOf(SlotNo), Device);
+  } catch (...) {
+    // No component for the slot: every request of the device fails below.
+  }
   NextAttempt(SlotNo);
 }
 
@@ -139,11 +142,9 @@ void TParallelCheck::NextAttempt(int SlotNo) {
     ++Slot.Attempts;
     Device.SetPinged(Device.Pinged() + 1);
     // The first answered request decides the address the others use.
-    const QString Host =
-        Device.DeviceHostAddress().isEmpty() ? Device.DeviceName() : Device.DeviceHostAddress();
     try {
       TpelPing& Ping = PingOf(SlotNo);
-      Ping.PingHost(Host);
+      FHooks.SendPing(Ping, Device);
       Slot.RequestId = Ping.RequestId();
     } catch (...) {
       continue;  // failed at once (no such name, no route): only the counters show it
@@ -159,17 +160,18 @@ void TParallelCheck::FinishDevice(int SlotNo) {
   TDevice& Device = *Slot.Item.Device;
   Device.UpdateDeviceStatus();
   const int Index = Slot.Item.Index;
-  Slot = TSlot();
-  FFreeSlots.push_back(SlotNo);
-  --FInFlight;
-  ++FDone;
-  // Its answers are all in: the socket goes until the slot's next device.
+  // Its answers are all in: the socket goes until the slot's next device,
+  // and then what was set for this device.
   if (static_cast<std::size_t>(SlotNo) < FPings.size() && FPings[static_cast<std::size_t>(SlotNo)]) {
     try {
       FPings[static_cast<std::size_t>(SlotNo)]->setActive(false);
     } catch (...) {
     }
   }
+  Slot = TSlot();
+  FFreeSlots.push_back(SlotNo);
+  --FInFlight;
+  ++FDone;
   FHooks.Finished(Index, Device);
   FHooks.Progress(FDone, FTotal);
 }

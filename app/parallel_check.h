@@ -37,7 +37,7 @@ public:
     TDevice* Device;
     int Index;
   };
-  // What the run tells the window.  Started and Finished get the item's row
+  // What the run asks of the window.  Started and Finished get the item's row
   // position; KeepGoing is asked after every dispatch and false ends the run
   // (the window went away or is closing), after which nothing else is called.
   struct THooks {
@@ -45,13 +45,18 @@ public:
     std::function<void(int Index, TDevice& Device)> Finished;
     std::function<void(int Done, int Total)> Progress;
     std::function<bool()> KeepGoing;
+    // Sets up a new ping component as the run of one after the other sets
+    // up its own; the run then switches it to not waiting.
+    std::function<void(TpelPing& Ping)> ConfigurePing;
+    // Before a device's first request, with its slot's component: what it
+    // returns lives until the device is done (a setting kept for it).
+    std::function<std::shared_ptr<void>(TpelPing& Ping, TDevice& Device)> PrepareDevice;
+    // Sends one request to the device through Ping (raises on failure).
+    std::function<void(TpelPing& Ping, const TDevice& Device)> SendPing;
   };
 
-  // Sets up a new ping component as the run of one after the other sets up
-  // its own; the run then switches it to not waiting.
-  using TConfigurePing = std::function<void(TpelPing& Ping)>;
   // Parallel >= 1, Times requests per device, TimeoutMs > 0.
-  TParallelCheck(TConfigurePing ConfigurePing, int Parallel, int Times, int TimeoutMs, THooks Hooks);
+  TParallelCheck(int Parallel, int Times, int TimeoutMs, THooks Hooks);
   ~TParallelCheck();
   TParallelCheck(const TParallelCheck&) = delete;
   TParallelCheck& operator=(const TParallelCheck&) = delete;
@@ -72,6 +77,7 @@ private:
     int Attempts = 0;
     int RequestId = -1;  // -1: none outstanding
     qint64 Deadline = 0;
+    std::shared_ptr<void> Prepared;  // from PrepareDevice, until the device is done
   };
 
   // The Response event of slot SlotNo's component.
@@ -88,7 +94,6 @@ private:
   // Milliseconds until the earliest outstanding deadline.
   int WaitMs() const;
 
-  TConfigurePing FConfigurePing;
   std::vector<std::unique_ptr<TpelPing>> FPings;  // by slot, made when first used
   const int FParallel;
   const int FTimes;

@@ -6,6 +6,8 @@
 
 #include <QLocale>
 
+#include <vector>
+
 namespace {
 
 // Runs a test body with a chosen default locale and restores the previous one.
@@ -134,6 +136,42 @@ TEST(Device, RateUsesTheLocaleDecimalSeparator) {
     Device.SetPingedOK(Row.PingedOK);
     Device.UpdateDeviceStatus();
     EXPECT_EQ(Device.DeviceStatusToString(), QString::fromLatin1(Row.Text));
+  }
+}
+
+// The round trips of one run: the mean rounded to whole milliseconds (halves
+// away from zero), the least and the most; a negative time counts as 0.
+TEST(Device, RoundTripsOfARun) {
+  const struct {
+    std::vector<std::int32_t> Times;
+    const char *Text;
+    const char *Range;
+    double Average;
+  } Cases[] = {
+      {{}, "", "", -1.0},
+      {{0}, "0", "min 0 ms, max 0 ms", 0.0},
+      {{7}, "7", "min 7 ms, max 7 ms", 7.0},
+      {{1, 2}, "2", "min 1 ms, max 2 ms", 1.5},
+      {{1, 1, 2}, "1", "min 1 ms, max 2 ms", 4.0 / 3.0},
+      {{260, 40, 120}, "140", "min 40 ms, max 260 ms", 140.0},
+      {{-5, 10}, "5", "min 0 ms, max 10 ms", 5.0},
+      {{2147483647, 2147483647},
+       "2147483647",
+       "min 2147483647 ms, max 2147483647 ms",
+       2147483647.0},
+  };
+  for (const auto &Case : Cases) {
+    TDevice Device(QStringLiteral("A"), QStringLiteral("10.0.0.1"));
+    for (std::int32_t Time : Case.Times) Device.AddRoundTrip(Time);
+    const std::string Trace = Case.Range;
+    EXPECT_EQ(Device.RoundTripCount(), static_cast<std::int32_t>(Case.Times.size())) << Trace;
+    EXPECT_EQ(Device.RoundTripText(), QString::fromLatin1(Case.Text)) << Trace;
+    EXPECT_EQ(Device.RoundTripRangeText(), QString::fromLatin1(Case.Range)) << Trace;
+    EXPECT_DOUBLE_EQ(Device.RoundTripAverage(), Case.Average) << Trace;
+    Device.ClearRoundTrips();
+    EXPECT_EQ(Device.RoundTripCount(), 0);
+    EXPECT_EQ(Device.RoundTripText(), QString());
+    EXPECT_LT(Device.RoundTripAverage(), 0.0);
   }
 }
 

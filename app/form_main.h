@@ -185,7 +185,7 @@ private:
   bool CheckRow(int Index, TCheckRun& Run);
   bool PingDevice(int Index, TDevice& Device, const TCheckRun& Run);
   void PingOnce(TDevice& Device);
-  void SendPing(TpelPing& Ping, const TDevice& Device);
+  bool SendPing(TpelPing& Ping, const TDevice& Device);
   std::unique_ptr<TIPv6PingScope> PrepareDevice(TpelPing& Ping, TDevice& Device);
   static void TallyDevice(const TDevice& Device, TCheckRun& Run);
   void StampCheck(const TCheckRun& Run);

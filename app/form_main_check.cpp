@@ -268,13 +268,14 @@ void TFormMain::PingOnce(TDevice& Device) {
   }
 }
 
-// One echo request to the device through Ping, in either run: nothing for a
-// device whose text names nothing (PrepareDevice found it so); other
-// failures raise.
-void TFormMain::SendPing(TpelPing& Ping, const TDevice& Device) {
+// One echo request to the device through Ping, in either run.  False, and
+// nothing sent, for a device whose text names nothing (PrepareDevice found
+// it so); other failures raise.
+bool TFormMain::SendPing(TpelPing& Ping, const TDevice& Device) {
   if (Device.HostLookupFailed())
-    return;
+    return false;
   Ping.PingHost(DevicePingTarget(Device));
+  return true;
 }
 
 // Before a device's requests, in either run: what its text names decides how
@@ -358,7 +359,7 @@ bool TFormMain::RunParallelCheck(TCheckRun& Run) {
   Hooks.PrepareDevice = [this](TpelPing& Ping, TDevice& Device) -> std::shared_ptr<void> {
     return PrepareDevice(Ping, Device);
   };
-  Hooks.SendPing = [this](TpelPing& Ping, const TDevice& Device) { SendPing(Ping, Device); };
+  Hooks.SendPing = [this](TpelPing& Ping, const TDevice& Device) { return SendPing(Ping, Device); };
   TParallelCheck Check(FSettings->PingParallelDevices(), FSettings->PingTimes(), static_cast<int>(TimeoutMs),
                        std::move(Hooks));
   const bool Finished = Check.Run(Items);

@@ -144,7 +144,8 @@ void TParallelCheck::NextAttempt(int SlotNo) {
     // The first answered request decides the address the others use.
     try {
       TpelPing& Ping = PingOf(SlotNo);
-      FHooks.SendPing(Ping, Device);
+      if (!FHooks.SendPing(Ping, Device))
+        continue;  // nothing to send to (a text that names nothing)
       Slot.RequestId = Ping.RequestId();
     } catch (...) {
       continue;  // failed at once (no such name, no route): only the counters show it

@@ -51,8 +51,9 @@ public:
     // Before a device's first request, with its slot's component: what it
     // returns lives until the device is done (a setting kept for it).
     std::function<std::shared_ptr<void>(TpelPing& Ping, TDevice& Device)> PrepareDevice;
-    // Sends one request to the device through Ping (raises on failure).
-    std::function<void(TpelPing& Ping, const TDevice& Device)> SendPing;
+    // Sends one request to the device through Ping: false when nothing was
+    // sent; raises when sending failed.
+    std::function<bool(TpelPing& Ping, const TDevice& Device)> SendPing;
   };
 
   // Parallel >= 1, Times requests per device, TimeoutMs > 0.

@@ -60,13 +60,13 @@ class DevicesAsWritten : public testsupport::ComponentTest<QApplication> {
   }
   void TearDown() override { form.reset(); }
 
-  void makeForm(int times, const std::string &devices) {
+  void makeForm(int times, const std::string &devices, const std::string &pingKeys = "") {
     const QString exe = dir.filePath("dervik");
     QFile ini(exe + ".ini");
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ini.write(
-        ("[Ping]\nTimeout=1\nTimes=" + std::to_string(times) + "\nTTL=64\n[Devices]\n" + devices)
-            .c_str());
+    ini.write(("[Ping]\nTimeout=1\nTimes=" + std::to_string(times) + "\nTTL=64\n" + pingKeys +
+               "[Devices]\n" + devices)
+                  .c_str());
     ini.close();
     // The run reads the file again, also as user nobody.
     const QFile::Permissions readable =
@@ -132,8 +132,9 @@ TEST_F(DevicesAsWritten, HostTextsByFamily) {
 }
 
 // One run over IPv4 and IPv6 devices mixed, as root (raw ICMPv6 socket) and
-// as an ordinary user (ICMPv6 ping socket).  IPv4 devices after IPv6 ones
-// still go over the helper path the run configured.
+// as an ordinary user (ICMPv6 ping socket), one device after the other and
+// with many in flight.  IPv4 devices after IPv6 ones still go over the
+// helper path the run configured.
 TEST_F(DevicesAsWritten, MixedListInOneRun) {
   const std::string devices =
       "Loop6=::1\n"
@@ -170,9 +171,14 @@ TEST_F(DevicesAsWritten, MixedListInOneRun) {
     const char *name;
     bool nobody;
   } users[] = {{"root", false}, {"nobody", true}};
-  for (const auto &user : users) {
-    SCOPED_TRACE(user.name);
-    makeForm(2, devices);
+  const struct {
+    const char *name;
+    const char *pingKeys;
+  } runs[] = {{"one after the other", ""}, {"many in flight", "Parallel=64\n"}};
+  for (const auto &[user, run] : {std::pair{users[0], runs[0]}, std::pair{users[0], runs[1]},
+                                  std::pair{users[1], runs[0]}, std::pair{users[1], runs[1]}}) {
+    SCOPED_TRACE(std::string(user.name) + ", " + run.name);
+    makeForm(2, devices, run.pingKeys);
     std::unique_ptr<AsNobody> nobody;
     if (user.nobody) {
       nobody = std::make_unique<AsNobody>();

@@ -81,9 +81,9 @@ class ParallelRun : public testsupport::ComponentTest<QApplication> {
     responder->setHost(kHalfHost, {Reply::EveryOther});
     responder->setHost(kSecondEcho, {Reply::Echo});
     responder->setHost(kNamedEcho, {Reply::Echo});
-    responder->setHost(kSlowHost, {Reply::Delayed, 0, 8, 120});
-    responder->setHost(kSlowerHost, {Reply::Delayed, 0, 8, 260});
-    responder->setHost(kQuickHost, {Reply::Delayed, 0, 8, 40});
+    responder->setHost(kSlowHost, {Reply::LateEcho, 0, 8, 120});
+    responder->setHost(kSlowerHost, {Reply::LateEcho, 0, 8, 260});
+    responder->setHost(kQuickHost, {Reply::LateEcho, 0, 8, 40});
     responder->clearCaptured();
     ASSERT_TRUE(testsupport::writeHosts("127.0.0.1 localhost\n198.18.0.12 gateway-one\n"));
     ASSERT_TRUE(dir.isValid());

@@ -319,6 +319,13 @@ int ICMPPort::sendHelper(std::string_view body) {
   buildMessageInto(msg, kIcmpEchoRequest, 0, std::string_view(echoHeader, sizeof echoHeader), body);
 
   int err = sendHelperRequest(msg);
+  if (err != 0 && timeoutMs == 0 && isDestinationError(err) && helperOpen()) {
+    // Not waiting, an ICMP error for an earlier request may still be pending
+    // on the socket, and it fails the next send: what is queued is reported,
+    // and the request sent once more (a failure of its own comes back).
+    readHelperAnswers();
+    err = sendHelperRequest(msg);
+  }
   if (err != 0 && !isDestinationError(err)) {
     // The socket itself failed.  A kept one is replaced and the request sent
     // once more on the new one; a fresh one is not tried again.

@@ -35,7 +35,7 @@ struct TColumn {
   int Width;  // 0: takes the rest of the list's width
 };
 constexpr std::array<TColumn, 4> Columns{
-    {{"Device", 96}, {"Address", 128}, {"Status", 150}, {"Round trip", 0}}};
+    {{"Device", 96}, {"Address", 128}, {"Status", 120}, {"Round trip", 0}}};
 
 // Panel 0 at least, panel 1 always.
 constexpr std::array<int, TFormMain::StatusPanelCount> StatusPanelWidths{360, 128};

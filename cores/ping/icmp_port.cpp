@@ -34,6 +34,51 @@ constexpr int kBatchLimit = 256;
 // A close delivers what is already waiting, but a sender that never stops
 // must not keep it from returning.
 constexpr int kDrainLimit = 4096;
+
+// One entry of an IPv4 ping socket's error queue: the request the error
+// quotes and the ICMP error the kernel attached to it.
+struct QueuedIPv4Error {
+  uint8_t quoted[576];
+  size_t length = 0;
+  bool icmp = false;  // false for an entry that carries no ICMP error
+  uint8_t type = 0;
+  uint8_t code = 0;
+  uint32_t source = 0;  // the sender of the error, network order
+};
+
+// Takes one entry off fd's error queue; false when the queue is empty.
+bool readQueuedIPv4Error(int fd, QueuedIPv4Error &e) {
+  alignas(cmsghdr) char control[512];
+  sockaddr_in from{};
+  iovec iov{e.quoted, sizeof e.quoted};
+  msghdr msg{};
+  msg.msg_name = &from;
+  msg.msg_namelen = sizeof from;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  const ssize_t n = ::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+  if (n < 0) return false;
+  e.length = static_cast<size_t>(n);
+  e.icmp = false;
+  for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR ||
+        c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
+      continue;
+    sock_extended_err ee;
+    std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+    if (ee.ee_origin != SO_EE_ORIGIN_ICMP) continue;
+    sockaddr_in offender;
+    std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
+    e.icmp = true;
+    e.type = ee.ee_type;
+    e.code = ee.ee_code;
+    e.source = offender.sin_family == AF_INET ? offender.sin_addr.s_addr : from.sin_addr.s_addr;
+    return true;
+  }
+  return true;
+}
 // Largest IPv4 header (with options) in front of a raw socket's message.
 constexpr size_t kMaxIPv4Header = 60;
 // Room per queued datagram beyond its bytes (the kernel charges its
@@ -476,37 +521,14 @@ void ICMPPort::readHelper(bool errorQueue) {
 }
 
 bool ICMPPort::readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std::string &source) {
-  for (int budget = kBatchLimit; budget > 0; --budget) {
-    uint8_t quoted[576];
-    alignas(cmsghdr) char control[512];
-    sockaddr_in from{};
-    iovec iov{quoted, sizeof quoted};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-    if (n < 0) return false;
-    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-      if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR ||
-          c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
-        continue;
-      sock_extended_err ee;
-      std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-      if (ee.ee_origin != SO_EE_ORIGIN_ICMP) continue;
-      sockaddr_in offender;
-      std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
-      auto a = answerFromQueuedError(ee.ee_type, ee.ee_code,
-                                     ByteReader(quoted, static_cast<size_t>(n)), key);
-      if (!a) continue;
-      answer = std::move(*a);
-      source = sourceText(offender.sin_family == AF_INET ? offender.sin_addr.s_addr
-                                                         : from.sin_addr.s_addr);
-      return true;
-    }
+  QueuedIPv4Error e;
+  for (int budget = kBatchLimit; budget > 0 && readQueuedIPv4Error(fd_, e); --budget) {
+    if (!e.icmp) continue;
+    auto a = answerFromQueuedError(e.type, e.code, ByteReader(e.quoted, e.length), key);
+    if (!a) continue;
+    answer = std::move(*a);
+    source = sourceText(e.source);
+    return true;
   }
   return false;
 }
@@ -605,41 +627,19 @@ void ICMPPort::readHelperAnswers() {
 
 // One ICMP error from a ping socket's error queue, whichever request it quotes.
 bool ICMPPort::readHelperQueuedError(EchoAnswer &answer, std::string &source) {
-  for (int i = 0; i < kHelperReadsPerNotification; ++i) {
-    uint8_t quoted[576];
-    alignas(cmsghdr) char control[512];
-    sockaddr_in from{};
-    iovec iov{quoted, sizeof quoted};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-    if (n < 0) return false;
-    ByteReader request(quoted, static_cast<size_t>(n));
+  QueuedIPv4Error e;
+  for (int i = 0; i < kHelperReadsPerNotification && readQueuedIPv4Error(fd_, e); ++i) {
+    if (!e.icmp) continue;
+    ByteReader request(e.quoted, e.length);
     auto sequence = request.be16(6);
     auto tag = request.host32(8);
     if (!sequence || !tag) continue;
     const EchoKey key{0, false, *sequence, *tag};
-    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-      if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR ||
-          c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
-        continue;
-      sock_extended_err ee;
-      std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-      if (ee.ee_origin != SO_EE_ORIGIN_ICMP) continue;
-      sockaddr_in offender;
-      std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
-      auto a = answerFromQueuedError(ee.ee_type, ee.ee_code, request, key);
-      if (!a) continue;
-      answer = std::move(*a);
-      source = sourceText(offender.sin_family == AF_INET ? offender.sin_addr.s_addr
-                                                         : from.sin_addr.s_addr);
-      return true;
-    }
+    auto a = answerFromQueuedError(e.type, e.code, request, key);
+    if (!a) continue;
+    answer = std::move(*a);
+    source = sourceText(e.source);
+    return true;
   }
   return false;
 }

@@ -3,23 +3,7 @@
 #include "form_main.h"
 
 #include "pelsyslog.h"
-
-namespace {
-
-// The groups the report sends, in order, with their severity and heading;
-// OK devices are not reported.
-struct TSysLogGroup {
-  TDeviceStatusCategory Category;
-  int Severity;
-  const char* Heading;
-};
-constexpr TSysLogGroup SysLogGroups[] = {
-    {dscNoConnection, 3, "Devices with no connection at all:"},
-    {dscUnknown, 4, "Devices with unknown results:"},
-};
-constexpr int SysLogSummarySeverity = 6;
-
-}  // namespace
+#include "report_texts.h"
 
 // The component with the values stored for it in the window: LocalPort 0
 // (any free port, so a syslog server on this machine is never in the way)
@@ -45,7 +29,6 @@ void TFormMain::MenuItemSendToSysLogClick() {
 
 bool TFormMain::SendResultsToSysLog() {
   bool Result = true;
-  int CurrentSeverity = SysLogSummarySeverity;
   const TSettings& S = Settings();
   try {
     pelSysLog1->setActive(false);
@@ -53,24 +36,9 @@ bool TFormMain::SendResultsToSysLog() {
     pelSysLog1->setRemoteHost(S.SyslogHostAddress());
     pelSysLog1->setRemotePort(S.SyslogPort());
     pelSysLog1->setActive(true);
-    pelSysLog1->SendPacket(S.SyslogFacility(), CurrentSeverity,
-                           QStringLiteral("Dervik: ") + S.LastCheckResult());
-    for (const TSysLogGroup& Group : SysLogGroups) {
-      bool HeadingSent = false;
-      for (const auto& Device : S.Devices()) {
-        if (Device->DeviceStatusCategory() != Group.Category)
-          continue;
-        if (!HeadingSent) {
-          CurrentSeverity = Group.Severity;
-          pelSysLog1->SendPacket(S.SyslogFacility(), CurrentSeverity, QString::fromLatin1(Group.Heading));
-          HeadingSent = true;
-        }
-        pelSysLog1->SendPacket(
-            S.SyslogFacility(), CurrentSeverity,
-            QStringLiteral("- %1 (%2): %3")
-                .arg(Device->DeviceName(), Device->DeviceHostAddress(), Device->DeviceStatusToString()));
-      }
-    }
+    // One packet a line, in order; a failure leaves the rest unsent.
+    for (const TSysLogReportLine& Line : SysLogReportLines(S))
+      pelSysLog1->SendPacket(S.SyslogFacility(), Line.Severity, Line.Text);
   } catch (const EPelnet& E) {
     SetStatusPanelText(0, E.Message());
     Result = false;

@@ -17,8 +17,10 @@
 
 namespace {
 
+// Every byte, also after a NUL that a name from a UTF-16 settings file may hold.
 void WriteText(std::FILE* Stream, const QString& Text) {
-  std::fputs(Text.toLocal8Bit().constData(), Stream);
+  const QByteArray Bytes = Text.toLocal8Bit();
+  std::fwrite(Bytes.constData(), 1, static_cast<size_t>(Bytes.size()), Stream);
   std::fflush(Stream);
 }
 

@@ -59,7 +59,12 @@ TEST(CodePages, ZeroBytesAreKept) {
     ASSERT_TRUE(narrowToUtf16("a\0b\0"s, codePage, wide));
     EXPECT_EQ(wide, u"a\0b\0"s);
     EXPECT_EQ(narrowToUtf16Lossy("a\0b\0"s, codePage), u"a\0b\0"s);
+    std::string narrow;
+    ASSERT_TRUE(utf16ToNarrow(u"\0a\0\0b\0"s, codePage, narrow));
+    EXPECT_EQ(narrow, "\0a\0\0b\0"s);
   }
+  std::string narrow;
+  EXPECT_FALSE(utf16ToNarrow(u"a\0"s + char16_t(0xDC00), 65001, narrow)) << "checked after a zero too";
 }
 
 // Received texts: valid characters survive, each byte that is not part of

@@ -269,13 +269,23 @@ bool utf16ToNarrow(const std::u16string &in, int codePage, std::string &out) {
   out.clear();
   if (in.empty()) return true;
   if (isUtf8(charset)) {
-    glong items = 0;
-    gchar *s = g_utf16_to_utf8(reinterpret_cast<const gunichar2 *>(in.data()),
-                               static_cast<glong>(in.size()), nullptr, &items, nullptr);
-    if (s == nullptr) return false;  // a lone surrogate
-    out.assign(s, static_cast<size_t>(items));
-    g_free(s);
-    return true;
+    // GLib's conversion ends at a NUL: the text is converted piece by piece
+    // between NULs so that nothing after one is lost.
+    size_t start = 0;
+    for (;;) {
+      const size_t zero = std::min(in.find(u'\0', start), in.size());
+      if (zero > start) {
+        glong items = 0;
+        gchar *s = g_utf16_to_utf8(reinterpret_cast<const gunichar2 *>(in.data() + start),
+                                   static_cast<glong>(zero - start), nullptr, &items, nullptr);
+        if (s == nullptr) return false;  // a lone surrogate
+        out.append(s, static_cast<size_t>(items));
+        g_free(s);
+      }
+      if (zero == in.size()) return true;
+      out += '\0';
+      start = zero + 1;
+    }
   }
   return convert(reinterpret_cast<const char *>(in.data()), in.size() * 2, charset, kHostUtf16,
                  out);

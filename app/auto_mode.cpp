@@ -1,5 +1,6 @@
 #include "auto_mode.h"
 
+#include "report_texts.h"
 #include "settings.h"
 
 #include <QCoreApplication>
@@ -67,7 +68,9 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
     return;
   }
   FChecked = true;
-  if (!SettingsProblem.isEmpty() || !QFileInfo(SettingsFileName).isFile()) {
+  // The file is looked at again only when nothing was checked: one deleted
+  // during the run was read at its start, and its devices were checked.
+  if (!SettingsProblem.isEmpty() || (Settings.Devices().empty() && !QFileInfo(SettingsFileName).isFile())) {
     // A scheduled job with a lost settings file checked nothing: it must not
     // pass as "all answered".
     FFailed = true;
@@ -79,7 +82,7 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
   QStringList Silent;
   for (const auto& Device : Settings.Devices())
     if (Device->DeviceStatusCategory() != dscOK)
-      Silent.append(Device->DeviceName());
+      Silent.append(ReportSafeText(Device->DeviceName()));
   FDevicesFailed = FDevicesFailed || !Silent.isEmpty();
   const auto Count = static_cast<qsizetype>(Settings.Devices().size());
   Write((Count == 1 ? QStringLiteral("checked %1 device from %2: %3")
@@ -116,6 +119,13 @@ void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const T
                           : QStringLiteral("%1 not sent: no server set (HostAddress in [%2])")
                                 .arg(Name, Mail ? QStringLiteral("SMTP") : QStringLiteral("Syslog")));
       break;
+  }
+}
+
+void TAutoRunMonitor::QueuedMailLost(const QStringList& Reports) {
+  for (const QString& Report : Reports) {
+    FReportFailed = true;
+    Write(QStringLiteral("queued mail report not delivered: ") + Report);
   }
 }
 

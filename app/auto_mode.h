@@ -69,6 +69,10 @@ public:
   // After a report click, with the settings the report used and the text of
   // status bar panel 0 (the error of a failed report).
   void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0);
+  // After the mail report: the queued reports of earlier runs it found
+  // refused for good, each naming its file and why. Each is a lost report:
+  // named on a line of its own, and the report-failed bit is set.
+  void QueuedMailLost(const QStringList& Reports);
   // An exception stopped the sequence. True when the monitor has dealt with
   // it (no display: reported and the application asked to end), false when
   // the window's own exception report is to show it.

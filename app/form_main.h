@@ -141,6 +141,9 @@ public:
   // How the last click of each report command ended.
   TReportResult LastSMTPReport() const { return FLastSMTPReport; }
   TReportResult LastSysLogReport() const { return FLastSysLogReport; }
+  // Queued reports of earlier runs that the last mail report found refused
+  // for good (left as ".failed"), each naming the file and why.
+  const QStringList& LostQueuedMail() const { return FLostQueuedMail; }
   // Why the last check run could not start, or empty when it started.
   const QString& CheckNotStarted() const { return FCheckNotStarted; }
   // Most devices in flight at one time in the last run with Parallel above
@@ -170,9 +173,6 @@ private:
   QAction* AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
                        void (TFormMain::*Handler)());
   void ReadCommandLineSwitches();
-  // The mail report's Send with a queue folder (SMTP QueueDir): true when
-  // sent or queued, false when failed with the error in panel 0.
-  bool SendOrQueueSMTP(const QString& QueueDir);
   void WMAutoRun();
   void SortRows(QList<QTreeWidgetItem*>& Rows) const;
   // Steps of the check run (RunCheck).
@@ -208,6 +208,9 @@ private:
   TReportResult FLastSysLogReport = rrNotSent;
   // The last mail report was kept in the queue folder instead of sent.
   bool FSMTPQueued = false;
+  // Reports of the queue folder that the last mail report found refused for
+  // good, each naming its file and why.
+  QStringList FLostQueuedMail;
   // Why the last check run could not start (no ping port), or empty.
   QString FCheckNotStarted;
   int FLastCheckPeakInFlight = 0;

@@ -34,11 +34,17 @@ void TFormMain::WMAutoRun() {
   try {
     ClickMenuItem(MenuItemRun);
     if (FAutoRunMonitor != nullptr)
-      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted, FSettingsProblem);
+      // Only a file that could not be used counts against the run: devices
+      // left out beyond the limit were still checked, and a file deleted
+      // during the run was read at its start.
+      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted,
+                                 FSettingsUnused ? FSettingsProblem : QString());
     if (FAutoSMTP) {
       ClickMenuItem(MenuItemSendToSMTP);
-      if (FAutoRunMonitor != nullptr)
+      if (FAutoRunMonitor != nullptr) {
         FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0));
+        FAutoRunMonitor->QueuedMailLost(FLostQueuedMail);
+      }
     }
     if (FAutoSysLog) {
       ClickMenuItem(MenuItemSendToSysLog);

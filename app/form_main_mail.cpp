@@ -2,29 +2,11 @@
 // grouped by status, sent through pelSMTP1.
 #include "form_main.h"
 
-#include "locale_texts.h"
-#include "mail_queue.h"
+#include "mail_delivery.h"
 #include "pelsmtp.h"
+#include "report_texts.h"
 
-#include <QDir>
-
-#include <memory>
 #include <optional>
-
-namespace {
-
-// The groups of the body, in order, with their headings.
-struct TMailGroup {
-  TDeviceStatusCategory Category;
-  const char* Heading;
-};
-constexpr TMailGroup MailGroups[] = {
-    {dscNoConnection, "Devices with no connection at all:"},
-    {dscUnknown, "Devices with unknown results:"},
-    {dscOK, "Devices with OK connection:"},
-};
-
-}  // namespace
 
 // The component with no stored values; only OnError is assigned.
 void TFormMain::CreateSMTPComponent() {
@@ -46,118 +28,52 @@ void TFormMain::MenuItemSendToSMTPClick() {
 
 bool TFormMain::SendResultsToSMTP() {
   bool Result = true;
-  QStringList Lines;
   const TSettings& S = Settings();
   FSMTPQueued = false;
+  FLostQueuedMail.clear();
   try {
-    pelSMTP1->setMailServer(S.SMTPHostAddress());
+    std::optional<EPelnet> LookupFailure;
+    try {
+      pelSMTP1->setMailServer(S.SMTPHostAddress());
+    } catch (const EPelnet& E) {
+      // A name the name server cannot give now may resolve at the next
+      // report: with a queue folder the report waits there.
+      if (S.SMTPQueueDir().isEmpty() || !MailServerLookupFailed(E.Code()))
+        throw;
+      LookupFailure = E;
+    }
     pelSMTP1->setMailPort(S.SMTPPort());
     pelSMTP1->setSendTo(S.SMTPRecipients());
     pelSMTP1->setFrom(S.SMTPSender());
-    pelSMTP1->setSubject(QStringLiteral("Dervik: ") + S.LastCheckResult());
+    pelSMTP1->setTimeout(S.SMTPTimeoutSeconds());
+    pelSMTP1->setSubject(MailReportSubject(S));
     // Read back: the text shows what the component will talk to.
     SetStatusPanelText(0, QStringLiteral("Sending to SMTP %1:%2...")
                               .arg(pelSMTP1->MailServer(), QString::number(pelSMTP1->MailPort())));
-    Lines.append(
-        QStringLiteral("Connection check results as of %1:").arg(FormatDateTimeForDisplay(S.LastCheckDT())));
-    Lines.append(QString());
-    for (const TMailGroup& Group : MailGroups) {
-      bool HeadingAdded = false;
-      for (const auto& Device : S.Devices()) {
-        if (Device->DeviceStatusCategory() != Group.Category)
-          continue;
-        if (!HeadingAdded) {
-          Lines.append(QString::fromLatin1(Group.Heading));
-          HeadingAdded = true;
-        }
-        Lines.append(
-            QStringLiteral("- %1 (%2): %3")
-                .arg(Device->DeviceName(), Device->DeviceHostAddress(), Device->DeviceStatusToString()));
+    pelSMTP1->setMessageText(MailReportBody(S));
+    if (S.SMTPQueueDir().isEmpty()) {
+      try {
+        pelSMTP1->Send();
+      } catch (const EPelnet& E) {
+        SetStatusPanelText(0, MailFailureText(E, pelSMTP1->LastReply(), pelSMTP1->Timeout()));
+        return false;
       }
-      if (HeadingAdded)
-        Lines.append(QString());
+    } else {
+      const TMailDelivery Delivery = DeliverThroughQueue(*pelSMTP1, S.SMTPQueueDir(), LookupFailure);
+      FSMTPQueued = Delivery.Result == rrQueued;
+      FLostQueuedMail = Delivery.LostQueuedReports;
+      Result = Delivery.Result != rrFailed;
+      if (!Delivery.Text.isEmpty())
+        SetStatusPanelText(0, Delivery.Text);
+      if (!FLostQueuedMail.isEmpty())
+        SetStatusPanelText(0, StatusPanelText(0) + QStringLiteral("; not delivered from the queue: ") +
+                                  FLostQueuedMail.join(QStringLiteral("; ")));
     }
-    QString Body;
-    for (const QString& Line : Lines)
-      Body += Line + QStringLiteral("\r\n");
-    pelSMTP1->setMessageText(Body);
-    if (S.SMTPQueueDir().isEmpty())
-      pelSMTP1->Send();
-    else
-      Result = SendOrQueueSMTP(S.SMTPQueueDir());
   } catch (const EPelnet& E) {
     SetStatusPanelText(0, E.Message());
     Result = false;
   }
   return Result;
-}
-
-// What waits in the queue folder goes first, oldest first, then this report.
-// When the server cannot be reached, or refuses for now (4xx), the report
-// joins the queue for the next report instead of being lost; panel 0 says
-// so. Any other failure is raised as without a queue.
-bool TFormMain::SendOrQueueSMTP(const QString& QueueDir) {
-  // A folder that is not there yet is made; one that cannot be made fails at Queue.
-  QDir().mkpath(QueueDir);
-  std::optional<EPelnet> Failure;
-  // The file being delivered, from ProcessQueue's note: one the server could
-  // not take for now is put back in the queue instead of staying failed.
-  QString Delivering;
-  // The window assigns no handler of its own to OnPITrail: none again at the end, however it ends.
-  const std::unique_ptr<TpelSMTP, void (*)(TpelSMTP*)> Watching(
-      pelSMTP1, [](TpelSMTP* Smtp) { Smtp->setOnPITrail(nullptr); });
-  pelSMTP1->setOnPITrail([&Delivering](QObject*, int /*Direction*/, const QString& Message) {
-    const QString Name = QueuedFileOfNote(Message);
-    if (!Name.isEmpty())
-      Delivering = Name;
-  });
-  try {
-    pelSMTP1->ProcessQueue(QueueDir);
-  } catch (const EPelnet& E) {
-    if (MailFailureIsTemporary(E.Code(), E.Message()) && !Delivering.isEmpty()) {
-      const QString Stem = Delivering.left(Delivering.lastIndexOf(QLatin1Char('.')) + 1);
-      QDir(QueueDir).rename(Stem + QStringLiteral("failed"), Delivering);
-    }
-    // A server that did not answer the queue will not take this report
-    // either: no second wait for it. A queued message it refused for good is
-    // left marked failed in the folder, and this report still goes.
-    if (MailServerUnreachable(E.Code()))
-      Failure = E;
-  }
-  if (!Failure) {
-    try {
-      pelSMTP1->Send();
-      return true;
-    } catch (const EPelnet& E) {
-      if (!MailFailureIsTemporary(E.Code(), E.Message()))
-        throw;
-      Failure = E;
-    }
-  }
-  // No connection is left to the next report: a server that closed a stale
-  // one meanwhile would make it look unreachable. A refusing server gets its
-  // QUIT; a lost or silent one is not waited for again.
-  try {
-    if (Failure->Code() == CodeSMTPRefused)
-      pelSMTP1->Disconnect();
-    else
-      pelSMTP1->setConnected(false);
-  } catch (const EPelnet&) {
-    // The connection is closed either way.
-  }
-  QString FileName;
-  try {
-    FileName = pelSMTP1->Queue(QueueDir);
-  } catch (const EPelnet& E) {
-    // Both failures: why it was not sent, and why it could not be kept.
-    SetStatusPanelText(0, QStringLiteral("%1 (not queued: %2)").arg(Failure->Message(), E.Message()));
-    return false;
-  }
-  FSMTPQueued = true;
-  SetStatusPanelText(
-      0,
-      QStringLiteral("Mail report queued as %1 for the next report: %2").arg(FileName, Failure->Message()));
-  return true;
 }
 
 void TFormMain::pelSMTP1Error(QObject* /*Sender*/, int ErrorCode, const QString& Description) {

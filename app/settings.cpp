@@ -46,6 +46,7 @@ constexpr TTextKey SMTPRecipientsKey{SectionSMTP, u"Recipients", &TSettings::Set
 constexpr TTextKey SMTPSenderKey{SectionSMTP, u"Sender", &TSettings::SetSMTPSender, &TSettings::SMTPSender};
 constexpr TTextKey SMTPQueueDirKey{SectionSMTP, u"QueueDir", &TSettings::SetSMTPQueueDir,
                                    &TSettings::SMTPQueueDir};
+constexpr TIntegerKey SMTPTimeoutKey{SectionSMTP, u"Timeout", &TSettings::SetSMTPTimeout};
 constexpr TIntegerKey SyslogFacilityKey{SectionSyslog, u"Facility", &TSettings::SetSyslogFacility};
 constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetSyslogHostAddress,
                                  &TSettings::SyslogHostAddress};
@@ -55,7 +56,7 @@ constexpr TKey KeysInReadingOrder[] = {
     {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},  {&PingTTLKey, nullptr},
     {&PingParallelKey, nullptr},   {nullptr, &SMTPHostKey},   {&SMTPPortKey, nullptr},
     {nullptr, &SMTPRecipientsKey}, {nullptr, &SMTPSenderKey}, {nullptr, &SMTPQueueDirKey},
-    {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
+    {&SMTPTimeoutKey, nullptr},    {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
 };
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
@@ -84,6 +85,7 @@ void TSettings::Clear() {
   FSMTPRecipients.clear();
   FSMTPSender.clear();
   FSMTPQueueDir.clear();
+  FSMTPTimeout = SMTPTimeoutDefault;
   FSyslogFacility = 22;  // local6
   FSyslogHostAddress = QStringLiteral("0.0.0.0");
   FSyslogPort = 514;
@@ -91,6 +93,12 @@ void TSettings::Clear() {
 
 std::int32_t TSettings::PingParallelDevices() const {
   return std::clamp<std::int32_t>(FPingParallel, 1, PingParallelLimit);
+}
+
+std::int32_t TSettings::SMTPTimeoutSeconds() const {
+  if (FSMTPTimeout <= 0)
+    return SMTPTimeoutDefault;
+  return std::min(FSMTPTimeout, SMTPTimeoutLimit);
 }
 
 bool TSettings::LoadFromFile(const QString& FileName) {

@@ -75,6 +75,16 @@ public:
   // next report; empty (the default): no queue, such a report is lost.
   const QString& SMTPQueueDir() const { return FSMTPQueueDir; }
   void SetSMTPQueueDir(const QString& Value) { FSMTPQueueDir = Value; }
+  // Seconds the mail report waits for each step of the server (connecting,
+  // each reply), as the file says (60 when missing).
+  std::int32_t SMTPTimeout() const { return FSMTPTimeout; }
+  void SetSMTPTimeout(std::int32_t Value) { FSMTPTimeout = Value; }
+  static constexpr std::int32_t SMTPTimeoutDefault = 60;
+  static constexpr std::int32_t SMTPTimeoutLimit = 3600;
+  // SMTPTimeout as the report uses it: 0 or less is the default, since the
+  // mail component would take 0 as "wait for ever" and a scheduled report
+  // must end; above an hour is an hour.
+  std::int32_t SMTPTimeoutSeconds() const;
   std::int32_t SyslogFacility() const { return FSyslogFacility; }
   void SetSyslogFacility(std::int32_t Value) { FSyslogFacility = Value; }
   const QString& SyslogHostAddress() const { return FSyslogHostAddress; }
@@ -99,6 +109,7 @@ private:
   QString FSMTPRecipients;
   QString FSMTPSender;
   QString FSMTPQueueDir;
+  std::int32_t FSMTPTimeout = 0;
   std::int32_t FSyslogFacility = 0;
   QString FSyslogHostAddress;
   std::int32_t FSyslogPort = 0;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QFile>
 
 #include <vector>
 
@@ -271,6 +272,48 @@ TEST(MailQueuePolicy, TheFileBeingDeliveredIsReadFromItsNote) {
   };
   for (const auto &R : Rows)
     EXPECT_EQ(QueuedFileOfNote(QString::fromLatin1(R.Note)), QString::fromLatin1(R.File)) << R.Note;
+}
+
+// Queued reports of earlier runs refused for good are lost reports: each is
+// named on its own line and the run's status carries the report-failed bit,
+// also when this run's own report went out.
+TEST_F(AutoRunMonitorTest, QueuedReportsRefusedForGoodFailTheReport) {
+  Load({dsOK, dsOK, dsOK}, QStringLiteral("All connections OK"));
+  TAutoRunMonitor Monitor = Make(true);
+  Monitor.CheckDone(Settings, SettingsFile);
+  Monitor.ReportDone(rkMail, rrSent, Settings, QString());
+  Monitor.QueuedMailLost({});
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
+  Monitor.QueuedMailLost({QStringLiteral("/q/1l_2l0.failed: 161: SMTP protocol error. 550 no."),
+                          QStringLiteral("/q/1l_3l0.failed: 161: SMTP protocol error. 554 no.")});
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusReportFailed);
+  EXPECT_EQ(Lines.mid(Lines.size() - 2),
+            (QStringList{
+                "dervik: queued mail report not delivered: /q/1l_2l0.failed: 161: SMTP protocol error. 550 no.",
+                "dervik: queued mail report not delivered: /q/1l_3l0.failed: 161: SMTP protocol error. 554 no."}));
+}
+
+// A settings file deleted while its devices were being checked: the run
+// checked them, and its outcome is theirs.
+TEST_F(AutoRunMonitorTest, SettingsFileDeletedDuringTheRunKeepsTheOutcome) {
+  Load({dsOK, dsNoConnection, dsOK}, QStringLiteral("Some connections were OK (1 failed - 2 OK)"));
+  ASSERT_TRUE(QFile::remove(SettingsFile));
+  TAutoRunMonitor Monitor = Make(true);
+  Monitor.CheckDone(Settings, SettingsFile);
+  EXPECT_EQ(Monitor.ExitStatus(), ExitStatusDevicesFailed);
+  EXPECT_EQ(Lines, (QStringList{QStringLiteral("dervik: checked 3 devices from %1: Some connections were OK "
+                                               "(1 failed - 2 OK)")
+                                    .arg(SettingsFile),
+                                "dervik: no answer from: B"}));
+}
+
+// A device name holding a control character does not cut the line.
+TEST_F(AutoRunMonitorTest, ControlCharactersInNamesAreShownNotObeyed) {
+  Load({dsOK, dsNoConnection, dsNoConnection}, QStringLiteral("x"));
+  Settings.Devices()[1]->SetDeviceName(QString::fromUtf16(u"B\0x", 3));
+  TAutoRunMonitor Monitor = Make(true);
+  Monitor.CheckDone(Settings, SettingsFile);
+  EXPECT_EQ(Lines.last(), QStringLiteral("dervik: no answer from: B\uFFFDx, C"));
 }
 
 }  // namespace

@@ -16,7 +16,9 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
@@ -312,11 +314,14 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
     const char *MailReply;  // the answer to MAIL; nullptr: no server listens
     TReportResult Result;
     const char *PanelStarts;
+    const char *Host = "127.0.0.1";
   } Rows[] = {
       {"server down", nullptr, rrQueued, "Mail report queued as "},
       {"temporary refusal", "451 4.3.0 try again later", rrQueued, "Mail report queued as "},
       {"permanent refusal", "550 5.7.1 relaying denied", rrFailed,
        "161: SMTP protocol error. 550 5.7.1 relaying denied."},
+      // The name server may know it at the next report (only /etc/hosts answers here).
+      {"server name not found", nullptr, rrQueued, "Mail report queued as ", "mail.nowhere.test"},
   };
   size_t Delivered = 0;
   for (const auto &R : Rows) {
@@ -342,8 +347,7 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
       Script.push_back({PeerStep::ExpectClose, ""});
       Peer = std::make_unique<smtptest::ScriptedPeer>(std::move(Script));
     }
-    Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"),
-         Peer ? Peer->port() : ClosedPort());
+    Open({{"A", "10.0.0.1", dsOK}}, QString::fromLatin1(R.Host), Peer ? Peer->port() : ClosedPort());
     Form->Settings().SetSMTPQueueDir(QueueDir);
     FinishRun(QStringLiteral("first"));
     ClickSend();
@@ -362,6 +366,7 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
     }
 
     // The server is back: what waited goes first, then the new report.
+    Form->Settings().SetSMTPHostAddress(QStringLiteral("127.0.0.1"));
     Form->Settings().SetSMTPPort(Sink.Port());
     FinishRun(QStringLiteral("second"));
     ClickSend();
@@ -415,6 +420,129 @@ TEST_F(MailReport, AQueuedReportRefusedForNowWaitsForTheNextReport) {
   EXPECT_TRUE(QDir(QueueDir).entryList(QDir::Files).isEmpty());
   EXPECT_EQ(Subjects(),
             (std::vector<std::string>{"Dervik: second", "Dervik: first", "Dervik: third"}));
+}
+
+// Names that would break the mail: one of 1,000 octets (a line over the 998
+// a server takes refuses the whole report) and one holding a NUL from a
+// UTF-16 settings file (it would end the text where it crosses into C).
+// Every device reaches the server, every line within the limit.
+TEST_F(MailReport, HostileDeviceNamesReachTheServerWithEveryDevice) {
+  const QString Ini =
+      QStringLiteral("[Ping]\nTimes=1\n[SMTP]\nHostAddress=127.0.0.1\nPort=%1\n"
+                     "Recipients=ops@dervik.test\nSender=dervik@dervik.test\n"
+                     "[Devices]\nBefore=10.0.0.1\n%2=10.0.0.2\nDrucker")
+          .arg(Sink.Port())
+          .arg(QString(1000, u'N')) +
+      QChar(0) + QStringLiteral("B\u00FCro=10.0.0.3\nAfter=10.0.0.4\n");
+  QFile File(Dir.filePath(QStringLiteral("dervik.ini")));
+  ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QByteArray Bytes("\xFF\xFE", 2);  // UTF-16LE with its byte-order mark
+  for (const QChar C : Ini)
+    Bytes.append(static_cast<char>(C.unicode() & 0xFF)).append(static_cast<char>(C.unicode() >> 8));
+  File.write(Bytes);
+  File.close();
+  Form = std::make_unique<TFormMain>(TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), {}});
+  ASSERT_EQ(Form->Settings().Devices().size(), 4u);
+  EXPECT_EQ(Form->Settings().Devices()[2]->DeviceName(), QString::fromUtf16(u"Drucker\0B\u00FCro", 12));
+  RunDevices = {{"", "", dsNoConnection}, {"", "", dsNoConnection}, {"", "", dsNoConnection}, {"", "", dsOK}};
+  FinishRun(QStringLiteral("Some connections were OK (3 failed - 1 OK)"));
+  ClickSend();
+  ASSERT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
+  const std::vector<Mail> Mails = Sink.Messages();
+  ASSERT_EQ(Mails.size(), 1u);
+  const std::string &Body = Mails[0].Body;
+  for (size_t At = 0, End; (End = Body.find("\r\n", At)) != std::string::npos; At = End + 2)
+    EXPECT_LE(End - At, 998u) << Body.substr(At, 40);
+  EXPECT_NE(Body.find("\r\n- Before (10.0.0.1): No connection at all\r\n- NNNN"), std::string::npos) << Body;
+  EXPECT_NE(Body.find("N\xE2\x80\xA6 (10.0.0.2): No connection at all\r\n"), std::string::npos);
+  EXPECT_NE(Body.find("\r\n- Drucker\xEF\xBF\xBD" "B\xC3\xBCro (10.0.0.3): No connection at all\r\n"),
+            std::string::npos);
+  EXPECT_NE(Body.find("\r\n- After (10.0.0.4): OK\r\n"), std::string::npos);
+  // The window keeps the names whole.
+  EXPECT_EQ(Form->Settings().Devices()[1]->DeviceName(), QString(1000, u'N'));
+}
+
+// Queued reports that the server refuses for good do not hold up the ones
+// behind them or this report; each is named in panel 0 and kept as ".failed".
+TEST_F(MailReport, QueuedReportsRefusedForGoodAreNamedAndTheRestGo) {
+  QTemporaryDir Spool;
+  const QString QueueDir = Spool.filePath(QStringLiteral("queue"));
+  Open({{"A", "10.0.0.1", dsOK}});
+  Form->Settings().SetSMTPQueueDir(QueueDir);
+  ASSERT_TRUE(QDir().mkpath(QueueDir));
+  TpelSMTP &Smtp = *Form->pelSMTP1;
+  Smtp.setSendTo(QStringLiteral("ops@dervik.test"));
+  Smtp.setMessageText(QStringLiteral("waiting\r\n"));
+  for (const char *Sender : {"one@dervik.test", "refused-two@dervik.test", "three@dervik.test",
+                             "refused-four@dervik.test", "five@dervik.test"}) {
+    Smtp.setFrom(QString::fromLatin1(Sender));
+    Smtp.setSubject(QString::fromLatin1(Sender));
+    Smtp.Queue(QueueDir);
+  }
+  FinishRun(QStringLiteral("now"));
+  ClickSend();
+  EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
+  std::vector<std::string> Subjects;
+  for (const Mail &M : Sink.Messages()) Subjects.push_back(M.Header("Subject"));
+  EXPECT_EQ(Subjects, (std::vector<std::string>{"one@dervik.test", "three@dervik.test",
+                                                "five@dervik.test", "Dervik: now"}));
+  const QStringList Failed = QDir(QueueDir).entryList({QStringLiteral("*.failed")}, QDir::Files);
+  ASSERT_EQ(Failed.size(), 2);
+  EXPECT_TRUE(QDir(QueueDir).entryList({QStringLiteral("*.queued")}, QDir::Files).isEmpty());
+  const QStringList Lost = Form->LostQueuedMail();
+  ASSERT_EQ(Lost.size(), 2);
+  for (const QString &L : Lost) {
+    EXPECT_TRUE(L.endsWith(QStringLiteral(": 161: SMTP protocol error. 550 5.7.1 sender refused.")))
+        << L.toStdString();
+    EXPECT_TRUE(Failed.contains(QFileInfo(L.section(QStringLiteral(": "), 0, 0)).fileName())) << L.toStdString();
+    EXPECT_TRUE(Form->StatusPanelText(0).contains(L)) << Form->StatusPanelText(0).toStdString();
+  }
+}
+
+// Failures whose component text is generic say what happened, and a silent
+// server is waited for no longer than the SMTP section's Timeout allows.
+TEST_F(MailReport, GenericFailuresSayWhatHappened) {
+  using smtptest::PeerStep;
+  const struct {
+    const char *Name;
+    std::vector<PeerStep> Script;
+    const char *PanelEnds;
+  } Rows[] = {
+      {"silent server", {{PeerStep::ExpectClose, ""}}, " (no answer within 2 s; [SMTP] Timeout)"},
+      // EHLO and then HELO are each waited for.
+      {"silent after its greeting",
+       {{PeerStep::Send, "220 mail.test\r\n"}, {PeerStep::ExpectClose, ""}},
+       " (no answer within 2 s; [SMTP] Timeout)"},
+      {"closed at RSET",
+       {{PeerStep::Send, "220 mail.test\r\n"},
+        {PeerStep::ExpectThrough, "\r\n"},
+        {PeerStep::Send, "250 mail.test\r\n"},
+        {PeerStep::Expect, "RSET\r\n"},
+        {PeerStep::Close, ""}},
+       " (the server closed the connection)"},
+      {"421 and reset",
+       {{PeerStep::Send, "220 mail.test\r\n"},
+        {PeerStep::ExpectThrough, "\r\n"},
+        {PeerStep::Send, "421 4.3.2 closing down\r\n"},
+        {PeerStep::Reset, ""}},
+       " (the server closed the connection after \"421 4.3.2 closing down\")"},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    smtptest::ScriptedPeer Peer(R.Script);
+    Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port());
+    Form->Settings().SetSMTPTimeout(2);
+    FinishRun(QStringLiteral("All connections OK"));
+    QElapsedTimer Took;
+    Took.start();
+    ClickSend();
+    EXPECT_LT(Took.elapsed(), 3 * 2000 + 1500) << "bounded by the Timeout";
+    EXPECT_EQ(Form->LastSMTPReport(), rrFailed);
+    EXPECT_TRUE(Form->StatusPanelText(0).endsWith(QLatin1String(R.PanelEnds)))
+        << Form->StatusPanelText(0).toStdString();
+    Form->pelSMTP1->setConnected(false);
+    Peer.finish();
+  }
 }
 
 }  // namespace

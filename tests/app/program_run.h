@@ -17,6 +17,25 @@ struct Result {
   std::string Out, Err;
 };
 
+// A run started by ProgramCopy::Start and not waited for yet.
+class Running {
+ public:
+  Running() = default;
+  Running(Running &&Other) noexcept;
+  Running &operator=(Running &&) = delete;
+  Running(const Running &) = delete;
+  ~Running();  // kills and reaps a run nobody waited for
+  bool Started() const { return FPid > 0; }
+  int Pid() const { return FPid; }
+  // Waits for the end (killed at the time limit) and reads its output.
+  Result Wait(int TimeoutMilliseconds = 60000);
+
+ private:
+  friend class ProgramCopy;
+  int FPid = -1;
+  std::string FOutFile, FErrFile;
+};
+
 class ProgramCopy {
  public:
   // Copies Executable into a new temporary folder.
@@ -36,6 +55,11 @@ class ProgramCopy {
   Result Run(const std::vector<std::string> &Arguments,
              const std::map<std::string, std::string> &Extra = {},
              int TimeoutMilliseconds = 60000) const;
+  // Starts the copy as Run does and returns at once; Name tells the output
+  // files of runs at the same time apart.
+  Running Start(const std::vector<std::string> &Arguments,
+                const std::map<std::string, std::string> &Extra = {},
+                const std::string &Name = "run") const;
 
  private:
   std::string FFolder, FPath;

@@ -31,6 +31,8 @@ struct TExpected {
   QString SMTPRecipients = QString();
   QString SMTPSender = QString();
   QString SMTPQueueDir = QString();
+  std::int32_t SMTPTimeout = 60;
+  std::int32_t SMTPTimeoutSeconds = 60;  // what the report waits
   std::int32_t SyslogFacility = 22;
   QString SyslogHostAddress = QStringLiteral("0.0.0.0");
   std::int32_t SyslogPort = 514;
@@ -55,6 +57,8 @@ void ExpectSettings(const TSettings &S, const TExpected &E) {
   EXPECT_EQ(S.SMTPRecipients(), E.SMTPRecipients);
   EXPECT_EQ(S.SMTPSender(), E.SMTPSender);
   EXPECT_EQ(S.SMTPQueueDir(), E.SMTPQueueDir);
+  EXPECT_EQ(S.SMTPTimeout(), E.SMTPTimeout);
+  EXPECT_EQ(S.SMTPTimeoutSeconds(), E.SMTPTimeoutSeconds);
   EXPECT_EQ(S.SyslogFacility(), E.SyslogFacility);
   EXPECT_EQ(S.SyslogHostAddress(), E.SyslogHostAddress);
   EXPECT_EQ(S.SyslogPort(), E.SyslogPort);
@@ -151,6 +155,15 @@ std::vector<TLoadCase> LoadCases() {
       {"queue_dir_alone",
        QStringLiteral("[SMTP]\nQueueDir= /tmp/dervik queue/ \n"),
        {.SMTPQueueDir = "/tmp/dervik queue/"}},
+      {"smtp_timeout", QStringLiteral("[SMTP]\nTimeout=5\n"), {.SMTPTimeout = 5, .SMTPTimeoutSeconds = 5}},
+      // 0 would make the mail component wait for ever.
+      {"smtp_timeout_zero", QStringLiteral("[SMTP]\nTimeout=0\n"), {.SMTPTimeout = 0, .SMTPTimeoutSeconds = 60}},
+      {"smtp_timeout_negative",
+       QStringLiteral("[SMTP]\nTimeout=-3\n"),
+       {.SMTPTimeout = -3, .SMTPTimeoutSeconds = 60}},
+      {"smtp_timeout_huge",
+       QStringLiteral("[SMTP]\nTimeout=0x7fffffff\n"),
+       {.SMTPTimeout = 2147483647, .SMTPTimeoutSeconds = 3600}},
       {"device_with_empty_address",
        QStringLiteral("[Devices]\nPrinter=\nRouter=10.0.0.1\n"),
        {.Devices = {{"Printer", ""}, {"Router", "10.0.0.1"}}}},

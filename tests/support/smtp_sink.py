@@ -4,7 +4,8 @@
 # message it accepts is stored in FOLDER before the server answers 250 to its
 # data: N.eml holds the bytes as received (dot-stuffing undone), N.env the
 # envelope, "from" and then one "to" line per recipient. A sender whose name
-# begins with "greylisted" is refused with 451 at its first MAIL.
+# begins with "greylisted" is refused with 451 at its first MAIL; one whose
+# name begins with "refused" is refused for good (550) at every MAIL.
 # Usage: smtp_sink.py FOLDER; ends on SIGTERM.
 import asyncio
 import os
@@ -30,6 +31,8 @@ class Store:
     # Greylisting as servers do it: the first MAIL from a sender whose name
     # begins with "greylisted" is refused for now (451), later ones pass.
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if address.startswith("refused"):
+            return "550 5.7.1 sender refused"
         if address.startswith("greylisted") and address not in self.greylisted:
             self.greylisted.add(address)
             return "451 4.7.1 greylisted, try again later"

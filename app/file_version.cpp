@@ -1,5 +1,7 @@
 #include "file_version.h"
 
+#include "pelnet/runtime/byte_reader.h"
+
 #include <QFile>
 
 #include <elf.h>
@@ -14,25 +16,21 @@ namespace {
 constexpr qint64 MaxNoteSectionBytes = 1 << 20;
 constexpr quint64 MaxSectionCount = 1 << 16;
 
-// Reads fixed-size integers from a byte buffer in the file's byte order;
-// every read is checked against the bytes that remain.
-class TByteReader {
+// The fields of an ELF file in its byte order, read through the runtime's
+// bounds-checked reader: a field the bytes do not hold whole reads as none.
+class TElfFields {
 public:
-  TByteReader(QByteArrayView Bytes, bool BigEndian) : FBytes(Bytes), FBigEndian(BigEndian) {}
+  TElfFields(QByteArrayView Bytes, bool BigEndian)
+      : FBytes(Bytes.data(), static_cast<size_t>(Bytes.size())), FBigEndian(BigEndian) {}
 
   std::optional<quint64> Read(qsizetype Offset, int Width) const {
-    if (Offset < 0 || Offset > FBytes.size() || Width > FBytes.size() - Offset)
+    if (Offset < 0 || Width < 0)
       return std::nullopt;
-    quint64 Value = 0;
-    for (int I = 0; I < Width; ++I) {
-      const quint64 Byte = static_cast<unsigned char>(FBytes[Offset + (FBigEndian ? I : Width - 1 - I)]);
-      Value = (Value << 8) | Byte;
-    }
-    return Value;
+    return FBytes.unsignedAt(static_cast<size_t>(Offset), static_cast<size_t>(Width), FBigEndian);
   }
 
 private:
-  QByteArrayView FBytes;
+  pelnet::ByteReader FBytes;
   bool FBigEndian;
 };
 
@@ -48,7 +46,7 @@ qsizetype Aligned(qsizetype Value, qsizetype Alignment) {
 
 // Walks the notes of one SHT_NOTE section and returns our stamp if present.
 std::optional<TFileVersion> FindStampInNotes(QByteArrayView Notes, bool BigEndian, qsizetype Alignment) {
-  const TByteReader R(Notes, BigEndian);
+  const TElfFields R(Notes, BigEndian);
   qsizetype Offset = 0;
   while (Offset < Notes.size()) {
     const auto NameSize = R.Read(Offset, 4);
@@ -95,7 +93,7 @@ std::optional<TFileVersion> FindStamp(QFile& File) {
     return std::nullopt;
   const TElfLayout& L = Class == ELFCLASS64 ? Elf64Layout : Elf32Layout;
   const bool BigEndian = Data == ELFDATA2MSB;
-  const TByteReader H(Header, BigEndian);
+  const TElfFields H(Header, BigEndian);
 
   const auto TableOffset = H.Read(L.SectionTableOffsetAt, L.SectionTableOffsetWidth);
   const auto EntrySize = H.Read(L.SectionEntrySizeAt, 2);
@@ -110,7 +108,7 @@ std::optional<TFileVersion> FindStamp(QFile& File) {
   if (*Count == 0) {
     // Extended numbering: the real count is the size field of entry 0.
     const QByteArray First = Entry(0);
-    Count = TByteReader(First, BigEndian).Read(L.SizeAt, L.WordWidth);
+    Count = TElfFields(First, BigEndian).Read(L.SizeAt, L.WordWidth);
     if (!Count)
       return std::nullopt;
   }
@@ -120,7 +118,7 @@ std::optional<TFileVersion> FindStamp(QFile& File) {
 
   for (quint64 Index = 0; Index < *Count; ++Index) {
     const QByteArray Section = Entry(Index);
-    const TByteReader S(Section, BigEndian);
+    const TElfFields S(Section, BigEndian);
     const auto Type = S.Read(L.TypeAt, 4);
     const auto Offset = S.Read(L.OffsetAt, L.WordWidth);
     const auto Size = S.Read(L.SizeAt, L.WordWidth);

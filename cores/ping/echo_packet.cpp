@@ -4,28 +4,6 @@
 
 namespace pelping {
 
-std::optional<uint8_t> ByteReader::u8(size_t off) const {
-  if (!has(off, 1)) return std::nullopt;
-  return p_[off];
-}
-
-std::optional<uint16_t> ByteReader::be16(size_t off) const {
-  if (!has(off, 2)) return std::nullopt;
-  return static_cast<uint16_t>(p_[off] << 8 | p_[off + 1]);
-}
-
-std::optional<uint32_t> ByteReader::host32(size_t off) const {
-  if (!has(off, 4)) return std::nullopt;
-  uint32_t v;
-  std::memcpy(&v, p_ + off, 4);
-  return v;
-}
-
-ByteReader ByteReader::from(size_t off) const {
-  if (off >= len_) return ByteReader(p_ + len_, 0);
-  return ByteReader(p_ + off, len_ - off);
-}
-
 uint32_t checksumPartial(const void *data, size_t len, uint32_t sum) {
   const auto *p = static_cast<const uint8_t *>(data);
   size_t i = 0;

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "pelnet/runtime/byte_reader.h"
+
 namespace pelping {
 
 inline constexpr uint8_t kIcmpEchoReply = 0;
@@ -21,26 +23,8 @@ inline constexpr uint8_t kIcmp6EchoReply = 129;
 inline constexpr size_t kIcmpHeaderSize = 8;
 inline constexpr char kFillerByte = '*';
 
-// A read-only view of received bytes.  Every read says whether the bytes were
-// there, so no offset taken from the wire can reach past the end.
-class ByteReader {
- public:
-  ByteReader(const void *data, size_t len) : p_(static_cast<const uint8_t *>(data)), len_(len) {}
-  ByteReader(std::string_view s) : ByteReader(s.data(), s.size()) {}
-  size_t size() const { return len_; }
-  bool has(size_t off, size_t n) const { return off <= len_ && n <= len_ - off; }
-  std::optional<uint8_t> u8(size_t off) const;
-  std::optional<uint16_t> be16(size_t off) const;
-  // Four bytes in the host's order, as the request id and send time are written.
-  std::optional<uint32_t> host32(size_t off) const;
-  // The bytes from `off` to the end ("" when off is past the end).
-  ByteReader from(size_t off) const;
-  std::string_view view() const { return {reinterpret_cast<const char *>(p_), len_}; }
-
- private:
-  const uint8_t *p_;
-  size_t len_;
-};
+// Received bytes are read through the runtime's bounds-checked reader.
+using pelnet::ByteReader;
 
 // RFC 1071 one's-complement sum, folded and complemented; `seed` carries a
 // pseudo-header's partial sum.

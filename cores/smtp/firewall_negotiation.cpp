@@ -88,13 +88,13 @@ const char *packageOf(int type) { return type == kFirewallTunnelNtlm ? "NTLM" : 
 
 // The end of an HTTP head (after CR LF CR LF or LF LF, a lone LF also ending
 // a line that began with CR LF), or nullopt.
-std::optional<size_t> headEnd(const ByteCursor &c) {
+std::optional<size_t> headEnd(const ByteReader &c) {
   size_t lineStart = 0;
   for (size_t i = 0; c.has(i, 1); ++i) {
-    if (*c.at(i) != '\n') continue;
+    if (*c.u8(i) != '\n') continue;
     const size_t lineLen = i - lineStart;
     // An empty line: nothing, or only a CR, before its LF.
-    if (lineStart > 0 && (lineLen == 0 || (lineLen == 1 && *c.at(lineStart) == '\r'))) return i + 1;
+    if (lineStart > 0 && (lineLen == 0 || (lineLen == 1 && *c.u8(lineStart) == '\r'))) return i + 1;
     lineStart = i + 1;
   }
   return std::nullopt;
@@ -119,9 +119,9 @@ int firewallDefaultPort(int type) {
 // ---------------------------------------------------------------- readers
 
 ReplyVerdict readSocks4Reply(std::string_view bytes) {
-  const ByteCursor c(bytes);
+  const ByteReader c(bytes);
   if (!c.has(0, 8)) return {};
-  const int code = *c.at(1);
+  const int code = *c.u8(1);
   switch (code) {
     case 90:
       return accepted(8, code);
@@ -137,26 +137,26 @@ ReplyVerdict readSocks4Reply(std::string_view bytes) {
 }
 
 ReplyVerdict readSocks5MethodReply(std::string_view bytes) {
-  const ByteCursor c(bytes);
+  const ByteReader c(bytes);
   if (!c.has(0, 2)) return {};
-  const int method = *c.at(1);
+  const int method = *c.u8(1);
   if (method == 0 || method == 2) return accepted(2, method);
   if (method == 255) return refused(kTextNoAcceptableMethods, method);
   return refused(kTextUnknownMethod, method);
 }
 
 ReplyVerdict readSocks5AuthReply(std::string_view bytes) {
-  const ByteCursor c(bytes);
+  const ByteReader c(bytes);
   if (!c.has(0, 2)) return {};
-  const int status = *c.at(1);
+  const int status = *c.u8(1);
   if (status == 0) return accepted(2, 0);
   return refused(withNumber(kTextAuthFailed, status), status);
 }
 
 ReplyVerdict readSocks5ConnectReply(std::string_view bytes) {
-  const ByteCursor c(bytes);
+  const ByteReader c(bytes);
   if (!c.has(0, 2)) return {};
-  const int code = *c.at(1);
+  const int code = *c.u8(1);
   if (code != 0) {
     // A refusal needs no more than its code; the proxy may close right after it.
     const bool listed = code < static_cast<int>(std::size(kTextSocks5Replies));
@@ -165,9 +165,9 @@ ReplyVerdict readSocks5ConnectReply(std::string_view bytes) {
   }
   if (!c.has(0, 5)) return {};
   size_t address = 0;
-  switch (*c.at(3)) {
+  switch (*c.u8(3)) {
     case 3:
-      address = 1 + static_cast<size_t>(*c.at(4));
+      address = 1 + static_cast<size_t>(*c.u8(4));
       break;
     case 4:
       address = 16;
@@ -182,15 +182,15 @@ ReplyVerdict readSocks5ConnectReply(std::string_view bytes) {
 }
 
 ReplyVerdict readTunnelReply(std::string_view bytes) {
-  const ByteCursor c(bytes);
-  const std::optional<size_t> lineEnd = c.findLineEnd(0);
+  const ByteReader c(bytes);
+  const std::optional<size_t> lineEnd = c.findFirstOf(kLineEndBytes, 0);
   if (!lineEnd || !c.has(*lineEnd, 1)) return {};
   // The first LF after the status line also completes a CR LF.
   std::optional<size_t> lf;
   for (size_t i = *lineEnd; c.has(i, 1) && !lf; ++i)
-    if (*c.at(i) == '\n') lf = i;
+    if (*c.u8(i) == '\n') lf = i;
   if (!lf) return {};
-  const std::string_view line = *c.slice(0, *lineEnd);
+  const std::string_view line = *c.bytes(0, *lineEnd);
   // The status is the second word.
   size_t i = 0;
   while (i < line.size() && line[i] != ' ') ++i;

@@ -6,7 +6,7 @@
 // Everything here works on bytes only, without a socket: the connection feeds
 // what it receives and sends what a step asks for.  The readers of the proxy's
 // replies are pure functions over the bytes collected so far and only ever
-// look at what is there (ByteCursor), so a reply that arrives in one read, in
+// look at what is there (ByteReader), so a reply that arrives in one read, in
 // several or a byte at a time gives the same result, and a hostile proxy can
 // neither make them read past its bytes nor grow the collection beyond
 // kMaxReplyBytes.

@@ -2,24 +2,6 @@
 
 namespace pelnet::smtp {
 
-std::optional<uint16_t> NtlmCursor::le16(size_t off) const {
-  if (!has(off, 2)) return std::nullopt;
-  const auto *p = reinterpret_cast<const uint8_t *>(bytes_.data()) + off;
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::optional<uint32_t> NtlmCursor::le32(size_t off) const {
-  if (!has(off, 4)) return std::nullopt;
-  const auto *p = reinterpret_cast<const uint8_t *>(bytes_.data()) + off;
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-std::optional<std::string_view> NtlmCursor::bytes(size_t off, size_t n) const {
-  if (!has(off, n)) return std::nullopt;
-  return bytes_.substr(off, n);
-}
-
 namespace {
 
 // The CHALLENGE layout (all little-endian).
@@ -32,7 +14,7 @@ constexpr size_t kTargetInfoOff = 40;  // security buffer
 constexpr std::string_view kSignature("NTLMSSP\0", 8);
 
 // A security buffer (length, maximum length, offset) and the bytes it names.
-std::optional<std::string_view> securityBuffer(const NtlmCursor &c, size_t at) {
+std::optional<std::string_view> securityBuffer(const ByteReader &c, size_t at) {
   const auto len = c.le16(at);
   const auto off = c.le32(at + 4);
   if (!len || !off) return std::nullopt;
@@ -43,7 +25,7 @@ std::optional<std::string_view> securityBuffer(const NtlmCursor &c, size_t at) {
 // Each step moves forward by at least the 4-byte pair header, so the walk
 // ends within size / 4 steps.
 std::optional<std::string_view> avPairs(std::string_view info) {
-  const NtlmCursor c(info);
+  const ByteReader c(info);
   size_t off = 0;
   for (;;) {
     const auto id = c.le16(off);
@@ -58,7 +40,7 @@ std::optional<std::string_view> avPairs(std::string_view info) {
 }  // namespace
 
 const char *readNtlmChallenge(std::string_view message, NtlmChallenge &out) {
-  const NtlmCursor c(message);
+  const ByteReader c(message);
   out = NtlmChallenge{};
   if (c.bytes(kSignatureOff, kSignature.size()) != kSignature) return kTextNtlmBadSignature;
   if (c.le32(kTypeOff) != 2u) return kTextNtlmBadType;

@@ -10,24 +10,10 @@
 #include <optional>
 #include <string_view>
 
+#include "pelnet/runtime/byte_reader.h"
+
 namespace pelnet::smtp {
 
-// A cursor over received bytes: each read says whether the bytes are there.
-// Its own name: reply_reader.h's ByteCursor is another class of this
-// namespace, and two classes of one name break each other's inline members.
-class NtlmCursor {
- public:
-  explicit NtlmCursor(std::string_view bytes) : bytes_(bytes) {}
-  size_t size() const { return bytes_.size(); }
-  bool has(size_t off, size_t n) const { return off <= bytes_.size() && n <= bytes_.size() - off; }
-  std::optional<uint16_t> le16(size_t off) const;
-  std::optional<uint32_t> le32(size_t off) const;
-  // `n` bytes at `off`, or nothing when they are not all there.
-  std::optional<std::string_view> bytes(size_t off, size_t n) const;
-
- private:
-  std::string_view bytes_;
-};
 
 // NTLM negotiation flags used by the client.
 inline constexpr uint32_t kNtlmUnicode = 0x00000001;

@@ -8,13 +8,6 @@
 
 namespace pelnet::smtp {
 
-std::optional<size_t> ByteCursor::findLineEnd(size_t from) const {
-  if (!has(from, 0)) return std::nullopt;
-  for (size_t i = from; i < len_; ++i)
-    if (p_[i] == '\r' || p_[i] == '\n') return i;
-  return std::nullopt;
-}
-
 // ---------------------------------------------------------------- LineBuffer
 
 LineBuffer::LineBuffer() : storage_(kDefaultCapacity) {}
@@ -68,8 +61,8 @@ bool LineBuffer::hasDeliverable() {
   skipPairTail();
   if (size() == 0) return false;
   if (!splitLines || full()) return true;
-  const ByteCursor held(storage_.data() + start_, size());
-  if (held.findLineEnd(scanned_)) return true;
+  const ByteReader held(storage_.data() + start_, size());
+  if (held.findFirstOf(kLineEndBytes, scanned_)) return true;
   scanned_ = size();
   return false;
 }
@@ -78,17 +71,17 @@ std::optional<LinePiece> LineBuffer::next() {
   skipPairTail();
   const size_t held = size();
   if (held == 0) return std::nullopt;
-  const ByteCursor cursor(storage_.data() + start_, held);
+  const ByteReader cursor(storage_.data() + start_, held);
   if (!splitLines) {
-    LinePiece piece{*cursor.slice(0, held), false};
+    LinePiece piece{*cursor.bytes(0, held), false};
     start_ = end_ = 0;
     scanned_ = 0;
     return piece;
   }
   // Bytes already searched are not searched again: a peer that sends a long
   // line a byte at a time costs one pass over it, not one per byte.
-  if (std::optional<size_t> at = cursor.findLineEnd(scanned_)) {
-    LinePiece piece{*cursor.slice(0, *at), true};
+  if (std::optional<size_t> at = cursor.findFirstOf(kLineEndBytes, scanned_)) {
+    LinePiece piece{*cursor.bytes(0, *at), true};
     pairTail_ = storage_[start_ + *at] == '\r' ? '\n' : '\r';
     start_ += *at + 1;
     scanned_ = 0;
@@ -97,7 +90,7 @@ std::optional<LinePiece> LineBuffer::next() {
   scanned_ = held;
   if (held == capacity()) {
     // A line longer than the buffer leaves in pieces; the buffer never grows.
-    LinePiece piece{*cursor.slice(0, held), false};
+    LinePiece piece{*cursor.bytes(0, held), false};
     start_ = end_ = 0;
     scanned_ = 0;
     return piece;

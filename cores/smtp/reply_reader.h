@@ -15,31 +15,12 @@
 #include <string_view>
 #include <vector>
 
+#include "pelnet/runtime/byte_reader.h"
+
 namespace pelnet::smtp {
 
-// A read-only view of received bytes; every read says whether the bytes were there.
-class ByteCursor {
- public:
-  ByteCursor(const char *data, size_t len) : p_(data), len_(len) {}
-  explicit ByteCursor(std::string_view s) : ByteCursor(s.data(), s.size()) {}
-  size_t size() const { return len_; }
-  bool has(size_t off, size_t n) const { return off <= len_ && n <= len_ - off; }
-  std::optional<unsigned char> at(size_t off) const {
-    if (!has(off, 1)) return std::nullopt;
-    return static_cast<unsigned char>(p_[off]);
-  }
-  // Offset of the first CR or LF at or after `from`, or nullopt.
-  std::optional<size_t> findLineEnd(size_t from) const;
-  // The bytes [off, off + n), or nullopt when they are not all there.
-  std::optional<std::string_view> slice(size_t off, size_t n) const {
-    if (!has(off, n)) return std::nullopt;
-    return std::string_view(p_ + off, n);
-  }
-
- private:
-  const char *p_;
-  size_t len_;
-};
+// The bytes that end a reply line, alone or as a pair.
+inline constexpr std::string_view kLineEndBytes = "\r\n";
 
 // One delivery of the line buffer: bytes without the line end, and whether they end a line.
 struct LinePiece {

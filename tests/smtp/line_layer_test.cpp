@@ -17,7 +17,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
-using pelnet::smtp::ByteCursor;
 using pelnet::smtp::LineBuffer;
 using pelnet::smtp::ReplyLine;
 
@@ -169,21 +168,6 @@ TEST(LineAssembly, CommitBeyondTheRoomIsIgnored) {
   EXPECT_EQ(b.size(), 4u);
   EXPECT_TRUE(b.full());
   EXPECT_EQ(b.spaceSize(), 0u);
-}
-
-TEST(ByteCursorTest, ReadsOnlyWhatIsThere) {
-  const ByteCursor c("ab\ncd", 5);
-  EXPECT_TRUE(c.has(5, 0));
-  EXPECT_FALSE(c.has(6, 0));
-  EXPECT_FALSE(c.has(4, 2));
-  EXPECT_FALSE(c.has(1, SIZE_MAX));  // off + n would wrap
-  EXPECT_EQ(c.at(4), 'd');
-  EXPECT_FALSE(c.at(5).has_value());
-  EXPECT_EQ(c.findLineEnd(0), 2u);
-  EXPECT_FALSE(c.findLineEnd(3).has_value());
-  EXPECT_FALSE(c.findLineEnd(9).has_value());
-  EXPECT_FALSE(c.slice(3, 3).has_value());
-  EXPECT_EQ(c.slice(3, 2), "cd");
 }
 
 // ---------------------------------------------------------------- the bounded reply line

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   check(inside(out.targetInfo, message));
   if (out.serverFlags & kNtlmTargetInfo) {
     // Walked again: pairs that lie inside the list, the first with id 0 ending it exactly.
-    const NtlmCursor c(out.targetInfo);
+    const pelnet::ByteReader c(out.targetInfo);
     size_t off = 0;
     bool ended = false;
     while (!ended) {

@@ -23,6 +23,7 @@
 
 #include "message_queue.h"
 #include "pelnet/smtp_ids.h"
+#include "queue_file_form.h"
 #include "scripted_peer.h"
 #include "smtp_core_client.h"
 

@@ -354,4 +354,59 @@ TEST_F(SmtpQueueRealServer, TwoProcessesAtOnceDeliverEveryFileExactlyOnce) {
   std::cout << "worker a: " << outA << "worker b: " << outB;
 }
 
+// 200 reports queued while the server is down, three runs at once on the
+// folder once it is up, one of them killed by pid in the middle: every
+// report arrives at least once (at most the killed run's file twice), and a
+// later run leaves nothing behind.
+TEST_F(SmtpQueueRealServer, ThreeRunsAtOnceOneKilledDeliverEveryReportAtLeastOnce) {
+  QueueFolder q;
+  smtptest::ClosedPort closed;
+  constexpr int kFiles = 200;
+  std::vector<std::unique_ptr<TpelSMTP>> writers;
+  for (int i = 0; i < 10; ++i) writers.push_back(component(closed.port()));
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string subject = "S" + std::to_string(i);
+    queueOne(*writers[static_cast<size_t>(i) % writers.size()], q, subject, bodyOf(subject, 1500));
+  }
+  ASSERT_EQ(q.names().size(), static_cast<size_t>(kFiles));
+
+  reportpeers::SmtpSink sink;
+  ASSERT_TRUE(sink.Ok()) << sink.Why();
+  FolderWatch watch(q.path());
+  ASSERT_TRUE(watch.ok());
+  Worker runs[3];
+  for (Worker &w : runs) ASSERT_TRUE(w.start(q.path(), sink.Port()));
+  for (Worker &w : runs) ASSERT_EQ(write(w.go, "g", 1), 1);
+  // Some way into the deliveries, the first run is killed.
+  for (int claims = 0; claims < 40; ++claims)
+    ASSERT_TRUE(watch.waitFor(IN_MOVED_TO, ".sending", 20000)) << claims;
+  ASSERT_EQ(kill(runs[0].pid, SIGKILL), 0);
+  std::string said[3];
+  EXPECT_EQ(runs[0].finish(said[0]), 128 + SIGKILL) << said[0];
+  EXPECT_EQ(runs[1].finish(said[1]), 0) << said[1];
+  EXPECT_EQ(runs[2].finish(said[2]), 0) << said[2];
+
+  // The next run takes what the killed one held.
+  Worker next;
+  ASSERT_TRUE(next.start(q.path(), sink.Port()));
+  ASSERT_EQ(write(next.go, "g", 1), 1);
+  std::string nextSaid;
+  EXPECT_EQ(next.finish(nextSaid), 0) << nextSaid;
+  EXPECT_TRUE(q.names().empty());
+
+  std::map<std::string, int> seen;
+  for (const reportpeers::Mail &m : sink.Messages()) {
+    ++seen[m.Header("Subject")];
+    EXPECT_TRUE(m.Body == bodyOf(m.Header("Subject"), 1500) + "\r\n") << m.Header("Subject");
+  }
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kFiles));
+  int twice = 0;
+  for (const auto &[subject, count] : seen) {
+    EXPECT_GE(count, 1) << subject;
+    EXPECT_LE(count, 2) << subject;
+    twice += count - 1;
+  }
+  EXPECT_LE(twice, 1);
+}
+
 }  // namespace

@@ -383,9 +383,11 @@ int MessageQueue::deliver(const std::string &dir, const std::string &name, bool 
   session_.setState(SmtpState::Rset);
   if (int rc = exchangeLine("RSET")) return failed(rc);
   // The claim: only one process can move the file away from its queued name.
-  if (::rename(path.c_str(), sending.c_str()) != 0) {
+  // It never replaces a ".sending" file of the same name, which another
+  // process may be delivering.
+  if (renameNoReplace(AT_FDCWD, path.c_str(), sending.c_str()) != 0) {
     const int err = errno;
-    if (err == ENOENT) return skip();
+    if (err == ENOENT || err == EEXIST) return skip();
     return failed(port.fail(err, errnoText(err)));
   }
   renamed = true;

@@ -690,6 +690,29 @@ TEST(ProcessQueue, SendingFilesOfEndedProcessesGoOutAgainLockedOnesStay) {
   EXPECT_TRUE(q.names().empty());
 }
 
+// A queued file whose name a live delivery holds as ".sending" (the same
+// component address and tick, long apart) is not claimed over it: it waits
+// for a later call.
+TEST(ProcessQueue, AClaimNeverReplacesASendingFileOfTheSameName) {
+  SmtpCoreClient c;
+  QueueFolder q;
+  q.write("1l_1l0.queued", queueFile("M1", "Hello\r\n"));
+  q.write("1l_1l0.sending", queueFile("M2", "Hello\r\n"));
+  const int held = open((q.path() + "/1l_1l0.sending").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  const Script script = greeting() + ok("RSET") + quit();
+  ScriptedPeer peer(script);
+  setUpMessage(c, peer.port());
+  EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
+  close(held);
+  EXPECT_EQ(peer.finish(), "");
+  EXPECT_EQ(peer.received(), clientBytes(script));
+  EXPECT_EQ(q.names(), (std::vector<std::string>{"1l_1l0.queued", "1l_1l0.sending"}));
+  EXPECT_EQ(q.read("1l_1l0.sending"), queueFile("M2", "Hello\r\n"));
+  EXPECT_TRUE(has(informationNotes(c), "Queue file taken by another process, skipped."));
+}
+
 // Queue's temporary files are never delivered.  One whose writer ended (its
 // lock free) and that has not changed for minutes is removed; a fresh one,
 // or one whose writer still holds it, stays.

@@ -79,7 +79,8 @@ bool isRegularFile(int dirFd, const dirent &e, timespec &modified) {
 // Whether the open file `fd` is still the file at `path`: a file renamed away
 // between its opening and its lock is no longer the one that name stands for.
 bool stillAt(int fd, int dirFd, const char *path) {
-  struct stat open {}, named{};
+  struct stat open {
+  }, named{};
   if (::fstat(fd, &open) != 0 || ::fstatat(dirFd, path, &named, AT_SYMLINK_NOFOLLOW) != 0)
     return false;
   return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
@@ -397,8 +398,7 @@ int MessageQueue::deliver(const std::string &dir, const std::string &name, bool 
   // delivers it now.
   if (fd < 0 && errno == ENOENT) return skip();
   if (fd < 0) return failed(port.fail(kFileNotReadable));
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !stillAt(fd, AT_FDCWD, sending.c_str()))
-    return skip();
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !stillAt(fd, AT_FDCWD, sending.c_str())) return skip();
 
   std::string bytes;
   if (!readWhole(fd, bytes)) return failed(port.fail(kFileNotReadable));

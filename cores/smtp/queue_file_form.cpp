@@ -31,10 +31,14 @@ constexpr std::string_view kEndOfData = "\r\n.\r\n";
 
 const char *lineFaultText(QueueFileReader::LineFault f) {
   switch (f) {
-    case QueueFileReader::LineFault::CutShort: return kTextQueueFileLineCut;
-    case QueueFileReader::LineFault::TooLong: return kTextQueueFileLineTooLong;
-    case QueueFileReader::LineFault::ForbiddenByte: return kTextQueueFileForbiddenByte;
-    case QueueFileReader::LineFault::None: break;
+    case QueueFileReader::LineFault::CutShort:
+      return kTextQueueFileLineCut;
+    case QueueFileReader::LineFault::TooLong:
+      return kTextQueueFileLineTooLong;
+    case QueueFileReader::LineFault::ForbiddenByte:
+      return kTextQueueFileForbiddenByte;
+    case QueueFileReader::LineFault::None:
+      break;
   }
   return kTextQueueFileLineCut;
 }

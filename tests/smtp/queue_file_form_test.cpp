@@ -84,7 +84,10 @@ TEST(QueueFileForm, AnythingElseIsRefusedWithItsFault) {
       {"NothingAfterData", kHead + "DATA\r\n", kTextQueueFileNoFinalDot},
       {"DotAloneAfterData", kHead + "DATA\r\n.\r\n", kTextQueueFileNoFinalDot},
       {"GarbageLines", "hello\r\nworld\r\n", kTextQueueFileNoMail},
-      {"BinaryGarbage", "\x7f" "ELF\x02\x01\x01\0\0\0"s, kTextQueueFileLineCut},
+      {"BinaryGarbage",
+       "\x7f"
+       "ELF\x02\x01\x01\0\0\0"s,
+       kTextQueueFileLineCut},
       {"GarbageLineBeforeData", kHead + "QUIT\r\nDATA\r\n" + kMessage, kTextQueueFileStrayLine},
       {"CommandBeforeMail", "RSET\r\n" + kHead + "DATA\r\n" + kMessage, kTextQueueFileNoMail},
       {"LowerCaseMail", "mail from: <a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\n" + kMessage,

@@ -137,9 +137,7 @@ struct Worker {
   int go = -1;      // write end of its standard input
   int output = -1;  // read end of its standard output
 
-  bool start(const std::string &folder, int port) {
-    return start({folder, std::to_string(port)});
-  }
+  bool start(const std::string &folder, int port) { return start({folder, std::to_string(port)}); }
   bool start(const std::vector<std::string> &args) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return false;
@@ -252,8 +250,7 @@ TEST_F(SmtpQueueRealServer, AWriterKilledMidWriteLeavesOnlyWholeQueuedFiles) {
   std::vector<std::string> queued, others;
   for (const std::string &n : q.names()) (endsWith(n, ".queued") ? queued : others).push_back(n);
   EXPECT_EQ(queued, whole);
-  for (const std::string &n : others)
-    EXPECT_TRUE(n.front() == '.' && endsWith(n, ".tmp")) << n;
+  for (const std::string &n : others) EXPECT_TRUE(n.front() == '.' && endsWith(n, ".tmp")) << n;
 
   queueOne(*smtp, q, "after", bodyOf("after", 2000));
   reportpeers::SmtpSink sink;

@@ -580,10 +580,14 @@ TEST(ProcessQueue, DamagedFilesAreSetAsideUnsentAndTheOthersGoOut) {
 
   Script script = greeting();
   for (const std::string &n : order) {
-    if (n == "1l_1l0.queued") script = script + replayOf("M1", "Hello\r\n");
-    else if (n == "1l_2l0.queued") script = script + replayOf("M2", "Hello\r\n");
-    else if (n == "1l_3l0.queued") script = script + replayOf("M3", ".dot\r\n");
-    else script = script + ok("RSET");
+    if (n == "1l_1l0.queued")
+      script = script + replayOf("M1", "Hello\r\n");
+    else if (n == "1l_2l0.queued")
+      script = script + replayOf("M2", "Hello\r\n");
+    else if (n == "1l_3l0.queued")
+      script = script + replayOf("M3", ".dot\r\n");
+    else
+      script = script + ok("RSET");
   }
   script = script + quit();
   ScriptedPeer peer(script);
@@ -736,8 +740,8 @@ TEST(ProcessQueue, TemporaryFilesAreNeverSentStaleOnesAreRemoved) {
   EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
   close(held);
   EXPECT_TRUE(c.eventsOf(PELNET_SMTP_EVENT_ConnectionStatus).empty());
-  EXPECT_EQ(q.names(), (std::vector<std::string>{".1l_2l.BBBBBB.tmp", ".1l_3l.CCCCCC.tmp",
-                                                  "notes.tmp"}));
+  EXPECT_EQ(q.names(),
+            (std::vector<std::string>{".1l_2l.BBBBBB.tmp", ".1l_3l.CCCCCC.tmp", "notes.tmp"}));
 }
 
 // Queue and ProcessQueue are operations like Send: one started from an event

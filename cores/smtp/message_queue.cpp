@@ -160,7 +160,10 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   std::string temporary =
       dir + std::string(kTemporaryLead) + base + ".XXXXXX" + std::string(kTemporaryEnd);
   int fd = ::mkostemps(temporary.data(), static_cast<int>(kTemporaryEnd.size()), O_CLOEXEC);
-  if (fd < 0) return cantCreate(stem + kNameSuffixes[0] + std::string(kQueued), errno);
+  if (fd < 0) {
+    const int err = errno;
+    return cantCreate(stem + kNameSuffixes[0] + std::string(kQueued), err);
+  }
   ::flock(fd, LOCK_EX);
   const auto discard = [&](int rc) {
     ::unlink(temporary.c_str());

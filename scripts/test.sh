@@ -37,6 +37,7 @@ fuzz cores/smtp/fuzz recipient_header_fuzz 4096
 fuzz cores/smtp/fuzz reply_reader_fuzz 8192
 fuzz cores/smtp/fuzz firewall_reply_fuzz 4096
 fuzz cores/smtp/fuzz ntlm_challenge_fuzz 4096
+fuzz cores/smtp/fuzz queue_file_form_fuzz 4096
 
 if [ "${1:-}" != "--no-sanitize" ]; then
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -2,7 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +25,11 @@ namespace {
 constexpr int kInformation = PELNET_SMTP_dirInformation;
 
 constexpr std::string_view kQueued = ".queued";
+constexpr std::string_view kSending = ".sending";
+// Queue's temporary files: hidden, and never matching "*.queued".
+constexpr std::string_view kTemporaryLead = ".";
+constexpr std::string_view kTemporaryEnd = ".tmp";
+
 constexpr const char *kTextNoFolder = "Can't open queue folder";
 constexpr const char *kTextCantOpenFile = "Can't open queue file [";
 constexpr const char *kTextProcessing = "Processing queued message file: ";
@@ -29,7 +38,12 @@ constexpr const char *kTextKept = "Queue file extension changed to .sent";
 constexpr const char *kTextDeleted = "Queue file deleted.";
 constexpr const char *kTextSendFailed = "Error while sending queued file.";
 constexpr const char *kTextTaken = "Queue file taken by another process, skipped.";
-constexpr const char *kTextLineTooLong = "Queue file line too long.";
+// "Queue file " <path> " is damaged, moved to " <path of the .bad file>
+constexpr const char *kTextDamagedLead = "Queue file ";
+constexpr const char *kTextDamagedMoved = " is damaged, moved to ";
+// "Queue file " <path> " was left by a delivery that ended, queued again."
+constexpr const char *kTextResumedLead = "Queue file ";
+constexpr const char *kTextResumedEnd = " was left by a delivery that ended, queued again.";
 
 // The codes of a queue file that cannot be read or written.
 constexpr int kFileNotReadable = 3;
@@ -51,11 +65,64 @@ bool closeFile(int &fd) {
   return rc == 0 || errno == EINTR;
 }
 
+bool endsWith(std::string_view s, std::string_view end) {
+  return s.size() >= end.size() && s.substr(s.size() - end.size()) == end;
+}
+
 bool isRegularFile(int dirFd, const dirent &e, timespec &modified) {
   struct stat st {};
   if (::fstatat(dirFd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   modified = st.st_mtim;
   return S_ISREG(st.st_mode);
+}
+
+// Whether the open file `fd` is still the file at `path`: a file renamed away
+// between its opening and its lock is no longer the one that name stands for.
+bool stillAt(int fd, int dirFd, const char *path) {
+  struct stat open {
+  }, named{};
+  if (::fstat(fd, &open) != 0 || ::fstatat(dirFd, path, &named, AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// Renames `from` to `to` unless `to` exists; errno tells why not.  File
+// systems without the no-replace rename take a hard link and an unlink.
+int renameNoReplace(int dirFd, const char *from, const char *to) {
+  if (::renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+  if (::linkat(dirFd, from, dirFd, to, 0) != 0) return -1;
+  ::unlinkat(dirFd, from, 0);
+  return 0;
+}
+
+// Makes the folder's entries (a new name) reach the disk.  Folders that
+// cannot be flushed on their own (EINVAL) are flushed with their files.
+bool syncFolder(const std::string &dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  ::close(fd);
+  return ok;
+}
+
+// The whole file, at most one byte more than a queue file may hold (so that a
+// larger one shows as too large); false with errno when it cannot be read.
+bool readWhole(int fd, std::string &bytes) {
+  bytes.clear();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0)
+    bytes.reserve(std::min(static_cast<size_t>(st.st_size), kMaxQueueFileSize + 1));
+  char block[65536];
+  while (bytes.size() <= kMaxQueueFileSize) {
+    const size_t want = std::min(sizeof block, kMaxQueueFileSize + 1 - bytes.size());
+    const ssize_t n = ::read(fd, block, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    bytes.append(block, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 }  // namespace
@@ -80,19 +147,29 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   TcpClientPort &port = session_.port_;
   port.clearError();
   const std::string dir = directoryOf(queueDir);
-  const std::string stem = dir + std::to_string(instance_) + "l_" + std::to_string(tick()) + "l";
-  std::string path;
-  int fd = -1;
-  int err = 0;
-  for (char c : kNameSuffixes) {
-    path = stem + c + std::string(kQueued);
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) break;
-    err = errno;
-  }
-  if (fd < 0)
+  const std::string base = std::to_string(instance_) + "l_" + std::to_string(tick()) + "l";
+  const std::string stem = dir + base;
+  const auto cantCreate = [&](const std::string &path, int err) {
     return port.fail(kSmtpQueueFile,
                      kTextCantOpenFile + path + ": errno " + std::to_string(err) + "].");
+  };
+
+  // The message is written under a hidden name of its own and gets its
+  // queued name only once it is whole and on the disk.  The lock tells
+  // ProcessQueue's tidying that its writer lives.
+  std::string temporary =
+      dir + std::string(kTemporaryLead) + base + ".XXXXXX" + std::string(kTemporaryEnd);
+  int fd = ::mkostemps(temporary.data(), static_cast<int>(kTemporaryEnd.size()), O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    return cantCreate(stem + kNameSuffixes[0] + std::string(kQueued), err);
+  }
+  ::flock(fd, LOCK_EX);
+  const auto discard = [&](int rc) {
+    ::unlink(temporary.c_str());
+    closeFile(fd);
+    return rc;
+  };
 
   // Every write goes out whole; a failed one closes the file, and a write
   // after that finds it closed.
@@ -109,14 +186,32 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
     }
     return 0;
   };
-  int rc = session_.queueTransaction(out);
-  // A file system that reports a lost write only at close (NFS) fails here.
-  const bool wasOpen = fd >= 0;
-  if (!closeFile(fd) && wasOpen && rc == 0) rc = port.fail(kFileWriteFailed);
-  if (rc != 0) {
-    ::unlink(path.c_str());
-    return rc;
+  if (int rc = session_.queueTransaction(out)) return discard(rc);
+  // A file system that reports a lost write only when flushed (NFS) fails here.
+  if (fd < 0 || ::fsync(fd) != 0) return discard(port.fail(kFileWriteFailed));
+
+  // The first of the 26 names that no queued file holds; the no-replace
+  // rename makes taking the name and appearing under it one step.
+  std::string path;
+  int err = 0;
+  for (char c : kNameSuffixes) {
+    path = stem + c + std::string(kQueued);
+    if (renameNoReplace(AT_FDCWD, temporary.c_str(), path.c_str()) == 0) {
+      err = 0;
+      break;
+    }
+    err = errno;
+    if (err != EEXIST) break;
   }
+  if (err != 0) return discard(cantCreate(path, err));
+  if (!syncFolder(dir)) {
+    // Not known to survive a power loss: not queued.  A process that claimed
+    // the file meanwhile delivers it anyway, which the unlink cannot undo.
+    ::unlink(path.c_str());
+    closeFile(fd);
+    return port.fail(kFileWriteFailed);
+  }
+  closeFile(fd);
   fileName = path;
   return 0;
 }
@@ -147,8 +242,7 @@ int MessageQueue::listQueued(const std::string &dir, std::vector<std::string> &n
       break;
     }
     const std::string_view name(e->d_name);
-    if (name.size() < kQueued.size() || name.substr(name.size() - kQueued.size()) != kQueued)
-      continue;
+    if (!endsWith(name, kQueued)) continue;
     timespec modified{};
     // Gone already (another process claimed it), a folder or a link: not a queued message.
     if (!isRegularFile(::dirfd(d), *e, modified)) continue;
@@ -161,7 +255,8 @@ int MessageQueue::listQueued(const std::string &dir, std::vector<std::string> &n
     return port.fail(kSmtpQueueFile, kTextCantOpenFile + std::string(hex) + "].");
   }
   // Oldest first, so that messages go out in the order they were queued; the
-  // name decides within one time stamp ("0" before "a" ... "y").
+  // name decides within one time stamp ("0" before "a" ... "y").  A file put
+  // back from ".sending" kept its time and so its place.
   std::sort(found.begin(), found.end(), [](const Entry &a, const Entry &b) {
     if (a.modified.tv_sec != b.modified.tv_sec) return a.modified.tv_sec < b.modified.tv_sec;
     if (a.modified.tv_nsec != b.modified.tv_nsec) return a.modified.tv_nsec < b.modified.tv_nsec;
@@ -172,11 +267,66 @@ int MessageQueue::listQueued(const std::string &dir, std::vector<std::string> &n
   return 0;
 }
 
+void MessageQueue::tidyFolder(const std::string &dir) {
+  DIR *d = ::opendir(dir.c_str());
+  if (d == nullptr) return;  // the search that follows reports it
+  const int dirFd = ::dirfd(d);
+  std::vector<std::string> sending, temporary;
+  while (const dirent *e = ::readdir(d)) {
+    const std::string_view name(e->d_name);
+    if (endsWith(name, kSending))
+      sending.emplace_back(name);
+    else if (name.starts_with(kTemporaryLead) && endsWith(name, kTemporaryEnd))
+      temporary.emplace_back(name);
+  }
+  std::sort(sending.begin(), sending.end());
+
+  // Each file is locked and then checked to be still the one at its name:
+  // a lock that can be taken means that no process works on the file, and
+  // whatever is done to it is done while the lock is held, so a second
+  // process tidying at once finds it renamed.
+  const auto lockedAt = [dirFd](const std::string &name) {
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        !stillAt(fd, dirFd, name.c_str())) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  };
+
+  for (const std::string &name : sending) {
+    const int fd = lockedAt(name);
+    if (fd < 0) continue;
+    const std::string queued = name.substr(0, name.size() - kSending.size()) + std::string(kQueued);
+    if (renameNoReplace(dirFd, name.c_str(), queued.c_str()) == 0)
+      session_.events_.onPITrail(kInformation, kTextResumedLead + dir + name + kTextResumedEnd);
+    ::close(fd);
+  }
+
+  // A writer that ended before its rename leaves its temporary file; one
+  // still writing holds its lock, and a fresh file may not be locked yet.
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  for (const std::string &name : temporary) {
+    const int fd = lockedAt(name);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && now.tv_sec - st.st_mtim.tv_sec > kStaleTemporarySeconds)
+      ::unlinkat(dirFd, name.c_str(), 0);
+    ::close(fd);
+  }
+  ::closedir(d);
+}
+
 int MessageQueue::processQueue(const std::string &queueDir, bool keepQueue) {
   TcpClientPort &port = session_.port_;
   SessionEvents &events = session_.events_;
   return session_.frame([&]() -> int {
     const std::string dir = directoryOf(queueDir);
+    tidyFolder(dir);
     std::vector<std::string> names;
     if (int rc = listQueued(dir, names)) return rc;
     if (names.empty()) return 0;
@@ -194,9 +344,9 @@ int MessageQueue::processQueue(const std::string &queueDir, bool keepQueue) {
     int rc = 0;
     for (const std::string &name : names) {
       events.onPITrail(kInformation, kTextProcessing + name);
-      bool skipped = false;
-      rc = deliver(dir, name, keepQueue, skipped);
-      if (skipped) events.onPITrail(kInformation, kTextTaken);
+      Outcome outcome = Outcome::Delivered;
+      rc = deliver(dir, name, keepQueue, outcome);
+      if (outcome == Outcome::Skipped) events.onPITrail(kInformation, kTextTaken);
       if (rc != 0) break;
     }
     session_.running_ = SmtpOperation::None;
@@ -211,7 +361,7 @@ int MessageQueue::exchangeLine(std::string_view line) {
 }
 
 int MessageQueue::deliver(const std::string &dir, const std::string &name, bool keepQueue,
-                          bool &skipped) {
+                          Outcome &outcome) {
   TcpClientPort &port = session_.port_;
   SessionEvents &events = session_.events_;
   const std::string path = dir + name;
@@ -220,98 +370,74 @@ int MessageQueue::deliver(const std::string &dir, const std::string &name, bool 
   bool renamed = false;
   int fd = -1;
 
+  // Every change of name happens while the lock is held, before the close
+  // that releases it.
   const auto failed = [&](int rc) {
-    closeFile(fd);
     if (renamed) ::rename(sending.c_str(), (stem + "failed").c_str());
+    closeFile(fd);
     events.onPITrail(kInformation, kTextSendFailed);
     return rc;
+  };
+  const auto skip = [&] {
+    closeFile(fd);
+    outcome = Outcome::Skipped;
+    return 0;
   };
 
   session_.setState(SmtpState::Rset);
   if (int rc = exchangeLine("RSET")) return failed(rc);
   // The claim: only one process can move the file away from its queued name.
-  if (::rename(path.c_str(), sending.c_str()) != 0) {
+  // It never replaces a ".sending" file of the same name, which another
+  // process may be delivering.
+  if (renameNoReplace(AT_FDCWD, path.c_str(), sending.c_str()) != 0) {
     const int err = errno;
-    if (err == ENOENT) {
-      skipped = true;
-      return 0;
-    }
+    if (err == ENOENT || err == EEXIST) return skip();
     return failed(port.fail(err, errnoText(err)));
   }
   renamed = true;
-  fd = ::open(sending.c_str(), O_RDONLY | O_CLOEXEC);
+  fd = ::open(sending.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  // Between the claim and the lock, another process's tidying may have
+  // taken the unlocked file for one whose owner ended and put it back: it
+  // delivers it now.
+  if (fd < 0 && errno == ENOENT) return skip();
   if (fd < 0) return failed(port.fail(kFileNotReadable));
-  if (int rc = replay(fd)) return failed(rc);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !stillAt(fd, AT_FDCWD, sending.c_str())) return skip();
+
+  std::string bytes;
+  if (!readWhole(fd, bytes)) return failed(port.fail(kFileNotReadable));
+  QueueFileParts parts;
+  if (checkQueueFileForm(bytes, parts) != nullptr) {
+    // Nothing of it goes out, and it never holds up the files behind it.
+    const std::string bad = stem + "bad";
+    if (::rename(sending.c_str(), bad.c_str()) == 0)
+      events.onPITrail(kInformation, kTextDamagedLead + path + kTextDamagedMoved + bad);
+    closeFile(fd);
+    outcome = Outcome::SetAside;
+    return 0;
+  }
+  if (int rc = replay(parts)) return failed(rc);
 
   events.onPITrail(kInformation, kTextSent);
-  closeFile(fd);
   if (keepQueue) {
     ::rename(sending.c_str(), (stem + "sent").c_str());  // a failure leaves it ".sending"
+    closeFile(fd);
     events.onPITrail(kInformation, kTextKept);
   } else {
     ::unlink(sending.c_str());
+    closeFile(fd);
     events.onPITrail(kInformation, kTextDeleted);
   }
   return 0;
 }
 
-int MessageQueue::replay(int fd) {
-  TcpClientPort &port = session_.port_;
-  std::string buf;
-  size_t off = 0;
-  bool atEnd = false;
-  // Reads one more block onto `buf`; 0, or 3 when the file cannot be read.
-  const auto readMore = [&]() -> int {
-    char block[kReadBlock];
-    for (;;) {
-      const ssize_t n = ::read(fd, block, sizeof block);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return port.fail(kFileNotReadable);
-      if (n == 0) atEnd = true;
-      buf.append(block, static_cast<size_t>(n));
-      return 0;
-    }
-  };
-
-  // The command lines, each answered, up to and including DATA.
-  bool data = false;
-  while (!data) {
-    const size_t end = buf.find("\r\n", off);
-    if (end == std::string::npos) {
-      if (buf.size() - off > kMaxReplayLine) return port.fail(kFileNotReadable, kTextLineTooLong);
-      if (atEnd) {
-        // A last line without its CR LF still counts as a line.
-        if (off < buf.size()) {
-          session_.setState(SmtpState::Command);
-          if (int rc = exchangeLine(std::string_view(buf).substr(off))) return rc;
-        }
-        off = buf.size();
-        break;
-      }
-      buf.erase(0, off);
-      off = 0;
-      if (int rc = readMore()) return rc;
-      continue;
-    }
-    const std::string_view line = std::string_view(buf).substr(off, end - off);
-    off = end + 2;
-    data = line == "DATA";
-    session_.setState(data ? SmtpState::Data : SmtpState::Command);
+int MessageQueue::replay(const QueueFileParts &parts) {
+  for (const std::string_view line : parts.commands) {
+    session_.setState(line == "DATA" ? SmtpState::Data : SmtpState::Command);
     if (int rc = exchangeLine(line)) return rc;
   }
-
   // The message as the file holds it (dots already doubled, "." line at its end).
-  if (data) {
-    session_.setState(SmtpState::Body);
-    for (;;) {
-      if (off < buf.size())
-        if (int rc = port.sendAll(std::string_view(buf).substr(off))) return rc;
-      buf.clear();
-      off = 0;
-      if (atEnd) break;
-      if (int rc = readMore()) return rc;
-    }
-  }
+  session_.setState(SmtpState::Body);
+  if (int rc = session_.port_.sendAll(parts.message)) return rc;
   // The answer to the end of data, with no command of its own.
   session_.setState(SmtpState::Dot);
   return session_.awaitReply();

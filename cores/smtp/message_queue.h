@@ -3,10 +3,17 @@
 // connects once and replays every queued file of that folder.
 //
 // A file's state is its extension: ".queued" (waiting), ".sending" (being
-// delivered), ".sent" (delivered and kept), ".failed".  Files are created
-// with O_EXCL and every state change is a rename, so two processes working
-// on one folder never deliver the same file: the rename to ".sending" is the
-// claim, and only one of them can make it.
+// delivered), ".sent" (delivered and kept), ".failed", ".bad" (not in the
+// form Queue writes, set aside unsent).  Every state change is a rename, so
+// two processes working on one folder never deliver the same file: the
+// rename to ".sending" is the claim, and only one of them can make it.
+//
+// Crashes: Queue writes under a hidden temporary name and renames the
+// complete, flushed file to its ".queued" name, so a writer that dies leaves
+// no half message in the queue.  A delivering process holds an advisory lock
+// (flock) on its ".sending" file; one whose lock is free has lost its owner,
+// and the next ProcessQueue puts it back in the queue.  Delivery is therefore
+// at least once: a message whose answer was lost with its process goes again.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "queue_file_form.h"
 #include "smtp_session.h"
 
 namespace pelnet::smtp {
@@ -26,9 +34,11 @@ class MessageQueue {
 
   // Writes one queue file; `fileName` receives its full name.  0 or a code
   // (302 when no name could be created, 164/165 as for Send, 5/7 when
-  // writing fails); on a failure no file is left behind.
+  // writing or flushing fails); on a failure no file is left behind.
   int queue(const std::string &queueDir, std::string &fileName);
-  // Delivers every ".queued" file of the folder over one connection.
+  // Delivers every ".queued" file of the folder over one connection, after
+  // putting back the ".sending" files of ended processes.  A file not in the
+  // form Queue writes is renamed to ".bad" unsent and the next one follows.
   // `keepQueue`: a delivered file is renamed to ".sent" instead of deleted.
   int processQueue(const std::string &queueDir, bool keepQueue);
 
@@ -42,19 +52,24 @@ class MessageQueue {
 
   // The characters tried before ".queued" when a name is taken, in order.
   static constexpr std::string_view kNameSuffixes = "0abcdefghijklmnopqrstuvwxy";
-  // A command line of a queue file longer than this is not a command line.
-  static constexpr size_t kMaxReplayLine = 64 * 1024;
-  // Bytes read from a queue file at a time.
-  static constexpr size_t kReadBlock = 8192;
+  // A temporary file of Queue whose lock is free and that has not changed
+  // for this long was left by a writer that ended; ProcessQueue removes it.
+  static constexpr int kStaleTemporarySeconds = 300;
 
  private:
+  // What became of one queued file besides a failure.
+  enum class Outcome { Delivered, Skipped, SetAside };
+
   // The ".queued" file names of `dir`, oldest first; 0 or 302.
   int listQueued(const std::string &dir, std::vector<std::string> &names);
-  // One file: RSET, the claim, the replay and the final state.  `skipped`
-  // is set when another process claimed the file first.
-  int deliver(const std::string &dir, const std::string &name, bool keepQueue, bool &skipped);
-  // The lines up to DATA with a reply each, the rest as it stands, then the final reply.
-  int replay(int fd);
+  // Before the search: the ".sending" files whose owner ended go back to
+  // ".queued", and temporary files of ended writers are removed.
+  void tidyFolder(const std::string &dir);
+  // One file: RSET, the claim and its lock, the form check, the replay and
+  // the final state.
+  int deliver(const std::string &dir, const std::string &name, bool keepQueue, Outcome &outcome);
+  // The command lines with a reply each, the message as it stands, then the final reply.
+  int replay(const QueueFileParts &parts);
   int exchangeLine(std::string_view line);
 
   SmtpSession &session_;

@@ -7,12 +7,14 @@
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +23,7 @@
 
 #include "message_queue.h"
 #include "pelnet/smtp_ids.h"
+#include "queue_file_form.h"
 #include "scripted_peer.h"
 #include "smtp_core_client.h"
 
@@ -32,6 +35,7 @@ using smtptest::ClosedPort;
 using smtptest::PeerStep;
 using smtptest::ScriptedPeer;
 using smtptest::SmtpCoreClient;
+using namespace std::string_literals;
 
 // ---------------------------------------------------------------- script pieces
 
@@ -105,6 +109,14 @@ class QueueFolder {
   }
   void write(const std::string &name, const std::string &bytes) const {
     std::ofstream(path_ + "/" + name, std::ios::binary) << bytes;
+  }
+  // Sets the file's times `seconds` seconds back.
+  void age(const std::string &name, int seconds) const {
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= seconds;
+    times[1] = times[0];
+    utimensat(AT_FDCWD, (path_ + "/" + name).c_str(), times, 0);
   }
   std::string read(const std::string &name) const {
     std::ifstream in(path_ + "/" + name, std::ios::binary);
@@ -404,7 +416,9 @@ TEST(ProcessQueue, NothingQueuedMeansNoConnection) {
     std::vector<std::string> folders;
   } cases[] = {
       {"EmptyFolder", {}, {}},
-      {"OtherStatesOnly", {"1l_2l0.sending", "1l_3l0.failed", "1l_4l0.sent", "notes.txt"}, {}},
+      {"OtherStatesOnly",
+       {"1l_3l0.failed", "1l_4l0.sent", "1l_5l0.bad", ".1l_6l.AbCdEf.tmp", "notes.txt"},
+       {}},
       {"AFolderNamedLikeAFile", {}, {"1l_5l0.queued"}},
       {"NameOnlyEndsAlike", {"1l_6l0.queuedx", "1l_7l0queued"}, {}},
   };
@@ -522,61 +536,212 @@ TEST(ProcessQueue, AFileClaimedByAnotherProcessIsSkipped) {
   EXPECT_TRUE(has(informationNotes(c), "Queue file taken by another process, skipped."));
 }
 
-// Queue files come from disk: one that is not a clean transaction fails with a
-// clear code and is marked failed, and nothing it holds reaches the wire as a
-// command of its own.
-TEST(ProcessQueue, MalformedFilesFailClearly) {
+// Queue files come from disk, and a crash, a power loss or a hand can leave
+// anything there.  A file not in the form Queue writes is renamed to ".bad"
+// before a line of it goes out (the server sees only the RSET before each),
+// is named in a note, and holds up neither the files behind it nor the call.
+TEST(ProcessQueue, DamagedFilesAreSetAsideUnsentAndTheOthersGoOut) {
+  const std::string good = queueFile("M1", "Hello\r\n");
   const struct {
     const char *name;
-    std::string file;
-    Script server;  // after RSET
-    int code;
-    const char *text;
-  } cases[] = {
-      {"BareLineFeedInACommand",
-       "MAIL FROM: <a@test>\nRCPT TO:<b@test>\r\nDATA\r\nx\r\n.\r\n",
-       {},
-       167,
-       "A command argument must not contain CR, LF or NUL characters."},
-      {"EndlessFirstLine",
-       std::string(MessageQueue::kMaxReplayLine + 10, 'M'),
-       {},
-       3,
-       "Queue file line too long."},
-      {"EndsBeforeDataWithoutReply",  // the server never answers: the wait ends
-       "NOOP\r\n", ok("NOOP"), 301, "Interrupted."},
+    std::string bytes;
+  } damaged[] = {
+      {"Empty", ""},
+      {"Truncated33Bytes", "MAIL FROM: <a@test>\r\nRCPT TO:<b@test>\r\n"},
+      {"CutInsideTheBody", good.substr(0, good.size() - 12)},
+      {"NoFinalDot", good.substr(0, good.size() - 3)},
+      {"GarbageLines", "QUIT\r\nHELO evil.test\r\nRSET\r\n"},
+      {"GarbageLineBeforeData",
+       "MAIL FROM: <a@test>\r\nRCPT TO:<b@test>\r\nVRFY root\r\nDATA\r\nx\r\n.\r\n"},
+      {"BareLineFeedInACommand", "MAIL FROM: <a@test>\nRCPT TO:<b@test>\r\nDATA\r\nx\r\n.\r\n"},
+      {"NulInACommand", "MAIL FROM: <a\0@test>\r\nRCPT TO:<b@test>\r\nDATA\r\nx\r\n.\r\n"s},
+      {"EndlessFirstLine", std::string(pelnet::smtp::kMaxQueueFileLine + 10, 'M')},
+      {"SecondEndOfDataEarly",
+       "MAIL FROM: <a@test>\r\nRCPT TO:<b@test>\r\nDATA\r\nx\r\n.\r\nRSET\r\n\r\n.\r\n"},
+      {"WithoutData", "NOOP\r\nVRFY x@test"},
   };
-  for (const auto &k : cases) {
-    SCOPED_TRACE(k.name);
-    SmtpCoreClient c;
-    QueueFolder q;
-    q.write("1l_1l0.queued", k.file);
-    const Script script = greeting() + ok("RSET") + k.server + quit();
-    ScriptedPeer peer(script);
-    setUpMessage(c, peer.port());
-    ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, 1), 0);
-    EXPECT_EQ(processQueue(c, q.path()), k.code);
-    EXPECT_EQ(c.lastError(), k.text);
-    EXPECT_EQ(peer.finish(), "");
-    EXPECT_EQ(peer.received(), clientBytes(script));
-    EXPECT_EQ(q.names(), std::vector<std::string>{"1l_1l0.failed"});
-  }
-}
-
-// A file that was queued by hand without a DATA line ends with the reply to its last command.
-TEST(ProcessQueue, AFileWithoutDataAwaitsOneMoreReply) {
   SmtpCoreClient c;
   QueueFolder q;
-  q.write("1l_1l0.queued", "NOOP\r\nVRFY x@test");  // the last line without CR LF
-  const Script script = greeting() + ok("RSET") + ok("NOOP") +
-                        Script{C("VRFY x@test\r\n"), S("252 maybe\r\n"), S("250 done\r\n")} +
-                        quit();
+  // Good files first, between and last, the damaged ones in between; the
+  // times give the order.
+  std::vector<std::string> order = {"1l_1l0.queued"};
+  q.write(order.back(), queueFile("M1", "Hello\r\n"));
+  for (size_t i = 0; i < std::size(damaged); ++i) {
+    order.push_back("1l_" + std::to_string(10 + i) + "l0.queued");
+    q.write(order.back(), damaged[i].bytes);
+    if (i == 5) {
+      order.push_back("1l_2l0.queued");
+      q.write(order.back(), queueFile("M2", "Hello\r\n"));
+    }
+  }
+  order.push_back("1l_3l0.queued");
+  q.write(order.back(), queueFile("M3", ".dot\r\n"));
+  for (size_t i = 0; i < order.size(); ++i) q.age(order[i], static_cast<int>(order.size() - i));
+
+  Script script = greeting();
+  for (const std::string &n : order) {
+    if (n == "1l_1l0.queued")
+      script = script + replayOf("M1", "Hello\r\n");
+    else if (n == "1l_2l0.queued")
+      script = script + replayOf("M2", "Hello\r\n");
+    else if (n == "1l_3l0.queued")
+      script = script + replayOf("M3", ".dot\r\n");
+    else
+      script = script + ok("RSET");
+  }
+  script = script + quit();
   ScriptedPeer peer(script);
   setUpMessage(c, peer.port());
   EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
   EXPECT_EQ(peer.finish(), "");
   EXPECT_EQ(peer.received(), clientBytes(script));
+
+  std::vector<std::string> left;
+  const std::vector<std::string> notes = informationNotes(c);
+  for (size_t i = 0; i < std::size(damaged); ++i) {
+    SCOPED_TRACE(damaged[i].name);
+    const std::string n = "1l_" + std::to_string(10 + i) + "l0.";
+    left.push_back(n + "bad");
+    EXPECT_EQ(q.read(n + "bad"), damaged[i].bytes);  // kept as it was, for a look
+    EXPECT_TRUE(has(notes, "Queue file " + q.path() + "/" + n + "queued is damaged, moved to " +
+                               q.path() + "/" + n + "bad"));
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(q.names(), left);
+  EXPECT_FALSE(has(notes, "Error while sending queued file."));
+}
+
+// A file that is damaged and alone still costs no more than the connection:
+// the call succeeds, and the next call finds nothing to do.
+TEST(ProcessQueue, ADamagedFileAloneEndsInBadAndTheCallSucceeds) {
+  SmtpCoreClient c;
+  QueueFolder q;
+  q.write("1l_1l0.queued", "MAIL FROM: <a@test>\r\nRCPT TO:<b@test>\r\n");
+  const Script script = greeting() + ok("RSET") + quit();
+  ScriptedPeer peer(script);
+  setUpMessage(c, peer.port());
+  EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
+  EXPECT_EQ(peer.finish(), "");
+  EXPECT_EQ(peer.received(), clientBytes(script));
+  EXPECT_EQ(q.names(), std::vector<std::string>{"1l_1l0.bad"});
+  ClosedPort closed;
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, closed.port()), 0);
+  EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
+  EXPECT_EQ(q.names(), std::vector<std::string>{"1l_1l0.bad"});
+}
+
+// A server that takes the connection and then never answers holds one
+// replay no longer than Timeout, as any send: the wait for RSET ends with
+// 301 and the file stays queued for the next call.
+TEST(ProcessQueue, ASilentServerIsBoundedByTimeout) {
+  SmtpCoreClient c;
+  QueueFolder q;
+  const std::vector<std::string> names = queueMessages(c, q, 1, "Hello\r\n");
+  const Script script = greeting() + Script{C("RSET\r\n")} + Script{ClientCloses()};
+  ScriptedPeer peer(script);
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, peer.port()), 0);
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, 2), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(processQueue(c, q.path()), 301);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(c.lastError(), "Interrupted.");
+  EXPECT_EQ(peer.finish(), "");
+  EXPECT_GE(took, std::chrono::milliseconds(1900));
+  // The wait for RSET, and at most QUIT's wait at the end.
+  EXPECT_LT(took, std::chrono::seconds(7));
+  EXPECT_EQ(q.names(), names);
+}
+
+// A ".sending" file is one being delivered, or one whose process ended
+// mid-delivery.  The delivering process holds a lock on it: a locked one is
+// left alone; one whose lock is free goes back to ".queued" and is delivered
+// in this call, in its place among the others.
+TEST(ProcessQueue, SendingFilesOfEndedProcessesGoOutAgainLockedOnesStay) {
+  SmtpCoreClient c;
+  QueueFolder q;
+  q.write("1l_1l0.queued", queueFile("M1", "Hello\r\n"));
+  q.write("1l_2l0.sending", queueFile("M2", "Hello\r\n"));  // its process ended
+  q.write("1l_3l0.sending", queueFile("M3", "Hello\r\n"));  // its process delivers it
+  q.write("1l_4l0.queued", queueFile("M4", "Hello\r\n"));
+  for (int i = 1; i <= 4; ++i)
+    q.age("1l_" + std::to_string(i) + "l0." + (i == 2 || i == 3 ? "sending" : "queued"), 10 - i);
+  const int held = open((q.path() + "/1l_3l0.sending").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+
+  const Script script = greeting() + replayOf("M1", "Hello\r\n") + replayOf("M2", "Hello\r\n") +
+                        replayOf("M4", "Hello\r\n") + quit();
+  ScriptedPeer peer(script);
+  setUpMessage(c, peer.port());
+  EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
+  EXPECT_EQ(peer.finish(), "");
+  EXPECT_EQ(peer.received(), clientBytes(script));
+  EXPECT_EQ(q.names(), std::vector<std::string>{"1l_3l0.sending"});
+  EXPECT_EQ(q.read("1l_3l0.sending"), queueFile("M3", "Hello\r\n"));
+  const std::vector<std::string> notes = informationNotes(c);
+  EXPECT_TRUE(has(notes, "Queue file " + q.path() + "/1l_2l0.sending" +
+                             " was left by a delivery that ended, queued again."));
+  EXPECT_TRUE(has(notes, "Processing queued message file: 1l_2l0.queued"));
+
+  // Its owner ended too: the next call delivers it.
+  close(held);
+  const Script again = greeting() + replayOf("M3", "Hello\r\n") + quit();
+  ScriptedPeer second(again);
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, second.port()), 0);
+  EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
+  EXPECT_EQ(second.finish(), "");
+  EXPECT_EQ(second.received(), clientBytes(again));
   EXPECT_TRUE(q.names().empty());
+}
+
+// A queued file whose name a live delivery holds as ".sending" (the same
+// component address and tick, long apart) is not claimed over it: it waits
+// for a later call.
+TEST(ProcessQueue, AClaimNeverReplacesASendingFileOfTheSameName) {
+  SmtpCoreClient c;
+  QueueFolder q;
+  q.write("1l_1l0.queued", queueFile("M1", "Hello\r\n"));
+  q.write("1l_1l0.sending", queueFile("M2", "Hello\r\n"));
+  const int held = open((q.path() + "/1l_1l0.sending").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  const Script script = greeting() + ok("RSET") + quit();
+  ScriptedPeer peer(script);
+  setUpMessage(c, peer.port());
+  EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
+  close(held);
+  EXPECT_EQ(peer.finish(), "");
+  EXPECT_EQ(peer.received(), clientBytes(script));
+  EXPECT_EQ(q.names(), (std::vector<std::string>{"1l_1l0.queued", "1l_1l0.sending"}));
+  EXPECT_EQ(q.read("1l_1l0.sending"), queueFile("M2", "Hello\r\n"));
+  EXPECT_TRUE(has(informationNotes(c), "Queue file taken by another process, skipped."));
+}
+
+// Queue's temporary files are never delivered.  One whose writer ended (its
+// lock free) and that has not changed for minutes is removed; a fresh one,
+// or one whose writer still holds it, stays.
+TEST(ProcessQueue, TemporaryFilesAreNeverSentStaleOnesAreRemoved) {
+  SmtpCoreClient c;
+  QueueFolder q;
+  ClosedPort closed;
+  setUpMessage(c, closed.port());
+  const std::string part = queueFile("M1", "Hello\r\n").substr(0, 40);
+  q.write(".1l_1l.AAAAAA.tmp", part);  // stale, writer gone
+  q.write(".1l_2l.BBBBBB.tmp", part);  // fresh
+  q.write(".1l_3l.CCCCCC.tmp", part);  // stale, writer alive
+  q.write("notes.tmp", part);          // not Queue's
+  const int stale = MessageQueue::kStaleTemporarySeconds + 60;
+  q.age(".1l_1l.AAAAAA.tmp", stale);
+  q.age(".1l_3l.CCCCCC.tmp", stale);
+  q.age("notes.tmp", stale);
+  const int held = open((q.path() + "/.1l_3l.CCCCCC.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(processQueue(c, q.path()), 0) << c.lastError();
+  close(held);
+  EXPECT_TRUE(c.eventsOf(PELNET_SMTP_EVENT_ConnectionStatus).empty());
+  EXPECT_EQ(q.names(),
+            (std::vector<std::string>{".1l_2l.BBBBBB.tmp", ".1l_3l.CCCCCC.tmp", "notes.tmp"}));
 }
 
 // Queue and ProcessQueue are operations like Send: one started from an event

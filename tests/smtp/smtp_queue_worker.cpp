@@ -1,20 +1,51 @@
-// One ProcessQueue call in a process of its own, for the test of two processes
-// delivering one folder at once.  Usage: smtp_queue_worker FOLDER PORT
-// It waits for one byte on standard input (so that the test starts both
-// workers together), runs ProcessQueue against 127.0.0.1:PORT and prints
-// "code text" on standard output; the exit status is 0 when the call succeeded.
+// One queue call in a process of its own, for the tests of processes that
+// share a folder, or that end in the middle of their work.
+//
+//   smtp_queue_worker FOLDER PORT
+//     waits for one byte on standard input (so that the test starts several
+//     workers together), runs ProcessQueue against 127.0.0.1:PORT and prints
+//     "code text" on standard output; the exit status is 0 when the call
+//     succeeded.
+//   smtp_queue_worker --queue FOLDER BYTES
+//     queues one message to to@test whose body is BYTES bytes of text lines,
+//     and prints the name of the file; the exit status is 0 when Queue
+//     succeeded.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "pelnet/smtp_ids.h"
 #include "smtp_core_client.h"
 
+namespace {
+
+int queueOne(const char *folder, size_t bytes) {
+  smtptest::SmtpCoreClient c;
+  std::string body;
+  body.reserve(bytes + 80);
+  for (int i = 0; body.size() < bytes; ++i)
+    body += std::string(76, static_cast<char>('a' + i % 26)) + "\r\n";
+  if (c.setText(PELNET_SMTP_PROP_From, "from@test") != 0 ||
+      c.setText(PELNET_SMTP_PROP_SendTo, "to@test") != 0 ||
+      c.setText(PELNET_SMTP_PROP_Subject, "large") != 0 ||
+      c.setText(PELNET_SMTP_PROP_MessageText, body) != 0)
+    return 2;
+  testsupport::CallResult r;
+  const int rc = c.call(PELNET_SMTP_METHOD_Queue, {std::string(folder)}, &r);
+  std::printf("%d %s\n", rc, rc == 0 ? r.text().c_str() : c.lastError().c_str());
+  return rc == 0 ? 0 : 1;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--queue") == 0)
+    return queueOne(argv[2], std::strtoul(argv[3], nullptr, 10));
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s FOLDER PORT\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FOLDER PORT | --queue FOLDER BYTES\n", argv[0]);
     return 2;
   }
   smtptest::SmtpCoreClient c;

@@ -1,25 +1,10 @@
 #include "queue_file_form.h"
 
-namespace pelnet::smtp {
+#include <optional>
 
-std::optional<std::string_view> QueueFileReader::line(size_t maxLine, LineFault &fault) {
-  const std::string_view rest = this->rest();
-  // CR LF must lie within maxLine + 2 bytes; the search never looks further.
-  const size_t window = rest.size() < maxLine + 2 ? rest.size() : maxLine + 2;
-  const size_t end = rest.substr(0, window).find("\r\n");
-  if (end == std::string_view::npos) {
-    fault = rest.size() >= maxLine + 2 ? LineFault::TooLong : LineFault::CutShort;
-    return std::nullopt;
-  }
-  const std::string_view text = rest.substr(0, end);
-  if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-    fault = LineFault::ForbiddenByte;
-    return std::nullopt;
-  }
-  fault = LineFault::None;
-  off_ += end + 2;
-  return text;
-}
+#include "pelnet/runtime/byte_reader.h"
+
+namespace pelnet::smtp {
 
 namespace {
 
@@ -29,18 +14,28 @@ constexpr std::string_view kData = "DATA";
 // The end of the message: the CR LF that ends its last line, ".", CR LF.
 constexpr std::string_view kEndOfData = "\r\n.\r\n";
 
-const char *lineFaultText(QueueFileReader::LineFault f) {
-  switch (f) {
-    case QueueFileReader::LineFault::CutShort:
-      return kTextQueueFileLineCut;
-    case QueueFileReader::LineFault::TooLong:
-      return kTextQueueFileLineTooLong;
-    case QueueFileReader::LineFault::ForbiddenByte:
-      return kTextQueueFileForbiddenByte;
-    case QueueFileReader::LineFault::None:
-      break;
+// The next command line without its CR LF, at most `maxLine` bytes long;
+// the reader moves past its CR LF.  Nothing, and the reader stays, with the
+// fault's text in `fault` when no CR LF ends the line within the bytes or
+// within `maxLine` bytes, or when the line holds a CR, LF or NUL.
+std::optional<std::string_view> fetchCommandLine(ByteReader &reader, size_t maxLine,
+                                                 const char *&fault) {
+  const std::string_view rest = reader.from(reader.position()).view();
+  // CR LF must lie within maxLine + 2 bytes; the search never looks further.
+  const size_t window = rest.size() < maxLine + 2 ? rest.size() : maxLine + 2;
+  const size_t end = rest.substr(0, window).find("\r\n");
+  if (end == std::string_view::npos) {
+    fault = rest.size() >= maxLine + 2 ? kTextQueueFileLineTooLong : kTextQueueFileLineCut;
+    return std::nullopt;
   }
-  return kTextQueueFileLineCut;
+  const std::optional<std::string_view> text = reader.fetchBytes(end);
+  if (text->find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    reader.seek(reader.position() - end);
+    fault = kTextQueueFileForbiddenByte;
+    return std::nullopt;
+  }
+  reader.skip(2);
+  return text;
 }
 
 }  // namespace
@@ -50,17 +45,17 @@ const char *checkQueueFileForm(std::string_view file, QueueFileParts &out) {
   if (file.empty()) return kTextQueueFileEmpty;
   if (file.size() > kMaxQueueFileSize) return kTextQueueFileTooLarge;
 
-  QueueFileReader reader(file);
-  QueueFileReader::LineFault fault{};
-  const auto mail = reader.line(kMaxQueueFileLine, fault);
-  if (!mail) return lineFaultText(fault);
+  ByteReader reader(file);
+  const char *fault = nullptr;
+  const auto mail = fetchCommandLine(reader, kMaxQueueFileLine, fault);
+  if (!mail) return fault;
   if (!mail->starts_with(kMailLead)) return kTextQueueFileNoMail;
   out.commands.push_back(*mail);
 
   for (;;) {
-    if (reader.atEnd()) return kTextQueueFileNoData;
-    const auto line = reader.line(kMaxQueueFileLine, fault);
-    if (!line) return lineFaultText(fault);
+    if (reader.remaining() == 0) return kTextQueueFileNoData;
+    const auto line = fetchCommandLine(reader, kMaxQueueFileLine, fault);
+    if (!line) return fault;
     if (*line == kData) break;
     if (!line->starts_with(kRcptLead)) return kTextQueueFileStrayLine;
     out.commands.push_back(*line);
@@ -71,10 +66,10 @@ const char *checkQueueFileForm(std::string_view file, QueueFileParts &out) {
   // The first end of data the server would see, counted from the DATA line's
   // own CR LF (a "." line right after DATA ends the message too), must be
   // the file's last five bytes.
-  const std::string_view message = reader.rest();
+  const std::string_view message = reader.from(reader.position()).view();
   if (message.size() < kEndOfData.size() || !message.ends_with(kEndOfData))
     return kTextQueueFileNoFinalDot;
-  if (file.find(kEndOfData, reader.offset() - 2) != file.size() - kEndOfData.size())
+  if (file.find(kEndOfData, reader.position() - 2) != file.size() - kEndOfData.size())
     return kTextQueueFileEarlyDot;
   out.message = message;
   return nullptr;

@@ -10,31 +10,10 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string_view>
 #include <vector>
 
 namespace pelnet::smtp {
-
-// A cursor over a queue file's bytes: each read says whether the bytes are there.
-class QueueFileReader {
- public:
-  explicit QueueFileReader(std::string_view bytes) : bytes_(bytes) {}
-  size_t offset() const { return off_; }
-  bool atEnd() const { return off_ == bytes_.size(); }
-  std::string_view rest() const { return bytes_.substr(off_); }
-
-  enum class LineFault { None, CutShort, TooLong, ForbiddenByte };
-  // The next line without its CR LF, at most `maxLine` bytes long; the
-  // cursor moves past its CR LF.  Nothing, and the cursor stays, when no
-  // CR LF ends the line within the bytes (CutShort) or within `maxLine`
-  // bytes (TooLong), or when the line holds a CR, LF or NUL (ForbiddenByte).
-  std::optional<std::string_view> line(size_t maxLine, LineFault &fault);
-
- private:
-  std::string_view bytes_;
-  size_t off_ = 0;
-};
 
 // A queue file's parts, as views into its bytes.
 struct QueueFileParts {

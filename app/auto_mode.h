@@ -70,7 +70,7 @@ public:
   // status bar panel 0 (the error of a failed report).
   void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0);
   // After the mail report: the queued reports of earlier runs it found
-  // refused for good, each naming its file and why. Each is a lost report:
+  // refused for good or damaged, each naming its file and why. Each is a lost report:
   // named on a line of its own, and the report-failed bit is set.
   void QueuedMailLost(const QStringList& Reports);
   // An exception stopped the sequence. True when the monitor has dealt with

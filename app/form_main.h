@@ -142,7 +142,8 @@ public:
   TReportResult LastSMTPReport() const { return FLastSMTPReport; }
   TReportResult LastSysLogReport() const { return FLastSysLogReport; }
   // Queued reports of earlier runs that the last mail report found refused
-  // for good (left as ".failed"), each naming the file and why.
+  // for good (left as ".failed") or damaged (set aside as ".bad"), each
+  // naming the file and why.
   const QStringList& LostQueuedMail() const { return FLostQueuedMail; }
   // Why the last check run could not start, or empty when it started.
   const QString& CheckNotStarted() const { return FCheckNotStarted; }
@@ -209,7 +210,7 @@ private:
   // The last mail report was kept in the queue folder instead of sent.
   bool FSMTPQueued = false;
   // Reports of the queue folder that the last mail report found refused for
-  // good, each naming its file and why.
+  // good or damaged, each naming its file and why.
   QStringList FLostQueuedMail;
   // Why the last check run could not start (no ping port), or empty.
   QString FCheckNotStarted;

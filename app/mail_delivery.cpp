@@ -30,6 +30,9 @@ public:
       const QString Name = QueuedFileOfNote(Message);
       if (!Name.isEmpty())
         FDelivering = Name;
+      const QString Damaged = DamagedQueueFileOfNote(Message);
+      if (!Damaged.isEmpty())
+        FDamaged.append(Damaged);
     });
   }
   ~TQueueNotes() { FSmtp.setOnPITrail(nullptr); }
@@ -39,10 +42,13 @@ public:
   // The ".queued" name of the file the last ProcessQueue was delivering.
   const QString& Delivering() const { return FDelivering; }
   void Clear() { FDelivering.clear(); }
+  // Files set aside as damaged so far, where they now lie.
+  const QStringList& Damaged() const { return FDamaged; }
 
 private:
   TpelSMTP& FSmtp;
   QString FDelivering;
+  QStringList FDamaged;
 };
 
 // Why the report was not sent: the code, and the message with what it leaves out.
@@ -55,17 +61,13 @@ TMailFailure Explained(const EPelnet& E, const TpelSMTP& Smtp) {
   return {E.Code(), MailFailureText(E, Smtp.LastReply(), Smtp.Timeout())};
 }
 
-// Delivers what waits in QueueDir. A queued report that the server refuses
-// for good stays ".failed" and is added to Lost, and delivery goes on with
-// the rest, so one such report never holds up the others. Returns the
-// failure when the server could not be reached: this report would not reach
-// it either.
-std::optional<TMailFailure> DeliverQueued(TpelSMTP& Smtp, const QString& QueueDir, QStringList& Lost) {
+// The rounds of DeliverQueued: each ProcessQueue either ends the queue or
+// takes one file out of it for good.
+std::optional<TMailFailure> DeliverQueuedRounds(TpelSMTP& Smtp, const QString& QueueDir, TQueueNotes& Notes,
+                                                QStringList& Lost) {
   QDir Dir(QueueDir);
-  // Each round either ends the queue or takes one file out of it for good.
   const qsizetype Rounds =
       Dir.entryList({QStringLiteral("*.queued"), QStringLiteral("*.sending")}, QDir::Files).size() + 1;
-  TQueueNotes Notes(Smtp);
   for (qsizetype Round = 0; Round < Rounds; ++Round) {
     Notes.Clear();
     try {
@@ -90,6 +92,19 @@ std::optional<TMailFailure> DeliverQueued(TpelSMTP& Smtp, const QString& QueueDi
     }
   }
   return std::nullopt;
+}
+
+// Delivers what waits in QueueDir. A queued report that the server refuses
+// for good stays ".failed" and is added to Lost, and delivery goes on with
+// the rest, so one such report never holds up the others. Returns the
+// failure when the server could not be reached: this report would not reach
+// it either.
+std::optional<TMailFailure> DeliverQueued(TpelSMTP& Smtp, const QString& QueueDir, QStringList& Lost) {
+  TQueueNotes Notes(Smtp);
+  std::optional<TMailFailure> Failure = DeliverQueuedRounds(Smtp, QueueDir, Notes, Lost);
+  for (const QString& Damaged : Notes.Damaged())
+    Lost.append(QStringLiteral("%1: not a whole queue file, set aside unsent").arg(Damaged));
+  return Failure;
 }
 
 // Ends the connection a failed delivery may have left: a server that closed

@@ -23,7 +23,7 @@ struct TMailDelivery {
   QString Text;
   // Queued reports of earlier runs that will never go out, one text each
   // naming the file and why: refused for good by the server (left as
-  // ".failed").
+  // ".failed"), or not a whole queue file (set aside as ".bad").
   QStringList LostQueuedReports;
 };
 

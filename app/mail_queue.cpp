@@ -27,3 +27,9 @@ QString QueuedFileOfNote(const QString& Note) {
   const QLatin1String Lead("Processing queued message file: ");
   return Note.startsWith(Lead) ? Note.mid(Lead.size()) : QString();
 }
+
+QString DamagedQueueFileOfNote(const QString& Note) {
+  const QLatin1String Lead("Queue file "), Moved(" is damaged, moved to ");
+  const qsizetype At = Note.lastIndexOf(Moved);
+  return Note.startsWith(Lead) && At >= 0 ? Note.mid(At + Moved.size()) : QString();
+}

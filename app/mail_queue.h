@@ -24,3 +24,8 @@ bool MailFailureIsTemporary(int Code, const QString& Message);
 // announced it by ("Processing queued message file: " and the name), or ""
 // when the note announces none.
 QString QueuedFileOfNote(const QString& Note);
+
+// The file a damaged queue file was moved to, from the note ProcessQueue
+// sets it aside with ("Queue file <path> is damaged, moved to <path>"), or
+// "" when the note is another.
+QString DamagedQueueFileOfNote(const QString& Note);

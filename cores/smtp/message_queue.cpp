@@ -32,6 +32,7 @@ constexpr std::string_view kTemporaryEnd = ".tmp";
 
 constexpr const char *kTextNoFolder = "Can't open queue folder";
 constexpr const char *kTextCantOpenFile = "Can't open queue file [";
+constexpr const char *kTextCantWriteFile = "Can't write queue file ";
 constexpr const char *kTextProcessing = "Processing queued message file: ";
 constexpr const char *kTextSent = "Queued message succesfully sent.";
 constexpr const char *kTextKept = "Queue file extension changed to .sent";
@@ -102,7 +103,9 @@ bool syncFolder(const std::string &dir) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  const int err = errno;
   ::close(fd);
+  errno = err;
   return ok;
 }
 
@@ -149,9 +152,14 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   const std::string dir = directoryOf(queueDir);
   const std::string base = std::to_string(instance_) + "l_" + std::to_string(tick()) + "l";
   const std::string stem = dir + base;
+  // The system's reason ("Read-only file system", "No space left on device")
+  // and the file, so that whoever reads it knows what to mend.
+  const auto reason = [](int err) {
+    char buf[128];
+    return std::string(strerror_r(err, buf, sizeof buf));
+  };
   const auto cantCreate = [&](const std::string &path, int err) {
-    return port.fail(kSmtpQueueFile,
-                     kTextCantOpenFile + path + ": errno " + std::to_string(err) + "].");
+    return port.fail(kSmtpQueueFile, kTextCantOpenFile + path + ": " + reason(err) + "].");
   };
 
   // The message is written under a hidden name of its own and gets its
@@ -173,14 +181,18 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
 
   // Every write goes out whole; a failed one closes the file, and a write
   // after that finds it closed.
-  const std::function<int(std::string_view)> out = [&fd, &port](std::string_view bytes) {
+  const auto writeFailed = [&](int err) {
+    return port.fail(kFileWriteFailed, kTextCantWriteFile + temporary + ": " + reason(err));
+  };
+  const std::function<int(std::string_view)> out = [&](std::string_view bytes) {
     if (fd < 0) return port.fail(kFileNotOpen);
     while (!bytes.empty()) {
       const ssize_t n = ::write(fd, bytes.data(), bytes.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
+        const int err = n < 0 ? errno : ENOSPC;
         closeFile(fd);
-        return port.fail(kFileWriteFailed);
+        return writeFailed(err);
       }
       bytes.remove_prefix(static_cast<size_t>(n));
     }
@@ -188,7 +200,8 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   };
   if (int rc = session_.queueTransaction(out)) return discard(rc);
   // A file system that reports a lost write only when flushed (NFS) fails here.
-  if (fd < 0 || ::fsync(fd) != 0) return discard(port.fail(kFileWriteFailed));
+  if (fd < 0) return discard(port.fail(kFileWriteFailed));
+  if (::fsync(fd) != 0) return discard(writeFailed(errno));
 
   // The first of the 26 names that no queued file holds; the no-replace
   // rename makes taking the name and appearing under it one step.
@@ -207,9 +220,10 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   if (!syncFolder(dir)) {
     // Not known to survive a power loss: not queued.  A process that claimed
     // the file meanwhile delivers it anyway, which the unlink cannot undo.
+    const int err = errno;
     ::unlink(path.c_str());
     closeFile(fd);
-    return port.fail(kFileWriteFailed);
+    return port.fail(kFileWriteFailed, kTextCantWriteFile + dir + ": " + reason(err));
   }
   closeFile(fd);
   fileName = path;

@@ -462,14 +462,20 @@ TEST_F(MailReport, HostileDeviceNamesReachTheServerWithEveryDevice) {
   EXPECT_EQ(Form->Settings().Devices()[1]->DeviceName(), QString(1000, u'N'));
 }
 
-// Queued reports that the server refuses for good do not hold up the ones
-// behind them or this report; each is named in panel 0 and kept as ".failed".
+// Queued reports that the server refuses for good, and a damaged queue file,
+// do not hold up the ones behind them or this report; each is named in panel
+// 0, kept as ".failed" or set aside as ".bad".
 TEST_F(MailReport, QueuedReportsRefusedForGoodAreNamedAndTheRestGo) {
   QTemporaryDir Spool;
   const QString QueueDir = Spool.filePath(QStringLiteral("queue"));
   Open({{"A", "10.0.0.1", dsOK}});
   Form->Settings().SetSMTPQueueDir(QueueDir);
   ASSERT_TRUE(QDir().mkpath(QueueDir));
+  // A report cut short by a writer that was killed (no DATA, no end).
+  QFile Cut(QDir(QueueDir).filePath(QStringLiteral("1l_1l0.queued")));
+  ASSERT_TRUE(Cut.open(QIODevice::WriteOnly));
+  Cut.write("MAIL FROM: <cut@dervik.test>\r\nRCPT TO:<ops@dervik.test>\r\n");
+  Cut.close();
   TpelSMTP &Smtp = *Form->pelSMTP1;
   Smtp.setSendTo(QStringLiteral("ops@dervik.test"));
   Smtp.setMessageText(QStringLiteral("waiting\r\n"));
@@ -489,8 +495,11 @@ TEST_F(MailReport, QueuedReportsRefusedForGoodAreNamedAndTheRestGo) {
   const QStringList Failed = QDir(QueueDir).entryList({QStringLiteral("*.failed")}, QDir::Files);
   ASSERT_EQ(Failed.size(), 2);
   EXPECT_TRUE(QDir(QueueDir).entryList({QStringLiteral("*.queued")}, QDir::Files).isEmpty());
-  const QStringList Lost = Form->LostQueuedMail();
-  ASSERT_EQ(Lost.size(), 2);
+  QStringList Lost = Form->LostQueuedMail();
+  ASSERT_EQ(Lost.size(), 3);
+  EXPECT_EQ(Lost.takeLast(), QDir(QueueDir).filePath(QStringLiteral("1l_1l0.bad")) +
+                                 QStringLiteral(": not a whole queue file, set aside unsent"));
+  EXPECT_TRUE(QFile::exists(QDir(QueueDir).filePath(QStringLiteral("1l_1l0.bad"))));
   for (const QString &L : Lost) {
     EXPECT_TRUE(L.endsWith(QStringLiteral(": 161: SMTP protocol error. 550 5.7.1 sender refused.")))
         << L.toStdString();

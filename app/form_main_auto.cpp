@@ -34,14 +34,24 @@ void TFormMain::WMAutoRun() {
   try {
     ClickMenuItem(MenuItemRun);
     if (FAutoRunMonitor != nullptr)
-      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted, FSettingsProblem);
+      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted, FSettingsProblem,
+                                 FNothingChecked);
+    // A watched run that checked nothing sends no report: it would pass an
+    // empty or wholly silent list on as the state of the network.
+    const bool Report = FAutoRunMonitor == nullptr || FAutoRunMonitor->ReportsWanted();
     if (FAutoSMTP) {
-      ClickMenuItem(MenuItemSendToSMTP);
+      if (Report)
+        ClickMenuItem(MenuItemSendToSMTP);
+      else
+        FLastSMTPReport = rrNotSent;
       if (FAutoRunMonitor != nullptr)
         FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0));
     }
     if (FAutoSysLog) {
-      ClickMenuItem(MenuItemSendToSysLog);
+      if (Report)
+        ClickMenuItem(MenuItemSendToSysLog);
+      else
+        FLastSysLogReport = rrNotSent;
       if (FAutoRunMonitor != nullptr)
         FAutoRunMonitor->ReportDone(rkSysLog, FLastSysLogReport, Settings(), StatusPanelText(0));
     }

@@ -3,6 +3,7 @@
 #include "form_main.h"
 
 #include "locale_texts.h"
+#include "mail_charset.h"
 #include "mail_queue.h"
 #include "pelsmtp.h"
 
@@ -80,6 +81,7 @@ bool TFormMain::SendResultsToSMTP() {
     QString Body;
     for (const QString& Line : Lines)
       Body += Line + QStringLiteral("\r\n");
+    SetMailCharset(*pelSMTP1, QStringLiteral("Dervik: ") + S.LastCheckResult(), Body);
     pelSMTP1->setMessageText(Body);
     if (S.SMTPQueueDir().isEmpty())
       pelSMTP1->Send();
@@ -89,6 +91,11 @@ bool TFormMain::SendResultsToSMTP() {
     SetStatusPanelText(0, E.Message());
     Result = false;
   }
+  // The "Sending" text would stay forever: say that it went, and when.
+  if (Result && !FSMTPQueued)
+    SetStatusPanelText(0, QStringLiteral("Mail report sent to %1:%2. (%3)")
+                              .arg(pelSMTP1->MailServer(), QString::number(pelSMTP1->MailPort()),
+                                   FormatTimeForDisplay(QTime::currentTime())));
   return Result;
 }
 

@@ -2,7 +2,10 @@
 // device that is not OK, sent through pelSysLog1.
 #include "form_main.h"
 
+#include "locale_texts.h"
 #include "pelsyslog.h"
+
+#include <QTime>
 
 namespace {
 
@@ -82,6 +85,10 @@ bool TFormMain::SendResultsToSysLog() {
     SetStatusPanelText(0, E.Message());
     Result = false;
   }
+  if (Result)
+    SetStatusPanelText(0, QStringLiteral("Syslog report sent to %1:%2. (%3)")
+                              .arg(S.SyslogHostAddress(), QString::number(S.SyslogPort()),
+                                   FormatTimeForDisplay(QTime::currentTime())));
   return Result;
 }
 

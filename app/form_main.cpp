@@ -254,8 +254,9 @@ void TFormMain::LoadSettings() {
   FSettingsUnused = true;
   if (!Lookup.Found) {
     FSettingsProblem = SettingsNotFoundText(
-        Lookup.Searched, SettingsCreateCommand(Lookup.Searched.back(), ExampleSettingsFileFor(FStartup.ExecutableFile),
-                                               qEnvironmentVariable("HOME")));
+        Lookup.Searched,
+        SettingsCreateCommand(Lookup.Searched.back(), ExampleSettingsFileFor(FStartup.ExecutableFile),
+                              qEnvironmentVariable("HOME")));
   } else if (!FSettings->FileProblem().isEmpty()) {
     FSettingsProblem = FSettings->FileProblem();
   } else {
@@ -394,8 +395,8 @@ void TFormMain::RefreshListView() {
   else if (!FSettings->HasLastCheck())
     SetStatusPanelText(0, QString());
   else
-    SetStatusPanelText(0, CheckOutcomeText(FSettings->LastCheckResult(), FSettings->LastCheckDT(),
-                                           FNothingChecked));
+    SetStatusPanelText(
+        0, CheckOutcomeText(FSettings->LastCheckResult(), FSettings->LastCheckDT(), FNothingChecked));
 }
 
 void TFormMain::SetListReadOnly(bool ReadOnly) {

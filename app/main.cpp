@@ -30,14 +30,13 @@ int main(int argc, char** argv) {
   if (Options.Help || Options.Version) {
     const QString Executable = ExecutableFilePath();
     const TSettingsLookup Lookup = FindSettingsFile(Executable, ConfigHomeFromEnvironment());
-    WriteText(stdout,
-              Options.Help
-                  ? (Lookup.Found ? HelpText(Lookup.FileName)
-                                  : HelpText(Lookup.Searched.join(QStringLiteral("\n  else ")),
-                                             SettingsCreateCommand(Lookup.Searched.back(),
-                                                                   ExampleSettingsFileFor(Executable),
-                                                                   qEnvironmentVariable("HOME"))))
-                  : VersionText(GetFileVersion(Executable)));
+    WriteText(stdout, Options.Help
+                          ? (Lookup.Found ? HelpText(Lookup.FileName)
+                                          : HelpText(Lookup.Searched.join(QStringLiteral("\n  else ")),
+                                                     SettingsCreateCommand(Lookup.Searched.back(),
+                                                                           ExampleSettingsFileFor(Executable),
+                                                                           qEnvironmentVariable("HOME"))))
+                          : VersionText(GetFileVersion(Executable)));
     return EXIT_SUCCESS;
   }
   // A mistyped switch would start the window (or, without a display, say

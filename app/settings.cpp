@@ -96,9 +96,9 @@ QStringList UnknownNames(const TIniFile& Ini, const QString& FileName) {
     });
     if (Known == Sections.cend()) {
       const QString Nearest = NearestName(Section, Sections);
-      Warnings.append(WithSuggestion(
-          QStringLiteral("warning: unknown section [%1] in %2").arg(Section, FileName), Nearest,
-          QStringLiteral("[%1]").arg(Nearest)));
+      Warnings.append(
+          WithSuggestion(QStringLiteral("warning: unknown section [%1] in %2").arg(Section, FileName),
+                         Nearest, QStringLiteral("[%1]").arg(Nearest)));
       continue;
     }
     if (*Known == QStringView(SectionDevices))
@@ -108,9 +108,9 @@ QStringList UnknownNames(const TIniFile& Ini, const QString& FileName) {
       if (Keys.contains(Key, Qt::CaseInsensitive))
         continue;
       const QString Nearest = NearestName(Key, Keys);
-      Warnings.append(WithSuggestion(
-          QStringLiteral("warning: unknown key %1 in [%2] of %3").arg(Key, *Known, FileName), Nearest,
-          Nearest));
+      Warnings.append(
+          WithSuggestion(QStringLiteral("warning: unknown key %1 in [%2] of %3").arg(Key, *Known, FileName),
+                         Nearest, Nearest));
     }
   }
   return Warnings;

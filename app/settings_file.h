@@ -60,8 +60,7 @@ TSettingsLookup FindSettingsFile(const QString& ExecutableFile, const QString& C
 // The shell line that puts ExampleFile in place as ConfigFile, its folder
 // made first: "mkdir -p ~/.config/dervik && cp EXAMPLE ~/.config/dervik/dervik.ini".
 // A path under Home is written with "~"; a path the shell would split is quoted.
-QString SettingsCreateCommand(const QString& ConfigFile, const QString& ExampleFile,
-                              const QString& Home);
+QString SettingsCreateCommand(const QString& ConfigFile, const QString& ExampleFile, const QString& Home);
 
 // Panel 0 when no settings file was found: every place it was looked for,
 // and when CreateCommand is not empty, how to create the last of them (the

@@ -88,12 +88,28 @@ struct TQtOption {
   bool TakesValue;
 };
 constexpr TQtOption QtOptions[] = {
-    {"-platform", true},    {"-platformpluginpath", true}, {"-platformtheme", true}, {"-plugin", true},
-    {"-qwindowgeometry", true}, {"-geometry", true},       {"-qwindowtitle", true},  {"-title", true},
-    {"-qwindowicon", true}, {"-icon", true},               {"-session", true},       {"-display", true},
-    {"-name", true},        {"-visual", true},             {"-style", true},         {"-stylesheet", true},
-    {"-reverse", false},    {"-widgetcount", false},       {"-nograb", false},       {"-dograb", false},
-    {"-sync", false},       {"-testability", false},
+    {"-platform", true},
+    {"-platformpluginpath", true},
+    {"-platformtheme", true},
+    {"-plugin", true},
+    {"-qwindowgeometry", true},
+    {"-geometry", true},
+    {"-qwindowtitle", true},
+    {"-title", true},
+    {"-qwindowicon", true},
+    {"-icon", true},
+    {"-session", true},
+    {"-display", true},
+    {"-name", true},
+    {"-visual", true},
+    {"-style", true},
+    {"-stylesheet", true},
+    {"-reverse", false},
+    {"-widgetcount", false},
+    {"-nograb", false},
+    {"-dograb", false},
+    {"-sync", false},
+    {"-testability", false},
 };
 // Options Qt also takes as "-name=value".
 constexpr const char* QtOptionsWithEquals[] = {"-style=", "-stylesheet=", "-qmljsdebugger="};

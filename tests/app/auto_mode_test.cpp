@@ -236,18 +236,31 @@ TEST_F(AutoRunMonitorTest, QuietRunsWriteOnlyTheirProblems) {
     TReportResult Mail, SysLog;
     QStringList Verbose, Quiet;  // the lines after the "checked" line, which only verbose has
   } Rows[] = {
-      {"all well", {dsOK, dsOK, dsOK}, rrSent, rrSent,
-       {"dervik: mail report sent to mail.test:2525", "dervik: syslog report sent to 127.0.0.1:5514"},
+      {"all well",
+       {dsOK, dsOK, dsOK},
+       rrSent,
+       rrSent,
+       {"dervik: mail report sent to mail.test:2525",
+        "dervik: syslog report sent to 127.0.0.1:5514"},
        {}},
-      {"a report held back", {dsOK, dsOK, dsOK}, rrNotSent, rrSent,
+      {"a report held back",
+       {dsOK, dsOK, dsOK},
+       rrNotSent,
+       rrSent,
        {"dervik: mail report not sent: no finished check run",
         "dervik: syslog report sent to 127.0.0.1:5514"},
        {}},
-      {"a device silent", {dsOK, dsNoConnection, dsOK}, rrSent, rrSent,
+      {"a device silent",
+       {dsOK, dsNoConnection, dsOK},
+       rrSent,
+       rrSent,
        {"dervik: no answer from: B", "dervik: mail report sent to mail.test:2525",
         "dervik: syslog report sent to 127.0.0.1:5514"},
        {"dervik: no answer from: B"}},
-      {"failed and queued", {dsOK, dsOK, dsOK}, rrQueued, rrFailed,
+      {"failed and queued",
+       {dsOK, dsOK, dsOK},
+       rrQueued,
+       rrFailed,
        {"dervik: mail report to mail.test:2525 queued: PANEL",
         "dervik: syslog report to 127.0.0.1:5514 failed: PANEL"},
        {"dervik: mail report to mail.test:2525 queued: PANEL",
@@ -266,8 +279,9 @@ TEST_F(AutoRunMonitorTest, QuietRunsWriteOnlyTheirProblems) {
       Monitor.ReportDone(rkSysLog, R.SysLog, Settings, QStringLiteral("PANEL"));
       QStringList Expected;
       if (Verbose)
-        Expected = QStringList{QStringLiteral("dervik: checked 3 devices from %1: S").arg(SettingsFile)} +
-                   R.Verbose;
+        Expected =
+            QStringList{QStringLiteral("dervik: checked 3 devices from %1: S").arg(SettingsFile)} +
+            R.Verbose;
       else
         Expected = R.Quiet;
       EXPECT_EQ(Lines, Expected);
@@ -280,7 +294,8 @@ TEST_F(AutoRunMonitorTest, QuietRunsWriteOnlyTheirProblems) {
   Settings.SetLastCheckDT(QDateTime());
   Monitor.CheckDone(Settings, SettingsFile);
   Monitor.SequenceFailed(QStringLiteral("E"));
-  EXPECT_EQ(Lines, (QStringList{"dervik: the check run did not end", "dervik: the automatic run stopped: E"}));
+  EXPECT_EQ(Lines, (QStringList{"dervik: the check run did not end",
+                                "dervik: the automatic run stopped: E"}));
 }
 
 // Settings that let the run check nothing: the cause, the status of a run
@@ -290,15 +305,17 @@ TEST_F(AutoRunMonitorTest, ARunThatCheckedNothingFailsAndSendsNoReport) {
   for (const bool Verbose : {true, false}) {
     SCOPED_TRACE(Verbose ? "verbose" : "quiet");
     Lines.clear();
-    SettingsFile = Temp.WriteText(QStringLiteral("dervik.ini"),
-                                  QStringLiteral("[Ping]\nTimout=0\nTimes=0\n[SMTP]\nHostAddress=mail.test\n"
-                                                 "[Device]\nA=10.0.0.1\n"));
+    SettingsFile =
+        Temp.WriteText(QStringLiteral("dervik.ini"),
+                       QStringLiteral("[Ping]\nTimout=0\nTimes=0\n[SMTP]\nHostAddress=mail.test\n"
+                                      "[Device]\nA=10.0.0.1\n"));
     Settings.LoadFromFile(SettingsFile);
     Settings.SetLastCheckDT(QDateTime::currentDateTime());
     TAutoRunMonitor Monitor = Make(true);
     Monitor.SetVerbose(Verbose);
     EXPECT_TRUE(Monitor.ReportsWanted());
-    Monitor.CheckDone(Settings, SettingsFile, QString(), QString(), QStringLiteral("Nothing checked: CAUSE"));
+    Monitor.CheckDone(Settings, SettingsFile, QString(), QString(),
+                      QStringLiteral("Nothing checked: CAUSE"));
     EXPECT_FALSE(Monitor.ReportsWanted());
     Monitor.ReportDone(rkMail, rrNotSent, Settings, QString());
     Monitor.ReportDone(rkSysLog, rrNotSent, Settings, QString());
@@ -310,8 +327,9 @@ TEST_F(AutoRunMonitorTest, ARunThatCheckedNothingFailsAndSendsNoReport) {
             .arg(SettingsFile),
         "dervik: Nothing checked: CAUSE"};
     if (Verbose)
-      Expected += QStringList{"dervik: mail report not sent: nothing was checked",
-                              "dervik: syslog report not sent: no server set (HostAddress in [Syslog])"};
+      Expected +=
+          QStringList{"dervik: mail report not sent: nothing was checked",
+                      "dervik: syslog report not sent: no server set (HostAddress in [Syslog])"};
     EXPECT_EQ(Lines, Expected);
   }
   EXPECT_TRUE(Exits.empty());

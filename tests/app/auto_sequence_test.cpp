@@ -231,7 +231,8 @@ TEST_F(AutoSequence, ASentReportSaysSoInPanelZero) {
   // The time as the window writes the time of a run (its date left out).
   bool InTime = false;
   for (QTime T = From.addSecs(-1); T <= To.addSecs(1) && !InTime; T = T.addSecs(1)) {
-    const QString RunTime = FormatDateTimeForDisplay(QDateTime(QDate(2026, 12, 9), QTime(T.hour(), T.minute(), T.second())));
+    const QString RunTime = FormatDateTimeForDisplay(
+        QDateTime(QDate(2026, 12, 9), QTime(T.hour(), T.minute(), T.second())));
     InTime = !Stamp.isEmpty() && RunTime.endsWith(u' ' + Stamp);
   }
   EXPECT_TRUE(InTime) << Stamp.toStdString();
@@ -250,9 +251,10 @@ TEST_F(AutoSequence, ARunThatChecksNothingSaysWhy) {
     const char *Name, *Settings, *Cause;
     bool Summary;  // the run has one: devices were pinged
   } Rows[] = {
-      {"empty [Devices]", "[Devices]\n", "Nothing checked: the [Devices] section of %1 is empty", false},
-      {"a mistyped section", "[Device]\nA=127.0.0.1\n", "Nothing checked: %1 has no [Devices] section",
+      {"empty [Devices]", "[Devices]\n", "Nothing checked: the [Devices] section of %1 is empty",
        false},
+      {"a mistyped section", "[Device]\nA=127.0.0.1\n",
+       "Nothing checked: %1 has no [Devices] section", false},
       {"Times 0", "[Ping]\nTimes=0\n[Devices]\nA=127.0.0.1\n",
        "Nothing checked: Times=0 in [Ping] of %1 sends no ping; set it to 1 or more", false},
       {"Timeout 0", "[Ping]\nTimeout=0\n[Devices]\nA=127.0.0.1\nB=127.0.0.2\n",
@@ -263,8 +265,9 @@ TEST_F(AutoSequence, ARunThatChecksNothingSaysWhy) {
     // The syslog server is set, so only the failed check holds the report back.
     QFile Ini(File);
     ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    Ini.write(QStringLiteral("[Syslog]\nHostAddress=127.0.0.1\nPort=%1\n").arg(Listener.port()).toUtf8() +
-              R.Settings);
+    Ini.write(
+        QStringLiteral("[Syslog]\nHostAddress=127.0.0.1\nPort=%1\n").arg(Listener.port()).toUtf8() +
+        R.Settings);
     Ini.close();
     const QString Cause = QString::fromLatin1(R.Cause).arg(File);
 
@@ -273,10 +276,12 @@ TEST_F(AutoSequence, ARunThatChecksNothingSaysWhy) {
     Form->ClickMenuItem(Form->MenuItemRun);
     ASSERT_TRUE(Form->Settings().HasLastCheck());
     EXPECT_EQ(Form->NothingChecked(), Cause);
-    const QString Stamp = QStringLiteral(" (%1)").arg(FormatDateTimeForDisplay(Form->Settings().LastCheckDT()));
+    const QString Stamp =
+        QStringLiteral(" (%1)").arg(FormatDateTimeForDisplay(Form->Settings().LastCheckDT()));
     const QString Summary = Form->Settings().LastCheckResult();
     EXPECT_EQ(Summary.isEmpty(), !R.Summary) << Summary.toStdString();
-    EXPECT_EQ(Form->StatusPanelText(0), R.Summary ? Summary + Stamp + QStringLiteral(" - ") + Cause : Cause + Stamp);
+    EXPECT_EQ(Form->StatusPanelText(0),
+              R.Summary ? Summary + Stamp + QStringLiteral(" - ") + Cause : Cause + Stamp);
     Form->ClickMenuItem(Form->MenuItemSendToSysLog);
     EXPECT_EQ(Form->LastSysLogReport(), rrSent) << "the menu command sends as ever";
     EXPECT_FALSE(PacketTexts().empty());
@@ -287,20 +292,23 @@ TEST_F(AutoSequence, ARunThatChecksNothingSaysWhy) {
     Create({QStringLiteral("/AUTOSYSLOG")}, &Monitor);
     Form->show();
     ASSERT_TRUE(WaitForClose());
-    EXPECT_EQ(Form->StatusPanelText(0), R.Summary ? Form->Settings().LastCheckResult() +
-                                                        QStringLiteral(" (%1) - ").arg(FormatDateTimeForDisplay(
-                                                            Form->Settings().LastCheckDT())) +
-                                                        Cause
-                                                  : Cause + QStringLiteral(" (%1)").arg(FormatDateTimeForDisplay(
-                                                                Form->Settings().LastCheckDT())));
+    EXPECT_EQ(Form->StatusPanelText(0),
+              R.Summary ? Form->Settings().LastCheckResult() +
+                              QStringLiteral(" (%1) - ")
+                                  .arg(FormatDateTimeForDisplay(Form->Settings().LastCheckDT())) +
+                              Cause
+                        : Cause + QStringLiteral(" (%1)").arg(
+                                      FormatDateTimeForDisplay(Form->Settings().LastCheckDT())));
     EXPECT_EQ(Form->LastSysLogReport(), rrNotSent);
     EXPECT_TRUE(PacketTexts().empty()) << "no report of a run that checked nothing";
     EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
     QStringList Expected;
     if (QByteArray(R.Settings).startsWith("[Device]"))
-      Expected.append(QStringLiteral("dervik: warning: unknown section [Device] in %1; did you mean [Devices]?")
-                          .arg(File));
-    Expected += QStringList{"dervik: " + Cause, "dervik: syslog report not sent: nothing was checked"};
+      Expected.append(
+          QStringLiteral("dervik: warning: unknown section [Device] in %1; did you mean [Devices]?")
+              .arg(File));
+    Expected +=
+        QStringList{"dervik: " + Cause, "dervik: syslog report not sent: nothing was checked"};
     EXPECT_EQ(Lines, Expected);
   }
 }

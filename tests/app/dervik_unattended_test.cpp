@@ -237,27 +237,32 @@ TEST_F(DervikUnattended, QuietUnlessVerbose) {
   REQUIRE_ISOLATION();
   const std::string Port = std::to_string(Listener.port());
   const std::string Checked = "dervik: checked 2 devices from " + Program.SettingsFile() + ": ";
-  const std::string MailUnset = "dervik: mail report not sent: no server set (HostAddress in [SMTP])\n";
+  const std::string MailUnset =
+      "dervik: mail report not sent: no server set (HostAddress in [SMTP])\n";
   const std::string SysLogSent = "dervik: syslog report sent to 127.0.0.1:" + Port + "\n";
   const std::string NoAnswer = "dervik: no answer from: no-such-host.test\n";
-  const std::string SysLogFailed =
-      "dervik: syslog report to no-such-host.test:" + Port + " failed: 11001: [11001] Host not found\n";
-  const std::string Warning = "dervik: warning: unknown key Timout in [Ping] of " + Program.SettingsFile() +
-                              "; did you mean Timeout?\n";
+  const std::string SysLogFailed = "dervik: syslog report to no-such-host.test:" + Port +
+                                   " failed: 11001: [11001] Host not found\n";
+  const std::string Warning = "dervik: warning: unknown key Timout in [Ping] of " +
+                              Program.SettingsFile() + "; did you mean Timeout?\n";
   const struct {
     const char *Name;
     std::string Extra, Devices, SysLogHost;
     int Status;
     std::string Quiet, Verbose;
   } Rows[] = {
-      {"all well: nothing at all", "", "A=127.0.0.1\nB=127.0.0.2\n", "127.0.0.1", ExitStatusAllAnswered, "",
-       Checked + "All connections OK\n" + MailUnset + SysLogSent},
-      {"a device silent", "", "A=127.0.0.1\nno-such-host.test=\n", "127.0.0.1", ExitStatusDevicesFailed,
-       NoAnswer, Checked + "Some connections were OK (1 failed - 1 OK)\n" + NoAnswer + MailUnset + SysLogSent},
-      {"a report failed", "", "A=127.0.0.1\nB=127.0.0.2\n", "no-such-host.test", ExitStatusReportFailed,
-       SysLogFailed, Checked + "All connections OK\n" + MailUnset + SysLogFailed},
-      {"a warning, all well otherwise", "[Ping]\nTimout=2\n", "A=127.0.0.1\nB=127.0.0.2\n", "127.0.0.1",
-       ExitStatusAllAnswered, Warning, Warning + Checked + "All connections OK\n" + MailUnset + SysLogSent},
+      {"all well: nothing at all", "", "A=127.0.0.1\nB=127.0.0.2\n", "127.0.0.1",
+       ExitStatusAllAnswered, "", Checked + "All connections OK\n" + MailUnset + SysLogSent},
+      {"a device silent", "", "A=127.0.0.1\nno-such-host.test=\n", "127.0.0.1",
+       ExitStatusDevicesFailed, NoAnswer,
+       Checked + "Some connections were OK (1 failed - 1 OK)\n" + NoAnswer + MailUnset +
+           SysLogSent},
+      {"a report failed", "", "A=127.0.0.1\nB=127.0.0.2\n", "no-such-host.test",
+       ExitStatusReportFailed, SysLogFailed,
+       Checked + "All connections OK\n" + MailUnset + SysLogFailed},
+      {"a warning, all well otherwise", "[Ping]\nTimout=2\n", "A=127.0.0.1\nB=127.0.0.2\n",
+       "127.0.0.1", ExitStatusAllAnswered, Warning,
+       Warning + Checked + "All connections OK\n" + MailUnset + SysLogSent},
   };
   for (const auto &R : Rows) {
     for (const bool Verbose : {false, true}) {
@@ -281,8 +286,9 @@ TEST_F(DervikUnattended, QuietUnlessVerbose) {
 TEST_F(DervikUnattended, NothingCheckedIsNoSuccess) {
   REQUIRE_ISOLATION();
   const std::string File = Program.SettingsFile();
-  const std::string Reports = "[SMTP]\nHostAddress=0.0.0.0\n[Syslog]\nHostAddress=127.0.0.1\nPort=" +
-                              std::to_string(Listener.port()) + "\n";
+  const std::string Reports =
+      "[SMTP]\nHostAddress=0.0.0.0\n[Syslog]\nHostAddress=127.0.0.1\nPort=" +
+      std::to_string(Listener.port()) + "\n";
   const struct {
     const char *Name;
     std::vector<std::string> Arguments;
@@ -290,27 +296,50 @@ TEST_F(DervikUnattended, NothingCheckedIsNoSuccess) {
     int Status;
     std::string Err;
   } Rows[] = {
-      {"a mistyped switch", {"/AUTOO"}, Reports + "[Devices]\nA=127.0.0.1\n", ExitStatusUsage,
+      {"a mistyped switch",
+       {"/AUTOO"},
+       Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusUsage,
        "dervik: unknown switch /AUTOO; see dervik --help\n"},
-      {"a mistyped option beside a switch", {"/AUTO", "--versoin"}, Reports + "[Devices]\nA=127.0.0.1\n",
-       ExitStatusUsage, "dervik: unknown switch --versoin; see dervik --help\n"},
-      {"a mistyped switch with a display option", {"-display", ":1", "/autosyslg"},
-       Reports + "[Devices]\nA=127.0.0.1\n", ExitStatusUsage,
+      {"a mistyped option beside a switch",
+       {"/AUTO", "--versoin"},
+       Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusUsage,
+       "dervik: unknown switch --versoin; see dervik --help\n"},
+      {"a mistyped switch with a display option",
+       {"-display", ":1", "/autosyslg"},
+       Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusUsage,
        "dervik: unknown switch /autosyslg; see dervik --help\n"},
-      {"an empty [Devices]", {"/AUTO"}, Reports + "[Devices]\n; Router=10.0.0.1\n", ExitStatusNotStarted,
-       "dervik: Nothing checked: the [Devices] section of " + File + " is empty\n"},
-      {"a mistyped [Devices]", {"/AUTO"}, Reports + "[Device]\nA=127.0.0.1\n", ExitStatusNotStarted,
-       "dervik: warning: unknown section [Device] in " + File + "; did you mean [Devices]?\n"
-       "dervik: Nothing checked: " + File + " has no [Devices] section\n"},
-      {"Times 0", {"/AUTOSYSLOG"}, "[Ping]\nTimes=0\n" + Reports + "[Devices]\nA=127.0.0.1\n",
+      {"an empty [Devices]",
+       {"/AUTO"},
+       Reports + "[Devices]\n; Router=10.0.0.1\n",
        ExitStatusNotStarted,
-       "dervik: Nothing checked: Times=0 in [Ping] of " + File + " sends no ping; set it to 1 or more\n"},
-      {"Timeout 0, no false alarm", {"/AUTOSYSLOG"},
-       "[Ping]\nTimeout=0\n" + Reports + "[Devices]\nA=127.0.0.1\nB=198.18.0.9\n", ExitStatusNotStarted,
+       "dervik: Nothing checked: the [Devices] section of " + File + " is empty\n"},
+      {"a mistyped [Devices]",
+       {"/AUTO"},
+       Reports + "[Device]\nA=127.0.0.1\n",
+       ExitStatusNotStarted,
+       "dervik: warning: unknown section [Device] in " + File +
+           "; did you mean [Devices]?\n"
+           "dervik: Nothing checked: " +
+           File + " has no [Devices] section\n"},
+      {"Times 0",
+       {"/AUTOSYSLOG"},
+       "[Ping]\nTimes=0\n" + Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusNotStarted,
+       "dervik: Nothing checked: Times=0 in [Ping] of " + File +
+           " sends no ping; set it to 1 or more\n"},
+      {"Timeout 0, no false alarm",
+       {"/AUTOSYSLOG"},
+       "[Ping]\nTimeout=0\n" + Reports + "[Devices]\nA=127.0.0.1\nB=198.18.0.9\n",
+       ExitStatusNotStarted,
        "dervik: Nothing checked: Timeout=0 in [Ping] of " + File +
            " waits for no answer; set it to 1 or more\n"},
-      {"Timeout below 0 with /AUTORUN", {"/AUTORUN"},
-       "[Ping]\nTimeout=-1\n" + Reports + "[Devices]\nA=127.0.0.1\n", ExitStatusNotStarted,
+      {"Timeout below 0 with /AUTORUN",
+       {"/AUTORUN"},
+       "[Ping]\nTimeout=-1\n" + Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusNotStarted,
        "dervik: Nothing checked: Timeout=-1 in [Ping] of " + File +
            " waits for no answer; set it to 1 or more\n"},
   };

@@ -63,19 +63,20 @@ struct TDecodedMail {
 };
 TDecodedMail DecodeWithPython(const std::string &Raw) {
   QProcess Python;
-  Python.start(QStringLiteral("/usr/bin/python3"),
-               {QStringLiteral("-c"),
-                QStringLiteral("import email, email.policy, json, sys\n"
-                               "m = email.message_from_bytes(sys.stdin.buffer.read(), policy=email.policy.default)\n"
-                               "print(json.dumps({'subject': str(m['subject']), 'charset': m.get_content_charset() or '',"
-                               " 'body': m.get_content()}))\n")});
+  Python.start(
+      QStringLiteral("/usr/bin/python3"),
+      {QStringLiteral("-c"),
+       QStringLiteral(
+           "import email, email.policy, json, sys\n"
+           "m = email.message_from_bytes(sys.stdin.buffer.read(), policy=email.policy.default)\n"
+           "print(json.dumps({'subject': str(m['subject']), 'charset': m.get_content_charset() or "
+           "'',"
+           " 'body': m.get_content()}))\n")});
   TDecodedMail Decoded;
-  if (!Python.waitForStarted(10000))
-    return Decoded;
+  if (!Python.waitForStarted(10000)) return Decoded;
   Python.write(Raw.data(), static_cast<qint64>(Raw.size()));
   Python.closeWriteChannel();
-  if (!Python.waitForFinished(20000) || Python.exitCode() != 0)
-    return Decoded;
+  if (!Python.waitForFinished(20000) || Python.exitCode() != 0) return Decoded;
   const QJsonObject Object = QJsonDocument::fromJson(Python.readAllStandardOutput()).object();
   Decoded.Subject = Object.value(QStringLiteral("subject")).toString();
   Decoded.Charset = Object.value(QStringLiteral("charset")).toString();
@@ -222,7 +223,8 @@ TEST_F(MailReport, SubjectAndBodyByteForByte) {
     const QString Lead = QStringLiteral("Mail report sent to 127.0.0.1:%1. (").arg(Sink.Port());
     EXPECT_TRUE(Panel.startsWith(Lead) && Panel.endsWith(u')') && Panel.size() > Lead.size() + 1)
         << Panel.toStdString();
-    EXPECT_FALSE(M_HasMimeHeaders(Sink.Messages().back())) << "a report of ASCII carries no MIME headers";
+    EXPECT_FALSE(M_HasMimeHeaders(Sink.Messages().back()))
+        << "a report of ASCII carries no MIME headers";
     const std::vector<Mail> Mails = Sink.Messages();
     ASSERT_EQ(Mails.size(), ++Sent);
     const Mail &M = Mails.back();
@@ -264,7 +266,10 @@ TEST_F(MailReport, TextBeyondAsciiIsDeclaredAsUtf8) {
                       "Devices with OK connection:\r\n"
                       "- Router (10.0.0.1): OK\r\n"
                       "\r\n")},
-      {"ASCII again", {{"Router", "10.0.0.1", dsOK}}, QStringLiteral("All connections OK"), false,
+      {"ASCII again",
+       {{"Router", "10.0.0.1", dsOK}},
+       QStringLiteral("All connections OK"),
+       false,
        QStringLiteral("Connection check results as of 09.12.26 14:05:31:\r\n"
                       "\r\n"
                       "Devices with OK connection:\r\n"
@@ -297,7 +302,8 @@ TEST_F(MailReport, TextBeyondAsciiIsDeclaredAsUtf8) {
     } else {
       EXPECT_FALSE(M_HasMimeHeaders(M)) << M.Headers;
       EXPECT_EQ(M.Body, R.Body.toStdString() + "\r\n") << "byte for byte as ever";
-      EXPECT_NE(M.Headers.find("\r\nSubject: Dervik: " + R.Summary.toStdString() + "\r\n"), std::string::npos)
+      EXPECT_NE(M.Headers.find("\r\nSubject: Dervik: " + R.Summary.toStdString() + "\r\n"),
+                std::string::npos)
           << M.Headers;
     }
     // The body's bytes are UTF-8 whatever the declaration says.

@@ -22,11 +22,11 @@ TEST(NearestName, EditDistanceTable) {
       {"", "abc", 3},
       {"abc", "", 3},
       {"Timeout", "Timeout", 0},
-      {"timeout", "TIMEOUT", 0},     // letter case is no edit
-      {"Timout", "Timeout", 1},      // one left out
-      {"Timeoutt", "Timeout", 1},    // one added
-      {"Tineout", "Timeout", 1},     // one replaced
-      {"Tiemout", "Timeout", 2},     // two swapped: two edits
+      {"timeout", "TIMEOUT", 0},   // letter case is no edit
+      {"Timout", "Timeout", 1},    // one left out
+      {"Timeoutt", "Timeout", 1},  // one added
+      {"Tineout", "Timeout", 1},   // one replaced
+      {"Tiemout", "Timeout", 2},   // two swapped: two edits
       {"kitten", "sitting", 3},
       {"HostAdress", "HostAddress", 1},
       {"Device", "Devices", 1},
@@ -45,13 +45,20 @@ TEST(NearestName, SuggestsOnlyANearName) {
   const struct {
     const char *Name, *Nearest;
   } Rows[] = {
-      {"Timout", "Timeout"},    {"timeouts", "Timeout"}, {"Time", "Times"},
-      {"TTX", "TTL"},           {"Paralel", "Parallel"}, {"Count", ""},
-      {"Retries", ""},          {"T", ""},               {"", ""},
+      {"Timout", "Timeout"},
+      {"timeouts", "Timeout"},
+      {"Time", "Times"},
+      {"TTX", "TTL"},
+      {"Paralel", "Parallel"},
+      {"Count", ""},
+      {"Retries", ""},
+      {"T", ""},
+      {"", ""},
       {"ParallelDevicesMax", ""},
   };
   for (const auto &R : Rows)
-    EXPECT_EQ(NearestName(QString::fromLatin1(R.Name), PingKeys), QString::fromLatin1(R.Nearest)) << R.Name;
+    EXPECT_EQ(NearestName(QString::fromLatin1(R.Name), PingKeys), QString::fromLatin1(R.Nearest))
+        << R.Name;
 }
 
 TEST(IniFile, SectionNamesInFileOrderAsFirstWritten) {
@@ -150,18 +157,24 @@ TEST(SettingsCreateCommand, ShellLineTable) {
   } Rows[] = {
       {"/home/ann/.config/dervik/dervik.ini", "examples/dervik.ini", "/home/ann",
        "mkdir -p ~/.config/dervik && cp examples/dervik.ini ~/.config/dervik/dervik.ini"},
-      {"/home/ann/.config/dervik/dervik.ini", "/home/ann/.local/share/doc/dervik/dervik.ini", "/home/ann",
-       "mkdir -p ~/.config/dervik && cp ~/.local/share/doc/dervik/dervik.ini ~/.config/dervik/dervik.ini"},
+      {"/home/ann/.config/dervik/dervik.ini", "/home/ann/.local/share/doc/dervik/dervik.ini",
+       "/home/ann",
+       "mkdir -p ~/.config/dervik && cp ~/.local/share/doc/dervik/dervik.ini "
+       "~/.config/dervik/dervik.ini"},
       {"/srv/cfg/dervik/dervik.ini", "/usr/share/doc/dervik/dervik.ini", "/home/ann",
-       "mkdir -p /srv/cfg/dervik && cp /usr/share/doc/dervik/dervik.ini /srv/cfg/dervik/dervik.ini"},
+       "mkdir -p /srv/cfg/dervik && cp /usr/share/doc/dervik/dervik.ini "
+       "/srv/cfg/dervik/dervik.ini"},
       {"/home/ann/.config/dervik/dervik.ini", "examples/dervik.ini", "",
-       "mkdir -p /home/ann/.config/dervik && cp examples/dervik.ini /home/ann/.config/dervik/dervik.ini"},
+       "mkdir -p /home/ann/.config/dervik && cp examples/dervik.ini "
+       "/home/ann/.config/dervik/dervik.ini"},
       {"/home/annette/x/dervik.ini", "e.ini", "/home/ann",  // not under /home/ann/
        "mkdir -p /home/annette/x && cp e.ini /home/annette/x/dervik.ini"},
       {"/home/ann/My Config/dervik/dervik.ini", "e.ini", "/home/ann",
        "mkdir -p '/home/ann/My Config/dervik' && cp e.ini '/home/ann/My Config/dervik/dervik.ini'"},
-      {"/x/it's/dervik.ini", "e.ini", "/h", "mkdir -p '/x/it'\\''s' && cp e.ini '/x/it'\\''s/dervik.ini'"},
-      {"/x/$HOME/dervik.ini", "e.ini", "/h", "mkdir -p '/x/$HOME' && cp e.ini '/x/$HOME/dervik.ini'"},
+      {"/x/it's/dervik.ini", "e.ini", "/h",
+       "mkdir -p '/x/it'\\''s' && cp e.ini '/x/it'\\''s/dervik.ini'"},
+      {"/x/$HOME/dervik.ini", "e.ini", "/h",
+       "mkdir -p '/x/$HOME' && cp e.ini '/x/$HOME/dervik.ini'"},
   };
   for (const auto &R : Rows)
     EXPECT_EQ(SettingsCreateCommand(QString::fromUtf8(R.Config), QString::fromUtf8(R.Example),

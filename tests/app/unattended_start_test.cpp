@@ -137,7 +137,9 @@ TEST(UnattendedStart, UnknownSwitchesAndVerbose) {
       {{"/tmp/dervik.ini"}, "/tmp/dervik.ini", false},
       {{"-platform", "offscreen", "-style", "-fusion", "--display", ":1", "/AUTO"}, "", false},
       {{"-platformpluginpath", "/usr/lib/qt", "-qwindowtitle", "-x-", "-reverse"}, "", false},
-      {{"-style=fusion", "--stylesheet=/a.qss", "-qmljsdebugger=port:1", "-nograb", "-sync"}, "", false},
+      {{"-style=fusion", "--stylesheet=/a.qss", "-qmljsdebugger=port:1", "-nograb", "-sync"},
+       "",
+       false},
       {{"-stylex"}, "-stylex", false},
       {{"-reverse", "/AUTOSYSLG", "--verbose"}, "/AUTOSYSLG", true},
   };
@@ -270,11 +272,13 @@ TEST(UnattendedStart, HelpListsSwitchesAndEveryExitStatus) {
   EXPECT_TRUE(Help.contains(QStringLiteral("\n  --verbose ")));
   EXPECT_FALSE(Help.contains(QStringLiteral("create your own")))
       << "a settings file in place needs no hint";
-  const QString Create = HelpText(QStringLiteral("/a/dervik.ini\n  else /h/.config/dervik/dervik.ini"),
-                                  QStringLiteral("mkdir -p X && cp Y Z"));
-  EXPECT_TRUE(Create.contains(QStringLiteral("Settings file: /a/dervik.ini\n  else /h/.config/dervik/dervik.ini\n"
-                                             "There is none yet; create your own with:\n"
-                                             "  mkdir -p X && cp Y Z\n\n")))
+  const QString Create =
+      HelpText(QStringLiteral("/a/dervik.ini\n  else /h/.config/dervik/dervik.ini"),
+               QStringLiteral("mkdir -p X && cp Y Z"));
+  EXPECT_TRUE(Create.contains(
+      QStringLiteral("Settings file: /a/dervik.ini\n  else /h/.config/dervik/dervik.ini\n"
+                     "There is none yet; create your own with:\n"
+                     "  mkdir -p X && cp Y Z\n\n")))
       << Create.toStdString();
   EXPECT_TRUE(Help.endsWith(u'\n'));
   EXPECT_EQ(VersionText(TFileVersion{7, 8, 9, 10}), QStringLiteral("Dervik 7.8.9\n"));

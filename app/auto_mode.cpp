@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -43,28 +44,35 @@ TAutoSwitches ReadAutoSwitches(const QStringList& Arguments) {
   return Result;
 }
 
+bool IsAutoSwitch(const QString& Argument) {
+  const QString Upper = QLocale().toUpper(Argument);
+  return std::any_of(Switches.cbegin(), Switches.cend(),
+                     [&](const TSwitch& Switch) { return Upper == QLatin1String(Switch.Text); });
+}
+
 TAutoRunMonitor::TAutoRunMonitor(bool Headless, TLineSink Sink, TExit Exit)
     : FHeadless(Headless), FSink(std::move(Sink)), FExit(std::move(Exit)) {
   if (!FExit)
     FExit = [](int Status) { QCoreApplication::exit(Status); };
 }
 
-void TAutoRunMonitor::Write(const QString& Line) const {
-  if (FSink)
+void TAutoRunMonitor::Write(const QString& Line, TLineKind Kind) const {
+  if (FSink && (FVerbose || Kind == lkProblem))
     FSink(QStringLiteral("dervik: ") + Line);
 }
 
 void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& SettingsFileName,
-                                const QString& NotStarted, const QString& SettingsProblem) {
+                                const QString& NotStarted, const QString& SettingsProblem,
+                                const QString& NothingChecked) {
   if (!NotStarted.isEmpty()) {
     FFailed = true;
-    Write(NotStarted);
+    Write(NotStarted, lkProblem);
     return;
   }
   if (!Settings.HasLastCheck()) {
     // The window was closed or the application asked to quit during the run.
     FFailed = true;
-    Write(QStringLiteral("the check run did not end"));
+    Write(QStringLiteral("the check run did not end"), lkProblem);
     return;
   }
   FChecked = true;
@@ -76,7 +84,18 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
     FFailed = true;
     Write(SettingsProblem.isEmpty()
               ? QStringLiteral("settings file %1 not found: no devices to check").arg(SettingsFileName)
-              : SettingsProblem + QStringLiteral(": no devices to check"));
+              : SettingsProblem + QStringLiteral(": no devices to check"),
+          lkProblem);
+    return;
+  }
+  for (const QString& Warning : Settings.UnknownNameWarnings())
+    Write(Warning, lkProblem);
+  if (!NothingChecked.isEmpty()) {
+    // Nothing asked, or nobody waited for an answer: neither "all answered"
+    // nor an alarm for every device would be true.
+    FFailed = true;
+    FNothingChecked = true;
+    Write(NothingChecked, lkProblem);
     return;
   }
   QStringList Silent;
@@ -89,9 +108,10 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
                     : QStringLiteral("checked %1 devices from %2: %3"))
             .arg(QString::number(Count), SettingsFileName,
                  Settings.LastCheckResult().isEmpty() ? QStringLiteral("no result")
-                                                      : Settings.LastCheckResult()));
+                                                      : Settings.LastCheckResult()),
+        lkInfo);
   if (!Silent.isEmpty())
-    Write(QStringLiteral("no answer from: ") + Silent.join(QStringLiteral(", ")));
+    Write(QStringLiteral("no answer from: ") + Silent.join(QStringLiteral(", ")), lkProblem);
 }
 
 void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings,
@@ -103,21 +123,27 @@ void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const T
   const QString Destination = QStringLiteral("%1:%2").arg(Host).arg(Port);
   switch (Result) {
     case rrSent:
-      Write(QStringLiteral("%1 sent to %2").arg(Name, Destination));
+      Write(QStringLiteral("%1 sent to %2").arg(Name, Destination), lkInfo);
       break;
     case rrFailed:
       FReportFailed = true;
-      Write(QStringLiteral("%1 to %2 failed: %3").arg(Name, Destination, Panel0));
+      Write(QStringLiteral("%1 to %2 failed: %3").arg(Name, Destination, Panel0), lkProblem);
       break;
     case rrQueued:
       FReportQueued = true;
-      Write(QStringLiteral("%1 to %2 queued: %3").arg(Name, Destination, Panel0));
+      Write(QStringLiteral("%1 to %2 queued: %3").arg(Name, Destination, Panel0), lkProblem);
       break;
     case rrNotSent:
-      // Not asked for in the settings: no failure.
-      Write(HostSet(Host) ? QStringLiteral("%1 not sent: no finished check run").arg(Name)
-                          : QStringLiteral("%1 not sent: no server set (HostAddress in [%2])")
-                                .arg(Name, Mail ? QStringLiteral("SMTP") : QStringLiteral("Syslog")));
+      // Not asked for in the settings, or held back after a run that checked
+      // nothing (whose own line says why): no failure of the report.
+      if (!HostSet(Host))
+        Write(QStringLiteral("%1 not sent: no server set (HostAddress in [%2])")
+                  .arg(Name, Mail ? QStringLiteral("SMTP") : QStringLiteral("Syslog")),
+              lkInfo);
+      else if (FNothingChecked)
+        Write(QStringLiteral("%1 not sent: nothing was checked").arg(Name), lkInfo);
+      else
+        Write(QStringLiteral("%1 not sent: no finished check run").arg(Name), lkInfo);
       break;
   }
 }
@@ -125,13 +151,13 @@ void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const T
 void TAutoRunMonitor::QueuedMailLost(const QStringList& Reports) {
   for (const QString& Report : Reports) {
     FReportFailed = true;
-    Write(QStringLiteral("queued mail report not delivered: ") + Report);
+    Write(QStringLiteral("queued mail report not delivered: ") + Report, lkProblem);
   }
 }
 
 bool TAutoRunMonitor::SequenceFailed(const QString& Message) {
   FFailed = true;
-  Write(QStringLiteral("the automatic run stopped: ") + Message);
+  Write(QStringLiteral("the automatic run stopped: ") + Message, lkProblem);
   if (!FHeadless)
     return false;
   FExit(ExitStatus());

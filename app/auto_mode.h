@@ -26,6 +26,8 @@ struct TAutoSwitches {
 // the program entry decides with it, before any window exists, whether the
 // run is unattended.
 TAutoSwitches ReadAutoSwitches(const QStringList& Arguments);
+// Whether Argument is one of the switches, compared as ReadAutoSwitches does.
+bool IsAutoSwitch(const QString& Argument);
 
 // Exit statuses of the program. The first three add up as bits: 3 means
 // devices without answer and a report that could not be sent.
@@ -36,6 +38,9 @@ constexpr int ExitStatusNotStarted = 4;     // the run could not start or ended 
 // A report the server could not take now waits in the queue folder for the
 // next run (the mail report with QueueDir); adds up with 1 and 2.
 constexpr int ExitStatusReportQueued = 8;
+// A switch the program does not know: nothing was started (the usage
+// error status of the BSD sysexits list, apart from every run's status).
+constexpr int ExitStatusUsage = 64;
 
 // How a report command ended: not sent (its guard was not met), sent,
 // failed with its error shown in status bar panel 0, or kept in the queue
@@ -45,7 +50,10 @@ enum TReportResult : std::uint8_t { rrNotSent, rrSent, rrFailed, rrQueued };
 enum TReportKind : std::uint8_t { rkMail, rkSysLog };
 
 // Watches one automatic sequence for the scheduler: writes a line per step
-// and works out the exit status. Without a display (Headless) it also ends
+// and works out the exit status. Unless verbose it writes only the lines a
+// person must act on (devices without answer, a report that failed or was
+// queued, a warning, why nothing was checked), so that a scheduler that
+// mails whatever a job prints stays quiet when all is well. Without a display (Headless) it also ends
 // what nobody could end by hand: a run that leaves its window open, and a
 // sequence stopped by an exception, which would otherwise wait for someone
 // to close an error box and the window.
@@ -58,14 +66,24 @@ public:
   TAutoRunMonitor(bool Headless, TLineSink Sink, TExit Exit = {});
 
   bool Headless() const { return FHeadless; }
+  // Every line of the run (the default), or only its problems.
+  void SetVerbose(bool Verbose) { FVerbose = Verbose; }
+  bool Verbose() const { return FVerbose; }
 
   // After the Run click: whether the run ended, its summary, the devices
   // that did not answer. NotStarted is the window's line when the run could
   // not start at all (no ping port); it is written as it is.
   // SettingsProblem is the window's line when no settings file was found or
   // the one found could not be used: the run then checked nothing and fails.
+  // NothingChecked is the window's line when the settings let the run check
+  // nothing (NothingCheckedText): it fails too, and no report is sent.
+  // The settings' warnings about names nothing reads are written first.
   void CheckDone(const TSettings& Settings, const QString& SettingsFileName,
-                 const QString& NotStarted = QString(), const QString& SettingsProblem = QString());
+                 const QString& NotStarted = QString(), const QString& SettingsProblem = QString(),
+                 const QString& NothingChecked = QString());
+  // False after a run that checked nothing: its reports would pass an empty
+  // or wholly silent list on as the state of the network.
+  bool ReportsWanted() const { return !FNothingChecked; }
   // After a report click, with the settings the report used and the text of
   // status bar panel 0 (the error of a failed report).
   void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0);
@@ -81,9 +99,12 @@ public:
   int ExitStatus() const;
 
 private:
-  void Write(const QString& Line) const;
+  enum TLineKind : std::uint8_t { lkInfo, lkProblem };
+  void Write(const QString& Line, TLineKind Kind) const;
 
   bool FHeadless;
+  bool FVerbose = true;
+  bool FNothingChecked = false;
   TLineSink FSink;
   TExit FExit;
   bool FChecked = false;

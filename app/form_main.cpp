@@ -75,6 +75,17 @@ QTreeWidgetItem* MakeRow(TDevice* Device) {
   return Row;
 }
 
+// Panel 0 after a run: its summary and time; after a run that checked
+// nothing, why, with the time, and after the summary when there is one.
+QString CheckOutcomeText(const QString& Summary, const QDateTime& Time, const QString& NothingChecked) {
+  const QString Stamp = QStringLiteral("%1 (%2)").arg(Summary, FormatDateTimeForDisplay(Time));
+  if (NothingChecked.isEmpty())
+    return Stamp;
+  if (Summary.isEmpty())
+    return NothingChecked + Stamp;
+  return QStringLiteral("%1 - %2").arg(Stamp, NothingChecked);
+}
+
 }  // namespace
 
 TFormMain::TStartup TFormMain::TStartup::FromProcess() {
@@ -242,7 +253,10 @@ void TFormMain::LoadSettings() {
   FSettings = std::make_unique<TSettings>(FSettingsFileName);
   FSettingsUnused = true;
   if (!Lookup.Found) {
-    FSettingsProblem = SettingsNotFoundText(Lookup.Searched);
+    FSettingsProblem = SettingsNotFoundText(
+        Lookup.Searched,
+        SettingsCreateCommand(Lookup.Searched.back(), ExampleSettingsFileFor(FStartup.ExecutableFile),
+                              qEnvironmentVariable("HOME")));
   } else if (!FSettings->FileProblem().isEmpty()) {
     FSettingsProblem = FSettings->FileProblem();
   } else {
@@ -378,11 +392,11 @@ void TFormMain::RefreshListView() {
   // (which then checked nothing); a shortened list is told until a run.
   if (FSettingsUnused || (!FSettingsProblem.isEmpty() && !FSettings->HasLastCheck()))
     SetStatusPanelText(0, FSettingsProblem);
+  else if (!FSettings->HasLastCheck())
+    SetStatusPanelText(0, QString());
   else
-    SetStatusPanelText(0, FSettings->HasLastCheck() ? QStringLiteral("%1 (%2)").arg(
-                                                          FSettings->LastCheckResult(),
-                                                          FormatDateTimeForDisplay(FSettings->LastCheckDT()))
-                                                    : QString());
+    SetStatusPanelText(
+        0, CheckOutcomeText(FSettings->LastCheckResult(), FSettings->LastCheckDT(), FNothingChecked));
 }
 
 void TFormMain::SetListReadOnly(bool ReadOnly) {

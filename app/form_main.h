@@ -147,6 +147,9 @@ public:
   const QStringList& LostQueuedMail() const { return FLostQueuedMail; }
   // Why the last check run could not start, or empty when it started.
   const QString& CheckNotStarted() const { return FCheckNotStarted; }
+  // Why the last run, though it ended, checked nothing (no device, no ping,
+  // no time-out: NothingCheckedText); empty after a run that checked.
+  const QString& NothingChecked() const { return FNothingChecked; }
   // Most devices in flight at one time in the last run with Parallel above
   // 1; 0 after a run of one device after the other.
   int LastCheckPeakInFlight() const { return FLastCheckPeakInFlight; }
@@ -214,6 +217,7 @@ private:
   QStringList FLostQueuedMail;
   // Why the last check run could not start (no ping port), or empty.
   QString FCheckNotStarted;
+  QString FNothingChecked;
   int FLastCheckPeakInFlight = 0;
   TAutoRunMonitor* FAutoRunMonitor = nullptr;
 

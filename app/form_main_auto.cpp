@@ -38,16 +38,25 @@ void TFormMain::WMAutoRun() {
       // left out beyond the limit were still checked, and a file deleted
       // during the run was read at its start.
       FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted,
-                                 FSettingsUnused ? FSettingsProblem : QString());
+                                 FSettingsUnused ? FSettingsProblem : QString(), FNothingChecked);
+    // A watched run that checked nothing sends no report: it would pass an
+    // empty or wholly silent list on as the state of the network.
+    const bool Report = FAutoRunMonitor == nullptr || FAutoRunMonitor->ReportsWanted();
     if (FAutoSMTP) {
-      ClickMenuItem(MenuItemSendToSMTP);
+      if (Report)
+        ClickMenuItem(MenuItemSendToSMTP);
+      else
+        FLastSMTPReport = rrNotSent;
       if (FAutoRunMonitor != nullptr) {
         FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0));
         FAutoRunMonitor->QueuedMailLost(FLostQueuedMail);
       }
     }
     if (FAutoSysLog) {
-      ClickMenuItem(MenuItemSendToSysLog);
+      if (Report)
+        ClickMenuItem(MenuItemSendToSysLog);
+      else
+        FLastSysLogReport = rrNotSent;
       if (FAutoRunMonitor != nullptr)
         FAutoRunMonitor->ReportDone(rkSysLog, FLastSysLogReport, Settings(), StatusPanelText(0));
     }

@@ -5,6 +5,7 @@
 
 #include "device_address.h"
 #include "framework_ops.h"
+#include "nothing_checked.h"
 #include "parallel_check.h"
 #include "pelping.h"
 
@@ -137,6 +138,7 @@ struct TFormMain::TCheckRun {
 void TFormMain::RunCheck() {
   TCheckRun Run(this);
   FCheckNotStarted.clear();
+  FNothingChecked.clear();
   FLastCheckPeakInFlight = 0;
   SetHourglassCursor(true);
   SetCheckCommandsEnabled(false);
@@ -306,6 +308,9 @@ void TFormMain::TallyDevice(const TDevice& Device, TCheckRun& Run) {
 void TFormMain::StampCheck(const TCheckRun& Run) {
   FSettings->SetLastCheckResult(CheckSummary(Run.OKDevices, Run.FailedDevices));
   FSettings->SetLastCheckDT(QDateTime::currentDateTime());
+  // A file that could not be used is told as such; this is for a file read
+  // whose settings left nothing to check.
+  FNothingChecked = FSettingsUnused ? QString() : NothingCheckedText(*FSettings, FSettingsFileName);
   RefreshListView();
 }
 

@@ -2,6 +2,8 @@
 // grouped by status, sent through pelSMTP1.
 #include "form_main.h"
 
+#include "locale_texts.h"
+#include "mail_charset.h"
 #include "mail_delivery.h"
 #include "pelsmtp.h"
 #include "report_texts.h"
@@ -46,11 +48,14 @@ bool TFormMain::SendResultsToSMTP() {
     pelSMTP1->setSendTo(S.SMTPRecipients());
     pelSMTP1->setFrom(S.SMTPSender());
     pelSMTP1->setTimeout(S.SMTPTimeoutSeconds());
-    pelSMTP1->setSubject(MailReportSubject(S));
+    const QString Subject = MailReportSubject(S);
+    pelSMTP1->setSubject(Subject);
     // Read back: the text shows what the component will talk to.
     SetStatusPanelText(0, QStringLiteral("Sending to SMTP %1:%2...")
                               .arg(pelSMTP1->MailServer(), QString::number(pelSMTP1->MailPort())));
-    pelSMTP1->setMessageText(MailReportBody(S));
+    const QString Body = MailReportBody(S);
+    SetMailCharset(*pelSMTP1, Subject, Body);
+    pelSMTP1->setMessageText(Body);
     if (S.SMTPQueueDir().isEmpty()) {
       try {
         pelSMTP1->Send();
@@ -65,14 +70,20 @@ bool TFormMain::SendResultsToSMTP() {
       Result = Delivery.Result != rrFailed;
       if (!Delivery.Text.isEmpty())
         SetStatusPanelText(0, Delivery.Text);
-      if (!FLostQueuedMail.isEmpty())
-        SetStatusPanelText(0, StatusPanelText(0) + QStringLiteral("; not delivered from the queue: ") +
-                                  FLostQueuedMail.join(QStringLiteral("; ")));
     }
   } catch (const EPelnet& E) {
     SetStatusPanelText(0, E.Message());
     Result = false;
   }
+  // The "Sending" text would stay forever: say that it went, and when.
+  if (Result && !FSMTPQueued)
+    SetStatusPanelText(0, QStringLiteral("Mail report sent to %1:%2. (%3)")
+                              .arg(pelSMTP1->MailServer(), QString::number(pelSMTP1->MailPort()),
+                                   FormatTimeForDisplay(QTime::currentTime())));
+  // Reports of earlier runs the queue lost are named whatever became of this one.
+  if (!FLostQueuedMail.isEmpty())
+    SetStatusPanelText(0, StatusPanelText(0) + QStringLiteral("; not delivered from the queue: ") +
+                              FLostQueuedMail.join(QStringLiteral("; ")));
   return Result;
 }
 

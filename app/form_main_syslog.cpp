@@ -2,8 +2,11 @@
 // device that is not OK, sent through pelSysLog1.
 #include "form_main.h"
 
+#include "locale_texts.h"
 #include "pelsyslog.h"
 #include "report_texts.h"
+
+#include <QTime>
 
 // The component with the values stored for it in the window: LocalPort 0
 // (any free port, so a syslog server on this machine is never in the way)
@@ -50,6 +53,10 @@ bool TFormMain::SendResultsToSysLog() {
     SetStatusPanelText(0, E.Message());
     Result = false;
   }
+  if (Result)
+    SetStatusPanelText(0, QStringLiteral("Syslog report sent to %1:%2. (%3)")
+                              .arg(S.SyslogHostAddress(), QString::number(S.SyslogPort()),
+                                   FormatTimeForDisplay(QTime::currentTime())));
   return Result;
 }
 

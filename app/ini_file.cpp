@@ -101,6 +101,10 @@ void TIniFile::Parse(QStringView Text) {
       QString Name = Folded(Header);
       if (FSections.size() < MaxSections || FSections.contains(Name)) {
         SectionNameLengths.insert(Name.size());
+        if (!FSections.contains(Name)) {
+          FFoldedSectionOrder.append(Name);
+          FSections[Name].Name = Header.toString();
+        }
         Current = &FSections[std::move(Name)];
       }
       continue;
@@ -130,6 +134,14 @@ const TIniFile::TSection* TIniFile::FindSection(QStringView Section) const {
 }
 
 bool TIniFile::SectionExists(QStringView Section) const { return FindSection(Section) != nullptr; }
+
+QStringList TIniFile::SectionNames() const {
+  QStringList Names;
+  Names.reserve(FFoldedSectionOrder.size());
+  for (const QString& Folded : FFoldedSectionOrder)
+    Names.append(FSections.constFind(Folded)->Name);
+  return Names;
+}
 
 qsizetype TIniFile::SkippedEntries(QStringView Section) const {
   const TSection* Found = FindSection(Section);

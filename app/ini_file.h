@@ -47,6 +47,9 @@ public:
   // section is not there.
   QStringList ReadSectionKeys(QStringView Section) const;
   bool SectionExists(QStringView Section) const;
+  // Every section of the file in file order, each once, spelled as at its
+  // first header.
+  QStringList SectionNames() const;
   // The number of entries of Section skipped beyond MaxSectionEntries.
   qsizetype SkippedEntries(QStringView Section) const;
 
@@ -56,6 +59,7 @@ private:
     QString Value;
   };
   struct TSection {
+    QString Name;  // as first written
     QList<TEntry> Entries;
     QHash<QString, qsizetype> IndexByFoldedKey;
     qsizetype Skipped = 0;
@@ -65,4 +69,5 @@ private:
   const TSection* FindSection(QStringView Section) const;
 
   QHash<QString, TSection> FSections;  // by case-folded section name
+  QStringList FFoldedSectionOrder;     // the keys of FSections in file order
 };

@@ -33,3 +33,7 @@ QString FormatDateTimeForDisplay(const QDateTime& Value, const QLocale& Locale) 
   }
   return Text;
 }
+
+QString FormatTimeForDisplay(const QTime& Value, const QLocale& Locale) {
+  return Locale.toString(Value, WithoutTimeZone(Locale.timeFormat(QLocale::LongFormat)));
+}

@@ -14,3 +14,7 @@ QString FormatGeneral15(double Value, const QLocale& Locale = QLocale());
 // when it is exactly midnight. The long time is taken without a time-zone
 // name, which some locales' long time formats append.
 QString FormatDateTimeForDisplay(const QDateTime& Value, const QLocale& Locale = QLocale());
+
+// The locale's long time without a time-zone name, as in
+// FormatDateTimeForDisplay.
+QString FormatTimeForDisplay(const QTime& Value, const QLocale& Locale = QLocale());

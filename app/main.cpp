@@ -33,10 +33,19 @@ int main(int argc, char** argv) {
     const QString Executable = ExecutableFilePath();
     const TSettingsLookup Lookup = FindSettingsFile(Executable, ConfigHomeFromEnvironment());
     WriteText(stdout, Options.Help
-                          ? HelpText(Lookup.Found ? Lookup.FileName
-                                                  : Lookup.Searched.join(QStringLiteral("\n  else ")))
+                          ? (Lookup.Found ? HelpText(Lookup.FileName)
+                                          : HelpText(Lookup.Searched.join(QStringLiteral("\n  else ")),
+                                                     SettingsCreateCommand(Lookup.Searched.back(),
+                                                                           ExampleSettingsFileFor(Executable),
+                                                                           qEnvironmentVariable("HOME"))))
                           : VersionText(GetFileVersion(Executable)));
     return EXIT_SUCCESS;
+  }
+  // A mistyped switch would start the window (or, without a display, say
+  // that it needs one) instead of the run the scheduler asked for.
+  if (!Options.UnknownSwitch.isEmpty()) {
+    WriteText(stderr, UnknownSwitchText(Options.UnknownSwitch));
+    return ExitStatusUsage;
   }
 
   // Decided before the application object exists: Qt ends the process when
@@ -62,8 +71,10 @@ int main(int argc, char** argv) {
   const bool Headless = IsHeadlessPlatform(QGuiApplication::platformName());
   SetExceptionReportToStandardError(Headless);
   std::optional<TAutoRunMonitor> Monitor;
-  if (Options.Switches.Any())
+  if (Options.Switches.Any()) {
     Monitor.emplace(Headless, [](const QString& Line) { WriteText(stderr, Line + u'\n'); });
+    Monitor->SetVerbose(Options.Verbose);
+  }
 
   // Help > Read me: the desktop's opener, or our own window when it has no
   // viewer for the file.

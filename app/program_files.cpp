@@ -32,3 +32,9 @@ QString FindReadMeFile(const QString& ExecutableFile) {
                                             QStringLiteral("/../share/doc/dervik/ReadMe.txt"));
   return QFileInfo::exists(Installed) ? Installed : Beside;
 }
+
+QString ExampleSettingsFileFor(const QString& ExecutableFile) {
+  const QString Installed = QDir::cleanPath(QFileInfo(ExecutableFile).absolutePath() +
+                                            QStringLiteral("/../share/doc/dervik/dervik.ini"));
+  return QFileInfo::exists(Installed) ? Installed : QStringLiteral("examples/dervik.ini");
+}

@@ -20,3 +20,8 @@ QString ReadMeFileNameFor(const QString& ExecutableFile);
 // prefix the program is installed in (prefix/bin/dervik); the file beside
 // it when neither exists.
 QString FindReadMeFile(const QString& ExecutableFile);
+
+// The example settings file to copy into place: the installed copy in
+// share/doc/dervik/ of the program's prefix when there is one, else the
+// example of the source tree, named relative to it.
+QString ExampleSettingsFileFor(const QString& ExecutableFile);

@@ -2,6 +2,7 @@
 
 #include "ini_file.h"
 #include "integer_text.h"
+#include "nearest_name.h"
 #include "settings_file.h"
 
 #include <algorithm>
@@ -61,6 +62,61 @@ constexpr TKey KeysInReadingOrder[] = {
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
 
+constexpr const char16_t* KnownSections[] = {SectionPing, SectionSMTP, SectionSyslog, SectionDevices};
+
+QString KeyName(const TKey& Key) {
+  return QString::fromUtf16(Key.Integer != nullptr ? Key.Integer->Key : Key.Text->Key);
+}
+QStringView KeySection(const TKey& Key) {
+  return View(Key.Integer != nullptr ? Key.Integer->Section : Key.Text->Section);
+}
+
+QStringList KnownKeysOf(QStringView Section) {
+  QStringList Keys;
+  for (const TKey& Key : KeysInReadingOrder)
+    if (KeySection(Key).compare(Section, Qt::CaseInsensitive) == 0)
+      Keys.append(KeyName(Key));
+  return Keys;
+}
+
+QString WithSuggestion(const QString& Warning, const QString& Nearest, const QString& Shown) {
+  return Nearest.isEmpty() ? Warning : QStringLiteral("%1; did you mean %2?").arg(Warning, Shown);
+}
+
+// Sections and keys that nothing reads: a slip of the keyboard would
+// otherwise leave a setting at its default without a word. Names in
+// [Devices] are device names, free to choose.
+QStringList UnknownNames(const TIniFile& Ini, const QString& FileName) {
+  QStringList Sections;
+  for (const char16_t* Known : KnownSections)
+    Sections.append(QString::fromUtf16(Known));
+  QStringList Warnings;
+  for (const QString& Section : Ini.SectionNames()) {
+    const auto Known = std::find_if(Sections.cbegin(), Sections.cend(), [&](const QString& Name) {
+      return Name.compare(Section, Qt::CaseInsensitive) == 0;
+    });
+    if (Known == Sections.cend()) {
+      const QString Nearest = NearestName(Section, Sections);
+      Warnings.append(
+          WithSuggestion(QStringLiteral("warning: unknown section [%1] in %2").arg(Section, FileName),
+                         Nearest, QStringLiteral("[%1]").arg(Nearest)));
+      continue;
+    }
+    if (*Known == QStringView(SectionDevices))
+      continue;
+    const QStringList Keys = KnownKeysOf(*Known);
+    for (const QString& Key : Ini.ReadSectionKeys(Section)) {
+      if (Keys.contains(Key, Qt::CaseInsensitive))
+        continue;
+      const QString Nearest = NearestName(Key, Keys);
+      Warnings.append(
+          WithSuggestion(QStringLiteral("warning: unknown key %1 in [%2] of %3").arg(Key, *Known, FileName),
+                         Nearest, Nearest));
+    }
+  }
+  return Warnings;
+}
+
 }  // namespace
 
 TSettings::TSettings(const QString& FileName) {
@@ -74,6 +130,8 @@ void TSettings::Clear() {
   FDevices.clear();
   FFileProblem.clear();
   FSkippedDevices = 0;
+  FDevicesSectionFound = false;
+  FUnknownNameWarnings.clear();
   FLastCheckDT = QDateTime();
   FLastCheckResult.clear();
   FPingTimeout = 3;
@@ -116,6 +174,8 @@ void TSettings::ReadFile(const QString& FileName) {
   FFileProblem = SettingsFileProblemText(FileName, Read);
   const TIniFile Ini = Read.State == sfReadable ? TIniFile::FromBytes(Read.Bytes) : TIniFile();
   FSkippedDevices = Ini.SkippedEntries(View(SectionDevices));
+  FDevicesSectionFound = Ini.SectionExists(View(SectionDevices));
+  FUnknownNameWarnings = UnknownNames(Ini, FileName);
   for (const TKey& Key : KeysInReadingOrder) {
     if (const TIntegerKey* K = Key.Integer) {
       const QString Text = Ini.ReadString(View(K->Section), View(K->Key), QString());

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -35,6 +36,12 @@ public:
   const QString& FileProblem() const { return FFileProblem; }
   // Devices of the file left out beyond TIniFile::MaxSectionEntries.
   qsizetype SkippedDevices() const { return FSkippedDevices; }
+  // Whether the file read has a [Devices] section (empty or not).
+  bool DevicesSectionFound() const { return FDevicesSectionFound; }
+  // One line per section and key of the file that no setting reads, with
+  // the nearest known name when one is near ("warning: unknown key Timout in
+  // [Ping] of <file>; did you mean Timeout?"); device names are never in it.
+  const QStringList& UnknownNameWarnings() const { return FUnknownNameWarnings; }
 
   // Owned; every other reference to a device is borrowed and must be
   // dropped when the settings are loaded again.
@@ -98,6 +105,8 @@ private:
   TDeviceList FDevices;
   QString FFileProblem;
   qsizetype FSkippedDevices = 0;
+  bool FDevicesSectionFound = false;
+  QStringList FUnknownNameWarnings;
   QDateTime FLastCheckDT;
   QString FLastCheckResult;
   std::int32_t FPingTimeout = 0;

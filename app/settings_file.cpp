@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -172,6 +173,40 @@ TSettingsLookup FindSettingsFile(const QString& ExecutableFile, const QString& C
   return Lookup;
 }
 
-QString SettingsNotFoundText(const QStringList& Searched) {
-  return QStringLiteral("No settings file: looked for %1").arg(Searched.join(QStringLiteral(" and ")));
+namespace {
+
+bool ShellSafe(QStringView Word) {
+  return !Word.isEmpty() && std::all_of(Word.begin(), Word.end(), [](QChar C) {
+    return (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9') ||
+           QStringView(u"/._-+@%:,~").contains(C);
+  });
+}
+
+// The path as a shell word: "~/..." under Home, else itself, single-quoted
+// when it holds anything the shell would read otherwise.
+QString ShellPath(const QString& Path, const QString& Home) {
+  if (!Home.isEmpty() && Path.startsWith(Home + u'/')) {
+    const QString Short = u'~' + Path.mid(Home.size());
+    if (ShellSafe(Short))
+      return Short;
+  }
+  if (ShellSafe(Path) && !Path.startsWith(u'~'))
+    return Path;
+  QString Quoted = Path;
+  Quoted.replace(u'\'', QStringLiteral("'\\''"));
+  return u'\'' + Quoted + u'\'';
+}
+
+}  // namespace
+
+QString SettingsCreateCommand(const QString& ConfigFile, const QString& ExampleFile, const QString& Home) {
+  return QStringLiteral("mkdir -p %1 && cp %2 %3")
+      .arg(ShellPath(QFileInfo(ConfigFile).path(), Home), ShellPath(ExampleFile, Home),
+           ShellPath(ConfigFile, Home));
+}
+
+QString SettingsNotFoundText(const QStringList& Searched, const QString& CreateCommand) {
+  const QString Text =
+      QStringLiteral("No settings file: looked for %1").arg(Searched.join(QStringLiteral(" and ")));
+  return CreateCommand.isEmpty() ? Text : QStringLiteral("%1; create one with: %2").arg(Text, CreateCommand);
 }

@@ -57,5 +57,12 @@ struct TSettingsLookup {
 // did not ask for). An empty ConfigHome looks only beside the program.
 TSettingsLookup FindSettingsFile(const QString& ExecutableFile, const QString& ConfigHome);
 
-// Panel 0 when no settings file was found: every place it was looked for.
-QString SettingsNotFoundText(const QStringList& Searched);
+// The shell line that puts ExampleFile in place as ConfigFile, its folder
+// made first: "mkdir -p ~/.config/dervik && cp EXAMPLE ~/.config/dervik/dervik.ini".
+// A path under Home is written with "~"; a path the shell would split is quoted.
+QString SettingsCreateCommand(const QString& ConfigFile, const QString& ExampleFile, const QString& Home);
+
+// Panel 0 when no settings file was found: every place it was looked for,
+// and when CreateCommand is not empty, how to create the last of them (the
+// user's own file, where an installed program finds it).
+QString SettingsNotFoundText(const QStringList& Searched, const QString& CreateCommand = QString());

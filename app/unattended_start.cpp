@@ -81,6 +81,52 @@ bool IsOption(const char* Argument, const char* Name) {
   return std::strcmp(Argument, Name) == 0;
 }
 
+// Qt's own options, which Qt takes from the arguments itself (with one
+// dash or two), and whether the next argument is their value.
+struct TQtOption {
+  const char* Name;
+  bool TakesValue;
+};
+constexpr TQtOption QtOptions[] = {
+    {"-platform", true},
+    {"-platformpluginpath", true},
+    {"-platformtheme", true},
+    {"-plugin", true},
+    {"-qwindowgeometry", true},
+    {"-geometry", true},
+    {"-qwindowtitle", true},
+    {"-title", true},
+    {"-qwindowicon", true},
+    {"-icon", true},
+    {"-session", true},
+    {"-display", true},
+    {"-name", true},
+    {"-visual", true},
+    {"-style", true},
+    {"-stylesheet", true},
+    {"-reverse", false},
+    {"-widgetcount", false},
+    {"-nograb", false},
+    {"-dograb", false},
+    {"-sync", false},
+    {"-testability", false},
+};
+// Options Qt also takes as "-name=value".
+constexpr const char* QtOptionsWithEquals[] = {"-style=", "-stylesheet=", "-qmljsdebugger="};
+
+// The arguments Qt's option at Argument takes with it (itself included),
+// or 0 when Argument is none of Qt's options.
+int QtOptionLength(const char* Argument) {
+  for (const TQtOption& Option : QtOptions)
+    if (IsOption(Argument, Option.Name))
+      return Option.TakesValue ? 2 : 1;
+  const char* Single = Argument[0] == '-' && Argument[1] == '-' ? Argument + 1 : Argument;
+  for (const char* Prefix : QtOptionsWithEquals)
+    if (std::strncmp(Single, Prefix, std::strlen(Prefix)) == 0)
+      return 1;
+  return 0;
+}
+
 bool NamesHeadlessFallback(const QByteArray& Platforms) {
   for (const QByteArray& Entry : Platforms.split(';')) {
     const QByteArray Name = Entry.left(Entry.indexOf(':') < 0 ? Entry.size() : Entry.indexOf(':')).trimmed();
@@ -115,10 +161,19 @@ TProgramOptions ReadProgramOptions(int Argc, const char* const* Argv) {
       Options.Help = true;
     else if (std::strcmp(Argument, "--version") == 0)
       Options.Version = true;
+    else if (std::strcmp(Argument, "--verbose") == 0)
+      Options.Verbose = true;
     else if (IsOption(Argument, "-platform") && Index + 1 < Argc)
       Options.PlatformGiven = true;
     else if (IsOption(Argument, "-display") && Index + 1 < Argc)
       Options.DisplayArgument = Argv[Index + 1];
+    else if (const int Length = QtOptionLength(Argument); Length > 0) {
+      // Its value is Qt's, whatever it looks like.
+      if (Length == 2 && Index + 1 < Argc)
+        Arguments.append(QString::fromLocal8Bit(Argv[++Index]));
+    } else if ((Argument[0] == '/' || Argument[0] == '-') && !IsAutoSwitch(Arguments.back()) &&
+               Options.UnknownSwitch.isEmpty())
+      Options.UnknownSwitch = Arguments.back();
   }
   Options.Switches = ReadAutoSwitches(Arguments);
   return Options;
@@ -209,27 +264,37 @@ void InstallUnattendedMessageFilter() {
   PreviousMessageHandler = qInstallMessageHandler(UnattendedMessageFilter);
 }
 
-QString HelpText(const QString& SettingsFileName) {
+QString HelpText(const QString& SettingsFileName, const QString& CreateCommand) {
+  const QString Create =
+      CreateCommand.isEmpty()
+          ? QString()
+          : QStringLiteral("There is none yet; create your own with:\n  %1\n").arg(CreateCommand);
   return QStringLiteral(
-             "Usage: dervik [/AUTO | /AUTORUN | /AUTOSMTP | /AUTOSYSLOG]... [Qt options]\n"
+             "Usage: dervik [/AUTO | /AUTORUN | /AUTOSMTP | /AUTOSYSLOG]... [--verbose] [Qt options]\n"
              "       dervik --help | --version\n"
              "\n"
              "Pings every device listed in the settings file and shows the results in a\n"
              "window; sends them as mail and to a syslog server on request.\n"
              "Settings file: %1\n"
+             "%2"
              "\n"
              "Switches (any letter case; they add up):\n"
              "  /AUTO         run a check, send the mail and the syslog report, close\n"
              "  /AUTORUN      run a check after start and leave the window open\n"
              "  /AUTOSMTP     run a check, send the mail report, close\n"
              "  /AUTOSYSLOG   run a check, send the syslog report, close\n"
+             "  --verbose     an automatic run writes every step, not only its problems\n"
              "  -h, --help    show this text\n"
              "  --version     show the version\n"
              "\n"
              "A report is sent only when its server is set in the settings file. With a\n"
-             "switch and no display (a scheduled job), the check runs without a window,\n"
-             "writes what it did to standard error and ends by itself, also after\n"
-             "/AUTORUN alone.\n"
+             "switch and no display (a scheduled job), the check runs without a window\n"
+             "and ends by itself, also after /AUTORUN alone. It writes to standard error\n"
+             "only what needs a look (devices that did not answer, a report that failed\n"
+             "or was queued, a warning about the settings, why nothing was checked), so a\n"
+             "scheduler that mails what a job prints stays quiet when all is well;\n"
+             "--verbose adds every step. A run that checked nothing (no device, Times or\n"
+             "Timeout in [Ping] 0 or less) sends no report and ends with status 4.\n"
              "\n"
              "Exit status of an automatic run:\n"
              "  0  every device answered and every report that is set up was sent\n"
@@ -238,11 +303,13 @@ QString HelpText(const QString& SettingsFileName) {
              "  3  both: some devices did not answer and a report could not be sent\n"
              "  4  the run could not start (no display without a switch, a network core\n"
              "     that failed to load, no settings file, an error that stopped the run)\n"
+             "     or checked nothing (no device, Times or Timeout 0 or less)\n"
              "  8  the mail report was kept in the queue folder (QueueDir in [SMTP]) for\n"
              "     the next run; adds up with 1 and 2\n"
+             " 64  an unknown switch (a mistyped /AUTO...): nothing was started\n"
              "\n"
              "Qt's own options (-platform, -display, -style, ...) work as usual.\n")
-      .arg(SettingsFileName);
+      .arg(SettingsFileName, Create);
 }
 
 QString VersionText(const TFileVersion& Version) {
@@ -253,4 +320,8 @@ QString NeedsDisplayText() {
   return QStringLiteral(
       "dervik: no display for the window (DISPLAY and WAYLAND_DISPLAY unset or not reachable); "
       "to run unattended, start it with /AUTO, /AUTOSMTP or /AUTOSYSLOG (see dervik --help)\n");
+}
+
+QString UnknownSwitchText(const QString& Switch) {
+  return QStringLiteral("dervik: unknown switch %1; see dervik --help\n").arg(Switch);
 }

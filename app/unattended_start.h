@@ -12,6 +12,10 @@
 struct TProgramOptions {
   bool Help = false;     // --help, -h
   bool Version = false;  // --version
+  bool Verbose = false;  // --verbose: an automatic run writes every line, not only its problems
+  // The first argument that looks like a switch ("/..." or "-...") but is
+  // none of the program's nor one of Qt's options; empty when there is none.
+  QString UnknownSwitch;
   TAutoSwitches Switches;
   bool PlatformGiven = false;  // Qt's own -platform option: the user's choice stands
   QByteArray DisplayArgument;  // Qt's -display option, which the X platform takes over DISPLAY
@@ -63,8 +67,12 @@ bool IsHeadlessPlatform(const QString& PlatformName);
 // unattended run and a start by hand alike.
 void InstallUnattendedMessageFilter();
 
-// Texts of --help and --version (standard output).
-QString HelpText(const QString& SettingsFileName);
+// Texts of --help and --version (standard output). CreateCommand, when not
+// empty, is the shell line that creates the user's settings file, shown
+// when there is none yet.
+QString HelpText(const QString& SettingsFileName, const QString& CreateCommand = QString());
 QString VersionText(const TFileVersion& Version);
 // The line of an interactive start without a display (standard error).
 QString NeedsDisplayText();
+// The line for an argument taken for a mistyped switch (standard error).
+QString UnknownSwitchText(const QString& Switch);

@@ -227,6 +227,115 @@ TEST_F(AutoRunMonitorTest, AStoppedSequenceEndsTheProgramOnlyWithoutDisplay) {
   }
 }
 
+// Without --verbose only the lines that need a look: devices without
+// answer, a report that failed or was queued, warnings, why nothing was
+// checked. The status is the same either way.
+TEST_F(AutoRunMonitorTest, QuietRunsWriteOnlyTheirProblems) {
+  const struct {
+    const char *Name;
+    std::vector<TDeviceStatus> Statuses;
+    TReportResult Mail, SysLog;
+    QStringList Verbose, Quiet;  // the lines after the "checked" line, which only verbose has
+  } Rows[] = {
+      {"all well",
+       {dsOK, dsOK, dsOK},
+       rrSent,
+       rrSent,
+       {"dervik: mail report sent to mail.test:2525",
+        "dervik: syslog report sent to 127.0.0.1:5514"},
+       {}},
+      {"a report held back",
+       {dsOK, dsOK, dsOK},
+       rrNotSent,
+       rrSent,
+       {"dervik: mail report not sent: no finished check run",
+        "dervik: syslog report sent to 127.0.0.1:5514"},
+       {}},
+      {"a device silent",
+       {dsOK, dsNoConnection, dsOK},
+       rrSent,
+       rrSent,
+       {"dervik: no answer from: B", "dervik: mail report sent to mail.test:2525",
+        "dervik: syslog report sent to 127.0.0.1:5514"},
+       {"dervik: no answer from: B"}},
+      {"failed and queued",
+       {dsOK, dsOK, dsOK},
+       rrQueued,
+       rrFailed,
+       {"dervik: mail report to mail.test:2525 queued: PANEL",
+        "dervik: syslog report to 127.0.0.1:5514 failed: PANEL"},
+       {"dervik: mail report to mail.test:2525 queued: PANEL",
+        "dervik: syslog report to 127.0.0.1:5514 failed: PANEL"}},
+  };
+  for (const auto &R : Rows) {
+    for (const bool Verbose : {true, false}) {
+      SCOPED_TRACE(std::string(R.Name) + (Verbose ? " verbose" : " quiet"));
+      Lines.clear();
+      Load(R.Statuses, QStringLiteral("S"));
+      TAutoRunMonitor Monitor = Make(true);
+      EXPECT_TRUE(Monitor.Verbose()) << "verbose unless told otherwise";
+      Monitor.SetVerbose(Verbose);
+      Monitor.CheckDone(Settings, SettingsFile);
+      Monitor.ReportDone(rkMail, R.Mail, Settings, QStringLiteral("PANEL"));
+      Monitor.ReportDone(rkSysLog, R.SysLog, Settings, QStringLiteral("PANEL"));
+      QStringList Expected;
+      if (Verbose)
+        Expected =
+            QStringList{QStringLiteral("dervik: checked 3 devices from %1: S").arg(SettingsFile)} +
+            R.Verbose;
+      else
+        Expected = R.Quiet;
+      EXPECT_EQ(Lines, Expected);
+    }
+  }
+  // The problems of a run that could not start or stopped are written quietly too.
+  Lines.clear();
+  TAutoRunMonitor Monitor = Make(false);
+  Monitor.SetVerbose(false);
+  Settings.SetLastCheckDT(QDateTime());
+  Monitor.CheckDone(Settings, SettingsFile);
+  Monitor.SequenceFailed(QStringLiteral("E"));
+  EXPECT_EQ(Lines, (QStringList{"dervik: the check run did not end",
+                                "dervik: the automatic run stopped: E"}));
+}
+
+// Settings that let the run check nothing: the cause, the status of a run
+// that could not start, and no report (the held-back reports say so only
+// when verbose). Warnings about unknown names come first, quiet or not.
+TEST_F(AutoRunMonitorTest, ARunThatCheckedNothingFailsAndSendsNoReport) {
+  for (const bool Verbose : {true, false}) {
+    SCOPED_TRACE(Verbose ? "verbose" : "quiet");
+    Lines.clear();
+    SettingsFile =
+        Temp.WriteText(QStringLiteral("dervik.ini"),
+                       QStringLiteral("[Ping]\nTimout=0\nTimes=0\n[SMTP]\nHostAddress=mail.test\n"
+                                      "[Device]\nA=10.0.0.1\n"));
+    Settings.LoadFromFile(SettingsFile);
+    Settings.SetLastCheckDT(QDateTime::currentDateTime());
+    TAutoRunMonitor Monitor = Make(true);
+    Monitor.SetVerbose(Verbose);
+    EXPECT_TRUE(Monitor.ReportsWanted());
+    Monitor.CheckDone(Settings, SettingsFile, QString(), QString(),
+                      QStringLiteral("Nothing checked: CAUSE"));
+    EXPECT_FALSE(Monitor.ReportsWanted());
+    Monitor.ReportDone(rkMail, rrNotSent, Settings, QString());
+    Monitor.ReportDone(rkSysLog, rrNotSent, Settings, QString());
+    EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
+    QStringList Expected{
+        QStringLiteral("dervik: warning: unknown key Timout in [Ping] of %1; did you mean Timeout?")
+            .arg(SettingsFile),
+        QStringLiteral("dervik: warning: unknown section [Device] in %1; did you mean [Devices]?")
+            .arg(SettingsFile),
+        "dervik: Nothing checked: CAUSE"};
+    if (Verbose)
+      Expected +=
+          QStringList{"dervik: mail report not sent: nothing was checked",
+                      "dervik: syslog report not sent: no server set (HostAddress in [Syslog])"};
+    EXPECT_EQ(Lines, Expected);
+  }
+  EXPECT_TRUE(Exits.empty());
+}
+
 // Which failures of the mail report keep it in the queue folder: a server
 // that could not be reached, or a temporary (4xx) refusal; nothing else.
 TEST(MailQueuePolicy, OnlyUnreachableServersAndTemporaryRefusalsAreQueued) {

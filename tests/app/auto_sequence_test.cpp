@@ -8,6 +8,7 @@
 #include "form_main.h"
 #include "framework_ops.h"
 #include "isolation.h"
+#include "locale_texts.h"
 #include "modal_box.h"
 #include "pelping.h"
 #include "syslog_test_support.h"
@@ -208,6 +209,107 @@ TEST_F(AutoSequence, ReportSwitchesSendAndClose) {
       EXPECT_TRUE(Lines[I + 1].startsWith("dervik: " + R.ReportLines[I] + " report"))
           << Lines[I + 1].toStdString();
     EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
+  }
+}
+
+// After a sent report panel 0 says so, with the time it went, instead of
+// the "Sending" text.
+TEST_F(AutoSequence, ASentReportSaysSoInPanelZero) {
+  WriteSettings(QStringLiteral("A=127.0.0.1\n"));
+  Create({QStringLiteral("/AUTORUN")});
+  Form->ClickMenuItem(Form->MenuItemRun);
+  ASSERT_TRUE(Form->Settings().HasLastCheck());
+  const QTime From = QTime::currentTime();
+  Form->ClickMenuItem(Form->MenuItemSendToSysLog);
+  const QTime To = QTime::currentTime();
+  EXPECT_EQ(Form->LastSysLogReport(), rrSent);
+  EXPECT_EQ(PacketTexts(), std::vector<std::string>{"Dervik: All connections OK"});
+  const QString Panel = Form->StatusPanelText(0);
+  const QString Lead = QStringLiteral("Syslog report sent to 127.0.0.1:%1. (").arg(Listener.port());
+  ASSERT_TRUE(Panel.startsWith(Lead) && Panel.endsWith(u')')) << Panel.toStdString();
+  const QString Stamp = Panel.mid(Lead.size(), Panel.size() - Lead.size() - 1);
+  // The time as the window writes the time of a run (its date left out).
+  bool InTime = false;
+  for (QTime T = From.addSecs(-1); T <= To.addSecs(1) && !InTime; T = T.addSecs(1)) {
+    const QString RunTime = FormatDateTimeForDisplay(
+        QDateTime(QDate(2026, 12, 9), QTime(T.hour(), T.minute(), T.second())));
+    InTime = !Stamp.isEmpty() && RunTime.endsWith(u' ' + Stamp);
+  }
+  EXPECT_TRUE(InTime) << Stamp.toStdString();
+  // A failed report keeps its error there, as ever.
+  Form->Settings().SetSyslogHostAddress(QStringLiteral("no-such-host.test"));
+  Form->ClickMenuItem(Form->MenuItemSendToSysLog);
+  EXPECT_EQ(Form->StatusPanelText(0), "11001: [11001] Host not found");
+}
+
+// Settings that let a run check nothing: the window runs them as ever and
+// says why in panel 0 after the run, after the summary when there is one; a
+// watched run ends as one that could not start and sends no report.
+TEST_F(AutoSequence, ARunThatChecksNothingSaysWhy) {
+  const QString File = Dir.filePath(QStringLiteral("dervik.ini"));
+  const struct {
+    const char *Name, *Settings, *Cause;
+    bool Summary;  // the run has one: devices were pinged
+  } Rows[] = {
+      {"empty [Devices]", "[Devices]\n", "Nothing checked: the [Devices] section of %1 is empty",
+       false},
+      {"a mistyped section", "[Device]\nA=127.0.0.1\n",
+       "Nothing checked: %1 has no [Devices] section", false},
+      {"Times 0", "[Ping]\nTimes=0\n[Devices]\nA=127.0.0.1\n",
+       "Nothing checked: Times=0 in [Ping] of %1 sends no ping; set it to 1 or more", false},
+      {"Timeout 0", "[Ping]\nTimeout=0\n[Devices]\nA=127.0.0.1\nB=127.0.0.2\n",
+       "Nothing checked: Timeout=0 in [Ping] of %1 waits for no answer; set it to 1 or more", true},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    // The syslog server is set, so only the failed check holds the report back.
+    QFile Ini(File);
+    ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    Ini.write(
+        QStringLiteral("[Syslog]\nHostAddress=127.0.0.1\nPort=%1\n").arg(Listener.port()).toUtf8() +
+        R.Settings);
+    Ini.close();
+    const QString Cause = QString::fromLatin1(R.Cause).arg(File);
+
+    // By hand: the run as ever, the cause after it.
+    Create({});
+    Form->ClickMenuItem(Form->MenuItemRun);
+    ASSERT_TRUE(Form->Settings().HasLastCheck());
+    EXPECT_EQ(Form->NothingChecked(), Cause);
+    const QString Stamp =
+        QStringLiteral(" (%1)").arg(FormatDateTimeForDisplay(Form->Settings().LastCheckDT()));
+    const QString Summary = Form->Settings().LastCheckResult();
+    EXPECT_EQ(Summary.isEmpty(), !R.Summary) << Summary.toStdString();
+    EXPECT_EQ(Form->StatusPanelText(0),
+              R.Summary ? Summary + Stamp + QStringLiteral(" - ") + Cause : Cause + Stamp);
+    Form->ClickMenuItem(Form->MenuItemSendToSysLog);
+    EXPECT_EQ(Form->LastSysLogReport(), rrSent) << "the menu command sends as ever";
+    EXPECT_FALSE(PacketTexts().empty());
+
+    // Watched: no report, the status of a run that could not start.
+    Lines.clear();
+    TAutoRunMonitor Monitor = MakeMonitor(true);
+    Create({QStringLiteral("/AUTOSYSLOG")}, &Monitor);
+    Form->show();
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(Form->StatusPanelText(0),
+              R.Summary ? Form->Settings().LastCheckResult() +
+                              QStringLiteral(" (%1) - ")
+                                  .arg(FormatDateTimeForDisplay(Form->Settings().LastCheckDT())) +
+                              Cause
+                        : Cause + QStringLiteral(" (%1)").arg(
+                                      FormatDateTimeForDisplay(Form->Settings().LastCheckDT())));
+    EXPECT_EQ(Form->LastSysLogReport(), rrNotSent);
+    EXPECT_TRUE(PacketTexts().empty()) << "no report of a run that checked nothing";
+    EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
+    QStringList Expected;
+    if (QByteArray(R.Settings).startsWith("[Device]"))
+      Expected.append(
+          QStringLiteral("dervik: warning: unknown section [Device] in %1; did you mean [Devices]?")
+              .arg(File));
+    Expected +=
+        QStringList{"dervik: " + Cause, "dervik: syslog report not sent: nothing was checked"};
+    EXPECT_EQ(Lines, Expected);
   }
 }
 

@@ -17,6 +17,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <ctime>
@@ -120,7 +121,7 @@ TEST_F(DervikUnattended, WithoutSwitchAndDisplayItSaysSoInOneLine) {
   Program.WriteSettings(Settings("A=127.0.0.1\n"));
   for (const auto &Environment : Rows) {
     SCOPED_TRACE(Environment.empty() ? "no variables" : Environment.begin()->first);
-    const Result Run = Program.Run({"/AUTOX"}, Environment, 20000);
+    const Result Run = Program.Run({"notes.txt"}, Environment, 20000);
     ASSERT_TRUE(Run.Started);
     EXPECT_EQ(Run.Status, ExitStatusNotStarted) << StatusText(Run);
     EXPECT_EQ(Run.Out, "");
@@ -153,7 +154,7 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
       {"all answered",
        "A=127.0.0.1\nlocalhost=\n",
        "127.0.0.1",
-       {"/AUTO"},
+       {"/AUTO", "--verbose"},
        {},
        ExitStatusAllAnswered,
        Checked + "All connections OK\n" + MailUnset + SysLogSent,
@@ -161,7 +162,7 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
       {"a name that does not resolve",
        "A=127.0.0.1\nno-such-host.test=\n",
        "127.0.0.1",
-       {"/autosyslog"},
+       {"/autosyslog", "--verbose"},
        {},
        ExitStatusDevicesFailed,
        Checked +
@@ -173,7 +174,7 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
       {"syslog server not found",
        "A=127.0.0.1\nB=127.0.0.2\n",
        "no-such-host.test",
-       {"/AUTOSYSLOG"},
+       {"/AUTOSYSLOG", "--verbose"},
        {},
        ExitStatusReportFailed,
        Checked + "All connections OK\ndervik: syslog report to no-such-host.test:" + Port +
@@ -182,7 +183,7 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
       {"both",
        "no-such-host.test=\nB=127.0.0.2\n",
        "no-such-host.test",
-       {"/AUTOSYSLOG"},
+       {"/AUTOSYSLOG", "--verbose"},
        {},
        ExitStatusDevicesFailed | ExitStatusReportFailed,
        Checked +
@@ -194,7 +195,7 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
       {"run alone ends without a display",
        "A=127.0.0.1\nB=127.0.0.2\n",
        "127.0.0.1",
-       {"/AUTORUN"},
+       {"/AUTORUN", "--verbose"},
        {},
        ExitStatusAllAnswered,
        Checked + "All connections OK\n",
@@ -202,7 +203,7 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
       {"an unreachable display",
        "A=127.0.0.1\nB=127.0.0.2\n",
        "127.0.0.1",
-       {"/AUTOSYSLOG"},
+       {"/AUTOSYSLOG", "--verbose"},
        {{"DISPLAY", Display}},
        ExitStatusAllAnswered,
        Checked + "All connections OK\n" + SysLogSent,
@@ -210,7 +211,7 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
       {"Qt's own platform option",
        "A=127.0.0.1\nB=127.0.0.2\n",
        "127.0.0.1",
-       {"-platform", "offscreen", "/AUTOSYSLOG"},
+       {"-platform", "offscreen", "/AUTOSYSLOG", "--verbose"},
        {{"DISPLAY", Display}},
        ExitStatusAllAnswered,
        Checked + "All connections OK\n" + SysLogSent,
@@ -226,6 +227,144 @@ TEST_F(DervikUnattended, AutomaticRunsEndWithTheirStatus) {
     EXPECT_EQ(Run.Err, R.Err);
     EXPECT_EQ(Run.Out, "");
     EXPECT_EQ(PacketTexts(), R.Packets);
+  }
+}
+
+// Without --verbose a run writes only what needs a look, so that a
+// scheduler that mails what a job prints stays quiet when all is well; the
+// status is the same either way.
+TEST_F(DervikUnattended, QuietUnlessVerbose) {
+  REQUIRE_ISOLATION();
+  const std::string Port = std::to_string(Listener.port());
+  const std::string Checked = "dervik: checked 2 devices from " + Program.SettingsFile() + ": ";
+  const std::string MailUnset =
+      "dervik: mail report not sent: no server set (HostAddress in [SMTP])\n";
+  const std::string SysLogSent = "dervik: syslog report sent to 127.0.0.1:" + Port + "\n";
+  const std::string NoAnswer = "dervik: no answer from: no-such-host.test\n";
+  const std::string SysLogFailed = "dervik: syslog report to no-such-host.test:" + Port +
+                                   " failed: 11001: [11001] Host not found\n";
+  const std::string Warning = "dervik: warning: unknown key Timout in [Ping] of " +
+                              Program.SettingsFile() + "; did you mean Timeout?\n";
+  const struct {
+    const char *Name;
+    std::string Extra, Devices, SysLogHost;
+    int Status;
+    std::string Quiet, Verbose;
+  } Rows[] = {
+      {"all well: nothing at all", "", "A=127.0.0.1\nB=127.0.0.2\n", "127.0.0.1",
+       ExitStatusAllAnswered, "", Checked + "All connections OK\n" + MailUnset + SysLogSent},
+      {"a device silent", "", "A=127.0.0.1\nno-such-host.test=\n", "127.0.0.1",
+       ExitStatusDevicesFailed, NoAnswer,
+       Checked + "Some connections were OK (1 failed - 1 OK)\n" + NoAnswer + MailUnset +
+           SysLogSent},
+      {"a report failed", "", "A=127.0.0.1\nB=127.0.0.2\n", "no-such-host.test",
+       ExitStatusReportFailed, SysLogFailed,
+       Checked + "All connections OK\n" + MailUnset + SysLogFailed},
+      {"a warning, all well otherwise", "[Ping]\nTimout=2\n", "A=127.0.0.1\nB=127.0.0.2\n",
+       "127.0.0.1", ExitStatusAllAnswered, Warning,
+       Warning + Checked + "All connections OK\n" + MailUnset + SysLogSent},
+  };
+  for (const auto &R : Rows) {
+    for (const bool Verbose : {false, true}) {
+      SCOPED_TRACE(std::string(R.Name) + (Verbose ? ", verbose" : ", quiet"));
+      Program.WriteSettings(Settings(R.Devices, R.SysLogHost) + R.Extra);
+      const Result Run = Program.Run(Verbose ? std::vector<std::string>{"--verbose", "/AUTO"}
+                                             : std::vector<std::string>{"/AUTO"});
+      ASSERT_TRUE(Run.Started);
+      EXPECT_EQ(Run.Status, R.Status) << StatusText(Run);
+      EXPECT_EQ(Run.Err, Verbose ? R.Verbose : R.Quiet);
+      EXPECT_EQ(Run.Out, "");
+      PacketTexts();  // the next run's packets alone
+    }
+  }
+}
+
+// What ends a run before it checks anything, each with its status and one
+// line that names the cause: a mistyped switch (nothing started, not even
+// the window), and settings that leave nothing to check (no report sent,
+// quiet or not).
+TEST_F(DervikUnattended, NothingCheckedIsNoSuccess) {
+  REQUIRE_ISOLATION();
+  const std::string File = Program.SettingsFile();
+  const std::string Reports =
+      "[SMTP]\nHostAddress=0.0.0.0\n[Syslog]\nHostAddress=127.0.0.1\nPort=" +
+      std::to_string(Listener.port()) + "\n";
+  const struct {
+    const char *Name;
+    std::vector<std::string> Arguments;
+    std::string Settings;
+    int Status;
+    std::string Err;
+  } Rows[] = {
+      {"a mistyped switch",
+       {"/AUTOO"},
+       Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusUsage,
+       "dervik: unknown switch /AUTOO; see dervik --help\n"},
+      {"a mistyped option beside a switch",
+       {"/AUTO", "--versoin"},
+       Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusUsage,
+       "dervik: unknown switch --versoin; see dervik --help\n"},
+      {"a mistyped switch with a display option",
+       {"-display", ":1", "/autosyslg"},
+       Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusUsage,
+       "dervik: unknown switch /autosyslg; see dervik --help\n"},
+      {"an empty [Devices]",
+       {"/AUTO"},
+       Reports + "[Devices]\n; Router=10.0.0.1\n",
+       ExitStatusNotStarted,
+       "dervik: Nothing checked: the [Devices] section of " + File + " is empty\n"},
+      {"a mistyped [Devices]",
+       {"/AUTO"},
+       Reports + "[Device]\nA=127.0.0.1\n",
+       ExitStatusNotStarted,
+       "dervik: warning: unknown section [Device] in " + File +
+           "; did you mean [Devices]?\n"
+           "dervik: Nothing checked: " +
+           File + " has no [Devices] section\n"},
+      {"Times 0",
+       {"/AUTOSYSLOG"},
+       "[Ping]\nTimes=0\n" + Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusNotStarted,
+       "dervik: Nothing checked: Times=0 in [Ping] of " + File +
+           " sends no ping; set it to 1 or more\n"},
+      {"Timeout 0, no false alarm",
+       {"/AUTOSYSLOG"},
+       "[Ping]\nTimeout=0\n" + Reports + "[Devices]\nA=127.0.0.1\nB=198.18.0.9\n",
+       ExitStatusNotStarted,
+       "dervik: Nothing checked: Timeout=0 in [Ping] of " + File +
+           " waits for no answer; set it to 1 or more\n"},
+      {"Timeout below 0 with /AUTORUN",
+       {"/AUTORUN"},
+       "[Ping]\nTimeout=-1\n" + Reports + "[Devices]\nA=127.0.0.1\n",
+       ExitStatusNotStarted,
+       "dervik: Nothing checked: Timeout=-1 in [Ping] of " + File +
+           " waits for no answer; set it to 1 or more\n"},
+  };
+  for (const auto &R : Rows) {
+    for (const bool Verbose : {false, true}) {
+      SCOPED_TRACE(std::string(R.Name) + (Verbose ? ", verbose" : ", quiet"));
+      Program.WriteSettings(R.Settings);
+      std::vector<std::string> Arguments = R.Arguments;
+      if (Verbose) Arguments.push_back("--verbose");
+      const Result Run = Program.Run(Arguments, {}, 30000);
+      ASSERT_TRUE(Run.Started);
+      EXPECT_FALSE(Run.TimedOut);
+      EXPECT_EQ(Run.Status, R.Status) << StatusText(Run);
+      std::string Err = R.Err;
+      if (Verbose && R.Status != ExitStatusUsage) {
+        // The reports held back are told only when verbose.
+        if (std::find(Arguments.begin(), Arguments.end(), "/AUTO") != Arguments.end())
+          Err += "dervik: mail report not sent: no server set (HostAddress in [SMTP])\n";
+        if (std::find(Arguments.begin(), Arguments.end(), "/AUTORUN") == Arguments.end())
+          Err += "dervik: syslog report not sent: nothing was checked\n";
+      }
+      EXPECT_EQ(Run.Err, Err);
+      EXPECT_EQ(Run.Out, "");
+      EXPECT_TRUE(PacketTexts().empty()) << "no report of a run that checked nothing";
+    }
   }
 }
 
@@ -301,7 +440,7 @@ TEST_F(DervikUnattended, EndToEndAsASchedulerRunsIt) {
         "\nFacility=16\n[Devices]\nA=127.0.0.1\nSilent=198.18.0.7\nno-such-host.test=\nlocalhost="
         "\n");
     const std::time_t From = std::time(nullptr);
-    const Result Run = Program.Run({"/AUTO"}, {{"LANG", "C.UTF-8"}});
+    const Result Run = Program.Run({"/AUTO", "--verbose"}, {{"LANG", "C.UTF-8"}});
     const std::time_t To = std::time(nullptr);
     ASSERT_TRUE(Run.Started);
     EXPECT_FALSE(Run.TimedOut) << "ends by itself";
@@ -377,7 +516,7 @@ TEST_F(DervikUnattended, AReportQueuedWhileTheServerIsDownArrivesWithTheNextRun)
       "dervik: syslog report not sent: no server set (HostAddress in [Syslog])\n";
 
   Program.WriteSettings(SettingsWith(Down, "A=127.0.0.1\n"));
-  const Result First = Program.Run({"/AUTO"});
+  const Result First = Program.Run({"/AUTO", "--verbose"});
   ASSERT_TRUE(First.Started);
   EXPECT_EQ(First.Status, ExitStatusReportQueued) << StatusText(First);
   const std::string Queued =
@@ -395,7 +534,7 @@ TEST_F(DervikUnattended, AReportQueuedWhileTheServerIsDownArrivesWithTheNextRun)
   EXPECT_TRUE(Mail.Messages().empty());
 
   Program.WriteSettings(SettingsWith(Mail.Port(), "A=127.0.0.1\nB=127.0.0.2\n"));
-  const Result Second = Program.Run({"/AUTO"});
+  const Result Second = Program.Run({"/AUTO", "--verbose"});
   ASSERT_TRUE(Second.Started);
   EXPECT_EQ(Second.Status, ExitStatusAllAnswered) << StatusText(Second);
   EXPECT_EQ(Second.Err, "dervik: checked 2 devices from " + Program.SettingsFile() +

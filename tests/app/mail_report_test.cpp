@@ -19,6 +19,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
@@ -47,6 +50,41 @@ int ClosedPort() {
   getsockname(Fd, reinterpret_cast<sockaddr *>(&A), &Len);
   close(Fd);
   return ntohs(A.sin_port);
+}
+
+bool M_HasMimeHeaders(const Mail &M) {
+  return !M.Header("MIME-Version").empty() || !M.Header("Content-Type").empty() ||
+         !M.Header("Content-Transfer-Encoding").empty();
+}
+
+// The message as a mail reader sees it, through Python's email parser:
+// subject and body decoded by the charset the message declares.
+struct TDecodedMail {
+  QString Subject, Charset, Body;
+  bool Ok = false;
+};
+TDecodedMail DecodeWithPython(const std::string &Raw) {
+  QProcess Python;
+  Python.start(
+      QStringLiteral("/usr/bin/python3"),
+      {QStringLiteral("-c"),
+       QStringLiteral(
+           "import email, email.policy, json, sys\n"
+           "m = email.message_from_bytes(sys.stdin.buffer.read(), policy=email.policy.default)\n"
+           "print(json.dumps({'subject': str(m['subject']), 'charset': m.get_content_charset() or "
+           "'',"
+           " 'body': m.get_content()}))\n")});
+  TDecodedMail Decoded;
+  if (!Python.waitForStarted(10000)) return Decoded;
+  Python.write(Raw.data(), static_cast<qint64>(Raw.size()));
+  Python.closeWriteChannel();
+  if (!Python.waitForFinished(20000) || Python.exitCode() != 0) return Decoded;
+  const QJsonObject Object = QJsonDocument::fromJson(Python.readAllStandardOutput()).object();
+  Decoded.Subject = Object.value(QStringLiteral("subject")).toString();
+  Decoded.Charset = Object.value(QStringLiteral("charset")).toString();
+  Decoded.Body = Object.value(QStringLiteral("body")).toString();
+  Decoded.Ok = true;
+  return Decoded;
 }
 
 struct TDeviceRow {
@@ -181,9 +219,14 @@ TEST_F(MailReport, SubjectAndBodyByteForByte) {
     FinishRun(QString::fromLatin1(R.Summary));
     ClickSend();
     EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
-    EXPECT_EQ(Form->StatusPanelText(0),
-              QStringLiteral("Sending to SMTP 127.0.0.1:%1...").arg(Sink.Port()))
-        << "nothing clears it after a successful send";
+    // Once sent, the "Sending" text gives way to the report's destination
+    // and the time it went.
+    const QString Panel = Form->StatusPanelText(0);
+    const QString Lead = QStringLiteral("Mail report sent to 127.0.0.1:%1. (").arg(Sink.Port());
+    EXPECT_TRUE(Panel.startsWith(Lead) && Panel.endsWith(u')') && Panel.size() > Lead.size() + 1)
+        << Panel.toStdString();
+    EXPECT_FALSE(M_HasMimeHeaders(Sink.Messages().back()))
+        << "a report of ASCII carries no MIME headers";
     const std::vector<Mail> Mails = Sink.Messages();
     ASSERT_EQ(Mails.size(), ++Sent);
     const Mail &M = Mails.back();
@@ -199,6 +242,84 @@ TEST_F(MailReport, SubjectAndBodyByteForByte) {
     EXPECT_EQ(M.To, (std::vector<std::string>{"ops@dervik.test", "lab@dervik.test"}));
     EXPECT_EQ(Form->pelSMTP1->MessageText().toStdString(), R.Body);
     EXPECT_EQ(Form->pelSMTP1->Subject(), QStringLiteral("Dervik: ") + R.Summary);
+  }
+}
+
+// A report with a device name beyond ASCII declares UTF-8, so that a mail
+// reader decodes it to the exact text; the subject goes as encoded words. A
+// report of ASCII after it goes out as ever, without MIME headers.
+TEST_F(MailReport, TextBeyondAsciiIsDeclaredAsUtf8) {
+  const struct {
+    const char *Name;
+    std::vector<TDeviceRow> Devices;
+    QString Summary;
+    bool Utf8;
+    QString Body;
+  } Rows[] = {
+      {"a device name with an umlaut",
+       {{"Drucker B\u00fcro", "10.0.0.7", dsNoConnection}, {"Router", "10.0.0.1", dsOK}},
+       QStringLiteral("Some connections were OK (1 failed - 1 OK)"),
+       true,
+       QStringLiteral("Connection check results as of 09.12.26 14:05:31:\r\n"
+                      "\r\n"
+                      "Devices with no connection at all:\r\n"
+                      "- Drucker B\u00fcro (10.0.0.7): No connection at all\r\n"
+                      "\r\n"
+                      "Devices with OK connection:\r\n"
+                      "- Router (10.0.0.1): OK\r\n"
+                      "\r\n")},
+      {"ASCII again",
+       {{"Router", "10.0.0.1", dsOK}},
+       QStringLiteral("All connections OK"),
+       false,
+       QStringLiteral("Connection check results as of 09.12.26 14:05:31:\r\n"
+                      "\r\n"
+                      "Devices with OK connection:\r\n"
+                      "- Router (10.0.0.1): OK\r\n"
+                      "\r\n")},
+      {"a subject beyond ASCII, a device name in CJK with an emoji",
+       {{"\u30d7\u30ea\u30f3\u30bf \U0001F5A8", "10.0.0.8", dsOK}},
+       QStringLiteral("Pr\u00fcfung OK"),
+       true,
+       QStringLiteral("Connection check results as of 09.12.26 14:05:31:\r\n"
+                      "\r\n"
+                      "Devices with OK connection:\r\n"
+                      "- \u30d7\u30ea\u30f3\u30bf \U0001F5A8 (10.0.0.8): OK\r\n"
+                      "\r\n")},
+  };
+  size_t Sent = 0;
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    Open(R.Devices);
+    FinishRun(R.Summary);
+    ClickSend();
+    ASSERT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
+    const std::vector<Mail> Mails = Sink.Messages();
+    ASSERT_EQ(Mails.size(), ++Sent);
+    const Mail &M = Mails.back();
+    if (R.Utf8) {
+      EXPECT_EQ(M.Header("MIME-Version"), "1.0");
+      EXPECT_EQ(M.Header("Content-Type"), "text/plain; charset=UTF-8");
+      EXPECT_EQ(M.Header("Content-Transfer-Encoding"), "8bit");
+    } else {
+      EXPECT_FALSE(M_HasMimeHeaders(M)) << M.Headers;
+      EXPECT_EQ(M.Body, R.Body.toStdString() + "\r\n") << "byte for byte as ever";
+      EXPECT_NE(M.Headers.find("\r\nSubject: Dervik: " + R.Summary.toStdString() + "\r\n"),
+                std::string::npos)
+          << M.Headers;
+    }
+    // The body's bytes are UTF-8 whatever the declaration says.
+    EXPECT_EQ(M.Body, R.Body.toStdString() + "\r\n");
+    const TDecodedMail Decoded = DecodeWithPython(M.Raw);
+    ASSERT_TRUE(Decoded.Ok) << "python3 could not parse the message";
+    EXPECT_EQ(Decoded.Charset, R.Utf8 ? QStringLiteral("utf-8") : QString());
+    EXPECT_EQ(Decoded.Subject, QStringLiteral("Dervik: ") + R.Summary);
+    // The parser ends lines as the platform does; the text between is exact.
+    QString Expected = R.Body + QStringLiteral("\r\n");
+    Expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QString Got = Decoded.Body;
+    Got.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    EXPECT_EQ(Got, Expected);
   }
 }
 

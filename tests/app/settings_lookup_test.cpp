@@ -146,10 +146,19 @@ TEST_P(SettingsLookupTest, UsesTheFirstPlaceWithAFile) {
   EXPECT_EQ(Form.SettingsFileName(), Used);
 
   QString Panel0;
+  // With none in place, the hint names the user's own file (the last place
+  // looked) as the one to create, from the example of the source tree.
+  const auto CreateHint = [](const QString &File) {
+    const QString Folder = File.left(File.lastIndexOf(u'/'));
+    return QStringLiteral("; create one with: mkdir -p %1 && cp examples/dervik.ini %2")
+        .arg(Folder, File);
+  };
   if (Case.Used == uNeither)
-    Panel0 = Case.WithConfigHome
-                 ? QStringLiteral("No settings file: looked for %1 and %2").arg(Beside, Config)
-                 : QStringLiteral("No settings file: looked for %1").arg(Beside);
+    Panel0 =
+        Case.WithConfigHome
+            ? QStringLiteral("No settings file: looked for %1 and %2").arg(Beside, Config) +
+                  CreateHint(Config)
+            : QStringLiteral("No settings file: looked for %1").arg(Beside) + CreateHint(Beside);
   else if (Case.Reason != nullptr)
     Panel0 =
         QStringLiteral("Settings file %1 not used: %2").arg(Used, QString::fromLatin1(Case.Reason));
@@ -179,7 +188,11 @@ TEST_F(SettingsLookupTest, EveryRunLooksAgain) {
   ASSERT_TRUE(QDir().mkpath(Temp.Path(QStringLiteral("bin"))));
   ASSERT_TRUE(QFile::link(ExecutableFilePath(), Exe));
   TFormMain Form(TFormMain::TStartup{Exe, {}, ConfigHome});
-  const QString Hint = QStringLiteral("No settings file: looked for %1 and %2").arg(Beside, Config);
+  const QString Hint =
+      QStringLiteral(
+          "No settings file: looked for %1 and %2; create one with: mkdir -p %3 && "
+          "cp examples/dervik.ini %2")
+          .arg(Beside, Config, Temp.Path(QStringLiteral("config/dervik")));
   EXPECT_EQ(Form.StatusPanelText(0), Hint);
   Form.Settings().SetLastCheckDT(QDateTime::currentDateTime());
   Form.RefreshListView();

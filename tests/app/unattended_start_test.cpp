@@ -114,6 +114,49 @@ TEST(UnattendedStart, ProgramOptions) {
   }
 }
 
+// Arguments that look like a switch but are none of ours or Qt's: the
+// first is named; Qt's options keep their values, whatever those look like.
+TEST(UnattendedStart, UnknownSwitchesAndVerbose) {
+  const struct {
+    std::vector<const char *> Args;
+    const char *Unknown;
+    bool Verbose;
+  } Rows[] = {
+      {{}, "", false},
+      {{"/AUTO", "--verbose"}, "", true},
+      {{"--verbose"}, "", true},
+      {{"/autosmtp", "/AutoSysLog", "/AUTORUN", "-h", "--help", "--version"}, "", false},
+      {{"report.txt", "AUTO"}, "", false},  // no switch at all: ignored as ever
+      {{"/AUTOO"}, "/AUTOO", false},
+      {{"/AUTO", "--versoin", "/x"}, "--versoin", false},
+      {{"--Verbose"}, "--Verbose", false},
+      {{"-v"}, "-v", false},
+      {{"/"}, "/", false},
+      {{"-"}, "-", false},
+      {{"/AUTO/"}, "/AUTO/", false},
+      {{"/tmp/dervik.ini"}, "/tmp/dervik.ini", false},
+      {{"-platform", "offscreen", "-style", "-fusion", "--display", ":1", "/AUTO"}, "", false},
+      {{"-platformpluginpath", "/usr/lib/qt", "-qwindowtitle", "-x-", "-reverse"}, "", false},
+      {{"-style=fusion", "--stylesheet=/a.qss", "-qmljsdebugger=port:1", "-nograb", "-sync"},
+       "",
+       false},
+      {{"-stylex"}, "-stylex", false},
+      {{"-reverse", "/AUTOSYSLG", "--verbose"}, "/AUTOSYSLG", true},
+  };
+  for (const auto &R : Rows) {
+    std::vector<const char *> Argv{"dervik"};
+    Argv.insert(Argv.end(), R.Args.begin(), R.Args.end());
+    std::string Trace;
+    for (const char *A : R.Args) Trace += std::string(A) + " ";
+    SCOPED_TRACE(Trace);
+    const TProgramOptions O = ReadProgramOptions(static_cast<int>(Argv.size()), Argv.data());
+    EXPECT_EQ(O.UnknownSwitch, QString::fromLatin1(R.Unknown));
+    EXPECT_EQ(O.Verbose, R.Verbose);
+  }
+  EXPECT_EQ(UnknownSwitchText(QStringLiteral("/AUTOO")),
+            QStringLiteral("dervik: unknown switch /AUTOO; see dervik --help\n"));
+}
+
 TEST(UnattendedStart, X11DisplayReachableOnlyWhereAServerListens) {
   const int Free = UnusedDisplayNumber();
   ASSERT_GE(Free, 0);
@@ -222,8 +265,21 @@ TEST(UnattendedStart, HelpListsSwitchesAndEveryExitStatus) {
        {"/AUTO ", "/AUTORUN ", "/AUTOSMTP ", "/AUTOSYSLOG ", "--help", "--version"})
     EXPECT_TRUE(Help.contains(QLatin1String(Switch))) << Switch;
   for (int Status : {ExitStatusAllAnswered, ExitStatusDevicesFailed, ExitStatusReportFailed,
-                     ExitStatusDevicesFailed | ExitStatusReportFailed, ExitStatusNotStarted})
+                     ExitStatusDevicesFailed | ExitStatusReportFailed, ExitStatusNotStarted,
+                     ExitStatusReportQueued})
     EXPECT_TRUE(Help.contains(QStringLiteral("\n  %1  ").arg(Status))) << Status;
+  EXPECT_TRUE(Help.contains(QStringLiteral("\n %1  an unknown switch").arg(ExitStatusUsage)));
+  EXPECT_TRUE(Help.contains(QStringLiteral("\n  --verbose ")));
+  EXPECT_FALSE(Help.contains(QStringLiteral("create your own")))
+      << "a settings file in place needs no hint";
+  const QString Create =
+      HelpText(QStringLiteral("/a/dervik.ini\n  else /h/.config/dervik/dervik.ini"),
+               QStringLiteral("mkdir -p X && cp Y Z"));
+  EXPECT_TRUE(Create.contains(
+      QStringLiteral("Settings file: /a/dervik.ini\n  else /h/.config/dervik/dervik.ini\n"
+                     "There is none yet; create your own with:\n"
+                     "  mkdir -p X && cp Y Z\n\n")))
+      << Create.toStdString();
   EXPECT_TRUE(Help.endsWith(u'\n'));
   EXPECT_EQ(VersionText(TFileVersion{7, 8, 9, 10}), QStringLiteral("Dervik 7.8.9\n"));
   const QString Line = NeedsDisplayText();

@@ -53,10 +53,17 @@ mkdir -p "$home/.config/dervik"
 help=$(env -i HOME="$home" PATH=/usr/bin:/bin "$program" --help)
 grep -qxF "Settings file: $prefix/bin/dervik.ini" <<<"$help" && grep -qxF "  else $home/.config/dervik/dervik.ini" <<<"$help" ||
   fail "--help does not name both places: $(grep -A1 'Settings file' <<<"$help")"
+# With none in place, the user's own file is the one to create, from the
+# installed example.
+example=$prefix/share/doc/dervik/dervik.ini
+[ -f "$example" ] && cmp -s "$example" "$src/examples/dervik.ini" || fail "the example settings are not installed as $example"
+grep -qxF "  mkdir -p ~/.config/dervik && cp $example ~/.config/dervik/dervik.ini" <<<"$help" ||
+  fail "--help does not say how to create ~/.config/dervik/dervik.ini: $help"
 
+# A file with no device: the run names it, whose [Devices] is empty, so it was read.
 printf '[Ping]\nTimes=1\nTimeout=1\n[Devices]\n' >"$home/.config/dervik/dervik.ini"
 status=0
 err=$(env -i HOME="$home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen "$program" /AUTORUN 2>&1 >/dev/null) || status=$?
-grep -qF "checked 0 devices from $home/.config/dervik/dervik.ini" <<<"$err" ||
+grep -qxF "dervik: Nothing checked: the [Devices] section of $home/.config/dervik/dervik.ini is empty" <<<"$err" && [ $status -eq 4 ] ||
   fail "the unattended run did not read the user's settings file (status $status): $err"
 echo "installed: $(cd "$prefix" && find . -type f | sort | tr '\n' ' ')"

@@ -657,22 +657,36 @@ TEST_F(MailReport, GenericFailuresSayWhatHappened) {
         {PeerStep::Reset, ""}},
        " (the server closed the connection after \"421 4.3.2 closing down\")"},
   };
-  for (const auto &R : Rows) {
-    SCOPED_TRACE(R.Name);
-    smtptest::ScriptedPeer Peer(R.Script);
-    Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port());
-    Form->Settings().SetSMTPTimeout(2);
-    FinishRun(QStringLiteral("All connections OK"));
-    QElapsedTimer Took;
-    Took.start();
-    ClickSend();
-    EXPECT_LT(Took.elapsed(), 3 * 2000 + 1500) << "bounded by the Timeout";
-    EXPECT_EQ(Form->LastSMTPReport(), rrFailed);
-    EXPECT_TRUE(Form->StatusPanelText(0).endsWith(QLatin1String(R.PanelEnds)))
-        << Form->StatusPanelText(0).toStdString();
-    Form->pelSMTP1->setConnected(false);
-    Peer.finish();
-  }
+  // Without a queue folder the report fails; with one, where a report of an
+  // earlier run waits, this one joins it.
+  for (const bool Queue : {false, true})
+    for (const auto &R : Rows) {
+      SCOPED_TRACE(std::string(R.Name) + (Queue ? " with a queue" : ""));
+      smtptest::ScriptedPeer Peer(R.Script);
+      Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port());
+      Form->Settings().SetSMTPTimeout(2);
+      QTemporaryDir Spool;
+      if (Queue) {
+        Form->Settings().SetSMTPQueueDir(Spool.path());
+        FinishRun(QStringLiteral("earlier"));
+        Form->pelSMTP1->setFrom(QStringLiteral("dervik@dervik.test"));
+        Form->pelSMTP1->setSendTo(QStringLiteral("ops@dervik.test"));
+        Form->pelSMTP1->setMessageText(QStringLiteral("waiting\r\n"));
+        Form->pelSMTP1->Queue(Spool.path());
+      }
+      FinishRun(QStringLiteral("All connections OK"));
+      QElapsedTimer Took;
+      Took.start();
+      ClickSend();
+      EXPECT_LT(Took.elapsed(), 3 * 2000 + 1500) << "bounded by the Timeout";
+      EXPECT_EQ(Form->LastSMTPReport(), Queue ? rrQueued : rrFailed);
+      EXPECT_TRUE(Form->StatusPanelText(0).endsWith(QLatin1String(R.PanelEnds)))
+          << Form->StatusPanelText(0).toStdString();
+      const qsizetype Waiting = QDir(Spool.path()).entryList(QDir::Files).size();
+      EXPECT_EQ(Waiting, Queue ? 2 : 0);
+      Form->pelSMTP1->setConnected(false);
+      Peer.finish();
+    }
 }
 
 }  // namespace

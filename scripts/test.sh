@@ -31,13 +31,12 @@ fuzz() {
   echo "fuzz $2: $(grep -E '^(#[0-9]+.*DONE|Done)' "$log" | tail -n 1)"
   rm -f "$log"
 }
-fuzz cores/syslog/fuzz syslog_parser_fuzz 2048
-fuzz cores/ping/fuzz echo_answer_fuzz 1500
-fuzz cores/smtp/fuzz recipient_header_fuzz 4096
-fuzz cores/smtp/fuzz reply_reader_fuzz 8192
-fuzz cores/smtp/fuzz firewall_reply_fuzz 4096
-fuzz cores/smtp/fuzz ntlm_challenge_fuzz 4096
-fuzz cores/smtp/fuzz queue_file_form_fuzz 4096
+# Every target of the list, in its order.
+# (Read from descriptor 3, so that nothing a target runs can eat the list.)
+while read -r dir target max_len <&3; do
+  case $dir in ''|'#'*) continue ;; esac
+  fuzz "$dir" "$target" "$max_len"
+done 3< scripts/fuzz-targets
 
 if [ "${1:-}" != "--no-sanitize" ]; then
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -4,6 +4,7 @@
 // delivers. Every report arrives at least once, the runs that live end as
 // usual, and the next run leaves nothing behind.
 #include "isolation.h"
+#include "loopback_ports.h"
 #include "pelsmtp.h"
 #include "program_run.h"
 #include "report_peers.h"
@@ -16,9 +17,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <map>
 #include <memory>
@@ -31,18 +29,6 @@ using programrun::ProgramCopy;
 using programrun::Result;
 using programrun::Running;
 
-// A loopback port nobody listens on: bound, and closed again.
-int ClosedPort() {
-  const int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t Len = sizeof A;
-  bind(Fd, reinterpret_cast<sockaddr *>(&A), Len);
-  getsockname(Fd, reinterpret_cast<sockaddr *>(&A), &Len);
-  close(Fd);
-  return ntohs(A.sin_port);
-}
 
 std::vector<std::string> FilesOf(const std::string &Folder) {
   std::vector<std::string> Names;
@@ -83,7 +69,7 @@ TEST(MailQueueSoak, ThreeUnattendedRunsOneKilledDeliverEveryReport) {
   // While the server is down: 200 reports wait in the folder. Several
   // components, since one names at most 26 files per millisecond.
   constexpr int Reports = 200;
-  const int Down = ClosedPort();
+  const int Down = testsupport::FreeLoopbackPort();
   std::vector<std::unique_ptr<TpelSMTP>> Writers;
   for (int I = 0; I < 10; ++I) {
     auto Smtp = std::make_unique<TpelSMTP>();

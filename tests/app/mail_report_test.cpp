@@ -7,6 +7,7 @@
 #include "form_main.h"
 #include "framework_ops.h"
 #include "isolation.h"
+#include "loopback_ports.h"
 #include "pelsmtp.h"
 #include "report_peers.h"
 #include "scripted_peer.h"
@@ -25,9 +26,6 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
@@ -39,18 +37,6 @@ namespace {
 using reportpeers::Mail;
 using reportpeers::SmtpSink;
 
-// A loopback port nobody listens on: bound, and closed again.
-int ClosedPort() {
-  const int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t Len = sizeof A;
-  bind(Fd, reinterpret_cast<sockaddr *>(&A), Len);
-  getsockname(Fd, reinterpret_cast<sockaddr *>(&A), &Len);
-  close(Fd);
-  return ntohs(A.sin_port);
-}
 
 bool M_HasMimeHeaders(const Mail &M) {
   return !M.Header("MIME-Version").empty() || !M.Header("Content-Type").empty() ||
@@ -347,7 +333,7 @@ TEST_F(MailReport, GuardSendsNothingAndShowsNothing) {
 }
 
 TEST_F(MailReport, UnreachableServerLeavesTheComponentsMessageAndTheToolReady) {
-  const int Closed = ClosedPort();
+  const int Closed = testsupport::FreeLoopbackPort();
   Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Closed);
   FinishRun(QStringLiteral("All connections OK"));
   ClickSend();
@@ -468,7 +454,7 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
       Script.push_back({PeerStep::ExpectClose, ""});
       Peer = std::make_unique<smtptest::ScriptedPeer>(std::move(Script));
     }
-    Open({{"A", "10.0.0.1", dsOK}}, QString::fromLatin1(R.Host), Peer ? Peer->port() : ClosedPort());
+    Open({{"A", "10.0.0.1", dsOK}}, QString::fromLatin1(R.Host), Peer ? Peer->port() : testsupport::FreeLoopbackPort());
     Form->Settings().SetSMTPQueueDir(QueueDir);
     FinishRun(QStringLiteral("first"));
     ClickSend();
@@ -511,7 +497,7 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
 TEST_F(MailReport, AQueuedReportRefusedForNowWaitsForTheNextReport) {
   QTemporaryDir Spool;
   const QString QueueDir = Spool.filePath(QStringLiteral("queue"));
-  Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), ClosedPort());
+  Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), testsupport::FreeLoopbackPort());
   Form->Settings().SetSMTPQueueDir(QueueDir);
   Form->Settings().SetSMTPSender(QStringLiteral("greylisted@dervik.test"));
   const auto Subjects = [this] {

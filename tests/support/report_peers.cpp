@@ -1,5 +1,7 @@
 #include "report_peers.h"
 
+#include "loopback_ports.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -54,21 +56,6 @@ void EndChild(pid_t &Pid) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   Pid = -1;
-}
-
-// A UDP port on 127.0.0.1 that was free a moment ago.
-int FreeUdpPort() {
-  const int Fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t Len = sizeof A;
-  int Port = 0;
-  if (bind(Fd, reinterpret_cast<sockaddr *>(&A), Len) == 0 &&
-      getsockname(Fd, reinterpret_cast<sockaddr *>(&A), &Len) == 0)
-    Port = ntohs(A.sin_port);
-  close(Fd);
-  return Port;
 }
 
 void SendDatagram(int Port, const std::string &Bytes) {
@@ -195,7 +182,7 @@ bool Rsyslogd::Start() {
     return false;
   }
   FFolder = MakeFolder("dervik-rsyslog");
-  FPort = FreeUdpPort();
+  FPort = testsupport::FreeLoopbackUdpPort();
   if (FFolder.empty() || FPort <= 0) {
     FWhy = "no folder or port for rsyslogd";
     return false;

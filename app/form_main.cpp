@@ -326,8 +326,8 @@ namespace {
 // Round trips compare by their exact mean; rows without one come after
 // every row with one.
 int CompareRoundTrips(const TDevice* Device1, const TDevice* Device2) {
-  const double Time1 = Device1 != nullptr ? Device1->RoundTripAverage() : -1.0;
-  const double Time2 = Device2 != nullptr ? Device2->RoundTripAverage() : -1.0;
+  const double Time1 = Device1 != nullptr ? Device1->RoundTripAverageMicroseconds() : -1.0;
+  const double Time2 = Device2 != nullptr ? Device2->RoundTripAverageMicroseconds() : -1.0;
   if ((Time1 < 0) != (Time2 < 0))
     return Time1 < 0 ? 1 : -1;
   return Time1 < Time2 ? -1 : (Time2 < Time1 ? 1 : 0);

@@ -54,12 +54,13 @@ std::vector<int> FitColumnWidths(const std::vector<int>& Base, const std::vector
 TResultsColumns::TResultsColumns(QTreeWidget* List, std::vector<int> BaseWidths, int MinimumWidth)
     : QObject(List),
       FList(List),
+      FViewport(List->viewport()),
       FBaseWidths(std::move(BaseWidths)),
       FMinimumWidth(MinimumWidth),
       FContentWidths(FBaseWidths.size(), 0) {
   // The last column ends where its text does; the rest of the row stays empty.
   FList->header()->setStretchLastSection(false);
-  FList->viewport()->installEventFilter(this);
+  FViewport->installEventFilter(this);
 }
 
 int TResultsColumns::CellWidth(const QString& Text) const {
@@ -93,7 +94,9 @@ void TResultsColumns::LayOut() {
 bool TResultsColumns::eventFilter(QObject* Watched, QEvent* Event) {
   // The viewport narrows when the vertical scroll bar comes and widens with
   // the window: the widths follow.
-  if (Watched == FList->viewport() && Event->type() == QEvent::Resize)
+  // Compared with the viewport kept from the start: events also come while
+  // the list is being destroyed, when it is no longer one to ask.
+  if (Event->type() == QEvent::Resize && Watched == FViewport)
     LayOut();
   return QObject::eventFilter(Watched, Event);
 }

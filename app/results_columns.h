@@ -8,6 +8,7 @@
 #include <vector>
 
 class QTreeWidget;
+class QWidget;
 
 // The widths of columns that fit Available pixels where they can.  Each
 // column wants its Base width or its Contents (widest text), whichever is
@@ -37,6 +38,7 @@ protected:
 
 private:
   QTreeWidget* FList;
+  QWidget* FViewport;
   const std::vector<int> FBaseWidths;
   const int FMinimumWidth;
   std::vector<int> FContentWidths;

@@ -64,9 +64,9 @@ QString TDevice::DeviceStatusToString() const {
   return Text;
 }
 
-void TDevice::AddRoundTrip(std::int32_t Milliseconds) {
+void TDevice::AddRoundTripMicroseconds(std::int64_t Microseconds) {
   // A clock that went backwards gives no negative time.
-  const std::int32_t Time = std::max<std::int32_t>(Milliseconds, 0);
+  const std::int64_t Time = std::max<std::int64_t>(Microseconds, 0);
   FRoundTripMin = FRoundTripCount == 0 ? Time : std::min(FRoundTripMin, Time);
   FRoundTripMax = FRoundTripCount == 0 ? Time : std::max(FRoundTripMax, Time);
   FRoundTripSum += Time;
@@ -80,7 +80,7 @@ void TDevice::ClearRoundTrips() {
   FRoundTripSum = 0;
 }
 
-double TDevice::RoundTripAverage() const {
+double TDevice::RoundTripAverageMicroseconds() const {
   if (FRoundTripCount == 0)
     return -1.0;
   return static_cast<double>(FRoundTripSum) / static_cast<double>(FRoundTripCount);
@@ -89,11 +89,13 @@ double TDevice::RoundTripAverage() const {
 QString TDevice::RoundTripText() const {
   if (FRoundTripCount == 0)
     return QString();
-  return QString::number(static_cast<qint64>(std::llround(RoundTripAverage())));
+  return FormatRoundTrip(RoundTripAverageMicroseconds());
 }
 
 QString TDevice::RoundTripRangeText() const {
   if (FRoundTripCount == 0)
     return QString();
-  return QStringLiteral("min %1 ms, max %2 ms").arg(FRoundTripMin).arg(FRoundTripMax);
+  return QStringLiteral("min %1, max %2")
+      .arg(FormatRoundTrip(static_cast<double>(FRoundTripMin)),
+           FormatRoundTrip(static_cast<double>(FRoundTripMax)));
 }

@@ -45,17 +45,18 @@ public:
   bool HostLookupFailed() const { return FHostLookupFailed; }
   void SetHostLookupFailed(bool Value) { FHostLookupFailed = Value; }
 
-  // Round-trip times of the answers of the current run, in milliseconds.
-  void AddRoundTrip(std::int32_t Milliseconds);
+  // Round-trip times of the answers of the current run, in microseconds.
+  void AddRoundTripMicroseconds(std::int64_t Microseconds);
   void ClearRoundTrips();
   std::int32_t RoundTripCount() const { return FRoundTripCount; }
-  std::int32_t RoundTripMin() const { return FRoundTripMin; }
-  std::int32_t RoundTripMax() const { return FRoundTripMax; }
-  // The mean of the answers' times, or a negative value when none answered.
-  double RoundTripAverage() const;
-  // The mean rounded to whole milliseconds, "" when none answered.
+  std::int64_t RoundTripMinMicroseconds() const { return FRoundTripMin; }
+  std::int64_t RoundTripMaxMicroseconds() const { return FRoundTripMax; }
+  // The mean of the answers' times in microseconds, or a negative value
+  // when none answered.
+  double RoundTripAverageMicroseconds() const;
+  // The mean with its unit ("0.04 ms", FormatRoundTrip), "" when none answered.
   QString RoundTripText() const;
-  // "min 3 ms, max 12 ms", "" when none answered.
+  // "min 0.03 ms, max 0.05 ms", "" when none answered.
   QString RoundTripRangeText() const;
 
   // Recomputes status and category from the counters and the address.
@@ -75,7 +76,7 @@ private:
   std::int32_t FPingedOK = 0;
   bool FHostLookupFailed = false;
   std::int32_t FRoundTripCount = 0;
-  std::int32_t FRoundTripMin = 0;
-  std::int32_t FRoundTripMax = 0;
+  std::int64_t FRoundTripMin = 0;
+  std::int64_t FRoundTripMax = 0;
   std::int64_t FRoundTripSum = 0;
 };

@@ -5,7 +5,9 @@
 #include "framework_ops.h"
 #include "locale_texts.h"
 #include "program_files.h"
+#include "results_columns.h"
 #include "settings_file.h"
+#include "status_panel.h"
 
 #include <QCoreApplication>
 #include <QFontDatabase>
@@ -22,6 +24,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace {
 
@@ -32,10 +35,10 @@ constexpr int MinimumColumnWidth = 48;
 
 struct TColumn {
   const char* Caption;
-  int Width;  // 0: takes the rest of the list's width
+  int Width;  // at least, while the list has room; the texts may widen it
 };
 constexpr std::array<TColumn, 4> Columns{
-    {{"Device", 96}, {"Address", 128}, {"Status", 120}, {"Round trip", 0}}};
+    {{"Device", 96}, {"Address", 128}, {"Status", 120}, {"Round trip", 64}}};
 
 // Panel 0 at least, panel 1 always.
 constexpr std::array<int, TFormMain::StatusPanelCount> StatusPanelWidths{360, 128};
@@ -47,7 +50,7 @@ constexpr std::array<int, TFormMain::StatusPanelCount> StatusPanelWidths{360, 12
 class TStatusPanels : public QWidget {
 public:
   using QWidget::QWidget;
-  QLabel* Panels[TFormMain::StatusPanelCount] = {};
+  TStatusPanel* Panels[TFormMain::StatusPanelCount] = {};
 
   void LayOut() {
     const int Width0 = std::max(StatusPanelWidths[0], width() - StatusPanelWidths[1]);
@@ -194,13 +197,14 @@ void TFormMain::CreateResultsList() {
   ListViewResults->setHeaderLabels(Captions);
   QHeaderView* Header = ListViewResults->header();
   Header->setMinimumSectionSize(MinimumColumnWidth);
-  Header->setStretchLastSection(true);
   Header->setSectionsClickable(true);
   Header->setSectionsMovable(false);
   Header->setSortIndicatorShown(false);
-  for (int Index = 0; Index < static_cast<int>(Columns.size()); ++Index)
-    if (Columns[Index].Width > 0)
-      ListViewResults->setColumnWidth(Index, Columns[Index].Width);
+  std::vector<int> BaseWidths;
+  for (const TColumn& Column : Columns)
+    BaseWidths.push_back(Column.Width);
+  FResultsColumns = new TResultsColumns(ListViewResults, std::move(BaseWidths), MinimumColumnWidth);
+  FResultsColumns->Measure();
   connect(Header, &QHeaderView::sectionClicked, this,
           [this](int Column) { RunGuarded([&] { ListViewResultsColumnClick(Column); }); });
 }
@@ -211,7 +215,7 @@ void TFormMain::CreateStatusBar() {
   auto* Panels = new TStatusPanels(StatusBar1);
   int Height = 0;
   for (int Index = 0; Index < StatusPanelCount; ++Index) {
-    auto* Panel = new QLabel(Panels);
+    auto* Panel = new TStatusPanel(Panels);
     Panel->setObjectName(QStringLiteral("StatusPanel%1").arg(Index));
     Panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     // Faces wider than Tahoma are drawn a little narrower here, so that a
@@ -309,11 +313,11 @@ void TFormMain::ClickMenuItem(QAction* Item) {
 
 void TFormMain::SetStatusPanelText(int Index, const QString& Text) {
   if (Index >= 0 && Index < StatusPanelCount)
-    FStatusPanels[Index]->setText(Text);
+    FStatusPanels[Index]->SetWholeText(Text);
 }
 
 QString TFormMain::StatusPanelText(int Index) const {
-  return Index >= 0 && Index < StatusPanelCount ? FStatusPanels[Index]->text() : QString();
+  return Index >= 0 && Index < StatusPanelCount ? FStatusPanels[Index]->WholeText() : QString();
 }
 
 TDevice* TFormMain::RowDevice(const QTreeWidgetItem* Row) {
@@ -340,8 +344,8 @@ namespace {
 // Round trips compare by their exact mean; rows without one come after
 // every row with one.
 int CompareRoundTrips(const TDevice* Device1, const TDevice* Device2) {
-  const double Time1 = Device1 != nullptr ? Device1->RoundTripAverage() : -1.0;
-  const double Time2 = Device2 != nullptr ? Device2->RoundTripAverage() : -1.0;
+  const double Time1 = Device1 != nullptr ? Device1->RoundTripAverageMicroseconds() : -1.0;
+  const double Time2 = Device2 != nullptr ? Device2->RoundTripAverageMicroseconds() : -1.0;
   if ((Time1 < 0) != (Time2 < 0))
     return Time1 < 0 ? 1 : -1;
   return Time1 < Time2 ? -1 : (Time2 < Time1 ? 1 : 0);
@@ -385,6 +389,7 @@ void TFormMain::RefreshListView() {
     Rows.append(MakeRow(Device.get()));
   SortRows(Rows);
   ListViewResults->addTopLevelItems(Rows);
+  FResultsColumns->Measure();
 
   const qsizetype Count = Rows.size();
   SetStatusPanelText(1, (Count == 1 ? QStringLiteral("%1 device") : QStringLiteral("%1 devices")).arg(Count));

@@ -22,6 +22,8 @@ class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TIPv6PingScope;
+class TResultsColumns;
+class TStatusPanel;
 class TpelPing;
 class TpelSMTP;
 class TpelSysLog;
@@ -100,6 +102,8 @@ public:
   // Runs the item's handler as a click would, but only when the item is
   // enabled. An exception from the handler reaches the caller.
   void ClickMenuItem(QAction* Item);
+  // The panel shows a text longer than itself cut in the middle, and the
+  // whole text in its tooltip; StatusPanelText gives the whole text.
   void SetStatusPanelText(int Index, const QString& Text);
   QString StatusPanelText(int Index) const;
   // The handler of a private window message posted with PostWindowMessage.
@@ -223,7 +227,8 @@ private:
 
   TStartup FStartup;
   QCollator FCollator;
-  QLabel* FStatusPanels[StatusPanelCount] = {};
+  TStatusPanel* FStatusPanels[StatusPanelCount] = {};
+  TResultsColumns* FResultsColumns = nullptr;  // a child of the list
   QHash<QAction*, void (TFormMain::*)()> FMenuHandlers;
   QHash<int, std::function<void()>> FWindowMessageHandlers;
 };

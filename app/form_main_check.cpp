@@ -314,10 +314,11 @@ void TFormMain::StampCheck(const TCheckRun& Run) {
   RefreshListView();
 }
 
-void TFormMain::pelPing1Response(QObject* /*Sender*/, int /*RequestId*/, const QString& ResponseSource,
+void TFormMain::pelPing1Response(QObject* Sender, int /*RequestId*/, const QString& ResponseSource,
                                  const QString& ResponseStatus, int ResponseTime) {
   if (FCurrentDevice != nullptr)
-    CountResponse(*FCurrentDevice, ResponseSource, ResponseStatus, ResponseTime);
+    CountResponse(*FCurrentDevice, ResponseSource, ResponseStatus,
+                  ResponseTimeMicrosecondsOf(Sender, ResponseTime));
 }
 
 void TFormMain::pelPing1Error(QObject* /*Sender*/, int /*ErrorCode*/, const QString& /*Description*/) {}

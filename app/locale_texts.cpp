@@ -1,5 +1,7 @@
 #include "locale_texts.h"
 
+#include <cmath>
+
 namespace {
 
 // Removes the time-zone field ("t", outside quotes) and the blanks that
@@ -23,6 +25,23 @@ QString FormatGeneral15(double Value, const QLocale& Locale) {
   QLocale Plain = Locale;
   Plain.setNumberOptions(QLocale::OmitGroupSeparator);
   return Plain.toString(Value, 'g', 15);
+}
+
+QString FormatRoundTrip(double Microseconds, const QLocale& Locale) {
+  // Rounded to the digits shown first, so that 9.996 ms becomes "10.0 ms"
+  // and not "10.00 ms".
+  struct TStep {
+    double MicrosecondsPerUnit;
+    int Decimals;
+  };
+  constexpr TStep Steps[] = {{10.0, 2}, {100.0, 1}};
+  for (const TStep& Step : Steps) {
+    const double Units = std::round(Microseconds / Step.MicrosecondsPerUnit);
+    if (Units < 1000.0)
+      return Locale.toString(Units * Step.MicrosecondsPerUnit / 1000.0, 'f', Step.Decimals) +
+             QStringLiteral(" ms");
+  }
+  return Locale.toString(std::round(Microseconds / 1000.0), 'f', 0) + QStringLiteral(" ms");
 }
 
 QString FormatDateTimeForDisplay(const QDateTime& Value, const QLocale& Locale) {

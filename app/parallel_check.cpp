@@ -21,12 +21,20 @@ bool IsOKStatus(const QString& Status) {
 }
 
 void CountResponse(TDevice& Device, const QString& ResponseSource, const QString& ResponseStatus,
-                   int ResponseTime) {
+                   std::int64_t ResponseTimeMicroseconds) {
   if (!IsOKStatus(ResponseStatus))
     return;
   Device.SetDeviceHostAddress(ResponseSource);
   Device.SetPingedOK(Device.PingedOK() + 1);
-  Device.AddRoundTrip(ResponseTime);
+  Device.AddRoundTripMicroseconds(ResponseTimeMicroseconds);
+}
+
+std::int64_t ResponseTimeMicrosecondsOf(const QObject* Ping, int ResponseTime) {
+  // Only a sender that is no ping component (none of the runs' own) falls
+  // back to the event's whole milliseconds.
+  if (const auto* PingComponent = qobject_cast<const TpelPing*>(Ping))
+    return PingComponent->ResponseTimeMicroseconds();
+  return std::int64_t{ResponseTime} * 1000;
 }
 
 TParallelCheck::TParallelCheck(int Parallel, int Times, int TimeoutMs, THooks Hooks)
@@ -107,7 +115,8 @@ void TParallelCheck::Response(int SlotNo, int RequestId, const QString& Response
   if (Slot.RequestId < 0 || RequestId != Slot.RequestId)
     return;
   Slot.RequestId = -1;
-  CountResponse(*Slot.Item.Device, ResponseSource, ResponseStatus, ResponseTime);
+  CountResponse(*Slot.Item.Device, ResponseSource, ResponseStatus,
+                ResponseTimeMicrosecondsOf(FPings[static_cast<std::size_t>(SlotNo)].get(), ResponseTime));
   // Every answer ends its request, as it ends a waiting ping; the next one
   // is sent from the run's loop, not from inside the component's event.
   FAnswered.push_back(SlotNo);

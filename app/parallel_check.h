@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+class QObject;
 class TDevice;
 class TpelPing;
 
@@ -28,7 +29,10 @@ bool IsOKStatus(const QString& Status);
 // gives the device the answering address, one more answered request and
 // its round-trip time; any other status changes nothing.
 void CountResponse(TDevice& Device, const QString& ResponseSource, const QString& ResponseStatus,
-                   int ResponseTime);
+                   std::int64_t ResponseTimeMicroseconds);
+// The round trip of the answer Ping reports now, in microseconds: its
+// ResponseTimeMicroseconds, which the core sets before the Response event.
+std::int64_t ResponseTimeMicrosecondsOf(const QObject* Ping, int ResponseTime);
 
 class TParallelCheck {
 public:

@@ -24,6 +24,8 @@ class TpelPing : public TpelCore {
   Q_PROPERTY(QString RemoteHost READ RemoteHost WRITE setRemoteHost)
   Q_PROPERTY(QString ResponseSource READ ResponseSource WRITE setResponseSource STORED false)
   Q_PROPERTY(int ResponseTime READ ResponseTime WRITE setResponseTime STORED false)
+  Q_PROPERTY(int ResponseTimeMicroseconds READ ResponseTimeMicroseconds WRITE setResponseTimeMicroseconds
+                 STORED false)
   Q_PROPERTY(int Timeout READ Timeout WRITE setTimeout)
 
  public:
@@ -44,6 +46,9 @@ class TpelPing : public TpelCore {
   void setResponseSource(const QString &) {}  // reported only
   int ResponseTime() const { return getInt(PELNET_PING_PROP_ResponseTime); }
   void setResponseTime(int) {}  // reported only
+  // ResponseTime in microseconds, from the same measurement; set with it.
+  int ResponseTimeMicroseconds() const { return getInt(PELNET_PING_PROP_ResponseTimeMicroseconds); }
+  void setResponseTimeMicroseconds(int) {}  // reported only
   int Timeout() const { return getInt(PELNET_PING_PROP_Timeout); }
   void setTimeout(int v) { setInt(PELNET_PING_PROP_Timeout, v); }
   int TimeToLive() const { return getInt(PELNET_PING_PROP_TimeToLive); }

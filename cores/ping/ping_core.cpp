@@ -1,6 +1,7 @@
 #include "ping_core.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
@@ -27,8 +28,25 @@ PingCore::PingCore(pelnet_event_fn callback, void *user) : CoreBase(callback, us
 
 PingCore::~PingCore() { port_.setAnswerHandler(nullptr); }
 
-uint32_t PingCore::msClock() {
-  return static_cast<uint32_t>(pelnet::hiresCounter() / pelnet::kHiresTicksPerMs);
+uint32_t PingCore::msClock(uint64_t hires) {
+  return static_cast<uint32_t>(hires / pelnet::kHiresTicksPerMs);
+}
+
+uint32_t PingCore::measureResponse() {
+  const uint64_t now = pelnet::hiresCounter();
+  const uint32_t nowMs = msClock(now);
+  // Whole milliseconds as ever: the difference of the two truncated readings.
+  responseTime_ = nowMs - sendTime_;
+  constexpr uint64_t kTicksPerMicrosecond = pelnet::kHiresTicksPerMs / 1000;
+  responseTimeMicroseconds_ = static_cast<int64_t>((now - sendTimeHires_) / kTicksPerMicrosecond);
+  return nowMs;
+}
+
+void PingCore::clearResponseTime() {
+  sendTime_ = 0;
+  sendTimeHires_ = 0;
+  responseTime_ = 0;
+  responseTimeMicroseconds_ = 0;
 }
 
 // ---------------------------------------------------------------- properties
@@ -44,6 +62,7 @@ std::optional<ValueKind> PingCore::propertyKind(int id) const {
     case PELNET_PING_PROP_PacketSize:
     case PELNET_PING_PROP_RequestId:
     case PELNET_PING_PROP_ResponseTime:
+    case PELNET_PING_PROP_ResponseTimeMicroseconds:
     case PELNET_PING_PROP_Timeout:
     case PELNET_PING_PROP_TimeToLive:
     case PELNET_PING_PROP_TypeOfService:
@@ -93,6 +112,9 @@ Value PingCore::getProperty(int id, int /*index*/) {
       return Value::text(responseSource_);
     case PELNET_PING_PROP_ResponseTime:
       return Value::integer(static_cast<int32_t>(responseTime_));
+    case PELNET_PING_PROP_ResponseTimeMicroseconds:
+      return Value::integer(static_cast<intptr_t>(
+          std::min<int64_t>(responseTimeMicroseconds_, std::numeric_limits<int32_t>::max())));
     case PELNET_PING_PROP_Timeout:
       return Value::integer(port_.timeout());
     case PELNET_PING_PROP_TimeToLive:
@@ -224,7 +246,8 @@ int PingCore::pingHost(const std::string &host) {
     }
     port_.armDeadline();
     unreachableCode_ = -1;
-    const uint32_t t = msClock();
+    sendTimeHires_ = pelnet::hiresCounter();
+    const uint32_t t = msClock(sendTimeHires_);
     sendTime_ = t;
     requestId_ =
         (requestId_ + t + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this))) & 0x7FFFFFFFu;
@@ -237,8 +260,7 @@ int PingCore::pingHost(const std::string &host) {
     port_.clearError();
     rc = port_.waitWhile([this] { return port_.isOpen(); });
     if (rc != 0) {
-      sendTime_ = 0;
-      responseTime_ = 0;
+      clearResponseTime();
       break;
     }
     if (unreachableCode_ != -1) rc = port_.fail(kUnreachable, unreachableText(unreachableCode_));
@@ -278,8 +300,7 @@ void PingCore::onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::
   const bool echo = answer->kind == Interpreted::Kind::EchoReply;
   std::string status = echo ? std::string(kStatusOk) : unreachableText(answer->code);
   if (!echo) unreachableCode_ = answer->code;
-  const uint32_t now = msClock();
-  responseTime_ = now - sendTime_;
+  const uint32_t now = measureResponse();
   // An unreachable answer, and an echo too short for the whole send time,
   // carry no send time of their own; the time since the request was sent
   // stands in.

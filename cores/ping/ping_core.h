@@ -43,13 +43,20 @@ class PingCore : public pelnet::CoreBase, private AnswerHandler {
   int setTimeoutProperty(int32_t v);
   bool waiting() const { return port_.timeoutMs != 0; }
   // Round-trip clock: the high-resolution counter in milliseconds, low 32 bits.
-  static uint32_t msClock();
+  static uint32_t msClock(uint64_t hires);
+  // The round trip of the last request, in whole milliseconds and in
+  // microseconds, from one reading of the counter; returns that reading on
+  // the millisecond clock.
+  uint32_t measureResponse();
+  void clearResponseTime();
 
   ICMPPort port_;
   uint16_t packetSize_ = 64;
   uint32_t requestId_ = 0;
   uint32_t sendTime_ = 0;
+  uint64_t sendTimeHires_ = 0;
   uint32_t responseTime_ = 0;
+  int64_t responseTimeMicroseconds_ = 0;
   int unreachableCode_ = -1;
   std::string responseSource_;
   std::string body_;  // the request body of the last call: filler, stamped anew per request

@@ -139,40 +139,73 @@ TEST(Device, RateUsesTheLocaleDecimalSeparator) {
   }
 }
 
-// The round trips of one run: the mean rounded to whole milliseconds (halves
-// away from zero), the least and the most; a negative time counts as 0.
+// The round trips of one run, kept in microseconds: the mean and the range
+// as FormatRoundTrip writes them; a negative time counts as 0.
 TEST(Device, RoundTripsOfARun) {
+  const LocaleScope English(Point);
   const struct {
-    std::vector<std::int32_t> Times;
+    std::vector<std::int64_t> Times;
     const char *Text;
     const char *Range;
     double Average;
   } Cases[] = {
       {{}, "", "", -1.0},
-      {{0}, "0", "min 0 ms, max 0 ms", 0.0},
-      {{7}, "7", "min 7 ms, max 7 ms", 7.0},
-      {{1, 2}, "2", "min 1 ms, max 2 ms", 1.5},
-      {{1, 1, 2}, "1", "min 1 ms, max 2 ms", 4.0 / 3.0},
-      {{260, 40, 120}, "140", "min 40 ms, max 260 ms", 140.0},
-      {{-5, 10}, "5", "min 0 ms, max 10 ms", 5.0},
-      {{2147483647, 2147483647},
-       "2147483647",
-       "min 2147483647 ms, max 2147483647 ms",
-       2147483647.0},
+      {{0}, "0.00 ms", "min 0.00 ms, max 0.00 ms", 0.0},
+      {{35, 41, 52}, "0.04 ms", "min 0.04 ms, max 0.05 ms", 128.0 / 3.0},
+      {{7000}, "7.00 ms", "min 7.00 ms, max 7.00 ms", 7000.0},
+      {{1000, 2000}, "1.50 ms", "min 1.00 ms, max 2.00 ms", 1500.0},
+      {{260000, 40000, 120000}, "140 ms", "min 40.0 ms, max 260 ms", 140000.0},
+      {{-5, 10}, "0.01 ms", "min 0.00 ms, max 0.01 ms", 5.0},
+      {{1204000, 1204400}, "1,204 ms", "min 1,204 ms, max 1,204 ms", 1204200.0},
+      // Beyond 32 bits: a sum of many long times does not wrap.
+      {{4000000000, 4000000000}, "4,000,000 ms", "min 4,000,000 ms, max 4,000,000 ms", 4e9},
   };
   for (const auto &Case : Cases) {
     TDevice Device(QStringLiteral("A"), QStringLiteral("10.0.0.1"));
-    for (std::int32_t Time : Case.Times) Device.AddRoundTrip(Time);
+    for (std::int64_t Time : Case.Times) Device.AddRoundTripMicroseconds(Time);
     const std::string Trace = Case.Range;
     EXPECT_EQ(Device.RoundTripCount(), static_cast<std::int32_t>(Case.Times.size())) << Trace;
     EXPECT_EQ(Device.RoundTripText(), QString::fromLatin1(Case.Text)) << Trace;
     EXPECT_EQ(Device.RoundTripRangeText(), QString::fromLatin1(Case.Range)) << Trace;
-    EXPECT_DOUBLE_EQ(Device.RoundTripAverage(), Case.Average) << Trace;
+    EXPECT_DOUBLE_EQ(Device.RoundTripAverageMicroseconds(), Case.Average) << Trace;
     Device.ClearRoundTrips();
     EXPECT_EQ(Device.RoundTripCount(), 0);
     EXPECT_EQ(Device.RoundTripText(), QString());
-    EXPECT_LT(Device.RoundTripAverage(), 0.0);
+    EXPECT_LT(Device.RoundTripAverageMicroseconds(), 0.0);
   }
+}
+
+// Milliseconds with three significant digits and at most two decimals,
+// rounded (halves away from zero) before the digits are chosen, with the
+// locale's separators.
+TEST(LocaleTexts, RoundTrip) {
+  const struct {
+    double Microseconds;
+    const QLocale &Locale;
+    const char *Text;
+  } Table[] = {
+      {0.0, Point, "0.00 ms"},
+      {4.9, Point, "0.00 ms"},
+      {5.0, Point, "0.01 ms"},
+      {35.0, Point, "0.04 ms"},
+      {35.0, Comma, "0,04 ms"},
+      {999.0, Point, "1.00 ms"},
+      {1250.0, Point, "1.25 ms"},
+      {9994.9, Point, "9.99 ms"},
+      {9995.0, Point, "10.0 ms"},
+      {12345.0, Point, "12.3 ms"},
+      {12345.0, Comma, "12,3 ms"},
+      {99949.0, Point, "99.9 ms"},
+      {99950.0, Point, "100 ms"},
+      {260000.0, Point, "260 ms"},
+      {1204499.0, Point, "1,204 ms"},
+      {1204500.0, Point, "1,205 ms"},
+      {1204000.0, Comma, "1.204 ms"},
+      {1204000.0, QLocale::c(), "1204 ms"},
+  };
+  for (const auto &Row : Table)
+    EXPECT_EQ(FormatRoundTrip(Row.Microseconds, Row.Locale), QString::fromLatin1(Row.Text))
+        << Row.Microseconds << " " << Row.Locale.name().toStdString();
 }
 
 TEST(LocaleTexts, General15) {

@@ -136,7 +136,7 @@ TEST_F(FormMainTest, ResultsListAndStatusBarLayout) {
   EXPECT_EQ(List->columnWidth(0), 96);
   EXPECT_EQ(List->columnWidth(1), 128);
   EXPECT_EQ(List->header()->minimumSectionSize(), 48);
-  EXPECT_TRUE(List->header()->stretchLastSection());
+  EXPECT_FALSE(List->header()->stretchLastSection());
   EXPECT_EQ(List->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_EQ(List->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_FALSE(List->isSortingEnabled());

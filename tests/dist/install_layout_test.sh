@@ -5,6 +5,10 @@
 #    entry in share/applications/ and its icon in the hicolor theme;
 #  - the entry valid for desktop-file-validate, its Exec the installed
 #    program's name and its Icon a PNG of the theme's size for that folder;
+#  - the systemd user service and timer in share/systemd/user, valid for
+#    systemd-analyze, the service starting the installed program (also
+#    from a prefix with a blank and a %), the timer on weekdays at 06:45
+#    and caught up after a missed start;
 #  - the installed program names both places of its settings file in
 #    --help, and an unattended run reads the file from the user's
 #    configuration folder when none lies beside it (a shared bin/).
@@ -46,6 +50,50 @@ for file in "${icons[@]}"; do
   height=$(od -An -tu4 --endian=big -j20 -N4 "$file" | tr -d ' ')
   [ "${width}x${height}" = "$size" ] || fail "$file is ${width}x${height}, not $size"
 done
+
+# The systemd user units, where the user's service manager looks (with a
+# prefix of ~/.local: ~/.local/share/systemd/user).
+mkdir -p "$tmp/run" "$tmp/home"
+chmod 700 "$tmp/run"
+verify_units() {  # <units folder>
+  local out
+  [ -f "$1/dervik.service" ] && [ -f "$1/dervik.timer" ] || fail "no dervik.service and dervik.timer in $1"
+  out=$(cd "$1" && HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run" SYSTEMD_UNIT_PATH="$1:" \
+    systemd-analyze verify --user ./dervik.timer ./dervik.service 2>&1) || fail "systemd-analyze verify in $1: $out"
+  [ -z "$out" ] || fail "systemd-analyze verify in $1: $out"
+}
+units=$prefix/share/systemd/user
+verify_units "$units"
+service=$units/dervik.service
+timer=$units/dervik.timer
+grep -qxF "ExecStart=$program /AUTO" "$service" ||
+  fail "the service does not run $program /AUTO: $(grep '^ExecStart=' "$service")"
+grep -qx 'Type=oneshot' "$service" || fail "the service is not a one-shot job"
+! grep -q 'network-online' "$service" "$timer" || fail "a user unit names network-online.target, which the user's manager does not have"
+while read -r doc; do
+  [ -e "${doc#file://}" ] || fail "Documentation= names $doc, which is not installed"
+done < <(sed -n 's/^Documentation=//p' "$service" "$timer" | tr ' ' '\n' | grep '^file://' || true)
+grep -qx 'Persistent=true' "$timer" || fail "the timer does not catch up a missed run"
+# Weekdays at 06:45: the next ten elapses fall on Monday to Friday at
+# 06:45, every one of the five among them.
+calendar=$(sed -n 's/^OnCalendar=//p' "$timer")
+mapfile -t elapses < <(TZ=UTC systemd-analyze calendar --iterations=10 "$calendar" |
+  sed -n -e 's/^ *Next elapse: *//p' -e 's/^ *Iter\. #[0-9]*: *//p')
+[ ${#elapses[@]} -eq 10 ] || fail "no ten elapses for OnCalendar=$calendar"
+days=""
+for elapse in "${elapses[@]}"; do
+  when=$(TZ=UTC date -d "$elapse" '+%u %H:%M')
+  case $when in [1-5]" 06:45") days+=${when%% *} ;; *) fail "OnCalendar=$calendar elapses at $elapse" ;; esac
+done
+[ "$(fold -w1 <<<"$days" | sort -u | tr -d '\n')" = 12345 ] || fail "OnCalendar=$calendar misses a weekday: $days"
+
+# A prefix with a blank and a %: the service still names the program there.
+odd="$tmp/odd prefix%h"
+cmake --install "$build" --prefix "$odd" >"$tmp/install-odd.log" 2>&1 || { cat "$tmp/install-odd.log"; fail "cmake --install to '$odd' failed"; }
+verify_units "$odd/share/systemd/user"
+grep -qxF "ExecStart=\"${odd//%/%%}/bin/dervik\" /AUTO" "$odd/share/systemd/user/dervik.service" ||
+  fail "the service does not run the program in '$odd': $(grep '^ExecStart=' "$odd/share/systemd/user/dervik.service")"
+rm -rf "$odd"
 
 # The settings file: beside the installed program first, then the user's.
 home=$tmp/home

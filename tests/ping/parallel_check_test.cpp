@@ -14,12 +14,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "component_fixture.h"
 #include "form_main.h"
+#include "locale_texts.h"
 #include "pelping.h"
 #include "ping_net.h"
 #include "qt_printers.h"
@@ -289,9 +291,10 @@ TEST_F(ParallelRun, ClosingOrQuittingStopsTheRun) {
   }
 }
 
-// The column shows the mean of the answers' times in whole milliseconds
-// (empty without an answer), the row's tooltip the least and the most, and
-// sorting by it orders by number, rows without a time last.  For both runs.
+// The column shows the mean of the answers' times in milliseconds with its
+// unit, to the microsecond below a millisecond (empty without an answer),
+// the row's tooltip the least and the most, and sorting by it orders by
+// number, rows without a time last.  For both runs.
 TEST_F(ParallelRun, RoundTripColumnAndItsNumericSort) {
   for (const char *parallelKey : {"Parallel=1\n", "Parallel=64\n"}) {
     SCOPED_TRACE(parallelKey);
@@ -302,7 +305,7 @@ TEST_F(ParallelRun, RoundTripColumnAndItsNumericSort) {
     form->ClickMenuItem(form->MenuItemRun);
     const struct {
       const char *name;
-      int low, high;  // the mean in ms lies within; low < 0: the cell is empty
+      double low, high;  // the mean in ms lies within; low < 0: the cell is empty
     } expected[] = {
         {"Slower", 260, 340}, {"Silent", -1, -1}, {"Quick", 40, 120},
         {"Half", 0, 60},      {"Slow", 120, 200}, {"Nowhere", -1, -1},
@@ -320,31 +323,54 @@ TEST_F(ParallelRun, RoundTripColumnAndItsNumericSort) {
         EXPECT_EQ(device->RoundTripCount(), 0) << e.name;
         continue;
       }
+      ASSERT_TRUE(cell.endsWith(QStringLiteral(" ms"))) << e.name << " " << cell.toStdString();
       bool isNumber = false;
-      const int mean = cell.toInt(&isNumber);
+      const double mean = QLocale().toDouble(cell.chopped(3), &isNumber);
       EXPECT_TRUE(isNumber) << e.name << " " << cell.toStdString();
       EXPECT_GE(mean, e.low) << e.name;
       EXPECT_LE(mean, e.high) << e.name;
       EXPECT_EQ(device->RoundTripCount(), device->PingedOK()) << e.name;
-      const QString tip = QStringLiteral("min %1 ms, max %2 ms")
-                              .arg(device->RoundTripMin())
-                              .arg(device->RoundTripMax());
+      EXPECT_EQ(cell, FormatRoundTrip(device->RoundTripAverageMicroseconds())) << e.name;
+      const QString tip =
+          QStringLiteral("min %1, max %2")
+              .arg(FormatRoundTrip(static_cast<double>(device->RoundTripMinMicroseconds())),
+                   FormatRoundTrip(static_cast<double>(device->RoundTripMaxMicroseconds())));
       for (int c = 0; c < form->ListViewResults->columnCount(); ++c)
         EXPECT_EQ(row->toolTip(c), tip) << e.name << " column " << c;
-      EXPECT_LE(device->RoundTripMin(), mean) << e.name;
-      EXPECT_GE(device->RoundTripMax(), mean) << e.name;
+      EXPECT_LE(device->RoundTripMinMicroseconds(), device->RoundTripAverageMicroseconds()) << e.name;
+      EXPECT_GE(device->RoundTripMaxMicroseconds(), device->RoundTripAverageMicroseconds()) << e.name;
     }
     EXPECT_EQ(TFormMain::RowDevice(
                   form->ListViewResults->topLevelItem(static_cast<int>(names.indexOf("Half"))))
                   ->RoundTripCount(),
               1);
     form->ListViewResultsColumnClick(TFormMain::ColumnRoundTrip);
-    // By number: a text sort would put "260" before "40".
+    // By number: a text sort would put "260 ms" before "40.3 ms".
     EXPECT_EQ(column(TFormMain::ColumnDevice),
               (QStringList{"Half", "Quick", "Slow", "Slower", "Silent", "Nowhere"}));
     form->ListViewResultsColumnClick(TFormMain::ColumnRoundTrip);
     EXPECT_EQ(column(TFormMain::ColumnDevice).mid(0, 4),
               (QStringList{"Half", "Quick", "Slow", "Slower"}));
+  }
+}
+
+// The times come from the core in microseconds, not in whole milliseconds:
+// loopback answers within a fraction of a millisecond, which whole
+// milliseconds would give as 0 or 1,000 microseconds each time.  For both runs.
+TEST_F(ParallelRun, RoundTripsInMicroseconds) {
+  for (const char *parallelKey : {"Parallel=1\n", "Parallel=64\n"}) {
+    SCOPED_TRACE(parallelKey);
+    makeForm(std::string("Timeout=1\nTimes=4\n") + parallelKey, "Loop=127.0.0.1\n");
+    form->ClickMenuItem(form->MenuItemRun);
+    auto *row = form->ListViewResults->topLevelItem(0);
+    ASSERT_NE(row, nullptr);
+    const TDevice *device = TFormMain::RowDevice(row);
+    ASSERT_EQ(device->RoundTripCount(), 4);
+    const double sum = device->RoundTripAverageMicroseconds() * 4;
+    EXPECT_GT(sum, 0.0);
+    EXPECT_NE(std::fmod(sum, 1000.0), 0.0) << "whole milliseconds: " << sum << " us";
+    EXPECT_EQ(row->text(TFormMain::ColumnRoundTrip),
+              FormatRoundTrip(device->RoundTripAverageMicroseconds()));
   }
 }
 

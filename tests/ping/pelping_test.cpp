@@ -67,18 +67,22 @@ TEST_F(PingComponent, CreationDefaults) {
   EXPECT_TRUE(ping->Idle());
   EXPECT_EQ(ping->RequestId(), 0);
   EXPECT_EQ(ping->ResponseTime(), 0);
+  EXPECT_EQ(ping->ResponseTimeMicroseconds(), 0);
   EXPECT_EQ(ping->ResponseSource(), "");
   // Reported-only properties ignore writes.
   ping->setIdle(false);
   ping->setResponseTime(5);
+  ping->setResponseTimeMicroseconds(5);
   ping->setResponseSource("x");
   EXPECT_TRUE(ping->Idle());
   EXPECT_EQ(ping->ResponseTime(), 0);
+  EXPECT_EQ(ping->ResponseTimeMicroseconds(), 0);
   // Stored in a window description: PacketSize, RemoteHost, Timeout; the reported ones are not.
   const QMetaObject *mo = ping->metaObject();
   for (const char *name : {"PacketSize", "RemoteHost", "Timeout"})
     EXPECT_TRUE(mo->property(mo->indexOfProperty(name)).isStored()) << name;
-  for (const char *name : {"Idle", "ResponseSource", "ResponseTime", "LocalHost"})
+  for (const char *name :
+       {"Idle", "ResponseSource", "ResponseTime", "ResponseTimeMicroseconds", "LocalHost"})
     EXPECT_FALSE(mo->property(mo->indexOfProperty(name)).isStored()) << name;
 }
 
@@ -103,6 +107,9 @@ TEST_F(PingComponent, WithoutHandlerAnswersStillCount) {
   ping->PingHost("127.0.0.1");
   EXPECT_EQ(ping->ResponseSource(), "127.0.0.1");
   EXPECT_GE(ping->ResponseTime(), 0);
+  // Loopback answers within a millisecond or so: the microseconds tell it.
+  EXPECT_GT(ping->ResponseTimeMicroseconds(), 0);
+  EXPECT_LT(ping->ResponseTimeMicroseconds(), 1000000);
 }
 
 TEST_F(PingComponent, FailuresRaiseEpelPing) {

@@ -1,6 +1,7 @@
 // The helper path on ICMP datagram sockets, in the test's own network
 // namespace: loopback answers, and hosts behind a tun answer as told.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "ping_net.h"
@@ -337,4 +338,57 @@ TEST(HelperPath, NotWaitingReportsEveryAnswerWithItsRequestId) {
   EXPECT_GE(c.responses.back().time, 150);
   EXPECT_EQ(c.pingHost(""), 0);
   EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
+}
+
+// ResponseTimeMicroseconds: the round trip of ResponseTime in microseconds,
+// from the same clock readings, so the two never differ by a millisecond or
+// more.  Both are set as each answer is reported, whether PingHost waits or
+// not (read inside the Response event), and both are 0 after a time-out.
+TEST(HelperPath, ResponseTimeInMicroseconds) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  constexpr const char *kDelayedHost = "198.18.0.41";
+  responder->setHost(kDelayedHost, {Reply::LateEcho, 0, kHelperIdOffset, 150});
+  const struct {
+    const char *host;
+    bool waiting;
+    intptr_t lowUs, highUs;  // the round trip lies within
+  } cases[] = {
+      {"127.0.0.1", true, 1, 200000},          {"127.0.0.1", false, 1, 200000},
+      {kDelayedHost, true, 150000, 700000},    {kDelayedHost, false, 150000, 700000},
+  };
+  for (const auto &k : cases) {
+    SCOPED_TRACE(std::string(k.host) + (k.waiting ? " waiting" : " not waiting"));
+    PingClient c;
+    struct Reading {
+      intptr_t ms, us;
+    };
+    std::vector<Reading> atEvent;
+    c.events.handle(
+        PELNET_PING_EVENT_Response,
+        [&](const testsupport::EventCall &) {
+          atEvent.push_back({c.getInt(PELNET_PING_PROP_ResponseTime),
+                             c.getInt(PELNET_PING_PROP_ResponseTimeMicroseconds)});
+        },
+        false);
+    useHelper(c, 1);
+    if (!k.waiting) {
+      ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);
+    }
+    ASSERT_EQ(c.pingHost(k.host), 0) << c.lastError();
+    const auto start = std::chrono::steady_clock::now();
+    while (atEvent.empty() && secondsSince(start) < 2.0) c.doEvents();
+    ASSERT_EQ(atEvent.size(), 1u);
+    const Reading r = atEvent[0];
+    EXPECT_GE(r.us, k.lowUs);
+    EXPECT_LE(r.us, k.highUs);
+    EXPECT_LT(std::abs(r.ms * 1000 - r.us), 1000) << r.ms << " ms, " << r.us << " us";
+    // Kept until the next request: what the event saw is what the property says.
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_ResponseTimeMicroseconds), r.us);
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_ResponseTime), r.ms);
+    if (k.waiting) {
+      EXPECT_EQ(c.pingHost(kSilentHost), 301);
+      EXPECT_EQ(c.getInt(PELNET_PING_PROP_ResponseTime), 0);
+      EXPECT_EQ(c.getInt(PELNET_PING_PROP_ResponseTimeMicroseconds), 0);
+    }
+  }
 }

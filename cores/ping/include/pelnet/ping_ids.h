@@ -15,7 +15,9 @@ enum pelnet_ping_property {
   PELNET_PING_PROP_ResponseTime = 8,
   PELNET_PING_PROP_Timeout = 9,
   PELNET_PING_PROP_TimeToLive = 10,
-  PELNET_PING_PROP_TypeOfService = 11
+  PELNET_PING_PROP_TypeOfService = 11,
+  /* Read-only: ResponseTime in microseconds, from the same measurement. */
+  PELNET_PING_PROP_ResponseTimeMicroseconds = 12
 };
 
 enum pelnet_ping_method {

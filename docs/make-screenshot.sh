@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes the screenshots of the README on a virtual X display with a window
 # manager (for the frames and captions), at the window's default size:
-#   docs/screenshot.png     the window after a run with failures: the
-#                           summary and its time in the status bar
+#   docs/screenshot.png     the window after a run with failures and its
+#                           mail report, sent to a mail server of the
+#                           script's own (aiosmtpd on loopback)
 #   docs/readme-window.png  Help > Read me where the desktop has no viewer:
 #                           the read-me in the program's own window
 # The run happens in network and mount namespaces of its own (as root):
@@ -19,17 +20,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/prog" "$work/etc" "$work/empty-path"
 cp "$bin/dervik" ReadMe.txt "$work/prog/"
-cat >"$work/prog/dervik.ini" <<'INI'
-[Ping]
-Timeout=1
-Times=2
-[Devices]
-Gateway=127.0.0.1
-Fileserver=127.0.0.2
-Printer=10.0.0.5
-Camera=camera.invalid
-localhost=
-INI
+mkdir -p "$work/mail"
+cp tests/support/smtp_sink.py "$work/"
 printf 'hosts: files\n' >"$work/etc/nsswitch.conf"
 printf '127.0.0.1 localhost\n' >"$work/etc/hosts"
 
@@ -60,6 +52,25 @@ window() {
   echo "no window '$1'" >&2
   return 1
 }
+# The mail server of the report; its first line is its port.
+coproc sink { exec /usr/bin/python3 "$work/smtp_sink.py" "$work/mail"; }
+read -r port <&"${sink[0]}"
+cat >"$work/prog/dervik.ini" <<INI
+[Ping]
+Timeout=1
+Times=2
+[SMTP]
+HostAddress=127.0.0.1
+Port=$port
+Recipients=ops@example.org
+Sender=dervik@example.org
+[Devices]
+Gateway=127.0.0.1
+Fileserver=127.0.0.2
+Printer=10.0.0.5
+Camera entrance=camera.invalid
+localhost=
+INI
 # No opener on the PATH: Help > Read me falls back to the program's window.
 PATH=$work/empty-path "$work/prog/dervik" /AUTORUN </dev/null &
 pid=$!
@@ -67,12 +78,15 @@ sleep 2  # the display and the window manager settle
 main=$(window 'Pelorin ')
 sleep 5  # the run: two pings to each device, one second at most each
 xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
+xdotool key ctrl+m  # Send results as mail
+for _ in $(seq 50); do [ -e "$work/mail/1.eml" ] && break; sleep 0.1; done
+sleep 0.5
 import -frame -window "$main" "$docs/screenshot.png"
 xdotool key F1
 readme=$(window 'ReadMe.txt - Pelorin')
 sleep 0.5
 import -frame -window "$readme" "$docs/readme-window.png"
-kill $pid $wm
+kill $pid $wm "$sink_PID"
 wait $pid 2>/dev/null || true
 DISPLAY
 unshare --net --mount bash "$work/inside.sh" "$work" "$PWD/docs"

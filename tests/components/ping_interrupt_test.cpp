@@ -4,52 +4,22 @@
 // a tun peer that nobody answers for.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
 #include <optional>
-#include <ostream>
 
-#include "core_units.h"
-#include "isolation.h"
-#include "pelping.h"
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+#include "silent_peer_fixture.h"
 
 namespace {
 
 constexpr int kPingTimeoutSeconds = 20;  // far beyond the interrupt
 
-class PingInterrupt : public ::testing::Test {
+class PingInterrupt : public testsupport::SilentPeerFixture {
  protected:
-  void SetUp() override {
-    REQUIRE_ISOLATION();
-    std::string why;
-    tun_ = testsupport::openTun("pelframe0", "198.18.7.1/24", &why);
-    ASSERT_GE(tun_, 0) << why;
-    units_.emplace();
-  }
-  void TearDown() override {
-    units_.reset();
-    if (tun_ >= 0) ::close(tun_);
-  }
-  // PingHost to the silent peer; the message of its exception, if any.
-  static std::optional<QString> pingSilentPeer(TpelPing &ping) {
-    try {
-      ping.PingHost(QStringLiteral("198.18.7.2"));
-    } catch (const EpelPing &e) {
-      return e.Message();
-    }
-    return std::nullopt;
-  }
-
-  int tun_ = -1;
-  std::optional<TCoreUnits> units_;
+  PingInterrupt() : SilentPeerFixture("pelframe0", "198.18.7") {}
 };
 
 TEST_F(PingInterrupt, ClosingTheWindowEndsTheWaitingPing) {

@@ -5,22 +5,14 @@
 // namespace; the pinged host is a tun peer that nobody answers for.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
 #include <optional>
-#include <ostream>
 
-#include "core_units.h"
-#include "isolation.h"
-#include "pelping.h"
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+#include "silent_peer_fixture.h"
 
 namespace {
 
@@ -32,19 +24,9 @@ constexpr int kLongTimeout = 20;       // seconds: far beyond the interrupt
 enum class Path { Helper, Raw };
 enum class Action { TimerOnly, Interrupt, CloseWindow, Quit };
 
-class PingWait : public ::testing::Test {
+class PingWait : public testsupport::SilentPeerFixture {
  protected:
-  void SetUp() override {
-    REQUIRE_ISOLATION();
-    std::string why;
-    tun_ = testsupport::openTun("pw0", "198.18.9.1/24", &why);
-    ASSERT_GE(tun_, 0) << why;
-    units_.emplace();
-  }
-  void TearDown() override {
-    units_.reset();
-    if (tun_ >= 0) ::close(tun_);
-  }
+  PingWait() : SilentPeerFixture("pw0", "198.18.9") {}
   static void configure(TpelPing &ping, Path path, int seconds) {
     ping.Config(QStringLiteral("AbsoluteTimeout=True"));
     if (path == Path::Helper) {
@@ -55,18 +37,6 @@ class PingWait : public ::testing::Test {
     }
     ping.setTimeout(seconds);
   }
-  // PingHost to the silent peer; the message of its exception, if any.
-  static std::optional<QString> pingSilentPeer(TpelPing &ping) {
-    try {
-      ping.PingHost(QStringLiteral("198.18.9.2"));
-    } catch (const EpelPing &e) {
-      return e.Message();
-    }
-    return std::nullopt;
-  }
-
-  int tun_ = -1;
-  std::optional<TCoreUnits> units_;
 };
 
 TEST_F(PingWait, TimersAndEndingsDuringTheWait) {

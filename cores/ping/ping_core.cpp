@@ -13,6 +13,8 @@ namespace pelping {
 
 using pelnet::Value;
 using pelnet::ValueKind;
+using pelnet::PropertyEntry;
+using pelnet::kindOfProperty;
 
 namespace {
 constexpr int32_t kConstructedTimeoutSeconds = 60;
@@ -52,24 +54,8 @@ void PingCore::clearResponseTime() {
 // ---------------------------------------------------------------- properties
 
 std::optional<ValueKind> PingCore::propertyKind(int id) const {
-  switch (id) {
-    case PELNET_PING_PROP_LocalHost:
-    case PELNET_PING_PROP_RemoteHost:
-    case PELNET_PING_PROP_ResponseSource:
-      return ValueKind::Text;
-    case PELNET_PING_PROP_Active:
-    case PELNET_PING_PROP_Idle:
-    case PELNET_PING_PROP_PacketSize:
-    case PELNET_PING_PROP_RequestId:
-    case PELNET_PING_PROP_ResponseTime:
-    case PELNET_PING_PROP_ResponseTimeMicroseconds:
-    case PELNET_PING_PROP_Timeout:
-    case PELNET_PING_PROP_TimeToLive:
-    case PELNET_PING_PROP_TypeOfService:
-      return ValueKind::Int;
-    default:
-      return std::nullopt;
-  }
+  static constexpr PropertyEntry kProperties[] = {PELNET_PING_PROPERTIES(PELNET_PROPERTY_ENTRY)};
+  return kindOfProperty(kProperties, id);
 }
 
 int PingCore::setProperty(int id, int /*index*/, const Value &v) {

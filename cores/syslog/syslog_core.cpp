@@ -38,17 +38,8 @@ SysLogCore::~SysLogCore() { port_.onDatagram = nullptr; }
 // ---------------------------------------------------------------- properties
 
 std::optional<ValueKind> SysLogCore::propertyKind(int id) const {
-  switch (id) {
-    case PELNET_SYSLOG_PROP_Active:
-    case PELNET_SYSLOG_PROP_LocalPort:
-    case PELNET_SYSLOG_PROP_RemotePort:
-      return ValueKind::Int;
-    case PELNET_SYSLOG_PROP_LocalHost:
-    case PELNET_SYSLOG_PROP_RemoteHost:
-      return ValueKind::Text;
-    default:
-      return std::nullopt;
-  }
+  static constexpr PropertyEntry kProperties[] = {PELNET_SYSLOG_PROPERTIES(PELNET_PROPERTY_ENTRY)};
+  return kindOfProperty(kProperties, id);
 }
 
 int SysLogCore::setProperty(int id, int /*index*/, const Value &v) {

@@ -4,21 +4,26 @@
 #ifndef PELNET_PING_IDS_H
 #define PELNET_PING_IDS_H
 
-enum pelnet_ping_property {
-  PELNET_PING_PROP_Active = 1,
-  PELNET_PING_PROP_Idle = 2,
-  PELNET_PING_PROP_LocalHost = 3,
-  PELNET_PING_PROP_PacketSize = 4,
-  PELNET_PING_PROP_RemoteHost = 5,
-  PELNET_PING_PROP_RequestId = 6,
-  PELNET_PING_PROP_ResponseSource = 7,
-  PELNET_PING_PROP_ResponseTime = 8,
-  PELNET_PING_PROP_Timeout = 9,
-  PELNET_PING_PROP_TimeToLive = 10,
-  PELNET_PING_PROP_TypeOfService = 11,
-  /* Read-only: ResponseTime in microseconds, from the same measurement. */
-  PELNET_PING_PROP_ResponseTimeMicroseconds = 12
-};
+/* The properties, once: X(name, id, kind), kind Int or Text.  The list
+ * yields the enum below and the core's table of kinds. */
+#define PELNET_PING_PROPERTIES(X) \
+  X(Active, 1, Int)               \
+  X(Idle, 2, Int)                 \
+  X(LocalHost, 3, Text)           \
+  X(PacketSize, 4, Int)           \
+  X(RemoteHost, 5, Text)          \
+  X(RequestId, 6, Int)            \
+  X(ResponseSource, 7, Text)      \
+  X(ResponseTime, 8, Int)         \
+  X(Timeout, 9, Int)              \
+  X(TimeToLive, 10, Int)          \
+  X(TypeOfService, 11, Int)       \
+  /* Read-only: ResponseTime in microseconds, from the same measurement. */ \
+  X(ResponseTimeMicroseconds, 12, Int)
+
+#define PELNET_PING_PROP_ENUMERATOR(name, id, kind) PELNET_PING_PROP_##name = (id),
+enum pelnet_ping_property { PELNET_PING_PROPERTIES(PELNET_PING_PROP_ENUMERATOR) };
+#undef PELNET_PING_PROP_ENUMERATOR
 
 enum pelnet_ping_method {
   PELNET_PING_METHOD_Config = 2,

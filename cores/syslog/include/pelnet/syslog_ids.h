@@ -4,13 +4,18 @@
 #ifndef PELNET_SYSLOG_IDS_H
 #define PELNET_SYSLOG_IDS_H
 
-enum pelnet_syslog_property {
-  PELNET_SYSLOG_PROP_Active = 1,
-  PELNET_SYSLOG_PROP_LocalHost = 2,
-  PELNET_SYSLOG_PROP_LocalPort = 3,
-  PELNET_SYSLOG_PROP_RemoteHost = 4,
-  PELNET_SYSLOG_PROP_RemotePort = 5
-};
+/* The properties, once: X(name, id, kind), kind Int or Text.  The list
+ * yields the enum below and the core's table of kinds. */
+#define PELNET_SYSLOG_PROPERTIES(X) \
+  X(Active, 1, Int)                 \
+  X(LocalHost, 2, Text)             \
+  X(LocalPort, 3, Int)              \
+  X(RemoteHost, 4, Text)            \
+  X(RemotePort, 5, Int)
+
+#define PELNET_SYSLOG_PROP_ENUMERATOR(name, id, kind) PELNET_SYSLOG_PROP_##name = (id),
+enum pelnet_syslog_property { PELNET_SYSLOG_PROPERTIES(PELNET_SYSLOG_PROP_ENUMERATOR) };
+#undef PELNET_SYSLOG_PROP_ENUMERATOR
 
 /* Interrupt has no use in a port that never waits, but the component frame
  * sends its interrupt to every component whose call is running when the

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,22 @@ struct Value {
     return x;
   }
 };
+
+// One property of a core's list (the X-macro of its ids header) and the
+// kind of its value.  A core expands its list with PELNET_PROPERTY_ENTRY
+// into a table and answers propertyKind() from it with kindOfProperty().
+struct PropertyEntry {
+  int id;
+  ValueKind kind;
+};
+#define PELNET_PROPERTY_ENTRY(name, id, kind) ::pelnet::PropertyEntry{(id), ::pelnet::ValueKind::kind},
+
+// The kind of property `id` in `table`, or nullopt when the table has no such id.
+inline std::optional<ValueKind> kindOfProperty(std::span<const PropertyEntry> table, int id) {
+  for (const PropertyEntry &e : table)
+    if (e.id == id) return e.kind;
+  return std::nullopt;
+}
 
 struct MethodSignature {
   std::vector<ValueKind> args;

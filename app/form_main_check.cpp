@@ -3,6 +3,9 @@
 // status, the run's summary and its time.
 #include "form_main.h"
 
+#include "pelnet/ping_ids.h"
+#include "pelnet/runtime/errors.h"
+
 #include "device_address.h"
 #include "framework_ops.h"
 #include "nothing_checked.h"
@@ -66,8 +69,8 @@ private:
 // The codes with which the ping port refuses to open for lack of permission:
 // 120 on the helper path (neither a ping socket for the user's group nor a
 // raw socket), the platform's access error on the raw path.
-constexpr int NoIcmpHandle = 120;
-constexpr int AccessDenied = 10013;
+constexpr int NoIcmpHandle = PELNET_PING_ERROR_NoIcmpHandle;
+constexpr int AccessDenied = pelnet::kWsaAccess;
 
 // The ping_group_range that lets Group open ping sockets: the current range
 // widened to take it in, or the group alone when no group may.

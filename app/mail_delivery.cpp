@@ -1,6 +1,7 @@
 #include "mail_delivery.h"
 
 #include "mail_queue.h"
+#include "pelnet/runtime/errors.h"
 #include "pelsmtp.h"
 
 #include <QDir>
@@ -9,12 +10,12 @@
 
 namespace {
 
-constexpr int CodeWaitEnded = 301;
-constexpr int FirstLookupCode = 11001;
-constexpr int LastLookupCode = 11004;
-constexpr int CodeConnectionAborted = 10053;
-constexpr int CodeConnectionReset = 10054;
-constexpr int CodeNotConnected = 10057;  // the connection was gone before the next command
+constexpr int CodeWaitEnded = pelnet::kWaitEnded;
+constexpr int FirstLookupCode = pelnet::kHostNotFound;
+constexpr int LastLookupCode = pelnet::kNoData;
+constexpr int CodeConnectionAborted = pelnet::kWsaConnAborted;
+constexpr int CodeConnectionReset = pelnet::kWsaConnReset;
+constexpr int CodeNotConnected = pelnet::kWsaNotConnected;  // the connection was gone before the next command
 
 // The name of a queue file in the state State ("failed", "queued"), from its name in another.
 QString InState(const QString& Name, const QString& State) {

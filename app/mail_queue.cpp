@@ -1,11 +1,13 @@
 #include "mail_queue.h"
 
+#include "pelnet/runtime/errors.h"
+
 namespace {
 
-constexpr int CodeWaitEnded = 301;  // time-out, or the connection lost while waiting
+constexpr int CodeWaitEnded = pelnet::kWaitEnded;  // time-out, or the connection lost while waiting
 // Socket and name lookup failures (10004 to 11004).
-constexpr int FirstSocketCode = 10000;
-constexpr int LastSocketCode = 11999;
+constexpr int FirstSocketCode = pelnet::kWsaInterrupted;
+constexpr int LastSocketCode = pelnet::kNoData;
 
 }  // namespace
 

@@ -4,8 +4,10 @@
 
 #include <QString>
 
+#include "pelnet/smtp_ids.h"
+
 // The mail component's code of a reply that is not 2xx or 3xx.
-constexpr int CodeSMTPRefused = 161;
+constexpr int CodeSMTPRefused = PELNET_SMTP_ERROR_ProtocolReply;
 
 // True when the mail server could not be reached: a socket or name lookup
 // failure (the Winsock and resolver numbers) or a wait that ended (301).

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "pelnet/runtime/errors.h"
+#include "pelnet/smtp_ids.h"
 
 // X(name, code, text)
 #define PELNET_SMTP_ERRORS(X)                                                           \
@@ -22,7 +23,7 @@
   X(kSmtpPortZero, 116, nullptr)                                                        \
   X(kSmtpPortOutOfRange, 117, nullptr)                                                  \
   X(kSmtpFirewallFailed, 118, nullptr)                                                  \
-  X(kSmtpProtocol, 161, nullptr) /* kTextProtocolErrorPrefix + the reply line + "." */  \
+  X(kSmtpProtocol, PELNET_SMTP_ERROR_ProtocolReply, nullptr) /* kTextProtocolErrorPrefix + the reply line + "." */  \
   X(kSmtpConnectionNote, 162, nullptr)                                                  \
   X(kSmtpNoSender, 164, "Please specify a sender (From).")                              \
   X(kSmtpNoRecipient, 165, "Please specify a recipient (To).")                          \

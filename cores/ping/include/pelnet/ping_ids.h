@@ -40,4 +40,11 @@ enum pelnet_ping_event {
   PELNET_PING_EVENT_Response = 2
 };
 
+/* The failure codes a caller acts on; the core's error list (with the
+ * texts) uses these numbers. */
+enum pelnet_ping_error {
+  /* No ICMP socket of either kind could be opened: no permission to ping. */
+  PELNET_PING_ERROR_NoIcmpHandle = 120
+};
+
 #endif /* PELNET_PING_IDS_H */

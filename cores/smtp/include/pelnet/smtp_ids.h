@@ -141,4 +141,11 @@ enum pelnet_smtp_direction {
   PELNET_SMTP_dirInformation = 2
 };
 
+/* The failure codes a caller acts on; the core's error list (with the
+ * texts) uses these numbers. */
+enum pelnet_smtp_error {
+  /* The server answered with a reply that is not 2xx or 3xx (LastReply holds it). */
+  PELNET_SMTP_ERROR_ProtocolReply = 161
+};
+
 #endif

@@ -16,6 +16,7 @@
 
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
+#include "pelnet/runtime/kept_error_text.h"
 #include "pelnet/smtp_ids.h"
 #include "smtp_errors.h"
 
@@ -348,9 +349,8 @@ int MessageQueue::processQueue(const std::string &queueDir, bool keepQueue) {
     // Disconnect runs an operation of its own, which clears the last error:
     // the failure that ended the delivery is kept across it.
     const auto disconnectKeeping = [&](int rc) {
-      const std::string text = port.lastErrorText;
+      const KeptErrorText kept(port);
       session_.disconnect();
-      port.lastErrorText = text;
       return rc;
     };
     if (int rc = session_.connect()) return disconnectKeeping(rc);
@@ -364,7 +364,7 @@ int MessageQueue::processQueue(const std::string &queueDir, bool keepQueue) {
       if (rc != 0) break;
     }
     session_.running_ = SmtpOperation::None;
-    if (rc == kWaitEnded) port.lastErrorText = kTextInterrupted;
+    if (rc == kWaitEnded) port.fail(rc, kTextInterrupted);
     return disconnectKeeping(rc);
   });
 }

@@ -17,8 +17,8 @@ class SecurityContextTokens final : public ProxyTokens {
 
   int initialise(std::string_view package, std::string_view user,
                  std::string_view password) override {
-    context_.setUseSystemSecurity(port_.useSystemSspi);
-    context_.setCodePage(port_.codePage);
+    context_.setUseSystemSecurity(port_.systemSecurity());
+    context_.setCodePage(port_.textCodePage());
     return context_.initialise(package, user, password);
   }
   int firstToken(std::string_view target, std::string &base64Token) override {

@@ -54,12 +54,7 @@ class SmtpCore : public CoreBase, private SessionEvents {
   int setIndexed(int id, int index, const Value &v);
   Value getIndexed(int id, int index);
   int setConnected(bool on);
-  int setFirewallHost(const std::string &text);
-  std::string firewallHostText() const;
-  void setFirewallType(int type);
-  static void setFirewallField(std::string &field, const std::string &value);
   int setFirewallAutoDetect(bool on);
-  std::string localHostText();
   ConfigResult configFirewall(const ParsedSetting &s, std::string &answer);
   ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
                            bool numericAnswer = false);
@@ -71,7 +66,7 @@ class SmtpCore : public CoreBase, private SessionEvents {
   SecurityContextTokens proxyTokens_{session_.security, port_};
   MessageQueue queue_;
 
-  // The other firewall settings live in port_.firewall, where the negotiation reads them.
+  // The other firewall settings live in the port's firewall target, where the negotiation reads them.
   bool firewallAutoDetect_ = false;
   bool keepQueue_ = false;
   bool useExtendedDST_ = true;

@@ -7,6 +7,7 @@
 
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
+#include "pelnet/runtime/kept_error_text.h"
 #include "pelnet/runtime/resolve.h"
 #include "pelnet/smtp_ids.h"
 #include "smtp_errors.h"
@@ -86,20 +87,14 @@ int SmtpSession::frame(const std::function<int()> &body) {
   port_.clearError();
   if (running_ != SmtpOperation::None) return port_.fail(kSmtpBusy);
   port_.armDeadline();
-  port_.interruptPending = false;
-  int rc = body();
+  port_.dropInterrupt();
+  const int rc = body();
   running_ = SmtpOperation::None;
   setState(SmtpState::Idle);
-  if (rc == kWaitEnded && port_.lastErrorText.empty()) port_.lastErrorText = kTextInterrupted;
-  return rc;
+  return rc == kWaitEnded ? port_.waitEnded() : rc;
 }
 
-int SmtpSession::pendingInterrupt() {
-  if (!port_.interruptPending) return 0;
-  port_.interruptPending = false;
-  port_.interrupted = true;
-  return port_.fail(kWaitEnded, kTextInterrupted);
-}
+int SmtpSession::pendingInterrupt() { return port_.takeInterrupt(); }
 
 int SmtpSession::sendCommand(std::string_view verb, const std::string *arg) {
   if (int rc = pendingInterrupt()) return rc;
@@ -127,10 +122,10 @@ int SmtpSession::awaitReply() {
   // share the deadline the reply started with.
   // Lines that are already buffered come without a wait step, so the deadline
   // is checked here too.
-  const uint32_t replyDeadline = port_.deadline;
+  const uint32_t replyDeadline = port_.armedDeadline();
   const auto notFinal = [&] {
     if (replyDeadline == 0) return 0;
-    if (!port_.absoluteTimeout) port_.deadline = replyDeadline;
+    port_.restoreDeadline(replyDeadline);
     if (!tickPassed(tickCount(), replyDeadline)) return 0;
     return port_.fail(kWaitEnded, kTextTimeout);
   };
@@ -269,9 +264,9 @@ int SmtpSession::performAuth() {
   auth.password = settings.password;
   if (!authWanted(auth)) return 0;
   auth.target = port_.remoteHost();
-  auth.service = port_.kerberosSpn.empty() ? "SMTP/" + port_.remoteText() : port_.kerberosSpn;
-  security.setUseSystemSecurity(port_.useSystemSspi);
-  security.setCodePage(port_.codePage);
+  auth.service = port_.servicePrincipal("SMTP/");
+  security.setUseSystemSecurity(port_.systemSecurity());
+  security.setCodePage(port_.textCodePage());
   return authenticate(auth, security, *this);
 }
 
@@ -286,23 +281,20 @@ int SmtpSession::disconnect() {
   return frame([this] {
     running_ = SmtpOperation::Disconnect;
     int rc = 0;
-    if (port_.socketConnected()) {
-      if (!port_.negotiating()) {
-        rc = run(performQuit());
-        if (rc == kWaitEnded) {
-          rc = 0;
-          port_.lastErrorText.clear();
-        } else if (rc != 0) {
-          events_.onPITrail(kInformation, kTextForcingDisconnection);
-        }
+    const bool wasConnected = port_.socketConnected();
+    if (wasConnected && !port_.negotiating()) {
+      rc = run(performQuit());
+      if (rc == kWaitEnded) {
+        rc = 0;
+        port_.clearErrorText();
+      } else if (rc != 0) {
+        events_.onPITrail(kInformation, kTextForcingDisconnection);
       }
-      const std::string text = port_.lastErrorText;
-      port_.close();
-      port_.lastErrorText = text;
     }
-    const std::string text = port_.lastErrorText;
+    // The close and the steps after it set texts of their own; the QUIT's failure is the one kept.
+    const KeptErrorText kept(port_);
+    if (wasConnected) port_.close();
     for (int i = 0; i < kDisconnectSteps; ++i) port_.waitStep(0);
-    port_.lastErrorText = text;
     return rc;
   });
 }
@@ -445,7 +437,7 @@ bool SmtpSession::stopsOnRefusal(pelsmtp::RecipientType type) const {
 
 int SmtpSession::onRcptReply(int rc) {
   if (rc == kSmtpProtocol && !stopsOnRefusal(currentRecipientType_)) {
-    events_.onError(rc, port_.lastErrorText);
+    events_.onError(rc, port_.lastError());
     return performRcpt();
   }
   return rc != 0 ? rc : performRcpt();

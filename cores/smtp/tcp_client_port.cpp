@@ -134,6 +134,61 @@ int TcpClientPort::setRemotePort(int port) {
   return 0;
 }
 
+// ---------------------------------------------------------------- firewall and local settings
+
+void TcpClientPort::setFirewallType(int type) {
+  firewall_.type = type;
+  firewall_.port = firewallDefaultPort(type);
+}
+
+int TcpClientPort::setFirewallHost(const std::string &text) {
+  return resolveRemote(text, useIPv6, false, firewall_.host);
+}
+
+std::string TcpClientPort::firewallHostText() const {
+  const HostAddress &a = firewall_.host;
+  if (useIPv6) return a.noneV6() ? std::string() : numericText(a.v6);
+  return a.v4 ? dottedText(a.v4) : std::string();
+}
+
+void TcpClientPort::setFirewallField(std::string &field, const std::string &value) {
+  field = value.substr(0, kFirewallFieldMax);
+}
+
+int TcpClientPort::setLocalHost(const std::string &text) {
+  return resolveLocal(text, useIPv6, localAddress);
+}
+
+std::string TcpClientPort::localHostText() {
+  if (useIPv6 && !localAddress.noneV6()) return numericText(localAddress.v6);
+  if (!useIPv6 && localAddress.v4 != 0) return dottedText(localAddress.v4);
+  std::string name;
+  if (int rc = hostName(name)) {
+    const char *t = winsockText(rc);
+    lastErrorText = t ? t : "";
+  }
+  return name;
+}
+
+std::string TcpClientPort::servicePrincipal(std::string_view prefix) const {
+  if (!kerberosSpn.empty()) return kerberosSpn;
+  return std::string(prefix) + remoteText_;
+}
+
+// ---------------------------------------------------------------- the dialogue's view
+
+int TcpClientPort::waitEnded() {
+  if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
+  return kWaitEnded;
+}
+
+int TcpClientPort::takeInterrupt() {
+  if (!interruptPending) return 0;
+  interruptPending = false;
+  interrupted = true;
+  return fail(kWaitEnded, kTextInterrupted);
+}
+
 // ---------------------------------------------------------------- connecting
 
 int TcpClientPort::open() {
@@ -143,8 +198,8 @@ int TcpClientPort::open() {
   if (fd_ >= 0) return refuse(*this, kSmtpAlreadyConnected);
 
   const bool viaFirewall = firewallConfigured();
-  const HostAddress &target = viaFirewall ? firewall.host : remote_;
-  const int port = viaFirewall ? firewall.port : remotePort_;
+  const HostAddress &target = viaFirewall ? firewall_.host : remote_;
+  const int port = viaFirewall ? firewall_.port : remotePort_;
   // No address would reach this very machine on Linux, not the server.
   if (useIPv6 ? target.noneV6() : target.v4 == 0)
     return fail(kSmtpNoAddress, viaFirewall ? kTextFirewallHostInvalid : kTextRemoteHostInvalid);
@@ -275,9 +330,9 @@ void TcpClientPort::runFirewallStep(int error) {
   if (listener_) listener_->onConnectionStatus(kTextFirewallConnectComplete, 0, "OK");
   if (fd_ < 0 || !socketConnected()) return;  // closed by a handler
   NegotiationSettings s;
-  s.type = firewall.type;
-  s.user = firewall.user;
-  s.password = firewall.password;
+  s.type = firewall_.type;
+  s.user = firewall_.user;
+  s.password = firewall_.password;
   s.server = remoteText_;
   s.serverPort = remotePort_;
   // Two bytes in every request: a larger number would ask for another port.
@@ -296,11 +351,11 @@ void TcpClientPort::runFirewallStep(int error) {
     s.serverAddress = server.v4;
   }
   const bool needsTokens = s.type == kFirewallTunnelNtlm || s.type == kFirewallTunnelNegotiate;
-  if (needsTokens && proxyTokens == nullptr) {
+  if (needsTokens && proxyTokens_ == nullptr) {
     firewallFailure(kTextNoProxyTokens, kTextNoProxyTokens);
     return;
   }
-  applyNegotiationStep(negotiation_.start(s, proxyTokens));
+  applyNegotiationStep(negotiation_.start(s, proxyTokens_));
 }
 
 void TcpClientPort::feedNegotiation(std::string_view bytes) {
@@ -440,8 +495,7 @@ int TcpClientPort::sendBlock(std::span<const std::string_view> pieces) {
       sendBlocked_ = false;
       updateWatch();
       if (step == Step::Stop) {
-        if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
-        return kWaitEnded;
+        return waitEnded();
       }
     }
   }
@@ -479,8 +533,7 @@ int TcpClientPort::waitForTransferRate() {
         (sendCounter_ * 1000 + elapsed / 2) / elapsed <= static_cast<uint64_t>(limit))
       return 0;
     if (waitStep(waitMillis) == Step::Stop) {
-      if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
-      return kWaitEnded;
+      return waitEnded();
     }
   }
 }
@@ -597,13 +650,11 @@ int TcpClientPort::waitForLine() {
   int steps = 0;
   while (!lineArrived_) {
     if (fd_ < 0 || !socketConnected()) {
-      if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
-      return kWaitEnded;
+      return waitEnded();
     }
     if (waitStep(waitMillis) == Step::Stop) {
       if (lineArrived_) break;
-      if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
-      return kWaitEnded;
+      return waitEnded();
     }
     if (++steps % kStepsBetweenPolls == 0 && !lineArrived_) readAndDeliver();
   }

@@ -156,13 +156,50 @@ class TcpClientPort : public SocketObject {
   const TcpSettings &settings() const { return settings_; }
 
   // ---- firewall seam ----
-  FirewallTarget firewall;
+  // The firewall or proxy the connection goes through; the tunnel reads it at the next connect.
+  FirewallTarget &firewall() { return firewall_; }
+  const FirewallTarget &firewall() const { return firewall_; }
+  // A type and that type's usual port.
+  void setFirewallType(int type);
+  // Resolves the text at once: only the address is kept, not the name.
+  int setFirewallHost(const std::string &text);
+  // The firewall's address as text ("" for none).
+  std::string firewallHostText() const;
+  // User and password, cut to kFirewallFieldMax bytes.
+  static void setFirewallField(std::string &field, const std::string &value);
   // The tokens of the NTLM and Negotiate tunnels; without them those types fail to connect.
-  ProxyTokens *proxyTokens = nullptr;
-  bool firewallConfigured() const { return firewall.type != 0; }
+  void setProxyTokens(ProxyTokens *tokens) { proxyTokens_ = tokens; }
+  bool firewallConfigured() const { return firewall_.type != 0; }
   // True from the firewall's connect until the tunnel stands, and after an HTTP
   // proxy refused the tunnel while its socket stays open: no dialogue runs on it.
   bool negotiating() const { return negotiating_; }
+
+  // ---- what the dialogue above reads of the common settings ----
+  bool ipv6() const { return useIPv6; }
+  // LocalHost: the address connects are made from; a name is resolved now.
+  int setLocalHost(const std::string &text);
+  // The local address as text, or this machine's name when none is set.
+  std::string localHostText();
+  // The Kerberos service name: KerberosSPN when set, else `prefix` and the server text.
+  std::string servicePrincipal(std::string_view prefix) const;
+  bool systemSecurity() const { return useSystemSspi; }
+  int textCodePage() const { return codePage; }
+
+  // ---- the last error and the interrupt, as the dialogue sees them ----
+  const std::string &lastError() const { return lastErrorText; }
+  void clearErrorText() { lastErrorText.clear(); }
+  // Gives an ended wait the text "Interrupted." unless it already has one; returns 301.
+  int waitEnded();
+  // An interrupt asked before an operation began does not end it.
+  void dropInterrupt() { interruptPending = false; }
+  // 301 "Interrupted." when an interrupt is pending (and takes it), else 0.
+  int takeInterrupt();
+  // The deadline armed now (0 = none).
+  uint32_t armedDeadline() const { return deadline; }
+  // Puts back a deadline that a received line re-armed; an absolute time-out re-arms nothing.
+  void restoreDeadline(uint32_t armed) {
+    if (!absoluteTimeout) deadline = armed;
+  }
 
   // The TCP settings (the names of TcpSettings, InBufferSize, OutBufferSize,
   // SocketHandle, FirewallData).
@@ -226,6 +263,8 @@ class TcpClientPort : public SocketObject {
   HostAddress remote_;
   int remotePort_ = kDefaultPort;
 
+  FirewallTarget firewall_;
+  ProxyTokens *proxyTokens_ = nullptr;
   bool negotiating_ = false;
   FirewallNegotiation negotiation_;
   bool accepting_ = true;

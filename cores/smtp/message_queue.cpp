@@ -451,7 +451,7 @@ int MessageQueue::replay(const QueueFileParts &parts) {
   }
   // The message as the file holds it (dots already doubled, "." line at its end).
   session_.setState(SmtpState::Body);
-  if (int rc = session_.port_.sendAll(parts.message)) return rc;
+  if (int rc = session_.lines_.send(parts.message)) return rc;
   // The answer to the end of data, with no command of its own.
   session_.setState(SmtpState::Dot);
   return session_.awaitReply();

@@ -70,11 +70,9 @@ const char *stateName(SmtpState s) {
 }
 
 SmtpSession::SmtpSession(TcpClientPort &port, pelsmtp::Message &message, SessionEvents &events)
-    : port_(port), message_(message), events_(events) {
-  port_.setListener(this);
-}
+    : port_(port), lines_(port, *this), message_(message), events_(events) {}
 
-SmtpSession::~SmtpSession() { port_.setListener(nullptr); }
+SmtpSession::~SmtpSession() = default;
 
 void SmtpSession::setState(SmtpState s) {
   if (traceState) traceState(state_, s);
@@ -107,55 +105,38 @@ int SmtpSession::sendCommand(std::string_view verb, const std::string *arg) {
   // changed a setting after the operation checked its arguments.
   if (int rc = refuseLineBreaks(commandLine_)) return rc;
   events_.onPITrail(kToServer, commandLine_);
-  std::string wire(verb);
+  std::string line(verb);
   if (arg != nullptr && !arg->empty()) {
-    wire += ' ';
-    wire += *arg;
+    line += ' ';
+    line += *arg;
   }
-  wire += "\r\n";
-  return sendBytes(wire);
+  return lines_.sendLine(line);
 }
 
 int SmtpSession::awaitReply() {
-  // Every line that arrives re-arms the deadline; a reply of endless
-  // continuation lines would then never end.  The lines before the final one
-  // share the deadline the reply started with.
-  // Lines that are already buffered come without a wait step, so the deadline
-  // is checked here too.
-  const uint32_t replyDeadline = port_.armedDeadline();
-  const auto notFinal = [&] {
-    if (replyDeadline == 0) return 0;
-    port_.restoreDeadline(replyDeadline);
-    if (!tickPassed(tickCount(), replyDeadline)) return 0;
-    return port_.fail(kWaitEnded, kTextTimeout);
-  };
-  for (;;) {
-    if (port_.waitForLine() != 0) return kWaitEnded;
-    lastReply_ = reply_.text();
-    reply_.clear();
-    events_.onPITrail(kFromServer, lastReply_);
-    if (lastReply_.size() >= 4 && lastReply_[3] == '-') {
-      if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
-      if (int rc = notFinal()) return rc;
-      continue;
-    }
-    const char first = lastReply_.empty() ? '\0' : lastReply_[0];
-    if (first == '1') {
-      if (int rc = notFinal()) return rc;
-      continue;
-    }
-    if (first == '2' || first == '3') {
-      if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
-      return 0;
-    }
-    return port_.fail(kSmtpProtocol, kTextProtocolErrorPrefix + lastReply_ + ".");
+  return lines_.awaitReply([this](const std::string &line) { return onReplyLine(line); });
+}
+
+int SmtpSession::onReplyLine(const std::string &line) {
+  lastReply_ = line;
+  events_.onPITrail(kFromServer, lastReply_);
+  if (lastReply_.size() >= 4 && lastReply_[3] == '-') {
+    if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
+    return LineChannel::kMoreLines;
   }
+  const char first = lastReply_.empty() ? '\0' : lastReply_[0];
+  if (first == '1') return LineChannel::kMoreLines;
+  if (first == '2' || first == '3') {
+    if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
+    return 0;
+  }
+  return port_.fail(kSmtpProtocol, kTextProtocolErrorPrefix + lastReply_ + ".");
 }
 
 int SmtpSession::run(int first) {
   int rc = first;
   // Written for the queue, every command counts as answered.
-  while (rc == kAwaitReply) rc = dispatch(queueOut_ != nullptr ? 0 : awaitReply());
+  while (rc == kAwaitReply) rc = dispatch(lines_.diverted() ? 0 : awaitReply());
   return rc;
 }
 
@@ -200,10 +181,6 @@ int SmtpSession::refuseLineBreaks(std::string_view text) {
   return port_.fail(kSmtpLineBreakInArgument);
 }
 
-int SmtpSession::sendBytes(std::string_view bytes) {
-  return queueOut_ != nullptr ? (*queueOut_)(bytes) : port_.sendAll(bytes);
-}
-
 // ---------------------------------------------------------------- Connect
 
 int SmtpSession::connect() {
@@ -224,7 +201,7 @@ int SmtpSession::performConnect() {
     if (name.size() > kHelloNameMax) name.resize(kHelloNameMax);
     settings.hello = name;
   }
-  reply_.clear();
+  lines_.reset();
   if (int rc = port_.open()) return rc;
   if (int rc = port_.waitForConnection()) return rc;
   return run(performGreeting());
@@ -375,7 +352,7 @@ int SmtpSession::transaction() {
   });
   if (!hasTo && !settings.allowEmptyTo) return port_.fail(kSmtpNoRecipient);
   nextRecipient_ = 0;
-  return run(queueOut_ != nullptr ? performMail() : performRset());
+  return run(lines_.diverted() ? performMail() : performRset());
 }
 
 int SmtpSession::queueTransaction(const std::function<int(std::string_view)> &out) {
@@ -383,9 +360,9 @@ int SmtpSession::queueTransaction(const std::function<int(std::string_view)> &ou
     verb_ = "MAIL";
     if (int rc = checkTransactionArguments()) return rc;
     running_ = SmtpOperation::Send;
-    queueOut_ = &out;
+    lines_.divert(&out);
     const int rc = transaction();
-    queueOut_ = nullptr;
+    lines_.divert(nullptr);
     return rc;
   });
 }
@@ -458,23 +435,23 @@ int SmtpSession::performMessage() {
   const std::string header = message_.headerBlock();
   const std::string body = message_.body();
 
-  if (queueOut_ != nullptr) {
+  if (lines_.diverted()) {
     // The queue file takes the message in one write and reports no transfer.
-    if (int rc = sendBytes(header)) return rc;
-    if (int rc = sendBytes(body)) return rc;
-    if (int rc = sendBytes("\r\n")) return rc;
+    if (int rc = lines_.send(header)) return rc;
+    if (int rc = lines_.send(body)) return rc;
+    if (int rc = lines_.send("\r\n")) return rc;
     return performDot();
   }
   // The header block, the body pieces and the end of data leave as one block.
   TcpClientPort::SegmentHold hold(port_);
-  if (int rc = sendBytes(header)) return rc;
+  if (int rc = lines_.send(header)) return rc;
   transferTotal_ = body.empty() ? 1 : static_cast<int64_t>(body.size());
   inMessageData_ = true;
   if (!body.empty()) {
     events_.onStartTransfer(kToServer);
     for (size_t off = 0; off < body.size();) {
       const size_t n = std::min(kBodyPiece, body.size() - off);
-      if (int rc = sendBytes(std::string_view(body).substr(off, n))) {
+      if (int rc = lines_.send(std::string_view(body).substr(off, n))) {
         inMessageData_ = false;
         return rc;
       }
@@ -486,7 +463,7 @@ int SmtpSession::performMessage() {
   }
   inMessageData_ = false;
   // Always: a body that ends in CR LF is then followed by an empty line.
-  if (int rc = sendBytes("\r\n")) return rc;
+  if (int rc = lines_.send("\r\n")) return rc;
   return performDot();
 }
 
@@ -575,10 +552,6 @@ int SmtpSession::interrupt() {
 }
 
 // ---------------------------------------------------------------- from the connection
-
-void SmtpSession::onLinePiece(std::string_view bytes, bool lineEnd) {
-  if (!reply_.append(bytes, lineEnd)) events_.onError(kOutOfMemory, kTextOutOfMemoryInDataIn);
-}
 
 void SmtpSession::onConnectionStatus(const std::string &connectionEvent, int statusCode,
                                      const std::string &description) {

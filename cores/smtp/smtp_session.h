@@ -21,7 +21,7 @@
 #include <string_view>
 
 #include "message.h"
-#include "reply_reader.h"
+#include "line_channel.h"
 #include "smtp_auth.h"
 #include "tcp_client_port.h"
 
@@ -80,7 +80,7 @@ class SessionEvents {
 
 class MessageQueue;
 
-class SmtpSession : private TcpClientListener, private AuthChannel {
+class SmtpSession : private ConnectionNotes, private AuthChannel {
   // The queue replays its files through the frame and the exchange.
   friend class MessageQueue;
 
@@ -143,6 +143,8 @@ class SmtpSession : private TcpClientListener, private AuthChannel {
   int sendCommand(std::string_view verb, const std::string *arg = nullptr);
   // Exchange steps 4 to 7: the reply lines up to the final one.  0, 161 or 301.
   int awaitReply();
+  // One reply line: OnPITrail (and OnExpand), then continuation, final or refused.
+  int onReplyLine(const std::string &line);
   // Runs the dialogue from a perform step until a judge ends it.
   int run(int first);
   int dispatch(int replyCode);
@@ -193,16 +195,15 @@ class SmtpSession : private TcpClientListener, private AuthChannel {
   // 167 when a text that goes into a command line holds CR, LF or NUL.
   int refuseLineBreaks(std::string_view text);
   int checkTransactionArguments();
-  int sendBytes(std::string_view bytes);
   bool stopsOnRefusal(pelsmtp::RecipientType type) const;
-  // Delivery of the line pieces by the connection.
-  void onLinePiece(std::string_view bytes, bool lineEnd) override;
+  // What the connection reports besides lines.
   void onConnectionStatus(const std::string &connectionEvent, int statusCode,
                           const std::string &description) override;
   void onNote(const std::string &text) override;
   void onError(int code, const std::string &text) override;
 
   TcpClientPort &port_;
+  LineChannel lines_;
   pelsmtp::Message &message_;
   SessionEvents &events_;
 
@@ -213,10 +214,7 @@ class SmtpSession : private TcpClientListener, private AuthChannel {
   std::string storedCommand_;
   bool inMessageData_ = false;
   int64_t transferTotal_ = 0;
-  ReplyLine reply_;
 
-  // Where the transaction goes when it is written for the queue; null: the connection.
-  const std::function<int(std::string_view)> *queueOut_ = nullptr;
 
   // The transaction in progress.
   std::string verb_ = "MAIL";

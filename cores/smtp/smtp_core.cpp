@@ -43,7 +43,7 @@ SmtpCore::SmtpCore(pelnet_event_fn callback, void *user)
       session_(port_, message_, *this),
       queue_(session_, reinterpret_cast<uintptr_t>(this)) {
   port_.setSink(this);
-  port_.setProxyTokens(&proxyTokens_);
+  port_.tunnel().setProxyTokens(&proxyTokens_);
   port_.setErrorTable(kSmtpErrors);
   port_.setTimeout(kDefaultTimeoutSeconds);
   message_.setInstanceNumber(reinterpret_cast<uintptr_t>(this));
@@ -130,18 +130,18 @@ int SmtpCore::setProperty(int id, int index, const Value &v) {
     case PELNET_SMTP_PROP_FirewallAutoDetect:
       return setFirewallAutoDetect(v.i != 0);
     case PELNET_SMTP_PROP_FirewallType:
-      port_.setFirewallType(static_cast<int>(v.i));
+      port_.tunnel().setType(static_cast<int>(v.i));
       return 0;
     case PELNET_SMTP_PROP_FirewallHost:
-      return port_.setFirewallHost(v.s);
+      return port_.tunnel().setHost(v.s, port_.ipv6());
     case PELNET_SMTP_PROP_FirewallPassword:
-      TcpClientPort::setFirewallField(port_.firewall().password, v.s);
+      ProxyTunnel::setField(port_.firewall().password, v.s);
       return 0;
     case PELNET_SMTP_PROP_FirewallPort:
       port_.firewall().port = static_cast<int>(v.i);
       return 0;
     case PELNET_SMTP_PROP_FirewallUser:
-      TcpClientPort::setFirewallField(port_.firewall().user, v.s);
+      ProxyTunnel::setField(port_.firewall().user, v.s);
       return 0;
     case PELNET_SMTP_PROP_From:
       return message_.setFrom(v.s);
@@ -225,7 +225,7 @@ Value SmtpCore::getProperty(int id, int index) {
     case PELNET_SMTP_PROP_FirewallType:
       return Value::integer(port_.firewall().type);
     case PELNET_SMTP_PROP_FirewallHost:
-      return Value::text(port_.firewallHostText());
+      return Value::text(port_.tunnel().hostText(port_.ipv6()));
     case PELNET_SMTP_PROP_FirewallPassword:
       return Value::text(port_.firewall().password);
     case PELNET_SMTP_PROP_FirewallPort:
@@ -370,7 +370,7 @@ int SmtpCore::setFirewallAutoDetect(bool on) {
   const std::optional<DetectedProxy> proxy = detectSocksProxy();
   if (!proxy) return 0;
   port_.firewall().type = kFirewallSocks5;
-  if (int rc = port_.setFirewallHost(proxy->host)) return rc;
+  if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6())) return rc;
   if (proxy->port != 0) port_.firewall().port = proxy->port;
   return 0;
 }
@@ -447,8 +447,8 @@ ConfigResult SmtpCore::configFirewall(const ParsedSetting &s, std::string &answe
     return setFirewallAutoDetect(readBool(s.value));
   }
   if (sameName(n, "FirewallHost")) {
-    if (!s.query) return port_.setFirewallHost(s.value);
-    answer = port_.firewallHostText();
+    if (!s.query) return port_.tunnel().setHost(s.value, port_.ipv6());
+    answer = port_.tunnel().hostText(port_.ipv6());
     return 0;
   }
   if (sameName(n, "FirewallPort")) {
@@ -462,7 +462,7 @@ ConfigResult SmtpCore::configFirewall(const ParsedSetting &s, std::string &answe
     if (s.query)
       answer = std::to_string(port_.firewall().type);
     else
-      port_.setFirewallType(readInt(s.value));
+      port_.tunnel().setType(readInt(s.value));
     return 0;
   }
   if (sameName(n, "FirewallUser") || sameName(n, "FirewallPassword")) {
@@ -471,7 +471,7 @@ ConfigResult SmtpCore::configFirewall(const ParsedSetting &s, std::string &answe
     if (s.query)
       answer = field;
     else
-      TcpClientPort::setFirewallField(field, s.value);
+      ProxyTunnel::setField(field, s.value);
     return 0;
   }
   return std::nullopt;

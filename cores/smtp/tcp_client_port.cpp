@@ -26,9 +26,6 @@ constexpr const char *kTextFirewallDisconnected = "Firewall host disconnected.";
 constexpr const char *kTextRecvFailed = "socket error in recv: %d";
 constexpr const char *kTextFirewallConnectComplete = "Firewall connection complete.";
 constexpr const char *kTextFirewallConnectFailed = "Firewall connection failed.";
-constexpr const char *kTextFirewallSendCut = "the request to the firewall could not be sent whole";
-constexpr const char *kTextNoProxyTokens =
-    "NTLM and Negotiate proxy authentication are not available in this build.";
 // Bytes read at a time while the firewall negotiates: never more than the line
 // buffer can take, so that the server's bytes behind the proxy's last answer fit there.
 constexpr size_t kNegotiationReadSize = 512;
@@ -134,26 +131,7 @@ int TcpClientPort::setRemotePort(int port) {
   return 0;
 }
 
-// ---------------------------------------------------------------- firewall and local settings
-
-void TcpClientPort::setFirewallType(int type) {
-  firewall_.type = type;
-  firewall_.port = firewallDefaultPort(type);
-}
-
-int TcpClientPort::setFirewallHost(const std::string &text) {
-  return resolveRemote(text, useIPv6, false, firewall_.host);
-}
-
-std::string TcpClientPort::firewallHostText() const {
-  const HostAddress &a = firewall_.host;
-  if (useIPv6) return a.noneV6() ? std::string() : numericText(a.v6);
-  return a.v4 ? dottedText(a.v4) : std::string();
-}
-
-void TcpClientPort::setFirewallField(std::string &field, const std::string &value) {
-  field = value.substr(0, kFirewallFieldMax);
-}
+// ---------------------------------------------------------------- local settings
 
 int TcpClientPort::setLocalHost(const std::string &text) {
   return resolveLocal(text, useIPv6, localAddress);
@@ -198,8 +176,8 @@ int TcpClientPort::open() {
   if (fd_ >= 0) return refuse(*this, kSmtpAlreadyConnected);
 
   const bool viaFirewall = firewallConfigured();
-  const HostAddress &target = viaFirewall ? firewall_.host : remote_;
-  const int port = viaFirewall ? firewall_.port : remotePort_;
+  const HostAddress &target = viaFirewall ? tunnel_.target().host : remote_;
+  const int port = viaFirewall ? tunnel_.target().port : remotePort_;
   // No address would reach this very machine on Linux, not the server.
   if (useIPv6 ? target.noneV6() : target.v4 == 0)
     return fail(kSmtpNoAddress, viaFirewall ? kTextFirewallHostInvalid : kTextRemoteHostInvalid);
@@ -304,95 +282,53 @@ void TcpClientPort::onConnectNotification(int error) {
   if (error == 0) {
     life_.set(PortState::Open);
     if (!recordToFile.empty()) record_.open(recordToFile);
-    runFirewallStep(0);
+    openTunnel(0);
   } else {
     // Still no connection while the failure is reported; the handle goes after it.
-    runFirewallStep(error);
+    openTunnel(error);
     closeHandle();
   }
   updateWatch();
 }
 
-void TcpClientPort::runFirewallStep(int error) {
+void TcpClientPort::openTunnel(int error) {
   if (!firewallConfigured()) {
-    negotiating_ = false;
+    tunnel_.close();
     connectionComplete(error);
     return;
   }
   if (error != 0) {
-    negotiating_ = false;
+    tunnel_.close();
     if (listener_)
       listener_->onConnectionStatus(kTextFirewallConnectFailed, error, description(error));
     connectionComplete(error);
     return;
   }
-  negotiating_ = true;
+  tunnel_.begin();
   if (listener_) listener_->onConnectionStatus(kTextFirewallConnectComplete, 0, "OK");
   if (fd_ < 0 || !socketConnected()) return;  // closed by a handler
-  NegotiationSettings s;
-  s.type = firewall_.type;
-  s.user = firewall_.user;
-  s.password = firewall_.password;
-  s.server = remoteText_;
-  s.serverPort = remotePort_;
-  // Two bytes in every request: a larger number would ask for another port.
-  if (!isPortNumber(remotePort_)) {
-    firewallFailure(kTextRemotePortOutOfRange, kTextRemotePortOutOfRange);
-    return;
-  }
-  if (FirewallNegotiation::needsServerAddress(s)) {
-    HostAddress server;
-    const int rc = resolveRemote(remoteText_, false, false, server);
-    if (rc != 0 || server.v4 == 0) {
-      const char *text = rc != 0 ? winsockText(rc) : kTextRemoteHostInvalid;
-      firewallFailure(text ? text : "", text ? text : "");
-      return;
-    }
-    s.serverAddress = server.v4;
-  }
-  const bool needsTokens = s.type == kFirewallTunnelNtlm || s.type == kFirewallTunnelNegotiate;
-  if (needsTokens && proxyTokens_ == nullptr) {
-    firewallFailure(kTextNoProxyTokens, kTextNoProxyTokens);
-    return;
-  }
-  applyNegotiationStep(negotiation_.start(s, proxyTokens_));
+  applyTunnelStep(tunnel_.open(*this, remoteText_, remotePort_));
 }
 
-void TcpClientPort::feedNegotiation(std::string_view bytes) {
-  applyNegotiationStep(negotiation_.feed(bytes));
-}
-
-void TcpClientPort::applyNegotiationStep(NegotiationStep &&step) {
-  if (!step.send.empty()) {
-    size_t sent = 0;
-    const int rc = rawSend(step.send, &sent);
-    if (rc != 0 || sent != step.send.size()) {
-      const char *text = rc != 0 ? winsockText(rc) : kTextFirewallSendCut;
-      firewallFailure(text ? text : "", text ? text : "");
+void TcpClientPort::applyTunnelStep(TunnelStep &&step) {
+  switch (step.kind) {
+    case TunnelStep::Negotiating:
       return;
-    }
-  }
-  switch (step.outcome) {
-    case NegotiationStep::Continue:
-      return;
-    case NegotiationStep::Complete:
+    case TunnelStep::Open:
       // The server's first bytes may have come with the proxy's last answer.
       if (!step.rest.empty()) {
         const size_t n = std::min(step.rest.size(), lines_.spaceSize());
         std::copy_n(step.rest.data(), n, lines_.space());
         lines_.commit(n);
       }
-      negotiating_ = false;
       connectionComplete(0);
       return;
-    case NegotiationStep::Refused:
-      // The proxy's answer ends the connect, but its socket stays open until
-      // closed; negotiating stays set so that no dialogue runs on it.
+    case TunnelStep::Refused:
       if (listener_) listener_->onError(kSmtpFirewallFailed, step.event);
       lastErrorText = step.text;
       connectionComplete(kSmtpFirewallFailed);
       return;
-    case NegotiationStep::Failed:
+    case TunnelStep::Failed:
       firewallFailure(step.event, step.text);
       return;
   }
@@ -427,7 +363,7 @@ std::string TcpClientPort::description(int code) const {
 int TcpClientPort::waitForConnection() {
   interruptPending = false;
   const int rc = waitWhile(
-      [this] { return fd_ >= 0 && (isConnecting() || negotiating_) && connectResult_ == 0; });
+      [this] { return fd_ >= 0 && (isConnecting() || negotiating()) && connectResult_ == 0; });
   if (rc != 0) {
     const std::string text = lastErrorText;
     close(0);
@@ -584,7 +520,7 @@ void TcpClientPort::readLoop(int budget) {
     deliverLines();
     if (fd_ < 0 || life_.closeRequested() || peerClosed_ || lines_.full() || budget-- <= 0) return;
     // During a firewall negotiation the bytes go to the negotiation instead.
-    const bool toFirewall = negotiating_;
+    const bool toFirewall = negotiating();
     char firewallBytes[kNegotiationReadSize];
     char *space = toFirewall ? firewallBytes : lines_.space();
     const size_t room =
@@ -594,14 +530,14 @@ void TcpClientPort::readLoop(int budget) {
       const std::string_view got(space, static_cast<size_t>(n));
       if (record_.isOpen()) record_.write(false, got);
       if (toFirewall)
-        feedNegotiation(got);
+        applyTunnelStep(tunnel_.receive(got));
       else
         lines_.commit(static_cast<size_t>(n));
       continue;
     }
     if (n == 0) {
       peerClosed_ = true;
-      if (toFirewall && !negotiation_.finished()) applyNegotiationStep(negotiation_.peerClosed());
+      if (toFirewall && !tunnel_.finished()) applyTunnelStep(tunnel_.peerClosed());
       continue;
     }
     if (errno == EINTR) continue;
@@ -615,7 +551,7 @@ void TcpClientPort::readLoop(int budget) {
     // A socket that fails to read is lost; it closes with the failure once the lines held are out.
     peerClosed_ = true;
     peerCloseError_ = err;
-    if (toFirewall && !negotiation_.finished()) applyNegotiationStep(negotiation_.peerClosed());
+    if (toFirewall && !tunnel_.finished()) applyTunnelStep(tunnel_.peerClosed());
   }
 }
 
@@ -716,7 +652,8 @@ int TcpClientPort::closeHandle() {
     if (::close(fd) != 0) rc = lastSocketError();
   }
   life_.set(PortState::Closed);
-  negotiating_ = sendBlocked_ = false;
+  tunnel_.close();
+  sendBlocked_ = false;
   closeError_ = 0;
   accepting_ = true;
   return rc;

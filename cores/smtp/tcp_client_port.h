@@ -20,9 +20,9 @@
 #include <string>
 #include <string_view>
 
-#include "firewall_negotiation.h"
 #include "pelnet/runtime/socket_helpers.h"
 #include "pelnet/runtime/socket_object.h"
+#include "proxy_tunnel.h"
 #include "reply_reader.h"
 #include "traffic_record.h"
 
@@ -58,16 +58,7 @@ struct TcpSettings {
   bool bindIPv6Address = false;
 };
 
-// The firewall or proxy between the client and the server
-// (firewall_negotiation.h speaks with it once the TCP connection stands).
-struct FirewallTarget {
-  int type = 0;  // 0 = none
-  HostAddress host;
-  int port = 0;
-  std::string user, password;  // at most kFirewallFieldMax bytes each
-};
-
-class TcpClientPort : public SocketObject {
+class TcpClientPort : public SocketObject, private StageBelow {
  public:
   static constexpr int kDefaultPort = 25;
   static constexpr int kLargestMaxLineLength = 65536;
@@ -149,30 +140,20 @@ class TcpClientPort : public SocketObject {
   PortState state() const { return life_.state(); }
   bool isConnecting() const { return life_.state() == PortState::Opening; }
   // Connected and no firewall negotiation in progress (the Connected property).
-  bool connected() const { return socketConnected() && !negotiating_; }
+  bool connected() const { return socketConnected() && !tunnel_.negotiating(); }
   // The TCP connection is up (a firewall negotiation may still run on it).
   bool socketConnected() const { return fd_ >= 0 && life_.open(); }
   int socketHandle() const { return fd_; }
   const TcpSettings &settings() const { return settings_; }
 
-  // ---- firewall seam ----
-  // The firewall or proxy the connection goes through; the tunnel reads it at the next connect.
-  FirewallTarget &firewall() { return firewall_; }
-  const FirewallTarget &firewall() const { return firewall_; }
-  // A type and that type's usual port.
-  void setFirewallType(int type);
-  // Resolves the text at once: only the address is kept, not the name.
-  int setFirewallHost(const std::string &text);
-  // The firewall's address as text ("" for none).
-  std::string firewallHostText() const;
-  // User and password, cut to kFirewallFieldMax bytes.
-  static void setFirewallField(std::string &field, const std::string &value);
-  // The tokens of the NTLM and Negotiate tunnels; without them those types fail to connect.
-  void setProxyTokens(ProxyTokens *tokens) { proxyTokens_ = tokens; }
-  bool firewallConfigured() const { return firewall_.type != 0; }
-  // True from the firewall's connect until the tunnel stands, and after an HTTP
-  // proxy refused the tunnel while its socket stays open: no dialogue runs on it.
-  bool negotiating() const { return negotiating_; }
+  // ---- the tunnel stage above the socket ----
+  ProxyTunnel &tunnel() { return tunnel_; }
+  const ProxyTunnel &tunnel() const { return tunnel_; }
+  FirewallTarget &firewall() { return tunnel_.target(); }
+  const FirewallTarget &firewall() const { return tunnel_.target(); }
+  bool firewallConfigured() const { return tunnel_.configured(); }
+  // True while the tunnel is not standing on a connected socket (ProxyTunnel::negotiating).
+  bool negotiating() const { return tunnel_.negotiating(); }
 
   // ---- what the dialogue above reads of the common settings ----
   bool ipv6() const { return useIPv6; }
@@ -213,14 +194,15 @@ class TcpClientPort : public SocketObject {
 
   // The connect notification with its error (0 = connected).
   void onConnectNotification(int error);
-  // Between the connect and "connection complete": the firewall negotiation
-  // when a firewall is configured; without one, complete at once.
-  void runFirewallStep(int error);
+  // Between the connect and "connection complete": the tunnel when a
+  // firewall is configured; without one, complete at once.
+  void openTunnel(int error);
   // Fires the events of a completed (or failed) connect and records its result.
   void connectionComplete(int code);
-  // Bytes the firewall sent during the negotiation, and what the negotiation asks then.
-  void feedNegotiation(std::string_view bytes);
-  void applyNegotiationStep(NegotiationStep &&step);
+  // What the socket does with one step of the tunnel.
+  void applyTunnelStep(TunnelStep &&step);
+  // The tunnel's sends, allowed before the dialogue may send.
+  int sendOnce(std::string_view bytes, size_t &sent) override { return rawSend(bytes, &sent); }
   // The negotiation failed: OnError 118, the failed connect, and the connection closes.
   void firewallFailure(const std::string &event, const std::string &text);
   // Reads and delivers what the socket holds (the read notification).
@@ -263,10 +245,7 @@ class TcpClientPort : public SocketObject {
   HostAddress remote_;
   int remotePort_ = kDefaultPort;
 
-  FirewallTarget firewall_;
-  ProxyTokens *proxyTokens_ = nullptr;
-  bool negotiating_ = false;
-  FirewallNegotiation negotiation_;
+  ProxyTunnel tunnel_;
   bool accepting_ = true;
   int closeError_ = 0;  // the error of the close being made (0 for a local close)
   bool lineArrived_ = false;

@@ -1,8 +1,10 @@
-// The mail core's TCP connection: the third kind of socket object.  One
+// The mail core's TCP connection: the third kind of socket object and the
+// bottom stage of the connection stack (connection_stage.h).  One
 // non-blocking stream socket on the runtime's notification watch (connect
-// completion, readable data, peer close), sending whole blocks, assembling
-// received bytes into line pieces for the dialogue above it, the transfer
-// rate limit, the traffic record and the TCP settings.
+// completion, readable data, peer close), sending whole blocks, handing the
+// firewall's bytes to the tunnel stage until it stands and then cutting
+// received bytes into line pieces for the line layer above, the transfer
+// rate limit, the traffic record and the TCP settings (tcp_settings.cpp).
 //
 // Every wait is a run of the runtime's wait steps, so the host's window keeps
 // painting while a send or a reply is pending, and the dialogue's events fire

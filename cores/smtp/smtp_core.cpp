@@ -5,7 +5,7 @@
 #include "pelnet/runtime/errors.h"
 #include "pelnet/runtime/resolve.h"
 #include "pelnet/smtp_ids.h"
-#include "proxy_autodetect.h"
+#include "proxy/proxy_autodetect.h"
 #include "smtp_errors.h"
 
 namespace pelnet::smtp {

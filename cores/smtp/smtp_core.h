@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <string>
 
-#include "message.h"
-#include "proxy_tokens.h"
-#include "message_queue.h"
+#include "compose/message.h"
+#include "proxy/proxy_tokens.h"
+#include "queue/message_queue.h"
 #include "pelnet/runtime/core_base.h"
-#include "smtp_session.h"
-#include "tcp_client_port.h"
+#include "session/smtp_session.h"
+#include "connection/tcp_client_port.h"
 
 namespace pelnet::smtp {
 
@@ -66,7 +66,8 @@ class SmtpCore : public CoreBase, private SessionEvents {
   SecurityContextTokens proxyTokens_{session_.security, port_};
   MessageQueue queue_;
 
-  // The other firewall settings live in the port's firewall target, where the negotiation reads them.
+  // The other firewall settings live in the port's firewall target, where the negotiation reads
+  // them.
   bool firewallAutoDetect_ = false;
   bool keepQueue_ = false;
   bool useExtendedDST_ = true;

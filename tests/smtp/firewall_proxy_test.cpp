@@ -17,7 +17,7 @@
 #include "pelnet/smtp_ids.h"
 #include "scripted_peer.h"
 #include "smtp_core_client.h"
-#include "tcp_client_port.h"
+#include "connection/tcp_client_port.h"
 
 using pelnet::smtp::TcpClientListener;
 using pelnet::smtp::TcpClientPort;

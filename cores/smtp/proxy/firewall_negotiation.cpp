@@ -261,6 +261,37 @@ NegotiationStep FirewallNegotiation::peerClosed() {
   return fail(kTextClosedDuringNegotiation);
 }
 
+ReplyVerdict FirewallNegotiation::readReply() const {
+  // Replies are judged on at most kMaxReplyBytes, however the bytes came in,
+  // so a reply too long fails alike whether it came at once or in pieces.
+  const std::string_view judged =
+      std::string_view(collected_).substr(0, std::min(collected_.size(), kMaxReplyBytes));
+  switch (phase_) {
+    case Phase::Tunnel:
+      return readTunnelReply(judged);
+    case Phase::Socks4:
+      return readSocks4Reply(judged);
+    case Phase::Socks5Method:
+      return readSocks5MethodReply(judged);
+    case Phase::Socks5Auth:
+      return readSocks5AuthReply(judged);
+    case Phase::Socks5Connect:
+      return readSocks5ConnectReply(judged);
+    default:
+      return {};
+  }
+}
+
+NegotiationStep FirewallNegotiation::refusedBy(std::string event, std::string text) {
+  NegotiationStep step;
+  step.outcome = NegotiationStep::Refused;
+  step.event = std::move(event);
+  step.text = std::move(text);
+  phase_ = Phase::Done;
+  collected_.clear();
+  return step;
+}
+
 NegotiationStep FirewallNegotiation::feed(std::string_view bytes) {
   if (phase_ == Phase::Done || phase_ == Phase::Idle) return {};
   collected_.append(bytes);
@@ -272,30 +303,8 @@ NegotiationStep FirewallNegotiation::feed(std::string_view bytes) {
     if (collected_.size() >= kMaxReplyBytes) return fail(kTextReplyTooLong);
     return {};
   }
-  // Replies are judged on at most kMaxReplyBytes, however the bytes came in,
-  // so a reply too long fails alike whether it came at once or in pieces.
-  const std::string_view judged =
-      std::string_view(collected_).substr(0, std::min(collected_.size(), kMaxReplyBytes));
-  ReplyVerdict v;
-  switch (phase_) {
-    case Phase::Tunnel:
-      v = readTunnelReply(judged);
-      break;
-    case Phase::Socks4:
-      v = readSocks4Reply(judged);
-      break;
-    case Phase::Socks5Method:
-      v = readSocks5MethodReply(judged);
-      break;
-    case Phase::Socks5Auth:
-      v = readSocks5AuthReply(judged);
-      break;
-    case Phase::Socks5Connect:
-      v = readSocks5ConnectReply(judged);
-      break;
-    default:
-      return feedAuth();
-  }
+  if (phase_ >= Phase::AuthStatus) return feedAuth();
+  ReplyVerdict v = readReply();
   if (v.kind == ReplyVerdict::NeedMore) {
     if (collected_.size() >= kMaxReplyBytes) return fail(kTextReplyTooLong);
     return {};
@@ -303,13 +312,7 @@ NegotiationStep FirewallNegotiation::feed(std::string_view bytes) {
   if (v.kind == ReplyVerdict::Refused) {
     if (phase_ != Phase::Tunnel) return fail(std::move(v.text));
     // An HTTP refusal is an answer, not a broken connection: it stays open.
-    NegotiationStep step;
-    step.outcome = NegotiationStep::Refused;
-    step.event = std::move(v.reply);
-    step.text = std::move(v.text);
-    phase_ = Phase::Done;
-    collected_.clear();
-    return step;
+    return refusedBy(std::move(v.reply), std::move(v.text));
   }
   // Accepted: what follows the reply belongs to the next one, or to the server.
   std::string rest = collected_.substr(std::min(v.used, collected_.size()));
@@ -370,101 +373,107 @@ NegotiationStep FirewallNegotiation::feedAuth() {
         remaining_ -= n;
         if (remaining_ > 0) return {};
       }
-      if (chunked_) {
-        phase_ = Phase::AuthChunkEnd;
-        continue;
-      }
-      std::string token;
-      if (tokens_->nextToken(s_.server, challenge_, token) != 0)
-        return fail(tokens_->errorText().empty() ? kTextNoToken : tokens_->errorText());
-      NegotiationStep step = authRound(std::move(token), false);
-      // Whatever else came belongs to the answer to the second request.
-      if (!collected_.empty()) {
-        NegotiationStep more = feedAuth();
-        more.send = step.send + more.send;
-        return more;
-      }
-      return step;
+      if (!chunked_) return answerChallenge();
+      phase_ = Phase::AuthChunkEnd;
+      continue;
     }
     std::optional<std::string> line = takeLine();
     if (!line) {
       if (collected_.size() >= kMaxReplyBytes) return fail(kTextReplyTooLong);
       return {};
     }
-    switch (phase_) {
-      case Phase::AuthStatus:
-      case Phase::AuthSecondStatus: {
-        const StatusLine st = splitStatusLine(*line);
-        const bool first = phase_ == Phase::AuthStatus;
-        const bool challenge = first && (st.status == "401" || st.status == "407");
-        const bool granted = !first && !st.status.empty() && st.status[0] == '2';
-        if (!challenge && !granted) {
-          NegotiationStep step;
-          step.outcome = NegotiationStep::Refused;
-          step.event = *line;
-          step.text = kTextAuthTunnelRefused + st.status + " " + st.reason;
-          phase_ = Phase::Done;
-          collected_.clear();
-          return step;
-        }
-        remaining_ = 0;
-        chunked_ = false;
-        phase_ = first ? Phase::AuthHeaders : Phase::AuthSecondHeaders;
-        break;
-      }
-      case Phase::AuthHeaders:
-        if (line->empty()) {
-          phase_ = chunked_ ? Phase::AuthChunkSize : Phase::AuthBody;
-          break;
-        }
-        if (const std::optional<HeaderLine> h = splitHeaderLine(*line)) {
-          if (sameNoCase(h->name, "Content-Length")) {
-            const std::optional<uint64_t> n = readContentLength(h->value);
-            if (!n) return fail(kTextBadContentLength);
-            remaining_ = *n;
-          } else if (sameNoCase(h->name, "Transfer-Encoding")) {
-            chunked_ = sameNoCase(h->value, "chunked");
-          } else if (sameNoCase(h->name, "Proxy-Authenticate")) {
-            // Several schemes may be offered; the token is the one of ours.
-            const std::string_view scheme = h->value.substr(0, h->value.find(' '));
-            if (sameNoCase(scheme, packageOf(s_.type)))
-              challenge_ = trimmed(h->value.substr(scheme.size()));
-          }
-        }
-        break;
-      case Phase::AuthChunkSize: {
-        const std::optional<uint64_t> n = readChunkSize(*line);
-        if (!n) return fail(kTextBadChunkSize);
-        remaining_ = *n;
-        phase_ = *n == 0 ? Phase::AuthTrailer : Phase::AuthBody;
-        break;
-      }
-      case Phase::AuthChunkEnd:
-        if (!line->empty()) return fail(kTextBadChunkSize);
-        phase_ = Phase::AuthChunkSize;
-        break;
-      case Phase::AuthTrailer:
-        if (line->empty()) {
-          chunked_ = false;  // the body has ended: the next pass sends the answer
-          remaining_ = 0;
-          phase_ = Phase::AuthBody;
-        }
-        break;
-      case Phase::AuthSecondHeaders:
-        if (line->empty()) {
-          NegotiationStep step;
-          step.outcome = NegotiationStep::Complete;
-          step.rest = std::move(collected_);
-          collected_.clear();
-          phase_ = Phase::Done;
-          return step;
-        }
-        break;
-      default:
-        return {};
-    }
+    if (std::optional<NegotiationStep> step = onAuthLine(*line)) return std::move(*step);
   }
   return {};
+}
+
+NegotiationStep FirewallNegotiation::answerChallenge() {
+  std::string token;
+  if (tokens_->nextToken(s_.server, challenge_, token) != 0)
+    return fail(tokens_->errorText().empty() ? kTextNoToken : tokens_->errorText());
+  NegotiationStep step = authRound(std::move(token), false);
+  // Whatever else came belongs to the answer to the second request.
+  if (!collected_.empty()) {
+    NegotiationStep more = feedAuth();
+    more.send = step.send + more.send;
+    return more;
+  }
+  return step;
+}
+
+std::optional<NegotiationStep> FirewallNegotiation::onAuthLine(const std::string &line) {
+  switch (phase_) {
+    case Phase::AuthStatus:
+    case Phase::AuthSecondStatus:
+      return onAuthStatusLine(line);
+    case Phase::AuthHeaders:
+      if (line.empty()) {
+        phase_ = chunked_ ? Phase::AuthChunkSize : Phase::AuthBody;
+        return std::nullopt;
+      }
+      return onAuthHeaderLine(line);
+    case Phase::AuthChunkSize: {
+      const std::optional<uint64_t> n = readChunkSize(line);
+      if (!n) return fail(kTextBadChunkSize);
+      remaining_ = *n;
+      phase_ = *n == 0 ? Phase::AuthTrailer : Phase::AuthBody;
+      return std::nullopt;
+    }
+    case Phase::AuthChunkEnd:
+      if (!line.empty()) return fail(kTextBadChunkSize);
+      phase_ = Phase::AuthChunkSize;
+      return std::nullopt;
+    case Phase::AuthTrailer:
+      if (line.empty()) {
+        chunked_ = false;  // the body has ended: the next pass sends the answer
+        remaining_ = 0;
+        phase_ = Phase::AuthBody;
+      }
+      return std::nullopt;
+    case Phase::AuthSecondHeaders:
+      if (line.empty()) {
+        NegotiationStep step;
+        step.outcome = NegotiationStep::Complete;
+        step.rest = std::move(collected_);
+        collected_.clear();
+        phase_ = Phase::Done;
+        return step;
+      }
+      return std::nullopt;
+    default:
+      return NegotiationStep{};
+  }
+}
+
+std::optional<NegotiationStep> FirewallNegotiation::onAuthStatusLine(const std::string &line) {
+  const StatusLine st = splitStatusLine(line);
+  const bool first = phase_ == Phase::AuthStatus;
+  const bool challenge = first && (st.status == "401" || st.status == "407");
+  const bool granted = !first && !st.status.empty() && st.status[0] == '2';
+  if (!challenge && !granted)
+    return refusedBy(line, kTextAuthTunnelRefused + st.status + " " + st.reason);
+  remaining_ = 0;
+  chunked_ = false;
+  phase_ = first ? Phase::AuthHeaders : Phase::AuthSecondHeaders;
+  return std::nullopt;
+}
+
+std::optional<NegotiationStep> FirewallNegotiation::onAuthHeaderLine(const std::string &line) {
+  const std::optional<HeaderLine> h = splitHeaderLine(line);
+  if (!h) return std::nullopt;
+  if (sameNoCase(h->name, "Content-Length")) {
+    const std::optional<uint64_t> n = readContentLength(h->value);
+    if (!n) return fail(kTextBadContentLength);
+    remaining_ = *n;
+  } else if (sameNoCase(h->name, "Transfer-Encoding")) {
+    chunked_ = sameNoCase(h->value, "chunked");
+  } else if (sameNoCase(h->name, "Proxy-Authenticate")) {
+    // Several schemes may be offered; the token is the one of ours.
+    const std::string_view scheme = h->value.substr(0, h->value.find(' '));
+    if (sameNoCase(scheme, packageOf(s_.type)))
+      challenge_ = trimmed(h->value.substr(scheme.size()));
+  }
+  return std::nullopt;
 }
 
 }  // namespace pelnet::smtp

@@ -155,7 +155,17 @@ class FirewallNegotiation {
   std::string connectLine() const;
   std::string socks5ConnectRequest(std::string *why) const;
   NegotiationStep authRound(std::string &&token, bool first);
+  // The reader of the current phase over what has been collected.
+  ReplyVerdict readReply() const;
+  // An HTTP proxy said no: its status line for OnError and the connect's text.
+  NegotiationStep refusedBy(std::string event, std::string text);
   NegotiationStep feedAuth();
+  // The challenge's body is over: the second CONNECT with the answer token.
+  NegotiationStep answerChallenge();
+  // One line of the authenticated tunnel's answers; nullopt: take the next one.
+  std::optional<NegotiationStep> onAuthLine(const std::string &line);
+  std::optional<NegotiationStep> onAuthStatusLine(const std::string &line);
+  std::optional<NegotiationStep> onAuthHeaderLine(const std::string &line);
   // Takes one line (without its CR LF or LF) off the collection; nullopt when none is complete.
   std::optional<std::string> takeLine();
 

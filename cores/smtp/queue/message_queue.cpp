@@ -98,6 +98,21 @@ int renameNoReplace(int dirFd, const char *from, const char *to) {
   return 0;
 }
 
+// Gives the whole file at `temporary` the first of the 26 queued names after
+// `stem` that no file holds; the no-replace rename makes taking the name and
+// appearing under it one step.  0, or the errno of the last name tried, which
+// `path` then holds.
+int takeFreeName(const std::string &temporary, const std::string &stem, std::string &path) {
+  int err = 0;
+  for (char c : MessageQueue::kNameSuffixes) {
+    path = stem + c + std::string(kQueued);
+    if (renameNoReplace(AT_FDCWD, temporary.c_str(), path.c_str()) == 0) return 0;
+    err = errno;
+    if (err != EEXIST) break;
+  }
+  return err;
+}
+
 // Makes the folder's entries (a new name) reach the disk.  Folders that
 // cannot be flushed on their own (EINVAL) are flushed with their files.
 bool syncFolder(const std::string &dir) {
@@ -204,20 +219,8 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   if (fd < 0) return discard(port.fail(kFileWriteFailed));
   if (::fsync(fd) != 0) return discard(writeFailed(errno));
 
-  // The first of the 26 names that no queued file holds; the no-replace
-  // rename makes taking the name and appearing under it one step.
   std::string path;
-  int err = 0;
-  for (char c : kNameSuffixes) {
-    path = stem + c + std::string(kQueued);
-    if (renameNoReplace(AT_FDCWD, temporary.c_str(), path.c_str()) == 0) {
-      err = 0;
-      break;
-    }
-    err = errno;
-    if (err != EEXIST) break;
-  }
-  if (err != 0) return discard(cantCreate(path, err));
+  if (int err = takeFreeName(temporary, stem, path)) return discard(cantCreate(path, err));
   if (!syncFolder(dir)) {
     // Not known to survive a power loss: not queued.  A process that claimed
     // the file meanwhile delivers it anyway, which the unlink cannot undo.

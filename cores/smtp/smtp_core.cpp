@@ -5,7 +5,7 @@
 #include "pelnet/runtime/errors.h"
 #include "pelnet/runtime/resolve.h"
 #include "pelnet/smtp_ids.h"
-#include "proxy_autodetect.h"
+#include "proxy/proxy_autodetect.h"
 #include "smtp_errors.h"
 
 namespace pelnet::smtp {
@@ -43,7 +43,7 @@ SmtpCore::SmtpCore(pelnet_event_fn callback, void *user)
       session_(port_, message_, *this),
       queue_(session_, reinterpret_cast<uintptr_t>(this)) {
   port_.setSink(this);
-  port_.proxyTokens = &proxyTokens_;
+  port_.tunnel().setProxyTokens(&proxyTokens_);
   port_.setErrorTable(kSmtpErrors);
   port_.setTimeout(kDefaultTimeoutSeconds);
   message_.setInstanceNumber(reinterpret_cast<uintptr_t>(this));
@@ -130,18 +130,18 @@ int SmtpCore::setProperty(int id, int index, const Value &v) {
     case PELNET_SMTP_PROP_FirewallAutoDetect:
       return setFirewallAutoDetect(v.i != 0);
     case PELNET_SMTP_PROP_FirewallType:
-      setFirewallType(static_cast<int>(v.i));
+      port_.tunnel().setType(static_cast<int>(v.i));
       return 0;
     case PELNET_SMTP_PROP_FirewallHost:
-      return setFirewallHost(v.s);
+      return port_.tunnel().setHost(v.s, port_.ipv6());
     case PELNET_SMTP_PROP_FirewallPassword:
-      setFirewallField(port_.firewall.password, v.s);
+      ProxyTunnel::setField(port_.firewall().password, v.s);
       return 0;
     case PELNET_SMTP_PROP_FirewallPort:
-      port_.firewall.port = static_cast<int>(v.i);
+      port_.firewall().port = static_cast<int>(v.i);
       return 0;
     case PELNET_SMTP_PROP_FirewallUser:
-      setFirewallField(port_.firewall.user, v.s);
+      ProxyTunnel::setField(port_.firewall().user, v.s);
       return 0;
     case PELNET_SMTP_PROP_From:
       return message_.setFrom(v.s);
@@ -150,7 +150,7 @@ int SmtpCore::setProperty(int id, int index, const Value &v) {
       return 0;
     case PELNET_SMTP_PROP_LocalHost:
       // Taken at any time; used at the next connect.
-      return resolveLocal(v.s, port_.useIPv6, port_.localAddress);
+      return port_.setLocalHost(v.s);
     case PELNET_SMTP_PROP_MailPort:
       return port_.setRemotePort(static_cast<int>(v.i));
     case PELNET_SMTP_PROP_MailServer:
@@ -223,15 +223,15 @@ Value SmtpCore::getProperty(int id, int index) {
     case PELNET_SMTP_PROP_FirewallAutoDetect:
       return Value::integer(firewallAutoDetect_);
     case PELNET_SMTP_PROP_FirewallType:
-      return Value::integer(port_.firewall.type);
+      return Value::integer(port_.firewall().type);
     case PELNET_SMTP_PROP_FirewallHost:
-      return Value::text(firewallHostText());
+      return Value::text(port_.tunnel().hostText(port_.ipv6()));
     case PELNET_SMTP_PROP_FirewallPassword:
-      return Value::text(port_.firewall.password);
+      return Value::text(port_.firewall().password);
     case PELNET_SMTP_PROP_FirewallPort:
-      return Value::integer(port_.firewall.port);
+      return Value::integer(port_.firewall().port);
     case PELNET_SMTP_PROP_FirewallUser:
-      return Value::text(port_.firewall.user);
+      return Value::text(port_.firewall().user);
     case PELNET_SMTP_PROP_From:
       return Value::text(message_.from());
     case PELNET_SMTP_PROP_Idle:
@@ -241,7 +241,7 @@ Value SmtpCore::getProperty(int id, int index) {
     case PELNET_SMTP_PROP_LastReply:
       return Value::text(session_.lastReply());
     case PELNET_SMTP_PROP_LocalHost:
-      return Value::text(localHostText());
+      return Value::text(port_.localHostText());
     case PELNET_SMTP_PROP_MailPort:
       return Value::integer(port_.remotePort());
     case PELNET_SMTP_PROP_MailServer:
@@ -332,8 +332,7 @@ int SmtpCore::setIndexed(int id, int index, const Value &v) {
 // error and reads as 0 or "".
 Value SmtpCore::getIndexed(int id, int index) {
   if (!indexValid(id, index)) {
-    port_.lastErrorCode = kSmtpIndexOutOfRange;
-    port_.lastErrorText = port_.errorText(kSmtpIndexOutOfRange);
+    port_.lastErrorCode = port_.fail(kSmtpIndexOutOfRange);
     return Value::text("");
   }
   const size_t i = static_cast<size_t>(index);
@@ -361,50 +360,19 @@ int SmtpCore::setConnected(bool on) {
   return port_.close();
 }
 
-int SmtpCore::setFirewallHost(const std::string &text) {
-  // Only the address is kept: a name is looked up now, not at every connect.
-  return resolveRemote(text, port_.useIPv6, false, port_.firewall.host);
-}
-
-std::string SmtpCore::firewallHostText() const {
-  const HostAddress &a = port_.firewall.host;
-  if (port_.useIPv6) return a.noneV6() ? std::string() : numericText(a.v6);
-  return a.v4 ? dottedText(a.v4) : std::string();
-}
-
-void SmtpCore::setFirewallType(int type) {
-  port_.firewall.type = type;
-  port_.firewall.port = firewallDefaultPort(type);
-}
-
-void SmtpCore::setFirewallField(std::string &field, const std::string &value) {
-  field = value.substr(0, kFirewallFieldMax);
-}
-
 // True takes a SOCKS proxy from the desktop's settings (proxy_autodetect.h):
 // SOCKS5, its host and, when it names one, its port; everything else stays.
 // Either way the firewall host is cleared first.
 int SmtpCore::setFirewallAutoDetect(bool on) {
   firewallAutoDetect_ = on;
-  port_.firewall.host = HostAddress();
+  port_.firewall().host = HostAddress();
   if (!on) return 0;
   const std::optional<DetectedProxy> proxy = detectSocksProxy();
   if (!proxy) return 0;
-  port_.firewall.type = kFirewallSocks5;
-  if (int rc = setFirewallHost(proxy->host)) return rc;
-  if (proxy->port != 0) port_.firewall.port = proxy->port;
+  port_.firewall().type = kFirewallSocks5;
+  if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6())) return rc;
+  if (proxy->port != 0) port_.firewall().port = proxy->port;
   return 0;
-}
-
-std::string SmtpCore::localHostText() {
-  if (port_.useIPv6 && !port_.localAddress.noneV6()) return numericText(port_.localAddress.v6);
-  if (!port_.useIPv6 && port_.localAddress.v4 != 0) return dottedText(port_.localAddress.v4);
-  std::string name;
-  if (int rc = hostName(name)) {
-    const char *t = winsockText(rc);
-    port_.lastErrorText = t ? t : "";
-  }
-  return name;
 }
 
 // ---------------------------------------------------------------- settings
@@ -479,31 +447,31 @@ ConfigResult SmtpCore::configFirewall(const ParsedSetting &s, std::string &answe
     return setFirewallAutoDetect(readBool(s.value));
   }
   if (sameName(n, "FirewallHost")) {
-    if (!s.query) return setFirewallHost(s.value);
-    answer = firewallHostText();
+    if (!s.query) return port_.tunnel().setHost(s.value, port_.ipv6());
+    answer = port_.tunnel().hostText(port_.ipv6());
     return 0;
   }
   if (sameName(n, "FirewallPort")) {
     if (s.query)
-      answer = std::to_string(port_.firewall.port);
+      answer = std::to_string(port_.firewall().port);
     else
-      port_.firewall.port = readInt(s.value);
+      port_.firewall().port = readInt(s.value);
     return 0;
   }
   if (sameName(n, "FirewallType")) {
     if (s.query)
-      answer = std::to_string(port_.firewall.type);
+      answer = std::to_string(port_.firewall().type);
     else
-      setFirewallType(readInt(s.value));
+      port_.tunnel().setType(readInt(s.value));
     return 0;
   }
   if (sameName(n, "FirewallUser") || sameName(n, "FirewallPassword")) {
     std::string &field =
-        sameName(n, "FirewallUser") ? port_.firewall.user : port_.firewall.password;
+        sameName(n, "FirewallUser") ? port_.firewall().user : port_.firewall().password;
     if (s.query)
       answer = field;
     else
-      setFirewallField(field, s.value);
+      ProxyTunnel::setField(field, s.value);
     return 0;
   }
   return std::nullopt;

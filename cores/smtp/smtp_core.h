@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <string>
 
-#include "message.h"
-#include "proxy_tokens.h"
-#include "message_queue.h"
+#include "compose/message.h"
+#include "proxy/proxy_tokens.h"
+#include "queue/message_queue.h"
 #include "pelnet/runtime/core_base.h"
-#include "smtp_session.h"
-#include "tcp_client_port.h"
+#include "session/smtp_session.h"
+#include "connection/tcp_client_port.h"
 
 namespace pelnet::smtp {
 
@@ -54,12 +54,7 @@ class SmtpCore : public CoreBase, private SessionEvents {
   int setIndexed(int id, int index, const Value &v);
   Value getIndexed(int id, int index);
   int setConnected(bool on);
-  int setFirewallHost(const std::string &text);
-  std::string firewallHostText() const;
-  void setFirewallType(int type);
-  static void setFirewallField(std::string &field, const std::string &value);
   int setFirewallAutoDetect(bool on);
-  std::string localHostText();
   ConfigResult configFirewall(const ParsedSetting &s, std::string &answer);
   ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
                            bool numericAnswer = false);
@@ -71,7 +66,8 @@ class SmtpCore : public CoreBase, private SessionEvents {
   SecurityContextTokens proxyTokens_{session_.security, port_};
   MessageQueue queue_;
 
-  // The other firewall settings live in port_.firewall, where the negotiation reads them.
+  // The other firewall settings live in the port's firewall target, where the negotiation reads
+  // them.
   bool firewallAutoDetect_ = false;
   bool keepQueue_ = false;
   bool useExtendedDST_ = true;

@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "body_text.h"
-#include "message.h"
-#include "message_date.h"
-#include "message_id.h"
-#include "other_headers.h"
+#include "compose/body_text.h"
+#include "compose/message.h"
+#include "compose/message_date.h"
+#include "compose/message_id.h"
+#include "compose/other_headers.h"
 
 using namespace pelsmtp;
 

@@ -17,7 +17,7 @@
 #include "pelnet/smtp_ids.h"
 #include "scripted_peer.h"
 #include "smtp_core_client.h"
-#include "tcp_client_port.h"
+#include "connection/tcp_client_port.h"
 
 using pelnet::smtp::TcpClientListener;
 using pelnet::smtp::TcpClientPort;
@@ -118,11 +118,11 @@ Outcome throughFirewall(const Row &r, bool slow) {
   port.setListener(&rec);
   port.msFlag = true;
   port.setTimeout(20000);
-  port.firewall.type = r.type;
-  EXPECT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, port.firewall.host), 0);
-  port.firewall.port = proxy.port();
-  port.firewall.user = r.user;
-  port.firewall.password = r.password;
+  port.firewall().type = r.type;
+  EXPECT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, port.firewall().host), 0);
+  port.firewall().port = proxy.port();
+  port.firewall().user = r.user;
+  port.firewall().password = r.password;
   EXPECT_EQ(port.setRemoteHost("127.0.1.2"), 0);
   EXPECT_EQ(port.setRemotePort(2525), 0);
   port.armDeadline();
@@ -304,9 +304,9 @@ TEST(FirewallScripted, UnreachableFirewallFailsWithItsOwnStatus) {
   TcpClientPort port;
   port.setListener(&rec);
   port.setTimeout(20000);
-  port.firewall.type = pelnet::smtp::kFirewallSocks5;
-  ASSERT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, port.firewall.host), 0);
-  port.firewall.port = closed.port();
+  port.firewall().type = pelnet::smtp::kFirewallSocks5;
+  ASSERT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, port.firewall().host), 0);
+  port.firewall().port = closed.port();
   ASSERT_EQ(port.setRemoteHost("mail.test"), 0);
   port.armDeadline();
   ASSERT_EQ(port.open(), 0);

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "firewall_negotiation.h"
-#include "proxy_autodetect.h"
+#include "proxy/firewall_negotiation.h"
+#include "proxy/proxy_autodetect.h"
 
 #ifndef SMTP_FIREWALL_CORPUS_DIR
 #error "SMTP_FIREWALL_CORPUS_DIR must name the firewall reply fuzz target's seed corpus"

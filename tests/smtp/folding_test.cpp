@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "encoded_words.h"
-#include "header_folding.h"
-#include "message.h"
+#include "compose/encoded_words.h"
+#include "compose/header_folding.h"
+#include "compose/message.h"
 
 using namespace pelsmtp;
 

@@ -8,9 +8,9 @@
 #include <locale.h>
 #include <string>
 
-#include "header_folding.h"
-#include "iso2022jp.h"
-#include "message.h"
+#include "compose/header_folding.h"
+#include "compose/iso2022jp.h"
+#include "compose/message.h"
 
 using namespace pelsmtp;
 

@@ -25,7 +25,7 @@
 #include "pelnet/runtime/core_base.h"
 #include "pelnet/runtime/gss_library.h"
 #include "pelnet/smtp_ids.h"
-#include "security_context.h"
+#include "auth/security_context.h"
 #include "smtp_core.h"
 #include "smtp_core_client.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "reply_reader.h"
-#include "traffic_record.h"
+#include "connection/reply_reader.h"
+#include "connection/traffic_record.h"
 
 #ifndef SMTP_REPLY_CORPUS_DIR
 #error "SMTP_REPLY_CORPUS_DIR must name the reply reader's seed corpus"

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "ntlm_builtin.h"
-#include "ntlm_challenge.h"
+#include "auth/ntlm_builtin.h"
+#include "auth/ntlm_challenge.h"
 #include "ntlm_checker.h"
-#include "security_context.h"
+#include "auth/security_context.h"
 
 #ifndef NTLM_CHALLENGE_CORPUS_DIR
 #error "NTLM_CHALLENGE_CORPUS_DIR must name the CHALLENGE reader's seed corpus"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "queue_file_form.h"
+#include "queue/queue_file_form.h"
 
 #ifndef SMTP_QUEUE_FORM_CORPUS_DIR
 #error "SMTP_QUEUE_FORM_CORPUS_DIR must name the form check's seed corpus"

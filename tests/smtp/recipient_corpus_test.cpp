@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "recipients.h"
+#include "compose/recipients.h"
 
 #ifndef SMTP_RECIPIENT_CORPUS_DIR
 #error "SMTP_RECIPIENT_CORPUS_DIR must name the seed corpus"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "message.h"
-#include "recipients.h"
+#include "compose/message.h"
+#include "compose/recipients.h"
 
 using namespace pelsmtp;
 

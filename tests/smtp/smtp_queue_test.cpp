@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "message_queue.h"
+#include "queue/message_queue.h"
 #include "pelnet/smtp_ids.h"
-#include "queue_file_form.h"
+#include "queue/queue_file_form.h"
 #include "scripted_peer.h"
 #include "smtp_core_client.h"
 

@@ -21,7 +21,7 @@
 #include "pelnet/runtime/config.h"
 #include "pelnet/runtime/resolve.h"
 #include "scripted_peer.h"
-#include "tcp_client_port.h"
+#include "connection/tcp_client_port.h"
 
 using pelnet::ParsedSetting;
 using pelnet::parseSetting;

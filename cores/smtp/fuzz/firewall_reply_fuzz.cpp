@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "firewall_negotiation.h"
+#include "proxy/firewall_negotiation.h"
 
 using pelnet::smtp::FirewallNegotiation;
 using pelnet::smtp::NegotiationSettings;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "ntlm_challenge.h"
+#include "auth/ntlm_challenge.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "queue_file_form.h"
+#include "queue/queue_file_form.h"
 
 namespace {
 

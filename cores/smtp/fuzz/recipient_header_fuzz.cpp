@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-#include "encoded_words.h"
-#include "header_folding.h"
-#include "iso2022jp.h"
-#include "recipients.h"
+#include "compose/encoded_words.h"
+#include "compose/header_folding.h"
+#include "compose/iso2022jp.h"
+#include "compose/recipients.h"
 
 using namespace pelsmtp;
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reply_reader.h"
+#include "connection/reply_reader.h"
 
 using pelnet::smtp::LineBuffer;
 using pelnet::smtp::ReplyLine;

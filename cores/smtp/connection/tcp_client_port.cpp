@@ -1,0 +1,588 @@
+#include "connection/tcp_client_port.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "pelnet/runtime/clock.h"
+#include "pelnet/runtime/errors.h"
+#include "pelnet/runtime/resolve.h"
+#include "smtp_errors.h"
+#include "connection/tcp_socket_calls.h"
+
+namespace pelnet::smtp {
+
+using tcp::lastSocketError;
+using tcp::refuse;
+using tcp::setStreamOption;
+
+namespace {
+
+constexpr const char *kTextConnectionComplete = "Remote host connection complete.";
+constexpr const char *kTextConnected = "Connected.";
+constexpr const char *kTextDisconnected = "Disconnected.";
+constexpr const char *kTextRemoteDisconnected = "Remote host disconnected.";
+constexpr const char *kTextFirewallDisconnected = "Firewall host disconnected.";
+constexpr const char *kTextRecvFailed = "socket error in recv: %d";
+constexpr const char *kTextFirewallConnectComplete = "Firewall connection complete.";
+constexpr const char *kTextFirewallConnectFailed = "Firewall connection failed.";
+// Bytes read at a time while the firewall negotiates: never more than the line
+// buffer can take, so that the server's bytes behind the proxy's last answer fit there.
+constexpr size_t kNegotiationReadSize = 512;
+
+// One notification reads at most this many times; the watch fires again while
+// more is waiting, so a server that floods cannot starve the owning loop.
+constexpr int kReadBudget = 64;
+// A close delivers what is already waiting, but a peer that never stops
+// sending must not keep the close from returning.
+constexpr int kCloseDrainBudget = 256;
+// Without a notification the socket is still read once per this many wait steps.
+constexpr int kStepsBetweenPolls = 1000;
+// The rate window starts again after this long without a send.
+constexpr uint32_t kRateWindowIdleMs = 60000;
+
+// The pending error of a socket (SO_ERROR) as a Winsock number, 0 when none.
+int pendingSocketError(int fd) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return lastSocketError();
+  return err == 0 ? 0 : winsockFromErrno(err);
+}
+
+std::string formatted(const char *format, const std::string &arg) {
+  std::string out = format;
+  const size_t at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, arg);
+  return out;
+}
+
+}  // namespace
+
+TcpClientPort::TcpClientPort() { outBufferSize = kDefaultOutBufferSize; }
+
+TcpClientPort::~TcpClientPort() {
+  // No events while the component is going away.
+  listener_ = nullptr;
+  closeHandle();
+}
+
+// ---------------------------------------------------------------- the dialogue's view
+
+int TcpClientPort::waitEnded() {
+  if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
+  return kWaitEnded;
+}
+
+int TcpClientPort::takeInterrupt() {
+  if (!interruptPending) return 0;
+  interruptPending = false;
+  interrupted = true;
+  return fail(kWaitEnded, kTextInterrupted);
+}
+
+// ---------------------------------------------------------------- connecting
+
+int TcpClientPort::open() {
+  clearError();
+  connectResult_ = 0;
+  connectText_.clear();
+  if (fd_ >= 0) return refuse(*this, kSmtpAlreadyConnected);
+
+  const bool viaFirewall = firewallConfigured();
+  const HostAddress &target = viaFirewall ? tunnel_.target().host : remote_;
+  const int port = viaFirewall ? tunnel_.target().port : remotePort_;
+  // No address would reach this very machine on Linux, not the server.
+  if (useIPv6 ? target.noneV6() : target.v4 == 0)
+    return fail(kSmtpNoAddress, viaFirewall ? kTextFirewallHostInvalid : kTextRemoteHostInvalid);
+  if (port == 0)
+    return fail(kSmtpPortZero, viaFirewall ? kTextFirewallPortZero : kTextRemotePortZero);
+  if (!isPortNumber(port))
+    return fail(kSmtpPortOutOfRange,
+                viaFirewall ? kTextFirewallPortOutOfRange : kTextRemotePortOutOfRange);
+
+  closeError_ = 0;
+  peerClosed_ = false;
+  peerCloseError_ = 0;
+  lineArrived_ = false;
+  lines_.clear();
+  lines_.splitLines = settings_.splitCRLF;
+
+  const int fd =
+      ::socket(useIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return lastSocketError();
+  fd_ = fd;
+  life_.set(PortState::Opening);
+
+  if (!useIPv6 || settings_.bindIPv6Address) {
+    const SocketAddress local = socketAddress(localAddress, useIPv6, 0);
+    if (::bind(fd, local.get(), local.length) != 0) {
+      const int rc = lastSocketError();
+      closeHandle();
+      return rc;
+    }
+  }
+  // A tuning option the system refuses does not stop the connection.
+  applyOptions();
+
+  updateWatch();
+  const SocketAddress to = socketAddress(target, useIPv6, static_cast<uint16_t>(port));
+  if (::connect(fd, to.get(), to.length) == 0 || errno == EINPROGRESS) return 0;
+  const int rc = lastSocketError();
+  switch (rc) {
+    case kWsaConnRefused:
+    case kWsaNetUnreach:
+    case kWsaTimedOut:
+    case kWsaHostUnreach:
+      // Loopback can refuse within the connect call itself; the answer of the
+      // peer or the network is still reported as the completion of the connect.
+      postedConnectError_ = rc;
+      post();
+      return 0;
+    default:
+      closeHandle();
+      return rc;
+  }
+}
+
+void TcpClientPort::onConnectNotification(int error) {
+  setStreamOption(fd_, SOL_SOCKET, SO_OOBINLINE, 1);
+  if (error == 0) {
+    life_.set(PortState::Open);
+    if (!recordToFile.empty()) record_.open(recordToFile);
+    openTunnel(0);
+  } else {
+    // Still no connection while the failure is reported; the handle goes after it.
+    openTunnel(error);
+    closeHandle();
+  }
+  updateWatch();
+}
+
+void TcpClientPort::openTunnel(int error) {
+  if (!firewallConfigured()) {
+    tunnel_.close();
+    connectionComplete(error);
+    return;
+  }
+  if (error != 0) {
+    tunnel_.close();
+    if (listener_)
+      listener_->onConnectionStatus(kTextFirewallConnectFailed, error, description(error));
+    connectionComplete(error);
+    return;
+  }
+  tunnel_.begin();
+  if (listener_) listener_->onConnectionStatus(kTextFirewallConnectComplete, 0, "OK");
+  if (fd_ < 0 || !socketConnected()) return;  // closed by a handler
+  applyTunnelStep(tunnel_.open(*this, remoteText_, remotePort_));
+}
+
+void TcpClientPort::applyTunnelStep(TunnelStep &&step) {
+  switch (step.kind) {
+    case TunnelStep::Negotiating:
+      return;
+    case TunnelStep::Open:
+      // The server's first bytes may have come with the proxy's last answer.
+      if (!step.rest.empty()) {
+        const size_t n = std::min(step.rest.size(), lines_.spaceSize());
+        std::copy_n(step.rest.data(), n, lines_.space());
+        lines_.commit(n);
+      }
+      connectionComplete(0);
+      return;
+    case TunnelStep::Refused:
+      if (listener_) listener_->onError(kSmtpFirewallFailed, step.event);
+      lastErrorText = step.text;
+      connectionComplete(kSmtpFirewallFailed);
+      return;
+    case TunnelStep::Failed:
+      firewallFailure(step.event, step.text);
+      return;
+  }
+}
+
+void TcpClientPort::firewallFailure(const std::string &event, const std::string &text) {
+  if (listener_) listener_->onError(kSmtpFirewallFailed, event);
+  if (!text.empty()) lastErrorText = text;
+  connectionComplete(kSmtpFirewallFailed);
+  // Closing clears the negotiation; Connected reads False in the events until then.
+  close(0);
+}
+
+void TcpClientPort::connectionComplete(int code) {
+  if (code == 0 && listener_) listener_->onConnectionStatus(kTextConnectionComplete, 0, "OK");
+  connectResult_ = code;
+  connectText_ = lastErrorText;
+  if (code == 0) {
+    if (listener_) listener_->onNote(kTextConnected);
+    return;
+  }
+  if (listener_)
+    listener_->onError(kSmtpConnectionNote, formatted(kTextFailedToConnect, description(code)));
+}
+
+std::string TcpClientPort::description(int code) const {
+  if (code == 0) return "OK";
+  if (!lastErrorText.empty()) return lastErrorText;
+  return textFromCode(code);
+}
+
+int TcpClientPort::waitForConnection() {
+  interruptPending = false;
+  const int rc = waitWhile(
+      [this] { return fd_ >= 0 && (isConnecting() || negotiating()) && connectResult_ == 0; });
+  if (rc != 0) {
+    const std::string text = lastErrorText;
+    close(0);
+    return fail(rc, text);
+  }
+  if (!lineArrived_) accepting_ = true;
+  if (connectResult_ != 0)
+    return fail(connectResult_, connectText_.empty() ? textFromCode(connectResult_) : connectText_);
+  if (!socketConnected()) return fail(kWaitEnded, kTextInterrupted);  // closed by a handler
+  if (lines_.hasDeliverable()) post();
+  updateWatch();
+  return 0;
+}
+
+// ---------------------------------------------------------------- sending
+
+TcpClientPort::SegmentHold::SegmentHold(TcpClientPort &port) : port_(port), fd_(port.fd_) {
+  if (fd_ >= 0) setStreamOption(fd_, IPPROTO_TCP, TCP_CORK, 1);
+}
+
+TcpClientPort::SegmentHold::~SegmentHold() {
+  // A handler may have closed the connection meanwhile; the number is not ours then.
+  if (fd_ >= 0 && port_.fd_ == fd_) setStreamOption(fd_, IPPROTO_TCP, TCP_CORK, 0);
+}
+
+int TcpClientPort::sendAll(std::string_view bytes) {
+  const std::string_view one[] = {bytes};
+  return sendBlock(one);
+}
+
+int TcpClientPort::sendBlock(std::span<const std::string_view> pieces) {
+  interruptPending = false;
+  if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    const std::string_view piece = pieces[i];
+    bool laterBytes = false;
+    for (size_t j = i + 1; j < pieces.size() && !laterBytes; ++j) laterBytes = !pieces[j].empty();
+    size_t off = 0;
+    while (off < piece.size()) {
+      if (int rc = waitForTransferRate(); rc != 0) return rc;
+      if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+      size_t chunk = piece.size() - off;
+      // With a rate limit one send carries at most a second's worth.
+      if (settings_.maxTransferRate > 0)
+        chunk = static_cast<size_t>(
+            std::min<int64_t>(static_cast<int64_t>(chunk), settings_.maxTransferRate));
+      const bool more = laterBytes || off + chunk < piece.size();
+      const ssize_t n = ::send(fd_, piece.data() + off, chunk,
+                               MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
+      if (n > 0) {
+        sendCounter_ += static_cast<uint64_t>(n);
+        lastSendTime_ = tickCount();
+        rearmOnTraffic();
+        if (record_.isOpen()) record_.write(true, piece.substr(off, static_cast<size_t>(n)));
+        off += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      const int err = n < 0 ? lastSocketError() : kWsaWouldBlock;
+      if (err != kWsaWouldBlock) return err;
+      // The socket's buffer is full: let the loop run until it takes more.
+      sendBlocked_ = true;
+      updateWatch();
+      const Step step = waitStep(waitMillis);
+      sendBlocked_ = false;
+      updateWatch();
+      if (step == Step::Stop) {
+        return waitEnded();
+      }
+    }
+  }
+  return 0;
+}
+
+int TcpClientPort::rawSend(std::string_view bytes, size_t *sent) {
+  if (sent) *sent = 0;
+  if (!socketConnected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+  ssize_t n;
+  do {
+    n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return lastSocketError();
+  if (record_.isOpen()) record_.write(true, bytes.substr(0, static_cast<size_t>(n)));
+  if (sent) *sent = static_cast<size_t>(n);
+  return 0;
+}
+
+int TcpClientPort::waitForTransferRate() {
+  const int64_t limit = settings_.maxTransferRate;
+  if (limit <= 0) return 0;
+  for (;;) {
+    const uint32_t now = tickCount();
+    if (!sentBefore_ || now - lastSendTime_ > kRateWindowIdleMs) {
+      rateWindowStart_ = now;
+      sendCounter_ = 0;
+      sentBefore_ = true;
+      lastSendTime_ = now;
+    }
+    const uint64_t elapsed = now - rateWindowStart_;
+    if (sendCounter_ == 0) return 0;
+    // Bytes per second, rounded; nothing can have gone at a finite rate in no time.
+    if (elapsed > 0 &&
+        (sendCounter_ * 1000 + elapsed / 2) / elapsed <= static_cast<uint64_t>(limit))
+      return 0;
+    if (waitStep(waitMillis) == Step::Stop) {
+      return waitEnded();
+    }
+  }
+}
+
+// ---------------------------------------------------------------- receiving
+
+void TcpClientPort::onNotification(int fd, GIOCondition cond) {
+  if (fd != fd_ || fd_ < 0) {
+    SocketObject::onNotification(fd, cond);
+    return;
+  }
+  if (isConnecting()) {
+    if (cond & (G_IO_OUT | G_IO_ERR | G_IO_HUP)) {
+      int error = pendingSocketError(fd);
+      // A hang-up without a pending error is still no connection.
+      if (error == 0 && (cond & (G_IO_ERR | G_IO_HUP)) && !(cond & G_IO_OUT))
+        error = kWsaConnRefused;
+      onConnectNotification(error);
+    }
+    return;
+  }
+  if (cond & (G_IO_IN | G_IO_ERR | G_IO_HUP)) readAndDeliver();
+  // Writability only ends the wait step of a blocked send, which then sends on.
+}
+
+void TcpClientPort::acceptData(bool on) {
+  accepting_ = on;
+  if (on && socketConnected() && (lines_.hasDeliverable() || peerClosed_)) post();
+  updateWatch();
+}
+
+void TcpClientPort::deliverLines() {
+  // A line the dialogue has not taken yet is never followed by the next one.
+  while (accepting_ && !lineArrived_ && !interruptPending && !life_.closeRequested() && fd_ >= 0) {
+    const std::optional<LinePiece> piece = lines_.next();
+    if (!piece) break;
+    if (piece->lineEnd) {
+      // The dialogue takes one line at a time: the next stays buffered until it waits again.
+      accepting_ = false;
+      lineArrived_ = true;
+    }
+    if (listener_) listener_->onLinePiece(piece->bytes, piece->lineEnd);
+  }
+}
+
+void TcpClientPort::readLoop(int budget) {
+  while (fd_ >= 0 && !life_.closeRequested()) {
+    deliverLines();
+    if (fd_ < 0 || life_.closeRequested() || peerClosed_ || lines_.full() || budget-- <= 0) return;
+    // During a firewall negotiation the bytes go to the tunnel instead.  The
+    // record layer's slot (connection_stage.h) is here: none yet, so the
+    // bytes go to the line buffer as they are.
+    const bool toFirewall = negotiating();
+    char firewallBytes[kNegotiationReadSize];
+    char *space = toFirewall ? firewallBytes : lines_.space();
+    const size_t room =
+        toFirewall ? std::min(sizeof firewallBytes, lines_.spaceSize()) : lines_.spaceSize();
+    const ssize_t n = ::recv(fd_, space, room, MSG_DONTWAIT);
+    if (n > 0) {
+      const std::string_view got(space, static_cast<size_t>(n));
+      if (record_.isOpen()) record_.write(false, got);
+      if (toFirewall)
+        applyTunnelStep(tunnel_.receive(got));
+      else
+        lines_.commit(static_cast<size_t>(n));
+      continue;
+    }
+    if (n == 0) {
+      peerClosed_ = true;
+      if (toFirewall && !tunnel_.finished()) applyTunnelStep(tunnel_.peerClosed());
+      continue;
+    }
+    if (errno == EINTR) continue;
+    const int err = lastSocketError();
+    if (err == kWsaWouldBlock) return;
+    if (err != kWsaNotSocket && err != kWsaConnAborted && err != kWsaConnReset && listener_) {
+      char text[64];
+      std::snprintf(text, sizeof text, kTextRecvFailed, err);
+      listener_->onError(err, text);
+    }
+    // A socket that fails to read is lost; it closes with the failure once the lines held are out.
+    peerClosed_ = true;
+    peerCloseError_ = err;
+    if (toFirewall && !tunnel_.finished()) applyTunnelStep(tunnel_.peerClosed());
+  }
+}
+
+void TcpClientPort::readWaiting() {
+  if (!life_.draining()) {
+    readLoop(kReadBudget);
+  } else if (accepting_) {
+    readLoop(kCloseDrainBudget);
+  }
+}
+
+void TcpClientPort::readAndDeliver() {
+  if (fd_ < 0) return;
+  life_.read([this] { readWaiting(); }, [this] { return closeNow(); });
+  if (fd_ < 0 || life_.state() != PortState::Open) return;
+  // The peer has closed: the connection closes once the lines it sent before are delivered.
+  if (peerClosed_ && !lines_.hasDeliverable()) {
+    close(peerCloseError_);
+    return;
+  }
+  updateWatch();
+}
+
+int TcpClientPort::waitForLine() {
+  interruptPending = false;
+  if (!lineArrived_) {
+    accepting_ = true;
+    // Lines that were held back while the dialogue judged the last one come first.
+    if (socketConnected() && (lines_.hasDeliverable() || peerClosed_)) readAndDeliver();
+    updateWatch();
+  }
+  int steps = 0;
+  while (!lineArrived_) {
+    if (fd_ < 0 || !socketConnected()) {
+      return waitEnded();
+    }
+    if (waitStep(waitMillis) == Step::Stop) {
+      if (lineArrived_) break;
+      return waitEnded();
+    }
+    if (++steps % kStepsBetweenPolls == 0 && !lineArrived_) readAndDeliver();
+  }
+  lineArrived_ = false;
+  rearmOnTraffic();
+  return 0;
+}
+
+// ---------------------------------------------------------------- closing
+
+int TcpClientPort::close(int error) {
+  switch (life_.state()) {
+    case PortState::Closed:
+      // Inside the disconnect events the running close finishes by itself.
+      if (fd_ < 0) closeHandle();
+      return 0;
+    case PortState::Opening:
+      // No connection yet, so nothing to report.
+      return closeHandle();
+    case PortState::Open:
+    case PortState::Reading:
+      closeError_ = error;
+      break;
+    case PortState::Draining:
+    case PortState::ClosePending:
+      break;  // the first close's error stands
+  }
+  unwatch();
+  cancelPost();
+  return life_.close([this] { readWaiting(); }, [this] { return closeNow(); });
+}
+
+int TcpClientPort::closeNow() {
+  const int error = closeError_;
+  // Connected reads False from the first disconnect event on.
+  life_.set(PortState::Closed);
+  // The description of a disconnect is the one of its own code.
+  const std::string desc = error == 0 ? std::string("OK") : textFromCode(error);
+  if (error != 0) lastErrorText = desc;
+  if (listener_) {
+    if (firewallConfigured()) listener_->onConnectionStatus(kTextFirewallDisconnected, error, desc);
+    listener_->onConnectionStatus(kTextRemoteDisconnected, error, desc);
+    if (error == 0)
+      listener_->onNote(kTextDisconnected);
+    else
+      listener_->onError(kSmtpConnectionNote, formatted(kTextDisconnectedWith, desc));
+  }
+  return closeHandle();
+}
+
+int TcpClientPort::closeHandle() {
+  unwatch();
+  cancelPost();
+  record_.close();
+  int rc = 0;
+  if (fd_ >= 0) {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) rc = lastSocketError();
+  }
+  life_.set(PortState::Closed);
+  tunnel_.close();
+  sendBlocked_ = false;
+  closeError_ = 0;
+  accepting_ = true;
+  return rc;
+}
+
+// ---------------------------------------------------------------- watch and posted reads
+
+void TcpClientPort::updateWatch() {
+  if (fd_ < 0) {
+    unwatch();
+    return;
+  }
+  int cond = 0;
+  if (isConnecting()) {
+    cond = G_IO_OUT;
+  } else {
+    // Reading goes on between lines, into the line buffer's free room, so that a
+    // peer's close is seen; a full buffer waits for the dialogue.
+    if (!peerClosed_ && !lines_.full()) cond |= G_IO_IN;
+    if (sendBlocked_) cond |= G_IO_OUT;
+  }
+  if (cond == 0)
+    unwatch();
+  else
+    watch(fd_, static_cast<GIOCondition>(cond));
+}
+
+void TcpClientPort::post() {
+  if (posted_ != nullptr || context() == nullptr) return;
+  posted_ = g_idle_source_new();
+  g_source_set_priority(posted_, G_PRIORITY_DEFAULT);
+  g_source_set_callback(posted_, &TcpClientPort::postedCallback, this, nullptr);
+  g_source_attach(posted_, context());
+}
+
+void TcpClientPort::cancelPost() {
+  if (posted_ == nullptr) return;
+  g_source_destroy(posted_);
+  g_source_unref(posted_);
+  posted_ = nullptr;
+}
+
+gboolean TcpClientPort::postedCallback(gpointer self) {
+  auto *port = static_cast<TcpClientPort *>(self);
+  // GLib keeps the source alive while it dispatches; ours is released now.
+  g_source_unref(port->posted_);
+  port->posted_ = nullptr;
+  if (port->isConnecting() && port->postedConnectError_ != 0) {
+    const int error = port->postedConnectError_;
+    port->postedConnectError_ = 0;
+    port->onConnectNotification(error);
+  } else {
+    port->readAndDeliver();
+  }
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace pelnet::smtp

@@ -1,0 +1,270 @@
+// The mail core's TCP connection: the third kind of socket object and the
+// bottom stage of the connection stack (connection_stage.h).  One
+// non-blocking stream socket on the runtime's notification watch (connect
+// completion, readable data, peer close), sending whole blocks, handing the
+// firewall's bytes to the tunnel stage until it stands and then cutting
+// received bytes into line pieces for the line layer above, the transfer
+// rate limit, the traffic record and the TCP settings (tcp_settings.cpp).
+//
+// Every wait is a run of the runtime's wait steps, so the host's window keeps
+// painting while a send or a reply is pending, and the dialogue's events fire
+// from inside those steps.  Re-entrancy is the hazard: a handler may close the
+// connection while a read delivers, so the port's life is one PortLife state
+// (Opening while the connect runs, Open while connected, Reading, Draining and
+// ClosePending around the handlers) that keeps the socket and the line buffer
+// alive until the running read has ended.
+#pragma once
+
+#include <glib.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "pelnet/runtime/socket_helpers.h"
+#include "pelnet/runtime/socket_object.h"
+#include "proxy/proxy_tunnel.h"
+#include "connection/reply_reader.h"
+#include "connection/traffic_record.h"
+
+namespace pelnet::smtp {
+
+// What the connection hands to the dialogue above it.
+class TcpClientListener {
+ public:
+  virtual ~TcpClientListener() = default;
+  // One piece of a received line, without its line end; `lineEnd` marks the
+  // piece that completes the line.  The view is valid during the call only.
+  virtual void onLinePiece(std::string_view bytes, bool lineEnd) = 0;
+  // OnConnectionStatus (ConnectionEvent, StatusCode, Description).
+  virtual void onConnectionStatus(const std::string &connectionEvent, int statusCode,
+                                  const std::string &description) = 0;
+  // OnPITrail with direction 2: the connection's own notes ("Connected.", "Disconnected.").
+  virtual void onNote(const std::string &text) = 0;
+  // OnError: 162 with "Failed to connect: ..." or "Disconnected ...", or a receive failure.
+  virtual void onError(int code, const std::string &text) = 0;
+};
+
+// The TCP settings of the connection (Config), with their defaults.
+struct TcpSettings {
+  int maxLineLength = 2048;  // the line buffer's capacity, at most 65536
+  bool splitCRLF = true;
+  bool tcpNoDelay = false;
+  bool keepAlive = false;
+  int32_t keepAliveTime = 0;      // ms before the first probe; > 0 also enables keep-alive
+  int32_t keepAliveInterval = 0;  // ms between probes; > 0 also enables keep-alive
+  bool linger = true;
+  int32_t lingerTime = 0;       // seconds
+  int64_t maxTransferRate = 0;  // bytes per second; 0 or less: no limit
+  bool bindIPv6Address = false;
+};
+
+class TcpClientPort : public SocketObject, private StageBelow {
+ public:
+  static constexpr int kDefaultPort = 25;
+  static constexpr int kLargestMaxLineLength = 65536;
+  static constexpr int kDefaultOutBufferSize = 262144;
+
+  TcpClientPort();
+  ~TcpClientPort() override;
+
+  void setListener(TcpClientListener *listener) { listener_ = listener; }
+
+  // ---- server address (MailServer, MailPort) ----
+  // Resolves the text at once (the resolver's code on failure); 101 while a socket exists.
+  int setRemoteHost(const std::string &text);
+  // The dotted address ("" for none; IPv6 text with UseIPv6), or with a firewall the text as
+  // written.
+  std::string remoteHost() const;
+  // The server text as written (the Kerberos service name is built from it).
+  const std::string &remoteText() const { return remoteText_; }
+  // Any value is kept, 0 included; 100 while a socket exists.
+  int setRemotePort(int port);
+  int remotePort() const { return remotePort_; }
+
+  // ---- connecting ----
+  // Starts the connect: 0 (completion is reported by the watch) or 104, 102, 116,
+  // or the platform's code.
+  int open();
+  // Runs wait steps until the connect has completed or failed.  0, the
+  // connect's code with its text, or 301 (the half-open socket is closed).
+  int waitForConnection();
+
+  // ---- sending ----
+  // Sends every byte, running wait steps while the socket cannot take more.
+  // 0, 10057 when not connected, 301 when a wait step stops, or the platform's code.
+  int sendAll(std::string_view bytes);
+  // Sends the pieces as one block: every piece but the last is marked as
+  // followed by more, so the block leaves in full segments and its last
+  // segment leaves at once, without waiting for the peer's delayed
+  // acknowledgement of an earlier small segment.
+  int sendBlock(std::span<const std::string_view> pieces);
+  // One send call, allowed during a firewall negotiation; needs only the socket connected.
+  int rawSend(std::string_view bytes, size_t *sent = nullptr);
+
+  // Holds back partial segments while it lives, so that data sent in several
+  // calls (a message and the transfer events between its pieces) leaves in
+  // full segments and its tail leaves as soon as the hold ends, without
+  // waiting for the peer's delayed acknowledgement of an earlier small segment.
+  class SegmentHold {
+   public:
+    explicit SegmentHold(TcpClientPort &port);
+    ~SegmentHold();
+    SegmentHold(const SegmentHold &) = delete;
+    SegmentHold &operator=(const SegmentHold &) = delete;
+
+   private:
+    TcpClientPort &port_;
+    int fd_;
+  };
+
+  // ---- receiving ----
+  // Runs wait steps until a piece that ends a line has been delivered since
+  // the last successful wait (a line that arrived before the wait began, such
+  // as a greeting that came with the connection, counts).  0, or 301 when a
+  // wait step stops or the connection is found closed.  The dialogue takes
+  // its line after the wait returns and starts its next line then.
+  int waitForLine();
+  // Accepting data: received lines are delivered.  The connection stops
+  // accepting by itself after each piece that ends a line.
+  void acceptData(bool on);
+  bool acceptingData() const { return accepting_; }
+
+  // ---- closing ----
+  // Closes the connection (error 0 for a local close): delivers what is
+  // waiting while data is accepted, fires the disconnect events when it was
+  // connected.  Inside a running read the close is carried out when the read ends.
+  int close(int error = 0);
+
+  // ---- state ----
+  bool socketExists() const { return fd_ >= 0; }
+  PortState state() const { return life_.state(); }
+  bool isConnecting() const { return life_.state() == PortState::Opening; }
+  // Connected and no firewall negotiation in progress (the Connected property).
+  bool connected() const { return socketConnected() && !tunnel_.negotiating(); }
+  // The TCP connection is up (a firewall negotiation may still run on it).
+  bool socketConnected() const { return fd_ >= 0 && life_.open(); }
+  int socketHandle() const { return fd_; }
+  const TcpSettings &settings() const { return settings_; }
+
+  // ---- the tunnel stage above the socket ----
+  ProxyTunnel &tunnel() { return tunnel_; }
+  const ProxyTunnel &tunnel() const { return tunnel_; }
+  FirewallTarget &firewall() { return tunnel_.target(); }
+  const FirewallTarget &firewall() const { return tunnel_.target(); }
+  bool firewallConfigured() const { return tunnel_.configured(); }
+  // True while the tunnel is not standing on a connected socket (ProxyTunnel::negotiating).
+  bool negotiating() const { return tunnel_.negotiating(); }
+
+  // ---- what the dialogue above reads of the common settings ----
+  bool ipv6() const { return useIPv6; }
+  // LocalHost: the address connects are made from; a name is resolved now.
+  int setLocalHost(const std::string &text);
+  // The local address as text, or this machine's name when none is set.
+  std::string localHostText();
+  // The Kerberos service name: KerberosSPN when set, else `prefix` and the server text.
+  std::string servicePrincipal(std::string_view prefix) const;
+  bool systemSecurity() const { return useSystemSspi; }
+  int textCodePage() const { return codePage; }
+
+  // ---- the last error and the interrupt, as the dialogue sees them ----
+  const std::string &lastError() const { return lastErrorText; }
+  void clearErrorText() { lastErrorText.clear(); }
+  // Gives an ended wait the text "Interrupted." unless it already has one; returns 301.
+  int waitEnded();
+  // An interrupt asked before an operation began does not end it.
+  void dropInterrupt() { interruptPending = false; }
+  // 301 "Interrupted." when an interrupt is pending (and takes it), else 0.
+  int takeInterrupt();
+  // The deadline armed now (0 = none).
+  uint32_t armedDeadline() const { return deadline; }
+  // Puts back a deadline that a received line re-armed; an absolute time-out re-arms nothing.
+  void restoreDeadline(uint32_t armed) {
+    if (!absoluteTimeout) deadline = armed;
+  }
+
+  // The TCP settings (the names of TcpSettings, InBufferSize, OutBufferSize,
+  // SocketHandle, FirewallData).
+  ConfigResult configKind(const ParsedSetting &s, std::string &answer) override;
+
+ protected:
+  void onNotification(int fd, GIOCondition cond) override;
+
+ private:
+  struct Settings;
+
+  // The connect notification with its error (0 = connected).
+  void onConnectNotification(int error);
+  // Between the connect and "connection complete": the tunnel when a
+  // firewall is configured; without one, complete at once.
+  void openTunnel(int error);
+  // Fires the events of a completed (or failed) connect and records its result.
+  void connectionComplete(int code);
+  // What the socket does with one step of the tunnel.
+  void applyTunnelStep(TunnelStep &&step);
+  // The tunnel's sends, allowed before the dialogue may send.
+  int sendOnce(std::string_view bytes, size_t &sent) override { return rawSend(bytes, &sent); }
+  // The negotiation failed: OnError 118, the failed connect, and the connection closes.
+  void firewallFailure(const std::string &event, const std::string &text);
+  // Reads and delivers what the socket holds (the read notification).
+  void readAndDeliver();
+  // What one read does: a batch, or while the close drains (and data is
+  // accepted), what is still waiting up to the drain limit.
+  void readWaiting();
+  // Reads at most `budget` times into the line buffer, delivering lines while data is accepted.
+  void readLoop(int budget);
+  void deliverLines();
+  // The close of a connected socket once nothing reads any more: the disconnect events, then the
+  // handle.
+  int closeNow();
+  // Closes the socket handle without events and resets the flags.
+  int closeHandle();
+  int applyOptions();
+  int applyKeepAlive();
+  int applyLinger();
+  int applyBuffer(bool receive);
+  int applyNoDelay();
+  int setMaxLineLength(int32_t value);
+  // Waits (wait steps) while the send rate is above MaxTransferRate; 0 or 301.
+  int waitForTransferRate();
+  std::string description(int code) const;
+  void updateWatch();
+  // Runs a read (or a connect failure the platform reported at once) from the
+  // owning loop, as a notification would.
+  void post();
+  void cancelPost();
+  static gboolean postedCallback(gpointer self);
+
+  TcpClientListener *listener_ = nullptr;
+  TcpSettings settings_;
+  LineBuffer lines_;
+  TrafficRecord record_;
+
+  int fd_ = -1;
+  PortLife life_;
+  std::string remoteText_;
+  HostAddress remote_;
+  int remotePort_ = kDefaultPort;
+
+  ProxyTunnel tunnel_;
+  bool accepting_ = true;
+  int closeError_ = 0;  // the error of the close being made (0 for a local close)
+  bool lineArrived_ = false;
+  bool sendBlocked_ = false;  // a send waits for room: the watch also asks for writability
+  bool peerClosed_ =
+      false;  // end of stream (or a reset) seen; closes once the buffered lines are out
+  int peerCloseError_ = 0;
+  int connectResult_ = 0;
+  std::string connectText_;
+
+  uint64_t sendCounter_ = 0;
+  uint32_t rateWindowStart_ = 0;
+  uint32_t lastSendTime_ = 0;
+  bool sentBefore_ = false;
+
+  GSource *posted_ = nullptr;
+  int postedConnectError_ = 0;
+};
+
+}  // namespace pelnet::smtp

@@ -1,0 +1,85 @@
+// The tunnel stage of the mail connection: the firewall or proxy between
+// the client and the server.  Once the socket to the firewall stands, the
+// tunnel drives the negotiation (firewall_negotiation.h) through the stage
+// below and tells the socket what came of each step; the dialogue above
+// sees the connection only when the tunnel stands.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "connection/connection_stage.h"
+#include "proxy/firewall_negotiation.h"
+#include "pelnet/runtime/resolve.h"
+
+namespace pelnet::smtp {
+
+// The firewall or proxy between the client and the server.
+struct FirewallTarget {
+  int type = 0;  // 0 = none
+  HostAddress host;
+  int port = 0;
+  std::string user, password;  // at most kFirewallFieldMax bytes each
+};
+
+// What one step of the tunnel came to.
+struct TunnelStep {
+  enum Kind {
+    Negotiating,  // wait for more of the proxy's bytes
+    Open,         // the tunnel stands; `rest` is the server's first bytes
+    Refused,      // the proxy said no: `event` for OnError 118, `text` the connect's
+                  // result; the socket stays open
+    Failed,       // `event` for OnError 118 and `text` (may be empty); the connection closes
+  } kind = Negotiating;
+  std::string event;
+  std::string text;
+  std::string rest;
+};
+
+class ProxyTunnel {
+ public:
+  FirewallTarget &target() { return target_; }
+  const FirewallTarget &target() const { return target_; }
+  bool configured() const { return target_.type != 0; }
+  // A type and that type's usual port.
+  void setType(int type);
+  // Resolves the text at once: only the address is kept, not the name.
+  int setHost(const std::string &text, bool ipv6);
+  // The firewall's address as text ("" for none).
+  std::string hostText(bool ipv6) const;
+  // User and password are cut to kFirewallFieldMax bytes.
+  static void setField(std::string &field, const std::string &value);
+  // The tokens of the NTLM and Negotiate tunnels; without them those types fail to connect.
+  void setProxyTokens(ProxyTokens *tokens) { proxyTokens_ = tokens; }
+
+  // True from the firewall's connect until the tunnel stands, and after an
+  // HTTP proxy refused the tunnel while its socket stays open: no dialogue
+  // runs on it.
+  bool negotiating() const { return negotiating_; }
+  bool finished() const { return negotiation_.finished(); }
+
+  // The socket to the firewall stands: the tunnel is being set up from now on.
+  void begin() { negotiating_ = true; }
+  // Sends the first request towards `server`:`serverPort` through `below`.
+  TunnelStep open(StageBelow &below, const std::string &server, int serverPort);
+  // Bytes the proxy sent.
+  TunnelStep receive(std::string_view bytes);
+  // The proxy closed before the negotiation ended.
+  TunnelStep peerClosed();
+  // The socket is gone (or never stood).
+  void close();
+
+ private:
+  // Sends what the negotiation asks for and says what came of the step.
+  TunnelStep apply(NegotiationStep &&step);
+  static TunnelStep failed(const char *text);
+
+  FirewallTarget target_;
+  ProxyTokens *proxyTokens_ = nullptr;
+  StageBelow *below_ = nullptr;
+  bool negotiating_ = false;
+  FirewallNegotiation negotiation_;
+};
+
+}  // namespace pelnet::smtp

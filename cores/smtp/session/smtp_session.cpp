@@ -1,0 +1,565 @@
+#include "session/smtp_session.h"
+
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "pelnet/runtime/clock.h"
+#include "pelnet/runtime/errors.h"
+#include "pelnet/runtime/kept_error_text.h"
+#include "pelnet/runtime/resolve.h"
+#include "pelnet/smtp_ids.h"
+#include "smtp_errors.h"
+
+namespace pelnet::smtp {
+namespace {
+
+// What a judge answers when it has sent the next command and waits for its reply.
+constexpr int kAwaitReply = std::numeric_limits<int>::min();
+
+int awaitOr(int sendResult) { return sendResult == 0 ? kAwaitReply : sendResult; }
+
+constexpr int kToServer = PELNET_SMTP_dirClientToServer;
+constexpr int kFromServer = PELNET_SMTP_dirServerToClient;
+constexpr int kInformation = PELNET_SMTP_dirInformation;
+
+constexpr const char *kTextConnecting = "Connecting to mail server.";
+constexpr const char *kTextForcingDisconnection = "Forcing disconnection from mail server.";
+
+std::string afterCode(const std::string &line) { return line.size() > 4 ? line.substr(4) : ""; }
+
+}  // namespace
+
+const char *stateName(SmtpState s) {
+  switch (s) {
+    case SmtpState::Idle:
+      return "Idle";
+    case SmtpState::Connecting:
+      return "Connecting";
+    case SmtpState::Greeting:
+      return "Greeting";
+    case SmtpState::Ehlo:
+      return "Ehlo";
+    case SmtpState::Helo:
+      return "Helo";
+    case SmtpState::Auth:
+      return "Auth";
+    case SmtpState::Rset:
+      return "Rset";
+    case SmtpState::Mail:
+      return "Mail";
+    case SmtpState::Rcpt:
+      return "Rcpt";
+    case SmtpState::Data:
+      return "Data";
+    case SmtpState::Body:
+      return "Body";
+    case SmtpState::Dot:
+      return "Dot";
+    case SmtpState::Quit:
+      return "Quit";
+    case SmtpState::Expn:
+      return "Expn";
+    case SmtpState::Vrfy:
+      return "Vrfy";
+    case SmtpState::Command:
+      return "Command";
+  }
+  return "?";
+}
+
+SmtpSession::SmtpSession(TcpClientPort &port, pelsmtp::Message &message, SessionEvents &events)
+    : port_(port), lines_(port, *this), message_(message), events_(events) {}
+
+SmtpSession::~SmtpSession() = default;
+
+void SmtpSession::setState(SmtpState s) {
+  if (traceState) traceState(state_, s);
+  state_ = s;
+}
+
+// ---------------------------------------------------------------- frame and exchange
+
+int SmtpSession::frame(const std::function<int()> &body) {
+  port_.clearError();
+  if (running_ != SmtpOperation::None) return port_.fail(kSmtpBusy);
+  port_.armDeadline();
+  port_.dropInterrupt();
+  const int rc = body();
+  running_ = SmtpOperation::None;
+  setState(SmtpState::Idle);
+  return rc == kWaitEnded ? port_.waitEnded() : rc;
+}
+
+int SmtpSession::pendingInterrupt() { return port_.takeInterrupt(); }
+
+int SmtpSession::sendCommand(std::string_view verb, const std::string *arg) {
+  if (int rc = pendingInterrupt()) return rc;
+  commandLine_.assign(verb);
+  if (arg != nullptr) {
+    commandLine_ += ' ';
+    commandLine_ += *arg;
+  }
+  // The last guard against a line break reaching the wire: a handler may have
+  // changed a setting after the operation checked its arguments.
+  if (int rc = refuseLineBreaks(commandLine_)) return rc;
+  events_.onPITrail(kToServer, commandLine_);
+  std::string line(verb);
+  if (arg != nullptr && !arg->empty()) {
+    line += ' ';
+    line += *arg;
+  }
+  return lines_.sendLine(line);
+}
+
+int SmtpSession::awaitReply() {
+  return lines_.awaitReply([this](const std::string &line) { return onReplyLine(line); });
+}
+
+int SmtpSession::onReplyLine(const std::string &line) {
+  lastReply_ = line;
+  events_.onPITrail(kFromServer, lastReply_);
+  if (lastReply_.size() >= 4 && lastReply_[3] == '-') {
+    if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
+    return LineChannel::kMoreLines;
+  }
+  const char first = lastReply_.empty() ? '\0' : lastReply_[0];
+  if (first == '1') return LineChannel::kMoreLines;
+  if (first == '2' || first == '3') {
+    if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
+    return 0;
+  }
+  return port_.fail(kSmtpProtocol, kTextProtocolErrorPrefix + lastReply_ + ".");
+}
+
+int SmtpSession::run(int first) {
+  int rc = first;
+  // Written for the queue, every command counts as answered.
+  while (rc == kAwaitReply) rc = dispatch(lines_.diverted() ? 0 : awaitReply());
+  return rc;
+}
+
+int SmtpSession::dispatch(int rc) {
+  switch (state_) {
+    case SmtpState::Greeting:
+      return onGreetingReply(rc);
+    case SmtpState::Ehlo:
+      return onEhloReply(rc);
+    case SmtpState::Helo:
+      return onHeloReply(rc);
+    case SmtpState::Rset:
+      return onRsetReply(rc);
+    case SmtpState::Mail:
+      return onMailReply(rc);
+    case SmtpState::Rcpt:
+      return onRcptReply(rc);
+    case SmtpState::Data:
+      return onDataReply(rc);
+    case SmtpState::Dot:
+      return onDotReply(rc);
+    case SmtpState::Quit:
+      return onQuitReply(rc);
+    case SmtpState::Expn:
+      return onExpnReply(rc);
+    case SmtpState::Vrfy:
+      return onVrfyReply(rc);
+    case SmtpState::Command:
+      return onCommandReply(rc);
+    case SmtpState::Idle:
+    case SmtpState::Connecting:
+    case SmtpState::Auth:
+    case SmtpState::Body:
+      break;
+  }
+  // No reply is awaited in these states; a judge never leaves the dialogue here.
+  return rc;
+}
+
+int SmtpSession::refuseLineBreaks(std::string_view text) {
+  if (text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) return 0;
+  return port_.fail(kSmtpLineBreakInArgument);
+}
+
+// ---------------------------------------------------------------- Connect
+
+int SmtpSession::connect() {
+  return frame([this] {
+    running_ = SmtpOperation::Connect;
+    if (port_.connected()) return performAuth();
+    return performConnect();
+  });
+}
+
+int SmtpSession::performConnect() {
+  setState(SmtpState::Connecting);
+  if (int rc = refuseLineBreaks(settings.hello)) return rc;
+  events_.onPITrail(kInformation, kTextConnecting);
+  if (settings.hello.empty()) {
+    std::string name;
+    hostName(name);  // on failure the greeting name stays empty
+    if (name.size() > kHelloNameMax) name.resize(kHelloNameMax);
+    settings.hello = name;
+  }
+  lines_.reset();
+  if (int rc = port_.open()) return rc;
+  if (int rc = port_.waitForConnection()) return rc;
+  return run(performGreeting());
+}
+
+int SmtpSession::performGreeting() {
+  setState(SmtpState::Greeting);
+  if (int rc = pendingInterrupt()) return rc;
+  return kAwaitReply;  // the greeting comes without a command
+}
+
+int SmtpSession::onGreetingReply(int rc) {
+  if (rc != 0) return rc;
+  return settings.allowExtensions ? performEhlo() : performHelo();
+}
+
+int SmtpSession::performEhlo() {
+  setState(SmtpState::Ehlo);
+  return awaitOr(sendCommand("EHLO", &settings.hello));
+}
+
+// Any failure of EHLO, a time-out included, falls back to HELO.
+int SmtpSession::onEhloReply(int rc) { return rc != 0 ? performHelo() : performAuth(); }
+
+int SmtpSession::performHelo() {
+  setState(SmtpState::Helo);
+  return awaitOr(sendCommand("HELO", &settings.hello));
+}
+
+int SmtpSession::onHeloReply(int rc) { return rc != 0 ? rc : performAuth(); }
+
+int SmtpSession::performAuth() {
+  setState(SmtpState::Auth);
+  AuthSettings auth;
+  auth.scheme = settings.authScheme;
+  auth.user = settings.user;
+  auth.password = settings.password;
+  if (!authWanted(auth)) return 0;
+  auth.target = port_.remoteHost();
+  auth.service = port_.servicePrincipal("SMTP/");
+  security.setUseSystemSecurity(port_.systemSecurity());
+  security.setCodePage(port_.textCodePage());
+  return authenticate(auth, security, *this);
+}
+
+int SmtpSession::authExchange(const std::string &line) {
+  if (int rc = sendCommand(line)) return rc;
+  return awaitReply();
+}
+
+// ---------------------------------------------------------------- Disconnect
+
+int SmtpSession::disconnect() {
+  return frame([this] {
+    running_ = SmtpOperation::Disconnect;
+    int rc = 0;
+    const bool wasConnected = port_.socketConnected();
+    if (wasConnected && !port_.negotiating()) {
+      rc = run(performQuit());
+      if (rc == kWaitEnded) {
+        rc = 0;
+        port_.clearErrorText();
+      } else if (rc != 0) {
+        events_.onPITrail(kInformation, kTextForcingDisconnection);
+      }
+    }
+    // The close and the steps after it set texts of their own; the QUIT's failure is the one kept.
+    const KeptErrorText kept(port_);
+    if (wasConnected) port_.close();
+    for (int i = 0; i < kDisconnectSteps; ++i) port_.waitStep(0);
+    return rc;
+  });
+}
+
+int SmtpSession::performQuit() {
+  setState(SmtpState::Quit);
+  return awaitOr(sendCommand("QUIT"));
+}
+
+int SmtpSession::onQuitReply(int rc) { return rc; }
+
+// ---------------------------------------------------------------- Send and the transaction
+
+int SmtpSession::send(std::string_view verb) {
+  return frame([this, verb] {
+    verb_.assign(verb);
+    if (int rc = checkTransactionArguments()) return rc;
+    bool madeConnection = false;
+    if (!port_.connected()) {
+      if (int rc = connect()) return rc;
+      madeConnection = true;
+    }
+    running_ = SmtpOperation::Send;
+    int rc = transaction();
+    if (rc == 0 && madeConnection) {
+      running_ = SmtpOperation::None;
+      rc = disconnect();
+    }
+    return rc;
+  });
+}
+
+// Every text that a transaction puts into a command line, checked before the
+// first byte goes out: a CR or LF in one would end the line early and the rest
+// would reach the server as a command of its own.
+int SmtpSession::checkTransactionArguments() {
+  if (!message_.from().empty())
+    if (int rc = refuseLineBreaks(mailFromArgument())) return rc;
+  for (const pelsmtp::Recipient &r : message_.recipientList()) {
+    if (r.address.empty()) continue;
+    if (int rc = refuseLineBreaks(r.address)) return rc;
+    if (int rc = refuseLineBreaks(r.options)) return rc;
+  }
+  return 0;
+}
+
+std::string SmtpSession::mailFromArgument() const {
+  const std::string &stored = message_.from();
+  std::string_view f(stored);
+  if (!f.empty() && f.front() == '<') f.remove_prefix(1);
+  const bool leadingBracket = f.size() != stored.size();
+  if (!f.empty() && f.back() == '>') f.remove_suffix(1);
+  // A BEL byte asks for the rest of the stored text as it stands, brackets and all.
+  if (!f.empty() && f.front() == '\a') return stored.substr(leadingBracket ? 2 : 1);
+  const size_t open = f.find('<');
+  if (open != std::string_view::npos) {
+    f.remove_prefix(open + 1);
+    const size_t close = f.find('>');
+    if (close != std::string_view::npos) f = f.substr(0, close);
+  }
+  const std::string &returnPath = message_.returnPath();
+  std::string arg = "<";
+  if (!returnPath.empty())
+    arg += returnPath;
+  else
+    arg += f;
+  arg += '>';
+  return arg;
+}
+
+int SmtpSession::transaction() {
+  inMessageData_ = false;
+  port_.clearError();
+  if (message_.from().empty()) return port_.fail(kSmtpNoSender);
+  const auto &list = message_.recipientList();
+  const bool hasTo = std::any_of(list.begin(), list.end(), [](const pelsmtp::Recipient &r) {
+    return r.type == pelsmtp::RecipientType::To;
+  });
+  if (!hasTo && !settings.allowEmptyTo) return port_.fail(kSmtpNoRecipient);
+  nextRecipient_ = 0;
+  return run(lines_.diverted() ? performMail() : performRset());
+}
+
+int SmtpSession::queueTransaction(const std::function<int(std::string_view)> &out) {
+  return frame([this, &out] {
+    verb_ = "MAIL";
+    if (int rc = checkTransactionArguments()) return rc;
+    running_ = SmtpOperation::Send;
+    lines_.divert(&out);
+    const int rc = transaction();
+    lines_.divert(nullptr);
+    return rc;
+  });
+}
+
+int SmtpSession::performRset() {
+  setState(SmtpState::Rset);
+  return awaitOr(sendCommand("RSET"));
+}
+
+// A refused RSET does not end the transaction (the MAIL reply decides); a
+// wait that ended does, or the late RSET reply would be read as MAIL's.
+int SmtpSession::onRsetReply(int rc) { return rc == kWaitEnded ? rc : performMail(); }
+
+int SmtpSession::performMail() {
+  setState(SmtpState::Mail);
+  const std::string arg = "FROM: " + mailFromArgument();
+  return awaitOr(sendCommand(verb_, &arg));
+}
+
+int SmtpSession::onMailReply(int rc) { return rc != 0 ? rc : performRcpt(); }
+
+int SmtpSession::performRcpt() {
+  // By index: a handler of an earlier reply may have changed the list.
+  const auto &list = message_.recipientList();
+  while (nextRecipient_ < list.size() && list[nextRecipient_].address.empty()) ++nextRecipient_;
+  if (nextRecipient_ >= list.size()) return performData();
+  const pelsmtp::Recipient r = list[nextRecipient_++];
+  currentRecipientType_ = r.type;
+  setState(SmtpState::Rcpt);
+  std::string line = "RCPT TO:<" + r.address + ">";
+  if (!r.options.empty()) {
+    line += ' ';
+    line += r.options;
+  }
+  return awaitOr(sendCommand(line));
+}
+
+bool SmtpSession::stopsOnRefusal(pelsmtp::RecipientType type) const {
+  switch (type) {
+    case pelsmtp::RecipientType::To:
+      return settings.stopOnToErrors;
+    case pelsmtp::RecipientType::Cc:
+      return settings.stopOnCcErrors;
+    case pelsmtp::RecipientType::BCc:
+      return settings.stopOnBCCErrors;
+  }
+  return true;
+}
+
+int SmtpSession::onRcptReply(int rc) {
+  if (rc == kSmtpProtocol && !stopsOnRefusal(currentRecipientType_)) {
+    events_.onError(rc, port_.lastError());
+    return performRcpt();
+  }
+  return rc != 0 ? rc : performRcpt();
+}
+
+int SmtpSession::performData() {
+  setState(SmtpState::Data);
+  return awaitOr(sendCommand("DATA"));
+}
+
+int SmtpSession::onDataReply(int rc) { return rc != 0 ? rc : performMessage(); }
+
+int SmtpSession::performMessage() {
+  setState(SmtpState::Body);
+  if (int rc = message_.compose()) return rc;
+  message_.renewGeneratedDate();
+  // Copies: a handler of the transfer events may write the message properties.
+  const std::string header = message_.headerBlock();
+  const std::string body = message_.body();
+
+  if (lines_.diverted()) {
+    // The queue file takes the message in one write and reports no transfer.
+    if (int rc = lines_.send(header)) return rc;
+    if (int rc = lines_.send(body)) return rc;
+    if (int rc = lines_.send("\r\n")) return rc;
+    return performDot();
+  }
+  // The header block, the body pieces and the end of data leave as one block.
+  TcpClientPort::SegmentHold hold(port_);
+  if (int rc = lines_.send(header)) return rc;
+  transferTotal_ = body.empty() ? 1 : static_cast<int64_t>(body.size());
+  inMessageData_ = true;
+  if (!body.empty()) {
+    events_.onStartTransfer(kToServer);
+    for (size_t off = 0; off < body.size();) {
+      const size_t n = std::min(kBodyPiece, body.size() - off);
+      if (int rc = lines_.send(std::string_view(body).substr(off, n))) {
+        inMessageData_ = false;
+        return rc;
+      }
+      off += n;
+      const int64_t sent = static_cast<int64_t>(off);
+      events_.onTransfer(kToServer, sent, static_cast<int>(sent * 100 / transferTotal_));
+    }
+    events_.onEndTransfer(kToServer);
+  }
+  inMessageData_ = false;
+  // Always: a body that ends in CR LF is then followed by an empty line.
+  if (int rc = lines_.send("\r\n")) return rc;
+  return performDot();
+}
+
+int SmtpSession::performDot() {
+  setState(SmtpState::Dot);
+  return awaitOr(sendCommand("."));
+}
+
+int SmtpSession::onDotReply(int rc) { return rc; }
+
+// ---------------------------------------------------------------- Expand, Verify, Command
+
+int SmtpSession::expand(const std::string &address) {
+  return queryAddress(SmtpOperation::Expand, address);
+}
+
+int SmtpSession::verify(const std::string &address) {
+  return queryAddress(SmtpOperation::Verify, address);
+}
+
+// Expand and Verify: the address becomes the rtTo list, whose formatted text
+// is the argument of one EXPN or VRFY.
+int SmtpSession::queryAddress(SmtpOperation op, const std::string &address) {
+  if (int rc = message_.setRecipients(pelsmtp::RecipientType::To, address)) return rc;
+  return frame([this, op] {
+    std::string arg;
+    if (int rc = message_.recipients(pelsmtp::RecipientType::To, arg)) return rc;
+    if (int rc = refuseLineBreaks(arg)) return rc;
+    if (!port_.connected())
+      if (int rc = connect()) return rc;
+    running_ = op;
+    return run(op == SmtpOperation::Expand ? performExpn(arg) : performVrfy(arg));
+  });
+}
+
+int SmtpSession::performExpn(const std::string &arg) {
+  setState(SmtpState::Expn);
+  return awaitOr(sendCommand("EXPN", &arg));
+}
+
+int SmtpSession::onExpnReply(int rc) { return rc; }
+
+int SmtpSession::performVrfy(const std::string &arg) {
+  setState(SmtpState::Vrfy);
+  return awaitOr(sendCommand("VRFY", &arg));
+}
+
+// The server's answer after the code becomes one more rtTo entry.
+int SmtpSession::onVrfyReply(int rc) {
+  if (rc != 0) return rc;
+  pelsmtp::Recipient r;
+  r.address = afterCode(lastReply_);
+  r.type = pelsmtp::RecipientType::To;
+  return message_.addRecipient(std::move(r));
+}
+
+int SmtpSession::resetHeaders() {
+  return frame([this] {
+    running_ = SmtpOperation::ResetHeaders;
+    message_.resetHeaders();
+    return 0;
+  });
+}
+
+// The raw command does not mark the component busy, but is refused while another operation runs.
+int SmtpSession::command(const std::string &line) {
+  storedCommand_ = line;
+  return frame([this, &line] {
+    if (int rc = refuseLineBreaks(line)) return rc;
+    if (!port_.connected())
+      if (int rc = connect()) return rc;
+    return run(performCommand(line));
+  });
+}
+
+int SmtpSession::performCommand(const std::string &line) {
+  setState(SmtpState::Command);
+  return awaitOr(sendCommand(line));
+}
+
+int SmtpSession::onCommandReply(int rc) { return rc; }
+
+int SmtpSession::interrupt() {
+  running_ = SmtpOperation::None;
+  return port_.interrupt();
+}
+
+// ---------------------------------------------------------------- from the connection
+
+void SmtpSession::onConnectionStatus(const std::string &connectionEvent, int statusCode,
+                                     const std::string &description) {
+  events_.onConnectionStatus(connectionEvent, statusCode, description);
+}
+
+void SmtpSession::onNote(const std::string &text) { events_.onPITrail(kInformation, text); }
+
+void SmtpSession::onError(int code, const std::string &text) { events_.onError(code, text); }
+
+}  // namespace pelnet::smtp

@@ -1,0 +1,224 @@
+// The SMTP dialogue of the mail core: Connect, Disconnect, Send (and its
+// SAML/SOML/SEND forms), Expand, Verify and the raw Command, over the TCP
+// connection below it.
+//
+// The dialogue reads in the order it happens: each step that talks to the
+// server has a function that sends its command (`performMail`) and one that
+// judges the reply (`onMailReply`); `run()` waits for each reply and hands it
+// to the judge of the current state through one dispatch.  A judge either
+// sends the next command (and answers kAwaitReply) or ends the operation
+// with its code.  The state changes only through setState(), which can trace.
+//
+// Everything is synchronous on the owning thread: a wait is a run of the
+// runtime's wait steps, and the events fire from inside them, so a handler
+// may call back into the core.  The operation frame turns such a call into
+// 166 (busy), except Interrupt and closing the connection.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "compose/message.h"
+#include "connection/line_channel.h"
+#include "auth/smtp_auth.h"
+#include "connection/tcp_client_port.h"
+
+namespace pelnet::smtp {
+
+// The operation that marks the component busy (Idle reads True exactly at None).
+enum class SmtpOperation { None, Connect, Disconnect, Send, ResetHeaders, Expand, Verify };
+
+// Where the dialogue stands.  The states that await a reply have a judge.
+enum class SmtpState {
+  Idle,
+  Connecting,
+  Greeting,
+  Ehlo,
+  Helo,
+  Auth,
+  Rset,
+  Mail,
+  Rcpt,
+  Data,
+  Body,
+  Dot,
+  Quit,
+  Expn,
+  Vrfy,
+  Command,
+};
+const char *stateName(SmtpState s);
+
+// The settings the dialogue reads (properties and Config of the mail component).
+struct SessionSettings {
+  bool allowExtensions = true;
+  bool allowEmptyTo = false;
+  bool stopOnToErrors = true;
+  bool stopOnCcErrors = true;
+  bool stopOnBCCErrors = false;
+  std::string hello;  // taken from the host name at connect time when empty
+  std::string user;
+  std::string password;
+  int authScheme = 0;
+};
+
+// What the dialogue reports upward; the core fires these as events.
+class SessionEvents {
+ public:
+  virtual ~SessionEvents() = default;
+  virtual void onPITrail(int direction, const std::string &message) = 0;
+  virtual void onExpand(const std::string &address) = 0;
+  virtual void onStartTransfer(int direction) = 0;
+  virtual void onTransfer(int direction, int64_t bytesTransferred, int percentDone) = 0;
+  virtual void onEndTransfer(int direction) = 0;
+  virtual void onError(int code, const std::string &description) = 0;
+  virtual void onConnectionStatus(const std::string &connectionEvent, int statusCode,
+                                  const std::string &description) = 0;
+};
+
+class MessageQueue;
+
+class SmtpSession : private ConnectionNotes, private AuthChannel {
+  // The queue replays its files through the frame and the exchange.
+  friend class MessageQueue;
+
+ public:
+  // The body goes out in pieces of this size so that OnTransfer reports progress.
+  static constexpr size_t kBodyPiece = 8192;
+  // Host names longer than this are cut (the platform query had a 99-byte buffer).
+  static constexpr size_t kHelloNameMax = 98;
+  // Wait steps after a close so that its notifications are handled before Disconnect returns.
+  static constexpr int kDisconnectSteps = 100;
+
+  SmtpSession(TcpClientPort &port, pelsmtp::Message &message, SessionEvents &events);
+  ~SmtpSession() override;
+  SmtpSession(const SmtpSession &) = delete;
+  SmtpSession &operator=(const SmtpSession &) = delete;
+
+  SessionSettings settings;
+  // The component's one security context: SMTP AUTH NTLM and GSSAPI (and a
+  // proxy that asks for NTLM or Negotiate) take their tokens from it.
+  SecurityContext security;
+
+  // ---- operations (each returns 0 or a code, the text in the port's last error) ----
+  int connect();
+  int disconnect();
+  // verb: "MAIL", "SAML", "SOML" or "SEND".
+  int send(std::string_view verb);
+  int expand(const std::string &address);
+  int verify(const std::string &address);
+  int resetHeaders();
+  // Writing Command: the text as one whole command line.
+  int command(const std::string &line);
+  int interrupt();
+  // The transaction with the verb MAIL written to `out` instead of the
+  // connection, for the queue writer: the sender and recipient checks as for
+  // Send, no RSET, every command line reported by OnPITrail and written with
+  // its CR LF, no reply awaited (so no recipient is refused), no transfer
+  // events.  Needs no connection; runs as an operation (busy check, deadline).
+  int queueTransaction(const std::function<int(std::string_view)> &out);
+
+  // ---- state ----
+  bool idle() const { return running_ == SmtpOperation::None; }
+  SmtpOperation running() const { return running_; }
+  SmtpState state() const { return state_; }
+  const std::string &lastReply() const { return lastReply_; }
+  const std::string &commandLine() const { return commandLine_; }
+  const std::string &storedCommand() const { return storedCommand_; }
+  bool inMessageData() const { return inMessageData_; }
+
+  // Called on every state change (tests and diagnostics).
+  std::function<void(SmtpState from, SmtpState to)> traceState;
+
+ private:
+  // ---- the frame and the exchange ----
+  // The operation frame: busy check, deadline, interrupt request; `body`
+  // marks its operation as running itself (after a nested Connect).
+  int frame(const std::function<int()> &body);
+  void setState(SmtpState s);
+  // Exchange steps 1 to 3: the interrupt check, OnPITrail and the command
+  // line on the wire.  `arg` null: the verb alone; else verb, a space and arg.
+  int sendCommand(std::string_view verb, const std::string *arg = nullptr);
+  // Exchange steps 4 to 7: the reply lines up to the final one.  0, 161 or 301.
+  int awaitReply();
+  // One reply line: OnPITrail (and OnExpand), then continuation, final or refused.
+  int onReplyLine(const std::string &line);
+  // Runs the dialogue from a perform step until a judge ends it.
+  int run(int first);
+  int dispatch(int replyCode);
+  int pendingInterrupt();
+
+  // ---- Connect ----
+  int performConnect();
+  int performGreeting();
+  int onGreetingReply(int rc);
+  int performEhlo();
+  int onEhloReply(int rc);
+  int performHelo();
+  int onHeloReply(int rc);
+  int performAuth();
+  // The AUTH exchanges' view of the dialogue (smtp_auth.h).
+  int authExchange(const std::string &line) override;
+  std::string &authLastReply() override { return lastReply_; }
+  int authFail(int code, const std::string &text) override { return port_.fail(code, text); }
+
+  // ---- the transaction ----
+  int transaction();
+  int performRset();
+  int onRsetReply(int rc);
+  int performMail();
+  int onMailReply(int rc);
+  int performRcpt();
+  int onRcptReply(int rc);
+  int performData();
+  int onDataReply(int rc);
+  int performMessage();
+  int performDot();
+  int onDotReply(int rc);
+
+  // ---- Disconnect, Expand, Verify, Command ----
+  int performQuit();
+  int onQuitReply(int rc);
+  int queryAddress(SmtpOperation op, const std::string &address);
+  int performExpn(const std::string &arg);
+  int onExpnReply(int rc);
+  int performVrfy(const std::string &arg);
+  int onVrfyReply(int rc);
+  int performCommand(const std::string &line);
+  int onCommandReply(int rc);
+
+  // ---- helpers ----
+  // The address part of MAIL FROM (with its brackets), from From and ReturnPath.
+  std::string mailFromArgument() const;
+  // 167 when a text that goes into a command line holds CR, LF or NUL.
+  int refuseLineBreaks(std::string_view text);
+  int checkTransactionArguments();
+  bool stopsOnRefusal(pelsmtp::RecipientType type) const;
+  // What the connection reports besides lines.
+  void onConnectionStatus(const std::string &connectionEvent, int statusCode,
+                          const std::string &description) override;
+  void onNote(const std::string &text) override;
+  void onError(int code, const std::string &text) override;
+
+  TcpClientPort &port_;
+  LineChannel lines_;
+  pelsmtp::Message &message_;
+  SessionEvents &events_;
+
+  SmtpOperation running_ = SmtpOperation::None;
+  SmtpState state_ = SmtpState::Idle;
+  std::string lastReply_;
+  std::string commandLine_;
+  std::string storedCommand_;
+  bool inMessageData_ = false;
+  int64_t transferTotal_ = 0;
+
+  // The transaction in progress.
+  std::string verb_ = "MAIL";
+  size_t nextRecipient_ = 0;
+  pelsmtp::RecipientType currentRecipientType_ = pelsmtp::RecipientType::To;
+};
+
+}  // namespace pelnet::smtp

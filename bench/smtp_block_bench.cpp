@@ -16,7 +16,7 @@
 #include <string_view>
 #include <thread>
 
-#include "tcp_client_port.h"
+#include "connection/tcp_client_port.h"
 
 namespace {
 

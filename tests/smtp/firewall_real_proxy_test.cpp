@@ -32,6 +32,7 @@
 
 #include "component_fixture.h"
 #include "isolation.h"
+#include "loopback_ports.h"
 #include "pelsmtp.h"
 #include "report_peers.h"
 
@@ -55,31 +56,6 @@ bool writeFile(const std::string &path, const std::string &text) {
   return static_cast<bool>(out);
 }
 
-// A loopback port nobody listens on right now.
-int freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
-bool accepts(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
 
 // One proxy process with its own folder and configuration; stopped and removed at the end.
 class RealProxy {
@@ -110,7 +86,7 @@ class RealProxy {
   // Writes `config` (with @PORT@ and @DIR@ filled) and runs `argv` (with @CONF@ filled);
   // true once the proxy accepts connections.
   bool start(std::string config, std::vector<std::string> argv) {
-    port_ = freePort();
+    port_ = testsupport::FreeLoopbackPort();
     if (dir_.empty() || port_ == 0) return why("no folder or port");
     auto fill = [&](std::string &s, const std::string &key, const std::string &value) {
       for (size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
@@ -139,7 +115,7 @@ class RealProxy {
         pid_ = -1;
         return why("the proxy ended: " + readFile(log) + readFile(dir_ + "/proxy.log"));
       }
-      if (accepts(port_)) return true;
+      if (testsupport::LoopbackPortAccepts(port_)) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return why("the proxy does not listen: " + readFile(log));

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "isolation.h"
+#include "loopback_ports.h"
 #include "pelnet/runtime/core_base.h"
 #include "pelnet/runtime/gss_library.h"
 #include "pelnet/smtp_ids.h"
@@ -47,31 +48,6 @@ bool writeFile(const std::string &path, const std::string &text) {
   return static_cast<bool>(out);
 }
 
-// A free TCP port on loopback (UDP is free there too in a fresh namespace).
-int freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
-bool canConnect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
 
 // Starts argv with stdin from `in` ("" for /dev/null) and stdout/stderr to
 // `log`, or stdout into a pipe when `outPipe` is given.
@@ -145,7 +121,7 @@ class KerberosRealm : public testing::Test {
     dir_ = dirTemplate;
     log_ = dir_ + "/log";
     ASSERT_TRUE(testsupport::writeHosts("127.0.0.1 localhost mail.test\n::1 localhost\n"));
-    kdcPort_ = freePort();
+    kdcPort_ = testsupport::FreeLoopbackPort();
     ASSERT_GT(kdcPort_, 0);
     const std::string port = std::to_string(kdcPort_);
     ASSERT_TRUE(
@@ -186,7 +162,7 @@ class KerberosRealm : public testing::Test {
     // The KDC is up when its TCP port takes a connection (bounded: 10 s).
     bool up = false;
     for (int i = 0; i < 200 && !up; ++i) {
-      up = canConnect(kdcPort_);
+      up = testsupport::LoopbackPortAccepts(kdcPort_);
       if (!up) usleep(50 * 1000);
     }
     ASSERT_TRUE(up) << "the KDC did not start; see " << log_;

@@ -28,6 +28,7 @@
 #include "pelsmtp.h"
 #include "report_peers.h"
 #include "scripted_peer.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -35,28 +36,7 @@ namespace fs = std::filesystem;
 
 const QString kDate = "Thu, 10 Dec 2026 12:00:00 GMT";
 
-class QueueFolder {
- public:
-  QueueFolder() {
-    char templ[] = "/tmp/pelorin-queue-XXXXXX";
-    path_ = mkdtemp(templ) ? templ : "";
-  }
-  ~QueueFolder() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const std::string &path() const { return path_; }
-  QString qpath() const { return QString::fromStdString(path_); }
-  std::vector<std::string> names() const {
-    std::vector<std::string> all;
-    for (const auto &e : fs::directory_iterator(path_)) all.push_back(e.path().filename());
-    std::sort(all.begin(), all.end());
-    return all;
-  }
-
- private:
-  std::string path_;
-};
+using QueueFolder = testsupport::TempFolder;
 
 // A body with the lines a transaction must protect: dots at line starts, a
 // dot alone, and long lines, about `size` bytes.
@@ -86,8 +66,8 @@ class SmtpQueueRealServer : public testsupport::ComponentTest<> {
     smtp.setSubject(QString::fromStdString(subject));
     smtp.setMessageId(QString::fromStdString("<" + subject + "@test>"));
     smtp.setMessageText(QString::fromStdString(body));
-    const QString name = smtp.Queue(q.qpath());
-    EXPECT_TRUE(name.startsWith(q.qpath() + "/")) << name.toStdString();
+    const QString name = smtp.Queue(QString::fromStdString(q.path()));
+    EXPECT_TRUE(name.startsWith(QString::fromStdString(q.path()) + "/")) << name.toStdString();
     EXPECT_TRUE(name.endsWith(".queued")) << name.toStdString();
   }
 };
@@ -115,7 +95,7 @@ TEST_F(SmtpQueueRealServer, MessagesQueuedWhileNoServerListensArriveIntactLater)
   reportpeers::SmtpSink sink;
   ASSERT_TRUE(sink.Ok()) << sink.Why();
   smtp->setMailPort(sink.Port());
-  smtp->ProcessQueue(q.qpath());
+  smtp->ProcessQueue(QString::fromStdString(q.path()));
   EXPECT_FALSE(smtp->Connected());
   EXPECT_TRUE(q.names().empty());
 
@@ -257,7 +237,7 @@ TEST_F(SmtpQueueRealServer, AWriterKilledMidWriteLeavesOnlyWholeQueuedFiles) {
   ASSERT_TRUE(sink.Ok()) << sink.Why();
   smtp->setMailPort(sink.Port());
   const auto start = std::chrono::steady_clock::now();
-  smtp->ProcessQueue(q.qpath());
+  smtp->ProcessQueue(QString::fromStdString(q.path()));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   const auto mails = sink.Messages();
   ASSERT_EQ(mails.size(), 2u);
@@ -267,7 +247,7 @@ TEST_F(SmtpQueueRealServer, AWriterKilledMidWriteLeavesOnlyWholeQueuedFiles) {
 
   // Stale now: its writer is gone, so the next run removes it.
   for (const std::string &n : others) age(q.path() + "/" + n, 3600);
-  smtp->ProcessQueue(q.qpath());
+  smtp->ProcessQueue(QString::fromStdString(q.path()));
   EXPECT_TRUE(q.names().empty());
   EXPECT_EQ(sink.Messages().size(), 2u);
 }
@@ -308,7 +288,7 @@ TEST_F(SmtpQueueRealServer, ADeliveryEndedBySigtermIsDeliveredByTheNextRun) {
   reportpeers::SmtpSink sink;
   ASSERT_TRUE(sink.Ok()) << sink.Why();
   smtp->setMailPort(sink.Port());
-  smtp->ProcessQueue(q.qpath());
+  smtp->ProcessQueue(QString::fromStdString(q.path()));
   EXPECT_TRUE(q.names().empty());
   std::vector<std::string> subjects;
   for (const reportpeers::Mail &m : sink.Messages()) subjects.push_back(m.Header("Subject"));

@@ -25,6 +25,7 @@
 #include "pelnet/smtp_ids.h"
 #include "queue/queue_file_form.h"
 #include "scripted_peer.h"
+#include "temp_folder.h"
 #include "smtp_core_client.h"
 
 namespace {
@@ -88,44 +89,7 @@ Script replayOf(const std::string &subject, const std::string &storedBody,
                 C(headerBlock(subject) + storedBody + "\r\n.\r\n"), S(dataAnswer)};
 }
 
-// A folder of its own for each test, removed with everything in it.
-class QueueFolder {
- public:
-  QueueFolder() {
-    char templ[] = "/tmp/pelorin-queue-XXXXXX";
-    path_ = mkdtemp(templ) ? templ : "";
-  }
-  ~QueueFolder() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const std::string &path() const { return path_; }
-  // The names in the folder, sorted.
-  std::vector<std::string> names() const {
-    std::vector<std::string> all;
-    for (const auto &e : fs::directory_iterator(path_)) all.push_back(e.path().filename());
-    std::sort(all.begin(), all.end());
-    return all;
-  }
-  void write(const std::string &name, const std::string &bytes) const {
-    std::ofstream(path_ + "/" + name, std::ios::binary) << bytes;
-  }
-  // Sets the file's times `seconds` seconds back.
-  void age(const std::string &name, int seconds) const {
-    timespec times[2];
-    clock_gettime(CLOCK_REALTIME, &times[0]);
-    times[0].tv_sec -= seconds;
-    times[1] = times[0];
-    utimensat(AT_FDCWD, (path_ + "/" + name).c_str(), times, 0);
-  }
-  std::string read(const std::string &name) const {
-    std::ifstream in(path_ + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
- private:
-  std::string path_;
-};
+using QueueFolder = testsupport::TempFolder;
 
 void setUpMessage(SmtpCoreClient &c, int port, const std::string &subject = "Hi",
                   const std::string &body = "Hello\r\n") {

@@ -18,6 +18,7 @@
 #include "scripted_peer.h"
 #include "smtp_core_client.h"
 #include "connection/tcp_client_port.h"
+#include "proxy/proxy_text.h"
 
 using pelnet::smtp::TcpClientListener;
 using pelnet::smtp::TcpClientPort;
@@ -256,15 +257,8 @@ std::vector<Row> scriptedRows() {
                     End::Failed,
                     text,
                     ""});
-  const char *socks5[] = {nullptr,
-                          "general SOCKS server failure",
-                          "connection not allowed by ruleset",
-                          "network unreachable",
-                          "host unreachable",
-                          "connection refused",
-                          "TTL expired",
-                          "command not supported",
-                          "address type not supported"};
+  // The texts from the core's own table; the table's last code is 8, so 9 is unknown.
+  const auto &socks5 = pelnet::smtp::kTextSocks5Replies;
   for (int code = 1; code <= 9; ++code)
     rows.push_back({"socks5 reply " + std::to_string(code),
                     pelnet::smtp::kFirewallSocks5,

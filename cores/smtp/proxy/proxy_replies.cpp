@@ -19,17 +19,6 @@ constexpr const char *kTextUnknownFirewallError = "unknown firewall error: %d";
 constexpr const char *kTextNoAcceptableMethods = "no acceptable firewall authentication methods";
 constexpr const char *kTextUnknownMethod = "unknown firewall authentication method";
 constexpr const char *kTextAuthFailed = "firewall authentication failed: %d";
-constexpr const char *kTextSocks5Replies[] = {
-    nullptr,
-    "general SOCKS server failure",
-    "connection not allowed by ruleset",
-    "network unreachable",
-    "host unreachable",
-    "connection refused",
-    "TTL expired",
-    "command not supported",
-    "address type not supported",
-};
 constexpr const char *kTextTunnelRefused = "Firewall error. ";
 
 ReplyVerdict refused(std::string text, int code) {

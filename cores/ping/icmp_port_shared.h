@@ -1,0 +1,81 @@
+// What the files of the ICMP port share: its limits, the entry of an IPv4
+// ping socket's error queue, and the classes of errno values both paths act
+// on. Private to the ping core.
+#pragma once
+
+#include <errno.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+
+#include "pelnet/runtime/errors.h"
+
+namespace pelping {
+
+inline constexpr uint32_t kMaxMessageSizeLimit = 65536;
+inline constexpr int32_t kDefaultBufferSize = 2048;
+inline constexpr uint8_t kHelperDefaultTtl = 255;
+inline constexpr uint8_t kHelperNegativeTtl = 128;
+// One notification (or one look after a send) reads at most this many
+// datagrams or queued errors; the level-triggered watch fires again while
+// more are waiting, so a flood cannot starve the owning thread's loop.
+inline constexpr int kBatchLimit = 256;
+// A close delivers what is already waiting, but a sender that never stops
+// must not keep it from returning.
+inline constexpr int kDrainLimit = 4096;
+
+// One entry of an IPv4 ping socket's error queue: the request the error
+// quotes and the ICMP error the kernel attached to it.
+struct QueuedIPv4Error {
+  uint8_t quoted[576];
+  size_t length = 0;
+  bool icmp = false;  // false for an entry that carries no ICMP error
+  uint8_t type = 0;
+  uint8_t code = 0;
+  uint32_t source = 0;  // the sender of the error, network order
+};
+
+// Largest IPv4 header (with options) in front of a raw socket's message.
+inline constexpr size_t kMaxIPv4Header = 60;
+// Room per queued datagram beyond its bytes (the kernel charges its
+// bookkeeping against the receive buffer).
+inline constexpr int32_t kPerDatagramOverhead = 1024;
+// Datagrams of the largest message the raw socket must be able to hold at
+// once: on loopback it sees our own request beside the answer.
+inline constexpr int32_t kQueuedMessages = 4;
+inline constexpr int32_t kNotWaitingReceiveBuffer = 1 << 20;
+
+using pelnet::PortState;
+using pelnet::SocketOption;
+
+inline int lastWinsock() { return pelnet::winsockFromErrno(errno); }
+
+// The errors of socket() that mean a kind of ICMP socket is not permitted to
+// this user or not supported here, as opposed to a lack of resources.
+inline bool notPermitted(int err) {
+  return err == EACCES || err == EPERM || err == EPROTONOSUPPORT || err == EAFNOSUPPORT;
+}
+
+// Errors that an ICMP error message leaves on a connected raw socket.  The
+// ICMP message itself follows as a datagram and is what the port reports, so
+// these are read past instead of being reported as read failures.
+inline bool isIcmpSoftError(int err) {
+  static constexpr int kSoft[] = {ECONNREFUSED, EHOSTUNREACH, ENETUNREACH, EHOSTDOWN,
+                                  ENONET,       EPROTO,       ENOPROTOOPT, EMSGSIZE,
+                                  EACCES,       ECONNRESET,   ETIMEDOUT};
+  return std::find(std::begin(kSoft), std::end(kSoft), err) != std::end(kSoft);
+}
+
+// Send failures that concern the destination or the message, not the
+// socket: a kept helper socket stays as it is after them.
+inline bool isDestinationError(int err) {
+  return isIcmpSoftError(err) || err == EPERM || err == EINVAL || err == EADDRNOTAVAIL ||
+         err == EAFNOSUPPORT;
+}
+
+// Takes one entry off fd's error queue; false when the queue is empty.
+bool readQueuedIPv4Error(int fd, QueuedIPv4Error &e);
+
+}  // namespace pelping

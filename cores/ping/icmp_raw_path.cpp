@@ -1,0 +1,233 @@
+#include "icmp_port.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <linux/errqueue.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <iterator>
+#include <new>
+
+#include "pelnet/runtime/clock.h"
+#include "pelnet/runtime/errors.h"
+#include "icmp_port_shared.h"
+#include "ping_errors.h"
+
+// The raw path of the ICMP port: a raw ICMP socket (or an IPv6 ping socket
+// standing in for one) that the port reads whenever the loop notifies it.
+namespace pelping {
+
+int ICMPPort::openRaw() {
+  if (life_.open() && (path_ == Path::Raw || helperSelected())) return fail(kAlreadyActive);
+  // A helper socket left open or kept after its setting was switched off gives way.
+  closeQuietly();
+  std::fill(buffer_.begin(), buffer_.end(), 0);
+  rawOnPingSocket_ = false;
+  int fd = ::socket(pelnet::addressFamily(useIPv6), SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                    useIPv6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP));
+  if (fd < 0 && useIPv6 && notPermitted(errno)) {
+    // IPv6 has no helper path, so without CAP_NET_RAW an ICMPv6 ping socket
+    // (allowed by ping_group_range) does the raw socket's work.  When that is
+    // refused too, the raw socket's refusal is what the caller hears.
+    const int rawErrno = errno;
+    fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    if (fd >= 0) {
+      rawOnPingSocket_ = true;
+      sentCount_ = 0;
+      // ICMPv6 errors that answer a request wait in the error queue, with the request quoted.
+      const int on = 1;
+      ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+    } else {
+      errno = rawErrno;
+    }
+  }
+  if (fd < 0) return lastWinsock();
+  fd_ = fd;
+  path_ = Path::Raw;
+  life_.set(PortState::Opening);
+
+  // Bind and options: failures are ignored, as the port works without them.
+  const pelnet::SocketAddress local = pelnet::socketAddress(localAddress, useIPv6);
+  ::bind(fd, local.get(), local.length);
+  // The receive buffer must hold the largest message the port takes; an
+  // unset InBufferSize leaves the system's size where that suffices.
+  int systemSize = 0;
+  const int32_t receiveSize = rawReceiveBuffer();
+  if (inBufferSize > 0 ||
+      pelnet::getSocketOption(fd, useIPv6, SocketOption::ReceiveBuffer, systemSize) != 0 ||
+      systemSize < receiveSize)
+    applyOption(SocketOption::ReceiveBuffer, receiveSize);
+  if (outBufferSize > 0) applyOption(SocketOption::SendBuffer, outBufferSize);
+  if (timeToLive_) applyOption(SocketOption::TimeToLive, timeToLive_);
+  if (multicastTtl_) applyOption(SocketOption::MulticastTtl, multicastTtl_);
+  if (!useIPv6) {
+    if (qosFlags_) applyOption(SocketOption::TypeOfService, qosFlags_);
+    applyOption(SocketOption::Broadcast, 1);
+    if (dontFragment_) applyOption(SocketOption::DontFragment, 1);
+  }
+
+  if (useConnection_) {
+    const pelnet::SocketAddress peer = pelnet::socketAddress(remote_, useIPv6);
+    if (::connect(fd, peer.get(), peer.length) != 0 && errno != EINPROGRESS && errno != EAGAIN) {
+      int code = lastWinsock();
+      closeQuietly();
+      return code;
+    }
+  }
+  watch(fd, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP));
+  if (!windowAlive()) {
+    closeQuietly();
+    return pelnet::kWsaNotInitialised;
+  }
+  life_.set(PortState::Open);
+  // Linux has no receive-all mode on raw sockets; the socket stays open, as
+  // it does when the mode is refused elsewhere.
+  if (receiveAllMode_ >= 0) return pelnet::kWsaOpNotSupported;
+  return 0;
+}
+
+int32_t ICMPPort::rawReceiveBuffer() const {
+  const int64_t perMessage = int64_t{maxMessageSize_} + 4 + kMaxIPv4Header + kPerDatagramOverhead;
+  const int64_t need = std::min<int64_t>(perMessage * kQueuedMessages, INT32_MAX);
+  return static_cast<int32_t>(std::max<int64_t>(inBufferSize, need));
+}
+
+int ICMPPort::sendRaw(std::string_view body) {
+  // IPv6: the kernel computes the ICMPv6 checksum with its pseudo-header on raw sockets.
+  // The message code is always 0: echo requests and wake-up packets have no other.
+  std::string msg = buildMessage(messageType_, 0, body);
+  if (rawOnPingSocket_) rememberPingSocketRequest(msg);
+  ssize_t n;
+  if (useConnection_) {
+    n = ::send(fd_, msg.data(), msg.size(), MSG_NOSIGNAL);
+    if (n >= 0) rearmOnTraffic();
+  } else {
+    const pelnet::SocketAddress peer = pelnet::socketAddress(remote_, useIPv6);
+    n = ::sendto(fd_, msg.data(), msg.size(), MSG_NOSIGNAL, peer.get(), peer.length);
+  }
+  return n < 0 ? lastWinsock() : 0;
+}
+
+void ICMPPort::readWaiting() {
+  int budget = life_.draining() ? kDrainLimit : kBatchLimit;
+  while (fd_ >= 0 && budget-- > 0) {
+    if (life_.closeRequested()) return;  // the close drains what is left
+    // A ping socket signals a queued error until it is read.
+    if (rawOnPingSocket_ && deliverQueuedIPv6Error()) continue;
+    pelnet::SocketAddress from;
+    ssize_t n = useConnection_ ? ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT)
+                               : ::recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
+                                            from.get(), &from.length);
+    if (n == 0) return;
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOTSOCK || errno == EBADF) return;
+      if (errno == EINTR || isIcmpSoftError(errno)) continue;
+      if (sink()) sink()->fireError(lastWinsock(), pelnet::kTextRecvFailed);
+      return;
+    }
+    if (rawOnPingSocket_) restorePingSocketIdentifier(buffer_.data(), static_cast<size_t>(n));
+    std::string source;
+    if (useConnection_) {
+      source = remoteHostText();
+    } else if (useIPv6) {
+      source = from.text();
+    } else {
+      source = sourceText(from.ipv4());
+    }
+    if (!deliverDatagram(ByteReader(buffer_.data(), static_cast<size_t>(n)), source)) return;
+  }
+}
+
+void ICMPPort::rememberPingSocketRequest(const std::string &message) {
+  uint8_t *head = sentHeads_[sentCount_ % kSentRemembered];
+  std::fill(head, head + 8, 0);
+  if (message.size() > 4)
+    std::memcpy(head, message.data() + 4, std::min<size_t>(message.size() - 4, 8));
+  ++sentCount_;
+}
+
+// The kernel delivers only answers that carry the socket's identifier and
+// keeps the rest of the message: the sequence and the body that follow it
+// tell which request an answer belongs to, newest first.
+void ICMPPort::restorePingSocketIdentifier(uint8_t *message, size_t length) const {
+  if (length < 8) return;
+  const size_t compared = std::min<size_t>(length - 6, 6);
+  const size_t remembered = std::min(sentCount_, kSentRemembered);
+  for (size_t back = 1; back <= remembered; ++back) {
+    const uint8_t *head = sentHeads_[(sentCount_ - back) % kSentRemembered];
+    if (std::memcmp(head + 2, message + 6, compared) == 0) {
+      std::memcpy(message + 4, head, 2);
+      return;
+    }
+  }
+}
+
+bool ICMPPort::deliverQueuedIPv6Error() {
+  uint8_t quoted[1280];
+  alignas(cmsghdr) char control[512];
+  sockaddr_in6 from{};
+  iovec iov{quoted, sizeof quoted};
+  msghdr msg{};
+  msg.msg_name = &from;
+  msg.msg_namelen = sizeof from;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  const ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+  if (n < 0) return false;
+  for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != SOL_IPV6 || c->cmsg_type != IPV6_RECVERR ||
+        c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in6)))
+      continue;
+    sock_extended_err ee;
+    std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+    if (ee.ee_origin != SO_EE_ORIGIN_ICMP6) continue;
+    sockaddr_in6 offender;
+    std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
+    if (offender.sin6_family != AF_INET6) offender = from;
+    // The quoted request, header first, as a raw socket would see it inside
+    // the error: 4 unused bytes and the invoking packet's IPv6 header before it.
+    std::string data(4 + 40, '\0');
+    data[4] = '\x60';
+    const size_t length = std::min(static_cast<size_t>(n), sizeof quoted);
+    restorePingSocketIdentifier(quoted, length);
+    data.append(reinterpret_cast<const char *>(quoted), length);
+    pelnet::SocketAddress source;
+    std::memcpy(&source.storage, &offender, sizeof offender);
+    source.length = sizeof offender;
+    rearmOnTraffic();
+    if (handler_) handler_->onAnswer(ee.ee_type, ee.ee_code, ByteReader(data), source.text());
+    return true;
+  }
+  return true;  // an entry that is no ICMPv6 error is read past
+}
+
+bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {
+  ByteReader icmp = useIPv6 ? datagram : stripIPv4Header(datagram);
+  if (icmp.size() < 4) {
+    if (sink()) sink()->fireError(kMessageTooShort, errorText(kMessageTooShort));
+    return false;
+  }
+  // The checksum is checked as the protocol asks, but a wrong one does not
+  // discard the answer (loopback and offloading NICs deliver unchecked sums).
+  [[maybe_unused]] bool checksumOk =
+      useIPv6 || internetChecksum(icmp.view().data(), icmp.size()) == 0;
+  rearmOnTraffic();
+  // Copy: the handler may close the socket or start another read into the buffer.
+  std::string data(icmp.from(4).view());
+  const uint8_t type = *icmp.u8(0), code = *icmp.u8(1);
+  if (handler_) handler_->onAnswer(type, code, ByteReader(data), source);
+  return true;
+}
+
+
+}  // namespace pelping

@@ -27,18 +27,11 @@
 namespace pelping {
 
 bool readQueuedIPv4Error(int fd, QueuedIPv4Error &e) {
-  alignas(cmsghdr) char control[512];
   sockaddr_in from{};
-  iovec iov{e.quoted, sizeof e.quoted};
-  msghdr msg{};
-  msg.msg_name = &from;
-  msg.msg_namelen = sizeof from;
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  msg.msg_control = control;
-  msg.msg_controllen = sizeof control;
-  const ssize_t n = ::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+  ErrorQueueRead read;
+  const ssize_t n = readErrorQueue(fd, e.quoted, sizeof e.quoted, &from, sizeof from, read);
   if (n < 0) return false;
+  msghdr &msg = read.msg;
   e.length = static_cast<size_t>(n);
   e.icmp = false;
   for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <errno.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -73,6 +75,31 @@ inline bool isIcmpSoftError(int err) {
 inline bool isDestinationError(int err) {
   return isIcmpSoftError(err) || err == EPERM || err == EINVAL || err == EADDRNOTAVAIL ||
          err == EAFNOSUPPORT;
+}
+
+// One entry taken off a socket's error queue: the quoted bytes went into
+// the caller's buffer, the sender into `from`, and `msg` describes the
+// control messages for the CMSG walk (which the entry's buffer holds).
+struct ErrorQueueRead {
+  alignas(cmsghdr) char control[512];
+  iovec iov{};
+  msghdr msg{};
+};
+
+// Takes one entry off fd's error queue into `data` (at most `size` bytes)
+// and `from` (a sockaddr_in or sockaddr_in6, by `fromSize`): the bytes read,
+// or -1 when the queue is empty.
+inline ssize_t readErrorQueue(int fd, void *data, size_t size, void *from, socklen_t fromSize,
+                              ErrorQueueRead &read) {
+  read.iov = {data, size};
+  read.msg = {};
+  read.msg.msg_name = from;
+  read.msg.msg_namelen = fromSize;
+  read.msg.msg_iov = &read.iov;
+  read.msg.msg_iovlen = 1;
+  read.msg.msg_control = read.control;
+  read.msg.msg_controllen = sizeof read.control;
+  return ::recvmsg(fd, &read.msg, MSG_ERRQUEUE | MSG_DONTWAIT);
 }
 
 // Takes one entry off fd's error queue; false when the queue is empty.

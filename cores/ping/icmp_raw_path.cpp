@@ -172,18 +172,11 @@ void ICMPPort::restorePingSocketIdentifier(uint8_t *message, size_t length) cons
 
 bool ICMPPort::deliverQueuedIPv6Error() {
   uint8_t quoted[1280];
-  alignas(cmsghdr) char control[512];
   sockaddr_in6 from{};
-  iovec iov{quoted, sizeof quoted};
-  msghdr msg{};
-  msg.msg_name = &from;
-  msg.msg_namelen = sizeof from;
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  msg.msg_control = control;
-  msg.msg_controllen = sizeof control;
-  const ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+  ErrorQueueRead read;
+  const ssize_t n = readErrorQueue(fd_, quoted, sizeof quoted, &from, sizeof from, read);
   if (n < 0) return false;
+  msghdr &msg = read.msg;
   for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
     if (c->cmsg_level != SOL_IPV6 || c->cmsg_type != IPV6_RECVERR ||
         c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in6)))

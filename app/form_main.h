@@ -197,7 +197,8 @@ private:
   std::unique_ptr<TIPv6PingScope> PrepareDevice(TpelPing& Ping, TDevice& Device);
   static void TallyDevice(const TDevice& Device, TCheckRun& Run);
   void StampCheck(const TCheckRun& Run);
-  // The run with many devices in flight (form_main_parallel.cpp).
+  // The run with many devices in flight (form_main_check.cpp, over the
+  // scheduler of parallel_check.h).
   bool CheckInParallel() const;
   bool RunParallelCheck(TCheckRun& Run);
 

@@ -5,6 +5,7 @@
 #include "locale_texts.h"
 #include "mail_charset.h"
 #include "mail_delivery.h"
+#include "mail_queue.h"
 #include "pelsmtp.h"
 #include "report_texts.h"
 

@@ -10,8 +10,6 @@
 namespace {
 
 constexpr int CodeWaitEnded = pelnet::kWaitEnded;
-constexpr int FirstLookupCode = pelnet::kHostNotFound;
-constexpr int LastLookupCode = pelnet::kNoData;
 constexpr int CodeConnectionAborted = pelnet::kWsaConnAborted;
 constexpr int CodeConnectionReset = pelnet::kWsaConnReset;
 constexpr int CodeNotConnected = pelnet::kWsaNotConnected;  // the connection was gone before the next command
@@ -122,8 +120,6 @@ void DropConnection(TpelSMTP& Smtp, int FailureCode) {
 }
 
 }  // namespace
-
-bool MailServerLookupFailed(int Code) { return Code >= FirstLookupCode && Code <= LastLookupCode; }
 
 QString MailFailureText(const EPelnet& Failure, const QString& LastReply, int TimeoutSeconds) {
   const QString Message = Failure.Message();

@@ -33,10 +33,6 @@ struct TMailDelivery {
 TMailDelivery DeliverThroughQueue(TpelSMTP& Smtp, const QString& QueueDir,
                                   const std::optional<EPelnet>& LookupFailure);
 
-// True for the failures of a name lookup (11001 to 11004): the name server
-// may answer at the next report.
-bool MailServerLookupFailed(int Code);
-
 // The failure's message, with what its generic text leaves out: that the
 // server closed the connection (and its last reply when that was a
 // refusal), or how long a silent server was waited for.

@@ -15,6 +15,8 @@ bool MailServerUnreachable(int Code) {
   return Code == CodeWaitEnded || (Code >= FirstSocketCode && Code <= LastSocketCode);
 }
 
+bool MailServerLookupFailed(int Code) { return Code >= pelnet::kHostNotFound && Code <= pelnet::kNoData; }
+
 bool MailFailureIsTemporary(int Code, const QString& Message) {
   if (MailServerUnreachable(Code))
     return true;

@@ -14,6 +14,10 @@ constexpr int CodeSMTPRefused = PELNET_SMTP_ERROR_ProtocolReply;
 // The next report may well reach it.
 bool MailServerUnreachable(int Code);
 
+// True for the failures of a name lookup (11001 to 11004): the name server
+// may answer at the next report.
+bool MailServerLookupFailed(int Code);
+
 // True when a later attempt may succeed: the server could not be reached, or
 // it refused with a temporary (4xx) reply. Message is the failure's text; a
 // refusal's (code 161) holds the refusing reply after "SMTP protocol error. ".

@@ -347,6 +347,7 @@ TEST(MailQueuePolicy, OnlyUnreachableServersAndTemporaryRefusalsAreQueued) {
       {10061, "10061: [10061] Connection refused", true, true},
       {10060, "10060: [10060] Connection timed out", true, true},
       {11001, "11001: [11001] Host not found", true, true},
+      {11004, "11004: [11004] Valid name, no data record (check DNS setup)", true, true},
       {301, "301: Timeout.", true, true},
       {161, "161: SMTP protocol error. 451 4.3.0 try again later.", false, true},
       {161, "161: SMTP protocol error. 421 closing.", false, true},
@@ -365,6 +366,8 @@ TEST(MailQueuePolicy, OnlyUnreachableServersAndTemporaryRefusalsAreQueued) {
     SCOPED_TRACE(R.Message);
     EXPECT_EQ(MailServerUnreachable(R.Code), R.Unreachable);
     EXPECT_EQ(MailFailureIsTemporary(R.Code, QString::fromLatin1(R.Message)), R.Temporary);
+    // Only a name lookup's failure may queue a report before the server was even tried.
+    EXPECT_EQ(MailServerLookupFailed(R.Code), R.Code >= 11001 && R.Code <= 11004);
   }
 }
 

@@ -53,10 +53,14 @@ constexpr int kFileNotOpen = 5;
 constexpr int kFileWriteFailed = 7;
 
 // An errno value as the text of a failure that carries it as its code.
-std::string errnoText(int err) {
+// The system's reason for an errno value ("Read-only file system", "No space
+// left on device"), so that whoever reads a failure knows what to mend.
+std::string systemReason(int err) {
   char buf[128];
-  return "[" + std::to_string(err) + "] " + strerror_r(err, buf, sizeof buf);
+  return strerror_r(err, buf, sizeof buf);
 }
+
+std::string errnoText(int err) { return "[" + std::to_string(err) + "] " + systemReason(err); }
 
 // The descriptor closed, retried when a signal interrupts it; false when the close reports a
 // failure.
@@ -168,14 +172,8 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   const std::string dir = directoryOf(queueDir);
   const std::string base = std::to_string(instance_) + "l_" + std::to_string(tick()) + "l";
   const std::string stem = dir + base;
-  // The system's reason ("Read-only file system", "No space left on device")
-  // and the file, so that whoever reads it knows what to mend.
-  const auto reason = [](int err) {
-    char buf[128];
-    return std::string(strerror_r(err, buf, sizeof buf));
-  };
   const auto cantCreate = [&](const std::string &path, int err) {
-    return port.fail(kSmtpQueueFile, kTextCantOpenFile + path + ": " + reason(err) + "].");
+    return port.fail(kSmtpQueueFile, kTextCantOpenFile + path + ": " + systemReason(err) + "].");
   };
 
   // The message is written under a hidden name of its own and gets its
@@ -198,7 +196,7 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   // Every write goes out whole; a failed one closes the file, and a write
   // after that finds it closed.
   const auto writeFailed = [&](int err) {
-    return port.fail(kFileWriteFailed, kTextCantWriteFile + temporary + ": " + reason(err));
+    return port.fail(kFileWriteFailed, kTextCantWriteFile + temporary + ": " + systemReason(err));
   };
   const std::function<int(std::string_view)> out = [&](std::string_view bytes) {
     if (fd < 0) return port.fail(kFileNotOpen);
@@ -227,7 +225,7 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
     const int err = errno;
     ::unlink(path.c_str());
     closeFile(fd);
-    return port.fail(kFileWriteFailed, kTextCantWriteFile + dir + ": " + reason(err));
+    return port.fail(kFileWriteFailed, kTextCantWriteFile + dir + ": " + systemReason(err));
   }
   closeFile(fd);
   fileName = path;

@@ -36,6 +36,20 @@ enum TpelsmtpTSensitivity : int {
   esPrivate = PELNET_SMTP_esPrivate,
   esCompanyConfidential = PELNET_SMTP_esCompanyConfidential,
 };
+enum TpelsmtpAuthSchemes : int {
+  asLogin = PELNET_SMTP_asLogin,
+  asCramMD5 = PELNET_SMTP_asCramMD5,
+  asNTLM = PELNET_SMTP_asNTLM,
+  asKerberos = PELNET_SMTP_asKerberos,
+  asPlain = PELNET_SMTP_asPlain,
+  asAutomatic = PELNET_SMTP_asAutomatic,
+};
+enum TpelsmtpTlsModes : int {
+  tlsNone = PELNET_SMTP_tlsNone,
+  tlsStartTlsRequired = PELNET_SMTP_tlsStartTlsRequired,
+  tlsImplicit = PELNET_SMTP_tlsImplicit,
+  tlsStartTlsOptional = PELNET_SMTP_tlsStartTlsOptional,
+};
 enum TpelsmtpEmailRecipientTypes : int {
   rtTo = PELNET_SMTP_rtTo,
   rtCc = PELNET_SMTP_rtCc,
@@ -212,6 +226,30 @@ class TpelSMTP : public TpelCore {
   void setPassword(const QString &v) { setText(PELNET_SMTP_PROP_Password, v); }
   QString User() const { return getText(PELNET_SMTP_PROP_User); }
   void setUser(const QString &v) { setText(PELNET_SMTP_PROP_User, v); }
+  // The AUTH mechanism (pelnet_smtp_auth_scheme); the default stays LOGIN.
+  TpelsmtpAuthSchemes AuthScheme() const {
+    return static_cast<TpelsmtpAuthSchemes>(getInt(PELNET_SMTP_PROP_AuthScheme));
+  }
+  void setAuthScheme(TpelsmtpAuthSchemes v) { setInt(PELNET_SMTP_PROP_AuthScheme, v); }
+
+  // ---- TLS on the mail connection ----
+  TpelsmtpTlsModes TlsMode() const {
+    return static_cast<TpelsmtpTlsModes>(getInt(PELNET_SMTP_PROP_TlsMode));
+  }
+  void setTlsMode(TpelsmtpTlsModes v) { setInt(PELNET_SMTP_PROP_TlsMode, v); }
+  QString TlsCAFile() const { return getText(PELNET_SMTP_PROP_TlsCAFile); }
+  void setTlsCAFile(const QString &v) { setText(PELNET_SMTP_PROP_TlsCAFile, v); }
+  QString TlsServerName() const { return getText(PELNET_SMTP_PROP_TlsServerName); }
+  void setTlsServerName(const QString &v) { setText(PELNET_SMTP_PROP_TlsServerName, v); }
+  QString TlsPinnedFingerprint() const { return getText(PELNET_SMTP_PROP_TlsPinnedFingerprint); }
+  void setTlsPinnedFingerprint(const QString &v) {
+    setText(PELNET_SMTP_PROP_TlsPinnedFingerprint, v);
+  }
+  bool TlsVerify() const { return getBool(PELNET_SMTP_PROP_TlsVerify); }
+  void setTlsVerify(bool v) { setBool(PELNET_SMTP_PROP_TlsVerify, v); }
+  // After a handshake: protocol, cipher suite, the certificate's subject,
+  // issuer, expiry and SHA-256 fingerprint; "" without TLS.
+  QString TlsInfo() const { return getText(PELNET_SMTP_PROP_TlsInfo); }
   // The stored body as bytes, without conversion.
   QByteArray MessageB() const { return getBytes(PELNET_SMTP_PROP_Message); }
   void setMessageB(const QByteArray &v) { setBytes(PELNET_SMTP_PROP_Message, v); }

@@ -14,6 +14,8 @@ set -euo pipefail
 run_packages=(
   cmake g++ pkg-config make
   qt6-base-dev libglib2.0-dev nettle-dev
+  # TLS on the mail connection
+  libgnutls28-dev
   # the GSS-API headers, for types and constants only: the library itself
   # (libgssapi-krb5-2) is opened at run time when present
   libkrb5-dev
@@ -40,6 +42,8 @@ test_packages=(
   libgssapi-krb5-2 krb5-kdc krb5-admin-server python3-gssapi python3-impacket
   # the parallel check run's benchmark compares with fping
   fping
+  # the TLS tests make their own certificate authority and certificates
+  gnutls-bin
 )
 
 list=test

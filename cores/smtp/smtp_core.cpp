@@ -71,6 +71,8 @@ std::optional<ValueKind> SmtpCore::propertyKind(int id) const {
     case PELNET_SMTP_PROP_Priority:
     case PELNET_SMTP_PROP_Sensitivity:
     case PELNET_SMTP_PROP_Timeout:
+    case PELNET_SMTP_PROP_TlsMode:
+    case PELNET_SMTP_PROP_TlsVerify:
       return ValueKind::Int;
     case PELNET_SMTP_PROP_Message:
       return ValueKind::Bytes;
@@ -102,6 +104,10 @@ std::optional<ValueKind> SmtpCore::propertyKind(int id) const {
     case PELNET_SMTP_PROP_SendTo:
     case PELNET_SMTP_PROP_Subject:
     case PELNET_SMTP_PROP_User:
+    case PELNET_SMTP_PROP_TlsCAFile:
+    case PELNET_SMTP_PROP_TlsServerName:
+    case PELNET_SMTP_PROP_TlsPinnedFingerprint:
+    case PELNET_SMTP_PROP_TlsInfo:
       return ValueKind::Text;
     default:
       return std::nullopt;
@@ -195,6 +201,12 @@ int SmtpCore::setProperty(int id, int index, const Value &v) {
     case PELNET_SMTP_PROP_User:
       s.user = v.s;
       return 0;
+    case PELNET_SMTP_PROP_TlsMode:
+    case PELNET_SMTP_PROP_TlsCAFile:
+    case PELNET_SMTP_PROP_TlsServerName:
+    case PELNET_SMTP_PROP_TlsPinnedFingerprint:
+    case PELNET_SMTP_PROP_TlsVerify:
+      return setTlsProperty(id, v);
     default:  // read-only and unknown ids
       return kUnknownSetting;
   }
@@ -288,9 +300,62 @@ Value SmtpCore::getProperty(int id, int index) {
       return Value::integer(port_.timeout());
     case PELNET_SMTP_PROP_User:
       return Value::text(s.user);
+    case PELNET_SMTP_PROP_TlsMode:
+      return Value::integer(port_.tls().mode);
+    case PELNET_SMTP_PROP_TlsCAFile:
+      return Value::text(port_.tls().caFile);
+    case PELNET_SMTP_PROP_TlsServerName:
+      return Value::text(port_.tls().serverName);
+    case PELNET_SMTP_PROP_TlsPinnedFingerprint:
+      return Value::text(port_.tls().pinnedText);
+    case PELNET_SMTP_PROP_TlsVerify:
+      return Value::integer(port_.tls().verify);
+    case PELNET_SMTP_PROP_TlsInfo:
+      return Value::text(port_.tlsInfo());
     default:
       return Value::integer(0);
   }
+}
+
+int SmtpCore::setTlsProperty(int id, const Value &v) {
+  TlsSettings &tls = port_.tls();
+  switch (id) {
+    case PELNET_SMTP_PROP_TlsMode:
+      // Unknown modes are refused rather than read as plaintext.
+      if (v.i < PELNET_SMTP_tlsNone || v.i > PELNET_SMTP_tlsStartTlsOptional)
+        return port_.fail(kSmtpBadTlsMode);
+      tls.mode = static_cast<int>(v.i);
+      return 0;
+    case PELNET_SMTP_PROP_TlsCAFile:
+      tls.caFile = v.s;
+      return 0;
+    case PELNET_SMTP_PROP_TlsServerName:
+      return refuseControlBytes(v.s, tls.serverName);
+    case PELNET_SMTP_PROP_TlsPinnedFingerprint: {
+      if (v.s.empty()) {
+        tls.pinned.reset();
+        tls.pinnedText.clear();
+        return 0;
+      }
+      const std::optional<Sha256> digest = parseFingerprint(v.s);
+      if (!digest) return port_.fail(kSmtpBadFingerprint);
+      tls.pinned = digest;
+      tls.pinnedText = v.s;
+      return 0;
+    }
+    case PELNET_SMTP_PROP_TlsVerify:
+      tls.verify = v.i != 0;
+      return 0;
+    default:
+      return kUnknownSetting;
+  }
+}
+
+int SmtpCore::refuseControlBytes(const std::string &text, std::string &field) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return port_.fail(kSmtpBadServerName);
+  field = text;
+  return 0;
 }
 
 bool SmtpCore::indexValid(int id, int index) const {

@@ -54,6 +54,9 @@ class SmtpCore : public CoreBase, private SessionEvents {
   int setIndexed(int id, int index, const Value &v);
   Value getIndexed(int id, int index);
   int setConnected(bool on);
+  int setTlsProperty(int id, const Value &v);
+  // Stores `text` in `field` unless it holds a control byte (182).
+  int refuseControlBytes(const std::string &text, std::string &field);
   int setFirewallAutoDetect(bool on);
   ConfigResult configFirewall(const ParsedSetting &s, std::string &answer);
   ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,

@@ -27,6 +27,7 @@
 #include "proxy/proxy_tunnel.h"
 #include "connection/reply_reader.h"
 #include "connection/traffic_record.h"
+#include "tls/tls_settings.h"
 
 namespace pelnet::smtp {
 
@@ -148,6 +149,12 @@ class TcpClientPort : public SocketObject, private StageBelow {
   int socketHandle() const { return fd_; }
   const TcpSettings &settings() const { return settings_; }
 
+  // ---- the record layer (TLS) above the tunnel ----
+  TlsSettings &tls() { return tlsSettings_; }
+  const TlsSettings &tls() const { return tlsSettings_; }
+  // What the last handshake showed (protocol, cipher, certificate); "" without TLS.
+  const std::string &tlsInfo() const { return tlsInfo_; }
+
   // ---- the tunnel stage above the socket ----
   ProxyTunnel &tunnel() { return tunnel_; }
   const ProxyTunnel &tunnel() const { return tunnel_; }
@@ -238,6 +245,8 @@ class TcpClientPort : public SocketObject, private StageBelow {
 
   TcpClientListener *listener_ = nullptr;
   TcpSettings settings_;
+  TlsSettings tlsSettings_;
+  std::string tlsInfo_;
   LineBuffer lines_;
   TrafficRecord record_;
 

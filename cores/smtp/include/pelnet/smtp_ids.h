@@ -56,7 +56,19 @@ enum pelnet_smtp_property {
   PELNET_SMTP_PROP_Sensitivity = 41,
   PELNET_SMTP_PROP_Subject = 42,
   PELNET_SMTP_PROP_Timeout = 43,
-  PELNET_SMTP_PROP_User = 44
+  PELNET_SMTP_PROP_User = 44,
+  /* TLS on the mail connection (pelnet_smtp_tls_mode); 0 keeps the plaintext dialogue. */
+  PELNET_SMTP_PROP_TlsMode = 45,
+  /* A PEM file of trusted certificates used instead of the system's store. */
+  PELNET_SMTP_PROP_TlsCAFile = 46,
+  /* The name sent as SNI and checked against the certificate; "" = MailServer. */
+  PELNET_SMTP_PROP_TlsServerName = 47,
+  /* SHA-256 of the server's certificate, hex with or without colons, any case. */
+  PELNET_SMTP_PROP_TlsPinnedFingerprint = 48,
+  /* Boolean, default True; False accepts any certificate and still encrypts. */
+  PELNET_SMTP_PROP_TlsVerify = 49,
+  /* Read only: protocol, cipher suite and the certificate after the handshake; "" without TLS. */
+  PELNET_SMTP_PROP_TlsInfo = 50
 };
 
 /* Plain method ids (1 and 15 are unused; the core answers 0 to them and does nothing). */
@@ -131,7 +143,24 @@ enum pelnet_smtp_auth_scheme {
   PELNET_SMTP_asLogin = 0,
   PELNET_SMTP_asCramMD5 = 1,
   PELNET_SMTP_asNTLM = 2,
-  PELNET_SMTP_asKerberos = 6
+  PELNET_SMTP_asKerberos = 6,
+  /* One "AUTH PLAIN " line: base64 of NUL user NUL password. */
+  PELNET_SMTP_asPlain = 7,
+  /* The best mechanism the EHLO reply offers (PLAIN, LOGIN, CRAM-MD5 under TLS;
+   * CRAM-MD5 first without it). */
+  PELNET_SMTP_asAutomatic = 8
+};
+
+/* TlsMode values. */
+enum pelnet_smtp_tls_mode {
+  PELNET_SMTP_tlsNone = 0,
+  /* STARTTLS after EHLO, or the connection fails; never plaintext. */
+  PELNET_SMTP_tlsStartTlsRequired = 1,
+  /* The handshake right after the connection (or the proxy tunnel); the greeting comes over TLS. */
+  PELNET_SMTP_tlsImplicit = 2,
+  /* STARTTLS when the server offers it, plaintext otherwise (no protection against an
+   * active attacker who removes the offer). */
+  PELNET_SMTP_tlsStartTlsOptional = 3
 };
 
 /* Direction of OnPITrail and the transfer events. */
@@ -145,7 +174,33 @@ enum pelnet_smtp_direction {
  * texts) uses these numbers. */
 enum pelnet_smtp_error {
   /* The server answered with a reply that is not 2xx or 3xx (LastReply holds it). */
-  PELNET_SMTP_ERROR_ProtocolReply = 161
+  PELNET_SMTP_ERROR_ProtocolReply = 161,
+  /* TLS was required and the server does not offer STARTTLS (or EHLO is off). */
+  PELNET_SMTP_ERROR_StartTlsNotOffered = 170,
+  /* The server answered STARTTLS with a refusal (the text holds its reply). */
+  PELNET_SMTP_ERROR_StartTlsRefused = 171,
+  /* The TLS handshake failed (the text holds the library's reason). */
+  PELNET_SMTP_ERROR_TlsHandshake = 172,
+  /* The certificate's issuer is not trusted. */
+  PELNET_SMTP_ERROR_TlsUnknownIssuer = 173,
+  /* The certificate has expired or is not yet valid. */
+  PELNET_SMTP_ERROR_TlsExpired = 174,
+  /* The certificate does not hold the server's name or address. */
+  PELNET_SMTP_ERROR_TlsNameMismatch = 175,
+  /* The certificate's SHA-256 fingerprint is not the pinned one (the text holds the one seen). */
+  PELNET_SMTP_ERROR_TlsPinMismatch = 176,
+  /* TlsCAFile cannot be read or holds no certificate. */
+  PELNET_SMTP_ERROR_TlsCAFile = 177,
+  /* The certificate was refused for another reason (revoked, insecure, ...). */
+  PELNET_SMTP_ERROR_TlsCertificate = 178,
+  /* AuthScheme automatic found no mechanism it can use among those offered. */
+  PELNET_SMTP_ERROR_NoAuthMechanism = 179,
+  /* TlsPinnedFingerprint is not 32 bytes of hexadecimal. */
+  PELNET_SMTP_ERROR_BadFingerprint = 180,
+  /* TlsMode is not one of pelnet_smtp_tls_mode. */
+  PELNET_SMTP_ERROR_BadTlsMode = 181,
+  /* TlsServerName holds a control character. */
+  PELNET_SMTP_ERROR_BadServerName = 182
 };
 
 #endif

@@ -71,7 +71,7 @@ class SmtpTlsRealServer : public testsupport::ComponentTest<> {
     smtp->Config("CodePage=65001");
     smtp->setMailServer("127.0.0.1");
     smtp->setMailPort(port);
-    smtp->setTimeout(30);
+    smtp->setTimeout(10);
     smtp->setMessageDate(kDate);
     smtp->setFrom("from@test");
     smtp->setSendTo("to@test");

@@ -9,6 +9,7 @@
 
 #include <gnutls/gnutls.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -211,14 +212,20 @@ void ScriptedPeer::run(std::vector<PeerStep> script) {
         }
         break;
       }
-      case PeerStep::Expect:
-        while (received_.size() < expected + s.bytes.size())
+      case PeerStep::Expect: {
+        // A client that already sent something else fails the step now, not at the step's bound.
+        auto differs = [&] {
+          const size_t n = std::min(received_.size() - expected, s.bytes.size());
+          return received_.compare(expected, n, s.bytes, 0, n) != 0;
+        };
+        while (received_.size() < expected + s.bytes.size() && !differs())
           if (!readSome(ch, kStepTimeoutMs)) break;
         if (received_.compare(expected, s.bytes.size(), s.bytes) != 0)
           failure_ =
               where + "expected \"" + s.bytes + "\", got \"" + received_.substr(expected) + "\"";
         expected += s.bytes.size();
         break;
+      }
       case PeerStep::ExpectThrough: {
         auto through = [&] {
           return received_.size() >= expected + s.bytes.size() &&

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,9 @@ struct TlsCase {
   Client client;
   bool tls;  // the server's handshake went through
 };
+
+// A failing case is named by its name, not by its bytes.
+void PrintTo(const TlsCase &k, std::ostream *os) { *os << k.name; }
 
 std::vector<TlsCase> tlsCases() {
   const TestCa &ca = testCa();

@@ -297,7 +297,14 @@ void checkTlsCase(const TlsCase &k, const std::function<void(SmtpCoreClient &)> 
     EXPECT_NE(text.find(k.text), std::string::npos) << text;
   }
   EXPECT_LT(took, std::chrono::seconds(15));
-  EXPECT_EQ(peer.tlsEstablished(), k.tls) << peer.tlsDescription();
+  // A client may turn a certificate down in the handshake or right after it: either is fine
+  // as long as it sends nothing over the session (checked below).
+  const bool mayRefuse = std::any_of(k.script.begin(), k.script.end(), [](const PeerStep &s) {
+    return s.kind == PeerStep::StartTls && s.count == smtptest::kClientMayRefuse;
+  });
+  if (!mayRefuse) {
+    EXPECT_EQ(peer.tlsEstablished(), k.tls) << peer.tlsDescription();
+  }
   const std::string expected = clientBytes(k.script);
   const std::string &got = peer.received();
   switch (k.client) {
@@ -446,6 +453,11 @@ TEST(SmtpTlsLeak, AThousandStartTlsSessionsLeaveDescriptorsAndMemoryFlat) {
   long rssAfterWarmUp = 0;
   int done = 0;
   for (; done < kSessions && std::chrono::steady_clock::now() < deadline; ++done) {
+    // Measured between sessions, when neither the client nor the peer holds a socket.
+    if (done == kWarmUp) {
+      fdsAfterWarmUp = openDescriptors();
+      rssAfterWarmUp = residentKilobytes();
+    }
     SmtpCoreClient c;
     ScriptedPeer peer(script);
     setUpMessage(c, peer.port(), PELNET_SMTP_tlsStartTlsRequired);
@@ -454,10 +466,6 @@ TEST(SmtpTlsLeak, AThousandStartTlsSessionsLeaveDescriptorsAndMemoryFlat) {
     ASSERT_EQ(c.call(PELNET_SMTP_METHOD_Disconnect), 0) << c.lastError();
     ASSERT_EQ(peer.finish(), "") << "session " << done;
     ASSERT_TRUE(peer.tlsEstablished());
-    if (done + 1 == kWarmUp) {
-      fdsAfterWarmUp = openDescriptors();
-      rssAfterWarmUp = residentKilobytes();
-    }
   }
   ASSERT_GE(done, 3 * kWarmUp) << "too few sessions in the time bound for a comparison";
   EXPECT_EQ(openDescriptors(), fdsAfterWarmUp);

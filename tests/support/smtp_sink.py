@@ -18,6 +18,7 @@
 #                            [--auth USER:PASSWORD]; ends on SIGTERM.
 import argparse
 import asyncio
+import logging
 import os
 import signal
 import ssl
@@ -93,9 +94,10 @@ def main():
         if not args.implicit:
             options.update(tls_context=context, require_starttls=args.require_starttls)
     if args.auth:
-        # aiosmtpd warns about AUTH without STARTTLS (the implicit port) and about its own
+        # aiosmtpd warns about AUTH without STARTTLS (the implicit port) and logs its own
         # deprecated login_data at each AUTH; neither concerns the tests.
         warnings.simplefilter("ignore")
+        logging.getLogger("mail.log").setLevel(logging.ERROR)
         user, _, password = args.auth.partition(":")
         options.update(authenticator=authenticator(user.encode(), password.encode()),
                        auth_required=True,

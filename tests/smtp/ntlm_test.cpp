@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/corpus_replay.h"
+#include "corpus_replay.h"
 #include "auth/ntlm_builtin.h"
 #include "auth/ntlm_challenge.h"
 #include "ntlm_checker.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/corpus_replay.h"
+#include "corpus_replay.h"
 #include "queue/queue_file_form.h"
 
 #ifndef SMTP_QUEUE_FORM_CORPUS_DIR

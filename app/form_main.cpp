@@ -241,7 +241,7 @@ void TFormMain::FormCreate() {
   FApplVersion = QStringLiteral("%1.%2.%3").arg(Version.Major).arg(Version.Minor).arg(Version.Release);
   setWindowTitle(QCoreApplication::applicationName() + u' ' + FApplVersion);
   FListViewSortedColumnNo = -1;
-  FCurrentDevice = nullptr;
+  FCheckRun = nullptr;
   FAutoRun = false;
   FAutoSMTP = false;
   FAutoSysLog = false;
@@ -278,7 +278,8 @@ void TFormMain::FormDestroy() {
   // The rows borrow the devices, so they go first.
   if (ListViewResults != nullptr)
     ListViewResults->clear();
-  FCurrentDevice = nullptr;
+  // Answers that still come count for no device of the settings going now.
+  FCheckRun = nullptr;
   FSettings.reset();
 }
 

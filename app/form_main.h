@@ -1,6 +1,7 @@
 // The main window: the results list of every device, the status bar, the
-// menus and the commands behind them. The check run, the reports and the
-// automatic sequence live in form_main_*.cpp beside this file.
+// menus and the commands behind them. What the window does around the check
+// run, the reports and the automatic sequence live in form_main_*.cpp beside
+// this file; the check run itself in check_run.h.
 #pragma once
 
 #include "auto_mode.h"
@@ -21,7 +22,8 @@ class QMenuBar;
 class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
-class TIPv6PingScope;
+class TCheckRun;
+struct TCheckCounts;
 class TResultsColumns;
 class TStatusPanel;
 class TpelPing;
@@ -138,7 +140,9 @@ public:
   const QString& SettingsProblem() const { return FSettingsProblem; }
   const QString& ApplVersion() const { return FApplVersion; }
   int ListViewSortedColumnNo() const { return FListViewSortedColumnNo; }
-  TDevice* CurrentDevice() const { return FCurrentDevice; }
+  // The device whose requests go now in a run of one device after the
+  // other; none outside such a run.
+  TDevice* CurrentDevice() const;
   bool AutoRun() const { return FAutoRun; }
   bool AutoSMTP() const { return FAutoSMTP; }
   bool AutoSysLog() const { return FAutoSysLog; }
@@ -183,26 +187,14 @@ private:
   void ReadCommandLineSwitches();
   void WMAutoRun();
   void SortRows(QList<QTreeWidgetItem*>& Rows) const;
-  // Steps of the check run (RunCheck).
-  struct TCheckRun;
+  // What the window does around the check run (RunCheck; the run itself is
+  // check_run.h's).
   void SetCheckCommandsEnabled(bool Enabled);
   void ConfigureCheck();
-  void ConfigurePing();
-  void ConfigurePing(TpelPing& Ping);
-  QString PingPortProblem();
-  bool CheckRow(int Index, TCheckRun& Run);
-  bool PingDevice(int Index, TDevice& Device, const TCheckRun& Run);
-  void PingOnce(TDevice& Device);
-  bool SendPing(TpelPing& Ping, const TDevice& Device);
-  std::unique_ptr<TIPv6PingScope> PrepareDevice(TpelPing& Ping, TDevice& Device);
-  static void TallyDevice(const TDevice& Device, TCheckRun& Run);
-  void StampCheck(const TCheckRun& Run);
-  // The run with many devices in flight (form_main_check.cpp, over the
-  // scheduler of parallel_check.h).
-  bool CheckInParallel() const;
-  bool RunParallelCheck(TCheckRun& Run);
+  void StampCheck(const TCheckCounts& Counts);
 
-  TDevice* FCurrentDevice = nullptr;
+  // The check run going on (it lives in RunCheck), or none.
+  TCheckRun* FCheckRun = nullptr;
   QString FApplVersion;
   int FListViewSortedColumnNo = -1;
   std::unique_ptr<TSettings> FSettings;

@@ -15,28 +15,6 @@ constexpr int StartsPerTurn = 64;
 
 }  // namespace
 
-bool IsOKStatus(const QString& Status) {
-  return Status.size() == 2 && (Status[0] == u'O' || Status[0] == u'o') &&
-         (Status[1] == u'K' || Status[1] == u'k');
-}
-
-void CountResponse(TDevice& Device, const QString& ResponseSource, const QString& ResponseStatus,
-                   std::int64_t ResponseTimeMicroseconds) {
-  if (!IsOKStatus(ResponseStatus))
-    return;
-  Device.SetDeviceHostAddress(ResponseSource);
-  Device.SetPingedOK(Device.PingedOK() + 1);
-  Device.AddRoundTripMicroseconds(ResponseTimeMicroseconds);
-}
-
-std::int64_t ResponseTimeMicrosecondsOf(const QObject* Ping, int ResponseTime) {
-  // Only a sender that is no ping component (none of the runs' own) falls
-  // back to the event's whole milliseconds.
-  if (const auto* PingComponent = qobject_cast<const TpelPing*>(Ping))
-    return PingComponent->ResponseTimeMicroseconds();
-  return std::int64_t{ResponseTime} * 1000;
-}
-
 TParallelCheck::TParallelCheck(int Parallel, int Times, int TimeoutMs, THooks Hooks)
     : FParallel(std::max(Parallel, 1)),
       FTimes(Times),
@@ -131,10 +109,7 @@ void TParallelCheck::StartDevice(const TItem& Item) {
   ++FInFlight;
   FPeakInFlight = std::max(FPeakInFlight, FInFlight);
   TDevice& Device = *Item.Device;
-  Device.SetPinged(0);
-  Device.SetPingedOK(0);
-  Device.ClearRoundTrips();
-  Device.SetDeviceStatus(dsBeingChecked);
+  StartDeviceCheck(Device);
   FHooks.Started(Item.Index, Device);
   try {
     Slot.Prepared = FHooks.PrepareDevice(PingOf(SlotNo), Device);

@@ -10,6 +10,8 @@
 // counters, address and status are those of the run of one after the other.
 #pragma once
 
+#include "device_check.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
@@ -19,20 +21,8 @@
 #include <memory>
 #include <vector>
 
-class QObject;
 class TDevice;
 class TpelPing;
-
-// "OK" compared without regard to the case of ASCII letters only.
-bool IsOKStatus(const QString& Status);
-// One Response for a device, as both kinds of run count it: a good reply
-// gives the device the answering address, one more answered request and
-// its round-trip time; any other status changes nothing.
-void CountResponse(TDevice& Device, const QString& ResponseSource, const QString& ResponseStatus,
-                   std::int64_t ResponseTimeMicroseconds);
-// The round trip of the answer Ping reports now, in microseconds: its
-// ResponseTimeMicroseconds, which the core sets before the Response event.
-std::int64_t ResponseTimeMicrosecondsOf(const QObject* Ping, int ResponseTime);
 
 class TParallelCheck {
 public:

@@ -26,32 +26,6 @@
 // many in flight, with ICMP errors read from the socket's error queue.
 namespace pelping {
 
-bool readQueuedIPv4Error(int fd, QueuedIPv4Error &e) {
-  sockaddr_in from{};
-  ErrorQueueRead read;
-  const ssize_t n = readErrorQueue(fd, e.quoted, sizeof e.quoted, &from, sizeof from, read);
-  if (n < 0) return false;
-  msghdr &msg = read.msg;
-  e.length = static_cast<size_t>(n);
-  e.icmp = false;
-  for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-    if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR ||
-        c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
-      continue;
-    sock_extended_err ee;
-    std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-    if (ee.ee_origin != SO_EE_ORIGIN_ICMP) continue;
-    sockaddr_in offender;
-    std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
-    e.icmp = true;
-    e.type = ee.ee_type;
-    e.code = ee.ee_code;
-    e.source = offender.sin_family == AF_INET ? offender.sin_addr.s_addr : from.sin_addr.s_addr;
-    return true;
-  }
-  return true;
-}
-
 int ICMPPort::openHelper(bool reuseKept) {
   // An open socket is kept; an exchange needs nothing more.
   if (life_.open() && keptSocketFits()) return 0;
@@ -62,7 +36,7 @@ int ICMPPort::openHelper(bool reuseKept) {
     return 0;
   }
   closeQuietly();
-  if (useIPv6) return fail(kIPv6WithHelper);
+  if (!family().helperPath) return fail(kIPv6WithHelper);
   int rc = createHelperSocket();
   if (rc != 0) return rc;
   life_.set(PortState::Open);
@@ -71,11 +45,12 @@ int ICMPPort::openHelper(bool reuseKept) {
 
 int ICMPPort::createHelperSocket() {
   // Unprivileged ICMP datagram socket first; the kernel owns its echo identifier.
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+  const IcmpFamily &f = kIcmpV4;
+  int fd = ::socket(f.domain, SOCK_DGRAM | SOCK_CLOEXEC, f.protocol);
   if (fd >= 0) {
-    pelnet::setSocketOption(fd, false, SocketOption::ReceiveErrors, 1);
+    f.setOption(fd, SocketOption::ReceiveErrors, 1);
     if (localAddress.v4 != 0) {
-      const pelnet::SocketAddress local = pelnet::socketAddress(localAddress, false);
+      const pelnet::SocketAddress local = f.address(localAddress);
       ::bind(fd, local.get(), local.length);
     }
     // The kernel chooses the echo identifier and delivers only replies and
@@ -88,7 +63,7 @@ int ICMPPort::createHelperSocket() {
     // or memory would fail there too and is reported as it is.  "No ICMP
     // handle" means neither kind is permitted.
     if (!notPermitted(errno)) return lastWinsock();
-    fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    fd = ::socket(f.domain, SOCK_RAW | SOCK_CLOEXEC, f.protocol);
     if (fd < 0 && !notPermitted(errno)) return lastWinsock();
     if (fd < 0) return fail(kNoIcmpHandle);
     // Only echo replies and the two errors that can answer an echo request.
@@ -103,64 +78,56 @@ int ICMPPort::createHelperSocket() {
   }
   fd_ = fd;
   keptLocal_ = localAddress;
-  keptIPv6_ = useIPv6;
+  keptFamily_ = &f;
   helperFresh_ = true;
   return 0;
 }
 
-int ICMPPort::sendHelper(std::string_view body) {
-  rearmOnTraffic();
-  const bool helperIsRaw = path_ == Path::HelperRaw;
-  EchoKey key;
-  key.identifier = helperIdentifier_;
-  key.checkIdentifier = helperIsRaw;
-  // The sequence tells this request from every earlier one on a kept socket,
-  // also when the echo data is too short to carry the whole request id.
-  key.sequence = ++helperSequence_;
-  ByteReader bodyReader(body);
-  key.tag = bodyReader.host32(0).value_or(0);
-
+EchoKey ICMPPort::buildHelperRequest(uint16_t sequence, uint32_t tag, std::string_view body) {
+  const EchoKey key{helperIdentifier_, path_ == Path::HelperRaw, sequence, tag};
   // Echo header + the body as echo data.  On a ping socket the kernel writes
   // the identifier and checksum itself.
   const char echoHeader[4] = {
       static_cast<char>(key.identifier >> 8), static_cast<char>(key.identifier & 0xFF),
       static_cast<char>(key.sequence >> 8), static_cast<char>(key.sequence & 0xFF)};
-  std::string &msg = request_;
-  buildMessageInto(msg, kIcmpEchoRequest, 0, std::string_view(echoHeader, sizeof echoHeader), body);
+  buildMessageInto(request_, kIcmpV4.echoRequest, 0,
+                   std::string_view(echoHeader, sizeof echoHeader), body);
+  return key;
+}
 
-  int err = sendHelperRequest(msg);
+int ICMPPort::replaceFailedHelperSocket(int err) {
+  const bool retry = !helperFresh_;
+  ::close(fd_);
+  fd_ = -1;
+  const int rc = retry ? createHelperSocket() : pelnet::winsockFromErrno(err);
+  if (rc != 0) life_.set(PortState::Closed);
+  return rc;
+}
+
+int ICMPPort::sendHelper(std::string_view body) {
+  rearmOnTraffic();
+  // The sequence tells this request from every earlier one on a kept socket,
+  // also when the echo data is too short to carry the whole request id.
+  const uint16_t sequence = ++helperSequence_;
+  const uint32_t tag = ByteReader(body).host32(0).value_or(0);
+  EchoKey key = buildHelperRequest(sequence, tag, body);
+
+  int err = sendHelperRequest(request_);
   if (err != 0 && timeoutMs == 0 && isDestinationError(err) && helperOpen()) {
     // Not waiting, an ICMP error for an earlier request may still be pending
     // on the socket, and it fails the next send: what is queued is reported,
     // and the request sent once more (a failure of its own comes back).
     readHelperAnswers();
-    err = sendHelperRequest(msg);
+    err = sendHelperRequest(request_);
   }
   if (err != 0 && !isDestinationError(err)) {
     // The socket itself failed.  A kept one is replaced and the request sent
-    // once more on the new one; a fresh one is not tried again.
-    const bool retry = !helperFresh_;
-    ::close(fd_);
-    fd_ = -1;
-    if (!retry) {
-      life_.set(PortState::Closed);
-      return pelnet::winsockFromErrno(err);
-    }
-    int rc = createHelperSocket();
-    if (rc != 0) {
-      life_.set(PortState::Closed);
-      return rc;
-    }
-    if (helperIsRaw != (path_ == Path::HelperRaw)) {
-      // The new socket is of the other kind: its identifier rules differ.
-      key.identifier = helperIdentifier_;
-      key.checkIdentifier = path_ == Path::HelperRaw;
-      const char header[4] = {
-          static_cast<char>(key.identifier >> 8), static_cast<char>(key.identifier & 0xFF),
-          static_cast<char>(key.sequence >> 8), static_cast<char>(key.sequence & 0xFF)};
-      buildMessageInto(msg, kIcmpEchoRequest, 0, std::string_view(header, sizeof header), body);
-    }
-    err = sendHelperRequest(msg);
+    // once more on the new one, built anew: a socket of the other kind has
+    // other identifier rules.
+    const int rc = replaceFailedHelperSocket(err);
+    if (rc != 0) return rc;
+    key = buildHelperRequest(sequence, tag, body);
+    err = sendHelperRequest(request_);
   }
   if (err != 0) return pelnet::winsockFromErrno(err);
   // Not waiting: many requests may be out at once on this socket, and every
@@ -171,7 +138,7 @@ int ICMPPort::sendHelper(std::string_view body) {
     if (watchedFd() != fd_) {
       // Room for the answers of a few hundred requests that come at once;
       // the kernel keeps it within its own limit.
-      pelnet::setSocketOption(fd_, false, SocketOption::ReceiveBuffer, kNotWaitingReceiveBuffer);
+      kIcmpV4.setOption(fd_, SocketOption::ReceiveBuffer, kNotWaitingReceiveBuffer);
       watch(fd_, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR));
     }
     return 0;
@@ -207,8 +174,9 @@ int ICMPPort::sendHelperRequest(const std::string &msg) {
                   : timeToLive_ < 0 ? kHelperNegativeTtl
                                     : std::min<int32_t>(timeToLive_, kHelperDefaultTtl);
   const int tos = messageType_;
+  const IcmpFamily &f = kIcmpV4;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 2] = {};
-  pelnet::SocketAddress peer = pelnet::socketAddress(remote_, false);
+  pelnet::SocketAddress peer = f.address(remote_);
   iovec iov{const_cast<char *>(msg.data()), msg.size()};
   msghdr mh{};
   mh.msg_name = peer.get();
@@ -218,16 +186,16 @@ int ICMPPort::sendHelperRequest(const std::string &msg) {
   mh.msg_control = control;
   mh.msg_controllen = sizeof control;
   cmsghdr *c = CMSG_FIRSTHDR(&mh);
-  c->cmsg_level = IPPROTO_IP;
-  c->cmsg_type = IP_TTL;
+  c->cmsg_level = f.controlLevel;
+  c->cmsg_type = f.timeToLiveControl;
   c->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(c), &ttl, sizeof ttl);
   c = CMSG_NXTHDR(&mh, c);
-  c->cmsg_level = IPPROTO_IP;
-  c->cmsg_type = IP_TOS;
+  c->cmsg_level = f.controlLevel;
+  c->cmsg_type = f.typeOfServiceControl;
   c->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(c), &tos, sizeof tos);
-  if (remoteBroadcast()) pelnet::setSocketOption(fd_, false, SocketOption::Broadcast, 1);
+  if (remoteBroadcast()) f.setOption(fd_, SocketOption::Broadcast, 1);
   ssize_t n;
   do {
     n = ::sendmsg(fd_, &mh, MSG_NOSIGNAL);
@@ -286,13 +254,13 @@ void ICMPPort::readHelper(bool errorQueue) {
 }
 
 bool ICMPPort::readHelperErrorQueue(const EchoKey &key, EchoAnswer &answer, std::string &source) {
-  QueuedIPv4Error e;
-  for (int budget = kBatchLimit; budget > 0 && readQueuedIPv4Error(fd_, e); --budget) {
+  QueuedError e;
+  for (int budget = kBatchLimit; budget > 0 && kIcmpV4.readQueuedError(fd_, e); --budget) {
     if (!e.icmp) continue;
     auto a = answerFromQueuedError(e.type, e.code, ByteReader(e.quoted, e.length), key);
     if (!a) continue;
     answer = std::move(*a);
-    source = sourceText(e.source);
+    source = sourceText(e.source.ipv4());
     return true;
   }
   return false;
@@ -392,8 +360,8 @@ void ICMPPort::readHelperAnswers() {
 
 // One ICMP error from a ping socket's error queue, whichever request it quotes.
 bool ICMPPort::readHelperQueuedError(EchoAnswer &answer, std::string &source) {
-  QueuedIPv4Error e;
-  for (int i = 0; i < kHelperReadsPerNotification && readQueuedIPv4Error(fd_, e); ++i) {
+  QueuedError e;
+  for (int i = 0; i < kHelperReadsPerNotification && kIcmpV4.readQueuedError(fd_, e); ++i) {
     if (!e.icmp) continue;
     ByteReader request(e.quoted, e.length);
     auto sequence = request.be16(6);
@@ -403,11 +371,10 @@ bool ICMPPort::readHelperQueuedError(EchoAnswer &answer, std::string &source) {
     auto a = answerFromQueuedError(e.type, e.code, request, key);
     if (!a) continue;
     answer = std::move(*a);
-    source = sourceText(e.source);
+    source = sourceText(e.source.ipv4());
     return true;
   }
   return false;
 }
-
 
 }  // namespace pelping

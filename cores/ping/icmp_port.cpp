@@ -88,7 +88,7 @@ int ICMPPort::closeNow() {
 }
 
 bool ICMPPort::keptSocketFits() const {
-  return fd_ >= 0 && path_ != Path::Raw && keptIPv6_ == useIPv6 &&
+  return fd_ >= 0 && path_ != Path::Raw && keptFamily_ == &family() &&
          sameAddress(keptLocal_, localAddress);
 }
 
@@ -130,13 +130,14 @@ int ICMPPort::setRemoteHost(const std::string &text) {
   // A check run pings the same address text over and over; an IPv4 address
   // in text form resolves to the same address every time, and resolving it
   // touches nothing but remote_.v4, which still holds that address.
-  if (!useIPv6 && numericRemoteValid_ && text == numericRemote_) return 0;
+  const IcmpFamily &f = family();
+  if (f.dotted && numericRemoteValid_ && text == numericRemote_) return 0;
   numericRemoteValid_ = false;
-  int rc = pelnet::resolveRemote(text, useIPv6, true, remote_);
+  int rc = f.resolveRemote(text, remote_);
   // Only what parses as an address text without a lookup: names may resolve
   // differently next time.
   in_addr parsed{};
-  if (rc == 0 && !useIPv6 && !text.empty() && ::inet_aton(text.c_str(), &parsed) != 0 &&
+  if (rc == 0 && f.dotted && !text.empty() && ::inet_aton(text.c_str(), &parsed) != 0 &&
       parsed.s_addr == remote_.v4) {
     numericRemote_ = text;
     numericRemoteValid_ = true;
@@ -153,15 +154,15 @@ const std::string &ICMPPort::sourceText(uint32_t addr) {
   return sourceText_;
 }
 
-std::string ICMPPort::remoteHostText() const { return pelnet::addressText(remote_, useIPv6); }
+std::string ICMPPort::remoteHostText() const { return family().text(remote_); }
 
 int ICMPPort::setLocalHost(const std::string &text) {
   if (rawFd() >= 0) return fail(kLocalHostWhileActive);
-  return pelnet::resolveLocal(text, useIPv6, localAddress);
+  return family().resolveLocal(text, localAddress);
 }
 
 std::string ICMPPort::localHostText() {
-  std::string text = pelnet::addressText(localAddress, useIPv6);
+  std::string text = family().text(localAddress);
   if (!text.empty()) return text;
   int rc = pelnet::hostName(text);
   if (rc != 0) {
@@ -176,13 +177,13 @@ std::string ICMPPort::localHostText() {
 int ICMPPort::applyOption(SocketOption option, int32_t value) {
   // Also while the raw socket is being opened; a helper socket takes its options per call.
   if (fd_ < 0 || path_ != Path::Raw) return 0;
-  return pelnet::setSocketOption(fd_, useIPv6, option, value);
+  return family().setOption(fd_, option, value);
 }
 
 int32_t ICMPPort::currentOption(SocketOption option, int32_t unset) const {
   if (rawFd() < 0) return unset;
   int v = 0;
-  return pelnet::getSocketOption(rawFd(), useIPv6, option, v) == 0 ? v : 0;
+  return family().getOption(rawFd(), option, v) == 0 ? v : 0;
 }
 
 int ICMPPort::setTimeToLive(int32_t v) {
@@ -249,11 +250,12 @@ const ICMPPort::Settings::Entry ICMPPort::Settings::kTable[] = {
      [](ICMPPort &p, const std::string &v) {
        p.qosFlags_ = pelnet::readInt(v);
        // The type-of-service of IPv6 raw sockets stays the system's.
-       return p.useIPv6 ? 0 : p.applyOption(SocketOption::TypeOfService, p.qosFlags_);
+       if (!p.family().typeOfService) return 0;
+       return p.applyOption(SocketOption::TypeOfService, p.qosFlags_);
      },
      [](ICMPPort &p) {
        // An open IPv4 socket answers what it holds.
-       if (p.useIPv6) return std::to_string(p.qosFlags_);
+       if (!p.family().typeOfService) return std::to_string(p.qosFlags_);
        return std::to_string(p.currentOption(SocketOption::TypeOfService, p.qosFlags_));
      }},
     {"DontFragment", pelnet::storeBool<ICMPPort, &ICMPPort::dontFragment_>,

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "echo_packet.h"
+#include "icmp_family.h"
 #include "pelnet/runtime/socket_helpers.h"
 #include "pelnet/runtime/socket_object.h"
 
@@ -63,11 +64,14 @@ class ICMPPort : public pelnet::SocketObject {
   // Sends one body (the message from offset 4 on) to the remote host.
   int send(std::string_view body);
 
+  // The address family UseIPv6 chooses: the one place the port reads it.
+  const IcmpFamily &family() const { return icmpFamily(useIPv6); }
+
   // ---- addresses ----
   int setRemoteHost(const std::string &text);
   std::string remoteHostText() const;
-  bool remoteNone() const { return remote_.none(useIPv6); }
-  bool remoteBroadcast() const { return !useIPv6 && remote_.v4 == 0xFFFFFFFFu; }
+  bool remoteNone() const { return family().none(remote_); }
+  bool remoteBroadcast() const { return family().broadcast && remote_.v4 == 0xFFFFFFFFu; }
   int setLocalHost(const std::string &text);
   std::string localHostText();
 
@@ -111,6 +115,13 @@ class ICMPPort : public pelnet::SocketObject {
   void closeQuietly();
   int sendRaw(std::string_view body);
   int sendHelper(std::string_view body);
+  // The echo request of `sequence` with `body` as echo data, in request_,
+  // for the helper socket open now (its identifier rules); the key that
+  // matches its answer.
+  EchoKey buildHelperRequest(uint16_t sequence, uint32_t tag, std::string_view body);
+  // After the helper socket itself failed a send with `err`: a kept one is
+  // replaced (0), a fresh one is not tried again (the failure's code).
+  int replaceFailedHelperSocket(int err);
   // Sends one echo request on the helper socket; 0 or the send's errno.
   int sendHelperRequest(const std::string &msg);
   // Waits in wait steps, at most the time-out, for the answer to the request
@@ -176,7 +187,7 @@ class ICMPPort : public pelnet::SocketObject {
   // The kept helper socket: what it was opened with, and whether it has
   // completed an exchange (a fresh one is not retried when a send fails).
   pelnet::HostAddress keptLocal_;
-  bool keptIPv6_ = false;
+  const IcmpFamily *keptFamily_ = nullptr;
   bool helperFresh_ = false;
   uint32_t maxMessageSize_ = 2048;
   std::vector<uint8_t> buffer_;  // MaxMessageSize + 4 bytes; one received datagram

@@ -1,11 +1,9 @@
-// What the files of the ICMP port share: its limits, the entry of an IPv4
-// ping socket's error queue, and the classes of errno values both paths act
-// on. Private to the ping core.
+// What the files of the ICMP port share: its limits and the classes of
+// errno values both paths act on.  Private to the ping core.
 #pragma once
 
 #include <errno.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -27,17 +25,6 @@ inline constexpr int kBatchLimit = 256;
 // A close delivers what is already waiting, but a sender that never stops
 // must not keep it from returning.
 inline constexpr int kDrainLimit = 4096;
-
-// One entry of an IPv4 ping socket's error queue: the request the error
-// quotes and the ICMP error the kernel attached to it.
-struct QueuedIPv4Error {
-  uint8_t quoted[576];
-  size_t length = 0;
-  bool icmp = false;  // false for an entry that carries no ICMP error
-  uint8_t type = 0;
-  uint8_t code = 0;
-  uint32_t source = 0;  // the sender of the error, network order
-};
 
 // Largest IPv4 header (with options) in front of a raw socket's message.
 inline constexpr size_t kMaxIPv4Header = 60;
@@ -76,33 +63,5 @@ inline bool isDestinationError(int err) {
   return isIcmpSoftError(err) || err == EPERM || err == EINVAL || err == EADDRNOTAVAIL ||
          err == EAFNOSUPPORT;
 }
-
-// One entry taken off a socket's error queue: the quoted bytes went into
-// the caller's buffer, the sender into `from`, and `msg` describes the
-// control messages for the CMSG walk (which the entry's buffer holds).
-struct ErrorQueueRead {
-  alignas(cmsghdr) char control[512];
-  iovec iov{};
-  msghdr msg{};
-};
-
-// Takes one entry off fd's error queue into `data` (at most `size` bytes)
-// and `from` (a sockaddr_in or sockaddr_in6, by `fromSize`): the bytes read,
-// or -1 when the queue is empty.
-inline ssize_t readErrorQueue(int fd, void *data, size_t size, void *from, socklen_t fromSize,
-                              ErrorQueueRead &read) {
-  read.iov = {data, size};
-  read.msg = {};
-  read.msg.msg_name = from;
-  read.msg.msg_namelen = fromSize;
-  read.msg.msg_iov = &read.iov;
-  read.msg.msg_iovlen = 1;
-  read.msg.msg_control = read.control;
-  read.msg.msg_controllen = sizeof read.control;
-  return ::recvmsg(fd, &read.msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-}
-
-// Takes one entry off fd's error queue; false when the queue is empty.
-bool readQueuedIPv4Error(int fd, QueuedIPv4Error &e);
 
 }  // namespace pelping

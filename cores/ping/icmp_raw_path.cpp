@@ -31,20 +31,19 @@ int ICMPPort::openRaw() {
   closeQuietly();
   std::fill(buffer_.begin(), buffer_.end(), 0);
   rawOnPingSocket_ = false;
-  int fd = ::socket(pelnet::addressFamily(useIPv6), SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                    useIPv6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP));
-  if (fd < 0 && useIPv6 && notPermitted(errno)) {
+  const IcmpFamily &f = family();
+  int fd = ::socket(f.domain, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, f.protocol);
+  if (fd < 0 && f.pingSocketForRaw && notPermitted(errno)) {
     // IPv6 has no helper path, so without CAP_NET_RAW an ICMPv6 ping socket
     // (allowed by ping_group_range) does the raw socket's work.  When that is
     // refused too, the raw socket's refusal is what the caller hears.
     const int rawErrno = errno;
-    fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    fd = ::socket(f.domain, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, f.protocol);
     if (fd >= 0) {
       rawOnPingSocket_ = true;
       sentCount_ = 0;
       // ICMPv6 errors that answer a request wait in the error queue, with the request quoted.
-      const int on = 1;
-      ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+      f.setOption(fd, SocketOption::ReceiveErrors, 1);
     } else {
       errno = rawErrno;
     }
@@ -55,27 +54,25 @@ int ICMPPort::openRaw() {
   life_.set(PortState::Opening);
 
   // Bind and options: failures are ignored, as the port works without them.
-  const pelnet::SocketAddress local = pelnet::socketAddress(localAddress, useIPv6);
+  const pelnet::SocketAddress local = f.address(localAddress);
   ::bind(fd, local.get(), local.length);
   // The receive buffer must hold the largest message the port takes; an
   // unset InBufferSize leaves the system's size where that suffices.
   int systemSize = 0;
   const int32_t receiveSize = rawReceiveBuffer();
   if (inBufferSize > 0 ||
-      pelnet::getSocketOption(fd, useIPv6, SocketOption::ReceiveBuffer, systemSize) != 0 ||
+      f.getOption(fd, SocketOption::ReceiveBuffer, systemSize) != 0 ||
       systemSize < receiveSize)
     applyOption(SocketOption::ReceiveBuffer, receiveSize);
   if (outBufferSize > 0) applyOption(SocketOption::SendBuffer, outBufferSize);
   if (timeToLive_) applyOption(SocketOption::TimeToLive, timeToLive_);
   if (multicastTtl_) applyOption(SocketOption::MulticastTtl, multicastTtl_);
-  if (!useIPv6) {
-    if (qosFlags_) applyOption(SocketOption::TypeOfService, qosFlags_);
-    applyOption(SocketOption::Broadcast, 1);
-    if (dontFragment_) applyOption(SocketOption::DontFragment, 1);
-  }
+  if (f.typeOfService && qosFlags_) applyOption(SocketOption::TypeOfService, qosFlags_);
+  if (f.broadcast) applyOption(SocketOption::Broadcast, 1);
+  if (f.typeOfService && dontFragment_) applyOption(SocketOption::DontFragment, 1);
 
   if (useConnection_) {
-    const pelnet::SocketAddress peer = pelnet::socketAddress(remote_, useIPv6);
+    const pelnet::SocketAddress peer = f.address(remote_);
     if (::connect(fd, peer.get(), peer.length) != 0 && errno != EINPROGRESS && errno != EAGAIN) {
       int code = lastWinsock();
       closeQuietly();
@@ -110,7 +107,7 @@ int ICMPPort::sendRaw(std::string_view body) {
     n = ::send(fd_, msg.data(), msg.size(), MSG_NOSIGNAL);
     if (n >= 0) rearmOnTraffic();
   } else {
-    const pelnet::SocketAddress peer = pelnet::socketAddress(remote_, useIPv6);
+    const pelnet::SocketAddress peer = family().address(remote_);
     n = ::sendto(fd_, msg.data(), msg.size(), MSG_NOSIGNAL, peer.get(), peer.length);
   }
   return n < 0 ? lastWinsock() : 0;
@@ -137,10 +134,10 @@ void ICMPPort::readWaiting() {
     std::string source;
     if (useConnection_) {
       source = remoteHostText();
-    } else if (useIPv6) {
-      source = from.text();
-    } else {
+    } else if (family().dotted) {
       source = sourceText(from.ipv4());
+    } else {
+      source = from.text();
     }
     if (!deliverDatagram(ByteReader(buffer_.data(), static_cast<size_t>(n)), source)) return;
   }
@@ -171,41 +168,23 @@ void ICMPPort::restorePingSocketIdentifier(uint8_t *message, size_t length) cons
 }
 
 bool ICMPPort::deliverQueuedIPv6Error() {
-  uint8_t quoted[1280];
-  sockaddr_in6 from{};
-  ErrorQueueRead read;
-  const ssize_t n = readErrorQueue(fd_, quoted, sizeof quoted, &from, sizeof from, read);
-  if (n < 0) return false;
-  msghdr &msg = read.msg;
-  for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-    if (c->cmsg_level != SOL_IPV6 || c->cmsg_type != IPV6_RECVERR ||
-        c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in6)))
-      continue;
-    sock_extended_err ee;
-    std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-    if (ee.ee_origin != SO_EE_ORIGIN_ICMP6) continue;
-    sockaddr_in6 offender;
-    std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
-    if (offender.sin6_family != AF_INET6) offender = from;
-    // The quoted request, header first, as a raw socket would see it inside
-    // the error: 4 unused bytes and the invoking packet's IPv6 header before it.
-    std::string data(4 + 40, '\0');
-    data[4] = '\x60';
-    const size_t length = std::min(static_cast<size_t>(n), sizeof quoted);
-    restorePingSocketIdentifier(quoted, length);
-    data.append(reinterpret_cast<const char *>(quoted), length);
-    pelnet::SocketAddress source;
-    std::memcpy(&source.storage, &offender, sizeof offender);
-    source.length = sizeof offender;
-    rearmOnTraffic();
-    if (handler_) handler_->onAnswer(ee.ee_type, ee.ee_code, ByteReader(data), source.text());
-    return true;
-  }
-  return true;  // an entry that is no ICMPv6 error is read past
+  QueuedError e;
+  if (!kIcmpV6.readQueuedError(fd_, e)) return false;
+  if (!e.icmp) return true;  // an entry that is no ICMPv6 error is read past
+  // The quoted request, header first, as a raw socket would see it inside
+  // the error: 4 unused bytes and the invoking packet's IPv6 header before it.
+  std::string data(4 + 40, '\0');
+  data[4] = '\x60';
+  restorePingSocketIdentifier(e.quoted, e.length);
+  data.append(reinterpret_cast<const char *>(e.quoted), e.length);
+  rearmOnTraffic();
+  if (handler_) handler_->onAnswer(e.type, e.code, ByteReader(data), e.source.text());
+  return true;
 }
 
 bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {
-  ByteReader icmp = useIPv6 ? datagram : stripIPv4Header(datagram);
+  const IcmpFamily &f = family();
+  ByteReader icmp = f.rawHasIpHeader ? stripIPv4Header(datagram) : datagram;
   if (icmp.size() < 4) {
     if (sink()) sink()->fireError(kMessageTooShort, errorText(kMessageTooShort));
     return false;
@@ -213,7 +192,7 @@ bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {
   // The checksum is checked as the protocol asks, but a wrong one does not
   // discard the answer (loopback and offloading NICs deliver unchecked sums).
   [[maybe_unused]] bool checksumOk =
-      useIPv6 || internetChecksum(icmp.view().data(), icmp.size()) == 0;
+      f.kernelChecksum || internetChecksum(icmp.view().data(), icmp.size()) == 0;
   rearmOnTraffic();
   // Copy: the handler may close the socket or start another read into the buffer.
   std::string data(icmp.from(4).view());

@@ -5,6 +5,7 @@
 
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
+#include "pelnet/runtime/kept_error_text.h"
 #include "ping_errors.h"
 #include "ping_texts.h"
 #include "wake_on_lan.h"
@@ -213,8 +214,8 @@ int PingCore::pingHost(const std::string &host) {
   responseSource_.clear();
   int rc = 0;
   if (host.empty()) return port_.close();
-  if (port_.useIPv6 && port_.messageType() == kIcmpEchoRequest)
-    port_.setMessageType(kIcmp6EchoRequest);
+  // The echo request type left at its default follows the address family.
+  if (port_.messageType() == kIcmpEchoRequest) port_.setMessageType(port_.family().echoRequest);
   if (waiting()) {
     port_.close();
     if (!port_.isOpen()) port_.setUseConnection(true);
@@ -252,9 +253,8 @@ int PingCore::pingHost(const std::string &host) {
     if (unreachableCode_ != -1) rc = port_.fail(kUnreachable, unreachableText(unreachableCode_));
   } while (false);
   // Closing may read and report late answers; the failure's text stays.
-  std::string text = port_.lastErrorText;
+  const pelnet::KeptErrorText kept(port_);
   if (port_.isOpen()) port_.close();
-  port_.lastErrorText = text;
   return rc;
 }
 
@@ -269,9 +269,9 @@ int PingCore::wakeOnLan(const std::string &host, const std::string &mac) {
   auto body = wakeBody(mac);
   rc = body ? port_.send(*body) : port_.fail(kBadMac);
   if (port_.isOpen() != wasOpen) {
-    std::string text = port_.lastErrorText;
+    // Putting the port back as it was must not replace the send's failure text.
+    const pelnet::KeptErrorText kept(port_);
     wasOpen ? port_.open() : port_.close();
-    port_.lastErrorText = text;
   }
   return rc;
 }

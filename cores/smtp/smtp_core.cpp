@@ -55,63 +55,8 @@ SmtpCore::~SmtpCore() = default;
 // ---------------------------------------------------------------- properties
 
 std::optional<ValueKind> SmtpCore::propertyKind(int id) const {
-  switch (id) {
-    case PELNET_SMTP_PROP_AllowExtensions:
-    case PELNET_SMTP_PROP_AuthScheme:
-    case PELNET_SMTP_PROP_Connected:
-    case PELNET_SMTP_PROP_FirewallAutoDetect:
-    case PELNET_SMTP_PROP_FirewallType:
-    case PELNET_SMTP_PROP_FirewallPort:
-    case PELNET_SMTP_PROP_Idle:
-    case PELNET_SMTP_PROP_Importance:
-    case PELNET_SMTP_PROP_MailPort:
-    case PELNET_SMTP_PROP_MessageHeaderCount:
-    case PELNET_SMTP_PROP_MessageRecipientCount:
-    case PELNET_SMTP_PROP_MessageRecipientType:
-    case PELNET_SMTP_PROP_Priority:
-    case PELNET_SMTP_PROP_Sensitivity:
-    case PELNET_SMTP_PROP_Timeout:
-    case PELNET_SMTP_PROP_TlsMode:
-    case PELNET_SMTP_PROP_TlsVerify:
-      return ValueKind::Int;
-    case PELNET_SMTP_PROP_Message:
-      return ValueKind::Bytes;
-    case PELNET_SMTP_PROP_BCc:
-    case PELNET_SMTP_PROP_Cc:
-    case PELNET_SMTP_PROP_Command:
-    case PELNET_SMTP_PROP_DeliveryNotificationTo:
-    case PELNET_SMTP_PROP_FirewallHost:
-    case PELNET_SMTP_PROP_FirewallPassword:
-    case PELNET_SMTP_PROP_FirewallUser:
-    case PELNET_SMTP_PROP_From:
-    case PELNET_SMTP_PROP_LastReply:
-    case PELNET_SMTP_PROP_LocalHost:
-    case PELNET_SMTP_PROP_MailServer:
-    case PELNET_SMTP_PROP_MessageDate:
-    case PELNET_SMTP_PROP_MessageHeaderField:
-    case PELNET_SMTP_PROP_MessageHeaderValue:
-    case PELNET_SMTP_PROP_MessageHeadersString:
-    case PELNET_SMTP_PROP_MessageId:
-    case PELNET_SMTP_PROP_MessageRecipientAddress:
-    case PELNET_SMTP_PROP_MessageRecipientName:
-    case PELNET_SMTP_PROP_MessageRecipientOptions:
-    case PELNET_SMTP_PROP_MessageText:
-    case PELNET_SMTP_PROP_OtherHeaders:
-    case PELNET_SMTP_PROP_Password:
-    case PELNET_SMTP_PROP_ReadReceiptTo:
-    case PELNET_SMTP_PROP_ReplyTo:
-    case PELNET_SMTP_PROP_ReturnPath:
-    case PELNET_SMTP_PROP_SendTo:
-    case PELNET_SMTP_PROP_Subject:
-    case PELNET_SMTP_PROP_User:
-    case PELNET_SMTP_PROP_TlsCAFile:
-    case PELNET_SMTP_PROP_TlsServerName:
-    case PELNET_SMTP_PROP_TlsPinnedFingerprint:
-    case PELNET_SMTP_PROP_TlsInfo:
-      return ValueKind::Text;
-    default:
-      return std::nullopt;
-  }
+  static constexpr PropertyEntry kProperties[] = {PELNET_SMTP_PROPERTIES(PELNET_PROPERTY_ENTRY)};
+  return kindOfProperty(kProperties, id);
 }
 
 int SmtpCore::setProperty(int id, int index, const Value &v) {

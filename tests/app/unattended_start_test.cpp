@@ -77,6 +77,23 @@ int UnusedDisplayNumber() {
   return -1;
 }
 
+namespace {
+
+// The options of the program started with Args after its name.
+TProgramOptions ReadArguments(const std::vector<const char *> &Args) {
+  std::vector<const char *> Argv{"dervik"};
+  Argv.insert(Argv.end(), Args.begin(), Args.end());
+  return ReadProgramOptions(static_cast<int>(Argv.size()), Argv.data());
+}
+
+std::string ArgumentsText(const std::vector<const char *> &Args) {
+  std::string Text;
+  for (const char *A : Args) Text += std::string(A) + " ";
+  return Text;
+}
+
+}  // namespace
+
 TEST(UnattendedStart, ProgramOptions) {
   const struct {
     std::vector<const char *> Args;
@@ -98,12 +115,8 @@ TEST(UnattendedStart, ProgramOptions) {
       {{"--display", "host:1.0"}, false, false, false, false, false, false, "host:1.0"},
   };
   for (const auto &R : Rows) {
-    std::vector<const char *> Argv{"dervik"};
-    Argv.insert(Argv.end(), R.Args.begin(), R.Args.end());
-    std::string Trace;
-    for (const char *A : R.Args) Trace += std::string(A) + " ";
-    SCOPED_TRACE(Trace);
-    const TProgramOptions O = ReadProgramOptions(static_cast<int>(Argv.size()), Argv.data());
+    SCOPED_TRACE(ArgumentsText(R.Args));
+    const TProgramOptions O = ReadArguments(R.Args);
     EXPECT_EQ(O.Help, R.Help);
     EXPECT_EQ(O.Version, R.Version);
     EXPECT_EQ(O.Switches.Run, R.Run);
@@ -144,12 +157,8 @@ TEST(UnattendedStart, UnknownSwitchesAndVerbose) {
       {{"-reverse", "/AUTOSYSLG", "--verbose"}, "/AUTOSYSLG", true},
   };
   for (const auto &R : Rows) {
-    std::vector<const char *> Argv{"dervik"};
-    Argv.insert(Argv.end(), R.Args.begin(), R.Args.end());
-    std::string Trace;
-    for (const char *A : R.Args) Trace += std::string(A) + " ";
-    SCOPED_TRACE(Trace);
-    const TProgramOptions O = ReadProgramOptions(static_cast<int>(Argv.size()), Argv.data());
+    SCOPED_TRACE(ArgumentsText(R.Args));
+    const TProgramOptions O = ReadArguments(R.Args);
     EXPECT_EQ(O.UnknownSwitch, QString::fromLatin1(R.Unknown));
     EXPECT_EQ(O.Verbose, R.Verbose);
   }

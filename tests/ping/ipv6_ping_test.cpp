@@ -27,6 +27,12 @@ struct User {
 };
 const User kUsers[] = {{"root: raw socket", false}, {"nobody: ping socket", true}};
 
+// The rest of the caller's scope runs as `user`: as nobody while the
+// returned guard lives, else as root.
+std::unique_ptr<AsNobody> actAs(const User &user) {
+  return user.nobody ? std::make_unique<AsNobody>() : nullptr;
+}
+
 // A raw ICMPv6 socket can be had: what the core uses then is its own choice.
 bool rawIPv6Permitted() {
   const int fd = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
@@ -75,11 +81,8 @@ TEST_F(IPv6Ping, EchoUnreachableSilentAndNoRouteAsEitherUser) {
   };
   for (const User &user : kUsers) {
     SCOPED_TRACE(user.name);
-    std::unique_ptr<AsNobody> nobody;
-    if (user.nobody) {
-      nobody = std::make_unique<AsNobody>();
-      ASSERT_TRUE(nobody->ok());
-    }
+    const std::unique_ptr<AsNobody> nobody = actAs(user);
+    ASSERT_TRUE(!nobody || nobody->ok());
     ASSERT_EQ(rawIPv6Permitted(), !user.nobody);
     for (const Case &k : cases) {
       SCOPED_TRACE(k.host);
@@ -108,11 +111,8 @@ TEST_F(IPv6Ping, EchoUnreachableSilentAndNoRouteAsEitherUser) {
 TEST_F(IPv6Ping, AnswersOnAnOpenSocketKeepTheirRequestIds) {
   for (const User &user : kUsers) {
     SCOPED_TRACE(user.name);
-    std::unique_ptr<AsNobody> nobody;
-    if (user.nobody) {
-      nobody = std::make_unique<AsNobody>();
-      ASSERT_TRUE(nobody->ok());
-    }
+    const std::unique_ptr<AsNobody> nobody = actAs(user);
+    ASSERT_TRUE(!nobody || nobody->ok());
     PingClient c;
     ASSERT_EQ(c.config("UseIPv6=True"), 0);
     ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);  // no waiting: the socket stays open

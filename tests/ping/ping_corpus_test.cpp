@@ -3,11 +3,10 @@
 // interesting paths.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <map>
 #include <string>
 
+#include "corpus_replay.h"
 #include "echo_packet.h"
 
 #ifndef PING_CORPUS_DIR
@@ -19,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 namespace {
 
 std::string readSeed(const std::string &name) {
-  std::ifstream in(std::string(PING_CORPUS_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return testsupport::fileBytes(std::string(PING_CORPUS_DIR) + "/" + name);
 }
 
 const pelping::EchoKey kKey{
@@ -29,15 +27,9 @@ const pelping::EchoKey kKey{
 }  // namespace
 
 TEST(AnswerCorpus, EverySeedReplays) {
-  size_t seeds = 0;
-  for (const auto &entry : std::filesystem::directory_iterator(PING_CORPUS_DIR)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()),
-              0)
-        << entry.path();
-    ++seeds;
-  }
+  const size_t seeds = testsupport::replayCorpus(PING_CORPUS_DIR, LLVMFuzzerTestOneInput,
+                                                 std::map<std::string, int>{},
+                                                 [](const std::string &, int) {});
   EXPECT_GE(seeds, 10u);
 }
 

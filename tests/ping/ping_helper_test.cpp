@@ -1,5 +1,6 @@
 // The helper path on ICMP datagram sockets, in the test's own network
-// namespace: loopback answers, and hosts behind a tun answer as told.
+// namespace: loopback answers, and hosts behind a tun answer as told; and the
+// cases that both paths answer alike, over both.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,22 @@ using namespace pingtest;
 
 namespace {
 constexpr size_t kHelperIdOffset = 8;  // the echo data starts with the request id
+
+// The cases both paths answer alike run over both from here; the raw path
+// needs no ping sockets, so it runs in this namespace as well.
+enum class Path { Helper, Raw };
+constexpr Path kPaths[] = {Path::Helper, Path::Raw};
+const char *pathName(Path p) { return p == Path::Helper ? "helper" : "raw"; }
+
+void usePath(PingClient &c, Path path, int timeoutSeconds) {
+  if (path == Path::Helper) {
+    useHelper(c, timeoutSeconds);
+    return;
+  }
+  ASSERT_EQ(c.config("AbsoluteTimeout=True"), 0);
+  ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, timeoutSeconds), 0);
 }
+}  // namespace
 
 TEST(HelperPath, HostThatAnswers) {
   REQUIRE_ISOLATION();
@@ -103,7 +119,7 @@ TEST(HelperPath, RequestIdsDifferAndStayBelow2To31) {
   EXPECT_EQ(c.responses[1].requestId, second);
 }
 
-TEST(HelperPath, DestinationUnreachableTexts) {
+TEST(BothPaths, DestinationUnreachableTexts) {
   REQUIRE_RESPONDER(kHelperIdOffset);
   struct {
     const char *host;
@@ -112,18 +128,22 @@ TEST(HelperPath, DestinationUnreachableTexts) {
       {kUnreachHost1, "Host unreachable."},
       {kUnreachHost13, "Destination unreachable: 13."},
   };
-  for (auto &row : rows) {
-    PingClient c;
-    useHelper(c, 2);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(c.pingHost(row.host), 127) << row.host;
-    EXPECT_LT(secondsSince(start), 1.5);
-    EXPECT_EQ(c.lastError(), row.text);
-    ASSERT_EQ(c.responses.size(), 1u);
-    EXPECT_EQ(c.responses[0].status, row.text);
-    EXPECT_EQ(c.responses[0].source, row.host);
-    EXPECT_EQ(c.responses[0].requestId, c.getInt(PELNET_PING_PROP_RequestId));
-    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
+  for (Path path : kPaths) {
+    for (auto &row : rows) {
+      SCOPED_TRACE(std::string(pathName(path)) + " " + row.host);
+      PingClient c;
+      usePath(c, path, 2);
+      auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(c.pingHost(row.host), 127);
+      EXPECT_LT(secondsSince(start), 1.5);
+      EXPECT_EQ(c.lastError(), row.text);
+      ASSERT_EQ(c.responses.size(), 1u);
+      EXPECT_EQ(c.responses[0].status, row.text);
+      EXPECT_EQ(c.responses[0].source, row.host);
+      EXPECT_EQ(c.responses[0].requestId, c.getInt(PELNET_PING_PROP_RequestId));
+      EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
+      EXPECT_TRUE(c.errors.empty());
+    }
   }
 }
 
@@ -182,30 +202,40 @@ TEST(HelperPath, PacketSizeGivesEchoDataOfSizeMinus4) {
   EXPECT_EQ(icmp.substr(16), std::string(52, '*'));
 }
 
-TEST(HelperPath, WakeOnLanSendsTheSameBodyForBothMacForms) {
+TEST(BothPaths, WakeOnLanSendsTheSameBodyForBothMacForms) {
   REQUIRE_RESPONDER(kHelperIdOffset);
-  std::vector<std::string> bodies;
-  for (const char *mac : {"00-1A-2b-3C-4d-5E", "001A2b3C4d5E"}) {
-    responder->clearCaptured();
-    PingClient c;
-    useHelper(c, 2);
-    ASSERT_EQ(c.wakeOnLan(kEchoHost, mac), 0) << c.lastError();
-    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);  // the port is left as it was
-    EXPECT_TRUE(c.responses.empty());  // the echo of the body carries no request id of ours
-    auto sent = sentTo(responder, kEchoHost);
-    ASSERT_EQ(sent.size(), 1u);
-    bodies.push_back(sent[0].icmp.substr(8));
-  }
-  ASSERT_EQ(bodies[0].size(), 102u);
-  EXPECT_EQ(bodies[0], bodies[1]);
-  EXPECT_EQ(bodies[0].substr(0, 6), std::string(6, '\xFF'));
-  EXPECT_EQ(bodies[0].substr(6, 6), std::string("\x00\x1A\x2B\x3C\x4D\x5E", 6));
+  // The helper path to a host that echoes (the echo of the body carries no
+  // request id of ours), the raw path to one that stays silent.
+  struct {
+    Path path;
+    const char *host;
+  } rows[] = {{Path::Helper, kEchoHost}, {Path::Raw, kSilentHost}};
+  for (auto &row : rows) {
+    SCOPED_TRACE(pathName(row.path));
+    std::vector<std::string> bodies;
+    for (const char *mac : {"00-1A-2b-3C-4d-5E", "001A2b3C4d5E"}) {
+      responder->clearCaptured();
+      PingClient c;
+      usePath(c, row.path, 2);
+      ASSERT_EQ(c.wakeOnLan(row.host, mac), 0) << c.lastError();
+      EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);  // the port is left as it was
+      EXPECT_TRUE(c.responses.empty());
+      auto sent = waitSentTo(responder, row.host, 1);
+      ASSERT_EQ(sent.size(), 1u);
+      EXPECT_EQ(sent[0].icmp[0], 8);
+      bodies.push_back(sent[0].icmp.substr(row.path == Path::Helper ? 8 : 4));
+    }
+    ASSERT_EQ(bodies[0].size(), 102u);
+    EXPECT_EQ(bodies[0], bodies[1]);
+    EXPECT_EQ(bodies[0].substr(0, 6), std::string(6, '\xFF'));
+    EXPECT_EQ(bodies[0].substr(6, 6), std::string("\x00\x1A\x2B\x3C\x4D\x5E", 6));
 
-  PingClient c;
-  useHelper(c, 1);
-  EXPECT_EQ(c.wakeOnLan(kEchoHost, "00-11-22-33-44"), 128);
-  EXPECT_EQ(c.lastError(), "Bad MAC address.");
-  EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
+    PingClient c;
+    usePath(c, row.path, 1);
+    EXPECT_EQ(c.wakeOnLan(row.host, "00-11-22-33-44"), 128);
+    EXPECT_EQ(c.lastError(), "Bad MAC address.");
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
+  }
 }
 
 TEST(HelperPath, OpenPortRules) {

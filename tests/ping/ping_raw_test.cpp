@@ -1,6 +1,8 @@
 // The raw path (raw ICMP socket driven by notifications), and the helper
 // path falling back to a raw socket where ping sockets are not allowed: this
-// program closes net.ipv4.ping_group_range in its namespace.
+// program closes net.ipv4.ping_group_range in its namespace.  The cases both
+// paths answer alike (unreachable texts, wake-on-LAN bodies) run over both in
+// ping_helper_test.cpp.
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -131,26 +133,6 @@ TEST(RawPath, InterruptInTheAnsweringStepLeavesNoErrorText) {
   EXPECT_EQ(c.lastError(), "");
 }
 
-TEST(RawPath, DestinationUnreachable) {
-  REQUIRE_RESPONDER(kRawIdOffset);
-  struct {
-    const char *host;
-    const char *text;
-  } rows[] = {
-      {kUnreachHost1, "Host unreachable."},
-      {kUnreachHost13, "Destination unreachable: 13."},
-  };
-  for (auto &row : rows) {
-    PingClient c;
-    useRaw(c, 2);
-    EXPECT_EQ(c.pingHost(row.host), 127);
-    EXPECT_EQ(c.lastError(), row.text);
-    ASSERT_EQ(c.responses.size(), 1u);
-    EXPECT_EQ(c.responses[0].status, row.text);
-    EXPECT_TRUE(c.errors.empty());
-  }
-}
-
 TEST(RawPath, PacketSizeOnTheWire) {
   REQUIRE_RESPONDER(kRawIdOffset);
   for (int size : {64, 8, 200}) {
@@ -170,24 +152,6 @@ TEST(RawPath, PacketSizeOnTheWire) {
     std::memcpy(&id, sent[0].icmp.data() + 4, 4);
     EXPECT_EQ(static_cast<intptr_t>(id), c.getInt(PELNET_PING_PROP_RequestId));
   }
-}
-
-TEST(RawPath, WakeOnLanBody) {
-  REQUIRE_RESPONDER(kRawIdOffset);
-  std::vector<std::string> bodies;
-  for (const char *mac : {"0a-0b-0c-0d-0e-0f", "0A0B0C0D0E0F"}) {
-    responder->clearCaptured();
-    PingClient c;
-    useRaw(c, 1);
-    ASSERT_EQ(c.wakeOnLan(kSilentHost, mac), 0) << c.lastError();
-    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), 0);
-    auto sent = waitSentTo(responder, kSilentHost, 1);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].icmp[0], 8);
-    bodies.push_back(sent[0].icmp.substr(4));
-  }
-  ASSERT_EQ(bodies[0].size(), 102u);
-  EXPECT_EQ(bodies[0], bodies[1]);
 }
 
 TEST(RawPath, OpenSocketRules) {

@@ -16,7 +16,7 @@ add_executable(smtp_ntlm_test
 )
 target_compile_definitions(smtp_ntlm_test PRIVATE
   NTLM_CHALLENGE_CORPUS_DIR="${PROJECT_SOURCE_DIR}/cores/smtp/fuzz/corpus/ntlm_challenge_fuzz")
-target_link_libraries(smtp_ntlm_test PRIVATE pelnet_smtp_logic smtp_ntlm_checker GTest::gtest_main)
+target_link_libraries(smtp_ntlm_test PRIVATE pelnet_smtp_logic smtp_ntlm_checker pelorin_test_support GTest::gtest_main)
 add_test(NAME smtp_ntlm_test COMMAND smtp_ntlm_test)
 set_tests_properties(smtp_ntlm_test PROPERTIES TIMEOUT 120)
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "corpus_replay.h"
 #include "auth/ntlm_builtin.h"
 #include "auth/ntlm_challenge.h"
 #include "ntlm_checker.h"
@@ -213,23 +214,13 @@ TEST(NtlmChallengeReader, EverySeedReplays) {
       {"no_charset", kTextNtlmNoCharset},
       {"end_entry_with_a_length", nullptr},  // the end entry's value is skipped, not refused
   };
-  size_t seeds = 0;
-  for (const auto &entry : std::filesystem::directory_iterator(NTLM_CHALLENGE_CORPUS_DIR)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()),
-              0)
-        << entry.path();
-    const auto it = expected.find(entry.path().filename().string());
-    if (it == expected.end()) continue;  // a seed the fuzzer found: replayed, not named
-    ++seeds;
-    NtlmChallenge out;
-    const char *text = readNtlmChallenge(bytes, out);
-    EXPECT_EQ(text == nullptr ? std::string("read") : text,
-              it->second == nullptr ? std::string("read") : it->second)
-        << entry.path();
-  }
-  EXPECT_EQ(seeds, expected.size());
+  testsupport::replayCorpus(NTLM_CHALLENGE_CORPUS_DIR, LLVMFuzzerTestOneInput, expected,
+                            [](const std::string &bytes, const char *text) {
+                              NtlmChallenge out;
+                              const char *read = readNtlmChallenge(bytes, out);
+                              EXPECT_EQ(read == nullptr ? std::string("read") : read,
+                                        text == nullptr ? std::string("read") : text);
+                            });
 }
 
 TEST(NtlmChallengeReader, KeptFlags) {

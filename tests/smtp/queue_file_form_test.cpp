@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "corpus_replay.h"
 #include "queue/queue_file_form.h"
 
 #ifndef SMTP_QUEUE_FORM_CORPUS_DIR
@@ -132,19 +133,10 @@ TEST(QueueFileForm, SeedCorpusReplays) {
       {"bare_lf_in_command", kTextQueueFileForbiddenByte},
       {"no_recipient", kTextQueueFileNoRcpt},
   };
-  size_t named = 0;
-  for (const auto &entry : std::filesystem::directory_iterator(SMTP_QUEUE_FORM_CORPUS_DIR)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()),
-              0)
-        << entry.path();
-    const auto it = expected.find(entry.path().filename().string());
-    if (it == expected.end()) continue;  // a seed the fuzzer found: replayed, not named
-    ++named;
-    EXPECT_EQ(verdict(bytes), it->second) << entry.path();
-  }
-  EXPECT_EQ(named, expected.size());
+  testsupport::replayCorpus(SMTP_QUEUE_FORM_CORPUS_DIR, LLVMFuzzerTestOneInput, expected,
+                            [](const std::string &bytes, const std::string &outcome) {
+                              EXPECT_EQ(verdict(bytes), outcome);
+                            });
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "ntlm_checker.h"
 #include "pelnet/smtp_ids.h"
 #include "scripted_peer.h"
+#include "auth/smtp_auth.h"
 #include "smtp_core.h"
 #include "smtp_core_client.h"
 
@@ -189,6 +190,28 @@ TEST(SmtpAuth, ScriptsOfLoginAndTheCasesWithoutAuth) {
 }
 
 // RFC 2195's example: challenge, user "tim", password "tanstaaftanstaaf".
+// What the automatic choice picks from: the EHLO reply's AUTH lines in both
+// forms, any case, duplicates once, and nothing from lines that only look alike.
+TEST(SmtpAuth, OfferedMechanismsComeFromTheAuthLinesOnly) {
+  using Lines = std::vector<std::string>;
+  struct Case {
+    const char *what;
+    Lines ehlo;
+    Lines offered;
+  };
+  const Case cases[] = {
+      {"none", {"mail.test", "PIPELINING", "8BITMIME"}, {}},
+      {"one line", {"mail.test", "AUTH PLAIN LOGIN CRAM-MD5"}, {"PLAIN", "LOGIN", "CRAM-MD5"}},
+      {"old form and lower case", {"AUTH=login", "auth plain"}, {"LOGIN", "PLAIN"}},
+      {"repeated", {"AUTH PLAIN", "AUTH=PLAIN LOGIN"}, {"PLAIN", "LOGIN"}},
+      {"spaces between", {"AUTH  PLAIN   LOGIN "}, {"PLAIN", "LOGIN"}},
+      {"look-alikes", {"AUTHORIZED", "AUTH", "XAUTH PLAIN", "AUTHPLAIN"}, {}},
+  };
+  for (const Case &k : cases) {
+    EXPECT_EQ(pelnet::smtp::offeredMechanisms(k.ehlo), k.offered) << k.what;
+  }
+}
+
 TEST(SmtpAuth, CramMd5GivesTheRfcResponseAndCutsTheLastReply) {
   const std::string challenge = "<1896.697170952@postoffice.reston.mci.net>";
   const std::string response = "tim b913a602c7eda7a495b4e6e7334d3890";

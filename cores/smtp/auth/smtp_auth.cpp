@@ -3,6 +3,7 @@
 #include <nettle/hmac.h>
 
 #include <algorithm>
+#include <cctype>
 #include <span>
 
 #include "pelnet/smtp_ids.h"
@@ -110,6 +111,25 @@ constexpr Mechanism kMechanisms[] = {
 };
 
 }  // namespace
+
+std::vector<std::string> offeredMechanisms(const std::vector<std::string> &ehloLines) {
+  std::vector<std::string> out;
+  for (const std::string &line : ehloLines) {
+    if (line.size() < 5 || (line[4] != ' ' && line[4] != '=')) continue;
+    std::string keyword = line.substr(0, 4);
+    for (char &c : keyword) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (keyword != "AUTH") continue;
+    for (size_t at = 5; at < line.size();) {
+      const size_t end = std::min(line.find(' ', at), line.size());
+      std::string name = line.substr(at, end - at);
+      for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (!name.empty() && std::find(out.begin(), out.end(), name) == out.end())
+        out.push_back(std::move(name));
+      at = end + 1;
+    }
+  }
+  return out;
+}
 
 bool authWanted(const AuthSettings &s) {
   return (!s.user.empty() && !s.password.empty()) || s.scheme == PELNET_SMTP_asNTLM ||

@@ -39,6 +39,10 @@ struct AuthSettings {
 // the two schemes that can use the credentials of the current login.
 bool authWanted(const AuthSettings &s);
 
+// The AUTH mechanisms that the lines of an EHLO reply (each after its code)
+// offer, upper case, each once: "AUTH PLAIN LOGIN" and the older "AUTH=LOGIN".
+std::vector<std::string> offeredMechanisms(const std::vector<std::string> &ehloLines);
+
 // The exchange for s.scheme; 0 when the scheme performs none.
 int authenticate(const AuthSettings &s, SecurityContext &security, AuthChannel &channel);
 

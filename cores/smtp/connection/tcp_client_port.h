@@ -235,6 +235,8 @@ class TcpClientPort : public SocketObject, private StageBelow {
   void readWaiting();
   // Reads at most `budget` times into the line buffer, delivering lines while data is accepted.
   void readLoop(int budget);
+  // OnError for a failed receive, unless it is a reset or a closed handle.
+  void reportReceiveFailure(int err);
   void deliverLines();
   // One step of reading under TLS: plaintext into the line buffer, or records
   // from the socket into the session.  False when nothing more can be had now.
@@ -268,6 +270,9 @@ class TcpClientPort : public SocketObject, private StageBelow {
   void post();
   void cancelPost();
   static gboolean postedCallback(gpointer self);
+
+  // Records the session has not decrypted yet: reading stops above this many bytes.
+  static constexpr size_t kRecordInputCap = 1 << 20;
 
   TcpClientListener *listener_ = nullptr;
   TcpSettings settings_;

@@ -3,11 +3,9 @@
 #include <netinet/in.h>
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
 
 #include "pelnet/runtime/clock.h"
-#include "pelnet/runtime/config.h"
 #include "pelnet/runtime/errors.h"
 #include "pelnet/runtime/kept_error_text.h"
 #include "pelnet/runtime/resolve.h"
@@ -262,7 +260,7 @@ int SmtpSession::performAuth() {
   if (!authWanted(auth)) return 0;
   auth.target = port_.remoteHost();
   auth.service = port_.servicePrincipal("SMTP/");
-  auth.offered = offeredAuth();
+  auth.offered = offeredMechanisms(ehloLines_);
   auth.tlsUp = port_.tlsActive();
   security.setUseSystemSecurity(port_.systemSecurity());
   security.setCodePage(port_.textCodePage());
@@ -270,26 +268,6 @@ int SmtpSession::performAuth() {
   const int rc = authenticate(auth, security, *this);
   port_.maskRecordedSends(false);
   return rc;
-}
-
-std::vector<std::string> SmtpSession::offeredAuth() const {
-  std::vector<std::string> out;
-  for (const std::string &line : ehloLines_) {
-    // "AUTH PLAIN LOGIN", and the old form "AUTH=PLAIN LOGIN".
-    if (line.size() < 5 || !sameName(line.substr(0, 4), "AUTH") ||
-        (line[4] != ' ' && line[4] != '='))
-      continue;
-    size_t at = 5;
-    while (at < line.size()) {
-      const size_t end = std::min(line.find(' ', at), line.size());
-      std::string name = line.substr(at, end - at);
-      for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      if (!name.empty() && std::find(out.begin(), out.end(), name) == out.end())
-        out.push_back(std::move(name));
-      at = end + 1;
-    }
-  }
-  return out;
 }
 
 int SmtpSession::authExchange(const std::string &line) {

@@ -161,8 +161,6 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   int performHelo();
   int onHeloReply(int rc);
   int performAuth();
-  // The AUTH mechanisms the EHLO reply offers, upper case.
-  std::vector<std::string> offeredAuth() const;
 
   // ---- TLS (smtp_session_tls.cpp) ----
   // Whether the EHLO reply names `keyword` (case aside) as an extension.

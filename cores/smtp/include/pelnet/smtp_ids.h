@@ -11,65 +11,69 @@
 #ifndef PELNET_SMTP_IDS_H
 #define PELNET_SMTP_IDS_H
 
-enum pelnet_smtp_property {
-  PELNET_SMTP_PROP_AllowExtensions = 1,
-  PELNET_SMTP_PROP_AuthScheme = 2,
-  PELNET_SMTP_PROP_BCc = 3,
-  PELNET_SMTP_PROP_Cc = 4,
-  PELNET_SMTP_PROP_Command = 5,
-  PELNET_SMTP_PROP_Connected = 6,
-  PELNET_SMTP_PROP_DeliveryNotificationTo = 7,
-  PELNET_SMTP_PROP_FirewallAutoDetect = 8,
-  PELNET_SMTP_PROP_FirewallType = 9,
-  PELNET_SMTP_PROP_FirewallHost = 10,
-  PELNET_SMTP_PROP_FirewallPassword = 11,
-  PELNET_SMTP_PROP_FirewallPort = 12,
-  PELNET_SMTP_PROP_FirewallUser = 13,
-  PELNET_SMTP_PROP_From = 14,
-  PELNET_SMTP_PROP_Idle = 15,
-  PELNET_SMTP_PROP_Importance = 16,
-  PELNET_SMTP_PROP_LastReply = 17,
-  PELNET_SMTP_PROP_LocalHost = 18,
-  PELNET_SMTP_PROP_MailPort = 19,
-  PELNET_SMTP_PROP_MailServer = 20,
-  /* Message (text) and MessageB (bytes) share the id; SetMessage is a Set of it with a length. */
-  PELNET_SMTP_PROP_Message = 21,
-  PELNET_SMTP_PROP_MessageDate = 22,
-  PELNET_SMTP_PROP_MessageHeaderCount = 23,
-  PELNET_SMTP_PROP_MessageHeaderField = 24, /* indexed by MessageHeaderIndex */
-  PELNET_SMTP_PROP_MessageHeaderValue = 25, /* indexed by MessageHeaderIndex */
-  PELNET_SMTP_PROP_MessageHeadersString = 26,
-  PELNET_SMTP_PROP_MessageId = 27,
-  PELNET_SMTP_PROP_MessageRecipientCount = 28,
-  PELNET_SMTP_PROP_MessageRecipientAddress = 29, /* indexed by RecipientIndex */
-  PELNET_SMTP_PROP_MessageRecipientName = 30,    /* indexed by RecipientIndex */
-  PELNET_SMTP_PROP_MessageRecipientOptions = 31, /* indexed by RecipientIndex */
-  PELNET_SMTP_PROP_MessageRecipientType = 32,    /* indexed by RecipientIndex */
-  PELNET_SMTP_PROP_MessageText = 33,
-  PELNET_SMTP_PROP_OtherHeaders = 34,
-  PELNET_SMTP_PROP_Password = 35,
-  PELNET_SMTP_PROP_Priority = 36,
-  PELNET_SMTP_PROP_ReadReceiptTo = 37,
-  PELNET_SMTP_PROP_ReplyTo = 38,
-  PELNET_SMTP_PROP_ReturnPath = 39,
-  PELNET_SMTP_PROP_SendTo = 40,
-  PELNET_SMTP_PROP_Sensitivity = 41,
-  PELNET_SMTP_PROP_Subject = 42,
-  PELNET_SMTP_PROP_Timeout = 43,
-  PELNET_SMTP_PROP_User = 44,
-  /* TLS on the mail connection (pelnet_smtp_tls_mode); 0 keeps the plaintext dialogue. */
-  PELNET_SMTP_PROP_TlsMode = 45,
-  /* A PEM file of trusted certificates used instead of the system's store. */
-  PELNET_SMTP_PROP_TlsCAFile = 46,
-  /* The name sent as SNI and checked against the certificate; "" = MailServer. */
-  PELNET_SMTP_PROP_TlsServerName = 47,
-  /* SHA-256 of the server's certificate, hex with or without colons, any case. */
-  PELNET_SMTP_PROP_TlsPinnedFingerprint = 48,
-  /* Boolean, default True; False accepts any certificate and still encrypts. */
-  PELNET_SMTP_PROP_TlsVerify = 49,
-  /* Read only: protocol, cipher suite and the certificate after the handshake; "" without TLS. */
-  PELNET_SMTP_PROP_TlsInfo = 50
-};
+/* The properties, once: X(name, id, kind), kind Int, Text or Bytes.  The list
+ * makes the enumeration below and the core's kind lookup; ids never change. */
+#define PELNET_SMTP_PROPERTIES(X) \
+  X(AllowExtensions, 1, Int)                                                                       \
+  X(AuthScheme, 2, Int)                                                                            \
+  X(BCc, 3, Text)                                                                                  \
+  X(Cc, 4, Text)                                                                                   \
+  X(Command, 5, Text)                                                                              \
+  X(Connected, 6, Int)                                                                             \
+  X(DeliveryNotificationTo, 7, Text)                                                               \
+  X(FirewallAutoDetect, 8, Int)                                                                    \
+  X(FirewallType, 9, Int)                                                                          \
+  X(FirewallHost, 10, Text)                                                                        \
+  X(FirewallPassword, 11, Text)                                                                    \
+  X(FirewallPort, 12, Int)                                                                         \
+  X(FirewallUser, 13, Text)                                                                        \
+  X(From, 14, Text)                                                                                \
+  X(Idle, 15, Int)                                                                                 \
+  X(Importance, 16, Int)                                                                           \
+  X(LastReply, 17, Text)                                                                           \
+  X(LocalHost, 18, Text)                                                                           \
+  X(MailPort, 19, Int)                                                                             \
+  X(MailServer, 20, Text)                                                                          \
+  /* Message (text) and MessageB (bytes) share the id; SetMessage is a Set of it with a length. */ \
+  X(Message, 21, Bytes)                                                                            \
+  X(MessageDate, 22, Text)                                                                         \
+  X(MessageHeaderCount, 23, Int)                                                                   \
+  X(MessageHeaderField, 24, Text) /* indexed by MessageHeaderIndex */                              \
+  X(MessageHeaderValue, 25, Text) /* indexed by MessageHeaderIndex */                              \
+  X(MessageHeadersString, 26, Text)                                                                \
+  X(MessageId, 27, Text)                                                                           \
+  X(MessageRecipientCount, 28, Int)                                                                \
+  X(MessageRecipientAddress, 29, Text) /* indexed by RecipientIndex */                             \
+  X(MessageRecipientName, 30, Text) /* indexed by RecipientIndex */                                \
+  X(MessageRecipientOptions, 31, Text) /* indexed by RecipientIndex */                             \
+  X(MessageRecipientType, 32, Int) /* indexed by RecipientIndex */                                 \
+  X(MessageText, 33, Text)                                                                         \
+  X(OtherHeaders, 34, Text)                                                                        \
+  X(Password, 35, Text)                                                                            \
+  X(Priority, 36, Int)                                                                             \
+  X(ReadReceiptTo, 37, Text)                                                                       \
+  X(ReplyTo, 38, Text)                                                                             \
+  X(ReturnPath, 39, Text)                                                                          \
+  X(SendTo, 40, Text)                                                                              \
+  X(Sensitivity, 41, Int)                                                                          \
+  X(Subject, 42, Text)                                                                             \
+  X(Timeout, 43, Int)                                                                              \
+  X(User, 44, Text)                                                                                \
+  /* TLS on the mail connection (pelnet_smtp_tls_mode); 0 keeps the plaintext dialogue. */         \
+  X(TlsMode, 45, Int)                                                                              \
+  /* A PEM file of trusted certificates used instead of the system's store. */                     \
+  X(TlsCAFile, 46, Text)                                                                           \
+  /* The name sent as SNI and checked against the certificate; "" = MailServer. */                 \
+  X(TlsServerName, 47, Text)                                                                       \
+  /* SHA-256 of the server's certificate, hex with or without colons, any case. */                 \
+  X(TlsPinnedFingerprint, 48, Text)                                                                \
+  /* Boolean, default True; False accepts any certificate and still encrypts. */                   \
+  X(TlsVerify, 49, Int)                                                                            \
+  /* Read only: protocol, cipher suite and the certificate after the handshake; "" without TLS. */ \
+  X(TlsInfo, 50, Text)
+
+#define PELNET_SMTP_PROP_ENUMERATOR(name, id, kind) PELNET_SMTP_PROP_##name = (id),
+enum pelnet_smtp_property { PELNET_SMTP_PROPERTIES(PELNET_SMTP_PROP_ENUMERATOR) };
 
 /* Plain method ids (1 and 15 are unused; the core answers 0 to them and does nothing). */
 enum pelnet_smtp_method {

@@ -1,0 +1,112 @@
+// The record layer's stage of the mail connection: the TLS handshake over
+// the connection's own socket and wait steps, and the reading of records
+// into plaintext for the line buffer.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "connection/tcp_client_port.h"
+#include "connection/tcp_socket_calls.h"
+#include "pelnet/runtime/clock.h"
+#include "pelnet/runtime/errors.h"
+#include "smtp_errors.h"
+
+namespace pelnet::smtp {
+
+using tcp::lastSocketError;
+
+namespace {
+
+// Bytes read from the socket at a time under TLS (a record's largest size and its overhead).
+constexpr size_t kRecordReadSize = 16384 + 2048;
+constexpr const char *kTextDiscardedBeforeTls =
+    " bytes received before the TLS handshake were discarded.";
+
+}  // namespace
+
+bool TcpClientPort::readRecords() {
+  if (tls_->established()) {
+    size_t got = 0;
+    std::string text;
+    switch (tls_->read(lines_.space(), lines_.spaceSize(), got, text)) {
+      case TlsSession::Read::Data:
+        if (record_.isOpen()) record_.write(false, std::string_view(lines_.space(), got));
+        lines_.commit(got);
+        return true;
+      case TlsSession::Read::Closed:
+        peerClosed_ = true;
+        return true;
+      case TlsSession::Read::Failed:
+        if (listener_) listener_->onError(kSmtpTlsHandshake, text);
+        peerClosed_ = true;
+        if (peerCloseError_ == 0) peerCloseError_ = kWsaConnAborted;
+        return true;
+      case TlsSession::Read::More:
+        break;
+    }
+  }
+  if (tls_->inputEnded() || tls_->unread() >= kRecordInputCap) return false;
+  char bytes[kRecordReadSize];
+  const ssize_t n = ::recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
+  if (n > 0) {
+    tls_->feed(std::string_view(bytes, static_cast<size_t>(n)));
+    tlsArrived_ = true;
+    rearmOnTraffic();
+    return true;
+  }
+  if (n < 0 && errno == EINTR) return true;
+  const int err = n < 0 ? lastSocketError() : 0;
+  if (err == kWsaWouldBlock) return false;
+  if (err != 0) reportReceiveFailure(err);
+  // The session reads what it holds, then sees the end (during a handshake, as its failure).
+  peerCloseError_ = err;
+  tls_->endOfInput();
+  tlsArrived_ = true;
+  return tls_->established();
+}
+
+bool TcpClientPort::recordsWaiting() const {
+  return tls_ != nullptr && tls_->established() &&
+         (tls_->plainWaiting() || tls_->unread() > 0 || tls_->inputEnded());
+}
+
+int TcpClientPort::startTls(const std::string &peerName) {
+  interruptPending = false;
+  if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+  // Whatever came in plaintext after the go-ahead is not protected by TLS
+  // (an attacker may have put it there): it is dropped, never read as a reply.
+  const size_t dropped = lines_.dropHeld();
+  lineArrived_ = false;
+  if (dropped > 0 && listener_) listener_->onNote(std::to_string(dropped) + kTextDiscardedBeforeTls);
+  tlsInfo_.clear();
+  auto session = std::make_unique<TlsSession>();
+  std::string text;
+  if (int rc = session->begin(tlsSettings_, peerName, text)) return fail(rc, text);
+  tls_ = std::move(session);
+  for (;;) {
+    int code = 0;
+    const TlsSession::Step step = tls_->handshake(code, text);
+    if (int rc = flushRecords(false)) return rc;
+    if (step == TlsSession::Step::Done) break;
+    if (step == TlsSession::Step::Failed) return fail(code, text);
+    tlsArrived_ = false;
+    updateWatch();
+    while (!tlsArrived_) {
+      if (fd_ < 0 || !socketConnected() || !tls_) return waitEnded();  // closed by a handler
+      if (waitStep(waitMillis) == Step::Stop) {
+        if (tlsArrived_) break;
+        return waitEnded();
+      }
+    }
+  }
+  tlsInfo_ = tls_->info();
+  // Records that came with the handshake's last ones (an implicit TLS greeting) are read now.
+  if (recordsWaiting()) post();
+  updateWatch();
+  return 0;
+}
+
+}  // namespace pelnet::smtp

@@ -329,3 +329,13 @@ QStringList MailSecrets(const TMailConnection& Connection) {
   Secrets.removeDuplicates();
   return Secrets;
 }
+
+QString MailSetupProblemText(const QStringList& Problems) {
+  return QStringLiteral("Mail report not sent: ") + Problems.join(QStringLiteral("; "));
+}
+
+QString CertificateNotCheckedNote(const TMailConnection& Connection) {
+  if (Connection.Security == msNone || Connection.Verify)
+    return QString();
+  return QStringLiteral(" - the server's certificate was not checked (Verify=no in [SMTP])");
+}

@@ -87,3 +87,10 @@ void ApplyMailConnection(TpelSMTP& Smtp, const TMailConnection& Connection);
 // The texts that must never be shown: the passwords, and their forms in an
 // AUTH exchange.
 QStringList MailSecrets(const TMailConnection& Connection);
+
+// Panel 0 and the run's line when the settings stop the report.
+QString MailSetupProblemText(const QStringList& Problems);
+// Appended to the line of a report sent encrypted without a certificate
+// check (Verify=no): " - the server's certificate was not checked (Verify=no
+// in [SMTP])"; empty otherwise.
+QString CertificateNotCheckedNote(const TMailConnection& Connection);

@@ -34,11 +34,15 @@
 #include "isolation.h"
 #include "loopback_ports.h"
 #include "pelsmtp.h"
+#include "real_proxy.h"
 #include "report_peers.h"
 
 namespace {
 
-constexpr const char *kDanted = "/usr/sbin/danted";
+using smtptest::dantedConfig;
+using smtptest::kDanted;
+using smtptest::RealProxy;
+
 constexpr const char *kTinyproxy = "/usr/bin/tinyproxy";
 constexpr const char *kTestUser = "pelproxy";
 constexpr const char *kTestPassword = "proxy-secret";
@@ -56,98 +60,6 @@ bool writeFile(const std::string &path, const std::string &text) {
   return static_cast<bool>(out);
 }
 
-
-// One proxy process with its own folder and configuration; stopped and removed at the end.
-class RealProxy {
- public:
-  RealProxy() {
-    char folder[] = "/tmp/pelorin-proxy-XXXXXX";
-    if (mkdtemp(folder)) dir_ = folder;
-    // tinyproxy writes its log as the unprivileged user it switches to.
-    chmod(dir_.c_str(), 0777);
-  }
-  ~RealProxy() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      // SIGTERM ends both proxies at once; after two seconds they are killed.
-      for (int i = 0; i < 200 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (waitpid(pid_, &status, WNOHANG) == 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-      }
-    }
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-  RealProxy(const RealProxy &) = delete;
-  RealProxy &operator=(const RealProxy &) = delete;
-
-  // Writes `config` (with @PORT@ and @DIR@ filled) and runs `argv` (with @CONF@ filled);
-  // true once the proxy accepts connections.
-  bool start(std::string config, std::vector<std::string> argv) {
-    port_ = testsupport::FreeLoopbackPort();
-    if (dir_.empty() || port_ == 0) return why("no folder or port");
-    auto fill = [&](std::string &s, const std::string &key, const std::string &value) {
-      for (size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
-    };
-    fill(config, "@PORT@", std::to_string(port_));
-    fill(config, "@DIR@", dir_);
-    const std::string conf = dir_ + "/proxy.conf";
-    if (!writeFile(conf, config)) return why("cannot write " + conf);
-    for (std::string &a : argv) fill(a, "@CONF@", conf);
-    const std::string log = dir_ + "/output.log";
-    pid_ = fork();
-    if (pid_ == 0) {
-      FILE *out = std::freopen(log.c_str(), "w", stdout);
-      if (out) dup2(fileno(out), 2);
-      std::vector<char *> args;
-      for (std::string &a : argv) args.push_back(a.data());
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    if (pid_ < 0) return why("fork failed");
-    // Bounded: 10 s for the proxy to listen.
-    for (int i = 0; i < 1000; ++i) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return why("the proxy ended: " + readFile(log) + readFile(dir_ + "/proxy.log"));
-      }
-      if (testsupport::LoopbackPortAccepts(port_)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return why("the proxy does not listen: " + readFile(log));
-  }
-  int port() const { return port_; }
-  const std::string &failure() const { return why_; }
-  std::string log() const { return readFile(dir_ + "/output.log") + readFile(dir_ + "/proxy.log"); }
-
- private:
-  bool why(std::string text) {
-    why_ = std::move(text);
-    return false;
-  }
-  std::string dir_, why_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
-
-std::string dantedConfig(const char *method) {
-  return std::string(
-             "logoutput: @DIR@/proxy.log\n"
-             "internal: 127.0.0.1 port = @PORT@\n"
-             "external: 127.0.0.1\n"
-             "clientmethod: none\n"
-             "socksmethod: ") +
-         method +
-         "\n"
-         "user.privileged: root\n"
-         "user.unprivileged: nobody\n"
-         "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
-         "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n";
-}
 
 std::string tinyproxyConfig(int mailPort, bool basic) {
   std::string c =

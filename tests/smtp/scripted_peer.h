@@ -22,10 +22,20 @@ struct PeerStep {
     Close,          // closes the connection gracefully
     Reset,          // closes with a reset (linger 0)
     Flood,          // sends `bytes` over and over until `count` bytes went or the client is gone
+    StartTls,       // the server's handshake with `cert` and `key` (PEM files); a failure is
+                    // reported unless `count` is kClientMayRefuse (a certificate the client
+                    // should turn down), and then the script goes on in plaintext
+    Garbage,        // waits for the client's hello and answers with `bytes` in plaintext
+    Stall,          // reads nothing and sends nothing until the client closes or `count` ms pass
+    CloseInHandshake,  // waits for the client's hello, then closes without an answer
   } kind;
   std::string bytes;
   size_t count = 0;
+  std::string cert = {}, key = {};
 };
+
+// The `count` of a StartTls step that the client is expected to break off.
+constexpr size_t kClientMayRefuse = 1;
 
 class ScriptedPeer {
  public:
@@ -44,10 +54,19 @@ class ScriptedPeer {
   size_t flooded() const { return flooded_; }
   // The numeric address the client connected from (after finish()).
   const std::string &clientAddress() const { return clientAddress_; }
+  // After finish(): whether a StartTls handshake went through, and the offset
+  // in received() where the bytes that came over TLS begin (npos without TLS).
+  bool tlsEstablished() const { return tlsAt_ != std::string::npos; }
+  size_t tlsAt() const { return tlsAt_; }
+  // The TLS version and cipher the handshake agreed, "" without one.
+  const std::string &tlsDescription() const { return tlsDescription_; }
+  // Whether the client ended the TLS session with a close alert before it closed.
+  bool closeAlertReceived() const { return closeAlert_; }
 
  private:
+  struct Channel;
   void run(std::vector<PeerStep> script);
-  bool readSome(int fd, int timeoutMs);
+  bool readSome(Channel &ch, int timeoutMs);
 
   int listenFd_ = -1;
   int port_ = 0;
@@ -56,6 +75,9 @@ class ScriptedPeer {
   std::string received_;
   size_t flooded_ = 0;
   std::string clientAddress_;
+  size_t tlsAt_ = std::string::npos;
+  std::string tlsDescription_;
+  bool closeAlert_ = false;
   bool finished_ = false;
 };
 

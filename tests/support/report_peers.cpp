@@ -93,7 +93,9 @@ std::string Mail::Header(const std::string &Name) const {
   return Value;
 }
 
-SmtpSink::SmtpSink() {
+SmtpSink::SmtpSink() : SmtpSink(SmtpSinkOptions{}) {}
+
+SmtpSink::SmtpSink(const SmtpSinkOptions &Options) {
   FFolder = MakeFolder("dervik-mail");
   if (FFolder.empty()) {
     FWhy = "no temporary folder";
@@ -112,9 +114,16 @@ SmtpSink::SmtpSink() {
   posix_spawn_file_actions_init(&Actions);
   posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
   posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-  const char *Argv[] = {"/usr/bin/python3", SMTP_SINK_SCRIPT, FFolder.c_str(), nullptr};
-  const int Spawned =
-      posix_spawn(&FPid, Argv[0], &Actions, nullptr, const_cast<char **>(Argv), environ);
+  std::vector<std::string> Words{"/usr/bin/python3", SMTP_SINK_SCRIPT, FFolder};
+  if (!Options.CertFile.empty())
+    Words.insert(Words.end(), {"--cert", Options.CertFile, "--key", Options.KeyFile});
+  if (Options.RequireStartTls) Words.push_back("--require-starttls");
+  if (Options.ImplicitTls) Words.push_back("--implicit");
+  if (!Options.User.empty()) Words.insert(Words.end(), {"--auth", Options.User + ":" + Options.Password});
+  std::vector<char *> Argv;
+  for (std::string &W : Words) Argv.push_back(W.data());
+  Argv.push_back(nullptr);
+  const int Spawned = posix_spawn(&FPid, Argv[0], &Actions, nullptr, Argv.data(), environ);
   posix_spawn_file_actions_destroy(&Actions);
   close(Pipe[1]);
   if (Spawned != 0) {
@@ -162,6 +171,12 @@ std::vector<Mail> SmtpSink::Messages() const {
     for (std::string Line; std::getline(In, Line);) {
       if (Line.rfind("from ", 0) == 0) M.From = Line.substr(5);
       if (Line.rfind("to ", 0) == 0) M.To.push_back(Line.substr(3));
+      if (Line.rfind("tls ", 0) == 0) M.Tls = Line.substr(4);
+      if (Line.rfind("auth ", 0) == 0) {
+        const size_t Blank = Line.find(' ', 5);
+        M.AuthMechanism = Line.substr(5, Blank == std::string::npos ? Blank : Blank - 5);
+        M.AuthUser = Blank == std::string::npos ? std::string() : Line.substr(Blank + 1);
+      }
     }
     Out.push_back(std::move(M));
   }

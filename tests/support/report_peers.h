@@ -17,13 +17,28 @@ struct Mail {
   std::string Raw;      // the message as received
   std::string Headers;  // up to the empty line, without it
   std::string Body;     // after the empty line
+  std::string Tls;      // the TLS version the message came over ("TLSv1.3"), "" in plaintext
+  std::string AuthMechanism, AuthUser;  // of the session's AUTH, "" without one
   // The value of the first header field of that name (unfolded), or "".
   std::string Header(const std::string &Name) const;
+};
+
+// What the mail server offers beyond plain SMTP; the default is none of it.
+struct SmtpSinkOptions {
+  // A certificate and its key (PEM files): the server offers STARTTLS, or with
+  // ImplicitTls speaks TLS from the first byte on its port.
+  std::string CertFile, KeyFile;
+  bool RequireStartTls = false;  // nothing but EHLO, HELO, NOOP, QUIT and STARTTLS before TLS
+  bool ImplicitTls = false;
+  // AUTH LOGIN and PLAIN with these (only over TLS when there is a certificate),
+  // and MAIL refused before it; "" offers no AUTH.
+  std::string User, Password;
 };
 
 class SmtpSink {
  public:
   SmtpSink();
+  explicit SmtpSink(const SmtpSinkOptions &Options);
   ~SmtpSink();
   SmtpSink(const SmtpSink &) = delete;
   SmtpSink &operator=(const SmtpSink &) = delete;

@@ -6,13 +6,24 @@
 # envelope, "from" and then one "to" line per recipient. A sender whose name
 # begins with "greylisted" is refused with 451 at its first MAIL; one whose
 # name begins with "refused" is refused for good (550) at every MAIL.
-# Usage: smtp_sink.py FOLDER; ends on SIGTERM.
+#
+# TLS and AUTH when asked: with --cert and --key the server offers STARTTLS
+# (--require-starttls: nothing but EHLO, HELO, NOOP, QUIT and STARTTLS before
+# it) or, with --implicit, speaks TLS from the first byte; with --auth
+# USER:PASSWORD it offers AUTH LOGIN and PLAIN (over TLS only, when it has a
+# certificate) and refuses MAIL before a successful AUTH. The envelope of a
+# message that came over TLS gets a line "tls VERSION"; of an authenticated
+# session a line "auth MECHANISM USER".
+# Usage: smtp_sink.py FOLDER [--cert FILE --key FILE [--require-starttls | --implicit]]
+#                            [--auth USER:PASSWORD]; ends on SIGTERM.
+import argparse
 import asyncio
 import os
 import signal
-import sys
+import ssl
+import warnings
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class Store:
@@ -44,19 +55,55 @@ class Store:
         self.count += 1
         envelope_text = "from " + envelope.mail_from + "\n"
         envelope_text += "".join("to " + r + "\n" for r in envelope.rcpt_tos)
+        tls = server.transport.get_extra_info("ssl_object")
+        if tls is not None:
+            envelope_text += "tls " + tls.version() + "\n"
+        if session.authenticated:
+            envelope_text += "auth %s %s\n" % session.auth_data
         self.write("%d.env" % self.count, envelope_text.encode("utf-8", "surrogateescape"))
         self.write("%d.eml" % self.count, envelope.original_content)
         return "250 Message accepted"
 
 
+def authenticator(user, password):
+    def check(server, session, envelope, mechanism, auth_data):
+        ok = auth_data.login == user and auth_data.password == password
+        return AuthResult(success=ok, auth_data=(mechanism, user.decode("utf-8", "surrogateescape")))
+    return check
+
+
 def main():
-    folder = sys.argv[1]
+    parser = argparse.ArgumentParser()
+    parser.add_argument("folder")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--require-starttls", action="store_true")
+    parser.add_argument("--implicit", action="store_true")
+    parser.add_argument("--auth")
+    args = parser.parse_args()
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    store = Store(folder)
+    store = Store(args.folder)
     # A fixed host name: no name lookup of this machine.
+    options = {"hostname": "sink.test", "loop": loop}
+    context = None
+    if args.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+        if not args.implicit:
+            options.update(tls_context=context, require_starttls=args.require_starttls)
+    if args.auth:
+        # aiosmtpd warns about AUTH without STARTTLS (the implicit port) and about its own
+        # deprecated login_data at each AUTH; neither concerns the tests.
+        warnings.simplefilter("ignore")
+        user, _, password = args.auth.partition(":")
+        options.update(authenticator=authenticator(user.encode(), password.encode()),
+                       auth_required=True,
+                       # On the implicit port the connection is TLS from its start.
+                       auth_require_tls=bool(args.cert) and not args.implicit)
     server = loop.run_until_complete(
-        loop.create_server(lambda: SMTP(store, hostname="sink.test", loop=loop), host="127.0.0.1", port=0))
+        loop.create_server(lambda: SMTP(store, **options), host="127.0.0.1", port=0,
+                           ssl=context if args.implicit else None))
     loop.add_signal_handler(signal.SIGTERM, loop.stop)
     print(server.sockets[0].getsockname()[1], flush=True)
     loop.run_forever()

@@ -237,7 +237,7 @@ TEST_F(DervikMailSetup, TestMailShowsTheDialogueWithoutSecrets) {
     std::vector<std::string> ErrHas;
   } Rows[] = {
       {"plaintext relay", &Plain, "", 0600, ExitStatusAllAnswered,
-       {"S: 220 ", "C: MAIL FROM:<dervik@dervik.test>", "C: RCPT TO:<ops@dervik.test>",
+       {"S: 220 ", "C: MAIL FROM: <dervik@dervik.test>", "C: RCPT TO:<ops@dervik.test>",
         "dervik: test message sent to 127.0.0.1:"}},
       {"starttls with login", &StartTls, "Security=starttls\n" + Login() + CaLines(), 0600, ExitStatusAllAnswered,
        {"C: STARTTLS", "TLS started: ", "TLS: ", "C: AUTH ", "dervik: test message sent"}},

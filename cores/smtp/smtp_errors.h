@@ -91,6 +91,11 @@ inline constexpr const char *kTextTokenConsume = "Error consuming security token
 inline constexpr const char *kTextContextInit = "Could not initialize security context (";
 inline constexpr const char *kTextEncrypt = "Could not encrypt data (";
 inline constexpr const char *kTextDecrypt = "Could not decrypt message data (";
+// 170 and 171: TLS was required and the server cannot give it.
+inline constexpr const char *kTextStartTlsNotOffered = "The mail server does not offer STARTTLS.";
+inline constexpr const char *kTextStartTlsNeedsEhlo =
+    "STARTTLS is asked for with EHLO, and AllowExtensions is False.";
+inline constexpr const char *kTextStartTlsRefusedPrefix = "The mail server refused STARTTLS: ";
 // 200 while a reply line is collected.
 inline constexpr const char *kTextOutOfMemoryInDataIn = "Out of memory in DataIn [TcpMsg].";
 

@@ -2,6 +2,8 @@
 // defaults, the index rules, the configuration settings and unknown ids.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <string>
 
 #include "pelnet/core_interface.h"
@@ -63,7 +65,8 @@ TEST(SmtpCoreProperties, ReadOnlyAndUnknownIdsRefuseWritesWithMinusOne) {
                           PELNET_SMTP_PROP_MessageHeaderField,
                           PELNET_SMTP_PROP_MessageHeaderValue,
                           PELNET_SMTP_PROP_MessageHeadersString,
-                          45,
+                          PELNET_SMTP_PROP_TlsInfo,
+                          51,
                           0,
                           9999};
   for (int id : readOnly) {
@@ -72,6 +75,54 @@ TEST(SmtpCoreProperties, ReadOnlyAndUnknownIdsRefuseWritesWithMinusOne) {
   }
   // The refused write left the value alone.
   EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_Idle), 1);
+}
+
+// TLS settings that could not be used are refused when written, never read
+// as "no TLS" or "any certificate" later.
+TEST(SmtpCoreProperties, TlsSettingsRefuseWhatCannotBeUsed) {
+  SmtpCoreClient c;
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_TlsMode), PELNET_SMTP_tlsNone);
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_TlsVerify), 1);
+  EXPECT_EQ(c.getText(PELNET_SMTP_PROP_TlsInfo), "");
+  for (int mode : {-1, 4, 99}) {
+    EXPECT_EQ(c.setInt(PELNET_SMTP_PROP_TlsMode, mode), PELNET_SMTP_ERROR_BadTlsMode) << mode;
+  }
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_TlsMode), PELNET_SMTP_tlsNone);
+  EXPECT_EQ(c.setText(PELNET_SMTP_PROP_TlsServerName, "mail.test\r\nQUIT"),
+            PELNET_SMTP_ERROR_BadServerName);
+
+  const std::string hex = "009b2d2208ebd9c0358944587b56cab3daca5c3938bb07c63729f4aec8a1dcd4";
+  std::string colons;
+  for (size_t i = 0; i < hex.size(); i += 2) colons += (i ? ":" : "") + hex.substr(i, 2);
+  struct PinCase {
+    std::string text;
+    bool taken;
+  };
+  const PinCase pins[] = {
+      {hex, true},
+      {colons, true},
+      {[&] {
+         std::string upper = colons;
+         for (char &ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+         return upper;
+       }(),
+       true},
+      {"", true},                      // clears the pin
+      {hex.substr(2), false},          // 31 bytes
+      {hex + "00", false},             // 33 bytes
+      {":" + colons, false},           // a colon before the first pair
+      {colons + ":", false},           // after the last
+      {hex.substr(0, 1) + ":" + hex.substr(1), false},  // inside a pair
+      {hex.substr(0, 62) + "zz", false},
+      {"sha256:" + hex, false},
+  };
+  for (const PinCase &k : pins) {
+    const int rc = c.setText(PELNET_SMTP_PROP_TlsPinnedFingerprint, k.text);
+    EXPECT_EQ(rc, k.taken ? 0 : PELNET_SMTP_ERROR_BadFingerprint) << k.text;
+    if (k.taken) {
+      EXPECT_EQ(c.getText(PELNET_SMTP_PROP_TlsPinnedFingerprint), k.text);
+    }
+  }
 }
 
 TEST(SmtpCoreProperties, WrittenValuesReadBack) {
@@ -86,6 +137,7 @@ TEST(SmtpCoreProperties, WrittenValuesReadBack) {
       {PELNET_SMTP_PROP_Importance, 3},      {PELNET_SMTP_PROP_Priority, 2},
       {PELNET_SMTP_PROP_Sensitivity, 1},     {PELNET_SMTP_PROP_Timeout, 7},
       {PELNET_SMTP_PROP_MailPort, 2525},     {PELNET_SMTP_PROP_MessageRecipientCount, 3},
+      {PELNET_SMTP_PROP_TlsMode, 2},         {PELNET_SMTP_PROP_TlsVerify, 0},
   };
   for (const IntCase &k : ints) {
     ASSERT_EQ(c.setInt(k.id, k.value), 0) << "property " << k.id;
@@ -97,7 +149,9 @@ TEST(SmtpCoreProperties, WrittenValuesReadBack) {
                        PELNET_SMTP_PROP_FirewallPassword,
                        PELNET_SMTP_PROP_ReturnPath,
                        PELNET_SMTP_PROP_ReadReceiptTo,
-                       PELNET_SMTP_PROP_DeliveryNotificationTo};
+                       PELNET_SMTP_PROP_DeliveryNotificationTo,
+                       PELNET_SMTP_PROP_TlsCAFile,
+                       PELNET_SMTP_PROP_TlsServerName};
   for (int id : texts) {
     const std::string v = "value of " + std::to_string(id);
     ASSERT_EQ(c.setText(id, v), 0) << "property " << id;

@@ -2,6 +2,9 @@
 
 #include <nettle/hmac.h>
 
+#include <algorithm>
+#include <span>
+
 #include "pelnet/smtp_ids.h"
 
 namespace pelnet::smtp {
@@ -19,6 +22,15 @@ int authLogin(const AuthSettings &s, SecurityContext &, AuthChannel &ch) {
   if (int rc = ch.authExchange("AUTH LOGIN")) return rc;
   if (int rc = ch.authExchange(encodeBase64(s.user))) return rc;
   return ch.authExchange(encodeBase64(s.password));
+}
+
+int authPlain(const AuthSettings &s, SecurityContext &, AuthChannel &ch) {
+  // No authorisation identity: NUL, the user, NUL, the password.
+  std::string message(1, '\0');
+  message += s.user;
+  message += '\0';
+  message += s.password;
+  return ch.authExchange("AUTH PLAIN " + encodeBase64(message));
 }
 
 int authCramMd5(const AuthSettings &s, SecurityContext &, AuthChannel &ch) {
@@ -63,16 +75,38 @@ int authGssapi(const AuthSettings &s, SecurityContext &sec, AuthChannel &ch) {
   return ch.authExchange(encodeBase64(out));
 }
 
+using MechanismRun = int (*)(const AuthSettings &, SecurityContext &, AuthChannel &);
+
+// The automatic choice, best first: under TLS the plain forms are safe and
+// the simplest; without it CRAM-MD5 keeps the password off the wire.
+struct Named {
+  const char *name;
+  MechanismRun run;
+};
+constexpr Named kOverTls[] = {{"PLAIN", authPlain}, {"LOGIN", authLogin}, {"CRAM-MD5", authCramMd5}};
+constexpr Named kInClear[] = {{"CRAM-MD5", authCramMd5}, {"PLAIN", authPlain}, {"LOGIN", authLogin}};
+
+int authAutomatic(const AuthSettings &s, SecurityContext &security, AuthChannel &ch) {
+  for (const Named &m : s.tlsUp ? std::span<const Named>(kOverTls) : std::span<const Named>(kInClear))
+    if (std::find(s.offered.begin(), s.offered.end(), m.name) != s.offered.end())
+      return m.run(s, security, ch);
+  std::string offered;
+  for (const std::string &name : s.offered) offered += (offered.empty() ? "" : " ") + name;
+  return ch.authFail(PELNET_SMTP_ERROR_NoAuthMechanism,
+                     "The mail server offers no authentication mechanism that can be used (it "
+                     "offers: " +
+                         (offered.empty() ? std::string("none") : offered) + ").");
+}
+
 struct Mechanism {
   int scheme;
-  int (*run)(const AuthSettings &, SecurityContext &, AuthChannel &);
+  MechanismRun run;
 };
 
 constexpr Mechanism kMechanisms[] = {
-    {PELNET_SMTP_asLogin, authLogin},
-    {PELNET_SMTP_asCramMD5, authCramMd5},
-    {PELNET_SMTP_asNTLM, authNtlm},
-    {PELNET_SMTP_asKerberos, authGssapi},
+    {PELNET_SMTP_asLogin, authLogin},         {PELNET_SMTP_asCramMD5, authCramMd5},
+    {PELNET_SMTP_asNTLM, authNtlm},           {PELNET_SMTP_asKerberos, authGssapi},
+    {PELNET_SMTP_asPlain, authPlain},         {PELNET_SMTP_asAutomatic, authAutomatic},
 };
 
 }  // namespace

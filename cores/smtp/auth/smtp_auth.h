@@ -1,10 +1,12 @@
-// The SMTP AUTH exchanges (LOGIN, CRAM-MD5, NTLM, GSSAPI), run over the
+// The SMTP AUTH exchanges (LOGIN, PLAIN, CRAM-MD5, NTLM, GSSAPI, and the
+// automatic choice among the first three), run over the
 // session's command exchange after EHLO/HELO.  Kept out of the session: each
 // mechanism is a function in a table, and the session only lends its
 // exchange through AuthChannel.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "auth/security_context.h"
 
@@ -29,6 +31,8 @@ struct AuthSettings {
   std::string password;
   std::string target;   // the server as read back (NTLM's target)
   std::string service;  // the Kerberos service principal
+  std::vector<std::string> offered;  // the EHLO reply's AUTH mechanisms, upper case
+  bool tlsUp = false;                // the dialogue runs over TLS
 };
 
 // Whether Connect authenticates: with user and password both given, or for

@@ -31,6 +31,13 @@ void LineBuffer::clear() {
   pairTail_ = 0;
 }
 
+size_t LineBuffer::dropHeld() {
+  skipPairTail();
+  const size_t held = size();
+  clear();
+  return held;
+}
+
 void LineBuffer::compact() {
   if (start_ == 0) return;
   const size_t n = size();

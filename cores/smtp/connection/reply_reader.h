@@ -45,6 +45,9 @@ class LineBuffer {
   int reset(size_t capacity);
   // Drops the content and the half-seen line end pair.
   void clear();
+  // Drops the content and answers how many bytes it held beyond the last
+  // delivered line (its line end's second byte does not count).
+  size_t dropHeld();
   size_t capacity() const { return storage_.size(); }
   size_t size() const { return end_ - start_; }
   bool full() const { return size() == capacity(); }

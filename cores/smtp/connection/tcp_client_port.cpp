@@ -45,6 +45,13 @@ constexpr int kCloseDrainBudget = 256;
 constexpr int kStepsBetweenPolls = 1000;
 // The rate window starts again after this long without a send.
 constexpr uint32_t kRateWindowIdleMs = 60000;
+// Bytes read from the socket at a time under TLS (a record's largest size and its overhead).
+constexpr size_t kRecordReadSize = 16384 + 2048;
+// Plaintext handed to the session at a time, one record's worth.
+constexpr size_t kRecordPlainSize = 16384;
+// Records the session has not decrypted yet: reading stops above this many bytes.
+constexpr size_t kRecordInputCap = 1 << 20;
+constexpr const char *kTextDiscardedBeforeTls = " bytes received before the TLS handshake were discarded.";
 
 // The pending error of a socket (SO_ERROR) as a Winsock number, 0 when none.
 int pendingSocketError(int fd) {
@@ -106,6 +113,7 @@ int TcpClientPort::open() {
                 viaFirewall ? kTextFirewallPortOutOfRange : kTextRemotePortOutOfRange);
 
   closeError_ = 0;
+  tlsInfo_.clear();
   peerClosed_ = false;
   peerCloseError_ = 0;
   lineArrived_ = false;
@@ -245,7 +253,7 @@ int TcpClientPort::waitForConnection() {
   if (connectResult_ != 0)
     return fail(connectResult_, connectText_.empty() ? textFromCode(connectResult_) : connectText_);
   if (!socketConnected()) return fail(kWaitEnded, kTextInterrupted);  // closed by a handler
-  if (lines_.hasDeliverable()) post();
+  if (lines_.hasDeliverable() || recordsWaiting()) post();
   updateWatch();
   return 0;
 }
@@ -273,41 +281,84 @@ int TcpClientPort::sendBlock(std::span<const std::string_view> pieces) {
     const std::string_view piece = pieces[i];
     bool laterBytes = false;
     for (size_t j = i + 1; j < pieces.size() && !laterBytes; ++j) laterBytes = !pieces[j].empty();
-    size_t off = 0;
-    while (off < piece.size()) {
-      if (int rc = waitForTransferRate(); rc != 0) return rc;
-      if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
-      size_t chunk = piece.size() - off;
-      // With a rate limit one send carries at most a second's worth.
-      if (settings_.maxTransferRate > 0)
-        chunk = static_cast<size_t>(
-            std::min<int64_t>(static_cast<int64_t>(chunk), settings_.maxTransferRate));
-      const bool more = laterBytes || off + chunk < piece.size();
-      const ssize_t n = ::send(fd_, piece.data() + off, chunk,
-                               MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
-      if (n > 0) {
-        sendCounter_ += static_cast<uint64_t>(n);
-        lastSendTime_ = tickCount();
-        rearmOnTraffic();
-        if (record_.isOpen()) record_.write(true, piece.substr(off, static_cast<size_t>(n)));
-        off += static_cast<size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      const int err = n < 0 ? lastSocketError() : kWsaWouldBlock;
-      if (err != kWsaWouldBlock) return err;
-      // The socket's buffer is full: let the loop run until it takes more.
-      sendBlocked_ = true;
-      updateWatch();
-      const Step step = waitStep(waitMillis);
-      sendBlocked_ = false;
-      updateWatch();
-      if (step == Step::Stop) {
-        return waitEnded();
-      }
+    if (!tls_) {
+      if (int rc = sendRaw(piece, laterBytes, true)) return rc;
+      continue;
+    }
+    if (!tls_->established()) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+    recordPlainSend(piece);
+    // A record at a time, so the rate limit and the wait steps see the records as they go.
+    for (size_t off = 0; off < piece.size();) {
+      const size_t chunk = std::min(piece.size() - off, kRecordPlainSize);
+      std::string text;
+      if (int rc = tls_->write(piece.substr(off, chunk), text)) return fail(rc, text);
+      off += chunk;
+      if (int rc = flushRecords(laterBytes || off < piece.size())) return rc;
     }
   }
   return 0;
+}
+
+int TcpClientPort::sendRaw(std::string_view bytes, bool moreAfter, bool recordIt) {
+  size_t off = 0;
+  while (off < bytes.size()) {
+    if (int rc = waitForTransferRate(); rc != 0) return rc;
+    if (!socketConnected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+    size_t chunk = bytes.size() - off;
+    // With a rate limit one send carries at most a second's worth.
+    if (settings_.maxTransferRate > 0)
+      chunk = static_cast<size_t>(
+          std::min<int64_t>(static_cast<int64_t>(chunk), settings_.maxTransferRate));
+    const bool more = moreAfter || off + chunk < bytes.size();
+    const ssize_t n = ::send(fd_, bytes.data() + off, chunk,
+                             MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
+    if (n > 0) {
+      sendCounter_ += static_cast<uint64_t>(n);
+      lastSendTime_ = tickCount();
+      rearmOnTraffic();
+      if (recordIt && record_.isOpen()) record_.write(true, bytes.substr(off, static_cast<size_t>(n)));
+      off += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    const int err = n < 0 ? lastSocketError() : kWsaWouldBlock;
+    if (err != kWsaWouldBlock) return err;
+    // The socket's buffer is full: let the loop run until it takes more.
+    sendBlocked_ = true;
+    updateWatch();
+    const Step step = waitStep(waitMillis);
+    sendBlocked_ = false;
+    updateWatch();
+    if (step == Step::Stop) {
+      return waitEnded();
+    }
+  }
+  return 0;
+}
+
+int TcpClientPort::flushRecords(bool moreAfter) {
+  std::string records;
+  records.swap(tls_->outgoing());
+  return sendRaw(records, moreAfter, false);
+}
+
+void TcpClientPort::recordPlainSend(std::string_view plain) {
+  if (!record_.isOpen()) return;
+  if (!maskRecordedSends_) {
+    record_.write(true, plain);
+    return;
+  }
+  // "AUTH PLAIN <secret>" keeps its first two words; a line that is all secret keeps none.
+  std::string shown;
+  if (plain.substr(0, 5) == "AUTH ") {
+    const size_t mechanismEnd = plain.find_first_of(" \r\n", 5);
+    shown.assign(plain.substr(0, mechanismEnd == std::string_view::npos ? plain.size() : mechanismEnd));
+    if (mechanismEnd != std::string_view::npos && plain[mechanismEnd] == ' ') shown += " ****";
+  } else {
+    shown = "****";
+  }
+  if (plain.size() >= 2 && plain.substr(plain.size() - 2) == "\r\n") shown += "\r\n";
+  record_.write(true, shown);
 }
 
 int TcpClientPort::rawSend(std::string_view bytes, size_t *sent) {
@@ -369,7 +420,8 @@ void TcpClientPort::onNotification(int fd, GIOCondition cond) {
 
 void TcpClientPort::acceptData(bool on) {
   accepting_ = on;
-  if (on && socketConnected() && (lines_.hasDeliverable() || peerClosed_)) post();
+  if (on && socketConnected() && (lines_.hasDeliverable() || recordsWaiting() || peerClosed_))
+    post();
   updateWatch();
 }
 
@@ -391,10 +443,13 @@ void TcpClientPort::readLoop(int budget) {
   while (fd_ >= 0 && !life_.closeRequested()) {
     deliverLines();
     if (fd_ < 0 || life_.closeRequested() || peerClosed_ || lines_.full() || budget-- <= 0) return;
-    // During a firewall negotiation the bytes go to the tunnel instead.  The
-    // record layer's slot (connection_stage.h) is here: none yet, so the
-    // bytes go to the line buffer as they are.
+    // During a firewall negotiation the bytes go to the tunnel instead; under
+    // TLS the record layer takes them and hands the plaintext to the lines.
     const bool toFirewall = negotiating();
+    if (!toFirewall && tls_) {
+      if (!readRecords()) return;
+      continue;
+    }
     char firewallBytes[kNegotiationReadSize];
     char *space = toFirewall ? firewallBytes : lines_.space();
     const size_t room =
@@ -429,6 +484,93 @@ void TcpClientPort::readLoop(int budget) {
   }
 }
 
+bool TcpClientPort::readRecords() {
+  if (tls_->established()) {
+    size_t got = 0;
+    std::string text;
+    switch (tls_->read(lines_.space(), lines_.spaceSize(), got, text)) {
+      case TlsSession::Read::Data:
+        if (record_.isOpen()) record_.write(false, std::string_view(lines_.space(), got));
+        lines_.commit(got);
+        return true;
+      case TlsSession::Read::Closed:
+        peerClosed_ = true;
+        return true;
+      case TlsSession::Read::Failed:
+        if (listener_) listener_->onError(kSmtpTlsHandshake, text);
+        peerClosed_ = true;
+        if (peerCloseError_ == 0) peerCloseError_ = kWsaConnAborted;
+        return true;
+      case TlsSession::Read::More:
+        break;
+    }
+  }
+  if (tls_->inputEnded() || tls_->unread() >= kRecordInputCap) return false;
+  char bytes[kRecordReadSize];
+  const ssize_t n = ::recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
+  if (n > 0) {
+    tls_->feed(std::string_view(bytes, static_cast<size_t>(n)));
+    tlsArrived_ = true;
+    rearmOnTraffic();
+    return true;
+  }
+  if (n < 0 && errno == EINTR) return true;
+  const int err = n < 0 ? lastSocketError() : 0;
+  if (err == kWsaWouldBlock) return false;
+  if (err != 0 && err != kWsaNotSocket && err != kWsaConnAborted && err != kWsaConnReset &&
+      listener_) {
+    char text[64];
+    std::snprintf(text, sizeof text, kTextRecvFailed, err);
+    listener_->onError(err, text);
+  }
+  // The session reads what it holds, then sees the end (during a handshake, as its failure).
+  peerCloseError_ = err;
+  tls_->endOfInput();
+  tlsArrived_ = true;
+  return tls_->established();
+}
+
+bool TcpClientPort::recordsWaiting() const {
+  return tls_ != nullptr && tls_->established() &&
+         (tls_->plainWaiting() || tls_->unread() > 0 || tls_->inputEnded());
+}
+
+int TcpClientPort::startTls(const std::string &peerName) {
+  interruptPending = false;
+  if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
+  // Whatever came in plaintext after the go-ahead is not protected by TLS
+  // (an attacker may have put it there): it is dropped, never read as a reply.
+  const size_t dropped = lines_.dropHeld();
+  lineArrived_ = false;
+  if (dropped > 0 && listener_) listener_->onNote(std::to_string(dropped) + kTextDiscardedBeforeTls);
+  tlsInfo_.clear();
+  auto session = std::make_unique<TlsSession>();
+  std::string text;
+  if (int rc = session->begin(tlsSettings_, peerName, text)) return fail(rc, text);
+  tls_ = std::move(session);
+  for (;;) {
+    int code = 0;
+    const TlsSession::Step step = tls_->handshake(code, text);
+    if (int rc = flushRecords(false)) return rc;
+    if (step == TlsSession::Step::Done) break;
+    if (step == TlsSession::Step::Failed) return fail(code, text);
+    tlsArrived_ = false;
+    updateWatch();
+    while (!tlsArrived_) {
+      if (fd_ < 0 || !socketConnected() || !tls_) return waitEnded();  // closed by a handler
+      if (waitStep(waitMillis) == Step::Stop) {
+        if (tlsArrived_) break;
+        return waitEnded();
+      }
+    }
+  }
+  tlsInfo_ = tls_->info();
+  // Records that came with the handshake's last ones (an implicit TLS greeting) are read now.
+  if (recordsWaiting()) post();
+  updateWatch();
+  return 0;
+}
+
 void TcpClientPort::readWaiting() {
   if (!life_.draining()) {
     readLoop(kReadBudget);
@@ -454,7 +596,8 @@ int TcpClientPort::waitForLine() {
   if (!lineArrived_) {
     accepting_ = true;
     // Lines that were held back while the dialogue judged the last one come first.
-    if (socketConnected() && (lines_.hasDeliverable() || peerClosed_)) readAndDeliver();
+    if (socketConnected() && (lines_.hasDeliverable() || recordsWaiting() || peerClosed_))
+      readAndDeliver();
     updateWatch();
   }
   int steps = 0;
@@ -519,6 +662,19 @@ int TcpClientPort::closeHandle() {
   unwatch();
   cancelPost();
   record_.close();
+  if (tls_) {
+    // The close alert goes if the socket takes it at once; the server's is not awaited.
+    if (fd_ >= 0 && tls_->established()) {
+      tls_->bye();
+      const std::string &alert = tls_->outgoing();
+      if (!alert.empty()) {
+        [[maybe_unused]] const ssize_t n =
+            ::send(fd_, alert.data(), alert.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      }
+    }
+    tls_.reset();
+  }
+  maskRecordedSends_ = false;
   int rc = 0;
   if (fd_ >= 0) {
     const int fd = fd_;
@@ -546,7 +702,8 @@ void TcpClientPort::updateWatch() {
   } else {
     // Reading goes on between lines, into the line buffer's free room, so that a
     // peer's close is seen; a full buffer waits for the dialogue.
-    if (!peerClosed_ && !lines_.full()) cond |= G_IO_IN;
+    const bool recordsHeld = tls_ && (tls_->inputEnded() || tls_->unread() >= kRecordInputCap);
+    if (!peerClosed_ && !lines_.full() && !recordsHeld) cond |= G_IO_IN;
     if (sendBlocked_) cond |= G_IO_OUT;
   }
   if (cond == 0)

@@ -18,6 +18,7 @@
 #include <glib.h>
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@
 #include "proxy/proxy_tunnel.h"
 #include "connection/reply_reader.h"
 #include "connection/traffic_record.h"
+#include "tls/tls_session.h"
 #include "tls/tls_settings.h"
 
 namespace pelnet::smtp {
@@ -154,6 +156,18 @@ class TcpClientPort : public SocketObject, private StageBelow {
   const TlsSettings &tls() const { return tlsSettings_; }
   // What the last handshake showed (protocol, cipher, certificate); "" without TLS.
   const std::string &tlsInfo() const { return tlsInfo_; }
+  // Runs the TLS handshake on the open connection, checking the certificate
+  // against `peerName` (a name or an address).  Plaintext received before it
+  // is dropped with a note, never read as a reply.  0, or the failure's code
+  // with its text (301 when a wait ends); on a failure the caller closes.
+  int startTls(const std::string &peerName);
+  // True once records carry the dialogue.
+  bool tlsActive() const { return tls_ != nullptr && tls_->established(); }
+  // "TLS1.3, AES-256-GCM" while TLS is up.
+  std::string tlsSummary() const { return tlsActive() ? tls_->summary() : std::string(); }
+  // While set, the traffic record shows sent lines of TLS with their
+  // credentials masked (everything after "AUTH <mechanism>").
+  void maskRecordedSends(bool on) { maskRecordedSends_ = on; }
 
   // ---- the tunnel stage above the socket ----
   ProxyTunnel &tunnel() { return tunnel_; }
@@ -222,6 +236,18 @@ class TcpClientPort : public SocketObject, private StageBelow {
   // Reads at most `budget` times into the line buffer, delivering lines while data is accepted.
   void readLoop(int budget);
   void deliverLines();
+  // One step of reading under TLS: plaintext into the line buffer, or records
+  // from the socket into the session.  False when nothing more can be had now.
+  bool readRecords();
+  // Decrypted or undecrypted bytes that the line buffer has not taken yet.
+  bool recordsWaiting() const;
+  // Sends the session's written records with the wait steps.
+  int flushRecords(bool moreAfter);
+  // Sends `bytes` in full with the wait steps and the rate limit; `moreAfter`
+  // marks bytes that follow at once.  The traffic record gets them when `recordIt`.
+  int sendRaw(std::string_view bytes, bool moreAfter, bool recordIt);
+  // Puts the plaintext of a sent piece in the traffic record (masked while asked).
+  void recordPlainSend(std::string_view plain);
   // The close of a connected socket once nothing reads any more: the disconnect events, then the
   // handle.
   int closeNow();
@@ -247,6 +273,9 @@ class TcpClientPort : public SocketObject, private StageBelow {
   TcpSettings settings_;
   TlsSettings tlsSettings_;
   std::string tlsInfo_;
+  std::unique_ptr<TlsSession> tls_;
+  bool tlsArrived_ = false;  // bytes (or the stream's end) came for the handshake
+  bool maskRecordedSends_ = false;
   LineBuffer lines_;
   TrafficRecord record_;
 

@@ -3,26 +3,27 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 
 #include "pelnet/runtime/clock.h"
+#include "pelnet/runtime/config.h"
 #include "pelnet/runtime/errors.h"
 #include "pelnet/runtime/kept_error_text.h"
 #include "pelnet/runtime/resolve.h"
 #include "pelnet/smtp_ids.h"
+#include "session/session_steps.h"
 #include "smtp_errors.h"
 
 namespace pelnet::smtp {
+
+using steps::awaitOr;
+using steps::kAwaitReply;
+using steps::kFromServer;
+using steps::kInformation;
+using steps::kToServer;
+
 namespace {
-
-// What a judge answers when it has sent the next command and waits for its reply.
-constexpr int kAwaitReply = std::numeric_limits<int>::min();
-
-int awaitOr(int sendResult) { return sendResult == 0 ? kAwaitReply : sendResult; }
-
-constexpr int kToServer = PELNET_SMTP_dirClientToServer;
-constexpr int kFromServer = PELNET_SMTP_dirServerToClient;
-constexpr int kInformation = PELNET_SMTP_dirInformation;
 
 constexpr const char *kTextConnecting = "Connecting to mail server.";
 constexpr const char *kTextForcingDisconnection = "Forcing disconnection from mail server.";
@@ -43,6 +44,8 @@ const char *stateName(SmtpState s) {
       return "Ehlo";
     case SmtpState::Helo:
       return "Helo";
+    case SmtpState::StartTls:
+      return "StartTls";
     case SmtpState::Auth:
       return "Auth";
     case SmtpState::Rset:
@@ -120,6 +123,7 @@ int SmtpSession::awaitReply() {
 int SmtpSession::onReplyLine(const std::string &line) {
   lastReply_ = line;
   events_.onPITrail(kFromServer, lastReply_);
+  if (state_ == SmtpState::Ehlo) ehloLines_.push_back(afterCode(lastReply_));
   if (lastReply_.size() >= 4 && lastReply_[3] == '-') {
     if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
     return LineChannel::kMoreLines;
@@ -148,6 +152,8 @@ int SmtpSession::dispatch(int rc) {
       return onEhloReply(rc);
     case SmtpState::Helo:
       return onHeloReply(rc);
+    case SmtpState::StartTls:
+      return onStartTlsReply(rc);
     case SmtpState::Rset:
       return onRsetReply(rc);
     case SmtpState::Mail:
@@ -204,6 +210,9 @@ int SmtpSession::performConnect() {
   lines_.reset();
   if (int rc = port_.open()) return rc;
   if (int rc = port_.waitForConnection()) return rc;
+  // Implicit TLS: the greeting already comes over TLS.
+  if (port_.tls().implicit())
+    if (int rc = handshake()) return rc;
   return run(performGreeting());
 }
 
@@ -215,16 +224,27 @@ int SmtpSession::performGreeting() {
 
 int SmtpSession::onGreetingReply(int rc) {
   if (rc != 0) return rc;
+  // STARTTLS is an extension: without EHLO it cannot be asked for.
+  if (port_.tls().mode == PELNET_SMTP_tlsStartTlsRequired && !settings.allowExtensions &&
+      !port_.tlsActive())
+    return refuseWithQuit(kSmtpStartTlsNotOffered, kTextStartTlsNeedsEhlo);
   return settings.allowExtensions ? performEhlo() : performHelo();
 }
 
 int SmtpSession::performEhlo() {
   setState(SmtpState::Ehlo);
+  ehloLines_.clear();
   return awaitOr(sendCommand("EHLO", &settings.hello));
 }
 
-// Any failure of EHLO, a time-out included, falls back to HELO.
-int SmtpSession::onEhloReply(int rc) { return rc != 0 ? performHelo() : performAuth(); }
+// Any failure of EHLO, a time-out included, falls back to HELO, unless TLS
+// is required and not up yet: HELO offers no STARTTLS.
+int SmtpSession::onEhloReply(int rc) {
+  if (rc == 0) return afterEhlo();
+  if (port_.tls().mode == PELNET_SMTP_tlsStartTlsRequired && !port_.tlsActive())
+    return rc == kWaitEnded ? rc : refuseWithQuit(kSmtpStartTlsNotOffered, kTextStartTlsNotOffered);
+  return performHelo();
+}
 
 int SmtpSession::performHelo() {
   setState(SmtpState::Helo);
@@ -242,9 +262,34 @@ int SmtpSession::performAuth() {
   if (!authWanted(auth)) return 0;
   auth.target = port_.remoteHost();
   auth.service = port_.servicePrincipal("SMTP/");
+  auth.offered = offeredAuth();
+  auth.tlsUp = port_.tlsActive();
   security.setUseSystemSecurity(port_.systemSecurity());
   security.setCodePage(port_.textCodePage());
-  return authenticate(auth, security, *this);
+  port_.maskRecordedSends(true);
+  const int rc = authenticate(auth, security, *this);
+  port_.maskRecordedSends(false);
+  return rc;
+}
+
+std::vector<std::string> SmtpSession::offeredAuth() const {
+  std::vector<std::string> out;
+  for (const std::string &line : ehloLines_) {
+    // "AUTH PLAIN LOGIN", and the old form "AUTH=PLAIN LOGIN".
+    if (line.size() < 5 || !sameName(line.substr(0, 4), "AUTH") ||
+        (line[4] != ' ' && line[4] != '='))
+      continue;
+    size_t at = 5;
+    while (at < line.size()) {
+      const size_t end = std::min(line.find(' ', at), line.size());
+      std::string name = line.substr(at, end - at);
+      for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (!name.empty() && std::find(out.begin(), out.end(), name) == out.end())
+        out.push_back(std::move(name));
+      at = end + 1;
+    }
+  }
+  return out;
 }
 
 int SmtpSession::authExchange(const std::string &line) {

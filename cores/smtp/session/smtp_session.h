@@ -19,6 +19,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "compose/message.h"
 #include "connection/line_channel.h"
@@ -37,6 +38,7 @@ enum class SmtpState {
   Greeting,
   Ehlo,
   Helo,
+  StartTls,
   Auth,
   Rset,
   Mail,
@@ -159,6 +161,22 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   int performHelo();
   int onHeloReply(int rc);
   int performAuth();
+  // The AUTH mechanisms the EHLO reply offers, upper case.
+  std::vector<std::string> offeredAuth() const;
+
+  // ---- TLS (smtp_session_tls.cpp) ----
+  // Whether the EHLO reply names `keyword` (case aside) as an extension.
+  bool offers(std::string_view keyword) const;
+  // After EHLO: STARTTLS when the mode asks for it, else authentication.
+  int afterEhlo();
+  int performStartTls();
+  int onStartTlsReply(int rc);
+  // The handshake on the open connection; a failure closes it (no plaintext follows).
+  int handshake();
+  // TLS was required and cannot be had: QUIT, close, and fail with `code`.
+  int refuseWithQuit(int code, const std::string &text);
+  // The name the certificate is checked against: TlsServerName, else the server as written.
+  std::string tlsPeerName() const;
   // The AUTH exchanges' view of the dialogue (smtp_auth.h).
   int authExchange(const std::string &line) override;
   std::string &authLastReply() override { return lastReply_; }
@@ -210,6 +228,8 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   SmtpOperation running_ = SmtpOperation::None;
   SmtpState state_ = SmtpState::Idle;
   std::string lastReply_;
+  // The lines of the last EHLO reply, each after its code.
+  std::vector<std::string> ehloLines_;
   std::string commandLine_;
   std::string storedCommand_;
   bool inMessageData_ = false;

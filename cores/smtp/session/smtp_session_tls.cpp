@@ -1,0 +1,99 @@
+// The dialogue's TLS steps: STARTTLS after EHLO (or the handshake right after
+// the connection for implicit TLS), then EHLO again over TLS.  When TLS is
+// required and cannot be had, nothing but QUIT follows: never the password,
+// never the message.
+#include <cctype>
+
+#include "pelnet/runtime/kept_error_text.h"
+#include "session/session_steps.h"
+#include "session/smtp_session.h"
+#include "smtp_errors.h"
+
+namespace pelnet::smtp {
+
+using steps::awaitOr;
+using steps::kInformation;
+
+namespace {
+
+constexpr const char *kTextTlsStarted = "TLS started: ";
+constexpr const char *kTextNotChecked =
+    "The server's certificate was not checked (TlsVerify is False).";
+
+bool sameWord(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+bool SmtpSession::offers(std::string_view keyword) const {
+  // The first line names the server; the extensions follow, each its keyword first.
+  for (size_t i = 1; i < ehloLines_.size(); ++i) {
+    const std::string_view line = ehloLines_[i];
+    if (sameWord(line.substr(0, line.find(' ')), keyword)) return true;
+  }
+  return false;
+}
+
+int SmtpSession::afterEhlo() {
+  const TlsSettings &tls = port_.tls();
+  if (!tls.startTlsWanted() || port_.tlsActive()) return performAuth();
+  if (offers("STARTTLS")) return performStartTls();
+  if (tls.mode == PELNET_SMTP_tlsStartTlsRequired)
+    return refuseWithQuit(kSmtpStartTlsNotOffered, kTextStartTlsNotOffered);
+  // STARTTLS when offered: the server did not, so the dialogue goes on in plaintext.
+  return performAuth();
+}
+
+int SmtpSession::performStartTls() {
+  setState(SmtpState::StartTls);
+  return awaitOr(sendCommand("STARTTLS"));
+}
+
+int SmtpSession::onStartTlsReply(int rc) {
+  if (rc == kWaitEnded) return rc;
+  if (rc != 0) {
+    if (port_.tls().mode == PELNET_SMTP_tlsStartTlsRequired)
+      return refuseWithQuit(kSmtpStartTlsRefused, kTextStartTlsRefusedPrefix + lastReply_ + ".");
+    return performAuth();
+  }
+  if (int failed = handshake()) return failed;
+  // What the server said before TLS may have been changed on the way: ask again.
+  return performEhlo();
+}
+
+int SmtpSession::handshake() {
+  if (int rc = pendingInterrupt()) return rc;
+  lines_.reset();
+  if (int rc = port_.startTls(tlsPeerName())) {
+    // A half-made TLS session carries nothing more: the connection closes, its text kept.
+    const KeptErrorText kept(port_);
+    port_.close();
+    return rc;
+  }
+  events_.onPITrail(kInformation, kTextTlsStarted + port_.tlsSummary());
+  if (!port_.tls().verify && !port_.tls().pinned) events_.onPITrail(kInformation, kTextNotChecked);
+  return 0;
+}
+
+int SmtpSession::refuseWithQuit(int code, const std::string &text) {
+  port_.fail(code, text);
+  {
+    const KeptErrorText kept(port_);
+    run(performQuit());
+    port_.close();
+  }
+  return code;
+}
+
+std::string SmtpSession::tlsPeerName() const {
+  const std::string &name = port_.tls().serverName;
+  return name.empty() ? port_.remoteText() : name;
+}
+
+}  // namespace pelnet::smtp

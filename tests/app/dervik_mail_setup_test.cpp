@@ -69,8 +69,8 @@ std::string BareHex(const std::string &Text) {
 
 // The report with its times blanked: two runs of the same list differ only there.
 std::string WithoutTimes(const std::string &Text) {
-  static const std::regex Time(R"(\d{1,2}[./-]\d{1,2}[./-]\d{2,4},? \d{1,2}:\d{2}(:\d{2})?( ?[AP]M)?)");
-  return std::regex_replace(Text, Time, "<time>");
+  static const std::regex Time(R"(as of [^\r\n]*:)");
+  return std::regex_replace(Text, Time, "as of <time>:");
 }
 
 class DervikMailSetup : public testing::Test {
@@ -150,7 +150,7 @@ TEST_F(DervikMailSetup, TheUnattendedReportLogsInOverTls) {
        0600, ExitStatusReportFailed, "535"},
       {"wrong pin", &SelfSigned,
        "Security=starttls\n" + Login() + "Fingerprint=" + Ca().Localhost().Sha256 + "\n", true, 0600,
-       ExitStatusReportFailed, BareHex(Ca().SelfSigned().Sha256).substr(0, 2)},
+       ExitStatusReportFailed, Ca().SelfSigned().Sha256},
       {"password readable by others", &StartTls, "Security=starttls\n" + Login() + CaLines(), true, 0644,
        ExitStatusReportFailed, "can be read by others: run chmod 600 " + SettingsFile},
   };

@@ -1,5 +1,6 @@
 #include "auto_mode.h"
 
+#include "mail_settings.h"
 #include "report_texts.h"
 #include "settings.h"
 
@@ -25,6 +26,17 @@ constexpr std::array<TSwitch, 4> Switches{{
 }};
 
 bool HostSet(const QString& Host) { return !Host.isEmpty() && Host != QLatin1String("0.0.0.0"); }
+
+// The note of a mail report that went encrypted to a server whose
+// certificate nobody checked.
+QString SentNote(TReportKind Kind, const TSettings& Settings) {
+  if (Kind != rkMail)
+    return QString();
+  TMailConnection Connection;
+  Connection.Security = ParseMailSecurity(Settings.SMTPSecurity()).value_or(msNone);
+  Connection.Verify = ParseMailVerify(Settings.SMTPVerify()).value_or(true);
+  return CertificateNotCheckedNote(Connection);
+}
 
 }  // namespace
 
@@ -123,7 +135,7 @@ void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const T
   const QString Destination = QStringLiteral("%1:%2").arg(Host).arg(Port);
   switch (Result) {
     case rrSent:
-      Write(QStringLiteral("%1 sent to %2").arg(Name, Destination), lkInfo);
+      Write(QStringLiteral("%1 sent to %2").arg(Name, Destination) + SentNote(Kind, Settings), lkInfo);
       break;
     case rrFailed:
       FReportFailed = true;

@@ -6,6 +6,7 @@
 #include "mail_charset.h"
 #include "mail_delivery.h"
 #include "mail_queue.h"
+#include "mail_settings.h"
 #include "pelsmtp.h"
 #include "report_texts.h"
 
@@ -34,6 +35,13 @@ bool TFormMain::SendResultsToSMTP() {
   const TSettings& S = Settings();
   FSMTPQueued = false;
   FLostQueuedMail.clear();
+  // A login or certificate setting that cannot be used sends nothing: a
+  // report in plaintext or without its login is not what was asked for.
+  const TMailConnectionSetup Connection = ReadMailConnection(S);
+  if (!Connection.Problems.isEmpty()) {
+    SetStatusPanelText(0, MailSetupProblemText(Connection.Problems));
+    return false;
+  }
   try {
     std::optional<EPelnet> LookupFailure;
     try {
@@ -49,6 +57,7 @@ bool TFormMain::SendResultsToSMTP() {
     pelSMTP1->setSendTo(S.SMTPRecipients());
     pelSMTP1->setFrom(S.SMTPSender());
     pelSMTP1->setTimeout(S.SMTPTimeoutSeconds());
+    ApplyMailConnection(*pelSMTP1, Connection.Connection);
     const QString Subject = MailReportSubject(S);
     pelSMTP1->setSubject(Subject);
     // Read back: the text shows what the component will talk to.
@@ -80,7 +89,8 @@ bool TFormMain::SendResultsToSMTP() {
   if (Result && !FSMTPQueued)
     SetStatusPanelText(0, QStringLiteral("Mail report sent to %1:%2. (%3)")
                               .arg(pelSMTP1->MailServer(), QString::number(pelSMTP1->MailPort()),
-                                   FormatTimeForDisplay(QTime::currentTime())));
+                                   FormatTimeForDisplay(QTime::currentTime())) +
+                              CertificateNotCheckedNote(Connection.Connection));
   // Reports of earlier runs the queue lost are named whatever became of this one.
   if (!FLostQueuedMail.isEmpty())
     SetStatusPanelText(0, StatusPanelText(0) + QStringLiteral("; not delivered from the queue: ") +

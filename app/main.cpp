@@ -6,9 +6,12 @@
 #include "form_main.h"
 #include "program_files.h"
 #include "read_me_window.h"
+#include "settings_check.h"
 #include "settings_file.h"
+#include "test_mail.h"
 #include "unattended_start.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 
 #include <cstdio>
@@ -46,6 +49,24 @@ int main(int argc, char** argv) {
   if (!Options.UnknownSwitch.isEmpty()) {
     WriteText(stderr, UnknownSwitchText(Options.UnknownSwitch));
     return ExitStatusUsage;
+  }
+  // Setting-up commands: no window, no check run.
+  if (Options.CheckSettings) {
+    const TSettingsCheck Check = CheckSettings(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()));
+    WriteText(stdout, Check.Text);
+    return Check.Status;
+  }
+  if (Options.TestMail) {
+    unsetenv("QT_NO_GLIB");
+    QCoreApplication Application(argc, argv);
+    try {
+      const TCoreUnits CoreUnits;
+      return SendTestMail(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()),
+                          [](const QString& Line) { WriteText(stderr, Line + u'\n'); });
+    } catch (...) {
+      WriteText(stderr, QStringLiteral("dervik: ") + ExceptionMessageText(std::current_exception()) + u'\n');
+      return ExitStatusNotStarted;
+    }
   }
 
   // Decided before the application object exists: Qt ends the process when

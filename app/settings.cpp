@@ -2,6 +2,7 @@
 
 #include "ini_file.h"
 #include "integer_text.h"
+#include "mail_settings.h"
 #include "nearest_name.h"
 #include "settings_file.h"
 
@@ -48,6 +49,22 @@ constexpr TTextKey SMTPSenderKey{SectionSMTP, u"Sender", &TSettings::SetSMTPSend
 constexpr TTextKey SMTPQueueDirKey{SectionSMTP, u"QueueDir", &TSettings::SetSMTPQueueDir,
                                    &TSettings::SMTPQueueDir};
 constexpr TIntegerKey SMTPTimeoutKey{SectionSMTP, u"Timeout", &TSettings::SetSMTPTimeout};
+constexpr TTextKey SMTPSecurityKey{SectionSMTP, u"Security", &TSettings::SetSMTPSecurity,
+                                   &TSettings::SMTPSecurity};
+constexpr TTextKey SMTPUserKey{SectionSMTP, u"User", &TSettings::SetSMTPUser, &TSettings::SMTPUser};
+constexpr TTextKey SMTPPasswordKey{SectionSMTP, u"Password", &TSettings::SetSMTPPassword,
+                                   &TSettings::SMTPPassword};
+constexpr TTextKey SMTPPasswordFileKey{SectionSMTP, u"PasswordFile", &TSettings::SetSMTPPasswordFile,
+                                       &TSettings::SMTPPasswordFile};
+constexpr TTextKey SMTPAuthSchemeKey{SectionSMTP, u"AuthScheme", &TSettings::SetSMTPAuthScheme,
+                                     &TSettings::SMTPAuthScheme};
+constexpr TTextKey SMTPCAFileKey{SectionSMTP, u"CAFile", &TSettings::SetSMTPCAFile, &TSettings::SMTPCAFile};
+constexpr TTextKey SMTPServerNameKey{SectionSMTP, u"ServerName", &TSettings::SetSMTPServerName,
+                                     &TSettings::SMTPServerName};
+constexpr TTextKey SMTPFingerprintKey{SectionSMTP, u"Fingerprint", &TSettings::SetSMTPFingerprint,
+                                      &TSettings::SMTPFingerprint};
+constexpr TTextKey SMTPVerifyKey{SectionSMTP, u"Verify", &TSettings::SetSMTPVerify, &TSettings::SMTPVerify};
+constexpr TTextKey SMTPProxyKey{SectionSMTP, u"Proxy", &TSettings::SetSMTPProxy, &TSettings::SMTPProxy};
 constexpr TIntegerKey SyslogFacilityKey{SectionSyslog, u"Facility", &TSettings::SetSyslogFacility};
 constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetSyslogHostAddress,
                                  &TSettings::SyslogHostAddress};
@@ -57,7 +74,11 @@ constexpr TKey KeysInReadingOrder[] = {
     {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},  {&PingTTLKey, nullptr},
     {&PingParallelKey, nullptr},   {nullptr, &SMTPHostKey},   {&SMTPPortKey, nullptr},
     {nullptr, &SMTPRecipientsKey}, {nullptr, &SMTPSenderKey}, {nullptr, &SMTPQueueDirKey},
-    {&SMTPTimeoutKey, nullptr},    {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
+    {&SMTPTimeoutKey, nullptr},    {nullptr, &SMTPSecurityKey}, {nullptr, &SMTPUserKey},
+    {nullptr, &SMTPPasswordKey},   {nullptr, &SMTPPasswordFileKey}, {nullptr, &SMTPAuthSchemeKey},
+    {nullptr, &SMTPCAFileKey},     {nullptr, &SMTPServerNameKey}, {nullptr, &SMTPFingerprintKey},
+    {nullptr, &SMTPVerifyKey},     {nullptr, &SMTPProxyKey},
+    {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
 };
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
@@ -86,20 +107,17 @@ QString WithSuggestion(const QString& Warning, const QString& Nearest, const QSt
 // Sections and keys that nothing reads: a slip of the keyboard would
 // otherwise leave a setting at its default without a word. Names in
 // [Devices] are device names, free to choose.
-QStringList UnknownNames(const TIniFile& Ini, const QString& FileName) {
+std::vector<TSettings::TUnknownName> FindUnknownNames(const TIniFile& Ini) {
   QStringList Sections;
   for (const char16_t* Known : KnownSections)
     Sections.append(QString::fromUtf16(Known));
-  QStringList Warnings;
+  std::vector<TSettings::TUnknownName> Unknown;
   for (const QString& Section : Ini.SectionNames()) {
     const auto Known = std::find_if(Sections.cbegin(), Sections.cend(), [&](const QString& Name) {
       return Name.compare(Section, Qt::CaseInsensitive) == 0;
     });
     if (Known == Sections.cend()) {
-      const QString Nearest = NearestName(Section, Sections);
-      Warnings.append(
-          WithSuggestion(QStringLiteral("warning: unknown section [%1] in %2").arg(Section, FileName),
-                         Nearest, QStringLiteral("[%1]").arg(Nearest)));
+      Unknown.push_back({Section, QString(), NearestName(Section, Sections)});
       continue;
     }
     if (*Known == QStringView(SectionDevices))
@@ -108,12 +126,23 @@ QStringList UnknownNames(const TIniFile& Ini, const QString& FileName) {
     for (const QString& Key : Ini.ReadSectionKeys(Section)) {
       if (Keys.contains(Key, Qt::CaseInsensitive))
         continue;
-      const QString Nearest = NearestName(Key, Keys);
-      Warnings.append(
-          WithSuggestion(QStringLiteral("warning: unknown key %1 in [%2] of %3").arg(Key, *Known, FileName),
-                         Nearest, Nearest));
+      Unknown.push_back({*Known, Key, NearestName(Key, Keys)});
     }
   }
+  return Unknown;
+}
+
+QStringList UnknownNameWarningLines(const std::vector<TSettings::TUnknownName>& Unknown,
+                                    const QString& FileName) {
+  QStringList Warnings;
+  for (const TSettings::TUnknownName& Name : Unknown)
+    Warnings.append(
+        Name.Key.isEmpty()
+            ? WithSuggestion(QStringLiteral("warning: unknown section [%1] in %2").arg(Name.Section, FileName),
+                             Name.Nearest, QStringLiteral("[%1]").arg(Name.Nearest))
+            : WithSuggestion(
+                  QStringLiteral("warning: unknown key %1 in [%2] of %3").arg(Name.Key, Name.Section, FileName),
+                  Name.Nearest, Name.Nearest));
   return Warnings;
 }
 
@@ -132,6 +161,9 @@ void TSettings::Clear() {
   FSkippedDevices = 0;
   FDevicesSectionFound = false;
   FUnknownNameWarnings.clear();
+  FUnknownNames.clear();
+  FFileName.clear();
+  FNotIntegerKeys.clear();
   FLastCheckDT = QDateTime();
   FLastCheckResult.clear();
   FPingTimeout = 3;
@@ -144,6 +176,17 @@ void TSettings::Clear() {
   FSMTPSender.clear();
   FSMTPQueueDir.clear();
   FSMTPTimeout = SMTPTimeoutDefault;
+  FSMTPPortGiven = false;
+  FSMTPSecurity.clear();
+  FSMTPUser.clear();
+  FSMTPPassword.clear();
+  FSMTPPasswordFile.clear();
+  FSMTPAuthScheme.clear();
+  FSMTPCAFile.clear();
+  FSMTPServerName.clear();
+  FSMTPFingerprint.clear();
+  FSMTPVerify.clear();
+  FSMTPProxy.clear();
   FSyslogFacility = 22;  // local6
   FSyslogHostAddress = QStringLiteral("0.0.0.0");
   FSyslogPort = 514;
@@ -161,6 +204,7 @@ std::int32_t TSettings::SMTPTimeoutSeconds() const {
 
 bool TSettings::LoadFromFile(const QString& FileName) {
   Clear();
+  FFileName = FileName;
   try {
     ReadFile(FileName);
   } catch (const std::exception&) {
@@ -175,17 +219,26 @@ void TSettings::ReadFile(const QString& FileName) {
   const TIniFile Ini = Read.State == sfReadable ? TIniFile::FromBytes(Read.Bytes) : TIniFile();
   FSkippedDevices = Ini.SkippedEntries(View(SectionDevices));
   FDevicesSectionFound = Ini.SectionExists(View(SectionDevices));
-  FUnknownNameWarnings = UnknownNames(Ini, FileName);
+  FUnknownNames = FindUnknownNames(Ini);
+  FUnknownNameWarnings = UnknownNameWarningLines(FUnknownNames, FileName);
   for (const TKey& Key : KeysInReadingOrder) {
     if (const TIntegerKey* K = Key.Integer) {
       const QString Text = Ini.ReadString(View(K->Section), View(K->Key), QString());
       // A missing key and a value that is no integer both keep the default.
-      if (const auto Value = ParseSettingsInteger(Text))
+      if (const auto Value = ParseSettingsInteger(Text)) {
         (this->*K->Set)(*Value);
+        if (K == &SMTPPortKey)
+          FSMTPPortGiven = true;
+      } else if (!Text.trimmed().isEmpty()) {
+        FNotIntegerKeys.append(QStringLiteral("%1 in [%2]").arg(View(K->Key), View(K->Section)));
+      }
     } else if (const TTextKey* K = Key.Text) {
       (this->*K->Set)(Ini.ReadString(View(K->Section), View(K->Key), (this->*K->Get)()));
     }
   }
+
+  if (!FSMTPPortGiven)
+    FSMTPPort = DefaultMailPort(FSMTPSecurity);
 
   const QStringList Names = Ini.ReadSectionKeys(View(SectionDevices));
   FDevices.reserve(static_cast<std::size_t>(Names.size()));

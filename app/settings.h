@@ -42,6 +42,18 @@ public:
   // the nearest known name when one is near ("warning: unknown key Timout in
   // [Ping] of <file>; did you mean Timeout?"); device names are never in it.
   const QStringList& UnknownNameWarnings() const { return FUnknownNameWarnings; }
+  // The same names one by one: Section is the known section's spelling for
+  // an unknown key, and Key is empty for an unknown section; Nearest is the
+  // known name it most likely meant, or empty.
+  struct TUnknownName {
+    QString Section, Key, Nearest;
+  };
+  const std::vector<TUnknownName>& UnknownNames() const { return FUnknownNames; }
+  // The file of the last LoadFromFile; empty before one.
+  const QString& FileName() const { return FFileName; }
+  // Integer keys whose value is there but no integer, as "Key in [Section]"
+  // ("Port in [SMTP]"); they keep their defaults.
+  const QStringList& NotIntegerKeys() const { return FNotIntegerKeys; }
 
   // Owned; every other reference to a device is borrowed and must be
   // dropped when the settings are loaded again.
@@ -87,6 +99,31 @@ public:
   std::int32_t SMTPTimeout() const { return FSMTPTimeout; }
   void SetSMTPTimeout(std::int32_t Value) { FSMTPTimeout = Value; }
   static constexpr std::int32_t SMTPTimeoutDefault = 60;
+  // Whether the file gave Port an integer; without one the port follows
+  // Security (25, 587 for starttls, 465 for tls).
+  bool SMTPPortGiven() const { return FSMTPPortGiven; }
+  // The connection to the mail server as the file words it (see
+  // mail_settings.h for what each value means and how it is checked).
+  const QString& SMTPSecurity() const { return FSMTPSecurity; }
+  void SetSMTPSecurity(const QString& Value) { FSMTPSecurity = Value; }
+  const QString& SMTPUser() const { return FSMTPUser; }
+  void SetSMTPUser(const QString& Value) { FSMTPUser = Value; }
+  const QString& SMTPPassword() const { return FSMTPPassword; }
+  void SetSMTPPassword(const QString& Value) { FSMTPPassword = Value; }
+  const QString& SMTPPasswordFile() const { return FSMTPPasswordFile; }
+  void SetSMTPPasswordFile(const QString& Value) { FSMTPPasswordFile = Value; }
+  const QString& SMTPAuthScheme() const { return FSMTPAuthScheme; }
+  void SetSMTPAuthScheme(const QString& Value) { FSMTPAuthScheme = Value; }
+  const QString& SMTPCAFile() const { return FSMTPCAFile; }
+  void SetSMTPCAFile(const QString& Value) { FSMTPCAFile = Value; }
+  const QString& SMTPServerName() const { return FSMTPServerName; }
+  void SetSMTPServerName(const QString& Value) { FSMTPServerName = Value; }
+  const QString& SMTPFingerprint() const { return FSMTPFingerprint; }
+  void SetSMTPFingerprint(const QString& Value) { FSMTPFingerprint = Value; }
+  const QString& SMTPVerify() const { return FSMTPVerify; }
+  void SetSMTPVerify(const QString& Value) { FSMTPVerify = Value; }
+  const QString& SMTPProxy() const { return FSMTPProxy; }
+  void SetSMTPProxy(const QString& Value) { FSMTPProxy = Value; }
   static constexpr std::int32_t SMTPTimeoutLimit = 3600;
   // SMTPTimeout as the report uses it: 0 or less is the default, since the
   // mail component would take 0 as "wait for ever" and a scheduled report
@@ -107,6 +144,9 @@ private:
   qsizetype FSkippedDevices = 0;
   bool FDevicesSectionFound = false;
   QStringList FUnknownNameWarnings;
+  std::vector<TUnknownName> FUnknownNames;
+  QString FFileName;
+  QStringList FNotIntegerKeys;
   QDateTime FLastCheckDT;
   QString FLastCheckResult;
   std::int32_t FPingTimeout = 0;
@@ -119,6 +159,17 @@ private:
   QString FSMTPSender;
   QString FSMTPQueueDir;
   std::int32_t FSMTPTimeout = 0;
+  bool FSMTPPortGiven = false;
+  QString FSMTPSecurity;
+  QString FSMTPUser;
+  QString FSMTPPassword;
+  QString FSMTPPasswordFile;
+  QString FSMTPAuthScheme;
+  QString FSMTPCAFile;
+  QString FSMTPServerName;
+  QString FSMTPFingerprint;
+  QString FSMTPVerify;
+  QString FSMTPProxy;
   std::int32_t FSyslogFacility = 0;
   QString FSyslogHostAddress;
   std::int32_t FSyslogPort = 0;

@@ -163,6 +163,10 @@ TProgramOptions ReadProgramOptions(int Argc, const char* const* Argv) {
       Options.Version = true;
     else if (std::strcmp(Argument, "--verbose") == 0)
       Options.Verbose = true;
+    else if (std::strcmp(Argument, "--test-mail") == 0)
+      Options.TestMail = true;
+    else if (std::strcmp(Argument, "--check-settings") == 0)
+      Options.CheckSettings = true;
     else if (IsOption(Argument, "-platform") && Index + 1 < Argc)
       Options.PlatformGiven = true;
     else if (IsOption(Argument, "-display") && Index + 1 < Argc)
@@ -271,6 +275,7 @@ QString HelpText(const QString& SettingsFileName, const QString& CreateCommand) 
           : QStringLiteral("There is none yet; create your own with:\n  %1\n").arg(CreateCommand);
   return QStringLiteral(
              "Usage: dervik [/AUTO | /AUTORUN | /AUTOSMTP | /AUTOSYSLOG]... [--verbose] [Qt options]\n"
+             "       dervik --test-mail | --check-settings\n"
              "       dervik --help | --version\n"
              "\n"
              "Pings every device listed in the settings file and shows the results in a\n"
@@ -284,6 +289,13 @@ QString HelpText(const QString& SettingsFileName, const QString& CreateCommand) 
              "  /AUTOSMTP     run a check, send the mail report, close\n"
              "  /AUTOSYSLOG   run a check, send the syslog report, close\n"
              "  --verbose     an automatic run writes every step, not only its problems\n"
+             "  --test-mail   send one test message with the [SMTP] settings, no check\n"
+             "                run; the dialogue (secrets masked), the TLS protocol and\n"
+             "                the server's certificate go to standard error; status 0\n"
+             "                sent, 2 not sent, 4 could not start\n"
+             "  --check-settings  show where the settings come from, the devices, which\n"
+             "                report goes where and every problem; sends nothing; status\n"
+             "                0 when nothing would stop a run or a report, 4 otherwise\n"
              "  -h, --help    show this text\n"
              "  --version     show the version\n"
              "\n"
@@ -307,7 +319,15 @@ QString HelpText(const QString& SettingsFileName, const QString& CreateCommand) 
              "     or checked nothing (no device, Times or Timeout 0 or less)\n"
              "  8  the mail report was kept in the queue folder (QueueDir in [SMTP]) for\n"
              "     the next run; adds up with 1 and 2\n"
-             " 64  an unknown switch (a mistyped /AUTO...): nothing was started\n"
+ " 64  an unknown switch (a mistyped /AUTO...): nothing was started\n"
+             "\n"
+             "The mail report's connection, in [SMTP] of the settings file:\n"
+             "  Security=none|starttls|tls (Port 25, 587, 465 when not set),\n"
+             "  User, Password or PasswordFile (mode 600: a password others can read\n"
+             "  stops the report), AuthScheme=auto|plain|login|cram-md5|ntlm|kerberos,\n"
+             "  CAFile, ServerName, Fingerprint (SHA-256), Verify=yes|no,\n"
+             "  Proxy=socks4://host:port | socks5://[user:password@]host:port |\n"
+             "        http://[user:password@]host:port | auto\n"
              "\n"
              "Qt's own options (-platform, -display, -style, ...) work as usual.\n")
       .arg(SettingsFileName, Create);

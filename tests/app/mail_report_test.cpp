@@ -11,6 +11,7 @@
 #include "pelsmtp.h"
 #include "report_peers.h"
 #include "scripted_peer.h"
+#include "test_ca.h"
 
 #include <gtest/gtest.h>
 
@@ -96,7 +97,9 @@ class MailReport : public testing::Test {
   // Writes the settings file and opens the window over it.
   void Open(const std::vector<TDeviceRow> &Devices,
             const QString &Host = QStringLiteral("127.0.0.1"), int Port = -1,
-            const QStringList &Arguments = {}) {
+            const QStringList &Arguments = {}, const QString &ExtraSMTP = QString(),
+            QFileDevice::Permissions Mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadGroup | QFileDevice::ReadOther) {
     QString Lines;
     for (const auto &D : Devices) Lines += QStringLiteral("%1=%2\n").arg(D.Name, D.Address);
     QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
@@ -104,12 +107,13 @@ class MailReport : public testing::Test {
     Ini.write(
         QStringLiteral("[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=%1\nPort=%2\n"
                        "Recipients=ops@dervik.test, lab@dervik.test\nSender=dervik@dervik.test\n"
-                       "[Devices]\n%3")
+                       "%4[Devices]\n%3")
             .arg(Host)
             .arg(Port < 0 ? Sink.Port() : Port)
-            .arg(Lines)
+            .arg(Lines, ExtraSMTP)
             .toUtf8());
     Ini.close();
+    ASSERT_TRUE(Ini.setPermissions(Mode));
     Form = std::make_unique<TFormMain>(
         TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), Arguments});
     ASSERT_EQ(Form->Settings().Devices().size(), Devices.size());
@@ -673,6 +677,71 @@ TEST_F(MailReport, GenericFailuresSayWhatHappened) {
       Form->pelSMTP1->setConnected(false);
       Peer.finish();
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The window's report takes the same connection settings as the unattended
+// run: TLS with a login, the permission rule, the proxy; without the keys
+// the component keeps its plaintext defaults.
+TEST_F(MailReport, TheWindowConnectsWithTheTlsLoginAndProxySettings) {
+  static const testsupport::TestCa Ca;
+  ASSERT_TRUE(Ca.Ok()) << Ca.Why();
+  reportpeers::SmtpSinkOptions Options;
+  Options.CertFile = Ca.Localhost().Cert;
+  Options.KeyFile = Ca.Localhost().Key;
+  Options.RequireStartTls = true;
+  Options.User = "reporter";
+  Options.Password = "s3cret-Pass";
+  SmtpSink Tls(Options);
+  ASSERT_TRUE(Tls.Ok()) << Tls.Why();
+  const int NoProxy = testsupport::FreeLoopbackPort();
+  const QString Login = QStringLiteral("Security=starttls\nUser=reporter\nPassword=s3cret-Pass\nCAFile=%1\n")
+                            .arg(QString::fromStdString(Ca.CaFile()));
+  const auto Private = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+  const auto Shared = Private | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+  const struct {
+    const char *Name;
+    SmtpSink *Server;
+    QString Lines;
+    QFileDevice::Permissions Mode;
+    TReportResult Result;
+    TpelsmtpTlsModes TlsMode;
+    TpelsmtpFirewallTypes Firewall;
+    const char *Panel;  // a part of panel 0
+  } Rows[] = {
+      {"starttls with login", &Tls, Login, Private, rrSent, tlsStartTlsRequired, fwNone, "Mail report sent to"},
+      {"password others can read", &Tls, Login, Shared, rrFailed, tlsNone, fwNone, "run chmod 600"},
+      {"plaintext to a server that demands TLS", &Tls,
+       QStringLiteral("User=reporter\nPassword=s3cret-Pass\n"), Private, rrFailed, tlsNone, fwNone, ""},
+      {"through a proxy that is not there", &Sink,
+       QStringLiteral("Proxy=socks5://127.0.0.1:%1\n").arg(NoProxy), Shared, rrFailed, tlsNone, fwSOCKS5, ""},
+      {"none of the keys", &Sink, QString(), Shared, rrSent, tlsNone, fwNone, "Mail report sent to"},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    const size_t Before = R.Server->Messages().size();
+    Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), R.Server->Port(), {}, R.Lines, R.Mode);
+    FinishRun(QStringLiteral("All connections OK"));
+    ClickSend();
+    const QString Panel = Form->StatusPanelText(0);
+    EXPECT_EQ(Form->LastSMTPReport(), R.Result) << Panel.toStdString();
+    EXPECT_TRUE(Panel.contains(QLatin1String(R.Panel))) << Panel.toStdString();
+    EXPECT_FALSE(Panel.contains(QLatin1String("s3cret"))) << Panel.toStdString();
+    const std::vector<Mail> Stored = R.Server->Messages();
+    ASSERT_EQ(Stored.size(), Before + (R.Result == rrSent ? 1 : 0));
+    if (R.Result == rrSent && R.Server == &Tls) {
+      EXPECT_NE(Stored.back().Tls, "");
+      EXPECT_EQ(Stored.back().AuthUser, "reporter");
+    }
+    if (Panel.contains(QLatin1String("chmod 600")))  // refused before the component was set up
+      continue;
+    EXPECT_EQ(Form->pelSMTP1->TlsMode(), R.TlsMode);
+    EXPECT_EQ(Form->pelSMTP1->FirewallType(), R.Firewall);
+    EXPECT_EQ(Form->pelSMTP1->User().isEmpty(), R.Lines.indexOf(QLatin1String("User=")) < 0);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,341 @@
+#include "mail_settings.h"
+
+#include "settings.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+struct TSecurityName {
+  const char* Name;
+  TMailSecurity Security;
+  std::int32_t Port;
+};
+constexpr TSecurityName SecurityNames[] = {
+    {"none", msNone, 25},
+    {"starttls", msStartTls, 587},
+    {"tls", msTls, 465},
+};
+
+struct TAuthSchemeName {
+  const char* Name;
+  TpelsmtpAuthSchemes Scheme;
+};
+constexpr TAuthSchemeName AuthSchemeNames[] = {
+    {"auto", asAutomatic}, {"plain", asPlain}, {"login", asLogin},
+    {"cram-md5", asCramMD5}, {"ntlm", asNTLM}, {"kerberos", asKerberos},
+};
+
+struct TProxyScheme {
+  const char* Prefix;
+  TpelsmtpFirewallTypes Type;
+  bool TakesLogin;
+};
+constexpr TProxyScheme ProxySchemes[] = {
+    {"socks4://", fwSOCKS4, false},
+    {"socks5://", fwSOCKS5, true},
+    {"http://", fwTunnel, true},
+};
+
+constexpr char ProxyForms[] =
+    "write socks4://host:port, socks5://[user:password@]host:port, http://[user:password@]host:port or auto";
+
+bool Same(QStringView Text, const char* Name) {
+  return Text.compare(QLatin1String(Name), Qt::CaseInsensitive) == 0;
+}
+
+// The user's path, from the settings file's folder when relative.
+QString FromSettingsFolder(const QString& Path, const QString& SettingsFile) {
+  if (Path.isEmpty() || QDir::isAbsolutePath(Path) || SettingsFile.isEmpty())
+    return Path;
+  return QFileInfo(SettingsFile).dir().filePath(Path);
+}
+
+// The first line of a password file, without its line end.
+QString ReadPasswordFile(const QString& FileName, QString& Problem) {
+  QFile File(FileName);
+  if (!File.open(QIODevice::ReadOnly)) {
+    Problem = QStringLiteral("PasswordFile %1 in [SMTP] cannot be read: %2").arg(FileName, File.errorString());
+    return QString();
+  }
+  QByteArray Line = File.readLine(64 * 1024);
+  while (Line.endsWith('\n') || Line.endsWith('\r'))
+    Line.chop(1);
+  if (Line.isEmpty())
+    Problem = QStringLiteral("PasswordFile %1 in [SMTP] holds no password on its first line").arg(FileName);
+  return QString::fromUtf8(Line);
+}
+
+void Append(QStringList& List, const QString& Text) {
+  if (!Text.isEmpty())
+    List.append(Text);
+}
+
+}  // namespace
+
+std::optional<TMailSecurity> ParseMailSecurity(QStringView Text) {
+  const QStringView Value = Text.trimmed();
+  if (Value.isEmpty())
+    return msNone;
+  for (const TSecurityName& Name : SecurityNames)
+    if (Same(Value, Name.Name))
+      return Name.Security;
+  return std::nullopt;
+}
+
+std::int32_t DefaultMailPort(QStringView Security) {
+  const std::optional<TMailSecurity> Parsed = ParseMailSecurity(Security);
+  for (const TSecurityName& Name : SecurityNames)
+    if (Parsed && Name.Security == *Parsed)
+      return Name.Port;
+  return SecurityNames[0].Port;
+}
+
+std::optional<TpelsmtpAuthSchemes> ParseMailAuthScheme(QStringView Text) {
+  const QStringView Value = Text.trimmed();
+  if (Value.isEmpty())
+    return asAutomatic;
+  for (const TAuthSchemeName& Name : AuthSchemeNames)
+    if (Same(Value, Name.Name))
+      return Name.Scheme;
+  return std::nullopt;
+}
+
+std::optional<bool> ParseMailVerify(QStringView Text) {
+  const QStringView Value = Text.trimmed();
+  if (Value.isEmpty() || Same(Value, "yes"))
+    return true;
+  if (Same(Value, "no"))
+    return false;
+  return std::nullopt;
+}
+
+bool IsSha256Fingerprint(QStringView Text) {
+  qsizetype Digits = 0;
+  for (const QChar C : Text) {
+    if (C == u':')
+      continue;
+    if (!C.isDigit() && !(C.toLower() >= u'a' && C.toLower() <= u'f'))
+      return false;
+    ++Digits;
+  }
+  return Digits == 64;
+}
+
+TMailProxyParse ParseMailProxy(QStringView Text) {
+  TMailProxyParse Out;
+  const QStringView Value = Text.trimmed();
+  const auto Fail = [&](const QString& Why) {
+    Out.Problem = Why;
+    return Out;
+  };
+  if (Value.isEmpty()) {
+    Out.Proxy = TMailProxy{};
+    return Out;
+  }
+  if (Same(Value, "auto")) {
+    Out.Proxy = TMailProxy{};
+    Out.Proxy->AutoDetect = true;
+    return Out;
+  }
+  const TProxyScheme* Scheme = nullptr;
+  for (const TProxyScheme& S : ProxySchemes)
+    if (Value.startsWith(QLatin1String(S.Prefix), Qt::CaseInsensitive))
+      Scheme = &S;
+  if (Scheme == nullptr)
+    return Fail(QStringLiteral("it names no known kind of proxy"));
+  TMailProxy Proxy;
+  Proxy.Type = Scheme->Type;
+  QStringView Rest = Value.mid(qsizetype(std::strlen(Scheme->Prefix)));
+  if (Rest.endsWith(u'/'))
+    Rest.chop(1);
+  const qsizetype At = Rest.lastIndexOf(u'@');
+  if (At >= 0) {
+    if (!Scheme->TakesLogin)
+      return Fail(QStringLiteral("a socks4 proxy takes no user and password"));
+    const QStringView Login = Rest.left(At);
+    const qsizetype Colon = Login.indexOf(u':');
+    Proxy.User = QUrl::fromPercentEncoding(Login.left(Colon < 0 ? Login.size() : Colon).toUtf8());
+    if (Colon >= 0)
+      Proxy.Password = QUrl::fromPercentEncoding(Login.mid(Colon + 1).toUtf8());
+    if (Proxy.User.isEmpty())
+      return Fail(QStringLiteral("the user before \"@\" is empty"));
+    Rest = Rest.mid(At + 1);
+  }
+  QStringView PortText;
+  if (Rest.startsWith(u'[')) {
+    const qsizetype Close = Rest.indexOf(u']');
+    if (Close < 0)
+      return Fail(QStringLiteral("the \"[\" of its IPv6 address is not closed"));
+    Proxy.Host = Rest.mid(1, Close - 1).toString();
+    if (!Rest.mid(Close + 1).startsWith(u':'))
+      return Fail(QStringLiteral("it has no port"));
+    PortText = Rest.mid(Close + 2);
+  } else {
+    const qsizetype Colon = Rest.lastIndexOf(u':');
+    if (Colon < 0)
+      return Fail(QStringLiteral("it has no port"));
+    Proxy.Host = Rest.left(Colon).toString();
+    PortText = Rest.mid(Colon + 1);
+  }
+  if (Proxy.Host.isEmpty())
+    return Fail(QStringLiteral("it has no host"));
+  for (const QChar C : Proxy.Host)
+    if (C.isSpace() || C == u'/' || C == u'@' || C.unicode() < 0x20)
+      return Fail(QStringLiteral("its host holds \"%1\"").arg(C));
+  bool Valid = false;
+  const int Port = PortText.toInt(&Valid);
+  if (!Valid || Port < 1 || Port > 65535 || PortText.startsWith(u'+'))
+    return Fail(QStringLiteral("its port is not a number from 1 to 65535"));
+  Proxy.Port = Port;
+  Out.Proxy = Proxy;
+  return Out;
+}
+
+QString MaskedProxyText(const QString& Text) {
+  const qsizetype Scheme = Text.indexOf(QLatin1String("://"));
+  const qsizetype At = Text.lastIndexOf(u'@');
+  if (Scheme < 0 || At < Scheme)
+    return Text;
+  const qsizetype Colon = Text.indexOf(u':', Scheme + 3);
+  if (Colon < 0 || Colon > At)
+    return Text;
+  return Text.left(Colon + 1) + QStringLiteral("****") + Text.mid(At);
+}
+
+QString SecretFileProblem(const QString& FileName, const QString& What) {
+  struct stat Status {};
+  if (::stat(QFile::encodeName(FileName).constData(), &Status) != 0)
+    return QString();
+  if ((Status.st_mode & (S_IRGRP | S_IROTH)) == 0)
+    return QString();
+  return QStringLiteral("%1 %2 holds a password and can be read by others: run chmod 600 %2")
+      .arg(What, FileName);
+}
+
+TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
+  TMailConnectionSetup Out;
+  TMailConnection& C = Out.Connection;
+  QStringList& Problems = Out.Problems;
+  const QString& SettingsFile = Settings.FileName();
+
+  if (const auto Security = ParseMailSecurity(Settings.SMTPSecurity()))
+    C.Security = *Security;
+  else
+    Problems.append(QStringLiteral("Security=%1 in [SMTP] is none of none, starttls, tls")
+                        .arg(Settings.SMTPSecurity()));
+
+  C.User = Settings.SMTPUser();
+  const bool HasPassword = !Settings.SMTPPassword().isEmpty();
+  const bool HasPasswordFile = !Settings.SMTPPasswordFile().isEmpty();
+  const std::optional<TpelsmtpAuthSchemes> Scheme = ParseMailAuthScheme(Settings.SMTPAuthScheme());
+  if (!Scheme)
+    Problems.append(
+        QStringLiteral("AuthScheme=%1 in [SMTP] is none of auto, plain, login, cram-md5, ntlm, kerberos")
+            .arg(Settings.SMTPAuthScheme()));
+  // Without a user the component's own default stays: no login at all.
+  if (!C.User.isEmpty() && Scheme)
+    C.AuthScheme = *Scheme;
+  const bool SystemLogin = Scheme && (*Scheme == asNTLM || *Scheme == asKerberos);
+  if (HasPassword && HasPasswordFile)
+    Problems.append(QStringLiteral("Password and PasswordFile are both set in [SMTP]; keep one"));
+  if (C.User.isEmpty() && (HasPassword || HasPasswordFile))
+    Problems.append(QStringLiteral("a password is set in [SMTP] but no User"));
+  if (!C.User.isEmpty() && !HasPassword && !HasPasswordFile && !SystemLogin)
+    Problems.append(QStringLiteral("User=%1 in [SMTP] has neither Password nor PasswordFile").arg(C.User));
+
+  const TMailProxyParse Proxy = ParseMailProxy(Settings.SMTPProxy());
+  if (Proxy.Proxy)
+    C.Proxy = *Proxy.Proxy;
+  else
+    Problems.append(QStringLiteral("Proxy=%1 in [SMTP] does not parse: %2; %3")
+                        .arg(MaskedProxyText(Settings.SMTPProxy()), Proxy.Problem, QLatin1String(ProxyForms)));
+
+  if (HasPassword || !C.Proxy.Password.isEmpty()) {
+    Append(Problems, SecretFileProblem(SettingsFile, QStringLiteral("the settings file")));
+    C.Password = Settings.SMTPPassword();
+  }
+  if (HasPasswordFile) {
+    const QString File = FromSettingsFolder(Settings.SMTPPasswordFile(), SettingsFile);
+    QString Problem;
+    const QString Password = ReadPasswordFile(File, Problem);
+    if (Problem.isEmpty())
+      Problem = SecretFileProblem(File, QStringLiteral("PasswordFile"));
+    Append(Problems, Problem);
+    if (!HasPassword)
+      C.Password = Password;
+  }
+
+  C.CAFile = FromSettingsFolder(Settings.SMTPCAFile(), SettingsFile);
+  C.ServerName = Settings.SMTPServerName().trimmed();
+  C.Fingerprint = Settings.SMTPFingerprint().trimmed();
+  if (!C.Fingerprint.isEmpty() && !IsSha256Fingerprint(C.Fingerprint))
+    Problems.append(QStringLiteral("Fingerprint in [SMTP] is no SHA-256 fingerprint (64 hexadecimal digits, "
+                                   "colons allowed; dervik --test-mail shows the server's)"));
+  if (const auto Verify = ParseMailVerify(Settings.SMTPVerify()))
+    C.Verify = *Verify;
+  else
+    Problems.append(QStringLiteral("Verify=%1 in [SMTP] is neither yes nor no").arg(Settings.SMTPVerify()));
+  return Out;
+}
+
+void ApplyMailConnection(TpelSMTP& Smtp, const TMailConnection& Connection) {
+  static constexpr TpelsmtpTlsModes Modes[] = {tlsNone, tlsStartTlsRequired, tlsImplicit};
+  Smtp.setTlsMode(Modes[Connection.Security]);
+  Smtp.setTlsCAFile(Connection.CAFile);
+  Smtp.setTlsServerName(Connection.ServerName);
+  Smtp.setTlsPinnedFingerprint(Connection.Fingerprint);
+  Smtp.setTlsVerify(Connection.Verify);
+  Smtp.setUser(Connection.User);
+  Smtp.setPassword(Connection.Password);
+  Smtp.setAuthScheme(Connection.AuthScheme);
+  const TMailProxy& Proxy = Connection.Proxy;
+  // Detection first: switching it clears the firewall host.
+  Smtp.setFirewallAutoDetect(Proxy.AutoDetect);
+  if (Proxy.AutoDetect)
+    return;
+  Smtp.setFirewallType(Proxy.Type);
+  if (Proxy.Type == fwNone)
+    return;
+  Smtp.setFirewallHost(Proxy.Host);
+  Smtp.setFirewallPort(Proxy.Port);
+  Smtp.setFirewallUser(Proxy.User);
+  Smtp.setFirewallPassword(Proxy.Password);
+}
+
+QStringList MailSecrets(const TMailConnection& Connection) {
+  QStringList Secrets;
+  for (const QString& Password : {Connection.Password, Connection.Proxy.Password}) {
+    if (Password.isEmpty())
+      continue;
+    const QByteArray Bytes = Password.toUtf8();
+    Secrets.append(Password);
+    Secrets.append(QString::fromLatin1(Bytes.toBase64()));
+  }
+  if (!Connection.Password.isEmpty()) {
+    const QByteArray User = Connection.User.toUtf8(), Password = Connection.Password.toUtf8();
+    Secrets.append(QString::fromLatin1((QByteArray(1, '\0') + User + '\0' + Password).toBase64()));
+    Secrets.append(QString::fromLatin1((User + '\0' + User + '\0' + Password).toBase64()));
+  }
+  Secrets.removeDuplicates();
+  return Secrets;
+}
+
+QString MailSetupProblemText(const QStringList& Problems) {
+  return QStringLiteral("Mail report not sent: ") + Problems.join(QStringLiteral("; "));
+}
+
+QString CertificateNotCheckedNote(const TMailConnection& Connection) {
+  if (Connection.Security == msNone || Connection.Verify)
+    return QString();
+  return QStringLiteral(" - the server's certificate was not checked (Verify=no in [SMTP])");
+}

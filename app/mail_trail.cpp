@@ -1,0 +1,52 @@
+#include "mail_trail.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int DirectionOurs = 0;
+constexpr int DirectionServer = 1;
+
+}  // namespace
+
+TMailTrailMasker::TMailTrailMasker(QStringList Secrets) : FSecrets(std::move(Secrets)) {
+  FSecrets.removeAll(QString());
+  // Longest first: a secret inside a longer one must not leave the rest of it.
+  std::sort(FSecrets.begin(), FSecrets.end(),
+            [](const QString& A, const QString& B) { return A.size() > B.size(); });
+}
+
+QString TMailTrailMasker::WithoutSecrets(QString Text) const {
+  for (const QString& Secret : FSecrets)
+    Text.replace(Secret, QLatin1String(Mask));
+  return Text;
+}
+
+QString TMailTrailMasker::Line(int Direction, const QString& Message) {
+  if (Direction == DirectionOurs) {
+    if (FInAuth)
+      return QLatin1String(Mask);
+    if (Message.startsWith(QLatin1String("AUTH "), Qt::CaseInsensitive)) {
+      FInAuth = true;
+      const QStringList Words = Message.split(u' ', Qt::SkipEmptyParts);
+      return Words.size() > 2 ? Words[0] + u' ' + Words[1] + u' ' + QLatin1String(Mask)
+                              : WithoutSecrets(Message);
+    }
+  } else if (Direction == DirectionServer && FInAuth) {
+    // A challenge continues the exchange; any other answer ends it.
+    const bool Continues = Message.startsWith(QLatin1String("334"));
+    FInAuth = Continues;
+  }
+  return WithoutSecrets(Message);
+}
+
+QString MailTrailPrefix(int Direction) {
+  switch (Direction) {
+    case DirectionOurs:
+      return QStringLiteral("C: ");
+    case DirectionServer:
+      return QStringLiteral("S: ");
+    default:
+      return QStringLiteral("* ");
+  }
+}

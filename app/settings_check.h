@@ -1,0 +1,21 @@
+// dervik --check-settings: the settings read as a run reads them, and what
+// they would do (how many devices, which report goes where), with every
+// problem named before a scheduled run meets it. Sends nothing.
+#pragma once
+
+#include "settings_file.h"
+
+#include <QString>
+#include <QStringList>
+
+struct TSettingsCheck {
+  QString Text;  // for standard output, one line each
+  // 0 when nothing would stop a run or a report; ExitStatusNotStarted otherwise.
+  int Status = 0;
+};
+
+TSettingsCheck CheckSettings(const TSettingsLookup& Lookup);
+
+// Why Recipients does not parse ("\"ops\" is no mail address"), or empty:
+// addresses separated by commas, each bare or as "Name <address>".
+QString RecipientListProblem(const QString& Recipients);

@@ -68,8 +68,10 @@ class Store:
 
 def authenticator(user, password):
     def check(server, session, envelope, mechanism, auth_data):
-        ok = auth_data.login == user and auth_data.password == password
-        return AuthResult(success=ok, auth_data=(mechanism, user.decode("utf-8", "surrogateescape")))
+        if auth_data.login == user and auth_data.password == password:
+            return AuthResult(success=True, auth_data=(mechanism, user.decode("utf-8", "surrogateescape")))
+        # Not handled: the server answers the failed login with its 535 itself.
+        return AuthResult(success=False, handled=False)
     return check
 
 

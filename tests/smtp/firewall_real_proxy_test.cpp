@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "component_fixture.h"
+#include "file_text.h"
 #include "isolation.h"
 #include "loopback_ports.h"
 #include "pelsmtp.h"
@@ -39,6 +40,9 @@
 
 namespace {
 
+using testsupport::readFileText;
+using testsupport::writeFileText;
+
 using smtptest::dantedConfig;
 using smtptest::kDanted;
 using smtptest::RealProxy;
@@ -46,19 +50,6 @@ using smtptest::RealProxy;
 constexpr const char *kTinyproxy = "/usr/bin/tinyproxy";
 constexpr const char *kTestUser = "pelproxy";
 constexpr const char *kTestPassword = "proxy-secret";
-
-std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool writeFile(const std::string &path, const std::string &text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  return static_cast<bool>(out);
-}
 
 
 std::string tinyproxyConfig(int mailPort, bool basic) {
@@ -97,13 +88,13 @@ class TestUser {
     std::string h = hash;
     while (!h.empty() && (h.back() == '\n' || h.back() == '\r')) h.pop_back();
     if (!read || h.size() < 10) return false;
-    const std::string passwd = readFile("/etc/passwd") + kTestUser +
+    const std::string passwd = readFileText("/etc/passwd") + kTestUser +
                                ":x:54321:54321:proxy test:/nonexistent:/usr/sbin/nologin\n";
     const std::string shadow =
-        readFile("/etc/shadow") + kTestUser + ":" + h + ":19000:0:99999:7:::\n";
+        readFileText("/etc/shadow") + kTestUser + ":" + h + ":19000:0:99999:7:::\n";
     for (const auto &[name, text] : {std::pair{"passwd", passwd}, std::pair{"shadow", shadow}}) {
       const std::string copy = dir_ + "/" + name, target = std::string("/etc/") + name;
-      if (!writeFile(copy, text)) return false;
+      if (!writeFileText(copy, text)) return false;
       if (mount(copy.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
       mounted_.push_back(target);
     }

@@ -8,30 +8,15 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
+#include "file_text.h"
 #include "loopback_ports.h"
 
 namespace smtptest {
 
-namespace {
-
-std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool writeFile(const std::string &path, const std::string &text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  return static_cast<bool>(out);
-}
-
-}  // namespace
+using testsupport::readFileText;
+using testsupport::writeFileText;
 
 RealProxy::RealProxy() {
   char folder[] = "/tmp/pelorin-proxy-XXXXXX";
@@ -64,7 +49,7 @@ bool RealProxy::start(std::string config, std::vector<std::string> argv) {
   fill(config, "@PORT@", std::to_string(port_));
   fill(config, "@DIR@", dir_);
   const std::string conf = dir_ + "/proxy.conf";
-  if (!writeFile(conf, config)) return why("cannot write " + conf);
+  if (!writeFileText(conf, config)) return why("cannot write " + conf);
   for (std::string &a : argv) fill(a, "@CONF@", conf);
   const std::string logFile = dir_ + "/output.log";
   pid_ = fork();
@@ -83,16 +68,16 @@ bool RealProxy::start(std::string config, std::vector<std::string> argv) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return why("the proxy ended: " + readFile(logFile) + readFile(dir_ + "/proxy.log"));
+      return why("the proxy ended: " + readFileText(logFile) + readFileText(dir_ + "/proxy.log"));
     }
     if (testsupport::LoopbackPortAccepts(port_)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return why("the proxy does not listen: " + readFile(logFile));
+  return why("the proxy does not listen: " + readFileText(logFile));
 }
 
 std::string RealProxy::log() const {
-  return readFile(dir_ + "/output.log") + readFile(dir_ + "/proxy.log");
+  return readFileText(dir_ + "/output.log") + readFileText(dir_ + "/proxy.log");
 }
 
 std::string dantedConfig(const char *method) {

@@ -55,6 +55,11 @@ class SmtpCore : public CoreBase, private SessionEvents {
   Value getIndexed(int id, int index);
   int setConnected(bool on);
   int setTlsProperty(int id, const Value &v);
+  // The properties of one part; nullopt for an id of another part.
+  std::optional<int> setMessageProperty(int id, int index, const Value &v);
+  std::optional<int> setFirewallProperty(int id, const Value &v);
+  std::optional<Value> getMessageProperty(int id, int index);
+  std::optional<Value> getFirewallProperty(int id);
   // Stores `text` in `field` unless it holds a control byte (182).
   int refuseControlBytes(const std::string &text, std::string &field);
   int setFirewallAutoDetect(bool on);

@@ -27,6 +27,27 @@ void WriteText(std::FILE* Stream, const QString& Text) {
   std::fflush(Stream);
 }
 
+// The setting-up commands (--check-settings, --test-mail): no window, no
+// check run; nullopt when none was asked for.
+std::optional<int> RunSettingUpCommand(const TProgramOptions& Options, int& argc, char** argv) {
+  if (Options.CheckSettings) {
+    const TSettingsCheck Check = CheckSettings(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()));
+    WriteText(stdout, Check.Text);
+    return Check.Status;
+  }
+  if (!Options.TestMail) return std::nullopt;
+  unsetenv("QT_NO_GLIB");
+  QCoreApplication Application(argc, argv);
+  try {
+    const TCoreUnits CoreUnits;
+    return SendTestMail(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()),
+                        [](const QString& Line) { WriteText(stderr, Line + u'\n'); });
+  } catch (...) {
+    WriteText(stderr, QStringLiteral("dervik: ") + ExceptionMessageText(std::current_exception()) + u'\n');
+    return ExitStatusNotStarted;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,24 +71,7 @@ int main(int argc, char** argv) {
     WriteText(stderr, UnknownSwitchText(Options.UnknownSwitch));
     return ExitStatusUsage;
   }
-  // Setting-up commands: no window, no check run.
-  if (Options.CheckSettings) {
-    const TSettingsCheck Check = CheckSettings(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()));
-    WriteText(stdout, Check.Text);
-    return Check.Status;
-  }
-  if (Options.TestMail) {
-    unsetenv("QT_NO_GLIB");
-    QCoreApplication Application(argc, argv);
-    try {
-      const TCoreUnits CoreUnits;
-      return SendTestMail(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()),
-                          [](const QString& Line) { WriteText(stderr, Line + u'\n'); });
-    } catch (...) {
-      WriteText(stderr, QStringLiteral("dervik: ") + ExceptionMessageText(std::current_exception()) + u'\n');
-      return ExitStatusNotStarted;
-    }
-  }
+  if (const std::optional<int> Status = RunSettingUpCommand(Options, argc, argv)) return *Status;
 
   // Decided before the application object exists: Qt ends the process when
   // its platform cannot open a display.

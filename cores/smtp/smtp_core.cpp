@@ -84,7 +84,7 @@ int SmtpCore::setProperty(int id, int index, const Value &v) {
       port_.tunnel().setType(static_cast<int>(v.i));
       return 0;
     case PELNET_SMTP_PROP_FirewallHost:
-      return port_.tunnel().setHost(v.s, port_.ipv6());
+      return port_.tunnel().setHost(v.s, port_.ipv6(), &port_);
     case PELNET_SMTP_PROP_FirewallPassword:
       ProxyTunnel::setField(port_.firewall().password, v.s);
       return 0;
@@ -380,7 +380,7 @@ int SmtpCore::setFirewallAutoDetect(bool on) {
   const std::optional<DetectedProxy> proxy = detectSocksProxy();
   if (!proxy) return 0;
   port_.firewall().type = kFirewallSocks5;
-  if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6())) return rc;
+  if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6(), &port_)) return rc;
   if (proxy->port != 0) port_.firewall().port = proxy->port;
   return 0;
 }
@@ -457,7 +457,7 @@ ConfigResult SmtpCore::configFirewall(const ParsedSetting &s, std::string &answe
     return setFirewallAutoDetect(readBool(s.value));
   }
   if (sameName(n, "FirewallHost")) {
-    if (!s.query) return port_.tunnel().setHost(s.value, port_.ipv6());
+    if (!s.query) return port_.tunnel().setHost(s.value, port_.ipv6(), &port_);
     answer = port_.tunnel().hostText(port_.ipv6());
     return 0;
   }

@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -17,6 +19,7 @@ struct THostLookup::TState {
   GMainContext* Context = nullptr;  // referenced: the answer may outlive every window
   std::atomic<bool> Done{false};
   std::mutex Lock;
+  std::condition_variable Answered;
   QString IPv4;
   QString IPv6;
   ~TState() {
@@ -36,6 +39,11 @@ QString AddressText(const addrinfo& Entry) {
     return QString();
   return QString::fromLatin1(Text);
 }
+
+// A name the hosts file (or a cache) answers is answered within this; it is
+// taken at once, so a run goes on as if it had been looked up here, and
+// only a name server that is slow or gone leaves the lookup to run on.
+constexpr std::chrono::milliseconds QuickAnswer{10};
 
 gboolean NothingMore(gpointer) { return G_SOURCE_REMOVE; }
 
@@ -58,7 +66,11 @@ void LookUp(const std::shared_ptr<THostLookup::TState>& State) {
     State->IPv4 = IPv4;
     State->IPv6 = IPv6;
   }
-  State->Done.store(true, std::memory_order_release);
+  {
+    const std::lock_guard<std::mutex> Hold(State->Lock);
+    State->Done.store(true, std::memory_order_release);
+  }
+  State->Answered.notify_all();
   // An event of its own, not just a wake-up: a loop waiting for more
   // events returns only once something was dispatched.
   if (State->Context != nullptr) {
@@ -79,7 +91,10 @@ THostLookup::THostLookup(const QByteArray& Name) : FState(std::make_shared<TStat
   } catch (const std::system_error&) {
     // No thread to be had: the answer is waited for here, as it always was.
     LookUp(FState);
+    return;
   }
+  std::unique_lock<std::mutex> Hold(FState->Lock);
+  FState->Answered.wait_for(Hold, QuickAnswer, [this] { return FState->Done.load(); });
 }
 
 THostLookup::~THostLookup() = default;

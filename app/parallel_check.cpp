@@ -111,8 +111,6 @@ void TParallelCheck::StartDevice(const TItem& Item) {
   TSlot& Slot = FSlots[static_cast<std::size_t>(SlotNo)];
   Slot = TSlot();
   Slot.Item = Item;
-  ++FInFlight;
-  FPeakInFlight = std::max(FPeakInFlight, FInFlight);
   TDevice& Device = *Item.Device;
   StartDeviceCheck(Device);
   FHooks.Started(Item.Index, Device);
@@ -125,6 +123,10 @@ void TParallelCheck::StartDevice(const TItem& Item) {
 void TParallelCheck::LookupDone(int SlotNo) {
   TSlot& Slot = FSlots[static_cast<std::size_t>(SlotNo)];
   Slot.LookingUp = false;
+  // In flight from here: a device whose name is still being looked up has
+  // its slot, but nothing of it is out yet.
+  ++FInFlight;
+  FPeakInFlight = std::max(FPeakInFlight, FInFlight);
   try {
     Slot.Prepared = FHooks.PrepareDevice(PingOf(SlotNo), *Slot.Item.Device, *Slot.Lookup);
   } catch (...) {

@@ -66,7 +66,8 @@ public:
   // Checks every item; true when all finished, false when KeepGoing ended
   // the run first.
   bool Run(const std::vector<TItem>& Items);
-  // Most devices that were in flight at one time during the last Run.
+  // Most devices that were in flight (their lookup done, requests going
+  // out) at one time during the last Run.
   int PeakInFlight() const { return FPeakInFlight; }
   // Ping components made so far (one per slot used; each owns one socket
   // while a request of its device is out).

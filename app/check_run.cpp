@@ -151,15 +151,16 @@ void TCheckRun::DeviceDone(int Index, TDevice& Device, TCheckRunView& View) {
   View.DeviceFinished(Index, Device);
 }
 
-bool TCheckRun::SendPing(TpelPing& Ping, const TDevice& Device) {
+bool TCheckRun::SendPing(TpelPing& Ping, const TDevice& Device, const QString& Target) {
   if (Device.HostLookupFailed())
     return false;
-  Ping.PingHost(DevicePingTarget(Device));
+  Ping.PingHost(Target);
   return true;
 }
 
-std::unique_ptr<TIPv6PingScope> TCheckRun::PrepareDevice(TpelPing& Ping, TDevice& Device) {
-  const TDeviceHostFamily Family = DeviceHostFamily(DevicePingTarget(Device));
+std::unique_ptr<TIPv6PingScope> TCheckRun::PrepareDevice(TpelPing& Ping, TDevice& Device,
+                                                         const TDeviceHostLookup& Lookup) {
+  const TDeviceHostFamily Family = Lookup.Family();
   Device.SetHostLookupFailed(Family == TDeviceHostFamily::Unresolvable);
   return std::make_unique<TIPv6PingScope>(&Ping, Family == TDeviceHostFamily::IPv6);
 }
@@ -197,7 +198,12 @@ bool TCheckRun::PingDevice(int Index, TDevice& Device, const TSettings& Settings
   HandlePendingMessages();
   if (!OwnerAlive())
     return false;
-  const std::unique_ptr<TIPv6PingScope> Scope = PrepareDevice(FPing, Device);
+  // The window stays responsive while the name server answers; closing it
+  // or quitting ends the run here.
+  TDeviceHostLookup Lookup(DevicePingTarget(Device));
+  if (!Lookup.Wait([this] { return KeepGoing(); }))
+    return false;
+  const std::unique_ptr<TIPv6PingScope> Scope = PrepareDevice(FPing, Device, Lookup);
   for (int Attempt = 0; Attempt < Settings.PingTimes() && !FStopWatch->StopRequested(); ++Attempt) {
     PingOnce(Device);
     if (!OwnerAlive())
@@ -210,7 +216,8 @@ bool TCheckRun::PingDevice(int Index, TDevice& Device, const TSettings& Settings
 void TCheckRun::PingOnce(TDevice& Device) {
   Device.SetPinged(Device.Pinged() + 1);
   try {
-    SendPing(FPing, Device);
+    // The name itself, looked up by the component for every request as always.
+    SendPing(FPing, Device, DevicePingTarget(Device));
   } catch (...) {
     // A failed request shows only in the counters.
   }
@@ -235,10 +242,14 @@ bool TCheckRun::RunInParallel(const TSettings& Settings, TCheckRunView& View) {
   // Each device in flight gets a ping component of its own, set up as the
   // run's own is; they go when the run ends.
   Hooks.ConfigurePing = [&Settings](TpelPing& Ping) { ConfigurePing(Ping, Settings); };
-  Hooks.PrepareDevice = [](TpelPing& Ping, TDevice& Device) -> std::shared_ptr<void> {
-    return PrepareDevice(Ping, Device);
+  Hooks.PrepareDevice = [](TpelPing& Ping, TDevice& Device, const TDeviceHostLookup& Lookup) -> std::shared_ptr<void> {
+    return PrepareDevice(Ping, Device, Lookup);
   };
-  Hooks.SendPing = [](TpelPing& Ping, const TDevice& Device) { return SendPing(Ping, Device); };
+  // The address the device's lookup found: one lookup per device, started
+  // with those of the other devices about to go.
+  Hooks.SendPing = [](TpelPing& Ping, const TDevice& Device, const QString& Target) {
+    return SendPing(Ping, Device, Target);
+  };
 
   const qint64 TimeoutMs = std::min<qint64>(qint64(Settings.PingTimeout()) * 1000, INT_MAX);
   TParallelCheck Check(Settings.PingParallelDevices(), Settings.PingTimes(), static_cast<int>(TimeoutMs),

@@ -14,6 +14,7 @@
 
 class QObject;
 class TDevice;
+class TDeviceHostLookup;
 class TIPv6PingScope;
 class TSettings;
 class TpelPing;
@@ -86,13 +87,16 @@ private:
   bool PingDevice(int Index, TDevice& Device, const TSettings& Settings, TCheckRunView& View);
   void PingOnce(TDevice& Device);
   void DeviceDone(int Index, TDevice& Device, TCheckRunView& View);
-  // One echo request to the device through Ping, in either run.  False, and
-  // nothing sent, for a device whose text names nothing; other failures raise.
-  static bool SendPing(TpelPing& Ping, const TDevice& Device);
-  // Before a device's requests, in either run: what its text names decides
-  // how Ping asks it.  IPv6 devices go over IPv6 while the returned scope
-  // lives; a text that names nothing is not pinged.
-  static std::unique_ptr<TIPv6PingScope> PrepareDevice(TpelPing& Ping, TDevice& Device);
+  // One echo request to the device at Target through Ping, in either run.
+  // False, and nothing sent, for a device whose text names nothing; other
+  // failures raise.
+  static bool SendPing(TpelPing& Ping, const TDevice& Device, const QString& Target);
+  // Before a device's requests, in either run, once its lookup is done:
+  // what its text names decides how Ping asks it.  IPv6 devices go over
+  // IPv6 while the returned scope lives; a text that names nothing is not
+  // pinged.
+  static std::unique_ptr<TIPv6PingScope> PrepareDevice(TpelPing& Ping, TDevice& Device,
+                                                       const TDeviceHostLookup& Lookup);
 
   TpelPing& FPing;
   const bool FOwned;

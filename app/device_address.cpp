@@ -1,6 +1,7 @@
 #include "device_address.h"
 
 #include "device.h"
+#include "host_lookup.h"
 #include "pelping.h"
 
 #include <arpa/inet.h>
@@ -8,6 +9,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -41,32 +43,8 @@ bool EndsInNumericLabel(const QString& Host) {
          std::all_of(Label.begin(), Label.end(), [](QChar C) { return C >= u'0' && C <= u'9'; });
 }
 
-TDeviceHostFamily NameFamily(const QByteArray& Name) {
-  addrinfo Hints{};
-  Hints.ai_family = AF_UNSPEC;
-  Hints.ai_socktype = SOCK_DGRAM;  // one answer per address
-  addrinfo* List = nullptr;
-  if (getaddrinfo(Name.constData(), nullptr, &Hints, &List) != 0)
-    return TDeviceHostFamily::Unresolvable;
-  bool HasIPv4 = false;
-  bool HasIPv6 = false;
-  for (const addrinfo* Entry = List; Entry != nullptr; Entry = Entry->ai_next) {
-    HasIPv4 = HasIPv4 || Entry->ai_family == AF_INET;
-    HasIPv6 = HasIPv6 || Entry->ai_family == AF_INET6;
-  }
-  freeaddrinfo(List);
-  if (HasIPv4)
-    return TDeviceHostFamily::IPv4;
-  return HasIPv6 ? TDeviceHostFamily::IPv6 : TDeviceHostFamily::Unresolvable;
-}
-
-}  // namespace
-
-QString DevicePingTarget(const TDevice& Device) {
-  return Device.DeviceHostAddress().isEmpty() ? Device.DeviceName() : Device.DeviceHostAddress();
-}
-
-TDeviceHostFamily DeviceHostFamily(const QString& Host) {
+// What a text names without a lookup; nullopt for a name, which needs one.
+std::optional<TDeviceHostFamily> FamilyWithoutLookup(const QString& Host) {
   if (Host.isEmpty())
     return TDeviceHostFamily::IPv4;  // the component's own answer to nothing stays
   const QByteArray Text = Host.toUtf8();
@@ -80,7 +58,50 @@ TDeviceHostFamily DeviceHostFamily(const QString& Host) {
     return IsIPv6Literal(Text) ? TDeviceHostFamily::IPv6 : TDeviceHostFamily::Unresolvable;
   if (EndsInNumericLabel(Host))
     return TDeviceHostFamily::Unresolvable;
-  return NameFamily(Text);
+  return std::nullopt;
+}
+
+}  // namespace
+
+QString DevicePingTarget(const TDevice& Device) {
+  return Device.DeviceHostAddress().isEmpty() ? Device.DeviceName() : Device.DeviceHostAddress();
+}
+
+TDeviceHostFamily DeviceHostFamily(const QString& Host) {
+  TDeviceHostLookup Lookup(Host);
+  Lookup.Wait([] { return true; });
+  return Lookup.Family();
+}
+
+TDeviceHostLookup::TDeviceHostLookup(const QString& Host) : FHost(Host) {
+  if (const std::optional<TDeviceHostFamily> Family = FamilyWithoutLookup(Host))
+    FFamily = *Family;
+  else
+    FLookup = std::make_unique<THostLookup>(Host.toUtf8());
+}
+
+TDeviceHostLookup::~TDeviceHostLookup() = default;
+
+bool TDeviceHostLookup::Done() const { return !FLookup || FLookup->Done(); }
+
+bool TDeviceHostLookup::Wait(const std::function<bool()>& KeepWaiting) {
+  return !FLookup || WaitForLookup(*FLookup, KeepWaiting);
+}
+
+TDeviceHostFamily TDeviceHostLookup::Family() const {
+  if (!FLookup)
+    return FFamily;
+  // IPv4 first, as the ping component resolves a name by default.
+  if (!FLookup->FirstIPv4().isEmpty())
+    return TDeviceHostFamily::IPv4;
+  return FLookup->FirstIPv6().isEmpty() ? TDeviceHostFamily::Unresolvable : TDeviceHostFamily::IPv6;
+}
+
+QString TDeviceHostLookup::PingTarget() const {
+  if (!FLookup)
+    return FHost;
+  const QString Address = Family() == TDeviceHostFamily::IPv4 ? FLookup->FirstIPv4() : FLookup->FirstIPv6();
+  return Address.isEmpty() ? FHost : Address;
 }
 
 TIPv6PingScope::TIPv6PingScope(TpelPing* Ping, bool Enabled) : FPing(Ping), FEnabled(Enabled) {

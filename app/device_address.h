@@ -9,8 +9,11 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 class TDevice;
+class THostLookup;
 class TpelPing;
 
 enum class TDeviceHostFamily : std::uint8_t {
@@ -28,7 +31,33 @@ QString DevicePingTarget(const TDevice& Device);
 // addresses only; Unresolvable for anything else.  A text whose last label
 // is all digits is an address or nothing (no host name ends so), so
 // "127.0.0.300" is not looked up.
+// A name is waited for with the thread's events flowing.
 TDeviceHostFamily DeviceHostFamily(const QString& Host);
+
+// The same decided without holding up the thread: a text that is an address
+// (or can be none) at once, a name once its lookup on a thread of its own
+// is done.
+class TDeviceHostLookup {
+public:
+  explicit TDeviceHostLookup(const QString& Host);
+  ~TDeviceHostLookup();
+  TDeviceHostLookup(const TDeviceHostLookup&) = delete;
+  TDeviceHostLookup& operator=(const TDeviceHostLookup&) = delete;
+
+  bool Done() const;
+  // Runs the thread's events until done or KeepWaiting says no; true when done.
+  bool Wait(const std::function<bool()>& KeepWaiting);
+  // Once done, as DeviceHostFamily says.
+  TDeviceHostFamily Family() const;
+  // Once done: what to ping, the name's first address in its family (the
+  // one a lookup by the ping component finds), else the text itself.
+  QString PingTarget() const;
+
+private:
+  QString FHost;
+  TDeviceHostFamily FFamily = TDeviceHostFamily::Unresolvable;
+  std::unique_ptr<THostLookup> FLookup;  // only for a name
+};
 
 // While it lives, the ping component pings over IPv6 on its raw path (the
 // helper path has no IPv6); the settings it found come back when it ends.

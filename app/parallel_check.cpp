@@ -1,6 +1,7 @@
 #include "parallel_check.h"
 
 #include "device.h"
+#include "device_address.h"
 #include "pelping.h"
 
 #include <QCoreApplication>
@@ -63,6 +64,7 @@ bool TParallelCheck::Run(const std::vector<TItem>& Items) {
   // with a deadline, so the loop ends by itself.
   for (;;) {
     HandleAnswered();
+    HandleLookups();
     ExpireRequests();
     // New devices in bursts: answers that come back at once (a near host
     // answers before the next request is out) must find room in the socket
@@ -75,7 +77,10 @@ bool TParallelCheck::Run(const std::vector<TItem>& Items) {
       return false;
     const bool MoreToStart = !FFreeSlots.empty() && Next < Items.size();
     if (FAnswered.empty() && !MoreToStart) {
-      Wake.start(WaitMs());
+      // A lookup that ends wakes the dispatch by itself; a deadline needs the timer.
+      const int Ms = WaitMs();
+      if (Ms >= 0)
+        Wake.start(Ms);
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     } else {
       QCoreApplication::processEvents();
@@ -106,17 +111,40 @@ void TParallelCheck::StartDevice(const TItem& Item) {
   TSlot& Slot = FSlots[static_cast<std::size_t>(SlotNo)];
   Slot = TSlot();
   Slot.Item = Item;
-  ++FInFlight;
-  FPeakInFlight = std::max(FPeakInFlight, FInFlight);
   TDevice& Device = *Item.Device;
   StartDeviceCheck(Device);
   FHooks.Started(Item.Index, Device);
+  Slot.Lookup = std::make_shared<TDeviceHostLookup>(DevicePingTarget(Device));
+  Slot.LookingUp = true;
+  if (Slot.Lookup->Done())
+    LookupDone(SlotNo);
+}
+
+void TParallelCheck::LookupDone(int SlotNo) {
+  TSlot& Slot = FSlots[static_cast<std::size_t>(SlotNo)];
+  Slot.LookingUp = false;
+  // In flight from here: a device whose name is still being looked up has
+  // its slot, but nothing of it is out yet.
+  ++FInFlight;
+  FPeakInFlight = std::max(FPeakInFlight, FInFlight);
   try {
-    Slot.Prepared = FHooks.PrepareDevice(PingOf(SlotNo), Device);
+    Slot.Prepared = FHooks.PrepareDevice(PingOf(SlotNo), *Slot.Item.Device, *Slot.Lookup);
   } catch (...) {
     // No component for the slot: every request of the device fails below.
   }
   NextAttempt(SlotNo);
+}
+
+void TParallelCheck::HandleLookups() {
+  for (std::size_t SlotNo = 0; SlotNo < FSlots.size(); ++SlotNo) {
+    const TSlot& Slot = FSlots[SlotNo];
+    if (Slot.LookingUp && Slot.Lookup->Done())
+      LookupDone(static_cast<int>(SlotNo));
+  }
+}
+
+bool TParallelCheck::LookupsPending() const {
+  return std::any_of(FSlots.begin(), FSlots.end(), [](const TSlot& Slot) { return Slot.LookingUp; });
 }
 
 void TParallelCheck::NextAttempt(int SlotNo) {
@@ -128,7 +156,7 @@ void TParallelCheck::NextAttempt(int SlotNo) {
     // The first answered request decides the address the others use.
     try {
       TpelPing& Ping = PingOf(SlotNo);
-      if (!FHooks.SendPing(Ping, Device))
+      if (!FHooks.SendPing(Ping, Device, Slot.Lookup->PingTarget()))
         continue;  // nothing to send to (a text that names nothing)
       Slot.RequestId = Ping.RequestId();
     } catch (...) {
@@ -186,6 +214,6 @@ int TParallelCheck::WaitMs() const {
     if (Slot.RequestId >= 0)
       Earliest = std::min(Earliest, Slot.Deadline);
   if (Earliest == LLONG_MAX)
-    return 0;
+    return LookupsPending() ? -1 : 0;
   return static_cast<int>(std::clamp<qint64>(Earliest - FClock.elapsed(), 0, INT_MAX));
 }

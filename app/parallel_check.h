@@ -8,6 +8,10 @@
 // failed PingHost closes its port, which would lose every other device's
 // request.  Each device still gets its requests one after the other, so its
 // counters, address and status are those of the run of one after the other.
+// A device's slot is taken from the start of its name's lookup, so the names
+// of the devices about to go are looked up at the same time, as many as
+// devices may be in flight: a run over K names whose name server never
+// answers takes a few resolver time-outs, not K.
 #pragma once
 
 #include "device_check.h"
@@ -22,6 +26,7 @@
 #include <vector>
 
 class TDevice;
+class TDeviceHostLookup;
 class TpelPing;
 
 class TParallelCheck {
@@ -42,12 +47,14 @@ public:
     // Sets up a new ping component as the run of one after the other sets
     // up its own; the run then switches it to not waiting.
     std::function<void(TpelPing& Ping)> ConfigurePing;
-    // Before a device's first request, with its slot's component: what it
-    // returns lives until the device is done (a setting kept for it).
-    std::function<std::shared_ptr<void>(TpelPing& Ping, TDevice& Device)> PrepareDevice;
-    // Sends one request to the device through Ping: false when nothing was
-    // sent; raises when sending failed.
-    std::function<bool(TpelPing& Ping, const TDevice& Device)> SendPing;
+    // Before a device's first request, once its lookup is done, with its
+    // slot's component: what it returns lives until the device is done (a
+    // setting kept for it).
+    std::function<std::shared_ptr<void>(TpelPing& Ping, TDevice& Device, const TDeviceHostLookup& Lookup)>
+        PrepareDevice;
+    // Sends one request to the device at Target through Ping: false when
+    // nothing was sent; raises when sending failed.
+    std::function<bool(TpelPing& Ping, const TDevice& Device, const QString& Target)> SendPing;
   };
 
   // Parallel >= 1, Times requests per device, TimeoutMs > 0.
@@ -59,7 +66,8 @@ public:
   // Checks every item; true when all finished, false when KeepGoing ended
   // the run first.
   bool Run(const std::vector<TItem>& Items);
-  // Most devices that were in flight at one time during the last Run.
+  // Most devices that were in flight (their lookup done, requests going
+  // out) at one time during the last Run.
   int PeakInFlight() const { return FPeakInFlight; }
   // Ping components made so far (one per slot used; each owns one socket
   // while a request of its device is out).
@@ -73,6 +81,8 @@ private:
     int RequestId = -1;  // -1: none outstanding
     qint64 Deadline = 0;
     std::shared_ptr<void> Prepared;  // from PrepareDevice, until the device is done
+    std::shared_ptr<TDeviceHostLookup> Lookup;  // what its host text names
+    bool LookingUp = false;                     // no request before the lookup is done
   };
 
   // The Response event of slot SlotNo's component.
@@ -80,13 +90,19 @@ private:
                 int ResponseTime);
   TpelPing& PingOf(int SlotNo);
   void StartDevice(const TItem& Item);
+  // Prepares the device once its lookup is done and sends its first request.
+  void LookupDone(int SlotNo);
+  // Slots whose lookup ended since the last turn go on.
+  void HandleLookups();
+  bool LookupsPending() const;
   // Sends the slot's next request; a device whose requests are all done (or
   // fail at once) is finished and its slot freed.
   void NextAttempt(int SlotNo);
   void FinishDevice(int SlotNo);
   void ExpireRequests();
   void HandleAnswered();
-  // Milliseconds until the earliest outstanding deadline.
+  // Milliseconds until the earliest outstanding deadline; -1 when only
+  // lookups are out (their ends wake the run).
   int WaitMs() const;
 
   std::vector<std::unique_ptr<TpelPing>> FPings;  // by slot, made when first used

@@ -61,11 +61,14 @@ struct IcmpFamily {
     return pelnet::addressText(host, ipv6);
   }
   bool none(const pelnet::HostAddress &host) const { return host.none(ipv6); }
-  int resolveRemote(const std::string &text, pelnet::HostAddress &out) const {
-    return pelnet::resolveRemote(text, ipv6, true, out);
+  // Names are looked up in the wait steps of `waiter`.
+  int resolveRemote(const std::string &text, pelnet::HostAddress &out,
+                    pelnet::SocketObject *waiter) const {
+    return pelnet::resolveRemote(text, ipv6, true, out, waiter);
   }
-  int resolveLocal(const std::string &text, pelnet::HostAddress &out) const {
-    return pelnet::resolveLocal(text, ipv6, out);
+  int resolveLocal(const std::string &text, pelnet::HostAddress &out,
+                   pelnet::SocketObject *waiter) const {
+    return pelnet::resolveLocal(text, ipv6, out, waiter);
   }
   int setOption(int fd, pelnet::SocketOption option, int value) const {
     return pelnet::setSocketOption(fd, ipv6, option, value);

@@ -133,7 +133,7 @@ int ICMPPort::setRemoteHost(const std::string &text) {
   const IcmpFamily &f = family();
   if (f.dotted && numericRemoteValid_ && text == numericRemote_) return 0;
   numericRemoteValid_ = false;
-  int rc = f.resolveRemote(text, remote_);
+  int rc = f.resolveRemote(text, remote_, this);
   // Only what parses as an address text without a lookup: names may resolve
   // differently next time.
   in_addr parsed{};
@@ -158,7 +158,7 @@ std::string ICMPPort::remoteHostText() const { return family().text(remote_); }
 
 int ICMPPort::setLocalHost(const std::string &text) {
   if (rawFd() >= 0) return fail(kLocalHostWhileActive);
-  return family().resolveLocal(text, localAddress);
+  return family().resolveLocal(text, localAddress, this);
 }
 
 std::string ICMPPort::localHostText() {

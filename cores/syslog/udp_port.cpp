@@ -256,7 +256,7 @@ std::string UDPPort::localHostText() {
 int UDPPort::setLocalHost(const std::string &text) {
   clearError();
   if (isOpen()) return fail(kLocalHostWhileActive);
-  return resolveLocal(text, useIPv6, localAddress);
+  return resolveLocal(text, useIPv6, localAddress, this);
 }
 
 intptr_t UDPPort::localPort() const {
@@ -277,7 +277,7 @@ std::string UDPPort::remoteHostText() const { return addressText(remote_, useIPv
 int UDPPort::setRemoteHost(const std::string &text) {
   clearError();
   if (isOpen() && useConnection_) return fail(kRemoteHostWhileConnected);
-  return resolveRemote(text, useIPv6, true, remote_);
+  return resolveRemote(text, useIPv6, true, remote_, this);
 }
 
 int UDPPort::setRemotePort(intptr_t port) {

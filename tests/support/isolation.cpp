@@ -20,6 +20,7 @@ namespace {
 
 std::string g_failure = "isolation was not attempted";
 std::string g_hostsFile;  // the file bind-mounted over /etc/hosts
+bool g_resolvConfBound = false;  // a private file is bound over /etc/resolv.conf
 
 std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -100,11 +101,15 @@ bool isolate(const IsolationOptions &opts, std::string *why) {
   if (!bindOver(g_hostsFile, "/etc/hosts", why) || !bindOver(nsswitch, "/etc/nsswitch.conf", why))
     return false;
   // resolv.conf may be absent or a dangling link; nsswitch already keeps DNS out.
+  // Only a private one may be written by a test (privateResolvConf).
   struct stat st {};
-  if (stat("/etc/resolv.conf", &st) == 0) bindOver(resolv, "/etc/resolv.conf", nullptr);
+  g_resolvConfBound =
+      stat("/etc/resolv.conf", &st) == 0 && bindOver(resolv, "/etc/resolv.conf", nullptr);
   g_failure.clear();
   return true;
 }
+
+bool privateResolvConf() { return g_resolvConfBound; }
 
 bool writeHosts(const std::string &content) {
   if (g_hostsFile.empty()) return false;

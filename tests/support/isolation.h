@@ -21,6 +21,9 @@ bool isolate(const IsolationOptions &opts, std::string *why);
 
 // Replaces the private /etc/hosts (after isolate()).
 bool writeHosts(const std::string &content);
+// True when isolate() bound a file of the test's own over /etc/resolv.conf,
+// so that writing it touches nothing of the machine's.
+bool privateResolvConf();
 
 // Creates tun device `name` (IFF_TUN | IFF_NO_PI), assigns `localCidr`
 // (use 198.18.0.0/15 test addresses), brings it up; returns its fd or -1.

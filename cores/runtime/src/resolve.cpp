@@ -1,6 +1,7 @@
 // Host texts to addresses and back.  Dotted text is parsed without a lookup;
 // names go through the system resolver (getaddrinfo), so /etc/hosts and
-// nsswitch.conf apply as for every other program.
+// nsswitch.conf apply as for every other program, in the wait steps of the
+// object that asks when there is one.
 #include "pelnet/runtime/resolve.h"
 
 #include <arpa/inet.h>
@@ -15,6 +16,7 @@
 
 #include "pelnet/runtime/config.h"
 #include "pelnet/runtime/errors.h"
+#include "pelnet/runtime/name_lookup.h"
 
 namespace pelnet {
 namespace {
@@ -26,7 +28,7 @@ void clearV6(sockaddr_in6 &a) {
   a.sin6_family = AF_INET6;
 }
 
-int resolveV4(const std::string &text, bool broadcastRule, HostAddress &out) {
+int resolveV4(const std::string &text, bool broadcastRule, HostAddress &out, SocketObject *waiter) {
   if (broadcastRule && text == kBroadcastText) {
     out.v4 = 0xFFFFFFFFu;
     return 0;
@@ -39,12 +41,13 @@ int resolveV4(const std::string &text, bool broadcastRule, HostAddress &out) {
   }
   out.v4 = 0;
   uint32_t found = 0;
-  int rc = lookupIPv4(text, found);
+  int rc = lookupIPv4(text, found, waiter);
   if (rc == 0) out.v4 = found;
   return rc;
 }
 
-int resolveHost(const std::string &text, bool ipv6, bool broadcastRule, HostAddress &out) {
+int resolveHost(const std::string &text, bool ipv6, bool broadcastRule, HostAddress &out,
+                SocketObject *waiter) {
   // Text with an embedded zero byte cannot name a host; reading it up to the
   // zero would quietly resolve another name.
   if (text.find('\0') != std::string::npos) {
@@ -57,9 +60,9 @@ int resolveHost(const std::string &text, bool ipv6, bool broadcastRule, HostAddr
   }
   if (ipv6) {
     out.v4 = 0;
-    return resolveIPv6(text, out.v6);
+    return resolveIPv6(text, out.v6, waiter);
   }
-  return resolveV4(text, broadcastRule, out);
+  return resolveV4(text, broadcastRule, out, waiter);
 }
 
 }  // namespace
@@ -69,34 +72,31 @@ bool HostAddress::noneV6() const {
   return std::memcmp(&v6.sin6_addr, &any, sizeof any) == 0;
 }
 
-int lookupIPv4(const std::string &name, uint32_t &out) {
+int lookupIPv4(const std::string &name, uint32_t &out, SocketObject *waiter) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;  // one answer per address, not one per socket type
-  addrinfo *list = nullptr;
-  int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
-  if (rc != 0) return winsockFromResolver(rc);
-  int result = kNoData;  // a name without an IPv4 address
-  for (addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
-    if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-      out = reinterpret_cast<const sockaddr_in *>(ai->ai_addr)->sin_addr.s_addr;
-      result = 0;
-      break;
+  return lookUpName(name, hints, waiter, [&out](const addrinfo *list) -> int {
+    for (const addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
+      if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
+        out = reinterpret_cast<const sockaddr_in *>(ai->ai_addr)->sin_addr.s_addr;
+        return 0;
+      }
     }
-  }
-  freeaddrinfo(list);
-  return result;
+    return kNoData;  // a name without an IPv4 address
+  });
 }
 
-int resolveRemote(const std::string &text, bool ipv6, bool broadcastRule, HostAddress &out) {
-  return resolveHost(text, ipv6, broadcastRule, out);
+int resolveRemote(const std::string &text, bool ipv6, bool broadcastRule, HostAddress &out,
+                  SocketObject *waiter) {
+  return resolveHost(text, ipv6, broadcastRule, out, waiter);
 }
 
-int resolveLocal(const std::string &text, bool ipv6, HostAddress &out) {
-  return resolveHost(text, ipv6, false, out);
+int resolveLocal(const std::string &text, bool ipv6, HostAddress &out, SocketObject *waiter) {
+  return resolveHost(text, ipv6, false, out, waiter);
 }
 
-int resolveIPv6(const std::string &text, sockaddr_in6 &out) {
+int resolveIPv6(const std::string &text, sockaddr_in6 &out, SocketObject *waiter) {
   clearV6(out);
   if (text.empty()) return 0;
   std::string name = text;
@@ -116,20 +116,16 @@ int resolveIPv6(const std::string &text, sockaddr_in6 &out) {
   }
   addrinfo hints{};
   hints.ai_family = AF_INET6;
-  addrinfo *list = nullptr;
-  int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
-  if (rc != 0) return winsockFromResolver(rc);
-  int result = kNoData;
-  for (addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
-    if (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6)) {
-      std::memcpy(&out, ai->ai_addr, sizeof out);
-      if (scope != 0) out.sin6_scope_id = static_cast<uint32_t>(scope);
-      result = 0;
-      break;
+  return lookUpName(name, hints, waiter, [&out, scope](const addrinfo *list) -> int {
+    for (const addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
+      if (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6)) {
+        std::memcpy(&out, ai->ai_addr, sizeof out);
+        if (scope != 0) out.sin6_scope_id = static_cast<uint32_t>(scope);
+        return 0;
+      }
     }
-  }
-  freeaddrinfo(list);
-  return result;
+    return kNoData;
+  });
 }
 
 std::string dottedText(uint32_t addr) {

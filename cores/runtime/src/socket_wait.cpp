@@ -113,11 +113,18 @@ SocketObject::Step SocketObject::waitStep(uint32_t waitMs) {
 }
 
 int SocketObject::waitWhile(const std::function<bool()> &pending) {
+  return waitWhile(pending, waitMillis);
+}
+
+int SocketObject::waitWhile(const std::function<bool()> &pending, uint32_t firstStepMs) {
+  uint32_t stepMs = std::min(firstStepMs, waitMillis);
   while (pending()) {
     // A stopping step writes its reason into the error text; kept here so
     // that a wait which succeeds after all leaves no such text behind.
     std::string before = lastErrorText;
-    if (waitStep(waitMillis) == Step::Stop) {
+    const uint32_t thisStepMs = stepMs;
+    stepMs = std::min<uint32_t>(std::max<uint32_t>(stepMs, 1) * 2, waitMillis);
+    if (waitStep(thisStepMs) == Step::Stop) {
       // Work that completed in the very step that also met the deadline or
       // consumed an interrupt has completed: its result stands.
       if (!pending()) {

@@ -63,7 +63,7 @@ int TcpClientPort::setRemoteHost(const std::string &text) {
   if (fd_ >= 0) return refuse(*this, kSmtpHostInUse);
   remote_ = HostAddress();
   if (text.empty()) return 0;
-  return resolveRemote(text, useIPv6, false, remote_);
+  return resolveRemote(text, useIPv6, false, remote_, this);
 }
 
 std::string TcpClientPort::remoteHost() const {
@@ -82,7 +82,7 @@ int TcpClientPort::setRemotePort(int port) {
 // ---------------------------------------------------------------- local settings
 
 int TcpClientPort::setLocalHost(const std::string &text) {
-  return resolveLocal(text, useIPv6, localAddress);
+  return resolveLocal(text, useIPv6, localAddress, this);
 }
 
 std::string TcpClientPort::localHostText() {

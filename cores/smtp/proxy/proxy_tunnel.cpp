@@ -19,8 +19,8 @@ void ProxyTunnel::setType(int type) {
   target_.port = firewallDefaultPort(type);
 }
 
-int ProxyTunnel::setHost(const std::string &text, bool ipv6) {
-  return resolveRemote(text, ipv6, false, target_.host);
+int ProxyTunnel::setHost(const std::string &text, bool ipv6, SocketObject *waiter) {
+  return resolveRemote(text, ipv6, false, target_.host, waiter);
 }
 
 std::string ProxyTunnel::hostText(bool ipv6) const {

@@ -44,8 +44,9 @@ class ProxyTunnel {
   bool configured() const { return target_.type != 0; }
   // A type and that type's usual port.
   void setType(int type);
-  // Resolves the text at once: only the address is kept, not the name.
-  int setHost(const std::string &text, bool ipv6);
+  // Resolves the text at once, a name in `waiter`'s wait steps: only the
+  // address is kept, not the name.
+  int setHost(const std::string &text, bool ipv6, SocketObject *waiter);
   // The firewall's address as text ("" for none).
   std::string hostText(bool ipv6) const;
   // User and password are cut to kFirewallFieldMax bytes.

@@ -9,6 +9,8 @@
 
 namespace pelnet {
 
+class SocketObject;
+
 struct HostAddress {
   uint32_t v4 = 0;    // network byte order; 0 = none, 0xFFFFFFFF = limited broadcast
   sockaddr_in6 v6{};  // family AF_INET6 and zero address = none
@@ -20,16 +22,20 @@ struct HostAddress {
 
 // Resolve a remote host; `broadcastRule` is true for the ICMP and UDP ports.
 // Returns 0 or a Winsock/resolver code; the address is none after a failure.
-int resolveRemote(const std::string &text, bool ipv6, bool broadcastRule, HostAddress &out);
+// A name is looked up in the wait steps of `waiter` when one is given (301
+// when the wait ends first, see name_lookup.h), else blocking the thread.
+int resolveRemote(const std::string &text, bool ipv6, bool broadcastRule, HostAddress &out,
+                  SocketObject *waiter = nullptr);
 // The same without the broadcast rule.
-int resolveLocal(const std::string &text, bool ipv6, HostAddress &out);
+int resolveLocal(const std::string &text, bool ipv6, HostAddress &out,
+                 SocketObject *waiter = nullptr);
 // "name%scope" through getaddrinfo with AF_INET6; returns 0 or a code.
-int resolveIPv6(const std::string &text, sockaddr_in6 &out);
+int resolveIPv6(const std::string &text, sockaddr_in6 &out, SocketObject *waiter = nullptr);
 
 // The first IPv4 address of a name through the system resolver (no dotted
 // text parsing, no broadcast rule), network byte order; 0 or a resolver code
 // (11004 for a name without an IPv4 address), `out` unchanged then.
-int lookupIPv4(const std::string &name, uint32_t &out);
+int lookupIPv4(const std::string &name, uint32_t &out, SocketObject *waiter = nullptr);
 
 // "a.b.c.d" of a network-order address.
 std::string dottedText(uint32_t addr);

@@ -133,6 +133,10 @@ class SocketObject {
   // Runs wait steps with SelectWaitMillis while `pending()` is true.
   // Returns 0, or 301 with the text the step set ("Interrupted." when it set none).
   int waitWhile(const std::function<bool()> &pending);
+  // The same for work that nothing of this context announces (a name lookup
+  // on another thread): the steps start at `firstStepMs` and double up to
+  // SelectWaitMillis, so that quick work ends the wait quickly.
+  int waitWhile(const std::function<bool()> &pending, uint32_t firstStepMs);
   int doEvents();   // one wait step; always 0
   int interrupt();  // interrupt pending := true, interrupted := false; always 0
 

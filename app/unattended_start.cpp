@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -60,12 +61,60 @@ bool UnixSocketConnects(const QByteArray& Path, bool Abstract) {
   return Connects(AF_UNIX, reinterpret_cast<const sockaddr*>(&Address), Length);
 }
 
+// The display host's addresses, looked up for at most the connect's time: a
+// name server that answers late or never must not hold a scheduled job. A
+// lookup still running then is cancelled; if the resolver will not let it
+// go, its request is left to it, as it still writes into it.
+addrinfo* LookUpWithin(const QByteArray& Host, int Port) {
+  struct TRequest {
+    QByteArray Name, Service;
+    addrinfo Hints{};
+    gaicb Request{};
+  };
+  auto* R = new TRequest{Host, QByteArray::number(Port)};
+  R->Hints.ai_family = AF_UNSPEC;
+  R->Hints.ai_socktype = SOCK_STREAM;
+  R->Request.ar_name = R->Name.constData();
+  R->Request.ar_service = R->Service.constData();
+  R->Request.ar_request = &R->Hints;
+  gaicb* Requests[] = {&R->Request};
+  if (::getaddrinfo_a(GAI_NOWAIT, Requests, 1, nullptr) != 0) {
+    delete R;
+    return nullptr;
+  }
+  timespec Deadline{};
+  ::clock_gettime(CLOCK_MONOTONIC, &Deadline);
+  Deadline.tv_sec += ConnectTimeoutMilliseconds / 1000;
+  Deadline.tv_nsec += (ConnectTimeoutMilliseconds % 1000) * 1000000L;
+  if (Deadline.tv_nsec >= 1000000000L) {
+    Deadline.tv_sec += 1;
+    Deadline.tv_nsec -= 1000000000L;
+  }
+  const gaicb* Waited[] = {&R->Request};
+  while (::gai_error(&R->Request) == EAI_INPROGRESS) {
+    timespec Now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &Now);
+    timespec Left{Deadline.tv_sec - Now.tv_sec, Deadline.tv_nsec - Now.tv_nsec};
+    if (Left.tv_nsec < 0) {
+      Left.tv_sec -= 1;
+      Left.tv_nsec += 1000000000L;
+    }
+    if (Left.tv_sec < 0) break;
+    ::gai_suspend(Waited, 1, &Left);  // ends early on an answer or a signal
+  }
+  const int Result = ::gai_error(&R->Request);
+  if (Result == EAI_INPROGRESS) {
+    if (::gai_cancel(&R->Request) == EAI_CANCELED) delete R;
+    return nullptr;
+  }
+  addrinfo* List = Result == 0 ? R->Request.ar_result : nullptr;
+  delete R;
+  return List;
+}
+
 bool TcpConnects(const QByteArray& Host, int Port) {
-  addrinfo Hints{};
-  Hints.ai_family = AF_UNSPEC;
-  Hints.ai_socktype = SOCK_STREAM;
-  addrinfo* List = nullptr;
-  if (::getaddrinfo(Host.constData(), QByteArray::number(Port).constData(), &Hints, &List) != 0)
+  addrinfo* List = LookUpWithin(Host, Port);
+  if (List == nullptr)
     return false;
   bool Connected = false;
   for (const addrinfo* Entry = List; Entry != nullptr && !Connected; Entry = Entry->ai_next)

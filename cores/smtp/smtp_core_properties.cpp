@@ -141,7 +141,7 @@ std::optional<int> SmtpCore::setFirewallProperty(int id, const Value &v) {
       port_.tunnel().setType(static_cast<int>(v.i));
       return 0;
     case PELNET_SMTP_PROP_FirewallHost:
-      return port_.tunnel().setHost(v.s, port_.ipv6());
+      return port_.tunnel().setHost(v.s, port_.ipv6(), &port_);
     case PELNET_SMTP_PROP_FirewallPassword:
       ProxyTunnel::setField(port_.firewall().password, v.s);
       return 0;
@@ -395,7 +395,7 @@ int SmtpCore::setFirewallAutoDetect(bool on) {
   const std::optional<DetectedProxy> proxy = detectSocksProxy();
   if (!proxy) return 0;
   port_.firewall().type = kFirewallSocks5;
-  if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6())) return rc;
+  if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6(), &port_)) return rc;
   if (proxy->port != 0) port_.firewall().port = proxy->port;
   return 0;
 }

@@ -6,7 +6,11 @@
 // after its component (and the core image) went, address texts never reach
 // the name server, and the run with many devices in flight gives the
 // statuses of the run of one after the other in about one resolver time-out.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,6 +29,7 @@
 #include "pelping.h"
 #include "qt_printers.h"
 #include "settings.h"
+#include "unattended_start.h"
 
 namespace {
 
@@ -250,6 +255,33 @@ TEST_F(NameLookup, ManyInFlightLookUpTheirNamesTogether) {
 }
 
 }  // namespace
+
+// The unattended start asks whether a display on another host answers
+// before any window exists: its lookup is bounded like its connect, so a
+// scheduled job never waits out the resolver for a dead name server.
+TEST_F(NameLookup, TheDisplayCheckGivesUpOnANameWithinItsConnectTime) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(6000 + 7);
+  inet_pton(AF_INET, "127.0.0.21", &at.sin_addr);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_TRUE(X11DisplayReachable("live-1.test:7")) << "a name answered late still counts";
+  EXPECT_LT(clock.elapsed(), kLateAnswerMs + kLatenessLimitMs);
+
+  // The resolver would wait 5 s for a dead name; the check gives up after 2.
+  ASSERT_TRUE(testsupport::useNameServer(kServer, 5));
+  clock.restart();
+  EXPECT_FALSE(X11DisplayReachable("dead.test:7"));
+  EXPECT_GE(clock.elapsed(), 1900);
+  EXPECT_LT(clock.elapsed(), 4000);
+  close(listener);
+}
 
 int main(int argc, char **argv) {
   std::string why;  // before Qt or GoogleTest start any thread

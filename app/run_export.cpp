@@ -4,6 +4,7 @@
 #include "settings.h"
 
 #include <QJsonArray>
+#include <QLocale>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -61,7 +62,8 @@ QByteArray LabelValue(const QString& Text) {
   return Out;
 }
 
-QByteArray Number(double Value) { return QByteArray::number(Value, 'g', 17); }
+// The shortest text that reads back as the same number.
+QByteArray Number(double Value) { return QByteArray::number(Value, 'g', QLocale::FloatingPointShortest); }
 
 struct TMetric {
   const char* Name;

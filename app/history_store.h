@@ -23,9 +23,9 @@ struct THistoryDevice {
   int Category = 0;  // TDeviceStatusCategory
   int Sent = 0;
   int Answered = 0;
-  std::optional<std::int64_t> RoundTripMin;
-  std::optional<double> RoundTripMean;
-  std::optional<std::int64_t> RoundTripMax;
+  std::optional<std::int64_t> RoundTripMin = std::nullopt;
+  std::optional<double> RoundTripMean = std::nullopt;
+  std::optional<std::int64_t> RoundTripMax = std::nullopt;
   bool operator==(const THistoryDevice&) const = default;
 };
 

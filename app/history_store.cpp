@@ -186,6 +186,10 @@ bool THistoryStore::OpenForWriting(QString* Problem) {
     sqlite3_busy_timeout(FDatabase, FBusyTimeout);
     Code = sqlite3_exec(FDatabase, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   }
+  // In WAL mode a crash may lose the last run but never spoils the file;
+  // a sync at each checkpoint instead of each run keeps a run's write short.
+  if (Code == SQLITE_OK)
+    Code = sqlite3_exec(FDatabase, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   if (Code == SQLITE_OK)
     Code = sqlite3_exec(FDatabase, Schema, nullptr, nullptr, nullptr);
   if (Code == SQLITE_OK)

@@ -11,7 +11,7 @@ namespace {
 
 // Room around the plot for the axes' texts and the loss marks.
 constexpr int MarginLeft = 64;
-constexpr int MarginRight = 12;
+constexpr int MarginRight = 28;  // half a date under the last tick
 constexpr int MarginTop = 22;
 constexpr int MarginBottom = 26;
 constexpr int LossMarkHeight = 12;

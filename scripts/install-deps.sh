@@ -46,8 +46,9 @@ test_packages=(
   fping
   # the TLS tests make their own certificate authority and certificates
   gnutls-bin
-  # promtool checks the metrics file of an unattended run
-  prometheus
+  # promtool checks the metrics file of an unattended run; the sqlite3 shell
+  # fills a history for the history window's screenshot
+  prometheus sqlite3
 )
 
 list=test

@@ -80,7 +80,7 @@ TEST(HistoryWindow, PlotsBandMeanLineAndLossMarks) {
   for (int X = 0; X < Image.width(); ++X)
     if (CountColor(Image, THistoryPlot::LossColor, QRect(X, 0, 1, Image.height())) > 0)
       Marked.insert(X);
-  const int Width = Image.width() - 64 - 12;
+  const int Width = Image.width() - 64 - 28;
   const auto ColumnOf = [&](int Index) {
     const qint64 From = Now.toMSecsSinceEpoch() - 24LL * 3600 * 1000;
     const qint64 Time = Now.addSecs(-FiveMinutes * (287 - Index) - 30).toMSecsSinceEpoch();

@@ -2,6 +2,7 @@
 
 #include "mail_settings.h"
 #include "report_texts.h"
+#include "run_export.h"
 #include "settings.h"
 
 #include <QCoreApplication>
@@ -175,6 +176,29 @@ bool TAutoRunMonitor::SequenceFailed(const QString& Message) {
   FExit(ExitStatus());
   return true;
 }
+
+void TAutoRunMonitor::SetResultFiles(const QString& JsonFile, const QString& PrometheusFile) {
+  FJsonFile = JsonFile;
+  FPrometheusFile = PrometheusFile;
+}
+
+void TAutoRunMonitor::WriteResultFiles(const THistoryRun& Run) {
+  const std::pair<const QString*, QByteArray (*)(const THistoryRun&)> Files[] = {
+      {&FJsonFile, &RunJson}, {&FPrometheusFile, &RunPrometheus}};
+  for (const auto& [FileName, Format] : Files) {
+    if (FileName->isEmpty())
+      continue;
+    const QString Problem = WriteFileWhole(*FileName, Format(Run));
+    if (Problem.isEmpty()) {
+      Write(QStringLiteral("results written to %1").arg(*FileName), lkInfo);
+      continue;
+    }
+    FReportFailed = true;
+    Write(QStringLiteral("results not written to %1: %2").arg(*FileName, Problem), lkProblem);
+  }
+}
+
+void TAutoRunMonitor::HistoryNote(const QString& Line) { Write(Line, lkProblem); }
 
 int TAutoRunMonitor::ExitStatus() const {
   if (FFailed || !FChecked)

@@ -10,6 +10,7 @@
 #include <functional>
 
 class TSettings;
+struct THistoryRun;
 
 // The flags the switches "/AUTO", "/AUTORUN", "/AUTOSMTP" and "/AUTOSYSLOG"
 // stand for.
@@ -96,6 +97,15 @@ public:
   // the window's own exception report is to show it.
   bool SequenceFailed(const QString& Message);
 
+  // The files --json and --prometheus name (empty: not asked for).
+  void SetResultFiles(const QString& JsonFile, const QString& PrometheusFile);
+  // After a run that checked: its results into the files asked for. A file
+  // that cannot be written is a report that failed.
+  void WriteResultFiles(const THistoryRun& Run);
+  // After a run: the history was not written, or had to be repaired. The
+  // run and its reports go on as they are.
+  void HistoryNote(const QString& Line);
+
   int ExitStatus() const;
 
 private:
@@ -112,4 +122,6 @@ private:
   bool FDevicesFailed = false;
   bool FReportFailed = false;
   bool FReportQueued = false;
+  QString FJsonFile;
+  QString FPrometheusFile;
 };

@@ -3,6 +3,7 @@
 #include "application.h"
 #include "file_version.h"
 #include "framework_ops.h"
+#include "history_store.h"
 #include "locale_texts.h"
 #include "program_files.h"
 #include "results_columns.h"
@@ -95,7 +96,7 @@ TFormMain::TStartup TFormMain::TStartup::FromProcess() {
   QStringList Arguments = QCoreApplication::arguments();
   if (!Arguments.isEmpty())
     Arguments.removeFirst();
-  return {ExecutableFilePath(), Arguments, ConfigHomeFromEnvironment()};
+  return {ExecutableFilePath(), Arguments, ConfigHomeFromEnvironment(), DataHomeFromEnvironment()};
 }
 
 TFormMain::TFormMain(QWidget* Parent) : TFormMain(TStartup::FromProcess(), Parent) {}
@@ -124,6 +125,7 @@ void TFormMain::CreateParts() {
   CreateMenus();
   CreateResultsList();
   CreateStatusBar();
+  CreateHistoryCommands();
   resize(ClientWidth, ClientHeight + MainMenu1->sizeHint().height());
 }
 

@@ -23,6 +23,7 @@ class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TCheckRun;
+class THistoryWindow;
 struct TCheckCounts;
 class TResultsColumns;
 class TStatusPanel;
@@ -42,6 +43,9 @@ public:
     // Where the user's settings file is looked for when none lies beside
     // the program (ConfigHomeFromEnvironment); empty: only beside it.
     QString ConfigHome = QString();
+    // Where the history of the runs is kept (DataHomeFromEnvironment);
+    // empty: this window keeps none.
+    QString DataHome = QString();
     static TStartup FromProcess();
   };
 
@@ -61,6 +65,8 @@ public:
   QAction* MenuItemExit = nullptr;
   QAction* MenuItemReadMe = nullptr;
   QAction* MenuItemAbout = nullptr;
+  QMenu* MenuView = nullptr;
+  QAction* MenuItemHistory = nullptr;
   QTreeWidget* ListViewResults = nullptr;
   QStatusBar* StatusBar1 = nullptr;
   // The ping component of the check run; a child of the window.
@@ -90,6 +96,7 @@ public:
   void MenuItemExitClick();
   void MenuItemReadMeClick();
   void MenuItemAboutClick();
+  void MenuItemHistoryClick();
   void ListViewResultsColumnClick(int Column);
   void pelPing1Response(QObject* Sender, int RequestId, const QString& ResponseSource,
                         const QString& ResponseStatus, int ResponseTime);
@@ -162,6 +169,13 @@ public:
   // 1; 0 after a run of one device after the other.
   int LastCheckPeakInFlight() const { return FLastCheckPeakInFlight; }
 
+  // The history database of the settings file, or empty when this window
+  // keeps no history.
+  QString HistoryDatabase() const;
+  // Opens the history window of a device; none (and panel 0 says why) when
+  // no history is kept.
+  THistoryWindow* ShowHistory(const QString& DeviceName);
+
   // The private window message of the automatic sequence.
   static constexpr int WM_AUTORUN = 1025;
   // Watches the automatic sequence for an unattended run (borrowed; none by
@@ -192,6 +206,10 @@ private:
   void SetCheckCommandsEnabled(bool Enabled);
   void ConfigureCheck();
   void StampCheck(const TCheckCounts& Counts);
+  // After a finished run: its results into the history and the files an
+  // unattended run was asked for.
+  void RecordRun();
+  void CreateHistoryCommands();
 
   // The check run going on (it lives in RunCheck), or none.
   TCheckRun* FCheckRun = nullptr;

@@ -100,8 +100,10 @@ void TFormMain::RunCheck() {
   if (!Run.OwnerAlive())
     return;  // the window is gone
   FLastCheckPeakInFlight = Run.PeakInFlight();
-  if (Finished)
+  if (Finished) {
     StampCheck(Run.Counts());
+    RecordRun();
+  }
 }
 
 TDevice* TFormMain::CurrentDevice() const { return FCheckRun != nullptr ? FCheckRun->CurrentDevice() : nullptr; }

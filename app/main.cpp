@@ -4,6 +4,8 @@
 #include "core_units.h"
 #include "file_version.h"
 #include "form_main.h"
+#include "history_store.h"
+#include "output_options.h"
 #include "program_files.h"
 #include "read_me_window.h"
 #include "settings_check.h"
@@ -48,6 +50,27 @@ std::optional<int> RunSettingUpCommand(const TProgramOptions& Options, int& argc
   }
 }
 
+// --history: the stored runs of the settings file the window would load.
+int PrintHistory(const TOutputOptions& Options) {
+  const TSettingsLookup Lookup = FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment());
+  if (!Lookup.Found) {
+    WriteText(stderr, QStringLiteral("dervik: no settings file, so no history (looked for %1)\n")
+                          .arg(Lookup.Searched.join(QStringLiteral(", "))));
+    return HistoryNotReadable;
+  }
+  QByteArray Out;
+  QString Error;
+  const int Status = RunHistoryCommand(Options, HistoryDatabaseFile(Lookup.FileName, DataHomeFromEnvironment()),
+                                       QDateTime::currentDateTime(), &Out, &Error);
+  if (Status != HistoryPrinted) {
+    WriteText(stderr, QStringLiteral("dervik: ") + Error + u'\n');
+    return Status;
+  }
+  std::fwrite(Out.constData(), 1, static_cast<size_t>(Out.size()), stdout);
+  std::fflush(stdout);
+  return Status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +94,13 @@ int main(int argc, char** argv) {
     WriteText(stderr, UnknownSwitchText(Options.UnknownSwitch));
     return ExitStatusUsage;
   }
+  if (const QString Problem = OutputOptionsProblem(Options.Output, Options.Switches.Any()); !Problem.isEmpty()) {
+    WriteText(stderr, QStringLiteral("dervik: %1; see dervik --help\n").arg(Problem));
+    return ExitStatusUsage;
+  }
+  // Answers without a window or a display, as --help does.
+  if (Options.Output.History)
+    return PrintHistory(Options.Output);
   if (const std::optional<int> Status = RunSettingUpCommand(Options, argc, argv)) return *Status;
 
   // Decided before the application object exists: Qt ends the process when
@@ -99,6 +129,7 @@ int main(int argc, char** argv) {
   if (Options.Switches.Any()) {
     Monitor.emplace(Headless, [](const QString& Line) { WriteText(stderr, Line + u'\n'); });
     Monitor->SetVerbose(Options.Verbose);
+    Monitor->SetResultFiles(Options.Output.JsonFile, Options.Output.PrometheusFile);
   }
 
   // Help > Read me: the desktop's opener, or our own window when it has no

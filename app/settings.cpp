@@ -16,6 +16,7 @@ constexpr char16_t SectionPing[] = u"Ping";
 constexpr char16_t SectionSMTP[] = u"SMTP";
 constexpr char16_t SectionSyslog[] = u"Syslog";
 constexpr char16_t SectionDevices[] = u"Devices";
+constexpr char16_t SectionHistory[] = u"History";
 
 struct TIntegerKey {
   const char16_t* Section;
@@ -69,6 +70,7 @@ constexpr TIntegerKey SyslogFacilityKey{SectionSyslog, u"Facility", &TSettings::
 constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetSyslogHostAddress,
                                  &TSettings::SyslogHostAddress};
 constexpr TIntegerKey SyslogPortKey{SectionSyslog, u"Port", &TSettings::SetSyslogPort};
+constexpr TIntegerKey HistoryKeepKey{SectionHistory, u"Keep", &TSettings::SetHistoryKeep};
 
 constexpr TKey KeysInReadingOrder[] = {
     {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},  {&PingTTLKey, nullptr},
@@ -79,11 +81,12 @@ constexpr TKey KeysInReadingOrder[] = {
     {nullptr, &SMTPCAFileKey},     {nullptr, &SMTPServerNameKey}, {nullptr, &SMTPFingerprintKey},
     {nullptr, &SMTPVerifyKey},     {nullptr, &SMTPProxyKey},
     {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
+    {&HistoryKeepKey, nullptr},
 };
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
 
-constexpr const char16_t* KnownSections[] = {SectionPing, SectionSMTP, SectionSyslog, SectionDevices};
+constexpr const char16_t* KnownSections[] = {SectionPing, SectionSMTP, SectionSyslog, SectionDevices, SectionHistory};
 
 QString KeyName(const TKey& Key) {
   return QString::fromUtf16(Key.Integer != nullptr ? Key.Integer->Key : Key.Text->Key);
@@ -190,6 +193,7 @@ void TSettings::Clear() {
   FSyslogFacility = 22;  // local6
   FSyslogHostAddress = QStringLiteral("0.0.0.0");
   FSyslogPort = 514;
+  FHistoryKeep = HistoryKeepDefault;
 }
 
 std::int32_t TSettings::PingParallelDevices() const {

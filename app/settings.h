@@ -135,6 +135,11 @@ public:
   void SetSyslogHostAddress(const QString& Value) { FSyslogHostAddress = Value; }
   std::int32_t SyslogPort() const { return FSyslogPort; }
   void SetSyslogPort(std::int32_t Value) { FSyslogPort = Value; }
+  // Days a run stays in the history (90 when missing); 0 or less: no
+  // history is written at all.
+  std::int32_t HistoryKeep() const { return FHistoryKeep; }
+  void SetHistoryKeep(std::int32_t Value) { FHistoryKeep = Value; }
+  static constexpr std::int32_t HistoryKeepDefault = 90;
 
 private:
   void ReadFile(const QString& FileName);
@@ -173,4 +178,5 @@ private:
   std::int32_t FSyslogFacility = 0;
   QString FSyslogHostAddress;
   std::int32_t FSyslogPort = 0;
+  std::int32_t FHistoryKeep = 0;
 };

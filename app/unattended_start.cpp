@@ -216,6 +216,8 @@ TProgramOptions ReadProgramOptions(int Argc, const char* const* Argv) {
       Options.TestMail = true;
     else if (std::strcmp(Argument, "--check-settings") == 0)
       Options.CheckSettings = true;
+    else if (ReadOutputOption(Argc, Argv, Index, Options.Output))
+      continue;  // its value, taken with it, is no switch whatever it looks like
     else if (IsOption(Argument, "-platform") && Index + 1 < Argc)
       Options.PlatformGiven = true;
     else if (IsOption(Argument, "-display") && Index + 1 < Argc)
@@ -324,6 +326,8 @@ QString HelpText(const QString& SettingsFileName, const QString& CreateCommand) 
           : QStringLiteral("There is none yet; create your own with:\n  %1\n").arg(CreateCommand);
   return QStringLiteral(
              "Usage: dervik [/AUTO | /AUTORUN | /AUTOSMTP | /AUTOSYSLOG]... [--verbose] [Qt options]\n"
+             "              [--json FILE] [--prometheus FILE]\n"
+             "       dervik --history [--device NAME] [--since 7d] [--format csv|json]\n"
              "       dervik --test-mail | --check-settings\n"
              "       dervik --help | --version\n"
              "\n"
@@ -345,6 +349,14 @@ QString HelpText(const QString& SettingsFileName, const QString& CreateCommand) 
              "  --check-settings  show where the settings come from, the devices, which\n"
              "                report goes where and every problem; sends nothing; status\n"
              "                0 when nothing would stop a run or a report, 4 otherwise\n"
+             "  --json FILE   with a switch: this run's results as one JSON document\n"
+             "  --prometheus FILE\n"
+             "                with a switch: this run's results in the text file format\n"
+             "                of a metrics collector (dervik_device_up, ...)\n"
+             "  --history     print the results of earlier runs kept in the history\n"
+             "                ([History] Keep days): as CSV, or --format json; of one\n"
+             "                device with --device NAME; of the last 30m, 12h, 7d, 2w\n"
+             "                with --since\n"
              "  -h, --help    show this text\n"
              "  --version     show the version\n"
              "\n"
@@ -361,14 +373,18 @@ QString HelpText(const QString& SettingsFileName, const QString& CreateCommand) 
              "  0  every device answered and every report that is set up was sent\n"
              "  1  some devices did not answer\n"
              "  2  a report could not be sent, or a queued one will never be (refused for\n"
-             "     good, or a damaged queue file)\n"
+             "     good, or a damaged queue file), or a --json or --prometheus file could\n"
+             "     not be written\n"
              "  3  both: some devices did not answer and a report could not be sent\n"
              "  4  the run could not start (no display without a switch, a network core\n"
              "     that failed to load, no settings file, an error that stopped the run)\n"
              "     or checked nothing (no device, Times or Timeout 0 or less)\n"
              "  8  the mail report was kept in the queue folder (QueueDir in [SMTP]) for\n"
              "     the next run; adds up with 1 and 2\n"
- " 64  an unknown switch (a mistyped /AUTO...): nothing was started\n"
+             " 64  an unknown switch (a mistyped /AUTO...) or an option without its value\n"
+             "     or with one it does not take: nothing was started\n"
+             "--history ends with 0 when it printed (perhaps only the header), 4 when the\n"
+             "history could not be read.\n"
              "\n"
              "The mail report's connection, in [SMTP] of the settings file:\n"
              "  Security=none|starttls|tls (Port 25, 587, 465 when not set),\n"

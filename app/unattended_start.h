@@ -5,6 +5,7 @@
 
 #include "auto_mode.h"
 #include "file_version.h"
+#include "output_options.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,6 +20,7 @@ struct TProgramOptions {
   // none of the program's nor one of Qt's options; empty when there is none.
   QString UnknownSwitch;
   TAutoSwitches Switches;
+  TOutputOptions Output;  // --json, --prometheus, --history and its options
   bool PlatformGiven = false;  // Qt's own -platform option: the user's choice stands
   QByteArray DisplayArgument;  // Qt's -display option, which the X platform takes over DISPLAY
 };

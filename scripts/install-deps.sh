@@ -16,6 +16,8 @@ run_packages=(
   qt6-base-dev libglib2.0-dev nettle-dev
   # TLS on the mail connection
   libgnutls28-dev
+  # the history of check runs
+  libsqlite3-dev
   # the GSS-API headers, for types and constants only: the library itself
   # (libgssapi-krb5-2) is opened at run time when present
   libkrb5-dev
@@ -44,6 +46,9 @@ test_packages=(
   fping
   # the TLS tests make their own certificate authority and certificates
   gnutls-bin
+  # promtool checks the metrics file of an unattended run; the sqlite3 shell
+  # fills a history for the history window's screenshot
+  prometheus sqlite3
 )
 
 list=test

@@ -18,6 +18,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <cstddef>
 #include <cstring>
 #include <ctime>
@@ -283,6 +286,68 @@ TEST_F(DervikUnattended, QuietUnlessVerbose) {
 // line that names the cause: a mistyped switch (nothing started, not even
 // the window), and settings that leave nothing to check (no report sent,
 // quiet or not).
+// The results of a run for other programs and in the history: --json and
+// --prometheus files written whole, --history printing what the runs kept,
+// Keep=0 keeping nothing, and a file or history that cannot be written.
+TEST_F(DervikUnattended, ResultsForOtherProgramsAndTheHistory) {
+  REQUIRE_ISOLATION();
+  const std::string Data = Program.Folder() + "/data";
+  const std::string Json = Program.Folder() + "/run.json";
+  const std::string Prom = Program.Folder() + "/dervik.prom";
+  const std::map<std::string, std::string> Env{{"XDG_DATA_HOME", Data}};
+  const std::string Devices = "A=127.0.0.1\nno-such-host.test=\n";
+  Program.WriteSettings(Settings(Devices));
+
+  Result R = Program.Run({"/AUTORUN", "--json", Json, "--prometheus", Prom}, Env);
+  EXPECT_EQ(R.Status, ExitStatusDevicesFailed) << StatusText(R);
+  std::ifstream JsonIn(Json), PromIn(Prom);
+  const std::string JsonText((std::istreambuf_iterator<char>(JsonIn)), std::istreambuf_iterator<char>());
+  const std::string PromText((std::istreambuf_iterator<char>(PromIn)), std::istreambuf_iterator<char>());
+  EXPECT_NE(JsonText.find("\"name\": \"no-such-host.test\""), std::string::npos) << JsonText;
+  EXPECT_NE(JsonText.find("\"status\": \"Unable to lookup host address\""), std::string::npos) << JsonText;
+  EXPECT_NE(PromText.find("dervik_device_up{name=\"A\",address=\"127.0.0.1\"} 1\n"), std::string::npos) << PromText;
+  EXPECT_NE(PromText.find("dervik_device_up{name=\"no-such-host.test\",address=\"\"} 0\n"), std::string::npos)
+      << PromText;
+  EXPECT_NE(PromText.find("dervik_device_loss_ratio{name=\"no-such-host.test\",address=\"\"} 1\n"),
+            std::string::npos)
+      << PromText;
+
+  // A second run; then one with Keep=0, which adds nothing.
+  EXPECT_EQ(Program.Run({"/AUTORUN"}, Env).Status, ExitStatusDevicesFailed);
+  Program.WriteSettings(Settings(Devices) + "[History]\nKeep=0\n");
+  EXPECT_EQ(Program.Run({"/AUTORUN"}, Env).Status, ExitStatusDevicesFailed);
+  const struct {
+    std::vector<std::string> Arguments;
+    int Status;
+    std::vector<std::string> Lines;  // each found in standard output
+    size_t LineCount;
+  } Rows[] = {
+      {{"--history"}, 0, {"time,device,address,status,", ",A,127.0.0.1,OK,ok,1,1,", ",no-such-host.test,,Unable to lookup host address,no_connection,1,0,,,"}, 5},
+      {{"--history", "--device", "A", "--since", "1h"}, 0, {",A,127.0.0.1,OK,ok,1,1,"}, 3},
+      {{"--history", "--device", "B"}, 0, {"time,device"}, 1},
+      {{"--history", "--format", "json", "--device", "A"}, 0, {"\"round_trip_ms\": {", "\"category\": \"ok\""}, 0},
+  };
+  for (const auto &Row : Rows) {
+    R = Program.Run(Row.Arguments, Env);
+    SCOPED_TRACE(Row.Arguments.front() + " " + std::to_string(Row.Arguments.size()));
+    EXPECT_EQ(R.Status, Row.Status) << StatusText(R);
+    EXPECT_EQ(R.Err, "");
+    for (const std::string &Line : Row.Lines) EXPECT_NE(R.Out.find(Line), std::string::npos) << R.Out;
+    if (Row.LineCount > 0) {
+      EXPECT_EQ(size_t(std::count(R.Out.begin(), R.Out.end(), '\n')), Row.LineCount) << R.Out;
+    }
+  }
+
+  // Neither a results file nor the history that cannot be written costs
+  // the run: the file is a failed report (2), the history a line.
+  Program.WriteSettings(Settings(Devices));
+  const std::string NoFolder = Program.Folder() + "/missing/run.json";
+  R = Program.Run({"/AUTORUN", "--json", NoFolder}, {{"XDG_DATA_HOME", Json}});
+  EXPECT_EQ(R.Status, ExitStatusDevicesFailed | ExitStatusReportFailed) << StatusText(R);
+  EXPECT_NE(R.Err.find("dervik: results not written to " + NoFolder + ": "), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("dervik: history not written to " + Json + "/dervik/"), std::string::npos) << R.Err;
+}
+
 TEST_F(DervikUnattended, NothingCheckedIsNoSuccess) {
   REQUIRE_ISOLATION();
   const std::string File = Program.SettingsFile();

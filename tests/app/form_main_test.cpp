@@ -85,9 +85,10 @@ TEST_F(FormMainTest, PartsCarryTheirNames) {
 TEST_F(FormMainTest, MenusWithCaptionsAndShortcuts) {
   const auto Form = Create();
   const QList<QAction *> Bar = Form->MainMenu1->actions();
-  ASSERT_EQ(Bar.size(), 2);
+  ASSERT_EQ(Bar.size(), 3);
   EXPECT_EQ(Bar[0]->text(), QStringLiteral("&Functions"));
-  EXPECT_EQ(Bar[1]->text(), QStringLiteral("&Help"));
+  EXPECT_EQ(Bar[1]->text(), QStringLiteral("&View"));
+  EXPECT_EQ(Bar[2]->text(), QStringLiteral("&Help"));
 
   const struct {
     QAction *Item;
@@ -104,6 +105,9 @@ TEST_F(FormMainTest, MenusWithCaptionsAndShortcuts) {
           {Form->N2, nullptr, {}},
           {Form->MenuItemExit, "Exit", {}},
       },
+    View[] = {
+        {Form->MenuItemHistory, "History", QKeySequence(QStringLiteral("Ctrl+H"))},
+    },
     Help[] = {
         {Form->MenuItemReadMe, "Read me", QKeySequence(QStringLiteral("F1"))},
         {Form->MenuItemAbout, "About", {}},
@@ -121,7 +125,8 @@ TEST_F(FormMainTest, MenusWithCaptionsAndShortcuts) {
     }
   };
   Check(Bar[0]->menu(), Functions);
-  Check(Bar[1]->menu(), Help);
+  Check(Bar[1]->menu(), View);
+  Check(Bar[2]->menu(), Help);
 }
 
 TEST_F(FormMainTest, ResultsListAndStatusBarLayout) {

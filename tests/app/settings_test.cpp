@@ -36,6 +36,7 @@ struct TExpected {
   std::int32_t SyslogFacility = 22;
   QString SyslogHostAddress = QStringLiteral("0.0.0.0");
   std::int32_t SyslogPort = 514;
+  std::int32_t HistoryKeep = 90;
   TDevicePairs Devices = TDevicePairs();
 };
 
@@ -62,6 +63,7 @@ void ExpectSettings(const TSettings &S, const TExpected &E) {
   EXPECT_EQ(S.SyslogFacility(), E.SyslogFacility);
   EXPECT_EQ(S.SyslogHostAddress(), E.SyslogHostAddress);
   EXPECT_EQ(S.SyslogPort(), E.SyslogPort);
+  EXPECT_EQ(S.HistoryKeep(), E.HistoryKeep);
   EXPECT_EQ(DevicesOf(S), E.Devices);
   EXPECT_FALSE(S.HasLastCheck());
   EXPECT_EQ(S.LastCheckResult(), QString());
@@ -155,6 +157,10 @@ std::vector<TLoadCase> LoadCases() {
       {"queue_dir_alone",
        QStringLiteral("[SMTP]\nQueueDir= /tmp/dervik queue/ \n"),
        {.SMTPQueueDir = "/tmp/dervik queue/"}},
+      // Keep 0 turns the history off; a value that is no number keeps the default.
+      {"history_keep", QStringLiteral("[History]\nKeep=7\n"), {.HistoryKeep = 7}},
+      {"history_keep_zero", QStringLiteral("[History]\nKeep=0\n"), {.HistoryKeep = 0}},
+      {"history_keep_not_a_number", QStringLiteral("[History]\nKeep=forever\n"), {}},
       {"smtp_timeout", QStringLiteral("[SMTP]\nTimeout=5\n"), {.SMTPTimeout = 5, .SMTPTimeoutSeconds = 5}},
       // 0 would make the mail component wait for ever.
       {"smtp_timeout_zero", QStringLiteral("[SMTP]\nTimeout=0\n"), {.SMTPTimeout = 0, .SMTPTimeoutSeconds = 60}},
@@ -227,6 +233,7 @@ TEST(Settings, WithoutFileNameEverythingIsZero) {
   EXPECT_EQ(Settings.SyslogFacility(), 0);
   EXPECT_EQ(Settings.SyslogHostAddress(), QString());
   EXPECT_EQ(Settings.SyslogPort(), 0);
+  EXPECT_EQ(Settings.HistoryKeep(), 0);
   EXPECT_TRUE(Settings.Devices().empty());
 }
 

@@ -1,0 +1,63 @@
+// The plot of one device's history: the round trip of every run as a band
+// from the fastest to the slowest answer with the mean as a line through
+// it, and a mark above the band where echo requests went unanswered.
+#pragma once
+
+#include "history_store.h"
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+// One run of the device.  Round trips in milliseconds; absent when no
+// answer came.
+struct THistorySample {
+  qint64 TimeMs = 0;
+  int Sent = 0;
+  int Answered = 0;
+  std::optional<double> MinMs, MeanMs, MaxMs;
+  QString Status;
+};
+
+// The device's samples of Runs (as THistoryStore::Read gives them for one
+// device), oldest first.
+std::vector<THistorySample> SamplesOf(const std::vector<THistoryRun>& Runs, const QString& Device);
+
+// The samples of one pixel column: the band of all their answers, the mean
+// of their means, and their unanswered requests.
+struct TPlotColumn {
+  int Column = 0;
+  std::optional<double> MinMs, MeanMs, MaxMs;
+  int Sent = 0;
+  int Lost = 0;
+};
+
+// The samples from FromMs to ToMs gathered into Columns columns, one
+// entry per column that holds any; a year of runs costs no more to draw
+// than the columns there are.
+std::vector<TPlotColumn> PlotColumns(const std::vector<THistorySample>& Samples, qint64 FromMs, qint64 ToMs,
+                                     int Columns);
+
+class THistoryPlot : public QWidget {
+public:
+  // Drawn opaque and without smoothing, so that a pixel has one of them.
+  static constexpr QRgb BandColor = 0xffa8c8ee;
+  static constexpr QRgb MeanColor = 0xff1450aa;
+  static constexpr QRgb LossColor = 0xffdc1e1e;
+
+  explicit THistoryPlot(QWidget* Parent = nullptr);
+  // Samples stay the caller's and must live while the plot shows them.
+  void SetSamples(const std::vector<THistorySample>* Samples, qint64 FromMs, qint64 ToMs);
+  QSize sizeHint() const override { return {640, 300}; }
+
+protected:
+  void paintEvent(QPaintEvent* Event) override;
+
+private:
+  const std::vector<THistorySample>* FSamples = nullptr;
+  qint64 FFromMs = 0;
+  qint64 FToMs = 0;
+};

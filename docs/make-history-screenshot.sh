@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Makes docs/history-window.png: View > History of a device with a week of
+# five-minute runs, on a virtual X display with a window manager.  One real
+# run on loopback makes the history database; the week before it is added
+# with the sqlite3 shell (round trips that rise by day, a few runs with
+# lost echoes and an hour without answer), so the plot shows every part.
+# Pings go to 127.0.0.1 only.  Needs the test packages
+# (scripts/install-deps.sh test) and a build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=build/bin
+[ -x "$bin/dervik" ] || { echo "build first: bash scripts/run.sh" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prog" "$work/data"
+cp "$bin/dervik" ReadMe.txt "$work/prog/"
+cat >"$work/prog/dervik.ini" <<'INI'
+[Ping]
+Timeout=1
+Times=4
+[Devices]
+Gateway=127.0.0.1
+INI
+export XDG_DATA_HOME=$work/data
+QT_QPA_PLATFORM=offscreen "$work/prog/dervik" /AUTORUN
+db=$(ls "$work"/data/dervik/*.sqlite)
+now=$(date +%s)
+sqlite3 "$db" <<SQL
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2015)
+INSERT INTO runs(time_ms, settings_file, summary)
+  SELECT ($now - i * 300) * 1000, 'dervik.ini', 'history' FROM n;
+INSERT INTO devices
+  SELECT id, 0, 'Gateway', '127.0.0.1',
+         CASE WHEN s = 0 THEN 'No connection at all' WHEN s < 4 THEN 'OK (' || (s * 25) || '%)' ELSE 'OK' END,
+         CASE WHEN s = 0 THEN 0 ELSE 2 END, 4, s,
+         CASE WHEN s = 0 THEN NULL ELSE 300 + k END,
+         CASE WHEN s = 0 THEN NULL ELSE 900 + k * 2 END,
+         CASE WHEN s = 0 THEN NULL ELSE 2200 + k * 4 END
+  FROM (SELECT id,
+               ((time_ms / 1000 - $now + 604800) / 300) AS i,
+               (abs(((time_ms / 1000) / 300) % 288 - 144) * 6) AS k,
+               CASE WHEN ((time_ms / 1000) / 300) % 700 BETWEEN 0 AND 11 THEN 0
+                    WHEN ((time_ms / 1000) / 300) % 97 = 0 THEN 3 ELSE 4 END AS s
+        FROM runs WHERE summary = 'history');
+SQL
+
+cat >"$work/display.sh" <<'DISPLAY'
+set -euo pipefail
+work=$1
+docs=$2
+openbox >/dev/null 2>&1 </dev/null &
+wm=$!
+window() {
+  for _ in $(seq 100); do
+    id=$(xwininfo -root -tree 2>/dev/null | grep -E "^ +0x[0-9a-f]+ \"$1" | awk '{print $1}' | head -n 1) || true
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    sleep 0.1
+  done
+  echo "no window '$1'" >&2
+  return 1
+}
+"$work/prog/dervik" </dev/null &
+pid=$!
+sleep 2  # the display and the window manager settle
+main=$(window 'Pelorin')
+xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
+xdotool key ctrl+h
+history=$(window 'History of Gateway')
+xdotool windowactivate --sync "$history" >/dev/null 2>&1 || true
+xdotool key Down  # the week
+sleep 0.5
+import -frame -window "$history" "$docs/history-window.png"
+kill $pid $wm
+wait $pid 2>/dev/null || true
+DISPLAY
+xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" bash "$work/display.sh" "$work" "$PWD/docs"
+echo "made docs/history-window.png"

@@ -69,6 +69,13 @@ constexpr TIntegerKey SyslogFacilityKey{SectionSyslog, u"Facility", &TSettings::
 constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetSyslogHostAddress,
                                  &TSettings::SyslogHostAddress};
 constexpr TIntegerKey SyslogPortKey{SectionSyslog, u"Port", &TSettings::SetSyslogPort};
+constexpr TTextKey SMTPSendWhenKey{SectionSMTP, u"SendWhen", &TSettings::SetSMTPSendWhen, &TSettings::SMTPSendWhen};
+constexpr TTextKey SMTPShowChangesKey{SectionSMTP, u"ShowChanges", &TSettings::SetSMTPShowChanges,
+                                      &TSettings::SMTPShowChanges};
+constexpr TTextKey SyslogSendWhenKey{SectionSyslog, u"SendWhen", &TSettings::SetSyslogSendWhen,
+                                     &TSettings::SyslogSendWhen};
+constexpr TTextKey SyslogShowChangesKey{SectionSyslog, u"ShowChanges", &TSettings::SetSyslogShowChanges,
+                                        &TSettings::SyslogShowChanges};
 
 constexpr TKey KeysInReadingOrder[] = {
     {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},  {&PingTTLKey, nullptr},
@@ -79,6 +86,8 @@ constexpr TKey KeysInReadingOrder[] = {
     {nullptr, &SMTPCAFileKey},     {nullptr, &SMTPServerNameKey}, {nullptr, &SMTPFingerprintKey},
     {nullptr, &SMTPVerifyKey},     {nullptr, &SMTPProxyKey},
     {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
+    {nullptr, &SMTPSendWhenKey},   {nullptr, &SMTPShowChangesKey}, {nullptr, &SyslogSendWhenKey},
+    {nullptr, &SyslogShowChangesKey},
 };
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
@@ -190,6 +199,10 @@ void TSettings::Clear() {
   FSyslogFacility = 22;  // local6
   FSyslogHostAddress = QStringLiteral("0.0.0.0");
   FSyslogPort = 514;
+  FSMTPSendWhen.clear();
+  FSMTPShowChanges.clear();
+  FSyslogSendWhen.clear();
+  FSyslogShowChanges.clear();
 }
 
 std::int32_t TSettings::PingParallelDevices() const {

@@ -135,6 +135,16 @@ public:
   void SetSyslogHostAddress(const QString& Value) { FSyslogHostAddress = Value; }
   std::int32_t SyslogPort() const { return FSyslogPort; }
   void SetSyslogPort(std::int32_t Value) { FSyslogPort = Value; }
+  // When each report goes and whether it tells what changed since the last
+  // run, as the file words them (report_rules.h reads them).
+  const QString& SMTPSendWhen() const { return FSMTPSendWhen; }
+  void SetSMTPSendWhen(const QString& Value) { FSMTPSendWhen = Value; }
+  const QString& SMTPShowChanges() const { return FSMTPShowChanges; }
+  void SetSMTPShowChanges(const QString& Value) { FSMTPShowChanges = Value; }
+  const QString& SyslogSendWhen() const { return FSyslogSendWhen; }
+  void SetSyslogSendWhen(const QString& Value) { FSyslogSendWhen = Value; }
+  const QString& SyslogShowChanges() const { return FSyslogShowChanges; }
+  void SetSyslogShowChanges(const QString& Value) { FSyslogShowChanges = Value; }
 
 private:
   void ReadFile(const QString& FileName);
@@ -173,4 +183,8 @@ private:
   std::int32_t FSyslogFacility = 0;
   QString FSyslogHostAddress;
   std::int32_t FSyslogPort = 0;
+  QString FSMTPSendWhen;
+  QString FSMTPShowChanges;
+  QString FSyslogSendWhen;
+  QString FSyslogShowChanges;
 };

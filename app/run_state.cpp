@@ -82,10 +82,14 @@ std::optional<TRunState> ParseState(const QByteArray& Bytes, const QString& Sett
   }
   Why = QStringLiteral("is damaged");
   TRunState State;
-  const auto Run = TimeOf(Root.value(QLatin1String("run")));
-  if (!Run)
-    return std::nullopt;
-  State.RunTime = *Run;
+  // Only the causes of runs that could not check are kept before a first run.
+  const QJsonValue RunValue = Root.value(QLatin1String("run"));
+  if (!RunValue.isUndefined()) {
+    const auto Run = TimeOf(RunValue);
+    if (!Run)
+      return std::nullopt;
+    State.RunTime = *Run;
+  }
   State.MailNotRunCause = Root.value(QLatin1String("mailNotRun")).toString();
   State.SysLogNotRunCause = Root.value(QLatin1String("syslogNotRun")).toString();
   const QJsonValue Devices = Root.value(QLatin1String("devices"));
@@ -120,9 +124,10 @@ QByteArray StateBytes(const QString& SettingsFileName, const TRunState& State) {
       {QStringLiteral("format"), QLatin1String(FormatName)},
       {QStringLiteral("version"), FormatVersion},
       {QStringLiteral("settings"), AbsoluteName(SettingsFileName)},
-      {QStringLiteral("run"), TimeText(State.RunTime)},
       {QStringLiteral("devices"), Devices},
   };
+  if (State.RunTime.isValid())
+    Root.insert(QStringLiteral("run"), TimeText(State.RunTime));
   if (!State.MailNotRunCause.isEmpty())
     Root.insert(QStringLiteral("mailNotRun"), State.MailNotRunCause);
   if (!State.SysLogNotRunCause.isEmpty())

@@ -45,13 +45,13 @@ void TFormMain::MarkChangedRows() {
   QHash<QString, const TDeviceChange*> Changed;
   for (const TDeviceChange& Change : FRunChanges->Devices)
     if (Change.Changed)
-      Changed.insert(Change.Name + QChar(u'\0') + Change.Address, &Change);
+      Changed.insert(Change.Name, &Change);
   for (int I = 0; I < ListViewResults->topLevelItemCount(); ++I) {
     QTreeWidgetItem* Row = ListViewResults->topLevelItem(I);
     const TDevice* Device = RowDevice(Row);
     if (Device == nullptr)
       continue;
-    const TDeviceChange* Change = Changed.value(Device->DeviceName() + QChar(u'\0') + Device->DeviceHostAddress());
+    const TDeviceChange* Change = Changed.value(Device->DeviceName());
     if (Change == nullptr)
       continue;
     const QString Range = Device->RoundTripRangeText();

@@ -28,9 +28,12 @@ TReportRule RuleOf(const QString& SendWhen, const QString& ShowChanges) {
   return Rule;
 }
 
-// Devices are the same across runs when both name and address are: a device
-// given a new address is another device.
-QString DeviceKey(const QString& Name, const QString& Address) { return Name + QChar(u'\0') + Address; }
+// Devices are the same across runs by name, the key of [Devices]: the
+// address shown is the one that answered, which for a host name may differ
+// from run to run. A name given twice pairs in order.
+QString DeviceKey(const QString& Name, QHash<QString, int>& Seen) {
+  return Name + QChar(u'\0') + QString::number(Seen[Name]++);
+}
 
 const QString& Prefix() {
   static const QString Text = QStringLiteral("Dervik: ");
@@ -83,8 +86,9 @@ TRunChanges CompareRuns(const TRunState& Previous, const TSettings& Settings) {
   Changes.PreviousRun = Previous.RunTime;
   Changes.RunTime = Settings.LastCheckDT();
   QHash<QString, const TDeviceState*> Before;
+  QHash<QString, int> SeenBefore, SeenNow;
   for (const TDeviceState& Device : Previous.Devices)
-    Before.insert(DeviceKey(Device.Name, Device.Address), &Device);
+    Before.insert(DeviceKey(Device.Name, SeenBefore), &Device);
   for (const auto& Device : Settings.Devices()) {
     TDeviceChange Change;
     Change.Name = Device->DeviceName();
@@ -92,7 +96,7 @@ TRunChanges CompareRuns(const TRunState& Previous, const TSettings& Settings) {
     Change.Category = Device->DeviceStatusCategory();
     Change.Status = Device->DeviceStatusToString();
     Change.Since = Changes.RunTime;
-    if (const TDeviceState* Was = Before.value(DeviceKey(Change.Name, Change.Address))) {
+    if (const TDeviceState* Was = Before.value(DeviceKey(Change.Name, SeenNow))) {
       Change.KnownBefore = true;
       Change.WasCategory = Was->Category;
       Change.WasStatus = Was->Status;

@@ -41,7 +41,7 @@ TReportRule SysLogReportRule(const TSettings& Settings);
 // One device of this run against the last one.
 struct TDeviceChange {
   QString Name, Address;
-  bool KnownBefore = false;  // listed by the last run, under this name and address
+  bool KnownBefore = false;  // listed by the last run under this name
   TDeviceStatusCategory WasCategory = dscUnknown;
   QString WasStatus;
   TDeviceStatusCategory Category = dscUnknown;

@@ -121,18 +121,18 @@ TEST(ReportRules, ASequenceOfRunsSendsWhatEachRuleAsksFor) {
        "Devices not OK, and since when:\r\n"
        "- C (c.test): Unable to lookup host address since 09.12.2026 06:45\r\n\r\n"_s,
        {}},
-      {"B under a new address is another device",
-       {{"A", "10.0.0.1", dsOK}, {"B", "10.0.0.9", dsNoConnection}, {"C", "c.test", dsOK}},
+      {"a device is known by its name: B under another address",
+       {{"A", "10.0.0.1", dsOK}, {"B", "b.test", dsNoConnection}, {"C", "127.0.0.3", dsOK}},
        55,
        {},
        {},
        u"Changes since the last run (09.12.2026 06:50):\r\n"
-       "- B (10.0.0.9): not checked before -> No connection at all\r\n"
-       "- C (c.test): Unable to lookup host address -> OK\r\n"
+       "- B (b.test): OK -> No connection at all\r\n"
+       "- C (127.0.0.3): Unable to lookup host address -> OK\r\n"
        "Devices not OK, and since when:\r\n"
-       "- B (10.0.0.9): No connection at all since 09.12.2026 06:55\r\n\r\n"_s,
-       {u"Dervik: B (10.0.0.9) changed from not checked before to No connection at all"_s,
-        u"Dervik: C (c.test) changed from Unable to lookup host address to OK"_s}},
+       "- B (b.test): No connection at all since 09.12.2026 06:55\r\n\r\n"_s,
+       {u"Dervik: B (b.test) changed from OK to No connection at all"_s,
+        u"Dervik: C (127.0.0.3) changed from Unable to lookup host address to OK"_s}},
   };
   TSettings S;
   TRunState State;

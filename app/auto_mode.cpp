@@ -128,7 +128,7 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
 }
 
 void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings,
-                                 const QString& Panel0) {
+                                 const QString& Panel0, const QString& NotSentReason) {
   const bool Mail = Kind == rkMail;
   const QString Name = Mail ? QStringLiteral("mail report") : QStringLiteral("syslog report");
   const QString& Host = Mail ? Settings.SMTPHostAddress() : Settings.SyslogHostAddress();
@@ -153,12 +153,19 @@ void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const T
         Write(QStringLiteral("%1 not sent: no server set (HostAddress in [%2])")
                   .arg(Name, Mail ? QStringLiteral("SMTP") : QStringLiteral("Syslog")),
               lkInfo);
+      else if (!NotSentReason.isEmpty())
+        Write(QStringLiteral("%1 not sent: %2").arg(Name, NotSentReason), lkInfo);
       else if (FNothingChecked)
         Write(QStringLiteral("%1 not sent: nothing was checked").arg(Name), lkInfo);
       else
         Write(QStringLiteral("%1 not sent: no finished check run").arg(Name), lkInfo);
       break;
   }
+}
+
+void TAutoRunMonitor::RunStateProblem(const QString& Message) {
+  if (!Message.isEmpty())
+    Write(Message, lkProblem);
 }
 
 void TAutoRunMonitor::QueuedMailLost(const QStringList& Reports) {

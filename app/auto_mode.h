@@ -87,7 +87,12 @@ public:
   bool ReportsWanted() const { return !FNothingChecked; }
   // After a report click, with the settings the report used and the text of
   // status bar panel 0 (the error of a failed report).
-  void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0);
+  // NotSentReason: why a report rule (SendWhen) left the report out.
+  void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0,
+                  const QString& NotSentReason = QString());
+  // The state kept between runs could not be read or kept: the run and its
+  // reports go on, but whoever reads the log must know the comparison is off.
+  void RunStateProblem(const QString& Message);
   // After the mail report: the queued reports of earlier runs it found
   // refused for good or damaged, each naming its file and why. Each is a lost report:
   // named on a line of its own, and the report-failed bit is set.

@@ -392,6 +392,7 @@ void TFormMain::RefreshListView() {
     Rows.append(MakeRow(Device.get()));
   SortRows(Rows);
   ListViewResults->addTopLevelItems(Rows);
+  MarkChangedRows();
   FResultsColumns->Measure();
 
   const qsizetype Count = Rows.size();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "auto_mode.h"
+#include "report_rules.h"
 #include "settings.h"
 
 #include <QCollator>
@@ -14,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -168,6 +170,11 @@ public:
   // Most devices in flight at one time in the last run with Parallel above
   // 1; 0 after a run of one device after the other.
   int LastCheckPeakInFlight() const { return FLastCheckPeakInFlight; }
+  // The last finished run against the one before it (run_state.h); none
+  // before a run and after one that checked nothing.
+  const std::optional<TRunChanges>& RunChanges() const { return FRunChanges; }
+  // Why the last run's state could not be read or kept, or empty.
+  const QString& RunStateMessage() const { return FRunStateMessage; }
 
   // The history database of the settings file, or empty when this window
   // keeps no history.
@@ -210,6 +217,19 @@ private:
   // unattended run was asked for.
   void RecordRun();
   void CreateHistoryCommands();
+  // The run compared with the last one kept for the settings file, and
+  // kept for the next (form_main_changes.cpp).
+  void KeepRunState();
+  // Rows whose device changed category since the last run: bold, and the
+  // tooltip says what it was.
+  void MarkChangedRows();
+  // Why a rule leaves the automatic sequence's report out, or empty.
+  QString ReportLeftOut(TReportKind Kind) const;
+  // Why the last run could not check, when a report can tell it, or empty.
+  QString NotRunCause() const;
+  // The short report of a run that could not check, once per cause, by the
+  // rules that wait for trouble. rrNotSent and Why when it does not go.
+  TReportResult SendNotRunReport(TReportKind Kind, QString& Why);
 
   // The check run going on (it lives in RunCheck), or none.
   TCheckRun* FCheckRun = nullptr;
@@ -234,6 +254,11 @@ private:
   QString FCheckNotStarted;
   QString FNothingChecked;
   int FLastCheckPeakInFlight = 0;
+  std::optional<TRunChanges> FRunChanges;
+  QString FRunStateMessage;
+  // While set, the reports send the short report of a run that could not
+  // check, for this cause, instead of the results.
+  QString FNotRunCause;
   TAutoRunMonitor* FAutoRunMonitor = nullptr;
 
   TStartup FStartup;

@@ -42,23 +42,38 @@ void TFormMain::WMAutoRun() {
     // A watched run that checked nothing sends no report: it would pass an
     // empty or wholly silent list on as the state of the network.
     const bool Report = FAutoRunMonitor == nullptr || FAutoRunMonitor->ReportsWanted();
+    if (FAutoRunMonitor != nullptr)
+      FAutoRunMonitor->RunStateProblem(FRunStateMessage);
+    // A run that could not check is told once per cause by the rules that
+    // wait for trouble; "always" keeps the reports as they were.
+    const bool NotRun = !NotRunCause().isEmpty();
     if (FAutoSMTP) {
-      if (Report)
+      QString Why = ReportLeftOut(rkMail);
+      if (NotRun && MailReportRule(Settings()).When != swAlways)
+        FLastSMTPReport = SendNotRunReport(rkMail, Why);
+      else if (Report && Why.isEmpty())
         ClickMenuItem(MenuItemSendToSMTP);
       else
         FLastSMTPReport = rrNotSent;
+      if (!Why.isEmpty())
+        SetStatusPanelText(0, QStringLiteral("Mail report not sent: %1.").arg(Why));
       if (FAutoRunMonitor != nullptr) {
-        FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0));
+        FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0), Why);
         FAutoRunMonitor->QueuedMailLost(FLostQueuedMail);
       }
     }
     if (FAutoSysLog) {
-      if (Report)
+      QString Why = ReportLeftOut(rkSysLog);
+      if (NotRun && SysLogReportRule(Settings()).When != swAlways)
+        FLastSysLogReport = SendNotRunReport(rkSysLog, Why);
+      else if (Report && Why.isEmpty())
         ClickMenuItem(MenuItemSendToSysLog);
       else
         FLastSysLogReport = rrNotSent;
+      if (!Why.isEmpty())
+        SetStatusPanelText(0, QStringLiteral("Syslog report not sent: %1.").arg(Why));
       if (FAutoRunMonitor != nullptr)
-        FAutoRunMonitor->ReportDone(rkSysLog, FLastSysLogReport, Settings(), StatusPanelText(0));
+        FAutoRunMonitor->ReportDone(rkSysLog, FLastSysLogReport, Settings(), StatusPanelText(0), Why);
     }
   } catch (...) {
     // On a display the exception report shows the message and the window

@@ -70,6 +70,8 @@ void TFormMain::RunCheck() {
   FCheckRun = &Run;
   FCheckNotStarted.clear();
   FNothingChecked.clear();
+  FRunChanges.reset();
+  FRunStateMessage.clear();
   FLastCheckPeakInFlight = 0;
   SetHourglassCursor(true);
   SetCheckCommandsEnabled(false);
@@ -129,7 +131,10 @@ void TFormMain::StampCheck(const TCheckCounts& Counts) {
   // A file that could not be used is told as such; this is for a file read
   // whose settings left nothing to check.
   FNothingChecked = FSettingsUnused ? QString() : NothingCheckedText(*FSettings, FSettingsFileName);
+  KeepRunState();
   RefreshListView();
+  if (!FRunStateMessage.isEmpty())
+    SetStatusPanelText(0, StatusPanelText(0) + QStringLiteral(" - ") + FRunStateMessage);
 }
 
 void TFormMain::pelPing1Response(QObject* Sender, int /*RequestId*/, const QString& ResponseSource,

@@ -58,12 +58,14 @@ bool TFormMain::SendResultsToSMTP() {
     pelSMTP1->setFrom(S.SMTPSender());
     pelSMTP1->setTimeout(S.SMTPTimeoutSeconds());
     ApplyMailConnection(*pelSMTP1, Connection.Connection);
-    const QString Subject = MailReportSubject(S);
+    const QString Subject = FNotRunCause.isEmpty() ? MailReportSubject(S) : NotRunSubject();
     pelSMTP1->setSubject(Subject);
     // Read back: the text shows what the component will talk to.
     SetStatusPanelText(0, QStringLiteral("Sending to SMTP %1:%2...")
                               .arg(pelSMTP1->MailServer(), QString::number(pelSMTP1->MailPort())));
-    const QString Body = MailReportBody(S);
+    QString Body = FNotRunCause.isEmpty() ? MailReportBody(S) : NotRunMailBody(FNotRunCause);
+    if (FNotRunCause.isEmpty() && FRunChanges && MailReportRule(S).ShowChanges)
+      Body += MailChangesSection(*FRunChanges);
     SetMailCharset(*pelSMTP1, Subject, Body);
     pelSMTP1->setMessageText(Body);
     if (S.SMTPQueueDir().isEmpty()) {

@@ -40,7 +40,16 @@ bool TFormMain::SendResultsToSysLog() {
     pelSysLog1->setRemotePort(S.SyslogPort());
     pelSysLog1->setActive(true);
     // One packet a line, in order; a failure leaves the rest unsent.
-    for (const TSysLogReportLine& Line : SysLogReportLines(S))
+    std::vector<TSysLogReportLine> Lines;
+    if (!FNotRunCause.isEmpty()) {
+      Lines.push_back(NotRunSysLogLine(FNotRunCause));
+    } else {
+      Lines = SysLogReportLines(S);
+      if (FRunChanges && SysLogReportRule(S).ShowChanges)
+        for (TSysLogReportLine& Line : SysLogChangeLines(*FRunChanges))
+          Lines.push_back(std::move(Line));
+    }
+    for (const TSysLogReportLine& Line : Lines)
       pelSysLog1->SendPacket(S.SyslogFacility(), Line.Severity, Line.Text);
   } catch (const EPelnet& E) {
     SetStatusPanelText(0, E.Message());

@@ -71,6 +71,13 @@ constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetS
                                  &TSettings::SyslogHostAddress};
 constexpr TIntegerKey SyslogPortKey{SectionSyslog, u"Port", &TSettings::SetSyslogPort};
 constexpr TIntegerKey HistoryKeepKey{SectionHistory, u"Keep", &TSettings::SetHistoryKeep};
+constexpr TTextKey SMTPSendWhenKey{SectionSMTP, u"SendWhen", &TSettings::SetSMTPSendWhen, &TSettings::SMTPSendWhen};
+constexpr TTextKey SMTPShowChangesKey{SectionSMTP, u"ShowChanges", &TSettings::SetSMTPShowChanges,
+                                      &TSettings::SMTPShowChanges};
+constexpr TTextKey SyslogSendWhenKey{SectionSyslog, u"SendWhen", &TSettings::SetSyslogSendWhen,
+                                     &TSettings::SyslogSendWhen};
+constexpr TTextKey SyslogShowChangesKey{SectionSyslog, u"ShowChanges", &TSettings::SetSyslogShowChanges,
+                                        &TSettings::SyslogShowChanges};
 
 constexpr TKey KeysInReadingOrder[] = {
     {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},  {&PingTTLKey, nullptr},
@@ -82,6 +89,8 @@ constexpr TKey KeysInReadingOrder[] = {
     {nullptr, &SMTPVerifyKey},     {nullptr, &SMTPProxyKey},
     {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
     {&HistoryKeepKey, nullptr},
+    {nullptr, &SMTPSendWhenKey},   {nullptr, &SMTPShowChangesKey}, {nullptr, &SyslogSendWhenKey},
+    {nullptr, &SyslogShowChangesKey},
 };
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
@@ -194,6 +203,10 @@ void TSettings::Clear() {
   FSyslogHostAddress = QStringLiteral("0.0.0.0");
   FSyslogPort = 514;
   FHistoryKeep = HistoryKeepDefault;
+  FSMTPSendWhen.clear();
+  FSMTPShowChanges.clear();
+  FSyslogSendWhen.clear();
+  FSyslogShowChanges.clear();
 }
 
 std::int32_t TSettings::PingParallelDevices() const {

@@ -140,6 +140,16 @@ public:
   std::int32_t HistoryKeep() const { return FHistoryKeep; }
   void SetHistoryKeep(std::int32_t Value) { FHistoryKeep = Value; }
   static constexpr std::int32_t HistoryKeepDefault = 90;
+  // When each report goes and whether it tells what changed since the last
+  // run, as the file words them (report_rules.h reads them).
+  const QString& SMTPSendWhen() const { return FSMTPSendWhen; }
+  void SetSMTPSendWhen(const QString& Value) { FSMTPSendWhen = Value; }
+  const QString& SMTPShowChanges() const { return FSMTPShowChanges; }
+  void SetSMTPShowChanges(const QString& Value) { FSMTPShowChanges = Value; }
+  const QString& SyslogSendWhen() const { return FSyslogSendWhen; }
+  void SetSyslogSendWhen(const QString& Value) { FSyslogSendWhen = Value; }
+  const QString& SyslogShowChanges() const { return FSyslogShowChanges; }
+  void SetSyslogShowChanges(const QString& Value) { FSyslogShowChanges = Value; }
 
 private:
   void ReadFile(const QString& FileName);
@@ -179,4 +189,8 @@ private:
   QString FSyslogHostAddress;
   std::int32_t FSyslogPort = 0;
   std::int32_t FHistoryKeep = 0;
+  QString FSMTPSendWhen;
+  QString FSMTPShowChanges;
+  QString FSyslogSendWhen;
+  QString FSyslogShowChanges;
 };

@@ -3,6 +3,7 @@
 #include "auto_mode.h"
 #include "mail_settings.h"
 #include "nothing_checked.h"
+#include "report_rules.h"
 #include "settings.h"
 
 #include <QFile>
@@ -105,6 +106,27 @@ QString SecurityWords(const TSettings& S) {
   return Text;
 }
 
+// A value of SendWhen or ShowChanges that does not parse: the report then
+// goes as by default, every run and without changes, rather than never.
+void CheckReportRule(const char* Section, const QString& SendWhen, const QString& ShowChanges, TFindings& Out) {
+  if (!ParseSendWhen(SendWhen))
+    Out.Warnings.append(QStringLiteral("SendWhen in [%1] is \"%2\", not always, failures or changes: the report is sent "
+                                       "after every run")
+                            .arg(QLatin1String(Section), SendWhen.trimmed()));
+  if (!ParseShowChanges(ShowChanges))
+    Out.Warnings.append(QStringLiteral("ShowChanges in [%1] is \"%2\", not yes or no: no changes are shown")
+                            .arg(QLatin1String(Section), ShowChanges.trimmed()));
+}
+
+// " (SendWhen=changes, changes shown)"; nothing for the defaults.
+QString RuleWords(const TReportRule& Rule) {
+  static const char* const When[] = {"always", "failures", "changes"};
+  if (Rule.When == swAlways && !Rule.ShowChanges)
+    return QString();
+  return QStringLiteral(", SendWhen=%1%2")
+      .arg(QLatin1String(When[Rule.When]), Rule.ShowChanges ? QStringLiteral(", changes shown") : QString());
+}
+
 // "unknown key in [SMTP]: Recipents: did you mean Recipients?"
 QString UnknownNameText(const TSettings::TUnknownName& Name) {
   const bool Section = Name.Key.isEmpty();
@@ -155,13 +177,17 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup) {
                             .arg(S.SMTPRecipients().trimmed().isEmpty() ? QStringLiteral("nobody") : S.SMTPRecipients().trimmed(),
                                  S.SMTPHostAddress())
                             .arg(S.SMTPPort())
-                            .arg(SecurityWords(S))
+                            .arg(SecurityWords(S) + RuleWords(MailReportRule(S)))
                       : QStringLiteral("Mail report: off (no HostAddress in [SMTP])"));
     Lines.append(Syslog ? QStringLiteral("Syslog report: to %1:%2 (UDP), facility %3")
                               .arg(S.SyslogHostAddress())
                               .arg(S.SyslogPort())
-                              .arg(S.SyslogFacility())
+                              .arg(S.SyslogFacility()) +
+                              RuleWords(SysLogReportRule(S))
                         : QStringLiteral("Syslog report: off (no HostAddress in [Syslog])"));
+    // Only the rules compare runs; without them the file is kept all the same.
+    if ((Mail && !RuleWords(MailReportRule(S)).isEmpty()) || (Syslog && !RuleWords(SysLogReportRule(S)).isEmpty()))
+      Lines.append(QStringLiteral("State between runs: %1").arg(RunStateFileName(Lookup.FileName)));
     for (const TSettings::TUnknownName& Name : S.UnknownNames())
       Found.Warnings.append(UnknownNameText(Name));
     for (const QString& Key : S.NotIntegerKeys())
@@ -171,6 +197,10 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup) {
     if (S.SkippedDevices() > 0)
       Found.Warnings.append(QStringLiteral("%1 devices beyond the limit are left out").arg(S.SkippedDevices()));
     CheckRanges(S, Mail, Syslog, Found);
+    if (Mail)
+      CheckReportRule("SMTP", S.SMTPSendWhen(), S.SMTPShowChanges(), Found);
+    if (Syslog)
+      CheckReportRule("Syslog", S.SyslogSendWhen(), S.SyslogShowChanges(), Found);
     if (Mail)
       CheckMail(S, Found);
   }

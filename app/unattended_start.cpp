@@ -394,6 +394,15 @@ QString HelpText(const QString& SettingsFileName, const QString& CreateCommand) 
              "  Proxy=socks4://host:port | socks5://[user:password@]host:port |\n"
              "        http://[user:password@]host:port | auto\n"
              "\n"
+             "When a report goes, in [SMTP] and in [Syslog]:\n"
+             "  SendWhen=always|failures|changes  every run, when a device is not OK,\n"
+             "        or when a device changed since the last run (kept in\n"
+             "        $XDG_STATE_HOME/dervik); a report left out is no failure\n"
+             "  ShowChanges=no|yes  add what changed since the last run (implied by\n"
+             "        SendWhen=changes)\n"
+             "  With failures or changes, a run that could not check sends \"Dervik:\n"
+             "  the check could not run\" and why, once per cause.\n"
+             "\n"
              "Qt's own options (-platform, -display, -style, ...) work as usual.\n")
       .arg(SettingsFileName, Create);
 }

@@ -6,6 +6,9 @@
 #                           script's own (aiosmtpd on loopback)
 #   docs/readme-window.png  Help > Read me where the desktop has no viewer:
 #                           the read-me in the program's own window
+#   docs/window-changes.png the window after a run in which the camera,
+#                           OK in the run before, stopped answering: its
+#                           row in bold
 # The run happens in network and mount namespaces of its own (as root):
 # loopback answers, 10.0.0.5 has no route there, and names are looked up in
 # a hosts file of the script's own only, so nothing leaves the machine.
@@ -86,8 +89,22 @@ xdotool key F1
 readme=$(window 'ReadMe.txt - Pelorin')
 sleep 0.5
 import -frame -window "$readme" "$docs/readme-window.png"
+kill $pid
+wait $pid 2>/dev/null || true
+
+# Two runs that remember each other: the camera answers in the first
+# (unattended, it ends by itself) and not in the second.
+export XDG_STATE_HOME=$work/state
+sed -i 's/^Camera entrance=.*/Camera entrance=127.0.0.3/' "$work/prog/dervik.ini"
+timeout 60 "$work/prog/dervik" /AUTOSMTP </dev/null || true
+sed -i 's/^Camera entrance=.*/Camera entrance=camera.invalid/' "$work/prog/dervik.ini"
+"$work/prog/dervik" /AUTORUN </dev/null &
+pid=$!
+main=$(window 'Pelorin ')
+sleep 5  # the run
+import -frame -window "$main" "$docs/window-changes.png"
 kill $pid $wm "$sink_PID"
 wait $pid 2>/dev/null || true
 DISPLAY
 unshare --net --mount bash "$work/inside.sh" "$work" "$PWD/docs"
-echo "made docs/screenshot.png and docs/readme-window.png"
+echo "made docs/screenshot.png, docs/readme-window.png and docs/window-changes.png"

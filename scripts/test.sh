@@ -11,6 +11,11 @@ bash scripts/install-deps.sh test
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
+# The program's runs under test keep their state between runs and their
+# history here, never in the home folder of whoever runs the tests.
+test_home=$(mktemp -d)
+trap 'rm -rf "$test_home"' EXIT
+export XDG_STATE_HOME="$test_home/state" XDG_DATA_HOME="$test_home/data"
 
 run_build() {
   local dir=$1; shift

@@ -19,6 +19,8 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
+#include <QTreeWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -373,6 +375,79 @@ TEST_F(AutoSequence, AnExceptionEndsTheProgramWithoutDisplay) {
       },
       testing::ExitedWithCode(ExitStatusNotStarted),
       "dervik: the automatic run stopped: 10022: \\[10022\\] Invalid argument");
+}
+
+}  // namespace
+
+namespace {
+
+// Runs one after the other in the window: the rows whose device changed
+// since the last run are bold and say what they were; with SendWhen the
+// automatic sequence leaves a report out and panel 0 says why, while the
+// menu command by hand still sends.
+TEST_F(AutoSequence, ChangedRowsAreMarkedAndARuleLeavesAReportOut) {
+  const QByteArray OldState = qgetenv("XDG_STATE_HOME");
+  qputenv("XDG_STATE_HOME", Dir.filePath(QStringLiteral("state")).toUtf8());
+  const auto Restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", OldState); });
+  ASSERT_TRUE(testsupport::writeHosts("127.0.0.1 localhost\n127.0.0.2 b.test\n"));
+  const auto Hosts = qScopeGuard([] { testsupport::writeHosts("127.0.0.1 localhost\n"); });
+  const struct {
+    const char *Name;
+    const char *Hosts;
+    std::vector<std::string> Packets;  // of the sequence with SendWhen=changes
+    QString Panel0;
+    bool BBold;
+    QString BTip;
+    int Status;
+  } Runs[] = {
+      {"first run, both answer", "127.0.0.1 localhost\n127.0.0.2 b.test\n", {},
+       QStringLiteral("Syslog report not sent: nothing changed."), false, QString(), ExitStatusAllAnswered},
+      {"B's name no longer resolves", "127.0.0.1 localhost\n",
+       {"Dervik: Some connections were OK (1 failed - 1 OK)", "Devices with no connection at all:",
+        "- B (b.test): Unable to lookup host address",
+        "Dervik: B (b.test) changed from OK to Unable to lookup host address"},
+       QString(), true, QStringLiteral("was OK until "), ExitStatusDevicesFailed},
+      {"B stays unknown to the name server", "127.0.0.1 localhost\n", {},
+       QStringLiteral("Syslog report not sent: nothing changed."), false, QString(), ExitStatusDevicesFailed},
+  };
+  QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
+  ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  Ini.write(QStringLiteral("[Ping]\nTimes=1\nTimeout=1\n[Syslog]\nHostAddress=127.0.0.1\nPort=%1\nFacility=16\n"
+                           "SendWhen=changes\n[Devices]\nA=127.0.0.1\nB=b.test\n")
+                .arg(Listener.port())
+                .toUtf8());
+  Ini.close();
+  for (const auto &R : Runs) {
+    SCOPED_TRACE(R.Name);
+    ASSERT_TRUE(testsupport::writeHosts(R.Hosts));
+    TAutoRunMonitor Monitor = MakeMonitor(false);
+    Create({QStringLiteral("/AUTOSYSLOG")}, &Monitor);
+    ShowAndHandleTheAutoRunMessage();
+    ASSERT_TRUE(MarkerSeen);
+    EXPECT_EQ(PacketTexts(), R.Packets);
+    if (!R.Panel0.isEmpty()) {
+      EXPECT_EQ(Form->StatusPanelText(0), R.Panel0);
+      EXPECT_EQ(Form->LastSysLogReport(), rrNotSent);
+    }
+    EXPECT_EQ(Monitor.ExitStatus(), R.Status);
+    for (int I = 0; I < Form->ListViewResults->topLevelItemCount(); ++I) {
+      const QTreeWidgetItem *Row = Form->ListViewResults->topLevelItem(I);
+      const bool IsB = Row->text(TFormMain::ColumnDevice) == QStringLiteral("B");
+      for (int Column = 0; Column < Row->columnCount(); ++Column) {
+        EXPECT_EQ(Row->font(Column).bold(), IsB && R.BBold) << Row->text(0).toStdString() << " column " << Column;
+        if (IsB && R.BBold) {
+          EXPECT_TRUE(Row->toolTip(Column).startsWith(R.BTip)) << Row->toolTip(Column).toStdString();
+          EXPECT_EQ(Row->toolTip(Column).size(), R.BTip.size() + 16) << "the time of the last run";
+        }
+      }
+    }
+    // By hand the report goes, whatever the rule.
+    Form->ClickMenuItem(Form->MenuItemSendToSysLog);
+    EXPECT_EQ(Form->LastSysLogReport(), rrSent);
+    EXPECT_FALSE(PacketTexts().empty());
+    WaitForClose();
+    Form.reset();
+  }
 }
 
 }  // namespace

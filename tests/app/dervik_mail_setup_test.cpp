@@ -324,6 +324,20 @@ TEST_F(DervikMailSetup, CheckSettingsNamesEveryProblem) {
         "warning: Parallel in [Ping] is 999, outside 0..256"}},
       {"nothing to check", "[Ping]\nTimes=0\n[Devices]\nA=1.2.3.4\n", 0644, ExitStatusNotStarted,
        {"problem: Nothing checked: Times=0 in [Ping]"}},
+      {"report rules",
+       "[SMTP]\nHostAddress=mail.test\nRecipients=a@b.test\nSender=s@b.test\nSendWhen=changes\n[Syslog]\n"
+       "HostAddress=127.0.0.1\nSendWhen=Failures\nShowChanges=yes\n[Devices]\nA=1.2.3.4\n",
+       0644, 0,
+       {"through mail.test:25 (plaintext, no login, SendWhen=changes, changes shown)\n",
+        "facility 22, SendWhen=failures, changes shown\n", "State between runs: ",
+        "No problem that would stop a run or a report.\n"}},
+      {"report rules with slips",
+       "[SMTP]\nHostAddress=mail.test\nRecipients=a@b.test\nSender=s@b.test\nSendWhen=change\n[Syslog]\n"
+       "HostAddress=127.0.0.1\nShowChanges=ja\n[Devices]\nA=1.2.3.4\n",
+       0644, 0,
+       {"warning: SendWhen in [SMTP] is \"change\", not always, failures or changes: the report is sent after "
+        "every run\n",
+        "warning: ShowChanges in [Syslog] is \"ja\", not yes or no: no changes are shown\n"}},
       {"unknown section", "[Device]\nA=1.2.3.4\n", 0644, ExitStatusNotStarted,
        {"warning: unknown section: [Device]: did you mean [Devices]?", "problem: Nothing checked"}},
   };

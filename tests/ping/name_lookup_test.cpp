@@ -282,13 +282,3 @@ TEST_F(NameLookup, TheDisplayCheckGivesUpOnANameWithinItsConnectTime) {
   EXPECT_LT(clock.elapsed(), 4000);
   close(listener);
 }
-
-int main(int argc, char **argv) {
-  std::string why;  // before Qt or GoogleTest start any thread
-  testsupport::setIsolationFailure(
-      testsupport::isolate(testsupport::IsolationOptions{}, &why) ? "" : why);
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

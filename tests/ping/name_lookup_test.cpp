@@ -27,6 +27,7 @@
 #include "isolation.h"
 #include "loopback_name_server.h"
 #include "pelping.h"
+#include "pelsmtp.h"
 #include "qt_printers.h"
 #include "settings.h"
 #include "unattended_start.h"
@@ -255,6 +256,45 @@ TEST_F(NameLookup, ManyInFlightLookUpTheirNamesTogether) {
 }
 
 }  // namespace
+
+// Through a SOCKS5 proxy the mail server's address goes in the request, so
+// its name is looked up before the proxy's connect: in the component's wait
+// steps, where a timer fires on time and Interrupt ends the lookup.
+TEST_F(NameLookup, TheMailServerBehindAProxyIsLookedUpInTheWaitSteps) {
+  const int proxy = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(proxy, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &at.sin_addr);
+  socklen_t length = sizeof at;
+  ASSERT_EQ(bind(proxy, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(proxy, 4), 0);
+  ASSERT_EQ(getsockname(proxy, reinterpret_cast<sockaddr *>(&at), &length), 0);
+
+  TpelSMTP smtp;
+  smtp.setTimeout(30);
+  smtp.setMailServer(QStringLiteral("live-1.test"));  // answered late; the set waits for it
+  smtp.setFirewallType(fwSOCKS5);
+  smtp.setFirewallHost(QStringLiteral("127.0.0.1"));
+  smtp.setFirewallPort(ntohs(at.sin_port));
+  QElapsedTimer clock;
+  qint64 firedAt = -1, returnedAt = -1;
+  QString outcome;
+  ASSERT_EQ(runInLoop([&] {
+              clock.start();
+              QTimer::singleShot(kActionAtMs, qApp, [&] {
+                firedAt = clock.elapsed();
+                smtp.Interrupt();
+              });
+              outcome = outcomeOf([&] { smtp.Connect(); });
+              returnedAt = clock.elapsed();
+            }),
+            0);
+  EXPECT_EQ(outcome, QStringLiteral("301: Interrupted."));
+  EXPECT_LT(firedAt, kActionAtMs + 100) << "the timer waited for the lookup";
+  EXPECT_LT(returnedAt, kLateAnswerMs) << "Interrupt ended the lookup";
+  close(proxy);
+}
 
 // The unattended start asks whether a display on another host answers
 // before any window exists: its lookup is bounded like its connect, so a

@@ -103,6 +103,12 @@ int TcpClientPort::open() {
     return fail(kSmtpPortOutOfRange,
                 viaFirewall ? kTextFirewallPortOutOfRange : kTextRemotePortOutOfRange);
 
+  if (viaFirewall) {
+    if (int rc = tunnel_.lookUpServer(remoteText_, this)) return rc;
+    // The connect waits its own Timeout, as the lookup did.
+    armDeadline();
+  }
+
   closeError_ = 0;
   tlsInfo_.clear();
   peerClosed_ = false;

@@ -41,6 +41,19 @@ TunnelStep ProxyTunnel::failed(const char *text) {
   return step;
 }
 
+int ProxyTunnel::lookUpServer(const std::string &server, SocketObject *waiter) {
+  serverLookup_ = ServerLookup();
+  NegotiationSettings s;
+  s.type = target_.type;
+  s.server = server;
+  if (!configured() || !FirewallNegotiation::needsServerAddress(s)) return 0;
+  HostAddress address;
+  const int rc = resolveRemote(server, false, false, address, waiter);
+  if (rc == kWaitEnded) return rc;
+  serverLookup_ = ServerLookup{true, rc, address.v4};
+  return 0;
+}
+
 TunnelStep ProxyTunnel::open(StageBelow &below, const std::string &server, int serverPort) {
   below_ = &below;
   NegotiationSettings s;
@@ -52,11 +65,15 @@ TunnelStep ProxyTunnel::open(StageBelow &below, const std::string &server, int s
   // Two bytes in every request: a larger number would ask for another port.
   if (!isPortNumber(serverPort)) return failed(kTextRemotePortOutOfRange);
   if (FirewallNegotiation::needsServerAddress(s)) {
-    HostAddress address;
-    const int rc = resolveRemote(server, false, false, address);
-    if (rc != 0 || address.v4 == 0)
-      return failed(rc != 0 ? winsockText(rc) : kTextRemoteHostInvalid);
-    s.serverAddress = address.v4;
+    ServerLookup found = serverLookup_;
+    serverLookup_ = ServerLookup();
+    if (!found.done) {
+      HostAddress address;
+      found = ServerLookup{true, resolveRemote(server, false, false, address), address.v4};
+    }
+    if (found.code != 0 || found.v4 == 0)
+      return failed(found.code != 0 ? winsockText(found.code) : kTextRemoteHostInvalid);
+    s.serverAddress = found.v4;
   }
   const bool needsTokens = s.type == kFirewallTunnelNtlm || s.type == kFirewallTunnelNegotiate;
   if (needsTokens && proxyTokens_ == nullptr) return failed(kTextNoProxyTokens);

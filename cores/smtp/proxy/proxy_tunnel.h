@@ -62,6 +62,11 @@ class ProxyTunnel {
 
   // The socket to the firewall stands: the tunnel is being set up from now on.
   void begin() { negotiating_ = true; }
+  // Before the firewall's connect: looks the server's address up when the
+  // type sends an address (SOCKS4, SOCKS5 without "*"), in `waiter`'s wait
+  // steps, so a slow name server holds nothing up.  301 when the wait ends;
+  // else 0, and a failed lookup is told by open() as a failed negotiation.
+  int lookUpServer(const std::string &server, SocketObject *waiter);
   // Sends the first request towards `server`:`serverPort` through `below`.
   TunnelStep open(StageBelow &below, const std::string &server, int serverPort);
   // Bytes the proxy sent.
@@ -81,6 +86,12 @@ class ProxyTunnel {
   StageBelow *below_ = nullptr;
   bool negotiating_ = false;
   FirewallNegotiation negotiation_;
+  // The server's address as lookUpServer found it, for the next open().
+  struct ServerLookup {
+    bool done = false;
+    int code = 0;
+    uint32_t v4 = 0;
+  } serverLookup_;
 };
 
 }  // namespace pelnet::smtp

@@ -34,7 +34,7 @@ QString SentNote(TReportKind Kind, const TSettings& Settings) {
   if (Kind != rkMail)
     return QString();
   TMailConnection Connection;
-  Connection.Security = ParseMailSecurity(Settings.SMTPSecurity()).value_or(msNone);
+  Connection.Security = ResolvedMailSecurity(Settings);
   Connection.Verify = ParseMailVerify(Settings.SMTPVerify()).value_or(true);
   return CertificateNotCheckedNote(Connection);
 }
@@ -128,7 +128,7 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
 }
 
 void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings,
-                                 const QString& Panel0, const QString& NotSentReason) {
+                                 const QString& Panel0, const QString& NotSentReason, const QString& Hint) {
   const bool Mail = Kind == rkMail;
   const QString Name = Mail ? QStringLiteral("mail report") : QStringLiteral("syslog report");
   const QString& Host = Mail ? Settings.SMTPHostAddress() : Settings.SyslogHostAddress();
@@ -159,8 +159,10 @@ void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const T
         Write(QStringLiteral("%1 not sent: nothing was checked").arg(Name), lkInfo);
       else
         Write(QStringLiteral("%1 not sent: no finished check run").arg(Name), lkInfo);
-      break;
+      return;
   }
+  if (!Hint.isEmpty() && Result != rrSent)
+    Write(QStringLiteral("to fix: ") + Hint, lkProblem);
 }
 
 void TAutoRunMonitor::RunStateProblem(const QString& Message) {

@@ -87,9 +87,10 @@ public:
   bool ReportsWanted() const { return !FNothingChecked; }
   // After a report click, with the settings the report used and the text of
   // status bar panel 0 (the error of a failed report).
-  // NotSentReason: why a report rule (SendWhen) left the report out.
+  // NotSentReason: why a report rule (SendWhen) left the report out. Hint:
+  // what to change when it failed or was queued, written on a line of its own.
   void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0,
-                  const QString& NotSentReason = QString());
+                  const QString& NotSentReason = QString(), const QString& Hint = QString());
   // The state kept between runs could not be read or kept: the run and its
   // reports go on, but whoever reads the log must know the comparison is off.
   void RunStateProblem(const QString& Message);

@@ -314,9 +314,13 @@ void TFormMain::ClickMenuItem(QAction* Item) {
     (this->*It.value())();
 }
 
-void TFormMain::SetStatusPanelText(int Index, const QString& Text) {
+void TFormMain::SetStatusPanelText(int Index, const QString& Text, const QString& ToolTip) {
   if (Index >= 0 && Index < StatusPanelCount)
-    FStatusPanels[Index]->SetWholeText(Text);
+    FStatusPanels[Index]->SetWholeText(Text, ToolTip);
+}
+
+QString TFormMain::StatusPanelToolTip(int Index) const {
+  return Index >= 0 && Index < StatusPanelCount ? FStatusPanels[Index]->toolTip() : QString();
 }
 
 QString TFormMain::StatusPanelText(int Index) const {

@@ -114,9 +114,14 @@ public:
   // enabled. An exception from the handler reaches the caller.
   void ClickMenuItem(QAction* Item);
   // The panel shows a text longer than itself cut in the middle, and the
-  // whole text in its tooltip; StatusPanelText gives the whole text.
-  void SetStatusPanelText(int Index, const QString& Text);
+  // whole text in its tooltip; StatusPanelText gives the whole text. A
+  // ToolTip given is the tooltip whatever the text's length.
+  void SetStatusPanelText(int Index, const QString& Text, const QString& ToolTip = QString());
   QString StatusPanelText(int Index) const;
+  QString StatusPanelToolTip(int Index) const;
+  // Panel 0 after several reports went: each ending in one line, joined,
+  // and each whole in the tooltip with what to fix.
+  void ShowReportOutcomes(const QStringList& Outcomes);
   // The handler of a private window message posted with PostWindowMessage.
   void SetWindowMessageHandler(int Message, std::function<void()> Handler);
   // The device a row of ListViewResults shows (borrowed), or none.
@@ -162,6 +167,8 @@ public:
   // for good (left as ".failed") or damaged (set aside as ".bad"), each
   // naming the file and why.
   const QStringList& LostQueuedMail() const { return FLostQueuedMail; }
+  // What to change after the last mail report failed or was queued, or empty.
+  const QString& MailReportHint() const { return FMailReportHint; }
   // Why the last check run could not start, or empty when it started.
   const QString& CheckNotStarted() const { return FCheckNotStarted; }
   // Why the last run, though it ended, checked nothing (no device, no ping,
@@ -250,6 +257,7 @@ private:
   // Reports of the queue folder that the last mail report found refused for
   // good or damaged, each naming its file and why.
   QStringList FLostQueuedMail;
+  QString FMailReportHint;
   // Why the last check run could not start (no ping port), or empty.
   QString FCheckNotStarted;
   QString FNothingChecked;

@@ -11,6 +11,14 @@ namespace {
 // closes by itself.
 constexpr int AutoCloseDelayMilliseconds = 3000;
 
+// One report's ending as panel 0 told it, named by its report.
+QString NamedOutcome(const QString& Report, TReportResult Result, const QString& Text) {
+  if (Text.startsWith(Report) || Result == rrSent)
+    return Text;
+  return QStringLiteral("%1 %2: %3").arg(Report, Result == rrQueued ? QStringLiteral("queued") : QStringLiteral("failed"),
+                                         Text);
+}
+
 }  // namespace
 
 void TFormMain::ReadCommandLineSwitches() {
@@ -26,6 +34,13 @@ void TFormMain::FormShow() {
   // and whatever was queued before it has been handled. Posted at every
   // show; without switches its handler does nothing.
   PostWindowMessage(this, WM_AUTORUN);
+}
+
+void TFormMain::ShowReportOutcomes(const QStringList& Outcomes) {
+  QStringList Whole = Outcomes;
+  if (!FMailReportHint.isEmpty())
+    Whole.append(QStringLiteral("To fix the mail report: ") + FMailReportHint);
+  SetStatusPanelText(0, Outcomes.join(QStringLiteral(" \u00b7 ")), Whole.join(u'\n'));
 }
 
 void TFormMain::WMAutoRun() {
@@ -58,10 +73,15 @@ void TFormMain::WMAutoRun() {
       if (!Why.isEmpty())
         SetStatusPanelText(0, QStringLiteral("Mail report not sent: %1.").arg(Why));
       if (FAutoRunMonitor != nullptr) {
-        FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0), Why);
+        FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0), Why,
+                                    FMailReportHint);
         FAutoRunMonitor->QueuedMailLost(FLostQueuedMail);
       }
     }
+    // The mail report's ending, kept for panel 0 after the syslog report
+    // would replace it.
+    const QString MailOutcome = FAutoSMTP ? StatusPanelText(0) : QString();
+    const TReportResult MailResult = FLastSMTPReport;
     if (FAutoSysLog) {
       QString Why = ReportLeftOut(rkSysLog);
       if (NotRun && SysLogReportRule(Settings()).When != swAlways)
@@ -74,6 +94,9 @@ void TFormMain::WMAutoRun() {
         SetStatusPanelText(0, QStringLiteral("Syslog report not sent: %1.").arg(Why));
       if (FAutoRunMonitor != nullptr)
         FAutoRunMonitor->ReportDone(rkSysLog, FLastSysLogReport, Settings(), StatusPanelText(0), Why);
+      if (FAutoSMTP && (MailResult == rrFailed || MailResult == rrQueued))
+        ShowReportOutcomes({NamedOutcome(QStringLiteral("Mail report"), MailResult, MailOutcome),
+                            NamedOutcome(QStringLiteral("Syslog report"), FLastSysLogReport, StatusPanelText(0))});
     }
   } catch (...) {
     // On a display the exception report shows the message and the window

@@ -5,8 +5,10 @@
 #include "locale_texts.h"
 #include "mail_charset.h"
 #include "mail_delivery.h"
+#include "mail_hints.h"
 #include "mail_queue.h"
 #include "mail_settings.h"
+#include "mail_trail.h"
 #include "pelsmtp.h"
 #include "report_texts.h"
 
@@ -35,6 +37,7 @@ bool TFormMain::SendResultsToSMTP() {
   const TSettings& S = Settings();
   FSMTPQueued = false;
   FLostQueuedMail.clear();
+  FMailReportHint.clear();
   // A login or certificate setting that cannot be used sends nothing: a
   // report in plaintext or without its login is not what was asked for.
   const TMailConnectionSetup Connection = ReadMailConnection(S);
@@ -42,6 +45,14 @@ bool TFormMain::SendResultsToSMTP() {
     SetStatusPanelText(0, MailSetupProblemText(Connection.Problems));
     return false;
   }
+  // A server's reply may repeat what it was sent, the login too: nothing it
+  // said reaches the status bar, the run's lines or the queue's notes unmasked.
+  const TMailTrailMasker Masker(MailSecrets(Connection.Connection));
+  const auto ShowFailure = [&](const QString& Text, int Code) {
+    FMailReportHint = Masker.Masked(MailFailureHint(Code, pelSMTP1->LastReply(), MailHintContext(S, Connection.Connection)));
+    const QString Shown = Masker.Masked(Text);
+    SetStatusPanelText(0, Shown, FMailReportHint.isEmpty() ? QString() : Shown + u'\n' + FMailReportHint);
+  };
   try {
     std::optional<EPelnet> LookupFailure;
     try {
@@ -72,19 +83,20 @@ bool TFormMain::SendResultsToSMTP() {
       try {
         pelSMTP1->Send();
       } catch (const EPelnet& E) {
-        SetStatusPanelText(0, MailFailureText(E, pelSMTP1->LastReply(), pelSMTP1->Timeout()));
+        ShowFailure(MailFailureText(E, pelSMTP1->LastReply(), pelSMTP1->Timeout()), E.Code());
         return false;
       }
     } else {
       const TMailDelivery Delivery = DeliverThroughQueue(*pelSMTP1, S.SMTPQueueDir(), LookupFailure);
       FSMTPQueued = Delivery.Result == rrQueued;
-      FLostQueuedMail = Delivery.LostQueuedReports;
+      for (const QString& Lost : Delivery.LostQueuedReports)
+        FLostQueuedMail.append(Masker.Masked(Lost));
       Result = Delivery.Result != rrFailed;
       if (!Delivery.Text.isEmpty())
-        SetStatusPanelText(0, Delivery.Text);
+        ShowFailure(Delivery.Text, Delivery.Code);
     }
   } catch (const EPelnet& E) {
-    SetStatusPanelText(0, E.Message());
+    ShowFailure(E.Message(), E.Code());
     Result = false;
   }
   // The "Sending" text would stay forever: say that it went, and when.

@@ -158,11 +158,13 @@ TMailDelivery DeliverThroughQueue(TpelSMTP& Smtp, const QString& QueueDir,
       if (!MailFailureIsTemporary(E.Code(), E.Message())) {
         Out.Result = rrFailed;
         Out.Text = Failure->Text;
+        Out.Code = Failure->Code;
         return Out;
       }
     }
   }
   DropConnection(Smtp, Failure->Code);
+  Out.Code = Failure->Code;
   try {
     const QString FileName = Smtp.Queue(QueueDir);
     Out.Result = rrQueued;

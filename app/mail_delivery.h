@@ -21,6 +21,8 @@ struct TMailDelivery {
   // For panel 0 when the report was queued or failed: where it waits and
   // why, or why it was lost.
   QString Text;
+  // The code of the failure Text tells of, 0 when sent.
+  int Code = 0;
   // Queued reports of earlier runs that will never go out, one text each
   // naming the file and why: refused for good by the server (left as
   // ".failed"), or not a whole queue file (set aside as ".bad").

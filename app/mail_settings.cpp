@@ -1,6 +1,9 @@
 #include "mail_settings.h"
 
 #include "settings.h"
+#include "settings_file.h"
+
+#include "pelnet/smtp_setting_rules.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -20,6 +23,8 @@ struct TSecurityName {
   TMailSecurity Security;
   std::int32_t Port;
 };
+constexpr std::int32_t ImplicitTlsPort = 465;
+
 constexpr TSecurityName SecurityNames[] = {
     {"none", msNone, 25},
     {"starttls", msStartTls, 587},
@@ -49,6 +54,29 @@ constexpr TProxyScheme ProxySchemes[] = {
 constexpr char ProxyForms[] =
     "write socks4://host:port, socks5://[user:password@]host:port, http://[user:password@]host:port or auto";
 
+// Ports whose servers speak only one of the two TLS forms: the other one
+// would wait for a greeting that never comes, or send STARTTLS to a server
+// that expects a handshake.
+struct TPortSecurity {
+  std::int32_t Port;
+  TMailSecurity Wrong;
+  const char* Fix;
+};
+constexpr TPortSecurity PortSecurities[] = {
+    {465, msStartTls, "port 465 speaks TLS from the start: set Security=tls"},
+    {587, msTls, "port 587 starts in plaintext and switches with STARTTLS: set Security=starttls"},
+};
+
+QString PortSecurityProblem(std::int32_t Port, TMailSecurity Security, const QString& Written) {
+  for (const TPortSecurity& P : PortSecurities)
+    if (Port == P.Port && Security == P.Wrong)
+      return QStringLiteral("Security=%1 does not fit Port=%2 in [SMTP]: %3")
+          .arg(Written.trimmed())
+          .arg(P.Port)
+          .arg(QLatin1String(P.Fix));
+  return QString();
+}
+
 bool Same(QStringView Text, const char* Name) {
   return Text.compare(QLatin1String(Name), Qt::CaseInsensitive) == 0;
 }
@@ -60,14 +88,20 @@ QString FromSettingsFolder(const QString& Path, const QString& SettingsFile) {
   return QFileInfo(SettingsFile).dir().filePath(Path);
 }
 
-// The first line of a password file, without its line end.
+// A password is one line; a larger file is no password file, and is not
+// read into memory.
+constexpr qint64 MaxPasswordFileBytes = 64 * 1024;
+
+// The first line of a password file, without its line end. Read without
+// ever blocking: a FIFO or a device named by mistake is refused, not waited on.
 QString ReadPasswordFile(const QString& FileName, QString& Problem) {
-  QFile File(FileName);
-  if (!File.open(QIODevice::ReadOnly)) {
-    Problem = QStringLiteral("PasswordFile %1 in [SMTP] cannot be read: %2").arg(FileName, File.errorString());
+  const TSettingsFileRead Read = ReadNamedFile(FileName, MaxPasswordFileBytes);
+  if (Read.State != sfReadable) {
+    Problem = QStringLiteral("PasswordFile %1 in [SMTP] cannot be read: %2")
+                  .arg(FileName, NamedFileProblemReason(Read, MaxPasswordFileBytes));
     return QString();
   }
-  QByteArray Line = File.readLine(64 * 1024);
+  QByteArray Line = Read.Bytes.left(Read.Bytes.indexOf('\n') < 0 ? Read.Bytes.size() : Read.Bytes.indexOf('\n'));
   while (Line.endsWith('\n') || Line.endsWith('\r'))
     Line.chop(1);
   if (Line.isEmpty())
@@ -85,7 +119,7 @@ void Append(QStringList& List, const QString& Text) {
 std::optional<TMailSecurity> ParseMailSecurity(QStringView Text) {
   const QStringView Value = Text.trimmed();
   if (Value.isEmpty())
-    return msNone;
+    return msAuto;
   for (const TSecurityName& Name : SecurityNames)
     if (Same(Value, Name.Name))
       return Name.Security;
@@ -119,16 +153,21 @@ std::optional<bool> ParseMailVerify(QStringView Text) {
   return std::nullopt;
 }
 
+TMailSecurity ResolvedMailSecurity(const TSettings& Settings) {
+  const TMailSecurity Written = ParseMailSecurity(Settings.SMTPSecurity()).value_or(msNone);
+  if (Written != msAuto)
+    return Written;
+  if (Settings.SMTPPort() == ImplicitTlsPort)
+    return msTls;
+  return Settings.SMTPUser().isEmpty() ? msNone : msStartTls;
+}
+
 bool IsSha256Fingerprint(QStringView Text) {
-  qsizetype Digits = 0;
-  for (const QChar C : Text) {
-    if (C == u':')
-      continue;
-    if (!C.isDigit() && !(C.toLower() >= u'a' && C.toLower() <= u'f'))
-      return false;
-    ++Digits;
-  }
-  return Digits == 64;
+  return pelnet::smtp::rules::parseFingerprint(Text.toUtf8().toStdString()).has_value();
+}
+
+bool IsAcceptableServerName(QStringView Text) {
+  return pelnet::smtp::rules::serverNameAcceptable(Text.toUtf8().toStdString());
 }
 
 TMailProxyParse ParseMailProxy(QStringView Text) {
@@ -202,12 +241,22 @@ TMailProxyParse ParseMailProxy(QStringView Text) {
 }
 
 QString MaskedProxyText(const QString& Text) {
-  const qsizetype Scheme = Text.indexOf(QLatin1String("://"));
+  // Whatever the form, the password is what follows the login's first colon
+  // up to the last "@": a text that does not parse must not show it either
+  // ("socks5:/user:SECRET@host:1080", "user:SECRET@host:1080").
   const qsizetype At = Text.lastIndexOf(u'@');
-  if (Scheme < 0 || At < Scheme)
+  if (At < 0)
     return Text;
-  const qsizetype Colon = Text.indexOf(u':', Scheme + 3);
-  if (Colon < 0 || Colon > At)
+  qsizetype Start = 0;
+  if (const qsizetype Scheme = Text.left(At).indexOf(QLatin1String("://")); Scheme >= 0) {
+    Start = Scheme + 3;
+  } else if (const qsizetype First = Text.left(At).indexOf(u':');
+             First >= 0 && Text.left(At).indexOf(u':', First + 1) >= 0) {
+    // A scheme with its slashes mistyped: the login begins after it.
+    Start = First + 1;
+  }
+  const qsizetype Colon = Text.left(At).indexOf(u':', Start);
+  if (Colon < 0)
     return Text;
   return Text.left(Colon + 1) + QStringLiteral("****") + Text.mid(At);
 }
@@ -228,11 +277,13 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
   QStringList& Problems = Out.Problems;
   const QString& SettingsFile = Settings.FileName();
 
-  if (const auto Security = ParseMailSecurity(Settings.SMTPSecurity()))
-    C.Security = *Security;
-  else
+  const std::optional<TMailSecurity> Written = ParseMailSecurity(Settings.SMTPSecurity());
+  if (!Written)
     Problems.append(QStringLiteral("Security=%1 in [SMTP] is none of none, starttls, tls")
                         .arg(Settings.SMTPSecurity()));
+  C.Security = ResolvedMailSecurity(Settings);
+  C.SecurityUnset = Written == msAuto;
+  Append(Problems, PortSecurityProblem(Settings.SMTPPort(), Written.value_or(msNone), Settings.SMTPSecurity()));
 
   C.User = Settings.SMTPUser();
   const bool HasPassword = !Settings.SMTPPassword().isEmpty();
@@ -276,11 +327,20 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
   }
 
   C.CAFile = FromSettingsFolder(Settings.SMTPCAFile(), SettingsFile);
+  if (!C.CAFile.isEmpty()) {
+    const TSettingsFileRead Read = ReadNamedFile(C.CAFile, qint64(pelnet::smtp::rules::kMaxCaFileBytes));
+    if (Read.State != sfReadable)
+      Problems.append(QStringLiteral("CAFile %1 in [SMTP] cannot be read: %2")
+                          .arg(C.CAFile, NamedFileProblemReason(Read, qint64(pelnet::smtp::rules::kMaxCaFileBytes))));
+  }
   C.ServerName = Settings.SMTPServerName().trimmed();
+  if (!IsAcceptableServerName(C.ServerName))
+    Problems.append(QStringLiteral("ServerName in [SMTP] holds a control character: write the name the server's "
+                                   "certificate is made out to"));
   C.Fingerprint = Settings.SMTPFingerprint().trimmed();
   if (!C.Fingerprint.isEmpty() && !IsSha256Fingerprint(C.Fingerprint))
     Problems.append(QStringLiteral("Fingerprint in [SMTP] is no SHA-256 fingerprint (64 hexadecimal digits, "
-                                   "colons allowed; dervik --test-mail shows the server's)"));
+                                   "a colon allowed between two; dervik --test-mail shows the server's)"));
   if (const auto Verify = ParseMailVerify(Settings.SMTPVerify()))
     C.Verify = *Verify;
   else
@@ -289,7 +349,8 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
 }
 
 void ApplyMailConnection(TpelSMTP& Smtp, const TMailConnection& Connection) {
-  static constexpr TpelsmtpTlsModes Modes[] = {tlsNone, tlsStartTlsRequired, tlsImplicit};
+  // Indexed by the resolved security; msAuto never comes here resolved.
+  static constexpr TpelsmtpTlsModes Modes[] = {tlsNone, tlsStartTlsRequired, tlsImplicit, tlsStartTlsRequired};
   Smtp.setTlsMode(Modes[Connection.Security]);
   Smtp.setTlsCAFile(Connection.CAFile);
   Smtp.setTlsServerName(Connection.ServerName);

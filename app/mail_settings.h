@@ -15,20 +15,31 @@
 
 class TSettings;
 
-enum TMailSecurity : std::uint8_t { msNone, msStartTls, msTls };
+// msAuto: Security left empty, decided by the port and the login
+// (ResolvedMailSecurity); every other value is one the user wrote.
+enum TMailSecurity : std::uint8_t { msNone, msStartTls, msTls, msAuto };
 
-// Security as written: "none" (or empty), "starttls", "tls", any letter case.
+// Security as written: "none", "starttls", "tls", any letter case; empty is
+// msAuto.
 std::optional<TMailSecurity> ParseMailSecurity(QStringView Text);
 // The port when the file gives none: 25, 587 for starttls, 465 for tls
-// (25 for a value that does not parse, which the check names).
+// (25 when Security is empty or does not parse, which the check names).
 std::int32_t DefaultMailPort(QStringView Security);
+// What an empty Security means, so that a login never goes out in clear
+// unless Security=none asks for it: TLS from the first byte on port 465;
+// else STARTTLS demanded when there is a login; else plaintext. A written
+// value stays as written (msNone for one that does not parse).
+TMailSecurity ResolvedMailSecurity(const TSettings& Settings);
 // AuthScheme as written: "auto" (or empty), "plain", "login", "cram-md5",
 // "ntlm", "kerberos".
 std::optional<TpelsmtpAuthSchemes> ParseMailAuthScheme(QStringView Text);
 // Verify: "yes" (or empty) or "no".
 std::optional<bool> ParseMailVerify(QStringView Text);
-// A SHA-256 fingerprint: 64 hexadecimal digits, colons between them allowed.
+// A SHA-256 fingerprint: 64 hexadecimal digits, a colon allowed between two
+// bytes; by the mail component's own rule, so what passes here it takes.
 bool IsSha256Fingerprint(QStringView Text);
+// A ServerName the mail component takes: no control character.
+bool IsAcceptableServerName(QStringView Text);
 
 struct TMailProxy {
   bool AutoDetect = false;  // "auto": the environment's and the desktop's proxy
@@ -51,7 +62,8 @@ TMailProxyParse ParseMailProxy(QStringView Text);
 QString MaskedProxyText(const QString& Text);
 
 struct TMailConnection {
-  TMailSecurity Security = msNone;
+  TMailSecurity Security = msNone;  // as resolved: never msAuto
+  bool SecurityUnset = false;       // Security was left empty
   QString User, Password;
   TpelsmtpAuthSchemes AuthScheme = asLogin;
   QString CAFile, ServerName, Fingerprint;

@@ -6,6 +6,24 @@ namespace {
 
 constexpr int DirectionOurs = 0;
 constexpr int DirectionServer = 1;
+constexpr int DirectionNote = 2;
+
+// The component's notes name its properties; a user wrote the settings keys.
+struct TPropertyWords {
+  const char* Component;
+  const char* Settings;
+};
+constexpr TPropertyWords PropertyWords[] = {
+    {"(TlsVerify is False)", "(Verify=no in [SMTP])"},
+};
+
+QString UserWords(int Direction, QString Message) {
+  if (Direction != DirectionNote)
+    return Message;
+  for (const TPropertyWords& Words : PropertyWords)
+    Message.replace(QLatin1String(Words.Component), QLatin1String(Words.Settings));
+  return Message;
+}
 
 }  // namespace
 
@@ -16,7 +34,7 @@ TMailTrailMasker::TMailTrailMasker(QStringList Secrets) : FSecrets(std::move(Sec
             [](const QString& A, const QString& B) { return A.size() > B.size(); });
 }
 
-QString TMailTrailMasker::WithoutSecrets(QString Text) const {
+QString TMailTrailMasker::Masked(QString Text) const {
   for (const QString& Secret : FSecrets)
     Text.replace(Secret, QLatin1String(Mask));
   return Text;
@@ -30,14 +48,18 @@ QString TMailTrailMasker::Line(int Direction, const QString& Message) {
       FInAuth = true;
       const QStringList Words = Message.split(u' ', Qt::SkipEmptyParts);
       return Words.size() > 2 ? Words[0] + u' ' + Words[1] + u' ' + QLatin1String(Mask)
-                              : WithoutSecrets(Message);
+                              : Masked(UserWords(Direction, Message));
     }
   } else if (Direction == DirectionServer && FInAuth) {
     // A challenge continues the exchange; any other answer ends it.
     const bool Continues = Message.startsWith(QLatin1String("334"));
     FInAuth = Continues;
   }
-  return WithoutSecrets(Message);
+  return Masked(UserWords(Direction, Message));
+}
+
+bool IsTlsStartedNote(int Direction, const QString& Message) {
+  return Direction == DirectionNote && Message.startsWith(QLatin1String("TLS started: "));
 }
 
 QString MailTrailPrefix(int Direction) {

@@ -17,14 +17,21 @@ public:
   // OnPITrail gives it (0 ours, 1 the server's, 2 a note).
   QString Line(int Direction, const QString& Message);
 
+  // Any text that may hold the server's words (a failure, a reply kept for
+  // the status bar), with the secrets replaced by Mask.
+  QString Masked(QString Text) const;
+
   static constexpr const char* Mask = "****";
 
 private:
-  QString WithoutSecrets(QString Text) const;
 
   QStringList FSecrets;
   bool FInAuth = false;
 };
+
+// Whether a trail entry is the component's note that TLS now stands, after
+// which its TlsInfo describes the session.
+bool IsTlsStartedNote(int Direction, const QString& Message);
 
 // The prefix a dialogue line is shown with: "C: " ours, "S: " the server's,
 // "* " a note of the component.

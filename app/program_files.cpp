@@ -36,5 +36,10 @@ QString FindReadMeFile(const QString& ExecutableFile) {
 QString ExampleSettingsFileFor(const QString& ExecutableFile) {
   const QString Installed = QDir::cleanPath(QFileInfo(ExecutableFile).absolutePath() +
                                             QStringLiteral("/../share/doc/dervik/dervik.ini"));
-  return QFileInfo::exists(Installed) ? Installed : QStringLiteral("examples/dervik.ini");
+  if (QFileInfo::exists(Installed))
+    return Installed;
+  // A program copied out of its installation: the installed example, where
+  // there is one, rather than a path of the source tree.
+  const QString ForPrefix = QStringLiteral(DERVIK_INSTALLED_EXAMPLE);
+  return QFileInfo::exists(ForPrefix) ? ForPrefix : QStringLiteral("examples/dervik.ini");
 }

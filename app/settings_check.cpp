@@ -59,44 +59,15 @@ void CheckRanges(const TSettings& S, bool Mail, bool Syslog, TFindings& Out) {
   }
 }
 
-// Ports whose servers speak only one of the two TLS forms.
-struct TPortSecurity {
-  std::int32_t Port;
-  TMailSecurity Wrong;
-  const char* Fix;
-};
-constexpr TPortSecurity PortSecurities[] = {
-    {465, msStartTls, "port 465 speaks TLS from the start: set Security=tls"},
-    {587, msTls, "port 587 starts in plaintext and switches with STARTTLS: set Security=starttls"},
-};
-
 void CheckMail(const TSettings& S, TFindings& Out) {
-  if (S.SMTPRecipients().trimmed().isEmpty())
-    Out.Problems.append(QStringLiteral("Recipients in [SMTP] is empty: the mail report has nobody to go to"));
-  else if (const QString Problem = RecipientListProblem(S.SMTPRecipients()); !Problem.isEmpty())
-    Out.Problems.append(QStringLiteral("Recipients in [SMTP] does not parse: ") + Problem);
-  if (S.SMTPSender().trimmed().isEmpty())
-    Out.Warnings.append(QStringLiteral("Sender in [SMTP] is empty: many servers refuse mail without a sender"));
-  const TMailConnectionSetup Setup = ReadMailConnection(S);
-  Out.Problems.append(Setup.Problems);
-  if (const auto Security = ParseMailSecurity(S.SMTPSecurity()))
-    for (const TPortSecurity& P : PortSecurities)
-      if (S.SMTPPort() == P.Port && *Security == P.Wrong)
-        Out.Problems.append(QStringLiteral("Security=%1 does not fit Port=%2 in [SMTP]: %3")
-                                .arg(S.SMTPSecurity().trimmed())
-                                .arg(P.Port)
-                                .arg(QLatin1String(P.Fix)));
-  const QString& CAFile = Setup.Connection.CAFile;
-  if (!CAFile.isEmpty() && !QFileInfo(CAFile).isReadable())
-    Out.Problems.append(QStringLiteral("CAFile %1 in [SMTP] cannot be read").arg(CAFile));
-  if (!CertificateNotCheckedNote(Setup.Connection).isEmpty())
-    Out.Warnings.append(QStringLiteral("Verify=no in [SMTP]: the mail goes encrypted, but to whatever server "
-                                       "answers; pin it with Fingerprint instead"));
+  const TMailSettingsFindings Mail = CheckMailSettings(S);
+  Out.Problems.append(Mail.Problems);
+  Out.Warnings.append(Mail.Warnings);
 }
 
 QString SecurityWords(const TSettings& S) {
-  const TMailSecurity Security = ParseMailSecurity(S.SMTPSecurity()).value_or(msNone);
-  static const char* const Words[] = {"plaintext", "STARTTLS", "TLS"};
+  const TMailSecurity Security = ResolvedMailSecurity(S);
+  static const char* const Words[] = {"plaintext", "STARTTLS", "TLS", "plaintext"};
   QString Text = QLatin1String(Words[Security]);
   Text += S.SMTPUser().isEmpty() ? QStringLiteral(", no login") : QStringLiteral(", login as %1").arg(S.SMTPUser());
   if (!S.SMTPProxy().trimmed().isEmpty())
@@ -138,6 +109,29 @@ QString UnknownNameText(const TSettings::TUnknownName& Name) {
 }
 
 }  // namespace
+
+TMailSettingsFindings CheckMailSettings(const TSettings& S) {
+  TMailSettingsFindings Out;
+  if (S.SMTPRecipients().trimmed().isEmpty())
+    Out.Problems.append(QStringLiteral("Recipients in [SMTP] is empty: the mail report has nobody to go to"));
+  else if (const QString Problem = RecipientListProblem(S.SMTPRecipients()); !Problem.isEmpty())
+    Out.Problems.append(QStringLiteral("Recipients in [SMTP] does not parse: ") + Problem);
+  // The component refuses to send without a sender, so every report would fail.
+  if (S.SMTPSender().trimmed().isEmpty())
+    Out.Problems.append(QStringLiteral("Sender in [SMTP] is empty: no mail goes out without a sender address; "
+                                       "set Sender=dervik@your.domain"));
+  const TMailConnectionSetup Setup = ReadMailConnection(S);
+  Out.Problems.append(Setup.Problems);
+  const TMailConnection& C = Setup.Connection;
+  if (C.Security == msNone && !C.SecurityUnset && !C.User.isEmpty())
+    Out.Warnings.append(QStringLiteral("Security=none in [SMTP]: the login of %1 and its password go out in clear; "
+                                       "set Security=starttls or tls")
+                            .arg(C.User));
+  if (!CertificateNotCheckedNote(C).isEmpty())
+    Out.Warnings.append(QStringLiteral("Verify=no in [SMTP]: the mail goes encrypted, but to whatever server "
+                                       "answers; pin it with Fingerprint instead"));
+  return Out;
+}
 
 QString RecipientListProblem(const QString& Recipients) {
   static const QRegularExpression Address(QStringLiteral("^[^\\s<>@,;\"]+@[^\\s<>@,;\"]+$"));

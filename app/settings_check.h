@@ -16,6 +16,17 @@ struct TSettingsCheck {
 
 TSettingsCheck CheckSettings(const TSettingsLookup& Lookup);
 
+class TSettings;
+
+struct TMailSettingsFindings {
+  QStringList Problems;  // each stops every mail report
+  QStringList Warnings;
+};
+
+// The [SMTP] section as --check-settings judges it; --test-mail stops on the
+// same problems, so the two never disagree.
+TMailSettingsFindings CheckMailSettings(const TSettings& Settings);
+
 // Why Recipients does not parse ("\"ops\" is no mail address"), or empty:
 // addresses separated by commas, each bare or as "Name <address>".
 QString RecipientListProblem(const QString& Recipients);

@@ -77,7 +77,9 @@ bool ReadAll(int Fd, QByteArray& Bytes, qint64 Limit, int& Error) {
 
 }  // namespace
 
-TSettingsFileRead ReadSettingsFile(const QString& FileName) {
+TSettingsFileRead ReadSettingsFile(const QString& FileName) { return ReadNamedFile(FileName, MaxSettingsFileBytes); }
+
+TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes) {
   TSettingsFileRead Result;
   if (FileName.isEmpty())
     return Result;
@@ -95,11 +97,11 @@ TSettingsFileRead ReadSettingsFile(const QString& FileName) {
     Result.Error = errno;
     Result.State = sfReadError;
   } else if ((Result.State = StateOfMode(Info.st_mode)) == sfReadable) {
-    if (Info.st_size > MaxSettingsFileBytes) {
+    if (Info.st_size > MaxBytes) {
       Result.State = sfTooLarge;
-    } else if (!ReadAll(Fd, Result.Bytes, MaxSettingsFileBytes, Result.Error)) {
+    } else if (!ReadAll(Fd, Result.Bytes, MaxBytes, Result.Error)) {
       Result.State = Result.Error == EISDIR ? sfDirectory : sfReadError;
-    } else if (Result.Bytes.size() > MaxSettingsFileBytes) {
+    } else if (Result.Bytes.size() > MaxBytes) {
       Result.State = sfTooLarge;
     }
   }
@@ -110,11 +112,19 @@ TSettingsFileRead ReadSettingsFile(const QString& FileName) {
 }
 
 QString SettingsFileProblemText(const QString& FileName, const TSettingsFileRead& Read) {
+  if (Read.State == sfReadable || Read.State == sfMissing)
+    return QString();
+  return QStringLiteral("Settings file %1 not used: %2").arg(FileName, NamedFileProblemReason(Read, MaxSettingsFileBytes));
+}
+
+QString NamedFileProblemReason(const TSettingsFileRead& Read, qint64 MaxBytes) {
   QString Reason;
   switch (Read.State) {
     case sfReadable:
-    case sfMissing:
       return QString();
+    case sfMissing:
+      Reason = QStringLiteral("there is no such file");
+      break;
     case sfDanglingLink:
       Reason = QStringLiteral("it is a symbolic link to a file that does not exist");
       break;
@@ -137,14 +147,15 @@ QString SettingsFileProblemText(const QString& FileName, const TSettingsFileRead
       Reason = QStringLiteral("its symbolic links form a loop");
       break;
     case sfTooLarge:
-      Reason = QStringLiteral("it is larger than %1 MiB").arg(MaxSettingsFileBytes / (1024 * 1024));
+      Reason = MaxBytes >= 1024 * 1024 ? QStringLiteral("it is larger than %1 MiB").arg(MaxBytes / (1024 * 1024))
+                                       : QStringLiteral("it is larger than %1 KiB").arg(MaxBytes / 1024);
       break;
     case sfReadError:
       Reason =
           QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(Read.Error)));
       break;
   }
-  return QStringLiteral("Settings file %1 not used: %2").arg(FileName, Reason);
+  return Reason;
 }
 
 QString ConfigHomeFromEnvironment() {

@@ -38,6 +38,13 @@ struct TSettingsFileRead {
 // device or a socket is named, not read.
 TSettingsFileRead ReadSettingsFile(const QString& FileName);
 
+// The same for any file the settings name (a password file, a CA file):
+// read whole without blocking, refused past MaxBytes.
+TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes);
+// Why a file read so cannot be used: "it is a FIFO, not a file", "there is
+// no such file", ...; empty when it was read.
+QString NamedFileProblemReason(const TSettingsFileRead& Read, qint64 MaxBytes);
+
 // Why FileName cannot be used, for panel 0; empty when it was read.
 QString SettingsFileProblemText(const QString& FileName, const TSettingsFileRead& Read);
 

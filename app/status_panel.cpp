@@ -5,8 +5,9 @@
 
 #include <algorithm>
 
-void TStatusPanel::SetWholeText(const QString& Text) {
+void TStatusPanel::SetWholeText(const QString& Text, const QString& ToolTip) {
   FWholeText = Text;
+  FToolTip = ToolTip;
   ShowText();
 }
 
@@ -24,7 +25,10 @@ void TStatusPanel::ShowText() {
   const QString Shown = fontMetrics().elidedText(FWholeText, Qt::ElideMiddle, TextRoom());
   if (Shown != text())
     setText(Shown);
-  setToolTip(Shown == FWholeText ? QString() : FWholeText);
+  if (!FToolTip.isEmpty())
+    setToolTip(FToolTip);
+  else
+    setToolTip(Shown == FWholeText ? QString() : FWholeText);
 }
 
 void TStatusPanel::resizeEvent(QResizeEvent* Event) {

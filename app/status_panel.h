@@ -10,7 +10,9 @@ class TStatusPanel : public QLabel {
 public:
   using QLabel::QLabel;
 
-  void SetWholeText(const QString& Text);
+  // ToolTip, when given, is the panel's tooltip whether the text fits or
+  // not: more than the text holds (each of several outcomes, what to fix).
+  void SetWholeText(const QString& Text, const QString& ToolTip = QString());
   // The text as set, also while the panel shows it cut.
   const QString& WholeText() const { return FWholeText; }
   // The pixels the panel's text may take: its contents less the label's
@@ -25,4 +27,5 @@ private:
   void ShowText();
 
   QString FWholeText;
+  QString FToolTip;
 };

@@ -19,7 +19,3 @@ using TTestMailSink = std::function<void(const QString& Line)>;
 // could not start (no usable settings file, no server, a setting that
 // cannot be used).
 int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink);
-
-// The key that fixes a failure of the TLS handshake or the certificate
-// check, for the code the mail component raised; empty for other codes.
-QString CertificateFixText(int ErrorCode);

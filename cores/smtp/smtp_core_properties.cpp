@@ -312,8 +312,7 @@ int SmtpCore::setTlsProperty(int id, const Value &v) {
 }
 
 int SmtpCore::refuseControlBytes(const std::string &text, std::string &field) {
-  for (char c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return port_.fail(kSmtpBadServerName);
+  if (!rules::serverNameAcceptable(text)) return port_.fail(kSmtpBadServerName);
   field = text;
   return 0;
 }

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -223,6 +224,67 @@ TEST_F(DervikMailSetup, ThroughSocks5AndFromTheQueueOverTls) {
   }
 }
 
+// A login goes out only over TLS unless Security=none says otherwise: with
+// Security left empty the server that offers AUTH in plaintext is never sent
+// one, and port 465 speaks TLS from the first byte.
+TEST_F(DervikMailSetup, ALoginNeverGoesOutInClearUnlessAskedTo) {
+  SmtpSinkOptions PlainOptions;
+  PlainOptions.User = User;
+  PlainOptions.Password = Password;
+  SmtpSink Plain(PlainOptions);
+  ASSERT_TRUE(Plain.Ok()) << Plain.Why();
+
+  Write(Login(), Plain.Port());
+  const Result Unset = AutoRun();
+  EXPECT_EQ(Unset.Status, ExitStatusReportFailed) << StatusText(Unset);
+  EXPECT_TRUE(Plain.AuthAttempts().empty()) << Plain.AuthAttempts().front();
+  EXPECT_TRUE(Plain.Messages().empty());
+  EXPECT_NE(Unset.Err.find("to fix: the server does not offer STARTTLS, and a login is only sent encrypted"),
+            std::string::npos)
+      << Unset.Err;
+
+  Write("Security=none\n" + Login(), Plain.Port());
+  const Result Clear = AutoRun();
+  EXPECT_EQ(Clear.Status, ExitStatusAllAnswered) << StatusText(Clear);
+  EXPECT_EQ(Plain.AuthAttempts().size(), 1u);
+  ASSERT_EQ(Plain.Messages().size(), 1u);
+  EXPECT_EQ(Plain.Messages()[0].AuthUser, User);
+  ExpectNoSecret(Clear);
+  const Result Warned = Program.Run({"--check-settings"}, {}, 20000);
+  EXPECT_EQ(Warned.Status, 0) << StatusText(Warned);
+  EXPECT_NE(Warned.Out.find("warning: Security=none in [SMTP]: the login of reporter and its password go out in clear"),
+            std::string::npos)
+      << Warned.Out;
+
+  // Port 465 is TLS from the first byte whether Security says so or not; a
+  // Security=starttls there is refused before any connection.
+  SmtpSinkOptions On465 = SinkOptions(Ca().Localhost(), true);
+  On465.Port = 465;
+  SmtpSink Implicit(On465);
+  ASSERT_TRUE(Implicit.Ok()) << Implicit.Why();
+  Write(Login() + CaLines(), 465);
+  const Result Tls = AutoRun();
+  EXPECT_EQ(Tls.Status, ExitStatusAllAnswered) << StatusText(Tls);
+  ASSERT_EQ(Implicit.Messages().size(), 1u);
+  EXPECT_NE(Implicit.Messages()[0].Tls, "");
+  EXPECT_EQ(Implicit.Messages()[0].AuthUser, User);
+
+  Write("Security=starttls\n" + Login() + CaLines(), 465);
+  const std::vector<std::vector<std::string>> Commands = {{"--check-settings"}, {"--test-mail"}, {"/AUTORUN", "/AUTOSMTP"}};
+  for (const auto &Command : Commands) {
+    SCOPED_TRACE(Command.front());
+    const auto Start = std::chrono::steady_clock::now();
+    const Result Refused = Program.Run(Command, {}, 60000);
+    // Timeout=20: a connection would have waited that long for a greeting.
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(10));
+    EXPECT_NE((Refused.Out + Refused.Err).find("Security=starttls does not fit Port=465 in [SMTP]"), std::string::npos)
+        << StatusText(Refused);
+    EXPECT_NE(Refused.Status, ExitStatusAllAnswered);
+  }
+  EXPECT_EQ(Implicit.Messages().size(), 1u);
+  EXPECT_EQ(Implicit.AuthAttempts().size(), 1u);
+}
+
 TEST_F(DervikMailSetup, TestMailShowsTheDialogueWithoutSecrets) {
   SmtpSink Plain, StartTls(SinkOptions(Ca().Localhost(), false));
   SmtpSink SelfSigned(SinkOptions(Ca().SelfSigned(), false)), OtherName(SinkOptions(Ca().OtherName(), false));
@@ -246,7 +308,8 @@ TEST_F(DervikMailSetup, TestMailShowsTheDialogueWithoutSecrets) {
       {"name mismatch", &OtherName, "Security=starttls\n" + Login() + CaLines(), 0600, ExitStatusReportFailed,
        {"to fix: name mismatch", "ServerName"}},
       {"wrong password", &StartTls, "Security=starttls\nUser=" + User + "\nPassword=wrong\n" + CaLines(), 0600,
-       ExitStatusReportFailed, {"S: 535", "not sent"}},
+       ExitStatusReportFailed,
+       {"S: 535", "not sent", "to fix: the server refused the login for reporter: check User and Password"}},
       {"password readable by others", &StartTls, "Security=starttls\n" + Login(), 0640, ExitStatusNotStarted,
        {"chmod 600 " + Program.SettingsFile(), "dervik: test message not sent"}},
   };
@@ -265,6 +328,10 @@ TEST_F(DervikMailSetup, TestMailShowsTheDialogueWithoutSecrets) {
       EXPECT_EQ(Stored.back().Header("Subject"), "Dervik: test message");
     }
   }
+  // The TLS lines come where the handshake happened, before the login.
+  Write("Security=starttls\n" + Login() + CaLines(), StartTls.Port());
+  const std::string Dialogue = Program.Run({"--test-mail"}, {}, 60000).Err;
+  EXPECT_LT(Dialogue.find("TLS: "), Dialogue.find("C: AUTH ")) << Dialogue;
   // The self-signed server's fingerprint is shown, to be copied into Fingerprint.
   Write("Security=starttls\n" + Login(), SelfSigned.Port());
   EXPECT_NE(BareHex(Program.Run({"--test-mail"}).Err).find(Seen), std::string::npos);
@@ -317,6 +384,8 @@ TEST_F(DervikMailSetup, CheckSettingsNamesEveryProblem) {
       {"unreadable password file",
        "[SMTP]\nHostAddress=mail.test\nRecipients=a@b.test\nUser=u\nPasswordFile=/nonexistent/pw\n[Devices]\nA=1.2.3.4\n",
        0644, ExitStatusNotStarted, {"problem: PasswordFile /nonexistent/pw in [SMTP] cannot be read"}},
+      {"no sender", "[SMTP]\nHostAddress=mail.test\nRecipients=a@b.test\n[Devices]\nA=1.2.3.4\n", 0644,
+       ExitStatusNotStarted, {"problem: Sender in [SMTP] is empty: no mail goes out without a sender address"}},
       {"values out of range",
        "[Ping]\nTTL=0\nParallel=999\n[Syslog]\nHostAddress=127.0.0.1\nFacility=24\n[Devices]\nA=1.2.3.4\n", 0644,
        ExitStatusNotStarted,

@@ -27,6 +27,9 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
@@ -415,6 +418,58 @@ TEST_F(MailReport, AutomaticSwitchesAndTheMail) {
   }
 }
 
+// A server that repeats the login in its refusal shows none of it, and after
+// the automatic sequence panel 0 still holds the mail report's failure beside
+// the syslog report that followed it, with what to fix in its tooltip.
+TEST_F(MailReport, AFailedMailReportStaysInPanelZeroWithoutItsSecret) {
+  using smtptest::PeerStep;
+  const std::string Secret = "s3cret-Pass";
+  const std::string Login = std::string(1, '\0') + "reporter" + std::string(1, '\0') + Secret;
+  const std::string Plain = QByteArray(Login.data(), qsizetype(Login.size())).toBase64().toStdString();
+  smtptest::ScriptedPeer Peer({{PeerStep::Send, "220 mail.test\r\n"},
+                               {PeerStep::ExpectThrough, "\r\n"},
+                               {PeerStep::Send, "250-mail.test\r\n250 AUTH PLAIN LOGIN\r\n"},
+                               {PeerStep::ExpectThrough, "\r\n"},
+                               {PeerStep::Send, "535 5.7.8 refused: AUTH PLAIN " + Plain + "\r\n"},
+                               {PeerStep::ExpectClose, ""}});
+  const int Udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(Udp, 0);
+  sockaddr_in Address{};
+  Address.sin_family = AF_INET;
+  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t Length = sizeof Address;
+  ASSERT_EQ(bind(Udp, reinterpret_cast<sockaddr *>(&Address), sizeof Address), 0);
+  ASSERT_EQ(getsockname(Udp, reinterpret_cast<sockaddr *>(&Address), &Length), 0);
+  Open({{"A", "127.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port(), {QStringLiteral("/AUTO")},
+       QStringLiteral("Security=none\nUser=reporter\nPassword=%1\nAuthScheme=plain\n[Syslog]\nHostAddress=127.0.0.1\n"
+                      "Port=%2\n")
+           .arg(QString::fromStdString(Secret))
+           .arg(ntohs(Address.sin_port)),
+       QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  Form->show();
+  const QDeadlineTimer Deadline(30000);
+  while (Form->isVisible() && !Deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  close(Udp);
+  ASSERT_FALSE(Form->isVisible()) << "closes by itself";
+  EXPECT_EQ(Peer.finish(), "");
+  EXPECT_NE(Peer.received().find(Plain), std::string::npos) << "the refusal echoes what was sent";
+  EXPECT_EQ(Form->LastSMTPReport(), rrFailed);
+  EXPECT_EQ(Form->LastSysLogReport(), rrSent);
+  const QString Panel = Form->StatusPanelText(0), ToolTip = Form->StatusPanelToolTip(0);
+  EXPECT_TRUE(Panel.startsWith(QLatin1String("Mail report failed: 161: SMTP protocol error. 535 5.7.8 refused: "
+                                             "AUTH PLAIN ****")))
+      << Panel.toStdString();
+  EXPECT_TRUE(Panel.contains(QStringLiteral(" \u00b7 Syslog report sent to 127.0.0.1:"))) << Panel.toStdString();
+  EXPECT_TRUE(ToolTip.contains(QLatin1String("\nSyslog report sent to"))) << ToolTip.toStdString();
+  EXPECT_TRUE(ToolTip.contains(QLatin1String(
+      "To fix the mail report: the server refused the login for reporter: check User and Password")))
+      << ToolTip.toStdString();
+  for (const QString &Shown : {Panel, ToolTip}) {
+    EXPECT_FALSE(Shown.contains(QString::fromStdString(Plain)));
+    EXPECT_FALSE(Shown.contains(QString::fromStdString(Secret)));
+  }
+}
+
 // With QueueDir a report the server cannot take now waits in the folder (made
 // when missing) and panel 0 says where; the next report delivers it first.
 // A permanent refusal (5xx) is not kept: it would be refused again.
@@ -714,8 +769,10 @@ TEST_F(MailReport, TheWindowConnectsWithTheTlsLoginAndProxySettings) {
   } Rows[] = {
       {"starttls with login", &Tls, Login, Private, rrSent, tlsStartTlsRequired, fwNone, "Mail report sent to"},
       {"password others can read", &Tls, Login, Shared, rrFailed, tlsNone, fwNone, "run chmod 600"},
+      {"a login with Security left empty goes over STARTTLS", &Tls, QString(Login).remove(QLatin1String("Security=starttls\n")),
+       Private, rrSent, tlsStartTlsRequired, fwNone, "Mail report sent to"},
       {"plaintext to a server that demands TLS", &Tls,
-       QStringLiteral("User=reporter\nPassword=s3cret-Pass\n"), Private, rrFailed, tlsNone, fwNone, ""},
+       QStringLiteral("Security=none\nUser=reporter\nPassword=s3cret-Pass\n"), Private, rrFailed, tlsNone, fwNone, ""},
       {"through a proxy that is not there", &Sink,
        QStringLiteral("Proxy=socks5://127.0.0.1:%1\n").arg(NoProxy), Shared, rrFailed, tlsNone, fwSOCKS5, ""},
       {"none of the keys", &Sink, QString(), Shared, rrSent, tlsNone, fwNone, "Mail report sent to"},

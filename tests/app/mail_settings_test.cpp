@@ -1,6 +1,7 @@
 // The [SMTP] keys of the connection (TLS, login, proxy): how each value is
 // read, the port that follows Security, the rule that a password is not
 // readable by others, and the dialogue lines with their secrets taken out.
+#include "mail_hints.h"
 #include "mail_settings.h"
 #include "mail_trail.h"
 #include "qt_printers.h"
@@ -24,7 +25,7 @@ TEST(MailSettingsValues, EachKeyTakesItsWordsInAnyCaseAndNothingElse) {
     std::optional<TMailSecurity> Security;
     std::int32_t Port;
   } Securities[] = {
-      {"", msNone, 25},           {"none", msNone, 25},     {"NONE", msNone, 25},
+      {"", msAuto, 25},           {"none", msNone, 25},     {"NONE", msNone, 25},
       {"starttls", msStartTls, 587}, {" StartTLS ", msStartTls, 587}, {"tls", msTls, 465},
       {"ssl", std::nullopt, 25},  {"start tls", std::nullopt, 25}, {"tls1.3", std::nullopt, 25},
   };
@@ -63,6 +64,11 @@ TEST(MailSettingsValues, EachKeyTakesItsWordsInAnyCaseAndNothingElse) {
   } Fingerprints[] = {
       {Hex, true}, {Colons, true}, {Hex.left(63), false}, {Hex + u'0', false},
       {Hex.left(63) + u'g', false}, {QString(), false},
+      // What the component refuses must not pass: digits of other scripts,
+      // colons that split a byte, lead, double or end the text.
+      {Hex.left(63) + QChar(0x0663), false}, {Hex.left(62) + QStringLiteral("\uff11\uff12"), false},
+      {u':' + Hex, false}, {Hex + u':', false}, {Hex.left(1) + u':' + Hex.mid(1), false},
+      {Hex.left(2) + QStringLiteral("::") + Hex.mid(2), false},
   };
   for (const auto& R : Fingerprints) {
     SCOPED_TRACE(R.Text.toStdString());
@@ -115,8 +121,35 @@ TEST(MailSettingsValues, ProxyUrlsParseIntoTypeHostPortAndLogin) {
     EXPECT_EQ(P.Proxy->User, QString::fromUtf8(R.User));
     EXPECT_EQ(P.Proxy->Password, QString::fromUtf8(R.Password));
   }
-  EXPECT_EQ(MaskedProxyText(QStringLiteral("socks5://ann:secret@h:1")), QStringLiteral("socks5://ann:****@h:1"));
-  EXPECT_EQ(MaskedProxyText(QStringLiteral("socks5://ann@h:1")), QStringLiteral("socks5://ann@h:1"));
+}
+
+// Whatever the user wrote, even a URL that does not parse, shows no password.
+TEST(MailSettingsValues, AProxyTextNeverShowsItsPassword) {
+  const struct {
+    const char* Text;
+    const char* Shown;
+  } Rows[] = {
+      {"socks5://ann:secret@h:1", "socks5://ann:****@h:1"},
+      {"socks5://ann@h:1", "socks5://ann@h:1"},
+      {"socks5:/ann:secret@h:1", "socks5:/ann:****@h:1"},
+      {"socks5:ann:secret@h:1", "socks5:ann:****@h:1"},
+      {"ann:secret@h:1", "ann:****@h:1"},
+      {"http://ann:se:cr@et@h:1", "http://ann:****@h:1"},
+      {"socks5://h:1", "socks5://h:1"},
+      {"", ""},
+  };
+  for (const auto& R : Rows) {
+    SCOPED_TRACE(R.Text);
+    EXPECT_EQ(MaskedProxyText(QString::fromUtf8(R.Text)), QString::fromUtf8(R.Shown));
+  }
+}
+
+TEST(MailSettingsValues, ServerNamesWithControlCharactersAreRefused) {
+  EXPECT_TRUE(IsAcceptableServerName(QStringLiteral("mail.example.test")));
+  EXPECT_TRUE(IsAcceptableServerName(QString()));
+  EXPECT_TRUE(IsAcceptableServerName(QStringLiteral("m\u00e4il.test")));
+  for (const char16_t C : {u'\0', u'\t', u'\n', u'\r', char16_t(0x1b), char16_t(0x7f)})
+    EXPECT_FALSE(IsAcceptableServerName(QStringLiteral("mail") + QChar(C) + QStringLiteral(".test"))) << int(C);
 }
 
 class MailConnectionFiles : public testing::Test {
@@ -158,6 +191,76 @@ TEST_F(MailConnectionFiles, PortFollowsSecurityOnlyWhenTheFileGivesNone) {
   }
   Load(QStringLiteral("[SMTP]\nPort=x\n"));
   EXPECT_EQ(Settings.NotIntegerKeys(), QStringList{QStringLiteral("Port in [SMTP]")});
+}
+
+// Left empty, Security never lets a login go out in clear; only a written
+// Security=none does. Port and Security that cannot fit stop the report
+// before any connection.
+TEST_F(MailConnectionFiles, AnEmptySecurityKeepsTheLoginEncrypted) {
+  const struct {
+    const char* Lines;
+    TMailSecurity Security;
+    bool Unset;
+    const char* Problem;  // a part of the only problem, or none
+  } Rows[] = {
+      {"", msNone, true, nullptr},
+      {"Port=465\n", msTls, true, nullptr},
+      {"User=ann\nPassword=pw\n", msStartTls, true, nullptr},
+      {"Port=465\nUser=ann\nPassword=pw\n", msTls, true, nullptr},
+      {"Port=587\nUser=ann\nPassword=pw\n", msStartTls, true, nullptr},
+      {"Security=none\nUser=ann\nPassword=pw\n", msNone, false, nullptr},
+      {"Security=starttls\n", msStartTls, false, nullptr},
+      {"Security=starttls\nPort=465\n", msStartTls, false, "Security=starttls does not fit Port=465"},
+      {"Security=tls\nPort=587\n", msTls, false, "Security=tls does not fit Port=587"},
+  };
+  for (const auto& R : Rows) {
+    SCOPED_TRACE(R.Lines);
+    Load(QStringLiteral("[SMTP]\nHostAddress=127.0.0.1\n") + QString::fromUtf8(R.Lines));
+    const TMailConnectionSetup Setup = ReadMailConnection(Settings);
+    EXPECT_EQ(Setup.Connection.Security, R.Security);
+    EXPECT_EQ(Setup.Connection.SecurityUnset, R.Unset);
+    if (R.Problem == nullptr) {
+      EXPECT_TRUE(Setup.Problems.isEmpty()) << Setup.Problems.join(u'\n').toStdString();
+    } else {
+      ASSERT_EQ(Setup.Problems.size(), 1);
+      EXPECT_TRUE(Setup.Problems[0].contains(QLatin1String(R.Problem))) << Setup.Problems[0].toStdString();
+    }
+  }
+}
+
+// A file the settings name is read without blocking and within a bound: a
+// FIFO nobody writes to or a device that never ends is named, not read.
+TEST_F(MailConnectionFiles, NamedFilesThatAreNoFilesAreRefusedAtOnce) {
+  const QString Fifo = Files.Path(QStringLiteral("pw.fifo"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Fifo).constData(), 0600), 0);
+  const QString Large = Secret(QStringLiteral("large.pem"), QByteArray(9 << 20, 'A'), 0600);
+  const struct {
+    const char* Name;
+    QString Lines;
+    const char* Problem;
+  } Rows[] = {
+      {"password file a FIFO", QStringLiteral("User=ann\nPasswordFile=%1\n").arg(Fifo),
+       "cannot be read: it is a FIFO, not a file"},
+      {"password file a device", QStringLiteral("User=ann\nPasswordFile=/dev/zero\n"),
+       "cannot be read: it is a device, not a file"},
+      {"password file a folder", QStringLiteral("User=ann\nPasswordFile=%1\n").arg(Files.Path(QString())),
+       "cannot be read: it is a directory"},
+      {"CA file a FIFO", QStringLiteral("CAFile=%1\n").arg(Fifo), "CAFile %1 in [SMTP] cannot be read: it is a FIFO"},
+      {"CA file a device", QStringLiteral("CAFile=/dev/zero\n"), "it is a device, not a file"},
+      {"CA file too large", QStringLiteral("CAFile=%1\n").arg(Large), "it is larger than 8 MiB"},
+      {"CA file missing", QStringLiteral("CAFile=none.pem\n"), "there is no such file"},
+      {"server name with a line break", QStringLiteral("ServerName=mail\x01test\n"), "ServerName in [SMTP] holds a control"},
+  };
+  for (const auto& R : Rows) {
+    SCOPED_TRACE(R.Name);
+    Load(QStringLiteral("[SMTP]\nHostAddress=127.0.0.1\n") + R.Lines);
+    const TMailConnectionSetup Setup = ReadMailConnection(Settings);
+    ASSERT_EQ(Setup.Problems.size(), 1) << Setup.Problems.join(u'\n').toStdString();
+    QString Expected = QString::fromUtf8(R.Problem);
+    if (Expected.contains(QLatin1String("%1")))
+      Expected = Expected.arg(Fifo);
+    EXPECT_TRUE(Setup.Problems[0].contains(Expected)) << Setup.Problems[0].toStdString();
+  }
 }
 
 TEST_F(MailConnectionFiles, APasswordReadableByOthersStopsTheReport) {
@@ -220,6 +323,7 @@ TEST_F(MailConnectionFiles, APasswordReadableByOthersStopsTheReport) {
 }
 
 TEST_F(MailConnectionFiles, TheConnectionCarriesEveryKey) {
+  Files.Write(QStringLiteral("ca.pem"), "-----BEGIN CERTIFICATE-----\n");
   Load(QStringLiteral("[SMTP]\nSecurity=tls\nUser=ann\nPassword=pw\nAuthScheme=plain\nCAFile=ca.pem\n"
                       "ServerName=mail.test\nFingerprint=%1\nVerify=no\nProxy=http://127.0.0.1:3128\n")
            .arg(QString(64, u'a')));
@@ -238,6 +342,47 @@ TEST_F(MailConnectionFiles, TheConnectionCarriesEveryKey) {
   // Without a user nothing changes the component's default login.
   Load(QStringLiteral("[SMTP]\nAuthScheme=plain\n"));
   EXPECT_EQ(ReadMailConnection(Settings).Connection.AuthScheme, asLogin);
+}
+
+// Each failure a user meets gets a line that names what to change.
+TEST(MailHints, EachFailureNamesTheKeyToCheck) {
+  const struct {
+    const char* Name;
+    int Code;
+    const char* Reply;
+    const char* User;
+    bool SecurityUnset;
+    const char* Hint;  // a part of it; "" when none is given
+  } Rows[] = {
+      {"refused login", 161, "535 5.7.8 Authentication credentials invalid", "robot", false,
+       "the server refused the login for robot: check User and Password (or PasswordFile)"},
+      {"login wanted", 161, "530 5.7.0 Authentication required", "", false, "set User and Password"},
+      {"sender refused", 161, "550 5.7.1 sender refused", "", false, "check Sender and Recipients"},
+      {"other protocol error", 161, "500 what", "", false, ""},
+      {"proxy login refused", 118, "", "", false, "check the host, the port and the user and password in Proxy"},
+      {"nothing listens", 10061, "", "", false, "nothing listens on 127.0.0.1:587: is the server running"},
+      {"name unknown", 11001, "", "", false, "the name 127.0.0.1 cannot be looked up: check HostAddress"},
+      {"silent server", 301, "", "", false, "no answer from 127.0.0.1:587 within 10 s"},
+      {"no STARTTLS for a login", 170, "", "robot", true, "a login is only sent encrypted: set Security=tls"},
+      {"no STARTTLS asked for", 170, "", "", false, "Security=none for a plaintext relay"},
+      {"unknown issuer", 173, "", "", false, "set CAFile"},
+      {"no sender", 164, "", "", false, "set Sender in [SMTP]"},
+      {"a success code", 0, "", "", false, ""},
+  };
+  for (const auto& R : Rows) {
+    SCOPED_TRACE(R.Name);
+    TMailHintContext Context;
+    Context.Host = QStringLiteral("127.0.0.1");
+    Context.Port = 587;
+    Context.TimeoutSeconds = 10;
+    Context.Connection.User = QString::fromUtf8(R.User);
+    Context.Connection.SecurityUnset = R.SecurityUnset;
+    const QString Hint = MailFailureHint(R.Code, QString::fromUtf8(R.Reply), Context);
+    if (*R.Hint == '\0')
+      EXPECT_TRUE(Hint.isEmpty()) << Hint.toStdString();
+    else
+      EXPECT_TRUE(Hint.contains(QString::fromUtf8(R.Hint))) << Hint.toStdString();
+  }
 }
 
 TEST(MailTrail, SecretsNeverShowInTheDialogue) {
@@ -279,6 +424,13 @@ TEST(MailTrail, SecretsNeverShowInTheDialogue) {
       Shown.append(Masker.Line(Direction, Message));
     EXPECT_EQ(Shown, R.Shown);
   }
+  // A refusal that repeats the client's AUTH line, as a failure text.
+  const TMailTrailMasker Masker(MailSecrets(C));
+  EXPECT_EQ(Masker.Masked(QStringLiteral("161: SMTP protocol error. 535 5.7.8 no: AUTH PLAIN ") + Plain + u'.'),
+            QStringLiteral("161: SMTP protocol error. 535 5.7.8 no: AUTH PLAIN ****."));
+  // The component's notes name the settings keys the user wrote.
+  EXPECT_EQ(TMailTrailMasker({}).Line(2, QStringLiteral("The server's certificate was not checked (TlsVerify is False).")),
+            QStringLiteral("The server's certificate was not checked (Verify=no in [SMTP])."));
   EXPECT_EQ(MailTrailPrefix(0), QStringLiteral("C: "));
   EXPECT_EQ(MailTrailPrefix(1), QStringLiteral("S: "));
   EXPECT_EQ(MailTrailPrefix(2), QStringLiteral("* "));

@@ -120,6 +120,7 @@ SmtpSink::SmtpSink(const SmtpSinkOptions &Options) {
   if (Options.RequireStartTls) Words.push_back("--require-starttls");
   if (Options.ImplicitTls) Words.push_back("--implicit");
   if (!Options.User.empty()) Words.insert(Words.end(), {"--auth", Options.User + ":" + Options.Password});
+  if (Options.Port > 0) Words.insert(Words.end(), {"--port", std::to_string(Options.Port)});
   std::vector<char *> Argv;
   for (std::string &W : Words) Argv.push_back(W.data());
   Argv.push_back(nullptr);
@@ -180,6 +181,13 @@ std::vector<Mail> SmtpSink::Messages() const {
     }
     Out.push_back(std::move(M));
   }
+  return Out;
+}
+
+std::vector<std::string> SmtpSink::AuthAttempts() const {
+  std::vector<std::string> Out;
+  std::istringstream In(ReadFile(fs::path(FFolder) / "auth.log"));
+  for (std::string Line; std::getline(In, Line);) Out.push_back(Line);
   return Out;
 }
 

@@ -33,6 +33,7 @@ struct SmtpSinkOptions {
   // AUTH LOGIN and PLAIN with these (only over TLS when there is a certificate),
   // and MAIL refused before it; "" offers no AUTH.
   std::string User, Password;
+  int Port = 0;  // 0: a free port the system picks
 };
 
 class SmtpSink {
@@ -49,6 +50,8 @@ class SmtpSink {
   // Every message accepted so far, in order. The server stores a message
   // before it accepts its data, so a sender that got its answer finds it here.
   std::vector<Mail> Messages() const;
+  // Every AUTH the server was sent so far, "MECHANISM USER", taken or not.
+  std::vector<std::string> AuthAttempts() const;
 
  private:
   std::string FFolder, FWhy;

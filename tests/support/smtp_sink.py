@@ -13,9 +13,10 @@
 # USER:PASSWORD it offers AUTH LOGIN and PLAIN (over TLS only, when it has a
 # certificate) and refuses MAIL before a successful AUTH. The envelope of a
 # message that came over TLS gets a line "tls VERSION"; of an authenticated
-# session a line "auth MECHANISM USER".
+# session a line "auth MECHANISM USER". Every AUTH the server is sent, taken
+# or refused, adds a line "MECHANISM USER" to FOLDER/auth.log.
 # Usage: smtp_sink.py FOLDER [--cert FILE --key FILE [--require-starttls | --implicit]]
-#                            [--auth USER:PASSWORD]; ends on SIGTERM.
+#                            [--auth USER:PASSWORD] [--port PORT]; ends on SIGTERM.
 import argparse
 import asyncio
 import logging
@@ -66,8 +67,11 @@ class Store:
         return "250 Message accepted"
 
 
-def authenticator(user, password):
+def authenticator(store, user, password):
     def check(server, session, envelope, mechanism, auth_data):
+        # Every login the server was sent, in order, whether it was taken or not.
+        with open(os.path.join(store.folder, "auth.log"), "a") as log:
+            log.write("%s %s\n" % (mechanism, auth_data.login.decode("utf-8", "surrogateescape")))
         if auth_data.login == user and auth_data.password == password:
             return AuthResult(success=True, auth_data=(mechanism, user.decode("utf-8", "surrogateescape")))
         # Not handled: the server answers the failed login with its 535 itself.
@@ -83,6 +87,7 @@ def main():
     parser.add_argument("--require-starttls", action="store_true")
     parser.add_argument("--implicit", action="store_true")
     parser.add_argument("--auth")
+    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
@@ -101,12 +106,12 @@ def main():
         warnings.simplefilter("ignore")
         logging.getLogger("mail.log").setLevel(logging.ERROR)
         user, _, password = args.auth.partition(":")
-        options.update(authenticator=authenticator(user.encode(), password.encode()),
+        options.update(authenticator=authenticator(store, user.encode(), password.encode()),
                        auth_required=True,
                        # On the implicit port the connection is TLS from its start.
                        auth_require_tls=bool(args.cert) and not args.implicit)
     server = loop.run_until_complete(
-        loop.create_server(lambda: SMTP(store, **options), host="127.0.0.1", port=0,
+        loop.create_server(lambda: SMTP(store, **options), host="127.0.0.1", port=args.port,
                            ssl=context if args.implicit else None))
     loop.add_signal_handler(signal.SIGTERM, loop.stop)
     print(server.sockets[0].getsockname()[1], flush=True)

@@ -9,10 +9,11 @@
 #include <string_view>
 
 #include "pelnet/smtp_ids.h"
+#include "pelnet/smtp_setting_rules.h"
 
 namespace pelnet::smtp {
 
-using Sha256 = std::array<uint8_t, 32>;
+using Sha256 = rules::Sha256;
 
 struct TlsSettings {
   int mode = PELNET_SMTP_tlsNone;
@@ -28,9 +29,7 @@ struct TlsSettings {
   bool implicit() const { return mode == PELNET_SMTP_tlsImplicit; }
 };
 
-// A SHA-256 fingerprint written as 64 hexadecimal digits, with or without a
-// colon between any two, in any case; nullopt for anything else.
-std::optional<Sha256> parseFingerprint(std::string_view text);
+using rules::parseFingerprint;
 
 // The fingerprint as upper-case pairs joined by colons, the way it is shown
 // to be copied into TlsPinnedFingerprint.

@@ -147,6 +147,62 @@ int WriteRun(sqlite3* Database, const THistoryRun& Run, qint64 KeepFromMs) {
   return SQLITE_OK;
 }
 
+// Opens Name with Flags into *Database (closed by the caller) and reads
+// the runs that ended at or after Since into *Runs; the SQLite code.
+int ReadRuns(const QByteArray& Name, int Flags, int BusyTimeout, const QDateTime& Since,
+             const std::optional<QString>& Device, sqlite3** Database, std::vector<THistoryRun>* Runs) {
+  int Code = sqlite3_open_v2(Name.constData(), Database, Flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (Code != SQLITE_OK)
+    return Code;
+  sqlite3_busy_timeout(*Database, BusyTimeout);
+  TStatement Select(*Database,
+                    Device ? "SELECT r.id, r.time_ms, r.settings_file, r.summary, d.name, d.address, d.status, "
+                             "d.category, d.sent, d.answered, d.rtt_min_us, d.rtt_mean_us, d.rtt_max_us "
+                             "FROM devices d JOIN runs r ON r.id = d.run_id "
+                             "WHERE d.name = ?2 AND r.time_ms >= ?1 ORDER BY r.time_ms, r.id"
+                           : "SELECT r.id, r.time_ms, r.settings_file, r.summary, d.name, d.address, d.status, "
+                             "d.category, d.sent, d.answered, d.rtt_min_us, d.rtt_mean_us, d.rtt_max_us "
+                             "FROM runs r JOIN devices d ON r.id = d.run_id "
+                             "WHERE r.time_ms >= ?1 ORDER BY r.time_ms, r.id, d.position");
+  Code = Select.PrepareCode();
+  if (Code == SQLITE_OK) {
+    Select.Integer(1, Since.isValid() ? Since.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min());
+    if (Device)
+      Select.Text(2, *Device);
+    qint64 LastRun = -1;
+    while ((Code = sqlite3_step(*Select)) == SQLITE_ROW) {
+      const qint64 RunId = sqlite3_column_int64(*Select, 0);
+      if (Runs->empty() || RunId != LastRun) {
+        THistoryRun Run;
+        Run.Time = QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(*Select, 1), Qt::UTC);
+        Run.SettingsFile = Select.ColumnText(2);
+        Run.Summary = Select.ColumnText(3);
+        Runs->push_back(std::move(Run));
+        LastRun = RunId;
+      }
+      THistoryDevice Entry;
+      Entry.Name = Select.ColumnText(4);
+      Entry.Address = Select.ColumnText(5);
+      Entry.Status = Select.ColumnText(6);
+      Entry.Category = sqlite3_column_int(*Select, 7);
+      Entry.Sent = sqlite3_column_int(*Select, 8);
+      Entry.Answered = sqlite3_column_int(*Select, 9);
+      Entry.RoundTripMin = Select.ColumnOptional<std::int64_t>(10);
+      Entry.RoundTripMean = Select.ColumnOptional<double>(11);
+      Entry.RoundTripMax = Select.ColumnOptional<std::int64_t>(12);
+      Runs->back().Devices.push_back(std::move(Entry));
+    }
+    if (Code == SQLITE_DONE)
+      Code = SQLITE_OK;
+  }
+  return Code;
+}
+
+// The URI that opens FileName as a file nobody changes: no lock, no -shm.
+QByteArray ImmutableUri(const QString& FileName) {
+  return "file:" + QFile::encodeName(QFileInfo(FileName).absoluteFilePath()).toPercentEncoding("/") + "?immutable=1";
+}
+
 }  // namespace
 
 QString DataHomeFromEnvironment() {
@@ -255,50 +311,22 @@ std::vector<THistoryRun> THistoryStore::Read(const QDateTime& Since, const std::
   if (!QFileInfo::exists(FFileName))
     return Runs;
   sqlite3* Database = nullptr;
-  int Code = sqlite3_open_v2(QFile::encodeName(FFileName).constData(), &Database,
-                             SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (Code == SQLITE_OK) {
-    sqlite3_busy_timeout(Database, FBusyTimeout);
-    TStatement Select(Database,
-                      Device ? "SELECT r.id, r.time_ms, r.settings_file, r.summary, d.name, d.address, d.status, "
-                               "d.category, d.sent, d.answered, d.rtt_min_us, d.rtt_mean_us, d.rtt_max_us "
-                               "FROM devices d JOIN runs r ON r.id = d.run_id "
-                               "WHERE d.name = ?2 AND r.time_ms >= ?1 ORDER BY r.time_ms, r.id"
-                             : "SELECT r.id, r.time_ms, r.settings_file, r.summary, d.name, d.address, d.status, "
-                               "d.category, d.sent, d.answered, d.rtt_min_us, d.rtt_mean_us, d.rtt_max_us "
-                               "FROM runs r JOIN devices d ON r.id = d.run_id "
-                               "WHERE r.time_ms >= ?1 ORDER BY r.time_ms, r.id, d.position");
-    Code = Select.PrepareCode();
-    if (Code == SQLITE_OK) {
-      Select.Integer(1, Since.isValid() ? Since.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min());
-      if (Device)
-        Select.Text(2, *Device);
-      qint64 LastRun = -1;
-      while ((Code = sqlite3_step(*Select)) == SQLITE_ROW) {
-        const qint64 RunId = sqlite3_column_int64(*Select, 0);
-        if (Runs.empty() || RunId != LastRun) {
-          THistoryRun Run;
-          Run.Time = QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(*Select, 1), Qt::UTC);
-          Run.SettingsFile = Select.ColumnText(2);
-          Run.Summary = Select.ColumnText(3);
-          Runs.push_back(std::move(Run));
-          LastRun = RunId;
-        }
-        THistoryDevice Entry;
-        Entry.Name = Select.ColumnText(4);
-        Entry.Address = Select.ColumnText(5);
-        Entry.Status = Select.ColumnText(6);
-        Entry.Category = sqlite3_column_int(*Select, 7);
-        Entry.Sent = sqlite3_column_int(*Select, 8);
-        Entry.Answered = sqlite3_column_int(*Select, 9);
-        Entry.RoundTripMin = Select.ColumnOptional<std::int64_t>(10);
-        Entry.RoundTripMean = Select.ColumnOptional<double>(11);
-        Entry.RoundTripMax = Select.ColumnOptional<std::int64_t>(12);
-        Runs.back().Devices.push_back(std::move(Entry));
-      }
-      if (Code == SQLITE_DONE)
-        Code = SQLITE_OK;
+  int Code = ReadRuns(QFile::encodeName(FFileName), SQLITE_OPEN_READONLY, FBusyTimeout, Since, Device,
+                      &Database, &Runs);
+  // A WAL database needs its -shm beside it even to be read; on a read-only
+  // file system (a snapshot, a backup) that cannot be made. Read as it is
+  // then: what the last writer checkpointed, which a clean close leaves all.
+  if ((Code & 0xff) == SQLITE_CANTOPEN) {
+    sqlite3* Immutable = nullptr;
+    std::vector<THistoryRun> Read;
+    const int ImmutableCode = ReadRuns(ImmutableUri(FFileName), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                                       FBusyTimeout, Since, Device, &Immutable, &Read);
+    if (ImmutableCode == SQLITE_OK) {
+      sqlite3_close(Immutable);
+      sqlite3_close(Database);
+      return Read;
     }
+    sqlite3_close(Immutable);
   }
   if (Code != SQLITE_OK && Problem != nullptr)
     *Problem = QStringLiteral("history %1 not readable: %2").arg(FFileName, ErrorText(Database, Code));

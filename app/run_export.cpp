@@ -1,13 +1,13 @@
 #include "run_export.h"
 
 #include "device.h"
+#include "safe_file_write.h"
 #include "settings.h"
 
 #include <QJsonArray>
 #include <QLocale>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <array>
 
@@ -176,11 +176,5 @@ QByteArray HistoryJson(const std::vector<THistoryRun>& Runs) {
 }
 
 QString WriteFileWhole(const QString& FileName, const QByteArray& Bytes) {
-  QSaveFile File(FileName);
-  // A folder that lets us write the file but not a file beside it must
-  // not end with half a file in place.
-  File.setDirectWriteFallback(false);
-  if (!File.open(QIODevice::WriteOnly) || File.write(Bytes) != Bytes.size() || !File.commit())
-    return File.errorString();
-  return QString();
+  return ReplaceFileSafely(FileName, Bytes);
 }

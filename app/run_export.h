@@ -34,6 +34,8 @@ QByteArray HistoryCsv(const std::vector<THistoryRun>& Runs);
 // The history as a JSON array of RunJson's documents.
 QByteArray HistoryJson(const std::vector<THistoryRun>& Runs);
 
-// Writes Bytes to FileName through a temporary file in its folder; the
-// reason when it could not, else empty.
+// Writes Bytes to FileName through a fresh file in its folder, renamed over
+// it (ReplaceFileSafely): a link, device, FIFO or folder at FileName is
+// refused, and a failed write keeps the old file. The reason when it could
+// not, else empty.
 QString WriteFileWhole(const QString& FileName, const QByteArray& Bytes);

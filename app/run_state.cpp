@@ -1,5 +1,7 @@
 #include "run_state.h"
 
+#include "safe_file_write.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -8,14 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -192,24 +188,12 @@ QString WriteRunState(const QString& FileName, const QString& SettingsFileName, 
   const QString Folder = QFileInfo(FileName).absolutePath();
   if (!QDir().mkpath(Folder))
     return QStringLiteral("state folder %1 cannot be made: changes of this run are not kept").arg(Folder);
-  // A file of this process beside the state file, renamed over it when
-  // whole: rename replaces in one step, so a reader or a second process sees
-  // the old file or the new one, never a mix or none.
-  static std::atomic<unsigned> Counter{0};
-  const QString Temporary = QStringLiteral("%1.tmp-%2-%3").arg(FileName).arg(getpid()).arg(Counter++);
-  const auto Failed = [&](const QString& Why) {
-    QFile::remove(Temporary);
+  // Replaced whole, so a reader or a second process sees the old file or
+  // the new one, never a mix or none; the fresh name is random, so a run
+  // with the pid of one killed while writing is not stopped by its leftover.
+  const QString Why = ReplaceFileSafely(FileName, StateBytes(SettingsFileName, State));
+  if (!Why.isEmpty())
     return QStringLiteral("state file %1 cannot be written: %2; changes of this run are not kept").arg(FileName, Why);
-  };
-  QFile File(Temporary);
-  if (!File.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-    return Failed(File.errorString());
-  const QByteArray Bytes = StateBytes(SettingsFileName, State);
-  if (File.write(Bytes) != Bytes.size() || !File.flush() || ::fsync(File.handle()) != 0)
-    return Failed(File.errorString());
-  File.close();
-  if (::rename(QFile::encodeName(Temporary).constData(), QFile::encodeName(FileName).constData()) != 0)
-    return Failed(QString::fromLocal8Bit(std::strerror(errno)));
   return QString();
 }
 

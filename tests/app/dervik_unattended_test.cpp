@@ -12,8 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -24,6 +27,7 @@
 #include <cstddef>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -346,6 +350,157 @@ TEST_F(DervikUnattended, ResultsForOtherProgramsAndTheHistory) {
   EXPECT_EQ(R.Status, ExitStatusDevicesFailed | ExitStatusReportFailed) << StatusText(R);
   EXPECT_NE(R.Err.find("dervik: results not written to " + NoFolder + ": "), std::string::npos) << R.Err;
   EXPECT_NE(R.Err.find("dervik: history not written to " + Json + "/dervik/"), std::string::npos) << R.Err;
+}
+
+std::string ReadFileText(const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(In), {});
+}
+
+// A tmpfs on Path in the test's own mount namespace, as big as Options say.
+bool MountScratch(const std::string &Path, const std::string &Options) {
+  mkdir(Path.c_str(), 0755);
+  return mount("tmpfs", Path.c_str(), "tmpfs", 0, ("mode=0755," + Options).c_str()) == 0;
+}
+
+std::vector<std::string> NamesIn(const std::string &Folder) {
+  std::vector<std::string> Names;
+  if (DIR *D = opendir(Folder.c_str())) {
+    while (const dirent *E = readdir(D))
+      if (std::strcmp(E->d_name, ".") != 0 && std::strcmp(E->d_name, "..") != 0) Names.push_back(E->d_name);
+    closedir(D);
+  }
+  std::sort(Names.begin(), Names.end());
+  return Names;
+}
+
+// A results file whose place holds something else than a file, or whose disk
+// is full: the run says so in one line, ends with the report bit, and what
+// was there stays as it was (a link's target too). The device is a null
+// device made in a tmpfs of the test's own, never the machine's /dev.
+TEST_F(DervikUnattended, AResultsFileThatCannotBeWrittenWhollyLeavesTheOldOne) {
+  REQUIRE_ISOLATION();
+  Program.WriteSettings(Settings("A=127.0.0.1\n"));
+  const std::map<std::string, std::string> Env{{"XDG_DATA_HOME", Program.Folder() + "/data"},
+                                               {"XDG_STATE_HOME", Program.Folder() + "/state"}};
+  const std::string Old = "{\"old\": true}\n";
+  const struct {
+    const char *Name;
+    std::string Option;
+    // Makes the folder Scratch ready and says what is at Target.
+    std::function<void(const std::string &Scratch, const std::string &Target)> Plant;
+    std::string Why;
+  } Rows[] = {
+      {"a link planted at the name", "--json",
+       [&](const std::string &Scratch, const std::string &Target) {
+         ASSERT_TRUE(MountScratch(Scratch, "size=1m"));
+         std::ofstream(Scratch + "/victim") << Old;
+         ASSERT_EQ(symlink((Scratch + "/victim").c_str(), Target.c_str()), 0);
+       },
+       "it is a symbolic link, which is never written through"},
+      {"a full disk", "--json",
+       [&](const std::string &Scratch, const std::string &Target) {
+         ASSERT_TRUE(MountScratch(Scratch, "size=64k"));
+         std::ofstream(Target) << Old;
+         // Every block taken, so the new file cannot get one.
+         std::ofstream Filler(Scratch + "/filler", std::ios::binary);
+         const std::string Block(4096, 'f');
+         for (int I = 0; I < 64 && Filler.write(Block.data(), Block.size()).flush(); ++I) {
+         }
+       },
+       "writing failed: " + std::string(std::strerror(ENOSPC)) + "; the file there before is kept"},
+      {"a null device", "--prometheus",
+       [&](const std::string &Scratch, const std::string &Target) {
+         ASSERT_TRUE(MountScratch(Scratch, "size=1m"));
+         ASSERT_EQ(mknod(Target.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0) << std::strerror(errno);
+       },
+       "it is a device, not a file"},
+  };
+  int Index = 0;
+  for (const auto &Row : Rows) {
+    SCOPED_TRACE(Row.Name);
+    const std::string Scratch = Program.Folder() + "/scratch" + std::to_string(Index++);
+    const std::string Target = Scratch + "/results";
+    Row.Plant(Scratch, Target);
+    if (HasFatalFailure()) return;
+    const std::vector<std::string> Before = NamesIn(Scratch);
+    struct stat Was {};
+    lstat(Target.c_str(), &Was);
+
+    const Result R = Program.Run({"/AUTORUN", Row.Option, Target}, Env);
+
+    EXPECT_EQ(R.Status, ExitStatusReportFailed) << StatusText(R);
+    EXPECT_NE(R.Err.find("dervik: results not written to " + Target + ": " + Row.Why + "\n"), std::string::npos)
+        << R.Err;
+    EXPECT_EQ(NamesIn(Scratch), Before) << "nothing left beside it";
+    struct stat Is {};
+    ASSERT_EQ(lstat(Target.c_str(), &Is), 0);
+    EXPECT_EQ(Is.st_mode & S_IFMT, Was.st_mode & S_IFMT);
+    EXPECT_EQ(Is.st_ino, Was.st_ino) << "the same file, not a new one";
+    if (S_ISLNK(Was.st_mode)) {
+      EXPECT_EQ(ReadFileText(Scratch + "/victim"), Old);
+    }
+    if (S_ISREG(Was.st_mode)) {
+      EXPECT_EQ(ReadFileText(Target), Old);
+    }
+    umount2(Scratch.c_str(), MNT_DETACH);
+  }
+}
+
+// A run killed while it wrote its state left the file it was writing. The
+// next run that gets the same pid, pid 1 of a container here (a pid
+// namespace of its own), still keeps its state, and the leftover goes.
+TEST_F(DervikUnattended, ALeftoverStateFileOfAKilledRunDoesNotStopTheNextRun) {
+  REQUIRE_ISOLATION();
+  Program.WriteSettings(Settings("A=127.0.0.1\n"));
+  const std::string StateFolder = Program.Folder() + "/state/dervik";
+  const std::map<std::string, std::string> Env{{"XDG_DATA_HOME", Program.Folder() + "/data"},
+                                               {"XDG_STATE_HOME", Program.Folder() + "/state"}};
+  ASSERT_EQ(Program.Run({"/AUTORUN"}, Env).Status, ExitStatusAllAnswered);
+  const std::vector<std::string> States = NamesIn(StateFolder);
+  ASSERT_EQ(States.size(), 1u);
+  const std::string State = StateFolder + "/" + States[0];
+  const std::string Leftover = State + ".tmp-1-0";
+  std::ofstream(Leftover) << "{\"format\": \"dervik-run-st";
+  const std::string Before = ReadFileText(State);
+
+  const pid_t Child = fork();
+  ASSERT_GE(Child, 0);
+  if (Child == 0) {
+    alarm(60);
+    if (unshare(CLONE_NEWPID) != 0) _exit(100);
+    _exit(Program.Run({"/AUTORUN"}, Env).Status);
+  }
+  int Status = 0;
+  ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+  ASSERT_TRUE(WIFEXITED(Status));
+  const std::string Err = ReadFileText(Program.Folder() + "/stderr.txt");
+  EXPECT_EQ(WEXITSTATUS(Status), ExitStatusAllAnswered) << Err;
+  EXPECT_EQ(Err.find("state file"), std::string::npos) << Err;
+  EXPECT_EQ(NamesIn(StateFolder), States) << "the leftover is gone";
+  EXPECT_NE(ReadFileText(State), Before) << "this run's time is kept";
+}
+
+// A history on a file system mounted read-only (a snapshot, a backup): WAL
+// mode cannot make its -shm there, and --history still reads it.
+TEST_F(DervikUnattended, TheHistoryIsReadOnAReadOnlyFileSystem) {
+  REQUIRE_ISOLATION();
+  Program.WriteSettings(Settings("A=127.0.0.1\n"));
+  const std::string Data = Program.Folder() + "/data";
+  ASSERT_TRUE(MountScratch(Data, "size=4m"));
+  const std::map<std::string, std::string> Env{{"XDG_DATA_HOME", Data},
+                                               {"XDG_STATE_HOME", Program.Folder() + "/state"}};
+  ASSERT_EQ(Program.Run({"/AUTORUN"}, Env).Status, ExitStatusAllAnswered);
+  ASSERT_EQ(Program.Run({"/AUTORUN"}, Env).Status, ExitStatusAllAnswered);
+  ASSERT_EQ(mount(nullptr, Data.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+
+  const Result R = Program.Run({"--history"}, Env);
+
+  umount2(Data.c_str(), MNT_DETACH);
+  EXPECT_EQ(R.Status, 0) << StatusText(R);
+  EXPECT_EQ(R.Err, "");
+  EXPECT_EQ(size_t(std::count(R.Out.begin(), R.Out.end(), '\n')), 3u) << R.Out;
+  EXPECT_NE(R.Out.find(",A,127.0.0.1,OK,ok,1,1,"), std::string::npos) << R.Out;
 }
 
 TEST_F(DervikUnattended, NothingCheckedIsNoSuccess) {

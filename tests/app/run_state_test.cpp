@@ -65,6 +65,26 @@ void ExpectSame(const TRunState &Got, const TRunState &Want) {
   }
 }
 
+// A writer killed before its rename leaves its fresh file, named as this
+// process would name its own first one (a later run with the same pid: pid
+// 1 in a container). It neither stops this write nor stays.
+TEST(RunState, ALeftoverOfAKilledWriterWithTheSamePidNeitherStopsTheWriteNorStays) {
+  testsupport::TempFolder Home;
+  const QString Folder = QString::fromStdString(Home.path());
+  const QString File = Folder + u"/x.state"_s;
+  const QString Settings = u"/etc/dervik.ini"_s;
+  QFile Leftover(File + u".tmp-%1-0"_s.arg(getpid()));
+  ASSERT_TRUE(Leftover.open(QIODevice::WriteOnly));
+  Leftover.write("{\"format\": \"dervik-run-st");
+  Leftover.close();
+
+  EXPECT_EQ(WriteRunState(File, Settings, SampleState(2)), QString());
+  const TRunStateRead Read = ReadRunState(File, Settings);
+  EXPECT_EQ(Read.Message, QString());
+  ExpectSame(Read.State, SampleState(2));
+  EXPECT_EQ(QDir(Folder).entryList(QDir::Files), QStringList{u"x.state"_s});
+}
+
 TEST(RunState, TheFolderFollowsXdgStateHomeAndEachSettingsFileHasItsOwn) {
   testsupport::TempFolder Home;
   StateHome Env(Home.path());

@@ -1,6 +1,7 @@
 #include "output_options.h"
 
 #include "history_store.h"
+#include "nearest_name.h"
 #include "run_export.h"
 
 #include <algorithm>
@@ -101,6 +102,24 @@ int RunHistoryCommand(const TOutputOptions& Options, const QString& DatabaseFile
   if (!Problem.isEmpty()) {
     *Error = Problem;
     return HistoryNotReadable;
+  }
+  // A device the history never held is most likely a slip: a header alone
+  // would read as "no run since".
+  if (Options.Device && Runs.empty()) {
+    QStringList Known;
+    for (const THistoryRun& Run : THistoryStore(DatabaseFile).Read(QDateTime(), std::nullopt, &Problem))
+      for (const THistoryDevice& Device : Run.Devices)
+        if (!Known.contains(Device.Name))
+          Known.append(Device.Name);
+    if (!Known.contains(*Options.Device)) {
+      const QString Nearest = NearestName(*Options.Device, Known);
+      *Error = QStringLiteral("no device %1 in the history%2%3")
+                   .arg(*Options.Device,
+                        Known.isEmpty() ? QStringLiteral(" (no run is kept yet)")
+                                        : QStringLiteral("; known: ") + Known.join(QStringLiteral(", ")),
+                        Nearest.isEmpty() ? QString() : QStringLiteral("; did you mean %1?").arg(Nearest));
+      return HistoryNotReadable;
+    }
   }
   *Out = Options.Format == QLatin1String("json") ? HistoryJson(Runs) : HistoryCsv(Runs);
   return HistoryPrinted;

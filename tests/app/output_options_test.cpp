@@ -91,7 +91,7 @@ TEST(OutputOptions, HistoryPrintsTheStoredRunsAsAsked) {
   } Rows[] = {
       {"everything", {}, 6},
       {"one device", {.Device = QStringLiteral("B")}, 3},
-      {"no such device", {.Device = QStringLiteral("C")}, 0},
+      {"a known device without runs in the period", {.Device = QStringLiteral("B"), .Since = QStringLiteral("1s")}, 0},
       {"last day", {.Since = QStringLiteral("1d")}, 4},
       {"one device of the last day as json",
        {.Device = QStringLiteral("A"), .Since = QStringLiteral("4h"), .Format = QStringLiteral("json")},
@@ -107,6 +107,17 @@ TEST(OutputOptions, HistoryPrintsTheStoredRunsAsAsked) {
       EXPECT_EQ(QJsonDocument::fromJson(Out).array().size(), R.Lines);
     else
       EXPECT_EQ(Out.count("\r\n"), 1 + R.Lines) << Out.toStdString();
+  }
+
+  // A device the history never held is named with the ones it holds.
+  {
+    QByteArray Out;
+    QString Error;
+    EXPECT_EQ(RunHistoryCommand({.Device = QStringLiteral("b ")}, File, Now, &Out, &Error), HistoryNotReadable);
+    EXPECT_EQ(Error, QStringLiteral("no device b  in the history; known: A, B; did you mean B?"));
+    EXPECT_EQ(RunHistoryCommand({.Device = QStringLiteral("Printer")}, File, Now, &Out, &Error), HistoryNotReadable);
+    EXPECT_EQ(Error, QStringLiteral("no device Printer in the history; known: A, B"));
+    EXPECT_EQ(Out, QByteArray());
   }
 
   QFile Spoil(File);

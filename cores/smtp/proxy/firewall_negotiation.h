@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "pelnet/smtp_setting_rules.h"
+
 namespace pelnet::smtp {
 
 enum FirewallType : int {
@@ -34,7 +36,7 @@ int firewallDefaultPort(int type);
 
 // User names and passwords of the firewall are kept to this many bytes (one
 // length byte in the SOCKS5 user name and password request).
-inline constexpr size_t kFirewallFieldMax = 255;
+inline constexpr size_t kFirewallFieldMax = rules::kProxyFieldMax;
 // At most this many bytes of one reply (or of one HTTP header line) are collected.
 inline constexpr size_t kMaxReplyBytes = 16384;
 

@@ -52,6 +52,11 @@ inline std::optional<Sha256> parseFingerprint(std::string_view text) {
 // CAFile naming a device such as /dev/zero cannot fill memory.
 constexpr std::size_t kMaxCaFileBytes = 8u << 20;
 
+// A proxy's user name and password each fit one length byte of the SOCKS5
+// login request; the core keeps no more of either, so a longer one could
+// only ever log in as somebody else.
+constexpr std::size_t kProxyFieldMax = 255;
+
 // A name for the certificate check and the TLS server name indication: a
 // control byte would end up inside the handshake's name field, so none is
 // taken.

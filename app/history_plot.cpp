@@ -20,7 +20,7 @@ constexpr int MarginTop = 22;
 constexpr int AxisHeight = 22;
 constexpr int LegendHeight = 22;
 constexpr int LossMarkHeight = 12;
-constexpr int TickLabelGap = 14;
+constexpr int TickLabelGap = 10;
 constexpr int MarkerRadius = 3;
 constexpr int OutlierMarkHeight = 6;
 // Runs further apart than this many pixels on average are few enough to be
@@ -235,12 +235,17 @@ bool THistoryPlot::event(QEvent* Event) {
 
 void THistoryPlot::DrawTimeAxis(QPainter& Painter, const QRect& Area) const {
   const QLocale Locale;
-  // Room for the widest label a tick can have, a date or a time.
-  const int LabelWidth =
-      std::max(fontMetrics().horizontalAdvance(Locale.toString(QDate(2026, 12, 28), QLocale::ShortFormat)),
-               fontMetrics().horizontalAdvance(Locale.toString(QTime(22, 58), QLocale::ShortFormat)));
-  const TTimeTicks Ticks =
-      TimeTicks(FFromMs, FToMs, Area.width() / (LabelWidth + TickLabelGap), QTimeZone::systemTimeZone());
+  // As many ticks as their labels leave room for: dates for days, times
+  // (and a date at midnight) for hours and minutes.
+  const int DateWidth =
+      fontMetrics().horizontalAdvance(Locale.toString(QDate(2026, 12, 28), QLocale::ShortFormat));
+  const int ClockWidth =
+      std::max(DateWidth, fontMetrics().horizontalAdvance(Locale.toString(QTime(22, 58), QLocale::ShortFormat)));
+  const QTimeZone Zone = QTimeZone::systemTimeZone();
+  TTimeTicks Ticks = TimeTicks(FFromMs, FToMs, Area.width() / (ClockWidth + TickLabelGap), Zone);
+  if (Ticks.Days)
+    Ticks = TimeTicks(FFromMs, FToMs, Area.width() / (DateWidth + TickLabelGap), Zone);
+  const int LabelWidth = Ticks.Days ? DateWidth : ClockWidth;
   for (const qint64 Tick : Ticks.TimesMs) {
     const int X = XOf(Tick);
     Painter.setPen(QColor(0xe4, 0xe4, 0xe4));
@@ -265,7 +270,7 @@ void THistoryPlot::DrawLegend(QPainter& Painter) const {
     X += Width + Gap;
   };
   Painter.fillRect(QRect(X, Middle - 5, 16, 11), QColor::fromRgb(BandColor));
-  Caption(QStringLiteral("least to most"));
+  Caption(QStringLiteral("min\u2013max"));
   Painter.setPen(QPen(QColor::fromRgb(MeanColor), 2));
   Painter.drawLine(X, Middle, X + 15, Middle);
   Caption(QStringLiteral("mean"));

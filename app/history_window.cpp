@@ -89,7 +89,7 @@ THistoryWindow::THistoryWindow(const QString& DatabaseFile, const QString& Devic
   });
   const qint64 HourAgo = Now.toMSecsSinceEpoch() - MillisecondsPerHour;
   const bool JustBegun = !FSamples.empty() && FSamples.front().TimeMs >= HourAgo;
-  SetPeriod(JustBegun ? pHour : pDay);
+  SetPeriod(JustBegun ? pAll : pDay);
 }
 
 std::pair<qint64, qint64> THistoryWindow::RangeOf(TPeriod Period) const {

@@ -22,8 +22,9 @@ public:
 
   // Reads every kept run of the device from DatabaseFile once; Now is the
   // end of every period but the last, which spans the runs kept.  Starts
-  // with the last hour when every run lies within it (a history only just
-  // begun), else with the last day.
+  // with all runs when every one lies within the last hour (a history only
+  // just begun would be a sliver at the edge of any fixed period), else
+  // with the last day.
   THistoryWindow(const QString& DatabaseFile, const QString& DeviceName, const QDateTime& Now,
                  QWidget* Parent = nullptr);
 

@@ -390,9 +390,10 @@ TEST(HistoryWindow, LegendShowsEveryKindOfMark) {
   EXPECT_GT(Dark, 150);
 }
 
-// A history of a few minutes: the window starts with the last hour, every
-// run is a point of its own joined by the line, "All" spans just the runs,
-// and the pointer over a run shows its time, round trips and losses.
+// A history of a few minutes: the window starts with all of it, spread
+// over the plot; there and over the last hour every run is a point of its
+// own joined by the line, and the pointer over a run shows its time, round
+// trips and losses.
 TEST(HistoryWindow, AShortHistoryShowsItsRunsAndTheirValues) {
   const TEnglishLocale English;
   QTemporaryDir Dir;
@@ -404,7 +405,7 @@ TEST(HistoryWindow, AShortHistoryShowsItsRunsAndTheirValues) {
   THistoryWindow Window(File, QStringLiteral("A"), Now);
   Window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window));
-  EXPECT_EQ(Window.Period(), THistoryWindow::pHour);
+  EXPECT_EQ(Window.Period(), THistoryWindow::pAll);
   QStringList Offered;
   for (int Index = 0;
        Index < Window.findChild<QComboBox *>(QStringLiteral("HistoryPeriod"))->count(); ++Index)

@@ -59,6 +59,15 @@ QString TickText(qint64 TimeMs, const TTimeTicks& Ticks, const QLocale& Locale) 
   return Locale.toString(Time.time(), QLocale::ShortFormat);
 }
 
+// The scale for the tops of the band as drawn.
+TValueScale ScaleOf(const std::vector<TPlotColumn>& Columns) {
+  std::vector<double> Tops;
+  for (const TPlotColumn& Column : Columns)
+    if (Column.MaxMs)
+      Tops.push_back(*Column.MaxMs);
+  return RoundTripScale(std::move(Tops));
+}
+
 void DrawOutlierMark(QPainter& Painter, int X, int Top) {
   const QPolygon Mark({QPoint(X - OutlierMarkHeight + 1, Top + OutlierMarkHeight), QPoint(X, Top + 1),
                        QPoint(X + OutlierMarkHeight - 1, Top + OutlierMarkHeight)});
@@ -198,13 +207,7 @@ std::vector<TPlotColumn> THistoryPlot::Columns() const {
   return PlotColumns(*FSamples, FFromMs, FToMs, Area.width());
 }
 
-TValueScale THistoryPlot::Scale() const {
-  std::vector<double> Values;
-  for (const TPlotColumn& Column : Columns())
-    if (Column.MaxMs)
-      Values.push_back(*Column.MaxMs);
-  return RoundTripScale(std::move(Values));
-}
+TValueScale THistoryPlot::Scale() const { return ScaleOf(Columns()); }
 
 QString THistoryPlot::ToolTipAt(const QPoint& Position) const {
   const QRect Area = PlotArea();
@@ -239,8 +242,8 @@ void THistoryPlot::DrawTimeAxis(QPainter& Painter, const QRect& Area) const {
   // (and a date at midnight) for hours and minutes.
   const int DateWidth =
       fontMetrics().horizontalAdvance(Locale.toString(QDate(2026, 12, 28), QLocale::ShortFormat));
-  const int ClockWidth =
-      std::max(DateWidth, fontMetrics().horizontalAdvance(Locale.toString(QTime(22, 58), QLocale::ShortFormat)));
+  const int ClockWidth = std::max(
+      DateWidth, fontMetrics().horizontalAdvance(Locale.toString(QTime(22, 58), QLocale::ShortFormat)));
   const QTimeZone Zone = QTimeZone::systemTimeZone();
   TTimeTicks Ticks = TimeTicks(FFromMs, FToMs, Area.width() / (ClockWidth + TickLabelGap), Zone);
   if (Ticks.Days)
@@ -290,11 +293,7 @@ void THistoryPlot::paintEvent(QPaintEvent*) {
   if (Area.width() <= 1 || Area.height() <= 1)
     return;
   const std::vector<TPlotColumn> Columns = this->Columns();
-  std::vector<double> Tops;
-  for (const TPlotColumn& Column : Columns)
-    if (Column.MaxMs)
-      Tops.push_back(*Column.MaxMs);
-  const TValueScale Scale = RoundTripScale(std::move(Tops));
+  const TValueScale Scale = ScaleOf(Columns);
   const double Top = Scale.TopMs();
   // Values beyond the scale stay at its edge; the edge mark says so.
   const auto Y = [&](double Ms) {

@@ -3,12 +3,15 @@
 // it, and a mark above the band where echo requests went unanswered.
 #pragma once
 
+#include "history_axes.h"
 #include "history_store.h"
 
 #include <QColor>
+#include <QLocale>
 #include <QString>
 #include <QWidget>
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -33,6 +36,8 @@ struct TPlotColumn {
   std::optional<double> MinMs, MeanMs, MaxMs;
   int Sent = 0;
   int Lost = 0;
+  qint64 FirstMs = 0;  // the times of its first and last sample
+  qint64 LastMs = 0;
 };
 
 // The samples from FromMs to ToMs gathered into Columns columns, one
@@ -41,22 +46,52 @@ struct TPlotColumn {
 std::vector<TPlotColumn> PlotColumns(const std::vector<THistorySample>& Samples, qint64 FromMs, qint64 ToMs,
                                      int Columns);
 
+// The sample from FromMs to ToMs whose time is nearest TimeMs (the earlier
+// of two as near), when it is no further than MaxDistanceMs.
+std::optional<std::size_t> NearestSample(const std::vector<THistorySample>& Samples, qint64 FromMs,
+                                         qint64 ToMs, qint64 TimeMs, qint64 MaxDistanceMs);
+
+// The one form of a time in the history window: the locale's short date
+// and time.
+QString HistoryTimeText(qint64 TimeMs, const QLocale& Locale = QLocale());
+
+// What the pointer shows over a run: its time and status, the least, mean
+// and most round trip, and how many echoes were lost.
+QString SampleToolTip(const THistorySample& Sample, const QLocale& Locale = QLocale());
+
 class THistoryPlot : public QWidget {
 public:
   // Drawn opaque and without smoothing, so that a pixel has one of them.
   static constexpr QRgb BandColor = 0xffa8c8ee;
   static constexpr QRgb MeanColor = 0xff1450aa;
   static constexpr QRgb LossColor = 0xffdc1e1e;
+  static constexpr QRgb OutlierColor = 0xffe07800;
 
   explicit THistoryPlot(QWidget* Parent = nullptr);
   // Samples stay the caller's and must live while the plot shows them.
   void SetSamples(const std::vector<THistorySample>* Samples, qint64 FromMs, qint64 ToMs);
-  QSize sizeHint() const override { return {640, 300}; }
+  QSize sizeHint() const override { return {640, 320}; }
+
+  // Where the runs are drawn, the legend below it, and the pixel column of
+  // a time.
+  QRect PlotArea() const;
+  QRect LegendRect() const;
+  int XOf(qint64 TimeMs) const;
+  // The scale the present samples are drawn on.
+  TValueScale Scale() const;
+  // The tooltip at Position in the plot: the run nearest the pointer, or
+  // empty when none is near.
+  QString ToolTipAt(const QPoint& Position) const;
 
 protected:
+  bool event(QEvent* Event) override;
   void paintEvent(QPaintEvent* Event) override;
 
 private:
+  std::vector<TPlotColumn> Columns() const;
+  void DrawTimeAxis(QPainter& Painter, const QRect& Area) const;
+  void DrawLegend(QPainter& Painter) const;
+
   const std::vector<THistorySample>* FSamples = nullptr;
   qint64 FFromMs = 0;
   qint64 FToMs = 0;

@@ -1,6 +1,8 @@
 #include "results_columns.h"
 
 #include <QEvent>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyle>
 #include <QTreeWidget>
@@ -63,10 +65,12 @@ TResultsColumns::TResultsColumns(QTreeWidget* List, std::vector<int> BaseWidths,
   FViewport->installEventFilter(this);
 }
 
-int TResultsColumns::CellWidth(const QString& Text) const {
+int TResultsColumns::CellWidth(const QString& Text) const { return CellWidth(Text, FList->font()); }
+
+int TResultsColumns::CellWidth(const QString& Text, const QFont& Font) const {
   // The margins an item view's style keeps on both sides of a cell's text.
   const int TextMargin = FList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, FList) + 1;
-  return FList->fontMetrics().horizontalAdvance(Text) + 2 * TextMargin;
+  return QFontMetrics(Font, FList).horizontalAdvance(Text) + 2 * TextMargin;
 }
 
 void TResultsColumns::Measure() {
@@ -75,9 +79,13 @@ void TResultsColumns::Measure() {
     FContentWidths[Column] = Header->sectionSizeHint(static_cast<int>(Column));
   for (int Row = 0; Row < FList->topLevelItemCount(); ++Row) {
     const QTreeWidgetItem* Item = FList->topLevelItem(Row);
-    for (std::size_t Column = 0; Column < FContentWidths.size(); ++Column)
-      FContentWidths[Column] =
-          std::max(FContentWidths[Column], CellWidth(Item->text(static_cast<int>(Column))));
+    for (std::size_t Column = 0; Column < FContentWidths.size(); ++Column) {
+      const int Cell = static_cast<int>(Column);
+      // A row's own font completes the list's, as the view draws it.
+      const QVariant Own = Item->data(Cell, Qt::FontRole);
+      const QFont Font = Own.isValid() ? qvariant_cast<QFont>(Own).resolve(FList->font()) : FList->font();
+      FContentWidths[Column] = std::max(FContentWidths[Column], CellWidth(Item->text(Cell), Font));
+    }
   }
   LayOut();
 }

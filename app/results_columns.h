@@ -7,6 +7,7 @@
 
 #include <vector>
 
+class QFont;
 class QTreeWidget;
 class QWidget;
 
@@ -30,8 +31,11 @@ public:
   void Measure();
   // The widths again from the last measure, for the list's present width.
   void LayOut();
-  // The pixels a cell needs to show Text whole, its margins included.
+  // The pixels a cell needs to show Text whole, its margins included, in
+  // the list's font or in Font where a row has one of its own (a changed
+  // row is bold, and bold text is wider).
   int CellWidth(const QString& Text) const;
+  int CellWidth(const QString& Text, const QFont& Font) const;
 
 protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override;

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
@@ -199,6 +201,50 @@ TEST_F(WindowLayoutTest, ColumnsMakeRoomForTheVerticalScrollBar) {
   EXPECT_EQ(CutCells(List), QStringList());
   EXPECT_LE(ColumnsSum(List), List->viewport()->width());
   EXPECT_FALSE(List->horizontalScrollBar()->isVisible());
+}
+
+// A changed row is drawn bold, and bold text is wider than the list's: the
+// status column is as wide as the bold text while the list has room, so
+// "No connection at all" is not cut to "No connection a...".
+TEST_F(WindowLayoutTest, BoldRowsKeepTheirWholeStatus) {
+  const struct {
+    const char *What;
+    int BoldRow;  // -1: none
+  } Cases[] = {{"the longest status bold", 0}, {"a shorter status bold", 1}, {"no row bold", -1}};
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    QTreeWidget List;
+    List.setColumnCount(2);
+    List.setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Status")});
+    TResultsColumns Columns(&List, {96, 96}, 48);
+    const QStringList Statuses = {QStringLiteral("No connection at all"), QStringLiteral("OK (66.6666666666667%)")};
+    for (int Row = 0; Row < Statuses.size(); ++Row) {
+      auto *Item = new QTreeWidgetItem(&List, {QStringLiteral("Gateway %1").arg(Row), Statuses[Row]});
+      if (Row == Case.BoldRow)
+        for (int Column = 0; Column < 2; ++Column) {
+          // As the window marks a changed row: the row's font, made bold.
+          QFont Font = Item->font(Column);
+          Font.setBold(true);
+          Item->setFont(Column, Font);
+        }
+    }
+    List.resize(700, 200);
+    List.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&List));
+    Columns.Measure();
+    for (int Row = 0; Row < Statuses.size(); ++Row) {
+      QFont Font = List.font();
+      Font.setBold(Row == Case.BoldRow);
+      const int Margin = List.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &List) + 1;
+      EXPECT_GE(List.columnWidth(1), QFontMetrics(Font).horizontalAdvance(Statuses[Row]) + 2 * Margin)
+          << Statuses[Row].toStdString();
+    }
+    // Bold only where bold is drawn: without a bold row, no wider than the
+    // plain texts need.
+    if (Case.BoldRow < 0) {
+      EXPECT_EQ(List.columnWidth(1), std::max({96, Needed(&List, Statuses[0]), Needed(&List, Statuses[1])}));
+    }
+  }
 }
 
 // A status text longer than its panel shows cut in the middle, both ends

@@ -801,4 +801,77 @@ TEST_F(MailReport, TheWindowConnectsWithTheTlsLoginAndProxySettings) {
   }
 }
 
+// With Security=starttls a 421 to EHLO, before STARTTLS or over TLS, is a
+// refusal for now as it is in plaintext: the report waits in the queue
+// folder with the server's reply as the reason, and the next report, to a
+// server that takes it, delivers it first.
+TEST_F(MailReport, A421ToEhloWithStartTlsRequiredIsQueuedAndDeliveredNextTime) {
+  using smtptest::PeerStep;
+  static const testsupport::TestCa Ca;
+  ASSERT_TRUE(Ca.Ok()) << Ca.Why();
+  reportpeers::SmtpSinkOptions Options;
+  Options.CertFile = Ca.Localhost().Cert;
+  Options.KeyFile = Ca.Localhost().Key;
+  Options.RequireStartTls = true;
+  SmtpSink Tls(Options);
+  ASSERT_TRUE(Tls.Ok()) << Tls.Why();
+  const std::string Closing = "421 4.3.2 closing down";
+  const std::vector<PeerStep> UntilTls{
+      {PeerStep::Send, "220 mail.test ESMTP\r\n"},
+      {PeerStep::ExpectThrough, "\r\n"},  // EHLO and this machine's name
+      {PeerStep::Send, "250-mail.test\r\n250 STARTTLS\r\n"},
+      {PeerStep::Expect, "STARTTLS\r\n"},
+      {PeerStep::Send, "220 2.0.0 go ahead\r\n"},
+      {PeerStep::StartTls, "", 0, Ca.Localhost().Cert, Ca.Localhost().Key},
+  };
+  const std::vector<PeerStep> WaitsForQuit{
+      {PeerStep::Expect, "QUIT\r\n"}, {PeerStep::Send, "221 bye\r\n"}, {PeerStep::ExpectClose, ""}};
+  const std::vector<PeerStep> ClosesAtOnce{{PeerStep::Close, ""}};
+  const struct {
+    const char *Name;
+    std::vector<PeerStep> Opening;  // up to the EHLO that is refused
+    std::vector<PeerStep> AfterRefusal;
+  } Rows[] = {
+      {"421 to the first EHLO", {{PeerStep::Send, "220 mail.test ESMTP\r\n"}}, WaitsForQuit},
+      {"421 and a close at the first EHLO", {{PeerStep::Send, "220 mail.test ESMTP\r\n"}},
+       ClosesAtOnce},
+      {"421 to the EHLO over TLS", UntilTls, WaitsForQuit},
+      {"421 and a close at the EHLO over TLS", UntilTls, ClosesAtOnce},
+  };
+  size_t Delivered = 0;
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    std::vector<PeerStep> Script = R.Opening;
+    Script.push_back({PeerStep::ExpectThrough, "\r\n"});  // EHLO and this machine's name
+    Script.push_back({PeerStep::Send, Closing + "\r\n"});
+    Script.insert(Script.end(), R.AfterRefusal.begin(), R.AfterRefusal.end());
+    smtptest::ScriptedPeer Peer(Script);
+    QTemporaryDir Spool;
+    const QString QueueDir = Spool.filePath(QStringLiteral("queue"));
+    Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port(), {},
+         QStringLiteral("Security=starttls\nCAFile=%1\nQueueDir=%2\n")
+             .arg(QString::fromStdString(Ca.CaFile()), QueueDir));
+    FinishRun(QStringLiteral("first"));
+    ClickSend();
+    const QString Panel = Form->StatusPanelText(0);
+    EXPECT_EQ(Form->LastSMTPReport(), rrQueued) << Panel.toStdString();
+    EXPECT_TRUE(Panel.startsWith(QLatin1String("Mail report queued as "))) << Panel.toStdString();
+    EXPECT_TRUE(Panel.contains(QString::fromStdString(Closing))) << Panel.toStdString();
+    EXPECT_FALSE(Panel.contains(QLatin1String("STARTTLS"))) << Panel.toStdString();
+    EXPECT_EQ(QDir(QueueDir).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(Peer.finish(), "");
+
+    Form->Settings().SetSMTPPort(Tls.Port());
+    FinishRun(QStringLiteral("second"));
+    ClickSend();
+    EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
+    EXPECT_TRUE(QDir(QueueDir).entryList(QDir::Files).isEmpty());
+    const std::vector<Mail> Mails = Tls.Messages();
+    std::vector<std::string> Subjects;
+    for (size_t I = Delivered; I < Mails.size(); ++I) Subjects.push_back(Mails[I].Header("Subject"));
+    Delivered = Mails.size();
+    EXPECT_EQ(Subjects, (std::vector<std::string>{"Dervik: first", "Dervik: second"}));
+  }
+}
+
 }  // namespace

@@ -286,6 +286,21 @@ void ScriptedPeer::run(std::vector<PeerStep> script) {
         if (!awaitHello(fd)) failure_ = where + "no TLS hello came";
         ch.close();
         break;
+      case PeerStep::Drip: {
+        if (!awaitHello(fd)) {
+          failure_ = where + "no TLS hello came";
+          break;
+        }
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        for (char c : s.bytes) {
+          // The client's close ends the drip at once, not only at the next failed send.
+          pollfd gone{fd, POLLRDHUP, 0};
+          if (poll(&gone, 1, static_cast<int>(s.count)) != 0) break;
+          if (!sendAll(fd, &c, 1)) break;
+        }
+        break;
+      }
     }
   }
 }

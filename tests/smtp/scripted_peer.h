@@ -28,6 +28,8 @@ struct PeerStep {
     Garbage,        // waits for the client's hello and answers with `bytes` in plaintext
     Stall,          // reads nothing and sends nothing until the client closes or `count` ms pass
     CloseInHandshake,  // waits for the client's hello, then closes without an answer
+    Drip,  // waits for the client's hello, then sends `bytes` one byte every `count` ms until
+           // all went or the client has gone (a client that gives up is no failure)
   } kind;
   std::string bytes;
   size_t count = 0;

@@ -6,8 +6,14 @@
 // without growth of descriptors or memory.
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -178,6 +184,8 @@ struct TlsCase {
   std::string text;  // a part of the error's text ("" unchecked)
   Client client;
   bool tls;  // the server's handshake went through
+  int maxSeconds = 15;     // the whole Send ends within this
+  std::string reply = {};  // LastReply after the failure ("" unchecked)
 };
 
 // A failing case is named by its name, not by its bytes.
@@ -205,6 +213,17 @@ std::vector<TlsCase> tlsCases() {
   const PeerStep stall{PeerStep::Stall, "", 20000};
   const Script untilHandshake = greeting() + ehloOffering({"STARTTLS"}) +
                                 Script{C("STARTTLS\r\n"), S("220 2.0.0 Ready to start TLS\r\n")};
+  // The start of a server hello whose record never completes, a byte a second:
+  // each byte is traffic, none lets the handshake end.
+  const PeerStep drip{PeerStep::Drip,
+                      std::string("\x16\x03\x03\x3f\xff\x02\x00\x3f\xfb\x03\x03", 11) +
+                          std::string(29, '\x5a'),
+                      1000};
+  const auto timeoutSeconds = [](int s) {
+    return [s](SmtpCoreClient &c) { ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, s), 0); };
+  };
+  const std::string closing = "421 4.3.2 closing down";
+  const PeerStep serverCloses{PeerStep::Close, "", 0};
   return {
       {"Required and offered: the whole Send over TLS", PELNET_SMTP_tlsStartTlsRequired, nullptr,
        sendOverTls(ca.Localhost()), 0, "", Client::Exact, true},
@@ -238,6 +257,38 @@ std::vector<TlsCase> tlsCases() {
       {"Stalled handshake ends by Timeout: 301", PELNET_SMTP_tlsStartTlsRequired,
        millisecondTimeout(500), untilHandshake + Script{stall}, 301, "Timeout.", Client::NoMore,
        false},
+      // The handshake has one deadline from its start, as a reply has: a
+      // server that keeps sending without finishing holds it no longer than a
+      // silent one (Timeout=2, the drip would last 40 s).
+      {"Dripping handshake after STARTTLS ends by Timeout: 301", PELNET_SMTP_tlsStartTlsRequired,
+       timeoutSeconds(2), untilHandshake + Script{drip}, 301, "Timeout.", Client::NoMore, false,
+       3 * 2},
+      {"Dripping implicit TLS handshake ends by Timeout: 301", PELNET_SMTP_tlsImplicit,
+       timeoutSeconds(2), Script{drip}, 301, "Timeout.", Client::NoMore, false, 3 * 2},
+      // A 4xx to EHLO is a refusal for now, with TLS required as without: the
+      // reply is the failure (and the reason to try later), not a missing STARTTLS.
+      {"421 to the first EHLO with STARTTLS required: 161 with the reply",
+       PELNET_SMTP_tlsStartTlsRequired, nullptr,
+       greeting() + Script{C("EHLO client.test\r\n"), S(closing + "\r\n")} + quit(),
+       PELNET_SMTP_ERROR_ProtocolReply, "SMTP protocol error. " + closing + ".", Client::Exact,
+       false, 15, closing},
+      {"421 and a close at the first EHLO with STARTTLS required: 161 with the reply",
+       PELNET_SMTP_tlsStartTlsRequired, nullptr,
+       greeting() + Script{C("EHLO client.test\r\n"), S(closing + "\r\n"), serverCloses},
+       PELNET_SMTP_ERROR_ProtocolReply, "SMTP protocol error. " + closing + ".", Client::NoMore,
+       false, 15, closing},
+      {"421 to the EHLO over TLS with STARTTLS required: 161 with the reply",
+       PELNET_SMTP_tlsStartTlsRequired, nullptr,
+       greeting() + ehloOffering({"STARTTLS"}) + startTls(Handshake(ca.Localhost())) +
+           Script{C("EHLO client.test\r\n"), S(closing + "\r\n")} + quit(),
+       PELNET_SMTP_ERROR_ProtocolReply, "SMTP protocol error. " + closing + ".", Client::Exact,
+       true, 15, closing},
+      {"421 and a close at the EHLO over TLS with STARTTLS required: 161 with the reply",
+       PELNET_SMTP_tlsStartTlsRequired, nullptr,
+       greeting() + ehloOffering({"STARTTLS"}) + startTls(Handshake(ca.Localhost())) +
+           Script{C("EHLO client.test\r\n"), S(closing + "\r\n"), serverCloses},
+       PELNET_SMTP_ERROR_ProtocolReply, "SMTP protocol error. " + closing + ".", Client::NoMore,
+       true, 15, closing},
       {"Certificate for another name: 175", PELNET_SMTP_tlsStartTlsRequired,
        serverName("localhost"), refusedCertificate(ca.OtherName()),
        PELNET_SMTP_ERROR_TlsNameMismatch, "", Client::NoMore, false},
@@ -296,7 +347,10 @@ void checkTlsCase(const TlsCase &k, const std::function<void(SmtpCoreClient &)> 
   if (!k.text.empty()) {
     EXPECT_NE(text.find(k.text), std::string::npos) << text;
   }
-  EXPECT_LT(took, std::chrono::seconds(15));
+  EXPECT_LT(took, std::chrono::seconds(k.maxSeconds));
+  if (!k.reply.empty()) {
+    EXPECT_EQ(c.getText(PELNET_SMTP_PROP_LastReply), k.reply);
+  }
   // A client may turn a certificate down in the handshake or right after it: either is fine
   // as long as it sends nothing over the session (checked below).
   const bool mayRefuse = std::any_of(k.script.begin(), k.script.end(), [](const PeerStep &s) {
@@ -316,7 +370,7 @@ void checkTlsCase(const TlsCase &k, const std::function<void(SmtpCoreClient &)> 
       EXPECT_EQ(failure, "");
       ASSERT_TRUE(startsWith(got, expected)) << got;
       const std::string rest = got.substr(expected.size());
-      for (const char *word : {"EHLO", "AUTH", "MAIL", "RCPT", "DATA"})
+      for (const char *word : {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA"})
         EXPECT_EQ(rest.find(word), std::string::npos) << "after the failure: " << rest;
       break;
     }
@@ -329,7 +383,7 @@ void checkTlsCase(const TlsCase &k, const std::function<void(SmtpCoreClient &)> 
   const bool started_ = std::any_of(notes.begin(), notes.end(), [](const std::string &n) {
     return startsWith(n, "TLS started: ") && n.find(", ") != std::string::npos;
   });
-  EXPECT_EQ(started_, k.tls && k.code == 0);
+  EXPECT_EQ(started_, k.tls);
   // The session ended with TLS's close alert before the connection closed.
   if (k.tls && k.code == 0) {
     EXPECT_TRUE(peer.closeAlertReceived());
@@ -364,6 +418,120 @@ TEST(SmtpTlsInterrupt, AStalledHandshakeEndsByInterruptFromATimer) {
   std::unique_ptr<InterruptTimer> timer;
   checkTlsCase(k, [&](SmtpCoreClient &c) { timer = std::make_unique<InterruptTimer>(c, 500); });
   EXPECT_TRUE(timer->fired());
+}
+
+// ---------------------------------------------------------------- what TlsCAFile names
+
+// How a Send in a child process ended.
+struct ChildSend {
+  bool ended = false;  // the child reported before the bound
+  int code = 0;
+  std::string text;
+  std::chrono::steady_clock::duration took{};
+};
+
+// Runs a Send with implicit TLS (the CA file is read right after the
+// connect) and `caFile` in a child process whose address space may grow by
+// at most 512 MiB, killed after `boundSeconds`: a file read without end or
+// a read that blocks fails the test instead of the machine or the run.
+ChildSend sendInChild(const std::string &caFile, int boundSeconds) {
+  ChildSend out;
+  int result[2];
+  if (::pipe2(result, O_CLOEXEC) != 0) return out;
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(result[0]);
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) +
+                         (rlim_t{512} << 20);
+    const rlimit memory{limit, limit};
+    ::setrlimit(RLIMIT_AS, &memory);
+    std::string report;
+    {
+      SmtpCoreClient c;
+      ScriptedPeer peer({ClientCloses()});
+      setUpMessage(c, peer.port(), PELNET_SMTP_tlsImplicit);
+      c.setText(PELNET_SMTP_PROP_TlsCAFile, caFile);
+      const int code = c.call(PELNET_SMTP_METHOD_Send);
+      report = std::to_string(code) + "\n" + c.lastError();
+      c.setInt(PELNET_SMTP_PROP_Connected, 0);
+      peer.finish();
+    }
+    const ssize_t written = ::write(result[1], report.data(), report.size());
+    ::_exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
+  }
+  ::close(result[1]);
+  if (child < 0) {
+    ::close(result[0]);
+    return out;
+  }
+  std::string report;
+  const auto bound = started + std::chrono::seconds(boundSeconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        bound - std::chrono::steady_clock::now());
+    pollfd p{result[0], POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    char buffer[4096];
+    const ssize_t n = ::read(result[0], buffer, sizeof buffer);
+    if (n <= 0) {
+      out.ended = !report.empty();
+      break;
+    }
+    report.append(buffer, static_cast<size_t>(n));
+  }
+  out.took = std::chrono::steady_clock::now() - started;
+  ::close(result[0]);
+  if (!out.ended) ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  const size_t lineEnd = report.find('\n');
+  if (out.ended && lineEnd != std::string::npos) {
+    out.code = std::stoi(report.substr(0, lineEnd));
+    out.text = report.substr(lineEnd + 1);
+  } else {
+    out.ended = false;
+  }
+  return out;
+}
+
+// Whatever TlsCAFile names is refused at once with its reason when it is not
+// a regular file of a CA bundle's size: a FIFO without a writer would block
+// the handshake for ever, a device like /dev/zero never ends.
+TEST(SmtpTlsCaFile, WhatIsNotASmallRegularFileIsRefusedAtOnceWithItsReason) {
+  ASSERT_TRUE(testCa().Ok()) << testCa().Why();
+  const std::string fifo = testCa().Folder() + "/ca-fifo.pem";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Sparse: nothing but its size is written.
+  const std::string huge = testCa().Folder() + "/huge-ca.pem";
+  {
+    std::ofstream(huge).flush();
+    ASSERT_EQ(::truncate(huge.c_str(), (off_t{8} << 20) + 1), 0);
+  }
+  const struct {
+    const char *name;
+    std::string path;
+    std::string reason;
+  } rows[] = {
+      {"a FIFO", fifo, "it is a FIFO, not a file."},
+      {"/dev/zero", "/dev/zero", "it is a character device, not a file."},
+      {"a folder", testCa().Folder(), "it is a directory, not a file."},
+      {"a file over the cap", huge, "it is larger than 8 MiB."},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.name);
+    const ChildSend sent = sendInChild(r.path, 20);
+    EXPECT_TRUE(sent.ended) << "the Send neither ended nor reported within 20 s";
+    if (!sent.ended) continue;
+    EXPECT_EQ(sent.code, PELNET_SMTP_ERROR_TlsCAFile) << sent.text;
+    EXPECT_EQ(sent.text, "The TLS CA file " + r.path + " cannot be used: " + r.reason);
+    EXPECT_LT(sent.took, std::chrono::seconds(5));
+  }
+  ::unlink(fifo.c_str());
+  ::unlink(huge.c_str());
 }
 
 // ---------------------------------------------------------------- AUTH automatic

@@ -54,7 +54,9 @@ bool TcpClientPort::readRecords() {
   if (n > 0) {
     tls_->feed(std::string_view(bytes, static_cast<size_t>(n)));
     tlsArrived_ = true;
-    rearmOnTraffic();
+    // A handshake keeps the deadline of its start: a peer that sends a byte
+    // now and then would otherwise hold it for as long as it likes.
+    if (tls_->established()) rearmOnTraffic();
     return true;
   }
   if (n < 0 && errno == EINTR) return true;
@@ -86,10 +88,15 @@ int TcpClientPort::startTls(const std::string &peerName) {
   std::string text;
   if (int rc = session->begin(tlsSettings_, peerName, text)) return fail(rc, text);
   tls_ = std::move(session);
+  // One deadline for the whole handshake, as a reply has one from its
+  // command: neither the records it sends nor the bytes it reads re-arm it.
+  rearmOnTraffic();
+  const uint32_t handshakeDeadline = armedDeadline();
   for (;;) {
     int code = 0;
     const TlsSession::Step step = tls_->handshake(code, text);
     if (int rc = flushRecords(false)) return rc;
+    restoreDeadline(handshakeDeadline);
     if (step == TlsSession::Step::Done) break;
     if (step == TlsSession::Step::Failed) return fail(code, text);
     tlsArrived_ = false;

@@ -206,6 +206,7 @@ int SmtpSession::performConnect() {
     settings.hello = name;
   }
   lines_.reset();
+  tlsStarted_ = false;
   if (int rc = port_.open()) return rc;
   if (int rc = port_.waitForConnection()) return rc;
   // Implicit TLS: the greeting already comes over TLS.
@@ -236,11 +237,17 @@ int SmtpSession::performEhlo() {
 }
 
 // Any failure of EHLO, a time-out included, falls back to HELO, unless TLS
-// is required and not up yet: HELO offers no STARTTLS.
+// is required: before TLS, HELO offers no STARTTLS; and a refusal for now
+// (4xx) ends the dialogue with that reply at either EHLO, so that the mail
+// is tried again later as it would be without TLS, not reported as a server
+// without STARTTLS.  A server that closes after its 421 has taken TLS down
+// with it, so whether TLS came up is the dialogue's own record.
 int SmtpSession::onEhloReply(int rc) {
   if (rc == 0) return afterEhlo();
-  if (port_.tls().mode == PELNET_SMTP_tlsStartTlsRequired && !port_.tlsActive())
-    return rc == kWaitEnded ? rc : refuseWithQuit(kSmtpStartTlsNotOffered, kTextStartTlsNotOffered);
+  if (port_.tls().mode != PELNET_SMTP_tlsStartTlsRequired) return performHelo();
+  if (rc == kWaitEnded) return tlsStarted_ ? performHelo() : rc;
+  if (refusedForNow(rc)) return endWithQuit(rc);
+  if (!tlsStarted_) return refuseWithQuit(kSmtpStartTlsNotOffered, kTextStartTlsNotOffered);
   return performHelo();
 }
 

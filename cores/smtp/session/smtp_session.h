@@ -173,6 +173,11 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   int handshake();
   // TLS was required and cannot be had: QUIT, close, and fail with `code`.
   int refuseWithQuit(int code, const std::string &text);
+  // Whether `rc` is the server's refusal for now: a 4xx reply (161).
+  bool refusedForNow(int rc) const;
+  // The same for a failure that has its text already: QUIT and close, the
+  // failed step's reply kept as LastReply.
+  int endWithQuit(int code);
   // The name the certificate is checked against: TlsServerName, else the server as written.
   std::string tlsPeerName() const;
   // The AUTH exchanges' view of the dialogue (smtp_auth.h).
@@ -228,6 +233,8 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   std::string lastReply_;
   // The lines of the last EHLO reply, each after its code.
   std::vector<std::string> ehloLines_;
+  // The handshake went through on this connection (it may have closed since).
+  bool tlsStarted_ = false;
   std::string commandLine_;
   std::string storedCommand_;
   bool inMessageData_ = false;

@@ -42,7 +42,7 @@ bool SmtpSession::offers(std::string_view keyword) const {
 
 int SmtpSession::afterEhlo() {
   const TlsSettings &tls = port_.tls();
-  if (!tls.startTlsWanted() || port_.tlsActive()) return performAuth();
+  if (!tls.startTlsWanted() || tlsStarted_) return performAuth();
   if (offers("STARTTLS")) return performStartTls();
   if (tls.mode == PELNET_SMTP_tlsStartTlsRequired)
     return refuseWithQuit(kSmtpStartTlsNotOffered, kTextStartTlsNotOffered);
@@ -76,6 +76,7 @@ int SmtpSession::handshake() {
     port_.close();
     return rc;
   }
+  tlsStarted_ = true;
   events_.onPITrail(kInformation, kTextTlsStarted + port_.tlsSummary());
   if (!port_.tls().verify && !port_.tls().pinned) events_.onPITrail(kInformation, kTextNotChecked);
   return 0;
@@ -88,6 +89,18 @@ int SmtpSession::refuseWithQuit(int code, const std::string &text) {
     run(performQuit());
     port_.close();
   }
+  return code;
+}
+
+bool SmtpSession::refusedForNow(int rc) const {
+  return rc == kSmtpProtocol && !lastReply_.empty() && lastReply_[0] == '4';
+}
+
+int SmtpSession::endWithQuit(int code) {
+  // The refusal is the failure: its reply stays LastReply, not the QUIT's.
+  const std::string refusal = lastReply_;
+  refuseWithQuit(code, port_.lastError());
+  lastReply_ = refusal;
   return code;
 }
 

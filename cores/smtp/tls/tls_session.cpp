@@ -1,7 +1,6 @@
 #include "tls/tls_session.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gnutls/crypto.h>
 #include <gnutls/x509.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <mutex>
 
 #include "smtp_errors.h"
+#include "tls/ca_file.h"
 
 namespace pelnet::smtp {
 
@@ -101,19 +101,17 @@ std::optional<Sha256> peerFingerprint(gnutls_session_t session) {
 }
 
 // Reads the CA file's certificates into `credentials`; 0 or 177 with the reason.
+// The library gets the bytes, never the path: it would open and read
+// whatever sits there without a bound (ca_file.h).
 int loadCaFile(const std::string &path, gnutls_certificate_credentials_t credentials,
                std::string &text) {
-  const std::string prefix = "The TLS CA file " + path + " cannot be used: ";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    text = prefix + std::strerror(errno) + ".";
-    return kSmtpTlsCAFile;
-  }
-  ::close(fd);
-  const int count =
-      gnutls_certificate_set_x509_trust_file(credentials, path.c_str(), GNUTLS_X509_FMT_PEM);
+  std::string bytes;
+  if (int rc = readCaFile(path, bytes, text)) return rc;
+  const gnutls_datum_t pem{reinterpret_cast<unsigned char *>(bytes.data()),
+                           static_cast<unsigned>(bytes.size())};
+  const int count = gnutls_certificate_set_x509_trust_mem(credentials, &pem, GNUTLS_X509_FMT_PEM);
   if (count <= 0) {
-    text = prefix + "it holds no PEM certificate.";
+    text = caFileProblem(path, "it holds no PEM certificate");
     return kSmtpTlsCAFile;
   }
   return 0;

@@ -325,17 +325,19 @@ TEST_F(DervikUnattended, ResultsForOtherProgramsAndTheHistory) {
     int Status;
     std::vector<std::string> Lines;  // each found in standard output
     size_t LineCount;
+    std::string Err = "";
   } Rows[] = {
       {{"--history"}, 0, {"time,device,address,status,", ",A,127.0.0.1,OK,ok,1,1,", ",no-such-host.test,,Unable to lookup host address,no_connection,1,0,,,"}, 5},
       {{"--history", "--device", "A", "--since", "1h"}, 0, {",A,127.0.0.1,OK,ok,1,1,"}, 3},
-      {{"--history", "--device", "B"}, 0, {"time,device"}, 1},
+      {{"--history", "--device", "B"}, ExitStatusNotStarted, {}, 0,
+       "dervik: no device B in the history; known: A, no-such-host.test; did you mean A?\n"},
       {{"--history", "--format", "json", "--device", "A"}, 0, {"\"round_trip_ms\": {", "\"category\": \"ok\""}, 0},
   };
   for (const auto &Row : Rows) {
     R = Program.Run(Row.Arguments, Env);
     SCOPED_TRACE(Row.Arguments.front() + " " + std::to_string(Row.Arguments.size()));
     EXPECT_EQ(R.Status, Row.Status) << StatusText(R);
-    EXPECT_EQ(R.Err, "");
+    EXPECT_EQ(R.Err, Row.Err);
     for (const std::string &Line : Row.Lines) EXPECT_NE(R.Out.find(Line), std::string::npos) << R.Out;
     if (Row.LineCount > 0) {
       EXPECT_EQ(size_t(std::count(R.Out.begin(), R.Out.end(), '\n')), Row.LineCount) << R.Out;
@@ -744,8 +746,9 @@ TEST_F(DervikUnattended, AReportQueuedWhileTheServerIsDownArrivesWithTheNextRun)
       ": All connections OK\ndervik: mail report to 127.0.0.1:" + std::to_string(Down) +
       " queued: Mail report queued as " + QueueDir + "/";
   EXPECT_EQ(First.Err.rfind(Queued, 0), 0u) << First.Err;
-  const std::string QueuedEnd =
-      ".queued for the next report: 10061: [10061] Connection refused\n" + SysLogUnset;
+  const std::string QueuedEnd = ".queued for the next report: 10061: [10061] Connection refused\ndervik: to fix: "
+                                "nothing listens on 127.0.0.1:" + std::to_string(Down) +
+                                ": is the server running, is the port right?\n" + SysLogUnset;
   ASSERT_GE(First.Err.size(), QueuedEnd.size());
   EXPECT_EQ(First.Err.substr(First.Err.size() - QueuedEnd.size()), QueuedEnd) << First.Err;
   const std::vector<std::string> Waiting = QueueFiles();

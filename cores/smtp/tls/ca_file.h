@@ -10,12 +10,15 @@
 #include <string>
 #include <string_view>
 
+#include "pelnet/smtp_setting_rules.h"
+
 namespace pelnet::smtp {
 
-// The largest CA file read.  A bundle of every public root in PEM is about
-// 200 KiB; 8 MiB leaves room for any private bundle while keeping a wrong
-// file (a log, a disk image) from being read whole.
-inline constexpr size_t kCaFileMaxBytes = size_t{8} << 20;
+// The largest CA file read, the same bound the settings check applies: a
+// bundle of every public root in PEM is about 200 KiB; 8 MiB leaves room for
+// any private bundle while keeping a wrong file (a log, a disk image) from
+// being read whole.
+inline constexpr size_t kCaFileMaxBytes = rules::kMaxCaFileBytes;
 
 // The bytes of the file at `path` in `bytes`: 0, or the code of a CA file
 // that cannot be used (PELNET_SMTP_ERROR_TlsCAFile) with `text` saying why.

@@ -100,8 +100,13 @@ QString MailFailureHint(int Code, const QString& LastReply, const TMailHintConte
       continue;
     if (Hint.ReplyPrefix != nullptr && !LastReply.startsWith(QLatin1String(Hint.ReplyPrefix)))
       continue;
-    return QString::fromUtf8(Hint.Text)
-        .replace(QLatin1String("{host}"), Context.Host)
+    QString Text = QString::fromUtf8(Hint.Text);
+    if (Code == CodeProtocol && LastReply.startsWith(QLatin1String("535")) &&
+        Context.Connection.AuthScheme == asAutomatic && !Context.OfferedMechanisms.isEmpty())
+      Text += QStringLiteral("; the server offers %1, and AuthScheme=auto tried one of them: set "
+                             "AuthScheme to try another")
+                  .arg(Context.OfferedMechanisms);
+    return Text.replace(QLatin1String("{host}"), Context.Host)
         .replace(QLatin1String("{port}"), QString::number(Context.Port))
         .replace(QLatin1String("{user}"), Context.Connection.User)
         .replace(QLatin1String("{timeout}"), QString::number(Context.TimeoutSeconds));

@@ -14,6 +14,9 @@ struct TMailHintContext {
   int Port = 0;
   int TimeoutSeconds = 0;
   TMailConnection Connection;
+  // The mechanisms of the server's AUTH line, when the dialogue was seen
+  // ("PLAIN LOGIN CRAM-MD5"); a refused login with AuthScheme=auto names them.
+  QString OfferedMechanisms;
 };
 
 // The hint for the code the mail component raised and the server's last

@@ -201,6 +201,21 @@ void ApplyMailConnection(TpelSMTP& Smtp, const TMailConnection& Connection) {
   Smtp.setFirewallPassword(Proxy.Password);
 }
 
+QString AutoDetectedProxyText(const TpelSMTP& Smtp) {
+  const QString Host = Smtp.FirewallHost();
+  if (Host.isEmpty())
+    return QString();
+  const QString Scheme = Smtp.FirewallType() == fwSOCKS5 ? QStringLiteral("socks5") : QStringLiteral("http");
+  const QString Shown = Host.contains(u':') ? u'[' + Host + u']' : Host;
+  return QStringLiteral("%1://%2:%3").arg(Scheme, Shown).arg(Smtp.FirewallPort());
+}
+
+QString AutoDetectedProxyLine(const QString& Found) {
+  return Found.isEmpty() ? QStringLiteral("Proxy=auto: no proxy in all_proxy, https_proxy, http_proxy or the "
+                                          "desktop's settings; the connection goes direct")
+                         : QStringLiteral("Proxy=auto: through %1").arg(Found);
+}
+
 QStringList MailSecrets(const TMailConnection& Connection) {
   QStringList Secrets;
   for (const QString& Password : {Connection.Password, Connection.Proxy.Password}) {

@@ -57,6 +57,13 @@ QString SecretFileProblem(const QString& FileName, const QString& What);
 // change never keeps an earlier login or proxy.
 void ApplyMailConnection(TpelSMTP& Smtp, const TMailConnection& Connection);
 
+// What Proxy=auto found, read back from Smtp after ApplyMailConnection (or
+// setFirewallAutoDetect): "socks5://127.0.0.1:1080" or "http://127.0.0.1:3128",
+// empty when nothing names a proxy.
+QString AutoDetectedProxyText(const TpelSMTP& Smtp);
+// The line that says it: "Proxy=auto: through socks5://..." or that none was found.
+QString AutoDetectedProxyLine(const QString& Found);
+
 // The texts that must never be shown: the passwords, and their forms in an
 // AUTH exchange.
 QStringList MailSecrets(const TMailConnection& Connection);

@@ -62,6 +62,14 @@ bool IsTlsStartedNote(int Direction, const QString& Message) {
   return Direction == DirectionNote && Message.startsWith(QLatin1String("TLS started: "));
 }
 
+QString OfferedAuthMechanisms(int Direction, const QString& Message) {
+  if (Direction != DirectionServer || Message.size() < 9 || !Message.startsWith(QLatin1String("250")) ||
+      Message.mid(4, 4).compare(QLatin1String("AUTH"), Qt::CaseInsensitive) != 0 ||
+      (Message[8] != u' ' && Message[8] != u'='))
+    return QString();
+  return Message.mid(9).simplified();
+}
+
 QString MailTrailPrefix(int Direction) {
   switch (Direction) {
     case DirectionOurs:

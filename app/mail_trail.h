@@ -33,6 +33,10 @@ private:
 // which its TlsInfo describes the session.
 bool IsTlsStartedNote(int Direction, const QString& Message);
 
+// The mechanisms a server's EHLO line "250-AUTH PLAIN LOGIN" offers
+// ("PLAIN LOGIN"), empty for any other trail entry.
+QString OfferedAuthMechanisms(int Direction, const QString& Message);
+
 // The prefix a dialogue line is shown with: "C: " ours, "S: " the server's,
 // "* " a note of the component.
 QString MailTrailPrefix(int Direction);

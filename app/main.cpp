@@ -5,7 +5,9 @@
 #include "file_version.h"
 #include "form_main.h"
 #include "history_store.h"
+#include "mail_settings.h"
 #include "output_options.h"
+#include "pelsmtp.h"
 #include "program_files.h"
 #include "read_me_window.h"
 #include "settings_check.h"
@@ -31,9 +33,24 @@ void WriteText(std::FILE* Stream, const QString& Text) {
 
 // The setting-up commands (--check-settings, --test-mail): no window, no
 // check run; nullopt when none was asked for.
+// The proxy Proxy=auto finds, as the mail component finds it.
+QString AutoDetectedProxy(int& argc, char** argv) {
+  unsetenv("QT_NO_GLIB");
+  const QCoreApplication Application(argc, argv);
+  try {
+    const TCoreUnits CoreUnits;
+    TpelSMTP Smtp;
+    Smtp.setFirewallAutoDetect(true);
+    return AutoDetectedProxyText(Smtp);
+  } catch (...) {
+    return QString();
+  }
+}
+
 std::optional<int> RunSettingUpCommand(const TProgramOptions& Options, int& argc, char** argv) {
   if (Options.CheckSettings) {
-    const TSettingsCheck Check = CheckSettings(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()));
+    const TSettingsCheck Check = CheckSettings(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()),
+                                               [&] { return AutoDetectedProxy(argc, argv); });
     WriteText(stdout, Check.Text);
     return Check.Status;
   }

@@ -42,9 +42,10 @@ constexpr TRange Ranges[] = {
      "no syslog report can go out"},
 };
 
-void CheckRanges(const TSettings& S, bool Mail, bool Syslog, TFindings& Out) {
+// OnlyMail: the mail report's own values, which --test-mail checks too.
+void CheckRanges(const TSettings& S, bool Mail, bool Syslog, bool OnlyMail, TFindings& Out) {
   for (const TRange& R : Ranges) {
-    if ((R.MailOnly && !Mail) || (R.SyslogOnly && !Syslog))
+    if ((R.MailOnly && !Mail) || (R.SyslogOnly && !Syslog) || (OnlyMail && !R.MailOnly))
       continue;
     const std::int32_t Value = (S.*R.Get)();
     if (Value >= R.Low && Value <= R.High)
@@ -112,6 +113,10 @@ QString UnknownNameText(const TSettings::TUnknownName& Name) {
 
 TMailSettingsFindings CheckMailSettings(const TSettings& S) {
   TMailSettingsFindings Out;
+  TFindings Ranges;
+  CheckRanges(S, true, false, true, Ranges);
+  Out.Problems.append(Ranges.Problems);
+  Out.Warnings.append(Ranges.Warnings);
   if (S.SMTPRecipients().trimmed().isEmpty())
     Out.Problems.append(QStringLiteral("Recipients in [SMTP] is empty: the mail report has nobody to go to"));
   else if (const QString Problem = RecipientListProblem(S.SMTPRecipients()); !Problem.isEmpty())
@@ -148,7 +153,7 @@ QString RecipientListProblem(const QString& Recipients) {
   return QString();
 }
 
-TSettingsCheck CheckSettings(const TSettingsLookup& Lookup) {
+TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<QString()>& AutoProxy) {
   TSettingsCheck Out;
   QStringList Lines;
   TFindings Found;
@@ -173,6 +178,8 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup) {
                             .arg(S.SMTPPort())
                             .arg(SecurityWords(S) + RuleWords(MailReportRule(S)))
                       : QStringLiteral("Mail report: off (no HostAddress in [SMTP])"));
+    if (Mail && AutoProxy && ParseMailProxy(S.SMTPProxy()).Proxy.value_or(TMailProxy{}).AutoDetect)
+      Lines.append(AutoDetectedProxyLine(AutoProxy()));
     Lines.append(Syslog ? QStringLiteral("Syslog report: to %1:%2 (UDP), facility %3")
                               .arg(S.SyslogHostAddress())
                               .arg(S.SyslogPort())
@@ -190,7 +197,8 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup) {
       Found.Problems.append(Nothing);
     if (S.SkippedDevices() > 0)
       Found.Warnings.append(QStringLiteral("%1 devices beyond the limit are left out").arg(S.SkippedDevices()));
-    CheckRanges(S, Mail, Syslog, Found);
+    // The mail report's own ranges come with CheckMail, as --test-mail gets them.
+    CheckRanges(S, false, Syslog, false, Found);
     if (Mail)
       CheckReportRule("SMTP", S.SMTPSendWhen(), S.SMTPShowChanges(), Found);
     if (Syslog)

@@ -8,13 +8,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 struct TSettingsCheck {
   QString Text;  // for standard output, one line each
   // 0 when nothing would stop a run or a report; ExitStatusNotStarted otherwise.
   int Status = 0;
 };
 
-TSettingsCheck CheckSettings(const TSettingsLookup& Lookup);
+// AutoProxy, when given, says what Proxy=auto finds (AutoDetectedProxyText):
+// asking needs the mail component, which the caller has.
+TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<QString()>& AutoProxy = {});
 
 class TSettings;
 

@@ -57,7 +57,11 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
     for (const QString& Part : Info.split(u'\n', Qt::SkipEmptyParts))
       Sink(QStringLiteral("TLS: ") + Masker.Masked(Part));
   };
+  // The server's AUTH line of its EHLO answer, for the hint of a refused login.
+  QString Offered;
   Smtp.setOnPITrail([&](QObject*, int Direction, const QString& Message) {
+    if (const QString Mechanisms = OfferedAuthMechanisms(Direction, Message); !Mechanisms.isEmpty())
+      Offered = Mechanisms;
     Sink(MailTrailPrefix(Direction) + Masker.Line(Direction, Message));
     if (IsTlsStartedNote(Direction, Message))
       ShowTls();
@@ -70,6 +74,8 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
     Smtp.setFrom(S.SMTPSender());
     Smtp.setTimeout(S.SMTPTimeoutSeconds());
     ApplyMailConnection(Smtp, Setup.Connection);
+    if (Setup.Connection.Proxy.AutoDetect)
+      Sink(Line(AutoDetectedProxyLine(AutoDetectedProxyText(Smtp))));
     const QString Subject = QStringLiteral("Dervik: test message");
     const QString Body = QStringLiteral("Test message of Dervik from %1 at %2, sent with dervik --test-mail.\r\n")
                              .arg(QSysInfo::machineHostName(),
@@ -83,8 +89,9 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
     // The server's words may repeat what it was sent, the login too.
     Sink(Line(Masker.Masked(QStringLiteral("test message to %1 not sent: %2")
                                 .arg(Destination, MailFailureText(E, Smtp.LastReply(), Smtp.Timeout())))));
-    if (const QString Fix = MailFailureHint(E.Code(), Smtp.LastReply(), MailHintContext(S, Setup.Connection));
-        !Fix.isEmpty())
+    TMailHintContext Context = MailHintContext(S, Setup.Connection);
+    Context.OfferedMechanisms = Offered;
+    if (const QString Fix = MailFailureHint(E.Code(), Smtp.LastReply(), Context); !Fix.isEmpty())
       Sink(Line(QStringLiteral("to fix: ") + Masker.Masked(Fix)));
     try {
       Smtp.setConnected(false);

@@ -9,6 +9,11 @@
 #   docs/window-changes.png the window after a run in which the camera,
 #                           OK in the run before, stopped answering: its
 #                           row in bold
+#   docs/window-report-failed.png
+#                           the window of "/AUTO" whose mail report failed
+#                           (the server refused the login) before the
+#                           syslog report went: the status bar keeps both,
+#                           its tooltip each whole with what to fix
 # The run happens in network and mount namespaces of its own (as root):
 # loopback answers, 10.0.0.5 has no route there, and names are looked up in
 # a hosts file of the script's own only, so nothing leaves the machine.
@@ -103,8 +108,50 @@ pid=$!
 main=$(window 'Pelorin ')
 sleep 5  # the run
 import -frame -window "$main" "$docs/window-changes.png"
-kill $pid $wm "$sink_PID"
+kill $pid
 wait $pid 2>/dev/null || true
+
+# "/AUTO" with a password the server refuses: the mail report fails, the
+# syslog report goes, and the window shows both for the 3 s before it closes.
+kill "$sink_PID"
+mkdir -p "$work/mail-login"
+coproc login_sink { exec /usr/bin/python3 "$work/smtp_sink.py" "$work/mail-login" --auth reporter:right; }
+read -r port <&"${login_sink[0]}"
+cat >"$work/prog/dervik.ini" <<INI
+[Ping]
+Timeout=1
+Times=1
+[SMTP]
+HostAddress=127.0.0.1
+Port=$port
+Recipients=ops@example.org
+Sender=dervik@example.org
+Security=none
+User=reporter
+Password=wrong
+[Syslog]
+HostAddress=127.0.0.1
+Port=5514
+[Devices]
+Gateway=127.0.0.1
+Fileserver=127.0.0.2
+Printer=10.0.0.5
+INI
+chmod 600 "$work/prog/dervik.ini"
+"$work/prog/dervik" /AUTO </dev/null &
+pid=$!
+main=$(window 'Pelorin ')
+# The login the server refused is the sign that both reports are under way.
+for _ in $(seq 100); do [ -s "$work/mail-login/auth.log" ] && break; sleep 0.1; done
+sleep 0.6
+eval "$(xdotool getwindowgeometry --shell "$main")"
+# The pointer on the status bar's left panel shows its tooltip.
+xdotool mousemove $((X + 60)) $((Y + HEIGHT - 8))
+sleep 1.2
+import -window root -crop "$((WIDTH + 40))x$((HEIGHT + 120))+$((X > 20 ? X - 20 : 0))+$((Y > 40 ? Y - 40 : 0))" \
+  "$docs/window-report-failed.png"
+wait $pid 2>/dev/null || true
+kill $wm "$login_sink_PID"
 DISPLAY
 unshare --net --mount bash "$work/inside.sh" "$work" "$PWD/docs"
-echo "made docs/screenshot.png, docs/readme-window.png and docs/window-changes.png"
+echo "made docs/screenshot.png, docs/readme-window.png, docs/window-changes.png and docs/window-report-failed.png"

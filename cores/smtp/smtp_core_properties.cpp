@@ -391,9 +391,9 @@ int SmtpCore::setFirewallAutoDetect(bool on) {
   firewallAutoDetect_ = on;
   port_.firewall().host = HostAddress();
   if (!on) return 0;
-  const std::optional<DetectedProxy> proxy = detectSocksProxy();
+  const std::optional<DetectedProxy> proxy = detectProxy();
   if (!proxy) return 0;
-  port_.firewall().type = kFirewallSocks5;
+  port_.firewall().type = proxy->type;
   if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6(), &port_)) return rc;
   if (proxy->port != 0) port_.firewall().port = proxy->port;
   return 0;

@@ -420,6 +420,28 @@ TEST_F(DervikMailSetup, CheckSettingsNamesEveryProblem) {
     for (const std::string &Part : R.OutHas) EXPECT_NE(Run.Out.find(Part), std::string::npos) << Part << "\n" << Run.Out;
     ExpectNoSecret(Run);
   }
+  // Proxy=auto is named as the mail component finds it.
+  Program.WriteSettings("[SMTP]\nHostAddress=mail.test\nRecipients=a@b.test\nSender=s@b.test\nProxy=auto\n"
+                        "[Devices]\nA=1.2.3.4\n");
+  const std::map<std::string, std::string> NoProxy = {{"all_proxy", ""}, {"ALL_PROXY", ""}, {"https_proxy", ""},
+                                                      {"HTTPS_PROXY", ""}, {"http_proxy", ""}, {"HTTP_PROXY", ""}};
+  std::map<std::string, std::string> Socks = NoProxy, Http = NoProxy;
+  Socks["all_proxy"] = "socks5://127.0.0.1:1080";
+  Http["https_proxy"] = "http://127.0.0.1:3128/";
+  const struct {
+    const std::map<std::string, std::string> *Environment;
+    const char *Line;
+  } ProxyRows[] = {
+      {&Socks, "Proxy=auto: through socks5://127.0.0.1:1080\n"},
+      {&Http, "Proxy=auto: through http://127.0.0.1:3128\n"},
+      {&NoProxy, "Proxy=auto: no proxy in all_proxy, https_proxy, http_proxy or the desktop's settings"},
+  };
+  for (const auto &R : ProxyRows) {
+    const Result Run = Program.Run({"--check-settings"}, *R.Environment, 20000);
+    EXPECT_EQ(Run.Status, 0) << StatusText(Run);
+    EXPECT_NE(Run.Out.find(R.Line), std::string::npos) << R.Line << "\n" << Run.Out;
+  }
+
   unlink(Program.SettingsFile().c_str());
   const Result Missing = Program.Run({"--check-settings"}, {{"XDG_CONFIG_HOME", Program.Folder() + "/config"}});
   EXPECT_EQ(Missing.Status, ExitStatusNotStarted) << StatusText(Missing);

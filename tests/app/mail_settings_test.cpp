@@ -377,12 +377,24 @@ TEST(MailHints, EachFailureNamesTheKeyToCheck) {
     Context.TimeoutSeconds = 10;
     Context.Connection.User = QString::fromUtf8(R.User);
     Context.Connection.SecurityUnset = R.SecurityUnset;
+    Context.Connection.AuthScheme = asLogin;
     const QString Hint = MailFailureHint(R.Code, QString::fromUtf8(R.Reply), Context);
     if (*R.Hint == '\0')
       EXPECT_TRUE(Hint.isEmpty()) << Hint.toStdString();
     else
       EXPECT_TRUE(Hint.contains(QString::fromUtf8(R.Hint))) << Hint.toStdString();
   }
+  // With AuthScheme=auto a refused login names what else the server offers.
+  TMailHintContext Auto;
+  Auto.Connection.User = QStringLiteral("robot");
+  Auto.Connection.AuthScheme = asAutomatic;
+  Auto.OfferedMechanisms = OfferedAuthMechanisms(1, QStringLiteral("250-AUTH CRAM-MD5 PLAIN LOGIN"));
+  EXPECT_EQ(Auto.OfferedMechanisms, QStringLiteral("CRAM-MD5 PLAIN LOGIN"));
+  EXPECT_TRUE(MailFailureHint(161, QStringLiteral("535 5.7.8 no"), Auto)
+                  .endsWith(QLatin1String("; the server offers CRAM-MD5 PLAIN LOGIN, and AuthScheme=auto tried "
+                                          "one of them: set AuthScheme to try another")));
+  EXPECT_EQ(OfferedAuthMechanisms(1, QStringLiteral("250-AUTHENTICATE X")), QString());
+  EXPECT_EQ(OfferedAuthMechanisms(0, QStringLiteral("250 AUTH PLAIN")), QString());
 }
 
 TEST(MailTrail, SecretsNeverShowInTheDialogue) {

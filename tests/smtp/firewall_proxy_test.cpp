@@ -364,13 +364,13 @@ TEST(FirewallProperties, HostReadsBackItsAddressAndMailServerItsName) {
 // are restored afterwards (the GSettings backend of this process is the memory one).
 class AutoDetect : public testing::Test {
  protected:
+  static constexpr const char *kVariables[] = {"all_proxy",   "ALL_PROXY",  "https_proxy",
+                                               "HTTPS_PROXY", "http_proxy", "HTTP_PROXY"};
   void SetUp() override {
-    unsetenv("all_proxy");
-    unsetenv("ALL_PROXY");
+    for (const char *name : kVariables) unsetenv(name);
   }
   void TearDown() override {
-    unsetenv("all_proxy");
-    unsetenv("ALL_PROXY");
+    for (const char *name : kVariables) unsetenv(name);
     if (GSettings *p = proxySettings("org.gnome.system.proxy")) {
       g_settings_reset(p, "mode");
       g_object_unref(p);
@@ -398,8 +398,13 @@ TEST_F(AutoDetect, EnvironmentSetsSocks5HostAndPort) {
       {"ALL_PROXY", "socks5h://u:p@127.0.0.9:9050/", PELNET_SMTP_fwSOCKS5, "127.0.0.9", 9050},
       // Port 0 sets the type and host but leaves the port as it was.
       {"all_proxy", "socks://127.0.0.3:0", PELNET_SMTP_fwSOCKS5, "127.0.0.3", 2222},
-      // Not a SOCKS proxy: nothing changes but the cleared host.
-      {"all_proxy", "http://127.0.0.4:3128", PELNET_SMTP_fwTunnel, "", 2222},
+      // An HTTP proxy is a CONNECT tunnel, from any of the variables.
+      {"all_proxy", "http://127.0.0.4:3128", PELNET_SMTP_fwTunnel, "127.0.0.4", 3128},
+      {"https_proxy", "http://127.0.0.5:8080/", PELNET_SMTP_fwTunnel, "127.0.0.5", 8080},
+      {"HTTP_PROXY", "http://user:pw@127.0.0.6:3128", PELNET_SMTP_fwTunnel, "127.0.0.6", 3128},
+      {"http_proxy", "socks5://127.0.0.7:1080", PELNET_SMTP_fwSOCKS5, "127.0.0.7", 1080},
+      // No scheme this client speaks: nothing changes but the cleared host.
+      {"https_proxy", "https://127.0.0.8:443", PELNET_SMTP_fwTunnel, "", 2222},
   };
   for (const Case &k : cases) {
     SmtpCoreClient c;
@@ -420,6 +425,19 @@ TEST_F(AutoDetect, EnvironmentSetsSocks5HostAndPort) {
     EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_FirewallType), k.type);
     EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_FirewallPort), k.port);
   }
+}
+
+// all_proxy wins over https_proxy, which wins over http_proxy.
+TEST_F(AutoDetect, TheCatchAllVariableComesFirst) {
+  ASSERT_EQ(setenv("http_proxy", "http://127.0.0.11:3128", 1), 0);
+  ASSERT_EQ(setenv("https_proxy", "http://127.0.0.12:3128", 1), 0);
+  SmtpCoreClient c;
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_FirewallAutoDetect, 1), 0);
+  EXPECT_EQ(c.getText(PELNET_SMTP_PROP_FirewallHost), "127.0.0.12");
+  ASSERT_EQ(setenv("all_proxy", "socks5://127.0.0.13:1080", 1), 0);
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_FirewallAutoDetect, 1), 0);
+  EXPECT_EQ(c.getText(PELNET_SMTP_PROP_FirewallHost), "127.0.0.13");
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_FirewallType), PELNET_SMTP_fwSOCKS5);
 }
 
 TEST_F(AutoDetect, GnomeManualSocksSettingIsTaken) {

@@ -79,12 +79,29 @@ std::optional<DetectedProxy> fromDesktop() {
 }  // namespace
 
 std::optional<DetectedProxy> socksFromProxyUrl(std::string_view url) {
+  std::optional<DetectedProxy> p = proxyFromUrl(url);
+  if (p && p->type != kFirewallSocks5) return std::nullopt;
+  return p;
+}
+
+std::optional<DetectedProxy> proxyFromUrl(std::string_view url) {
+  struct Scheme {
+    const char *name;
+    int type;
+  };
+  // Every SOCKS form goes through the SOCKS5 client, as the desktop's SOCKS
+  // host does; an https_proxy is itself reached in plaintext ("http://").
+  static constexpr Scheme kSchemes[] = {
+      {"socks", kFirewallSocks5},  {"socks4", kFirewallSocks5}, {"socks4a", kFirewallSocks5},
+      {"socks5", kFirewallSocks5}, {"socks5h", kFirewallSocks5}, {"http", kFirewallTunnel},
+  };
   const size_t sep = url.find("://");
   if (sep == std::string_view::npos) return std::nullopt;
   const std::string scheme = lowered(url.substr(0, sep));
-  if (scheme != "socks" && scheme != "socks4" && scheme != "socks4a" && scheme != "socks5" &&
-      scheme != "socks5h")
-    return std::nullopt;
+  const Scheme *found = nullptr;
+  for (const Scheme &s : kSchemes)
+    if (scheme == s.name) found = &s;
+  if (!found) return std::nullopt;
   std::string_view rest = url.substr(sep + 3);
   rest = rest.substr(0, rest.find_first_of("/?#"));
   if (const size_t at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
@@ -105,14 +122,17 @@ std::optional<DetectedProxy> socksFromProxyUrl(std::string_view url) {
   if (host.empty() || portText.empty()) return std::nullopt;
   const int port = readPortText(portText);
   if (port < 0) return std::nullopt;
-  return DetectedProxy{std::string(host), port};
+  return DetectedProxy{std::string(host), port, found->type};
 }
 
-std::optional<DetectedProxy> detectSocksProxy() {
-  for (const char *name : {"all_proxy", "ALL_PROXY"}) {
+std::optional<DetectedProxy> detectProxy() {
+  // The order curl and most tools follow: the catch-all first, then the
+  // variable for encrypted traffic (which a mail connection is, or becomes).
+  for (const char *name :
+       {"all_proxy", "ALL_PROXY", "https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY"}) {
     const char *value = std::getenv(name);
     if (value && *value) {
-      if (std::optional<DetectedProxy> p = socksFromProxyUrl(value)) return p;
+      if (std::optional<DetectedProxy> p = proxyFromUrl(value)) return p;
     }
   }
   return fromDesktop();

@@ -12,8 +12,7 @@
 #   docs/window-report-failed.png
 #                           the window of "/AUTO" whose mail report failed
 #                           (the server refused the login) before the
-#                           syslog report went: the status bar keeps both,
-#                           its tooltip each whole with what to fix
+#                           syslog report went: the status bar keeps both
 # The run happens in network and mount namespaces of its own (as root):
 # loopback answers, 10.0.0.5 has no route there, and names are looked up in
 # a hosts file of the script's own only, so nothing leaves the machine.
@@ -143,13 +142,8 @@ pid=$!
 main=$(window 'Pelorin ')
 # The login the server refused is the sign that both reports are under way.
 for _ in $(seq 100); do [ -s "$work/mail-login/auth.log" ] && break; sleep 0.1; done
-sleep 0.6
-eval "$(xdotool getwindowgeometry --shell "$main")"
-# The pointer on the status bar's left panel shows its tooltip.
-xdotool mousemove $((X + 60)) $((Y + HEIGHT - 8))
-sleep 1.2
-import -window root -crop "$((WIDTH + 40))x$((HEIGHT + 120))+$((X > 20 ? X - 20 : 0))+$((Y > 40 ? Y - 40 : 0))" \
-  "$docs/window-report-failed.png"
+sleep 0.8
+import -frame -window "$main" "$docs/window-report-failed.png"
 wait $pid 2>/dev/null || true
 kill $wm "$login_sink_PID"
 DISPLAY

@@ -15,8 +15,8 @@ constexpr int AutoCloseDelayMilliseconds = 3000;
 QString NamedOutcome(const QString& Report, TReportResult Result, const QString& Text) {
   if (Text.startsWith(Report) || Result == rrSent)
     return Text;
-  return QStringLiteral("%1 %2: %3").arg(Report, Result == rrQueued ? QStringLiteral("queued") : QStringLiteral("failed"),
-                                         Text);
+  return QStringLiteral("%1 %2: %3")
+      .arg(Report, Result == rrQueued ? QStringLiteral("queued") : QStringLiteral("failed"), Text);
 }
 
 }  // namespace
@@ -95,8 +95,9 @@ void TFormMain::WMAutoRun() {
       if (FAutoRunMonitor != nullptr)
         FAutoRunMonitor->ReportDone(rkSysLog, FLastSysLogReport, Settings(), StatusPanelText(0), Why);
       if (FAutoSMTP && (MailResult == rrFailed || MailResult == rrQueued))
-        ShowReportOutcomes({NamedOutcome(QStringLiteral("Mail report"), MailResult, MailOutcome),
-                            NamedOutcome(QStringLiteral("Syslog report"), FLastSysLogReport, StatusPanelText(0))});
+        ShowReportOutcomes(
+            {NamedOutcome(QStringLiteral("Mail report"), MailResult, MailOutcome),
+             NamedOutcome(QStringLiteral("Syslog report"), FLastSysLogReport, StatusPanelText(0))});
     }
   } catch (...) {
     // On a display the exception report shows the message and the window

@@ -49,7 +49,8 @@ bool TFormMain::SendResultsToSMTP() {
   // said reaches the status bar, the run's lines or the queue's notes unmasked.
   const TMailTrailMasker Masker(MailSecrets(Connection.Connection));
   const auto ShowFailure = [&](const QString& Text, int Code) {
-    FMailReportHint = Masker.Masked(MailFailureHint(Code, pelSMTP1->LastReply(), MailHintContext(S, Connection.Connection)));
+    FMailReportHint = Masker.Masked(
+        MailFailureHint(Code, pelSMTP1->LastReply(), MailHintContext(S, Connection.Connection)));
     const QString Shown = Masker.Masked(Text);
     SetStatusPanelText(0, Shown, FMailReportHint.isEmpty() ? QString() : Shown + u'\n' + FMailReportHint);
   };

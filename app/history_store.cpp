@@ -155,15 +155,15 @@ int ReadRuns(const QByteArray& Name, int Flags, int BusyTimeout, const QDateTime
   if (Code != SQLITE_OK)
     return Code;
   sqlite3_busy_timeout(*Database, BusyTimeout);
-  TStatement Select(*Database,
-                    Device ? "SELECT r.id, r.time_ms, r.settings_file, r.summary, d.name, d.address, d.status, "
-                             "d.category, d.sent, d.answered, d.rtt_min_us, d.rtt_mean_us, d.rtt_max_us "
-                             "FROM devices d JOIN runs r ON r.id = d.run_id "
-                             "WHERE d.name = ?2 AND r.time_ms >= ?1 ORDER BY r.time_ms, r.id"
-                           : "SELECT r.id, r.time_ms, r.settings_file, r.summary, d.name, d.address, d.status, "
-                             "d.category, d.sent, d.answered, d.rtt_min_us, d.rtt_mean_us, d.rtt_max_us "
-                             "FROM runs r JOIN devices d ON r.id = d.run_id "
-                             "WHERE r.time_ms >= ?1 ORDER BY r.time_ms, r.id, d.position");
+  TStatement Select(
+      *Database, Device ? "SELECT r.id, r.time_ms, r.settings_file, r.summary, d.name, d.address, d.status, "
+                          "d.category, d.sent, d.answered, d.rtt_min_us, d.rtt_mean_us, d.rtt_max_us "
+                          "FROM devices d JOIN runs r ON r.id = d.run_id "
+                          "WHERE d.name = ?2 AND r.time_ms >= ?1 ORDER BY r.time_ms, r.id"
+                        : "SELECT r.id, r.time_ms, r.settings_file, r.summary, d.name, d.address, d.status, "
+                          "d.category, d.sent, d.answered, d.rtt_min_us, d.rtt_mean_us, d.rtt_max_us "
+                          "FROM runs r JOIN devices d ON r.id = d.run_id "
+                          "WHERE r.time_ms >= ?1 ORDER BY r.time_ms, r.id, d.position");
   Code = Select.PrepareCode();
   if (Code == SQLITE_OK) {
     Select.Integer(1, Since.isValid() ? Since.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min());
@@ -200,7 +200,8 @@ int ReadRuns(const QByteArray& Name, int Flags, int BusyTimeout, const QDateTime
 
 // The URI that opens FileName as a file nobody changes: no lock, no -shm.
 QByteArray ImmutableUri(const QString& FileName) {
-  return "file:" + QFile::encodeName(QFileInfo(FileName).absoluteFilePath()).toPercentEncoding("/") + "?immutable=1";
+  return "file:" + QFile::encodeName(QFileInfo(FileName).absoluteFilePath()).toPercentEncoding("/") +
+         "?immutable=1";
 }
 
 }  // namespace

@@ -9,9 +9,9 @@ namespace {
 // Which reports a row speaks of.
 enum THintCase : std::uint8_t {
   hcAny,
-  hcLogin,           // a User is set
-  hcNoLogin,         // no User
-  hcLoginKeptSafe,   // a User, Security empty: STARTTLS was demanded for it
+  hcLogin,          // a User is set
+  hcNoLogin,        // no User
+  hcLoginKeptSafe,  // a User, Security empty: STARTTLS was demanded for it
 };
 
 struct THint {
@@ -32,25 +32,29 @@ constexpr THint Hints[] = {
      "the server refused the login for {user}: check User and Password (or PasswordFile)"},
     {CodeProtocol, "534", hcLogin,
      "the server wants another login mechanism for {user}: set AuthScheme to one it offers, or auto"},
-    {CodeProtocol, "530", hcNoLogin, "the server takes mail only after a login: set User and Password (or PasswordFile)"},
+    {CodeProtocol, "530", hcNoLogin,
+     "the server takes mail only after a login: set User and Password (or PasswordFile)"},
     {CodeProtocol, "530", hcAny,
      "the server wants TLS or a login first: check Security, User and Password (or PasswordFile)"},
     {CodeProtocol, "550", hcAny, "the server refused the sender or a recipient: check Sender and Recipients"},
     {CodeProtocol, "553", hcAny, "the server refused an address: check Sender and Recipients"},
-    {CodeProtocol, "554", hcAny, "the server refused the mail: check Sender and Recipients, and the server's policy"},
+    {CodeProtocol, "554", hcAny,
+     "the server refused the mail: check Sender and Recipients, and the server's policy"},
     {CodeNoSender, nullptr, hcAny, "set Sender in [SMTP] to the address the report comes from"},
     {CodeFirewall, nullptr, hcAny,
-     "the proxy refused the connection or its login: check the host, the port and the user and password in Proxy"},
+     "the proxy refused the connection or its login: check the host, the port and the user and password in "
+     "Proxy"},
     {pelnet::kWsaConnRefused, nullptr, hcAny,
      "nothing listens on {host}:{port}: is the server running, is the port right?"},
     {pelnet::kWsaTimedOut, nullptr, hcAny,
      "{host}:{port} did not answer the connection: is the host up, or does a firewall drop it?"},
     {pelnet::kHostNotFound, nullptr, hcAny, "the name {host} cannot be looked up: check HostAddress"},
     {pelnet::kWsaHostUnreach, nullptr, hcAny, "no route to {host}: check HostAddress and the network"},
-    {pelnet::kWsaNetUnreach, nullptr, hcAny, "the network of {host} cannot be reached: check HostAddress and the network"},
+    {pelnet::kWsaNetUnreach, nullptr, hcAny,
+     "the network of {host} cannot be reached: check HostAddress and the network"},
     {pelnet::kWaitEnded, nullptr, hcAny,
-     "no answer from {host}:{port} within {timeout} s: is it a mail server, and does Security fit the port (tls "
-     "for 465, starttls for 587)?"},
+     "no answer from {host}:{port} within {timeout} s: is it a mail server, and does Security fit the "
+     "port (tls for 465, starttls for 587)?"},
     {PELNET_SMTP_ERROR_StartTlsNotOffered, nullptr, hcLoginKeptSafe,
      "the server does not offer STARTTLS, and a login is only sent encrypted: set Security=tls if the server "
      "speaks TLS from the start (port 465), or Security=none to send the login of {user} in clear"},
@@ -70,8 +74,10 @@ constexpr THint Hints[] = {
     {PELNET_SMTP_ERROR_TlsPinMismatch, nullptr, hcAny,
      "the server's fingerprint is not the pinned one: if the server's certificate was renewed, set "
      "Fingerprint to the fingerprint seen"},
-    {PELNET_SMTP_ERROR_TlsCAFile, nullptr, hcAny, "CAFile cannot be read or holds no certificate: fix CAFile"},
-    {PELNET_SMTP_ERROR_TlsCertificate, nullptr, hcAny, "the certificate could not be checked: set CAFile or Fingerprint"},
+    {PELNET_SMTP_ERROR_TlsCAFile, nullptr, hcAny,
+     "CAFile cannot be read or holds no certificate: fix CAFile"},
+    {PELNET_SMTP_ERROR_TlsCertificate, nullptr, hcAny,
+     "the certificate could not be checked: set CAFile or Fingerprint"},
     {PELNET_SMTP_ERROR_NoAuthMechanism, nullptr, hcAny,
      "the server offers none of the login mechanisms AuthScheme allows: set AuthScheme=auto, or use "
      "Security so that the server offers its login"},
@@ -103,8 +109,9 @@ QString MailFailureHint(int Code, const QString& LastReply, const TMailHintConte
     QString Text = QString::fromUtf8(Hint.Text);
     if (Code == CodeProtocol && LastReply.startsWith(QLatin1String("535")) &&
         Context.Connection.AuthScheme == asAutomatic && !Context.OfferedMechanisms.isEmpty())
-      Text += QStringLiteral("; the server offers %1, and AuthScheme=auto tried one of them: set "
-                             "AuthScheme to try another")
+      Text += QStringLiteral(
+                  "; the server offers %1, and AuthScheme=auto tried one of them: set "
+                  "AuthScheme to try another")
                   .arg(Context.OfferedMechanisms);
     return Text.replace(QLatin1String("{host}"), Context.Host)
         .replace(QLatin1String("{port}"), QString::number(Context.Port))

@@ -24,8 +24,8 @@ struct TAuthSchemeName {
   TpelsmtpAuthSchemes Scheme;
 };
 constexpr TAuthSchemeName AuthSchemeNames[] = {
-    {"auto", asAutomatic}, {"plain", asPlain}, {"login", asLogin},
-    {"cram-md5", asCramMD5}, {"ntlm", asNTLM}, {"kerberos", asKerberos},
+    {"auto", asAutomatic},   {"plain", asPlain}, {"login", asLogin},
+    {"cram-md5", asCramMD5}, {"ntlm", asNTLM},   {"kerberos", asKerberos},
 };
 
 struct TProxyScheme {
@@ -152,7 +152,8 @@ TMailProxyParse ParseMailProxy(QStringView Text) {
   if (Proxy.Host.isEmpty())
     return Fail(QStringLiteral("it has no host"));
   for (const QChar C : Proxy.Host)
-    if (C.isSpace() || C == u'/' || C == u'@' || !pelnet::smtp::rules::serverNameAcceptable(QString(C).toStdString()))
+    if (C.isSpace() || C == u'/' || C == u'@' ||
+        !pelnet::smtp::rules::serverNameAcceptable(QString(C).toStdString()))
       return Fail(QStringLiteral("its host holds \"%1\"").arg(C));
   bool Valid = false;
   const int Port = PortText.toInt(&Valid);
@@ -183,4 +184,3 @@ QString MaskedProxyText(const QString& Text) {
     return Text;
   return Text.left(Colon + 1) + QStringLiteral("****") + Text.mid(At);
 }
-

@@ -65,7 +65,8 @@ QString ReadPasswordFile(const QString& FileName, QString& Problem) {
                   .arg(FileName, NamedFileProblemReason(Read, MaxPasswordFileBytes));
     return QString();
   }
-  QByteArray Line = Read.Bytes.left(Read.Bytes.indexOf('\n') < 0 ? Read.Bytes.size() : Read.Bytes.indexOf('\n'));
+  QByteArray Line =
+      Read.Bytes.left(Read.Bytes.indexOf('\n') < 0 ? Read.Bytes.size() : Read.Bytes.indexOf('\n'));
   while (Line.endsWith('\n') || Line.endsWith('\r'))
     Line.chop(1);
   if (Line.isEmpty())
@@ -111,7 +112,8 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
                         .arg(Settings.SMTPSecurity()));
   C.Security = ResolvedMailSecurity(Settings);
   C.SecurityUnset = Written == msAuto;
-  Append(Problems, PortSecurityProblem(Settings.SMTPPort(), Written.value_or(msNone), Settings.SMTPSecurity()));
+  Append(Problems,
+         PortSecurityProblem(Settings.SMTPPort(), Written.value_or(msNone), Settings.SMTPSecurity()));
 
   C.User = Settings.SMTPUser();
   const bool HasPassword = !Settings.SMTPPassword().isEmpty();
@@ -158,17 +160,20 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
   if (!C.CAFile.isEmpty()) {
     const TSettingsFileRead Read = ReadNamedFile(C.CAFile, qint64(pelnet::smtp::rules::kMaxCaFileBytes));
     if (Read.State != sfReadable)
-      Problems.append(QStringLiteral("CAFile %1 in [SMTP] cannot be read: %2")
-                          .arg(C.CAFile, NamedFileProblemReason(Read, qint64(pelnet::smtp::rules::kMaxCaFileBytes))));
+      Problems.append(
+          QStringLiteral("CAFile %1 in [SMTP] cannot be read: %2")
+              .arg(C.CAFile, NamedFileProblemReason(Read, qint64(pelnet::smtp::rules::kMaxCaFileBytes))));
   }
   C.ServerName = Settings.SMTPServerName().trimmed();
   if (!IsAcceptableServerName(C.ServerName))
-    Problems.append(QStringLiteral("ServerName in [SMTP] holds a control character: write the name the server's "
-                                   "certificate is made out to"));
+    Problems.append(
+        QStringLiteral("ServerName in [SMTP] holds a control character: write the name the server's "
+                       "certificate is made out to"));
   C.Fingerprint = Settings.SMTPFingerprint().trimmed();
   if (!C.Fingerprint.isEmpty() && !IsSha256Fingerprint(C.Fingerprint))
-    Problems.append(QStringLiteral("Fingerprint in [SMTP] is no SHA-256 fingerprint (64 hexadecimal digits, "
-                                   "a colon allowed between two; dervik --test-mail shows the server's)"));
+    Problems.append(
+        QStringLiteral("Fingerprint in [SMTP] is no SHA-256 fingerprint (64 hexadecimal digits, "
+                       "a colon allowed between two; dervik --test-mail shows the server's)"));
   if (const auto Verify = ParseMailVerify(Settings.SMTPVerify()))
     C.Verify = *Verify;
   else
@@ -178,7 +183,8 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
 
 void ApplyMailConnection(TpelSMTP& Smtp, const TMailConnection& Connection) {
   // Indexed by the resolved security; msAuto never comes here resolved.
-  static constexpr TpelsmtpTlsModes Modes[] = {tlsNone, tlsStartTlsRequired, tlsImplicit, tlsStartTlsRequired};
+  static constexpr TpelsmtpTlsModes Modes[] = {tlsNone, tlsStartTlsRequired, tlsImplicit,
+                                               tlsStartTlsRequired};
   Smtp.setTlsMode(Modes[Connection.Security]);
   Smtp.setTlsCAFile(Connection.CAFile);
   Smtp.setTlsServerName(Connection.ServerName);
@@ -211,8 +217,9 @@ QString AutoDetectedProxyText(const TpelSMTP& Smtp) {
 }
 
 QString AutoDetectedProxyLine(const QString& Found) {
-  return Found.isEmpty() ? QStringLiteral("Proxy=auto: no proxy in all_proxy, https_proxy, http_proxy or the "
-                                          "desktop's settings; the connection goes direct")
+  return Found.isEmpty() ? QStringLiteral(
+                               "Proxy=auto: no proxy in all_proxy, https_proxy, http_proxy or the "
+                               "desktop's settings; the connection goes direct")
                          : QStringLiteral("Proxy=auto: through %1").arg(Found);
 }
 

@@ -24,7 +24,6 @@ public:
   static constexpr const char* Mask = "****";
 
 private:
-
   QStringList FSecrets;
   bool FInAuth = false;
 };

@@ -49,8 +49,9 @@ QString AutoDetectedProxy(int& argc, char** argv) {
 
 std::optional<int> RunSettingUpCommand(const TProgramOptions& Options, int& argc, char** argv) {
   if (Options.CheckSettings) {
-    const TSettingsCheck Check = CheckSettings(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()),
-                                               [&] { return AutoDetectedProxy(argc, argv); });
+    const TSettingsCheck Check =
+        CheckSettings(FindSettingsFile(ExecutableFilePath(), ConfigHomeFromEnvironment()),
+                      [&] { return AutoDetectedProxy(argc, argv); });
     WriteText(stdout, Check.Text);
     return Check.Status;
   }

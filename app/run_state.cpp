@@ -193,7 +193,8 @@ QString WriteRunState(const QString& FileName, const QString& SettingsFileName, 
   // with the pid of one killed while writing is not stopped by its leftover.
   const QString Why = ReplaceFileSafely(FileName, StateBytes(SettingsFileName, State));
   if (!Why.isEmpty())
-    return QStringLiteral("state file %1 cannot be written: %2; changes of this run are not kept").arg(FileName, Why);
+    return QStringLiteral("state file %1 cannot be written: %2; changes of this run are not kept")
+        .arg(FileName, Why);
   return QString();
 }
 

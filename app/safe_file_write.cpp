@@ -58,6 +58,7 @@ public:
       ::close(FFd);
     FFd = Fd;
   }
+
 private:
   int FFd;
 };
@@ -75,7 +76,8 @@ QByteArray RandomPart() {
 // Whether the open file Fd is still the file at Name: one renamed away or
 // removed between its opening and its lock is no longer the one meant.
 bool StillAt(int Fd, int FolderFd, const char* Name) {
-  struct stat Open {}, Named{};
+  struct stat Open {
+  }, Named{};
   if (::fstat(Fd, &Open) != 0 || ::fstatat(FolderFd, Name, &Named, AT_SYMLINK_NOFOLLOW) != 0)
     return false;
   return Open.st_dev == Named.st_dev && Open.st_ino == Named.st_ino;
@@ -100,7 +102,8 @@ void RemoveAbandonedTemporaries(int FolderFd, const QByteArray& Prefix) {
       Names.emplace_back(Entry->d_name);
   ::closedir(Folder);
   for (const QByteArray& Name : Names) {
-    const TDescriptor Fd(::openat(FolderFd, Name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const TDescriptor Fd(
+        ::openat(FolderFd, Name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat Status {};
     if (Fd.Get() < 0 || ::fstat(Fd.Get(), &Status) != 0 || !S_ISREG(Status.st_mode) ||
         Status.st_uid != ::geteuid() || ::flock(Fd.Get(), LOCK_EX | LOCK_NB) != 0 ||

@@ -123,18 +123,21 @@ TMailSettingsFindings CheckMailSettings(const TSettings& S) {
     Out.Problems.append(QStringLiteral("Recipients in [SMTP] does not parse: ") + Problem);
   // The component refuses to send without a sender, so every report would fail.
   if (S.SMTPSender().trimmed().isEmpty())
-    Out.Problems.append(QStringLiteral("Sender in [SMTP] is empty: no mail goes out without a sender address; "
-                                       "set Sender=dervik@your.domain"));
+    Out.Problems.append(
+        QStringLiteral("Sender in [SMTP] is empty: no mail goes out without a sender address; "
+                       "set Sender=dervik@your.domain"));
   const TMailConnectionSetup Setup = ReadMailConnection(S);
   Out.Problems.append(Setup.Problems);
   const TMailConnection& C = Setup.Connection;
   if (C.Security == msNone && !C.SecurityUnset && !C.User.isEmpty())
-    Out.Warnings.append(QStringLiteral("Security=none in [SMTP]: the login of %1 and its password go out in clear; "
-                                       "set Security=starttls or tls")
-                            .arg(C.User));
+    Out.Warnings.append(
+        QStringLiteral("Security=none in [SMTP]: the login of %1 and its password go out in clear; "
+                       "set Security=starttls or tls")
+            .arg(C.User));
   if (!CertificateNotCheckedNote(C).isEmpty())
-    Out.Warnings.append(QStringLiteral("Verify=no in [SMTP]: the mail goes encrypted, but to whatever server "
-                                       "answers; pin it with Fingerprint instead"));
+    Out.Warnings.append(
+        QStringLiteral("Verify=no in [SMTP]: the mail goes encrypted, but to whatever server "
+                       "answers; pin it with Fingerprint instead"));
   return Out;
 }
 

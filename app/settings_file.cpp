@@ -77,7 +77,9 @@ bool ReadAll(int Fd, QByteArray& Bytes, qint64 Limit, int& Error) {
 
 }  // namespace
 
-TSettingsFileRead ReadSettingsFile(const QString& FileName) { return ReadNamedFile(FileName, MaxSettingsFileBytes); }
+TSettingsFileRead ReadSettingsFile(const QString& FileName) {
+  return ReadNamedFile(FileName, MaxSettingsFileBytes);
+}
 
 TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes) {
   TSettingsFileRead Result;
@@ -114,7 +116,8 @@ TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes) {
 QString SettingsFileProblemText(const QString& FileName, const TSettingsFileRead& Read) {
   if (Read.State == sfReadable || Read.State == sfMissing)
     return QString();
-  return QStringLiteral("Settings file %1 not used: %2").arg(FileName, NamedFileProblemReason(Read, MaxSettingsFileBytes));
+  return QStringLiteral("Settings file %1 not used: %2")
+      .arg(FileName, NamedFileProblemReason(Read, MaxSettingsFileBytes));
 }
 
 QString NamedFileProblemReason(const TSettingsFileRead& Read, qint64 MaxBytes) {
@@ -147,8 +150,9 @@ QString NamedFileProblemReason(const TSettingsFileRead& Read, qint64 MaxBytes) {
       Reason = QStringLiteral("its symbolic links form a loop");
       break;
     case sfTooLarge:
-      Reason = MaxBytes >= 1024 * 1024 ? QStringLiteral("it is larger than %1 MiB").arg(MaxBytes / (1024 * 1024))
-                                       : QStringLiteral("it is larger than %1 KiB").arg(MaxBytes / 1024);
+      Reason = MaxBytes >= 1024 * 1024
+                   ? QStringLiteral("it is larger than %1 MiB").arg(MaxBytes / (1024 * 1024))
+                   : QStringLiteral("it is larger than %1 KiB").arg(MaxBytes / 1024);
       break;
     case sfReadError:
       Reason =

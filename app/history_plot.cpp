@@ -152,7 +152,8 @@ std::optional<std::size_t> NearestSample(const std::vector<THistorySample>& Samp
 }
 
 QString HistoryTimeText(qint64 TimeMs, const QLocale& Locale) {
-  return Locale.toString(QDateTime::fromMSecsSinceEpoch(TimeMs), QLocale::ShortFormat);
+  // The one form of the window and the reports' "since" lines.
+  return FormatDateTimeForDisplay(QDateTime::fromMSecsSinceEpoch(TimeMs), Locale);
 }
 
 QString SampleToolTip(const THistorySample& Sample, const QLocale& Locale) {

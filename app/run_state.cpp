@@ -1,5 +1,6 @@
 #include "run_state.h"
 
+#include "locale_texts.h"
 #include "safe_file_write.h"
 
 #include <QCryptographicHash>
@@ -198,4 +199,4 @@ QString WriteRunState(const QString& FileName, const QString& SettingsFileName, 
   return QString();
 }
 
-QString RunTimeText(const QDateTime& Time) { return Time.toString(QStringLiteral("dd.MM.yyyy HH:mm")); }
+QString RunTimeText(const QDateTime& Time) { return FormatDateTimeForDisplay(Time); }

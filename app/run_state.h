@@ -55,5 +55,6 @@ TRunStateRead ReadRunState(const QString& FileName, const QString& SettingsFileN
 // missing. Empty when written, else a message that says why not.
 QString WriteRunState(const QString& FileName, const QString& SettingsFileName, const TRunState& State);
 
-// "09.12.2026 06:35", as the reports and the window write the times of runs.
+// The time of a run as the window writes it, in the user's locale
+// ("09.12.26 06:35:32" in German), for the reports' "since" lines too.
 QString RunTimeText(const QDateTime& Time);

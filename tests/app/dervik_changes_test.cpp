@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QLocale>
+
 #include <dirent.h>
 #include <unistd.h>
 
@@ -32,16 +35,14 @@ std::string StatusText(const Result &R) {
   return "status " + std::to_string(R.Status) + (R.TimedOut ? " (timed out)" : "") + "\nstderr:\n" + R.Err;
 }
 
-// The minutes of a run's time span as the reports write them.
-std::set<std::string> Minutes(std::time_t From, std::time_t To) {
+// The seconds of a run's time span as the reports write them in the C
+// locale the program runs in ("9 Dec 2026 06:35:32").
+std::set<std::string> RunTimes(std::time_t From, std::time_t To) {
   std::set<std::string> Texts;
-  for (std::time_t T = From; T <= To; ++T) {
-    char Text[32];
-    std::tm Local{};
-    localtime_r(&T, &Local);
-    std::strftime(Text, sizeof Text, "%d.%m.%Y %H:%M", &Local);
-    Texts.insert(Text);
-  }
+  for (std::time_t T = From; T <= To; ++T)
+    Texts.insert(QLocale::c()
+                     .toString(QDateTime::fromSecsSinceEpoch(T), QStringLiteral("d MMM yyyy HH:mm:ss"))
+                     .toStdString());
   return Texts;
 }
 
@@ -108,7 +109,7 @@ class DervikChanges : public testing::Test {
 // run N's time span.
 void ExpectWithTimes(const std::string &Text, const std::string &Want,
                      const std::vector<std::set<std::string>> &RunMinutes) {
-  static const std::regex Time(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d)");
+  static const std::regex Time(R"(\d{1,2} [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d)");
   static const std::regex Token(R"(@(\d))");
   EXPECT_EQ(std::regex_replace(Text, Time, "@"), std::regex_replace(Want, Token, "@")) << Text;
   std::vector<std::string> Times;
@@ -180,7 +181,7 @@ TEST_F(DervikChanges, EachRuleSendsTheRunsItShouldWithTheLinesOfWhatChanged) {
       WriteSettings(Rule.Keys, R.Devices);
       const std::time_t From = std::time(nullptr);
       const Result Got = Run(State.path());
-      RunMinutes.push_back(Minutes(From, std::time(nullptr)));
+      RunMinutes.push_back(RunTimes(From, std::time(nullptr)));
       ASSERT_TRUE(Got.Started);
       EXPECT_EQ(Got.Status, R.Status) << StatusText(Got);
       const bool Sends = Rule.Keys.find("failures") != std::string::npos ? R.Failures

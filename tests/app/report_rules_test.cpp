@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QLocale>
 
 #include <memory>
 #include <string>
@@ -38,6 +39,14 @@ void FinishRun(TSettings &S, const std::vector<TDeviceRow> &Devices, const QDate
 
 QDateTime At(int Minute) { return QDateTime(QDate(2026, 12, 9), QTime(6, Minute)); }
 
+// Times are written in the user's locale: the tests read them in German.
+struct TGermanLocale {
+  TGermanLocale() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+  ~TGermanLocale() { QLocale::setDefault(QLocale::c()); }
+  TGermanLocale(const TGermanLocale &) = delete;
+  TGermanLocale &operator=(const TGermanLocale &) = delete;
+};
+
 QString Reason(TSendWhen When, const TRunChanges &Changes) {
   TReportRule Rule;
   Rule.When = When;
@@ -54,6 +63,7 @@ std::vector<QString> Texts(const std::vector<TSysLogReportLine> &Lines, int Seve
 }
 
 TEST(ReportRules, ASequenceOfRunsSendsWhatEachRuleAsksFor) {
+  const TGermanLocale Locale;
   const struct {
     const char *Name;
     std::vector<TDeviceRow> Devices;
@@ -74,41 +84,41 @@ TEST(ReportRules, ASequenceOfRunsSendsWhatEachRuleAsksFor) {
        35,
        {},
        {},
-       u"Changes since the last run (09.12.2026 06:30):\r\n"
+       u"Changes since the last run (09.12.26 06:30:00):\r\n"
        "- B (10.0.0.2): OK -> No connection at all\r\n"
        "Devices not OK, and since when:\r\n"
-       "- B (10.0.0.2): No connection at all since 09.12.2026 06:35\r\n\r\n"_s,
+       "- B (10.0.0.2): No connection at all since 09.12.26 06:35:00\r\n\r\n"_s,
        {u"Dervik: B (10.0.0.2) changed from OK to No connection at all"_s}},
       {"B stays down: its time stays",
        {{"A", "10.0.0.1", dsOK}, {"B", "10.0.0.2", dsNoConnection}},
        40,
        {},
        u"nothing changed"_s,
-       u"Changes since the last run (09.12.2026 06:35):\r\n"
+       u"Changes since the last run (09.12.26 06:35:00):\r\n"
        "No device changed.\r\n"
        "Devices not OK, and since when:\r\n"
-       "- B (10.0.0.2): No connection at all since 09.12.2026 06:35\r\n\r\n"_s,
+       "- B (10.0.0.2): No connection at all since 09.12.26 06:35:00\r\n\r\n"_s,
        {}},
       {"partial answers are still OK: no change",
        {{"A", "10.0.0.1", dsOKPartial}, {"B", "10.0.0.2", dsNoConnection}},
        42,
        {},
        u"nothing changed"_s,
-       u"Changes since the last run (09.12.2026 06:40):\r\n"
+       u"Changes since the last run (09.12.26 06:40:00):\r\n"
        "No device changed.\r\n"
        "Devices not OK, and since when:\r\n"
-       "- B (10.0.0.2): No connection at all since 09.12.2026 06:35\r\n\r\n"_s,
+       "- B (10.0.0.2): No connection at all since 09.12.26 06:35:00\r\n\r\n"_s,
        {}},
       {"B back, A removed, C added and down",
        {{"B", "10.0.0.2", dsOK}, {"C", "c.test", dsHostLookupFailed}},
        45,
        {},
        {},
-       u"Changes since the last run (09.12.2026 06:42):\r\n"
+       u"Changes since the last run (09.12.26 06:42:00):\r\n"
        "- B (10.0.0.2): No connection at all -> OK\r\n"
        "- C (c.test): not checked before -> Unable to lookup host address\r\n"
        "Devices not OK, and since when:\r\n"
-       "- C (c.test): Unable to lookup host address since 09.12.2026 06:45\r\n\r\n"_s,
+       "- C (c.test): Unable to lookup host address since 09.12.26 06:45:00\r\n\r\n"_s,
        {u"Dervik: B (10.0.0.2) changed from No connection at all to OK"_s,
         u"Dervik: C (c.test) changed from not checked before to Unable to lookup host address"_s}},
       {"A back in the list and OK: added, yet no change",
@@ -116,21 +126,21 @@ TEST(ReportRules, ASequenceOfRunsSendsWhatEachRuleAsksFor) {
        50,
        {},
        u"nothing changed"_s,
-       u"Changes since the last run (09.12.2026 06:45):\r\n"
+       u"Changes since the last run (09.12.26 06:45:00):\r\n"
        "No device changed.\r\n"
        "Devices not OK, and since when:\r\n"
-       "- C (c.test): Unable to lookup host address since 09.12.2026 06:45\r\n\r\n"_s,
+       "- C (c.test): Unable to lookup host address since 09.12.26 06:45:00\r\n\r\n"_s,
        {}},
       {"a device is known by its name: B under another address",
        {{"A", "10.0.0.1", dsOK}, {"B", "b.test", dsNoConnection}, {"C", "127.0.0.3", dsOK}},
        55,
        {},
        {},
-       u"Changes since the last run (09.12.2026 06:50):\r\n"
+       u"Changes since the last run (09.12.26 06:50:00):\r\n"
        "- B (b.test): OK -> No connection at all\r\n"
        "- C (127.0.0.3): Unable to lookup host address -> OK\r\n"
        "Devices not OK, and since when:\r\n"
-       "- B (b.test): No connection at all since 09.12.2026 06:55\r\n\r\n"_s,
+       "- B (b.test): No connection at all since 09.12.26 06:55:00\r\n\r\n"_s,
        {u"Dervik: B (b.test) changed from OK to No connection at all"_s,
         u"Dervik: C (127.0.0.3) changed from Unable to lookup host address to OK"_s}},
   };
@@ -194,13 +204,14 @@ TEST(ReportRules, KeysParseAsWrittenAndSlipsKeepTheDefault) {
 }
 
 TEST(ReportRules, TheToolTipTellsWhatTheDeviceWasUntilTheLastRun) {
+  const TGermanLocale Locale;
   TSettings S;
   FinishRun(S, {{"B", "10.0.0.2", dsOK}}, At(30));
   const TRunState Before = StateAfter(CompareRuns(TRunState{}, S));
   FinishRun(S, {{"B", "10.0.0.2", dsNoConnection}}, At(35));
   const TRunChanges Changes = CompareRuns(Before, S);
   ASSERT_EQ(Changes.Devices.size(), 1u);
-  EXPECT_EQ(ChangedRowToolTip(Changes.Devices[0], Changes.PreviousRun), u"was OK until 09.12.2026 06:30"_s);
+  EXPECT_EQ(ChangedRowToolTip(Changes.Devices[0], Changes.PreviousRun), u"was OK until 09.12.26 06:30:00"_s);
 }
 
 TEST(ReportRules, HostileNamesStaySafeAndWithinTheLine) {

@@ -103,6 +103,14 @@ void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& Settin
   }
   for (const QString& Warning : Settings.UnknownNameWarnings())
     Write(Warning, lkProblem);
+  // Said whether or not anything was checked: a scheduled job must not pass
+  // devices over in silence.
+  if (Settings.SkippedDevices() > 0)
+    Write(QStringLiteral("only the first %1 devices of %2 are checked (%3 more left out)")
+              .arg(Settings.Devices().size())
+              .arg(SettingsFileName)
+              .arg(Settings.SkippedDevices()),
+          lkProblem);
   if (!NothingChecked.isEmpty()) {
     // Nothing asked, or nobody waited for an answer: neither "all answered"
     // nor an alarm for every device would be true.

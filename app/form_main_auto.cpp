@@ -109,7 +109,10 @@ void TFormMain::WMAutoRun() {
   }
   if (FAutoSMTP || FAutoSysLog) {
     HandlePendingMessages();
-    WaitMilliseconds(AutoCloseDelayMilliseconds);
+    // The wait lets a person read the status bar; without a display nobody
+    // can, and a scheduled job would only end later.
+    if (FAutoRunMonitor == nullptr || !FAutoRunMonitor->Headless())
+      WaitMilliseconds(AutoCloseDelayMilliseconds);
     PostCloseRequest(this);
   } else if (FAutoRunMonitor != nullptr && FAutoRunMonitor->Headless()) {
     // "/AUTORUN" alone leaves the window open for the user to read; without

@@ -169,7 +169,8 @@ TEST_F(AutoSequence, AutoRunAloneWithoutDisplayClosesAfterTheRun) {
 }
 
 // The switches that send reports close the window about three seconds after
-// the last one; only the reports of the switches given are sent.
+// the last one on a display, at once without one; only the reports of the
+// switches given are sent.
 TEST_F(AutoSequence, ReportSwitchesSendAndClose) {
   const struct {
     const char *Name;
@@ -214,6 +215,16 @@ TEST_F(AutoSequence, ReportSwitchesSendAndClose) {
           << Lines[I + 1].toStdString();
     EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
   }
+  // Without a display nobody reads the status bar: the window closes at once.
+  WriteSettings(QStringLiteral("A=127.0.0.1\n"), QStringLiteral("127.0.0.1"), QStringLiteral("0.0.0.0"));
+  TAutoRunMonitor Headless = MakeMonitor(true);
+  Create({QStringLiteral("/AUTOSYSLOG")}, &Headless);
+  QElapsedTimer Clock;
+  Clock.start();
+  Form->show();
+  ASSERT_TRUE(WaitForClose());
+  EXPECT_LT(Clock.elapsed(), 3000);
+  EXPECT_EQ(PacketTexts(), std::vector<std::string>{"Dervik: All connections OK"});
 }
 
 // After a sent report panel 0 says so, with the time it went, instead of

@@ -505,6 +505,13 @@ TEST_F(DervikUnattended, TheHistoryIsReadOnAReadOnlyFileSystem) {
   EXPECT_NE(R.Out.find(",A,127.0.0.1,OK,ok,1,1,"), std::string::npos) << R.Out;
 }
 
+// Count device lines "D1=127.0.0.1", "D2=127.0.0.1", ...
+std::string ManyDevices(int Count) {
+  std::string Lines;
+  for (int I = 1; I <= Count; ++I) Lines += "D" + std::to_string(I) + "=127.0.0.1\n";
+  return Lines;
+}
+
 TEST_F(DervikUnattended, NothingCheckedIsNoSuccess) {
   REQUIRE_ISOLATION();
   const std::string File = Program.SettingsFile();
@@ -558,6 +565,12 @@ TEST_F(DervikUnattended, NothingCheckedIsNoSuccess) {
        ExitStatusNotStarted,
        "dervik: Nothing checked: Timeout=0 in [Ping] of " + File +
            " waits for no answer; set it to 1 or more\n"},
+      {"more devices than a run checks",
+       {"/AUTOSYSLOG"},
+       "[Ping]\nTimes=0\n" + Reports + "[Devices]\n" + ManyDevices(10001),
+       ExitStatusNotStarted,
+       "dervik: only the first 10000 devices of " + File + " are checked (1 more left out)\n"
+       "dervik: Nothing checked: Times=0 in [Ping] of " + File + " sends no ping; set it to 1 or more\n"},
       {"Timeout below 0 with /AUTORUN",
        {"/AUTORUN"},
        "[Ping]\nTimeout=-1\n" + Reports + "[Devices]\nA=127.0.0.1\n",

@@ -132,11 +132,12 @@ int WriteAll(int Fd, const QByteArray& Bytes) {
   return 0;
 }
 
-}  // namespace
-
+// What the fresh names beside FileName start with: "<name>.tmp-".
 QString TemporaryNamePrefix(const QString& FileName) {
   return QFileInfo(FileName).fileName() + QLatin1String(TemporaryMark);
 }
+
+}  // namespace
 
 QString ReplaceFileSafely(const QString& FileName, const QByteArray& Bytes) {
   const QFileInfo Info(FileName);

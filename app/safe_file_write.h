@@ -17,9 +17,6 @@
 #include <QByteArray>
 #include <QString>
 
-// What the fresh names beside FileName start with: "<name>.tmp-".
-QString TemporaryNamePrefix(const QString& FileName);
-
 // Replaces FileName with Bytes (or creates it); its folder must exist. An
 // existing file's permission bits are kept. Empty when written, else why
 // not ("it is a device, not a file", "writing failed: No space left on

@@ -65,9 +65,9 @@ QString ReadPasswordFile(const QString& FileName, QString& Problem) {
                   .arg(FileName, NamedFileProblemReason(Read, MaxPasswordFileBytes));
     return QString();
   }
-  QByteArray Line =
-      Read.Bytes.left(Read.Bytes.indexOf('\n') < 0 ? Read.Bytes.size() : Read.Bytes.indexOf('\n'));
-  while (Line.endsWith('\n') || Line.endsWith('\r'))
+  const qsizetype LineEnd = Read.Bytes.indexOf('\n');
+  QByteArray Line = LineEnd < 0 ? Read.Bytes : Read.Bytes.left(LineEnd);
+  while (Line.endsWith('\r'))
     Line.chop(1);
   if (Line.isEmpty())
     Problem = QStringLiteral("PasswordFile %1 in [SMTP] holds no password on its first line").arg(FileName);
@@ -158,7 +158,8 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
 
   C.CAFile = FromSettingsFolder(Settings.SMTPCAFile(), SettingsFile);
   if (!C.CAFile.isEmpty()) {
-    const TSettingsFileRead Read = ReadNamedFile(C.CAFile, qint64(pelnet::smtp::rules::kMaxCaFileBytes));
+    // The component reads it by the same rules when it starts TLS.
+    const TSettingsFileRead Read = CheckNamedFile(C.CAFile, qint64(pelnet::smtp::rules::kMaxCaFileBytes));
     if (Read.State != sfReadable)
       Problems.append(
           QStringLiteral("CAFile %1 in [SMTP] cannot be read: %2")

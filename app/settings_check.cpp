@@ -128,7 +128,8 @@ TMailSettingsFindings CheckMailSettings(const TSettings& S) {
                        "set Sender=dervik@your.domain"));
   const TMailConnectionSetup Setup = ReadMailConnection(S);
   Out.Problems.append(Setup.Problems);
-  const TMailConnection& C = Setup.Connection;
+  Out.Connection = Setup.Connection;
+  const TMailConnection& C = Out.Connection;
   if (C.Security == msNone && !C.SecurityUnset && !C.User.isEmpty())
     Out.Warnings.append(
         QStringLiteral("Security=none in [SMTP]: the login of %1 and its password go out in clear; "

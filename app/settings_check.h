@@ -3,6 +3,7 @@
 // problem named before a scheduled run meets it. Sends nothing.
 #pragma once
 
+#include "mail_settings.h"
 #include "settings_file.h"
 
 #include <QString>
@@ -25,6 +26,8 @@ class TSettings;
 struct TMailSettingsFindings {
   QStringList Problems;  // each stops every mail report
   QStringList Warnings;
+  // The connection as ReadMailConnection made it, files read once.
+  TMailConnection Connection;
 };
 
 // The [SMTP] section as --check-settings judges it; --test-mail stops on the

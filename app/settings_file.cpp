@@ -75,13 +75,8 @@ bool ReadAll(int Fd, QByteArray& Bytes, qint64 Limit, int& Error) {
   return true;
 }
 
-}  // namespace
-
-TSettingsFileRead ReadSettingsFile(const QString& FileName) {
-  return ReadNamedFile(FileName, MaxSettingsFileBytes);
-}
-
-TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes) {
+// Opens FileName as ReadNamedFile does; with Read its bytes come too.
+TSettingsFileRead OpenNamedFile(const QString& FileName, qint64 MaxBytes, bool Read) {
   TSettingsFileRead Result;
   if (FileName.isEmpty())
     return Result;
@@ -101,6 +96,8 @@ TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes) {
   } else if ((Result.State = StateOfMode(Info.st_mode)) == sfReadable) {
     if (Info.st_size > MaxBytes) {
       Result.State = sfTooLarge;
+    } else if (!Read) {
+      // Only whether it could be read: the one who uses it reads it.
     } else if (!ReadAll(Fd, Result.Bytes, MaxBytes, Result.Error)) {
       Result.State = Result.Error == EISDIR ? sfDirectory : sfReadError;
     } else if (Result.Bytes.size() > MaxBytes) {
@@ -111,6 +108,20 @@ TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes) {
   if (Result.State != sfReadable)
     Result.Bytes.clear();
   return Result;
+}
+
+}  // namespace
+
+TSettingsFileRead ReadSettingsFile(const QString& FileName) {
+  return ReadNamedFile(FileName, MaxSettingsFileBytes);
+}
+
+TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes) {
+  return OpenNamedFile(FileName, MaxBytes, true);
+}
+
+TSettingsFileRead CheckNamedFile(const QString& FileName, qint64 MaxBytes) {
+  return OpenNamedFile(FileName, MaxBytes, false);
 }
 
 QString SettingsFileProblemText(const QString& FileName, const TSettingsFileRead& Read) {

@@ -41,6 +41,9 @@ TSettingsFileRead ReadSettingsFile(const QString& FileName);
 // The same for any file the settings name (a password file, a CA file):
 // read whole without blocking, refused past MaxBytes.
 TSettingsFileRead ReadNamedFile(const QString& FileName, qint64 MaxBytes);
+// The same without reading the bytes: whether a file another part reads (the
+// mail component its CA file) can be read so.
+TSettingsFileRead CheckNamedFile(const QString& FileName, qint64 MaxBytes);
 // Why a file read so cannot be used: "it is a FIFO, not a file", "there is
 // no such file", ...; empty when it was read.
 QString NamedFileProblemReason(const TSettingsFileRead& Read, qint64 MaxBytes);

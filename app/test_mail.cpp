@@ -42,10 +42,10 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
     Sink(Line(QStringLiteral("test message not sent")));
     return ExitStatusNotStarted;
   }
-  const TMailConnectionSetup Setup = ReadMailConnection(S);
+  const TMailConnection& Connection = Findings.Connection;
 
   TpelSMTP Smtp;
-  TMailTrailMasker Masker(MailSecrets(Setup.Connection));
+  TMailTrailMasker Masker(MailSecrets(Connection));
   // The TLS lines go where the handshake happened, or with the failure
   // when the handshake itself failed.
   bool TlsShown = false;
@@ -73,8 +73,8 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
     Smtp.setSendTo(S.SMTPRecipients());
     Smtp.setFrom(S.SMTPSender());
     Smtp.setTimeout(S.SMTPTimeoutSeconds());
-    ApplyMailConnection(Smtp, Setup.Connection);
-    if (Setup.Connection.Proxy.AutoDetect)
+    ApplyMailConnection(Smtp, Connection);
+    if (Connection.Proxy.AutoDetect)
       Sink(Line(AutoDetectedProxyLine(AutoDetectedProxyText(Smtp))));
     const QString Subject = QStringLiteral("Dervik: test message");
     const QString Body = QStringLiteral("Test message of Dervik from %1 at %2, sent with dervik --test-mail.\r\n")
@@ -89,7 +89,7 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
     // The server's words may repeat what it was sent, the login too.
     Sink(Line(Masker.Masked(QStringLiteral("test message to %1 not sent: %2")
                                 .arg(Destination, MailFailureText(E, Smtp.LastReply(), Smtp.Timeout())))));
-    TMailHintContext Context = MailHintContext(S, Setup.Connection);
+    TMailHintContext Context = MailHintContext(S, Connection);
     Context.OfferedMechanisms = Offered;
     if (const QString Fix = MailFailureHint(E.Code(), Smtp.LastReply(), Context); !Fix.isEmpty())
       Sink(Line(QStringLiteral("to fix: ") + Masker.Masked(Fix)));
@@ -101,6 +101,7 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
     return ExitStatusReportFailed;
   }
   ShowTls();
-  Sink(Line(QStringLiteral("test message sent to %1").arg(Destination) + CertificateNotCheckedNote(Setup.Connection)));
+  Sink(Line(QStringLiteral("test message sent to %1").arg(Destination) +
+            CertificateNotCheckedNote(Connection)));
   return ExitStatusAllAnswered;
 }

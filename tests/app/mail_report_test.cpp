@@ -77,6 +77,16 @@ TDecodedMail DecodeWithPython(const std::string &Raw) {
   return Decoded;
 }
 
+// The subjects of the messages Server took since the first Delivered ones;
+// Delivered then counts them all.
+std::vector<std::string> NewSubjects(const SmtpSink &Server, size_t &Delivered) {
+  const std::vector<Mail> Mails = Server.Messages();
+  std::vector<std::string> Subjects;
+  for (size_t I = Delivered; I < Mails.size(); ++I) Subjects.push_back(Mails[I].Header("Subject"));
+  Delivered = Mails.size();
+  return Subjects;
+}
+
 struct TDeviceRow {
   const char *Name, *Address;
   TDeviceStatus Status;
@@ -538,11 +548,7 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
     ClickSend();
     EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
     EXPECT_TRUE(QDir(QueueDir).entryList(QDir::Files).isEmpty());
-    const std::vector<Mail> Mails = Sink.Messages();
-    std::vector<std::string> Subjects;
-    for (size_t I = Delivered; I < Mails.size(); ++I)
-      Subjects.push_back(Mails[I].Header("Subject"));
-    Delivered = Mails.size();
+    const std::vector<std::string> Subjects = NewSubjects(Sink, Delivered);
     const std::vector<std::string> Expected =
         R.Result == rrQueued ? std::vector<std::string>{"Dervik: first", "Dervik: second"}
                              : std::vector<std::string>{"Dervik: second"};
@@ -866,11 +872,7 @@ TEST_F(MailReport, A421ToEhloWithStartTlsRequiredIsQueuedAndDeliveredNextTime) {
     ClickSend();
     EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
     EXPECT_TRUE(QDir(QueueDir).entryList(QDir::Files).isEmpty());
-    const std::vector<Mail> Mails = Tls.Messages();
-    std::vector<std::string> Subjects;
-    for (size_t I = Delivered; I < Mails.size(); ++I) Subjects.push_back(Mails[I].Header("Subject"));
-    Delivered = Mails.size();
-    EXPECT_EQ(Subjects, (std::vector<std::string>{"Dervik: first", "Dervik: second"}));
+    EXPECT_EQ(NewSubjects(Tls, Delivered), (std::vector<std::string>{"Dervik: first", "Dervik: second"}));
   }
 }
 

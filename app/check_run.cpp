@@ -133,7 +133,8 @@ bool TCheckRun::InParallel(const TSettings& Settings) {
 bool TCheckRun::Run(const TSettings& Settings, TCheckRunView& View) {
   FCounts = TCheckCounts();
   FPeakInFlight = 0;
-  const bool Finished = InParallel(Settings) ? RunInParallel(Settings, View) : RunOneAfterOther(Settings, View);
+  const bool Finished =
+      InParallel(Settings) ? RunInParallel(Settings, View) : RunOneAfterOther(Settings, View);
   if (Finished)
     FCurrentDevice = nullptr;
   return Finished;
@@ -242,7 +243,8 @@ bool TCheckRun::RunInParallel(const TSettings& Settings, TCheckRunView& View) {
   // Each device in flight gets a ping component of its own, set up as the
   // run's own is; they go when the run ends.
   Hooks.ConfigurePing = [&Settings](TpelPing& Ping) { ConfigurePing(Ping, Settings); };
-  Hooks.PrepareDevice = [](TpelPing& Ping, TDevice& Device, const TDeviceHostLookup& Lookup) -> std::shared_ptr<void> {
+  Hooks.PrepareDevice = [](TpelPing& Ping, TDevice& Device,
+                           const TDeviceHostLookup& Lookup) -> std::shared_ptr<void> {
     return PrepareDevice(Ping, Device, Lookup);
   };
   // The address the device's lookup found: one lookup per device, started

@@ -36,7 +36,8 @@ void TFormMain::KeepRunState() {
   FRunChanges = CompareRuns(Read.State, *FSettings);
   // Kept or not, the run reports: a lost state only costs the next run its
   // comparison.
-  FRunStateMessage = JoinMessages(Read.Message, WriteRunState(File, FSettingsFileName, StateAfter(*FRunChanges)));
+  FRunStateMessage =
+      JoinMessages(Read.Message, WriteRunState(File, FSettingsFileName, StateAfter(*FRunChanges)));
 }
 
 void TFormMain::MarkChangedRows() {

@@ -108,7 +108,9 @@ void TFormMain::RunCheck() {
   }
 }
 
-TDevice* TFormMain::CurrentDevice() const { return FCheckRun != nullptr ? FCheckRun->CurrentDevice() : nullptr; }
+TDevice* TFormMain::CurrentDevice() const {
+  return FCheckRun != nullptr ? FCheckRun->CurrentDevice() : nullptr;
+}
 
 void TFormMain::SetCheckCommandsEnabled(bool Enabled) {
   MenuItemRun->setEnabled(Enabled);

@@ -62,7 +62,8 @@ void TFormMain::RecordRun() {
   if (Database.isEmpty() || FSettings->HistoryKeep() <= 0)
     return;
   THistoryStore Store(Database);
-  const THistoryWriteOutcome Outcome = Store.Write(Run, FSettings->HistoryKeep(), QDateTime::currentDateTime());
+  const THistoryWriteOutcome Outcome =
+      Store.Write(Run, FSettings->HistoryKeep(), QDateTime::currentDateTime());
   const QString Line = Outcome.Problem.isEmpty() ? Outcome.Note : Outcome.Problem;
   if (Line.isEmpty())
     return;

@@ -103,8 +103,8 @@ bool TFormMain::SendResultsToSMTP() {
   // The "Sending" text would stay forever: say that it went, and when.
   if (Result && !FSMTPQueued)
     SetStatusPanelText(0, QStringLiteral("Mail report sent to %1:%2. (%3)")
-                              .arg(pelSMTP1->MailServer(), QString::number(pelSMTP1->MailPort()),
-                                   FormatTimeForDisplay(QTime::currentTime())) +
+                                  .arg(pelSMTP1->MailServer(), QString::number(pelSMTP1->MailPort()),
+                                       FormatTimeForDisplay(QTime::currentTime())) +
                               CertificateNotCheckedNote(Connection.Connection));
   // Reports of earlier runs the queue lost are named whatever became of this one.
   if (!FLostQueuedMail.isEmpty())

@@ -44,13 +44,16 @@ bool IsDamage(int Code) {
 }
 
 QString ErrorText(sqlite3* Database, int Code) {
-  return Database != nullptr ? QString::fromUtf8(sqlite3_errmsg(Database)) : QString::fromUtf8(sqlite3_errstr(Code));
+  return Database != nullptr ? QString::fromUtf8(sqlite3_errmsg(Database))
+                             : QString::fromUtf8(sqlite3_errstr(Code));
 }
 
 // A prepared statement that finalizes itself.
 class TStatement {
 public:
-  TStatement(sqlite3* Database, const char* Sql) { FCode = sqlite3_prepare_v2(Database, Sql, -1, &FStatement, nullptr); }
+  TStatement(sqlite3* Database, const char* Sql) {
+    FCode = sqlite3_prepare_v2(Database, Sql, -1, &FStatement, nullptr);
+  }
   ~TStatement() { sqlite3_finalize(FStatement); }
   TStatement(const TStatement&) = delete;
   TStatement& operator=(const TStatement&) = delete;
@@ -107,10 +110,12 @@ int WriteRun(sqlite3* Database, const THistoryRun& Run, qint64 KeepFromMs) {
     return Failure;
   };
   TStatement InsertRun(Database, "INSERT INTO runs(time_ms, settings_file, summary) VALUES(?, ?, ?)");
-  TStatement InsertDevice(Database,
-                          "INSERT INTO devices(run_id, position, name, address, status, category, sent, "
-                          "answered, rtt_min_us, rtt_mean_us, rtt_max_us) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  TStatement DropDevices(Database, "DELETE FROM devices WHERE run_id IN (SELECT id FROM runs WHERE time_ms < ?)");
+  TStatement InsertDevice(
+      Database,
+      "INSERT INTO devices(run_id, position, name, address, status, category, sent, "
+      "answered, rtt_min_us, rtt_mean_us, rtt_max_us) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  TStatement DropDevices(Database,
+                         "DELETE FROM devices WHERE run_id IN (SELECT id FROM runs WHERE time_ms < ?)");
   TStatement DropRuns(Database, "DELETE FROM runs WHERE time_ms < ?");
   for (const TStatement* Statement : {&InsertRun, &InsertDevice, &DropDevices, &DropRuns})
     if (Statement->PrepareCode() != SQLITE_OK)
@@ -217,7 +222,8 @@ QString HistoryDatabaseFile(const QString& SettingsFile, const QString& DataHome
   const QFileInfo Info(SettingsFile);
   const QByteArray Hash =
       QCryptographicHash::hash(Info.absoluteFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(8);
-  const QString Base = Info.completeBaseName().isEmpty() ? QStringLiteral("settings") : Info.completeBaseName();
+  const QString Base =
+      Info.completeBaseName().isEmpty() ? QStringLiteral("settings") : Info.completeBaseName();
   return QStringLiteral("%1/dervik/%2-%3.sqlite").arg(DataHome, Base, QString::fromLatin1(Hash));
 }
 
@@ -261,8 +267,8 @@ bool THistoryStore::OpenForWriting(QString* Problem) {
 // log, or empty when the file could not be moved.
 QString THistoryStore::SetAside(const QString& Why) {
   Close();
-  const QString Aside =
-      FFileName + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  const QString Aside = FFileName + QStringLiteral(".damaged-") +
+                        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
   if (!QFile::rename(FFileName, Aside))
     return QString();
   // The journal of the damaged file would be taken for the fresh one's.

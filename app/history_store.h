@@ -19,7 +19,7 @@ struct sqlite3;
 struct THistoryDevice {
   QString Name;
   QString Address;
-  QString Status;  // the status text the list shows
+  QString Status;    // the status text the list shows
   int Category = 0;  // TDeviceStatusCategory
   int Sent = 0;
   int Answered = 0;

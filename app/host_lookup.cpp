@@ -32,9 +32,10 @@ namespace {
 
 QString AddressText(const addrinfo& Entry) {
   char Text[INET6_ADDRSTRLEN] = {};
-  const void* Address = Entry.ai_family == AF_INET
-                            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(Entry.ai_addr)->sin_addr)
-                            : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(Entry.ai_addr)->sin6_addr);
+  const void* Address =
+      Entry.ai_family == AF_INET
+          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(Entry.ai_addr)->sin_addr)
+          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(Entry.ai_addr)->sin6_addr);
   if (inet_ntop(Entry.ai_family, Address, Text, sizeof Text) == nullptr)
     return QString();
   return QString::fromLatin1(Text);

@@ -126,8 +126,9 @@ QString MailFailureText(const EPelnet& Failure, const QString& LastReply, int Ti
   const int Code = Failure.Code();
   // A reply that explains a close (421 and the like); an older 2xx would only mislead.
   const bool Refusal = LastReply.startsWith(QLatin1Char('4')) || LastReply.startsWith(QLatin1Char('5'));
-  const QString Closed = Refusal ? QStringLiteral(" (the server closed the connection after \"%1\")").arg(LastReply)
-                                 : QStringLiteral(" (the server closed the connection)");
+  const QString Closed =
+      Refusal ? QStringLiteral(" (the server closed the connection after \"%1\")").arg(LastReply)
+              : QStringLiteral(" (the server closed the connection)");
   // A wait ends with "Timeout." when the server kept silent; with
   // "Interrupted." or a socket's text when the connection went away under it.
   if (Code == CodeWaitEnded)
@@ -168,7 +169,8 @@ TMailDelivery DeliverThroughQueue(TpelSMTP& Smtp, const QString& QueueDir,
   try {
     const QString FileName = Smtp.Queue(QueueDir);
     Out.Result = rrQueued;
-    Out.Text = QStringLiteral("Mail report queued as %1 for the next report: %2").arg(FileName, Failure->Text);
+    Out.Text =
+        QStringLiteral("Mail report queued as %1 for the next report: %2").arg(FileName, Failure->Text);
   } catch (const EPelnet& E) {
     // Both failures: why it was not sent, and why it could not be kept.
     Out.Result = rrFailed;

@@ -108,8 +108,8 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
 
   const std::optional<TMailSecurity> Written = ParseMailSecurity(Settings.SMTPSecurity());
   if (!Written)
-    Problems.append(QStringLiteral("Security=%1 in [SMTP] is none of none, starttls, tls")
-                        .arg(Settings.SMTPSecurity()));
+    Problems.append(
+        QStringLiteral("Security=%1 in [SMTP] is none of none, starttls, tls").arg(Settings.SMTPSecurity()));
   C.Security = ResolvedMailSecurity(Settings);
   C.SecurityUnset = Written == msAuto;
   Append(Problems,
@@ -138,8 +138,9 @@ TMailConnectionSetup ReadMailConnection(const TSettings& Settings) {
   if (Proxy.Proxy)
     C.Proxy = *Proxy.Proxy;
   else
-    Problems.append(QStringLiteral("Proxy=%1 in [SMTP] does not parse: %2; %3")
-                        .arg(MaskedProxyText(Settings.SMTPProxy()), Proxy.Problem, QLatin1String(ProxyForms)));
+    Problems.append(
+        QStringLiteral("Proxy=%1 in [SMTP] does not parse: %2; %3")
+            .arg(MaskedProxyText(Settings.SMTPProxy()), Proxy.Problem, QLatin1String(ProxyForms)));
 
   if (HasPassword || !C.Proxy.Password.isEmpty()) {
     Append(Problems, SecretFileProblem(SettingsFile, QStringLiteral("the settings file")));

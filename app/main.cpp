@@ -55,7 +55,8 @@ std::optional<int> RunSettingUpCommand(const TProgramOptions& Options, int& argc
     WriteText(stdout, Check.Text);
     return Check.Status;
   }
-  if (!Options.TestMail) return std::nullopt;
+  if (!Options.TestMail)
+    return std::nullopt;
   unsetenv("QT_NO_GLIB");
   QCoreApplication Application(argc, argv);
   try {
@@ -78,8 +79,9 @@ int PrintHistory(const TOutputOptions& Options) {
   }
   QByteArray Out;
   QString Error;
-  const int Status = RunHistoryCommand(Options, HistoryDatabaseFile(Lookup.FileName, DataHomeFromEnvironment()),
-                                       QDateTime::currentDateTime(), &Out, &Error);
+  const int Status =
+      RunHistoryCommand(Options, HistoryDatabaseFile(Lookup.FileName, DataHomeFromEnvironment()),
+                        QDateTime::currentDateTime(), &Out, &Error);
   if (Status != HistoryPrinted) {
     WriteText(stderr, QStringLiteral("dervik: ") + Error + u'\n');
     return Status;
@@ -112,14 +114,16 @@ int main(int argc, char** argv) {
     WriteText(stderr, UnknownSwitchText(Options.UnknownSwitch));
     return ExitStatusUsage;
   }
-  if (const QString Problem = OutputOptionsProblem(Options.Output, Options.Switches.Any()); !Problem.isEmpty()) {
+  if (const QString Problem = OutputOptionsProblem(Options.Output, Options.Switches.Any());
+      !Problem.isEmpty()) {
     WriteText(stderr, QStringLiteral("dervik: %1; see dervik --help\n").arg(Problem));
     return ExitStatusUsage;
   }
   // Answers without a window or a display, as --help does.
   if (Options.Output.History)
     return PrintHistory(Options.Output);
-  if (const std::optional<int> Status = RunSettingUpCommand(Options, argc, argv)) return *Status;
+  if (const std::optional<int> Status = RunSettingUpCommand(Options, argc, argv))
+    return *Status;
 
   // Decided before the application object exists: Qt ends the process when
   // its platform cannot open a display.

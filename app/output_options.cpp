@@ -27,7 +27,8 @@ struct TUnit {
   QChar Letter;
   qint64 Seconds;
 };
-constexpr std::array<TUnit, 5> SinceUnits{{{u's', 1}, {u'm', 60}, {u'h', 3600}, {u'd', 86400}, {u'w', 604800}}};
+constexpr std::array<TUnit, 5> SinceUnits{
+    {{u's', 1}, {u'm', 60}, {u'h', 3600}, {u'd', 86400}, {u'w', 604800}}};
 // A hundred years back is as far as anyone keeps.
 constexpr qint64 SinceLimitSeconds = 100LL * 366 * 86400;
 
@@ -87,8 +88,10 @@ QString OutputOptionsProblem(const TOutputOptions& Options, bool AnySwitch) {
   if (!Options.History && (Options.Device || !Options.Since.isEmpty() || !Options.Format.isEmpty()))
     return QStringLiteral("--device, --since and --format go with --history");
   if (!Options.Since.isEmpty() && !ParseSinceSeconds(Options.Since))
-    return QStringLiteral("--since takes a number and s, m, h, d or w (30m, 12h, 7d); not %1").arg(Options.Since);
-  if (!Options.Format.isEmpty() && Options.Format != QLatin1String("csv") && Options.Format != QLatin1String("json"))
+    return QStringLiteral("--since takes a number and s, m, h, d or w (30m, 12h, 7d); not %1")
+        .arg(Options.Since);
+  if (!Options.Format.isEmpty() && Options.Format != QLatin1String("csv") &&
+      Options.Format != QLatin1String("json"))
     return QStringLiteral("--format takes csv or json; not %1").arg(Options.Format);
   return QString();
 }

@@ -10,12 +10,12 @@
 #include <optional>
 
 struct TOutputOptions {
-  QString JsonFile = QString();        // --json FILE
-  QString PrometheusFile = QString();  // --prometheus FILE
-  bool History = false;                // --history
+  QString JsonFile = QString();                  // --json FILE
+  QString PrometheusFile = QString();            // --prometheus FILE
+  bool History = false;                          // --history
   std::optional<QString> Device = std::nullopt;  // --device NAME
-  QString Since = QString();           // --since 7d
-  QString Format = QString();          // --format csv|json
+  QString Since = QString();                     // --since 7d
+  QString Format = QString();                    // --format csv|json
   // The first option without its value, or empty.
   QString MissingValue = QString();
 };

@@ -80,7 +80,7 @@ private:
     int Attempts = 0;
     int RequestId = -1;  // -1: none outstanding
     qint64 Deadline = 0;
-    std::shared_ptr<void> Prepared;  // from PrepareDevice, until the device is done
+    std::shared_ptr<void> Prepared;             // from PrepareDevice, until the device is done
     std::shared_ptr<TDeviceHostLookup> Lookup;  // what its host text names
     bool LookingUp = false;                     // no request before the lookup is done
   };

@@ -78,7 +78,8 @@ bool TRunChanges::AnyChanged() const {
 }
 
 bool TRunChanges::AnyNotOK() const {
-  return std::any_of(Devices.cbegin(), Devices.cend(), [](const TDeviceChange& D) { return D.Category != dscOK; });
+  return std::any_of(Devices.cbegin(), Devices.cend(),
+                     [](const TDeviceChange& D) { return D.Category != dscOK; });
 }
 
 TRunChanges CompareRuns(const TRunState& Previous, const TSettings& Settings) {
@@ -159,7 +160,8 @@ QString MailChangesSection(const TRunChanges& Changes) {
       HeadingAdded = true;
     }
     Lines.append(DeviceReportLine(D.Name, D.Address,
-                                  QStringLiteral("%1 since %2").arg(D.Status, RunTimeText(D.Since)), MailLineOctets));
+                                  QStringLiteral("%1 since %2").arg(D.Status, RunTimeText(D.Since)),
+                                  MailLineOctets));
   }
   Lines.append(QString());
   QString Section;
@@ -173,9 +175,11 @@ std::vector<TSysLogReportLine> SysLogChangeLines(const TRunChanges& Changes) {
   std::vector<TSysLogReportLine> Lines;
   for (const TDeviceChange& D : Changes.Devices)
     if (D.Changed)
-      Lines.push_back({ChangeSeverity, FitToOctets(ReportSafeText(Prefix() + QStringLiteral("%1 (%2) changed from %3 to %4")
-                                                                                 .arg(D.Name, D.Address, WasText(D), D.Status)),
-                                                   SysLogTextOctets)});
+      Lines.push_back(
+          {ChangeSeverity,
+           FitToOctets(ReportSafeText(Prefix() + QStringLiteral("%1 (%2) changed from %3 to %4")
+                                                     .arg(D.Name, D.Address, WasText(D), D.Status)),
+                       SysLogTextOctets)});
   return Lines;
 }
 
@@ -196,7 +200,8 @@ QString NotRunMailBody(const QString& Cause) {
 
 TSysLogReportLine NotRunSysLogLine(const QString& Cause) {
   constexpr int NotRunSeverity = 3;
-  return {NotRunSeverity, FitToOctets(ReportSafeText(NotRunSubject() + QStringLiteral(": ") + Cause), SysLogTextOctets)};
+  return {NotRunSeverity,
+          FitToOctets(ReportSafeText(NotRunSubject() + QStringLiteral(": ") + Cause), SysLogTextOctets)};
 }
 
 bool NotRunReportWanted(const TReportRule& Rule, const QString& Cause, const QString& LastCause) {

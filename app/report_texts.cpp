@@ -142,8 +142,9 @@ QString MailReportBody(const TSettings& Settings) {
 
 std::vector<TSysLogReportLine> SysLogReportLines(const TSettings& Settings) {
   std::vector<TSysLogReportLine> Lines;
-  Lines.push_back({SysLogSummarySeverity,
-                   FitToOctets(ReportSafeText(SummaryPrefix() + Settings.LastCheckResult()), SysLogTextOctets)});
+  Lines.push_back(
+      {SysLogSummarySeverity,
+       FitToOctets(ReportSafeText(SummaryPrefix() + Settings.LastCheckResult()), SysLogTextOctets)});
   for (const TSysLogGroup& Group : SysLogGroups) {
     bool HeadingSent = false;
     for (const auto& Device : Settings.Devices()) {
@@ -154,7 +155,7 @@ std::vector<TSysLogReportLine> SysLogReportLines(const TSettings& Settings) {
         HeadingSent = true;
       }
       Lines.push_back({Group.Severity, DeviceReportLine(Device->DeviceName(), Device->DeviceHostAddress(),
-                                                         Device->DeviceStatusToString(), SysLogTextOctets)});
+                                                        Device->DeviceStatusToString(), SysLogTextOctets)});
     }
   }
   return Lines;

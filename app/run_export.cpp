@@ -15,9 +15,7 @@ namespace {
 
 constexpr std::array<const char*, 3> CategoryNames{"no_connection", "unknown", "ok"};
 
-QString TimeText(const QDateTime& Time) {
-  return Time.toUTC().toString(Qt::ISODateWithMs);
-}
+QString TimeText(const QDateTime& Time) { return Time.toUTC().toString(Qt::ISODateWithMs); }
 
 double Milliseconds(double Microseconds) { return Microseconds / 1000.0; }
 
@@ -134,7 +132,9 @@ THistoryRun RunRecordOf(const TSettings& Settings, const QString& SettingsFile) 
   return Run;
 }
 
-QByteArray RunJson(const THistoryRun& Run) { return QJsonDocument(RunObject(Run)).toJson(QJsonDocument::Indented); }
+QByteArray RunJson(const THistoryRun& Run) {
+  return QJsonDocument(RunObject(Run)).toJson(QJsonDocument::Indented);
+}
 
 QByteArray RunPrometheus(const THistoryRun& Run) {
   QByteArray Out;
@@ -146,24 +146,28 @@ QByteArray RunPrometheus(const THistoryRun& Run) {
         Out += QByteArray(Metric.Name) + "{name=\"" + LabelValue(Device.Name) + "\",address=\"" +
                LabelValue(Device.Address) + "\"} " + Number(*Value) + '\n';
   }
-  Out += "# HELP dervik_last_run_timestamp_seconds When the last check run ended, in seconds since 1970.\n"
-         "# TYPE dervik_last_run_timestamp_seconds gauge\n"
-         "dervik_last_run_timestamp_seconds " +
-         Number(double(Run.Time.toMSecsSinceEpoch()) / 1000.0) + '\n';
+  Out +=
+      "# HELP dervik_last_run_timestamp_seconds When the last check run ended, in seconds since 1970.\n"
+      "# TYPE dervik_last_run_timestamp_seconds gauge\n"
+      "dervik_last_run_timestamp_seconds " +
+      Number(double(Run.Time.toMSecsSinceEpoch()) / 1000.0) + '\n';
   return Out;
 }
 
 QByteArray HistoryCsv(const std::vector<THistoryRun>& Runs) {
-  QByteArray Out = "time,device,address,status,category,sent,answered,round_trip_min_ms,"
-                   "round_trip_mean_ms,round_trip_max_ms\r\n";
+  QByteArray Out =
+      "time,device,address,status,category,sent,answered,round_trip_min_ms,"
+      "round_trip_mean_ms,round_trip_max_ms\r\n";
   for (const THistoryRun& Run : Runs)
     for (const THistoryDevice& Device : Run.Devices) {
-      const auto Min = Device.RoundTripMin ? std::optional<double>(double(*Device.RoundTripMin)) : std::nullopt;
-      const auto Max = Device.RoundTripMax ? std::optional<double>(double(*Device.RoundTripMax)) : std::nullopt;
-      Out += CsvField(TimeText(Run.Time)) + ',' + CsvField(Device.Name) + ',' + CsvField(Device.Address) + ',' +
-             CsvField(Device.Status) + ',' + CategoryName(Device.Category).toLatin1() + ',' +
-             QByteArray::number(Device.Sent) + ',' + QByteArray::number(Device.Answered) + ',' + OptionalMs(Min) +
-             ',' + OptionalMs(Device.RoundTripMean) + ',' + OptionalMs(Max) + "\r\n";
+      const auto Min =
+          Device.RoundTripMin ? std::optional<double>(double(*Device.RoundTripMin)) : std::nullopt;
+      const auto Max =
+          Device.RoundTripMax ? std::optional<double>(double(*Device.RoundTripMax)) : std::nullopt;
+      Out += CsvField(TimeText(Run.Time)) + ',' + CsvField(Device.Name) + ',' + CsvField(Device.Address) +
+             ',' + CsvField(Device.Status) + ',' + CategoryName(Device.Category).toLatin1() + ',' +
+             QByteArray::number(Device.Sent) + ',' + QByteArray::number(Device.Answered) + ',' +
+             OptionalMs(Min) + ',' + OptionalMs(Device.RoundTripMean) + ',' + OptionalMs(Max) + "\r\n";
     }
   return Out;
 }

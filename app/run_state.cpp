@@ -144,13 +144,17 @@ QString RunStateFolder() {
 
 QString RunStateFileName(const QString& SettingsFileName) {
   const QString Absolute = AbsoluteName(SettingsFileName);
-  const QByteArray Hash = QCryptographicHash::hash(Absolute.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+  const QByteArray Hash =
+      QCryptographicHash::hash(Absolute.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
   QString Base = QFileInfo(Absolute).completeBaseName();
   // Only the plain characters of the name: the hash tells files apart.
   Base.erase(std::remove_if(Base.begin(), Base.end(),
-                            [](QChar C) { return !(C.isLetterOrNumber() && C.unicode() < 0x80) && C != u'-' && C != u'_'; }),
+                            [](QChar C) {
+                              return !(C.isLetterOrNumber() && C.unicode() < 0x80) && C != u'-' && C != u'_';
+                            }),
              Base.end());
-  return QDir(RunStateFolder()).filePath(QStringLiteral("%1-%2.state").arg(Base.left(64), QString::fromLatin1(Hash)));
+  return QDir(RunStateFolder())
+      .filePath(QStringLiteral("%1-%2.state").arg(Base.left(64), QString::fromLatin1(Hash)));
 }
 
 TRunStateRead ReadRunState(const QString& FileName, const QString& SettingsFileName) {
@@ -176,12 +180,14 @@ TRunStateRead ReadRunState(const QString& FileName, const QString& SettingsFileN
     Read.State = std::move(*State);
     return Read;
   }
-  const QString Aside =
-      FileName + QStringLiteral(".bad-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+  const QString Aside = FileName + QStringLiteral(".bad-") +
+                        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
   if (QFile::rename(FileName, Aside))
-    Read.Message = QStringLiteral("state file %1 %2: set aside as %3; a fresh one is started").arg(FileName, Why, Aside);
+    Read.Message =
+        QStringLiteral("state file %1 %2: set aside as %3; a fresh one is started").arg(FileName, Why, Aside);
   else
-    Read.Message = QStringLiteral("state file %1 %2 and cannot be set aside; a fresh one is started").arg(FileName, Why);
+    Read.Message =
+        QStringLiteral("state file %1 %2 and cannot be set aside; a fresh one is started").arg(FileName, Why);
   return Read;
 }
 

@@ -71,7 +71,8 @@ constexpr TTextKey SyslogHostKey{SectionSyslog, u"HostAddress", &TSettings::SetS
                                  &TSettings::SyslogHostAddress};
 constexpr TIntegerKey SyslogPortKey{SectionSyslog, u"Port", &TSettings::SetSyslogPort};
 constexpr TIntegerKey HistoryKeepKey{SectionHistory, u"Keep", &TSettings::SetHistoryKeep};
-constexpr TTextKey SMTPSendWhenKey{SectionSMTP, u"SendWhen", &TSettings::SetSMTPSendWhen, &TSettings::SMTPSendWhen};
+constexpr TTextKey SMTPSendWhenKey{SectionSMTP, u"SendWhen", &TSettings::SetSMTPSendWhen,
+                                   &TSettings::SMTPSendWhen};
 constexpr TTextKey SMTPShowChangesKey{SectionSMTP, u"ShowChanges", &TSettings::SetSMTPShowChanges,
                                       &TSettings::SMTPShowChanges};
 constexpr TTextKey SyslogSendWhenKey{SectionSyslog, u"SendWhen", &TSettings::SetSyslogSendWhen,
@@ -80,22 +81,22 @@ constexpr TTextKey SyslogShowChangesKey{SectionSyslog, u"ShowChanges", &TSetting
                                         &TSettings::SyslogShowChanges};
 
 constexpr TKey KeysInReadingOrder[] = {
-    {&PingTimeoutKey, nullptr},    {&PingTimesKey, nullptr},  {&PingTTLKey, nullptr},
-    {&PingParallelKey, nullptr},   {nullptr, &SMTPHostKey},   {&SMTPPortKey, nullptr},
-    {nullptr, &SMTPRecipientsKey}, {nullptr, &SMTPSenderKey}, {nullptr, &SMTPQueueDirKey},
-    {&SMTPTimeoutKey, nullptr},    {nullptr, &SMTPSecurityKey}, {nullptr, &SMTPUserKey},
-    {nullptr, &SMTPPasswordKey},   {nullptr, &SMTPPasswordFileKey}, {nullptr, &SMTPAuthSchemeKey},
-    {nullptr, &SMTPCAFileKey},     {nullptr, &SMTPServerNameKey}, {nullptr, &SMTPFingerprintKey},
-    {nullptr, &SMTPVerifyKey},     {nullptr, &SMTPProxyKey},
-    {&SyslogFacilityKey, nullptr}, {nullptr, &SyslogHostKey}, {&SyslogPortKey, nullptr},
-    {&HistoryKeepKey, nullptr},
-    {nullptr, &SMTPSendWhenKey},   {nullptr, &SMTPShowChangesKey}, {nullptr, &SyslogSendWhenKey},
+    {&PingTimeoutKey, nullptr},       {&PingTimesKey, nullptr},        {&PingTTLKey, nullptr},
+    {&PingParallelKey, nullptr},      {nullptr, &SMTPHostKey},         {&SMTPPortKey, nullptr},
+    {nullptr, &SMTPRecipientsKey},    {nullptr, &SMTPSenderKey},       {nullptr, &SMTPQueueDirKey},
+    {&SMTPTimeoutKey, nullptr},       {nullptr, &SMTPSecurityKey},     {nullptr, &SMTPUserKey},
+    {nullptr, &SMTPPasswordKey},      {nullptr, &SMTPPasswordFileKey}, {nullptr, &SMTPAuthSchemeKey},
+    {nullptr, &SMTPCAFileKey},        {nullptr, &SMTPServerNameKey},   {nullptr, &SMTPFingerprintKey},
+    {nullptr, &SMTPVerifyKey},        {nullptr, &SMTPProxyKey},        {&SyslogFacilityKey, nullptr},
+    {nullptr, &SyslogHostKey},        {&SyslogPortKey, nullptr},       {&HistoryKeepKey, nullptr},
+    {nullptr, &SMTPSendWhenKey},      {nullptr, &SMTPShowChangesKey},  {nullptr, &SyslogSendWhenKey},
     {nullptr, &SyslogShowChangesKey},
 };
 
 QStringView View(const char16_t* Text) { return QStringView(Text); }
 
-constexpr const char16_t* KnownSections[] = {SectionPing, SectionSMTP, SectionSyslog, SectionDevices, SectionHistory};
+constexpr const char16_t* KnownSections[] = {SectionPing, SectionSMTP, SectionSyslog, SectionDevices,
+                                             SectionHistory};
 
 QString KeyName(const TKey& Key) {
   return QString::fromUtf16(Key.Integer != nullptr ? Key.Integer->Key : Key.Text->Key);
@@ -150,11 +151,12 @@ QStringList UnknownNameWarningLines(const std::vector<TSettings::TUnknownName>& 
   for (const TSettings::TUnknownName& Name : Unknown)
     Warnings.append(
         Name.Key.isEmpty()
-            ? WithSuggestion(QStringLiteral("warning: unknown section [%1] in %2").arg(Name.Section, FileName),
-                             Name.Nearest, QStringLiteral("[%1]").arg(Name.Nearest))
-            : WithSuggestion(
-                  QStringLiteral("warning: unknown key %1 in [%2] of %3").arg(Name.Key, Name.Section, FileName),
-                  Name.Nearest, Name.Nearest));
+            ? WithSuggestion(
+                  QStringLiteral("warning: unknown section [%1] in %2").arg(Name.Section, FileName),
+                  Name.Nearest, QStringLiteral("[%1]").arg(Name.Nearest))
+            : WithSuggestion(QStringLiteral("warning: unknown key %1 in [%2] of %3")
+                                 .arg(Name.Key, Name.Section, FileName),
+                             Name.Nearest, Name.Nearest));
   return Warnings;
 }
 

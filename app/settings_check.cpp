@@ -23,9 +23,9 @@ struct TRange {
   const char* Name;  // "Key in [Section]"
   std::int32_t (TSettings::*Get)() const;
   std::int32_t Low, High;
-  bool Stops;        // a value outside stops the run or the report
-  bool MailOnly;     // only when the mail report is set up
-  bool SyslogOnly;   // only when the syslog report is set up
+  bool Stops;           // a value outside stops the run or the report
+  bool MailOnly;        // only when the mail report is set up
+  bool SyslogOnly;      // only when the syslog report is set up
   const char* Outside;  // what the program does with a value outside
 };
 
@@ -70,7 +70,8 @@ QString SecurityWords(const TSettings& S) {
   const TMailSecurity Security = ResolvedMailSecurity(S);
   static const char* const Words[] = {"plaintext", "STARTTLS", "TLS", "plaintext"};
   QString Text = QLatin1String(Words[Security]);
-  Text += S.SMTPUser().isEmpty() ? QStringLiteral(", no login") : QStringLiteral(", login as %1").arg(S.SMTPUser());
+  Text += S.SMTPUser().isEmpty() ? QStringLiteral(", no login")
+                                 : QStringLiteral(", login as %1").arg(S.SMTPUser());
   if (!S.SMTPProxy().trimmed().isEmpty())
     Text += QStringLiteral(", proxy %1").arg(MaskedProxyText(S.SMTPProxy().trimmed()));
   if (!S.SMTPQueueDir().isEmpty())
@@ -80,11 +81,13 @@ QString SecurityWords(const TSettings& S) {
 
 // A value of SendWhen or ShowChanges that does not parse: the report then
 // goes as by default, every run and without changes, rather than never.
-void CheckReportRule(const char* Section, const QString& SendWhen, const QString& ShowChanges, TFindings& Out) {
+void CheckReportRule(const char* Section, const QString& SendWhen, const QString& ShowChanges,
+                     TFindings& Out) {
   if (!ParseSendWhen(SendWhen))
-    Out.Warnings.append(QStringLiteral("SendWhen in [%1] is \"%2\", not always, failures or changes: the report is sent "
-                                       "after every run")
-                            .arg(QLatin1String(Section), SendWhen.trimmed()));
+    Out.Warnings.append(
+        QStringLiteral("SendWhen in [%1] is \"%2\", not always, failures or changes: the report is sent "
+                       "after every run")
+            .arg(QLatin1String(Section), SendWhen.trimmed()));
   if (!ParseShowChanges(ShowChanges))
     Out.Warnings.append(QStringLiteral("ShowChanges in [%1] is \"%2\", not yes or no: no changes are shown")
                             .arg(QLatin1String(Section), ShowChanges.trimmed()));
@@ -102,7 +105,8 @@ QString RuleWords(const TReportRule& Rule) {
 // "unknown key in [SMTP]: Recipents: did you mean Recipients?"
 QString UnknownNameText(const TSettings::TUnknownName& Name) {
   const bool Section = Name.Key.isEmpty();
-  const QString Where = Section ? QStringLiteral("unknown section") : QStringLiteral("unknown key in [%1]").arg(Name.Section);
+  const QString Where =
+      Section ? QStringLiteral("unknown section") : QStringLiteral("unknown key in [%1]").arg(Name.Section);
   const QString What = Section ? QStringLiteral("[%1]").arg(Name.Section) : Name.Key;
   const QString Meant = Section ? QStringLiteral("[%1]").arg(Name.Nearest) : Name.Nearest;
   return Name.Nearest.isEmpty() ? QStringLiteral("%1: %2: no setting reads it").arg(Where, What)
@@ -162,7 +166,8 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<
   QStringList Lines;
   TFindings Found;
   if (!Lookup.Found) {
-    Lines.append(QStringLiteral("Settings file: none; looked for %1").arg(Lookup.Searched.join(QStringLiteral(" and "))));
+    Lines.append(QStringLiteral("Settings file: none; looked for %1")
+                     .arg(Lookup.Searched.join(QStringLiteral(" and "))));
     Found.Problems.append(QStringLiteral("no settings file: a run has no devices to check"));
   } else {
     Lines.append(QStringLiteral("Settings file: %1").arg(Lookup.FileName));
@@ -177,7 +182,8 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<
     const bool Syslog = HostSet(S.SyslogHostAddress());
     Lines.append(QStringLiteral("Devices: %1").arg(S.Devices().size()));
     Lines.append(Mail ? QStringLiteral("Mail report: to %1 through %2:%3 (%4)")
-                            .arg(S.SMTPRecipients().trimmed().isEmpty() ? QStringLiteral("nobody") : S.SMTPRecipients().trimmed(),
+                            .arg(S.SMTPRecipients().trimmed().isEmpty() ? QStringLiteral("nobody")
+                                                                        : S.SMTPRecipients().trimmed(),
                                  S.SMTPHostAddress())
                             .arg(S.SMTPPort())
                             .arg(SecurityWords(S) + RuleWords(MailReportRule(S)))
@@ -185,13 +191,14 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<
     if (Mail && AutoProxy && ParseMailProxy(S.SMTPProxy()).Proxy.value_or(TMailProxy{}).AutoDetect)
       Lines.append(AutoDetectedProxyLine(AutoProxy()));
     Lines.append(Syslog ? QStringLiteral("Syslog report: to %1:%2 (UDP), facility %3")
-                              .arg(S.SyslogHostAddress())
-                              .arg(S.SyslogPort())
-                              .arg(S.SyslogFacility()) +
+                                  .arg(S.SyslogHostAddress())
+                                  .arg(S.SyslogPort())
+                                  .arg(S.SyslogFacility()) +
                               RuleWords(SysLogReportRule(S))
                         : QStringLiteral("Syslog report: off (no HostAddress in [Syslog])"));
     // Only the rules compare runs; without them the file is kept all the same.
-    if ((Mail && !RuleWords(MailReportRule(S)).isEmpty()) || (Syslog && !RuleWords(SysLogReportRule(S)).isEmpty()))
+    if ((Mail && !RuleWords(MailReportRule(S)).isEmpty()) ||
+        (Syslog && !RuleWords(SysLogReportRule(S)).isEmpty()))
       Lines.append(QStringLiteral("State between runs: %1").arg(RunStateFileName(Lookup.FileName)));
     for (const TSettings::TUnknownName& Name : S.UnknownNames())
       Found.Warnings.append(UnknownNameText(Name));
@@ -200,7 +207,8 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<
     if (const QString Nothing = NothingCheckedText(S, Lookup.FileName); !Nothing.isEmpty())
       Found.Problems.append(Nothing);
     if (S.SkippedDevices() > 0)
-      Found.Warnings.append(QStringLiteral("%1 devices beyond the limit are left out").arg(S.SkippedDevices()));
+      Found.Warnings.append(
+          QStringLiteral("%1 devices beyond the limit are left out").arg(S.SkippedDevices()));
     // The mail report's own ranges come with CheckMail, as --test-mail gets them.
     CheckRanges(S, false, Syslog, false, Found);
     if (Mail)
@@ -214,11 +222,12 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<
     Lines.append(QStringLiteral("problem: ") + Problem);
   for (const QString& Warning : Found.Warnings)
     Lines.append(QStringLiteral("warning: ") + Warning);
-  Lines.append(Found.Problems.isEmpty()
-                   ? QStringLiteral("No problem that would stop a run or a report.")
-                   : (Found.Problems.size() == 1 ? QStringLiteral("1 problem would stop a run or a report.")
-                                                 : QStringLiteral("%1 problems would stop a run or a report.")
-                                                       .arg(Found.Problems.size())));
+  Lines.append(
+      Found.Problems.isEmpty()
+          ? QStringLiteral("No problem that would stop a run or a report.")
+          : (Found.Problems.size() == 1
+                 ? QStringLiteral("1 problem would stop a run or a report.")
+                 : QStringLiteral("%1 problems would stop a run or a report.").arg(Found.Problems.size())));
   Out.Text = Lines.join(u'\n') + u'\n';
   Out.Status = Found.Problems.isEmpty() ? 0 : ExitStatusNotStarted;
   return Out;

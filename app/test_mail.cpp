@@ -23,7 +23,8 @@ QString Line(const QString& Text) { return QStringLiteral("dervik: ") + Text; }
 
 int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
   if (!Lookup.Found) {
-    Sink(Line(QStringLiteral("no settings file: looked for %1").arg(Lookup.Searched.join(QStringLiteral(" and ")))));
+    Sink(Line(QStringLiteral("no settings file: looked for %1")
+                  .arg(Lookup.Searched.join(QStringLiteral(" and ")))));
     return ExitStatusNotStarted;
   }
   const TSettings S(Lookup.FileName);
@@ -77,9 +78,9 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
     if (Connection.Proxy.AutoDetect)
       Sink(Line(AutoDetectedProxyLine(AutoDetectedProxyText(Smtp))));
     const QString Subject = QStringLiteral("Dervik: test message");
-    const QString Body = QStringLiteral("Test message of Dervik from %1 at %2, sent with dervik --test-mail.\r\n")
-                             .arg(QSysInfo::machineHostName(),
-                                  QDateTime::currentDateTime().toString(Qt::ISODate));
+    const QString Body =
+        QStringLiteral("Test message of Dervik from %1 at %2, sent with dervik --test-mail.\r\n")
+            .arg(QSysInfo::machineHostName(), QDateTime::currentDateTime().toString(Qt::ISODate));
     Smtp.setSubject(Subject);
     SetMailCharset(Smtp, Subject, Body);
     Smtp.setMessageText(Body);

@@ -99,12 +99,14 @@ addrinfo* LookUpWithin(const QByteArray& Host, int Port) {
       Left.tv_sec -= 1;
       Left.tv_nsec += 1000000000L;
     }
-    if (Left.tv_sec < 0) break;
+    if (Left.tv_sec < 0)
+      break;
     ::gai_suspend(Waited, 1, &Left);  // ends early on an answer or a signal
   }
   const int Result = ::gai_error(&R->Request);
   if (Result == EAI_INPROGRESS) {
-    if (::gai_cancel(&R->Request) == EAI_CANCELED) delete R;
+    if (::gai_cancel(&R->Request) == EAI_CANCELED)
+      delete R;
     return nullptr;
   }
   addrinfo* List = Result == 0 ? R->Request.ar_result : nullptr;

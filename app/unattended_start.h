@@ -11,16 +11,16 @@
 #include <QString>
 
 struct TProgramOptions {
-  bool Help = false;     // --help, -h
-  bool Version = false;  // --version
-  bool Verbose = false;  // --verbose: an automatic run writes every line, not only its problems
+  bool Help = false;           // --help, -h
+  bool Version = false;        // --version
+  bool Verbose = false;        // --verbose: an automatic run writes every line, not only its problems
   bool TestMail = false;       // --test-mail: one test message, no check run, no window
   bool CheckSettings = false;  // --check-settings: the settings and their problems, nothing sent
   // The first argument that looks like a switch ("/..." or "-...") but is
   // none of the program's nor one of Qt's options; empty when there is none.
   QString UnknownSwitch;
   TAutoSwitches Switches;
-  TOutputOptions Output;  // --json, --prometheus, --history and its options
+  TOutputOptions Output;       // --json, --prometheus, --history and its options
   bool PlatformGiven = false;  // Qt's own -platform option: the user's choice stands
   QByteArray DisplayArgument;  // Qt's -display option, which the X platform takes over DISPLAY
 };

@@ -18,38 +18,42 @@ namespace {
 
 const QDateTime Now = QDateTime::currentDateTime();
 
-THistoryRun RunOf(int Devices, const QDateTime& Time) {
-  THistoryRun Run{Time, QStringLiteral("/etc/dervik.ini"), QStringLiteral("Some connections were OK"), {}};
+THistoryRun RunOf(int Devices, const QDateTime &Time) {
+  THistoryRun Run{
+      Time, QStringLiteral("/etc/dervik.ini"), QStringLiteral("Some connections were OK"), {}};
   for (int Index = 0; Index < Devices; ++Index)
-    Run.Devices.push_back({QStringLiteral("Device%1").arg(Index), QStringLiteral("10.0.%1.%2").arg(Index / 256).arg(Index % 256),
-                           QStringLiteral("OK"), 2, 4, 4, 1000 + Index, 1500.0 + Index, 2000 + Index});
+    Run.Devices.push_back({QStringLiteral("Device%1").arg(Index),
+                           QStringLiteral("10.0.%1.%2").arg(Index / 256).arg(Index % 256),
+                           QStringLiteral("OK"), 2, 4, 4, 1000 + Index, 1500.0 + Index,
+                           2000 + Index});
   return Run;
 }
 
-void WriteRunOf1000Devices(benchmark::State& State) {
+void WriteRunOf1000Devices(benchmark::State &State) {
   QTemporaryDir Dir;
   THistoryStore Store(Dir.filePath(QStringLiteral("h.sqlite")));
   const THistoryRun Run = RunOf(1000, Now);
   for (auto _ : State) {
-    if (!Store.Write(Run, 90, Now).Written)
-      State.SkipWithError("not written");
+    if (!Store.Write(Run, 90, Now).Written) State.SkipWithError("not written");
   }
 }
 BENCHMARK(WriteRunOf1000Devices)->Unit(benchmark::kMillisecond);
 
 // A year of runs every five minutes for device "A", made in one
 // transaction (the store itself would commit each run on its own).
-void FillYear(const QString& File) {
+void FillYear(const QString &File) {
   THistoryStore(File).Write(RunOf(0, Now.addDays(-366)), 400, Now);
-  sqlite3* Database = nullptr;
+  sqlite3 *Database = nullptr;
   sqlite3_open(File.toUtf8().constData(), &Database);
   sqlite3_exec(Database, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* Run = nullptr;
-  sqlite3_stmt* Device = nullptr;
-  sqlite3_prepare_v2(Database, "INSERT INTO runs(time_ms, settings_file, summary) VALUES(?, 'x.ini', 'OK')", -1, &Run,
-                     nullptr);
+  sqlite3_stmt *Run = nullptr;
+  sqlite3_stmt *Device = nullptr;
   sqlite3_prepare_v2(Database,
-                     "INSERT INTO devices VALUES(?, 0, 'A', '10.0.0.1', ?, 2, 4, ?, 1000 + ?4, 1500.0 + ?4, 2000 + ?4)",
+                     "INSERT INTO runs(time_ms, settings_file, summary) VALUES(?, 'x.ini', 'OK')",
+                     -1, &Run, nullptr);
+  sqlite3_prepare_v2(Database,
+                     "INSERT INTO devices VALUES(?, 0, 'A', '10.0.0.1', ?, 2, 4, ?, 1000 + ?4, "
+                     "1500.0 + ?4, 2000 + ?4)",
                      -1, &Device, nullptr);
   const qint64 End = Now.toMSecsSinceEpoch();
   for (int Index = 0; Index < 105000; ++Index) {
@@ -57,7 +61,8 @@ void FillYear(const QString& File) {
     sqlite3_step(Run);
     sqlite3_reset(Run);
     sqlite3_bind_int64(Device, 1, sqlite3_last_insert_rowid(Database));
-    sqlite3_bind_text(Device, 2, Index % 97 == 0 ? "No connection at all" : "OK", -1, SQLITE_STATIC);
+    sqlite3_bind_text(Device, 2, Index % 97 == 0 ? "No connection at all" : "OK", -1,
+                      SQLITE_STATIC);
     sqlite3_bind_int(Device, 3, Index % 97 == 0 ? 0 : Index % 13 == 0 ? 3 : 4);
     sqlite3_bind_int(Device, 4, Index % 500);
     sqlite3_step(Device);
@@ -69,7 +74,7 @@ void FillYear(const QString& File) {
   sqlite3_close(Database);
 }
 
-void OpenHistoryWindowOfAYear(benchmark::State& State) {
+void OpenHistoryWindowOfAYear(benchmark::State &State) {
   QTemporaryDir Dir;
   const QString File = Dir.filePath(QStringLiteral("year.sqlite"));
   FillYear(File);
@@ -79,17 +84,15 @@ void OpenHistoryWindowOfAYear(benchmark::State& State) {
     Window.Plot()->resize(760, 300);
     const QImage Image = Window.Plot()->grab().toImage();
     benchmark::DoNotOptimize(Image.constBits());
-    if (Window.Samples().size() < 8000)
-      State.SkipWithError("the month was not read");
+    if (Window.Samples().size() < 8000) State.SkipWithError("the month was not read");
   }
 }
 BENCHMARK(OpenHistoryWindowOfAYear)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+int main(int argc, char **argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   unsetenv("QT_NO_GLIB");
   TApplication Application(argc, argv);
   benchmark::Initialize(&argc, argv);

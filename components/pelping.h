@@ -24,8 +24,8 @@ class TpelPing : public TpelCore {
   Q_PROPERTY(QString RemoteHost READ RemoteHost WRITE setRemoteHost)
   Q_PROPERTY(QString ResponseSource READ ResponseSource WRITE setResponseSource STORED false)
   Q_PROPERTY(int ResponseTime READ ResponseTime WRITE setResponseTime STORED false)
-  Q_PROPERTY(int ResponseTimeMicroseconds READ ResponseTimeMicroseconds WRITE setResponseTimeMicroseconds
-                 STORED false)
+  Q_PROPERTY(int ResponseTimeMicroseconds READ ResponseTimeMicroseconds WRITE
+                 setResponseTimeMicroseconds STORED false)
   Q_PROPERTY(int Timeout READ Timeout WRITE setTimeout)
 
  public:

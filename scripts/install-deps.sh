@@ -29,6 +29,8 @@ run_packages=(
 # a screenshot needs belongs here.
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # the check that every source keeps its layout (scripts/check-format.sh)
+  clang-format
   # fuzzing (clang's libFuzzer) and sanitizer runtimes
   clang-14 libclang-rt-14-dev
   # test peers and tools: network namespaces, syslog peers, screenshots

@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The run list and everything testing adds.
 bash scripts/install-deps.sh test
+# The layout of every source, before anything is built.
+bash scripts/check-format.sh
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen

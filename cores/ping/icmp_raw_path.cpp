@@ -60,8 +60,7 @@ int ICMPPort::openRaw() {
   // unset InBufferSize leaves the system's size where that suffices.
   int systemSize = 0;
   const int32_t receiveSize = rawReceiveBuffer();
-  if (inBufferSize > 0 ||
-      f.getOption(fd, SocketOption::ReceiveBuffer, systemSize) != 0 ||
+  if (inBufferSize > 0 || f.getOption(fd, SocketOption::ReceiveBuffer, systemSize) != 0 ||
       systemSize < receiveSize)
     applyOption(SocketOption::ReceiveBuffer, receiveSize);
   if (outBufferSize > 0) applyOption(SocketOption::SendBuffer, outBufferSize);
@@ -200,6 +199,5 @@ bool ICMPPort::deliverDatagram(ByteReader datagram, const std::string &source) {
   if (handler_) handler_->onAnswer(type, code, ByteReader(data), source);
   return true;
 }
-
 
 }  // namespace pelping

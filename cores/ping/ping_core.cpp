@@ -12,10 +12,10 @@
 
 namespace pelping {
 
+using pelnet::kindOfProperty;
+using pelnet::PropertyEntry;
 using pelnet::Value;
 using pelnet::ValueKind;
-using pelnet::PropertyEntry;
-using pelnet::kindOfProperty;
 
 namespace {
 constexpr int32_t kConstructedTimeoutSeconds = 60;

@@ -17,7 +17,7 @@
     "Cannot change UseConnection option while ICMPPort is Active.")                    \
   X(kMessageTooLong, 118, "Message can't be longer than MaxMessageSize.")              \
   X(kMessageTooShort, 119, "Message too short.")                                       \
-  X(kNoIcmpHandle, PELNET_PING_ERROR_NoIcmpHandle, "Can't create ICMP handle.")                                   \
+  X(kNoIcmpHandle, PELNET_PING_ERROR_NoIcmpHandle, "Can't create ICMP handle.")        \
   X(kUnreachable, 127, nullptr) /* the status text of the unreachable answer */        \
   X(kBadMac, 128, "Bad MAC address.")                                                  \
   X(kIPv6WithHelper, 306, "IPv6 is not supported when the UseICMPDLL configuration is set to true.")

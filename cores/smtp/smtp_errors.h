@@ -23,29 +23,32 @@
   X(kSmtpPortZero, 116, nullptr)                                                        \
   X(kSmtpPortOutOfRange, 117, nullptr)                                                  \
   X(kSmtpFirewallFailed, 118, nullptr)                                                  \
-  X(kSmtpProtocol, PELNET_SMTP_ERROR_ProtocolReply, nullptr) /* kTextProtocolErrorPrefix + the reply line + "." */  \
+  X(kSmtpProtocol, PELNET_SMTP_ERROR_ProtocolReply,                                     \
+    nullptr) /* kTextProtocolErrorPrefix + the reply line + "." */                      \
   X(kSmtpConnectionNote, 162, nullptr)                                                  \
   X(kSmtpNoSender, 164, "Please specify a sender (From).")                              \
   X(kSmtpNoRecipient, 165, "Please specify a recipient (To).")                          \
   X(kSmtpBusy, 166, "Busy performing current action.")                                  \
   X(kSmtpLineBreakInArgument, 167,                                                      \
     "A command argument must not contain CR, LF or NUL characters.")                    \
-  X(kSmtpStartTlsNotOffered, PELNET_SMTP_ERROR_StartTlsNotOffered, nullptr)               \
-  X(kSmtpStartTlsRefused, PELNET_SMTP_ERROR_StartTlsRefused, nullptr)                     \
-  X(kSmtpTlsHandshake, PELNET_SMTP_ERROR_TlsHandshake, nullptr)                           \
-  X(kSmtpTlsUnknownIssuer, PELNET_SMTP_ERROR_TlsUnknownIssuer, nullptr)                   \
-  X(kSmtpTlsExpired, PELNET_SMTP_ERROR_TlsExpired, nullptr)                               \
-  X(kSmtpTlsNameMismatch, PELNET_SMTP_ERROR_TlsNameMismatch, nullptr)                     \
-  X(kSmtpTlsPinMismatch, PELNET_SMTP_ERROR_TlsPinMismatch, nullptr)                       \
-  X(kSmtpTlsCAFile, PELNET_SMTP_ERROR_TlsCAFile, nullptr)                                 \
-  X(kSmtpTlsCertificate, PELNET_SMTP_ERROR_TlsCertificate, nullptr)                       \
-  X(kSmtpNoAuthMechanism, PELNET_SMTP_ERROR_NoAuthMechanism, nullptr)                     \
-  X(kSmtpBadFingerprint, PELNET_SMTP_ERROR_BadFingerprint,                                \
-    "TlsPinnedFingerprint must be a SHA-256 fingerprint: 64 hexadecimal digits, "         \
-    "with or without colons between the pairs.")                                          \
-  X(kSmtpBadTlsMode, PELNET_SMTP_ERROR_BadTlsMode, "TlsMode must be 0 (none), 1 (STARTTLS), 2 (implicit TLS) "     \
-    "or 3 (STARTTLS when offered).")                                                      \
-  X(kSmtpBadServerName, PELNET_SMTP_ERROR_BadServerName, "TlsServerName must not contain control characters.")        \
+  X(kSmtpStartTlsNotOffered, PELNET_SMTP_ERROR_StartTlsNotOffered, nullptr)             \
+  X(kSmtpStartTlsRefused, PELNET_SMTP_ERROR_StartTlsRefused, nullptr)                   \
+  X(kSmtpTlsHandshake, PELNET_SMTP_ERROR_TlsHandshake, nullptr)                         \
+  X(kSmtpTlsUnknownIssuer, PELNET_SMTP_ERROR_TlsUnknownIssuer, nullptr)                 \
+  X(kSmtpTlsExpired, PELNET_SMTP_ERROR_TlsExpired, nullptr)                             \
+  X(kSmtpTlsNameMismatch, PELNET_SMTP_ERROR_TlsNameMismatch, nullptr)                   \
+  X(kSmtpTlsPinMismatch, PELNET_SMTP_ERROR_TlsPinMismatch, nullptr)                     \
+  X(kSmtpTlsCAFile, PELNET_SMTP_ERROR_TlsCAFile, nullptr)                               \
+  X(kSmtpTlsCertificate, PELNET_SMTP_ERROR_TlsCertificate, nullptr)                     \
+  X(kSmtpNoAuthMechanism, PELNET_SMTP_ERROR_NoAuthMechanism, nullptr)                   \
+  X(kSmtpBadFingerprint, PELNET_SMTP_ERROR_BadFingerprint,                              \
+    "TlsPinnedFingerprint must be a SHA-256 fingerprint: 64 hexadecimal digits, "       \
+    "with or without colons between the pairs.")                                        \
+  X(kSmtpBadTlsMode, PELNET_SMTP_ERROR_BadTlsMode,                                      \
+    "TlsMode must be 0 (none), 1 (STARTTLS), 2 (implicit TLS) "                         \
+    "or 3 (STARTTLS when offered).")                                                    \
+  X(kSmtpBadServerName, PELNET_SMTP_ERROR_BadServerName,                                \
+    "TlsServerName must not contain control characters.")                               \
   X(kSmtpSecurityLibrary, 270, "The security library could not be loaded")              \
   X(kSmtpNotAvailable, 306, "This functionality is not currently available.")           \
   X(kSmtpCredentials, 880, nullptr)  /* kTextCredentials, status, system text */        \

@@ -400,9 +400,10 @@ TEST_F(AutoRunMonitorTest, QueuedReportsRefusedForGoodFailTheReport) {
                           QStringLiteral("/q/1l_3l0.failed: 161: SMTP protocol error. 554 no.")});
   EXPECT_EQ(Monitor.ExitStatus(), ExitStatusReportFailed);
   EXPECT_EQ(Lines.mid(Lines.size() - 2),
-            (QStringList{
-                "dervik: queued mail report not delivered: /q/1l_2l0.failed: 161: SMTP protocol error. 550 no.",
-                "dervik: queued mail report not delivered: /q/1l_3l0.failed: 161: SMTP protocol error. 554 no."}));
+            (QStringList{"dervik: queued mail report not delivered: /q/1l_2l0.failed: 161: SMTP "
+                         "protocol error. 550 no.",
+                         "dervik: queued mail report not delivered: /q/1l_3l0.failed: 161: SMTP "
+                         "protocol error. 554 no."}));
 }
 
 // A settings file deleted while its devices were being checked: the run
@@ -413,10 +414,11 @@ TEST_F(AutoRunMonitorTest, SettingsFileDeletedDuringTheRunKeepsTheOutcome) {
   TAutoRunMonitor Monitor = Make(true);
   Monitor.CheckDone(Settings, SettingsFile);
   EXPECT_EQ(Monitor.ExitStatus(), ExitStatusDevicesFailed);
-  EXPECT_EQ(Lines, (QStringList{QStringLiteral("dervik: checked 3 devices from %1: Some connections were OK "
-                                               "(1 failed - 2 OK)")
-                                    .arg(SettingsFile),
-                                "dervik: no answer from: B"}));
+  EXPECT_EQ(Lines, (QStringList{
+                       QStringLiteral("dervik: checked 3 devices from %1: Some connections were OK "
+                                      "(1 failed - 2 OK)")
+                           .arg(SettingsFile),
+                       "dervik: no answer from: B"}));
 }
 
 // A device name holding a control character does not cut the line.

@@ -216,7 +216,8 @@ TEST_F(AutoSequence, ReportSwitchesSendAndClose) {
     EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
   }
   // Without a display nobody reads the status bar: the window closes at once.
-  WriteSettings(QStringLiteral("A=127.0.0.1\n"), QStringLiteral("127.0.0.1"), QStringLiteral("0.0.0.0"));
+  WriteSettings(QStringLiteral("A=127.0.0.1\n"), QStringLiteral("127.0.0.1"),
+                QStringLiteral("0.0.0.0"));
   TAutoRunMonitor Headless = MakeMonitor(true);
   Create({QStringLiteral("/AUTOSYSLOG")}, &Headless);
   QElapsedTimer Clock;
@@ -413,22 +414,38 @@ TEST_F(AutoSequence, ChangedRowsAreMarkedAndARuleLeavesAReportOut) {
     QString BTip;
     int Status;
   } Runs[] = {
-      {"first run, both answer", "127.0.0.1 localhost\n127.0.0.2 b.test\n", {},
-       QStringLiteral("Syslog report not sent: nothing changed."), false, QString(), ExitStatusAllAnswered},
-      {"B's name no longer resolves", "127.0.0.1 localhost\n",
-       {"Dervik: Some connections were OK (1 failed - 1 OK)", "Devices with no connection at all:",
-        "- B (b.test): Unable to lookup host address",
+      {"first run, both answer",
+       "127.0.0.1 localhost\n127.0.0.2 b.test\n",
+       {},
+       QStringLiteral("Syslog report not sent: nothing changed."),
+       false,
+       QString(),
+       ExitStatusAllAnswered},
+      {"B's name no longer resolves",
+       "127.0.0.1 localhost\n",
+       {"Dervik: Some connections were OK (1 failed - 1 OK)",
+        "Devices with no connection at all:", "- B (b.test): Unable to lookup host address",
         "Dervik: B (b.test) changed from OK to Unable to lookup host address"},
-       QString(), true, QStringLiteral("was OK until "), ExitStatusDevicesFailed},
-      {"B stays unknown to the name server", "127.0.0.1 localhost\n", {},
-       QStringLiteral("Syslog report not sent: nothing changed."), false, QString(), ExitStatusDevicesFailed},
+       QString(),
+       true,
+       QStringLiteral("was OK until "),
+       ExitStatusDevicesFailed},
+      {"B stays unknown to the name server",
+       "127.0.0.1 localhost\n",
+       {},
+       QStringLiteral("Syslog report not sent: nothing changed."),
+       false,
+       QString(),
+       ExitStatusDevicesFailed},
   };
   QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
   ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  Ini.write(QStringLiteral("[Ping]\nTimes=1\nTimeout=1\n[Syslog]\nHostAddress=127.0.0.1\nPort=%1\nFacility=16\n"
-                           "SendWhen=changes\n[Devices]\nA=127.0.0.1\nB=b.test\n")
-                .arg(Listener.port())
-                .toUtf8());
+  Ini.write(
+      QStringLiteral(
+          "[Ping]\nTimes=1\nTimeout=1\n[Syslog]\nHostAddress=127.0.0.1\nPort=%1\nFacility=16\n"
+          "SendWhen=changes\n[Devices]\nA=127.0.0.1\nB=b.test\n")
+          .arg(Listener.port())
+          .toUtf8());
   Ini.close();
   for (const auto &R : Runs) {
     SCOPED_TRACE(R.Name);
@@ -447,12 +464,15 @@ TEST_F(AutoSequence, ChangedRowsAreMarkedAndARuleLeavesAReportOut) {
       const QTreeWidgetItem *Row = Form->ListViewResults->topLevelItem(I);
       const bool IsB = Row->text(TFormMain::ColumnDevice) == QStringLiteral("B");
       for (int Column = 0; Column < Row->columnCount(); ++Column) {
-        EXPECT_EQ(Row->font(Column).bold(), IsB && R.BBold) << Row->text(0).toStdString() << " column " << Column;
+        EXPECT_EQ(Row->font(Column).bold(), IsB && R.BBold)
+            << Row->text(0).toStdString() << " column " << Column;
         if (IsB && R.BBold) {
-          EXPECT_TRUE(Row->toolTip(Column).startsWith(R.BTip)) << Row->toolTip(Column).toStdString();
+          EXPECT_TRUE(Row->toolTip(Column).startsWith(R.BTip))
+              << Row->toolTip(Column).toStdString();
           // The time of the last run, in the window's form of the user's locale.
           const QString Tail = Row->toolTip(Column).mid(R.BTip.size());
-          EXPECT_TRUE(Tail.contains(QRegularExpression(QStringLiteral("\\d:\\d\\d:\\d\\d")))) << Tail.toStdString();
+          EXPECT_TRUE(Tail.contains(QRegularExpression(QStringLiteral("\\d:\\d\\d:\\d\\d"))))
+              << Tail.toStdString();
         }
       }
     }

@@ -24,18 +24,18 @@ namespace {
 
 // Lists the settings' devices and records what the run showed of them.
 class TRecordingView : public TCheckRunView {
-public:
-  explicit TRecordingView(TSettings& Settings) : FSettings(Settings) {}
+ public:
+  explicit TRecordingView(TSettings &Settings) : FSettings(Settings) {}
   int RowCount() const override { return static_cast<int>(FSettings.Devices().size()); }
-  TDevice* RowDevice(int Index) const override {
+  TDevice *RowDevice(int Index) const override {
     return FSettings.Devices()[static_cast<std::size_t>(Index)].get();
   }
-  void DeviceStarted(int Index, const TDevice& Device) override {
+  void DeviceStarted(int Index, const TDevice &Device) override {
     Started.push_back(Index);
     StatusAtStart.push_back(Device.DeviceStatus());
   }
-  void DeviceInTurn(int Index, const TDevice&) override { InTurn.push_back(Index); }
-  void DeviceFinished(int Index, const TDevice&) override { Finished.push_back(Index); }
+  void DeviceInTurn(int Index, const TDevice &) override { InTurn.push_back(Index); }
+  void DeviceFinished(int Index, const TDevice &) override { Finished.push_back(Index); }
   void RowDone() override { ++RowsDone; }
   void Progress(int Done, int Total) override { LastProgress = {Done, Total}; }
 
@@ -44,21 +44,22 @@ public:
   int RowsDone = 0;
   std::pair<int, int> LastProgress{-1, -1};
 
-private:
-  TSettings& FSettings;
+ private:
+  TSettings &FSettings;
 };
 
 struct TDeviceOutcome {
   std::string Name, Address, Status;
   int Pinged, PingedOK;
-  bool operator==(const TDeviceOutcome&) const = default;
+  bool operator==(const TDeviceOutcome &) const = default;
 };
-std::ostream& operator<<(std::ostream& Os, const TDeviceOutcome& O) {
-  return Os << O.Name << "|" << O.Address << "|" << O.Status << "|" << O.Pinged << "/" << O.PingedOK;
+std::ostream &operator<<(std::ostream &Os, const TDeviceOutcome &O) {
+  return Os << O.Name << "|" << O.Address << "|" << O.Status << "|" << O.Pinged << "/"
+            << O.PingedOK;
 }
 
 constexpr int Times = 2;
-const char* const Devices =
+const char *const Devices =
     "A=127.0.0.1\n"
     "B=127.0.0.7\n"
     "C=localhost\n"
@@ -76,13 +77,13 @@ const std::vector<TDeviceOutcome> Expected{
 };
 
 struct TWay {
-  const char* Name;
+  const char *Name;
   int Parallel;
   bool InParallel;
 };
 
 class CheckRunWithoutWindow : public testing::TestWithParam<TWay> {
-protected:
+ protected:
   void SetUp() override {
     REQUIRE_ISOLATION();
     ASSERT_TRUE(Dir.isValid());
@@ -101,9 +102,9 @@ protected:
     return std::make_unique<TSettings>(FileName);
   }
 
-  static std::vector<TDeviceOutcome> Outcomes(const TSettings& Settings) {
+  static std::vector<TDeviceOutcome> Outcomes(const TSettings &Settings) {
     std::vector<TDeviceOutcome> Out;
-    for (const auto& D : Settings.Devices())
+    for (const auto &D : Settings.Devices())
       Out.push_back({D->DeviceName().toStdString(), D->DeviceHostAddress().toStdString(),
                      D->DeviceStatusToString().toStdString(), D->Pinged(), D->PingedOK()});
     return Out;
@@ -121,9 +122,8 @@ TEST_P(CheckRunWithoutWindow, EveryDeviceCheckedAndCounted) {
   TpelPing Ping;
   TCheckRun Run(Ping);
   // The caller that owns the component hands its answers to the run.
-  Ping.setOnResponse([&Run](QObject* Sender, int, const QString& Source, const QString& Status, int Time) {
-    Run.Response(Sender, Source, Status, Time);
-  });
+  Ping.setOnResponse([&Run](QObject *Sender, int, const QString &Source, const QString &Status,
+                            int Time) { Run.Response(Sender, Source, Status, Time); });
   ASSERT_EQ(Run.PortProblem(*Settings), QString());
   TCheckRun::ConfigurePing(Ping, *Settings);
   TRecordingView View(*Settings);
@@ -164,9 +164,8 @@ TEST_P(CheckRunWithoutWindow, ASecondRunCountsAnew) {
   const std::unique_ptr<TSettings> Settings = MakeSettings(Way.Parallel);
   TpelPing Ping;
   TCheckRun Run(Ping);
-  Ping.setOnResponse([&Run](QObject* Sender, int, const QString& Source, const QString& Status, int Time) {
-    Run.Response(Sender, Source, Status, Time);
-  });
+  Ping.setOnResponse([&Run](QObject *Sender, int, const QString &Source, const QString &Status,
+                            int Time) { Run.Response(Sender, Source, Status, Time); });
   TCheckRun::ConfigurePing(Ping, *Settings);
   for (int Round = 0; Round < 2; ++Round) {
     SCOPED_TRACE(Round);
@@ -178,24 +177,29 @@ TEST_P(CheckRunWithoutWindow, ASecondRunCountsAnew) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, CheckRunWithoutWindow,
-                         testing::Values(TWay{"OneAfterTheOther", 1, false}, TWay{"ThreeInFlight", 3, true},
+                         testing::Values(TWay{"OneAfterTheOther", 1, false},
+                                         TWay{"ThreeInFlight", 3, true},
                                          TWay{"AllInFlight", 8, true}),
-                         [](const testing::TestParamInfo<TWay>& Info) { return std::string(Info.param.Name); });
+                         [](const testing::TestParamInfo<TWay> &Info) {
+                           return std::string(Info.param.Name);
+                         });
 
 // The count of finished devices, by the status each one ended in.
 TEST(CheckCounts, CountsByFinalStatus) {
   struct TCase {
     std::vector<TDeviceStatus> Statuses;
     TCheckCounts Counts;
-    const char* Summary;
+    const char *Summary;
   };
   const TCase Cases[] = {
       {{}, {0, 0}, ""},
       {{dsOK, dsOKPartial}, {2, 0}, "All connections OK"},
       {{dsNoConnection, dsHostLookupFailed}, {0, 2}, "No connections were OK"},
-      {{dsOK, dsNoConnection, dsNone, dsBeingChecked}, {1, 1}, "Some connections were OK (1 failed - 1 OK)"},
+      {{dsOK, dsNoConnection, dsNone, dsBeingChecked},
+       {1, 1},
+       "Some connections were OK (1 failed - 1 OK)"},
   };
-  for (const TCase& Case : Cases) {
+  for (const TCase &Case : Cases) {
     TCheckCounts Counts;
     for (TDeviceStatus Status : Case.Statuses) {
       TDevice Device(QStringLiteral("X"), QStringLiteral("127.0.0.1"));

@@ -32,7 +32,8 @@ using programrun::ProgramCopy;
 using programrun::Result;
 
 std::string StatusText(const Result &R) {
-  return "status " + std::to_string(R.Status) + (R.TimedOut ? " (timed out)" : "") + "\nstderr:\n" + R.Err;
+  return "status " + std::to_string(R.Status) + (R.TimedOut ? " (timed out)" : "") + "\nstderr:\n" +
+         R.Err;
 }
 
 // The seconds of a run's time span as the reports write them in the C
@@ -40,9 +41,10 @@ std::string StatusText(const Result &R) {
 std::set<std::string> RunTimes(std::time_t From, std::time_t To) {
   std::set<std::string> Texts;
   for (std::time_t T = From; T <= To; ++T)
-    Texts.insert(QLocale::c()
-                     .toString(QDateTime::fromSecsSinceEpoch(T), QStringLiteral("d MMM yyyy HH:mm:ss"))
-                     .toStdString());
+    Texts.insert(
+        QLocale::c()
+            .toString(QDateTime::fromSecsSinceEpoch(T), QStringLiteral("d MMM yyyy HH:mm:ss"))
+            .toStdString());
   return Texts;
 }
 
@@ -92,7 +94,8 @@ class DervikChanges : public testing::Test {
                           "\nFacility=16\n" + Rules + "[Devices]\n" + Devices);
   }
   Result Run(const std::string &StateHome) const {
-    return Program.Run({"/AUTO", "--verbose"}, {{"LANG", "C.UTF-8"}, {"XDG_STATE_HOME", StateHome}});
+    return Program.Run({"/AUTO", "--verbose"},
+                       {{"LANG", "C.UTF-8"}, {"XDG_STATE_HOME", StateHome}});
   }
   std::string Line(int Severity, const std::string &Text) const {
     return "16|" + std::to_string(Severity) + "|" + Host + "|" + Text;
@@ -113,14 +116,17 @@ void ExpectWithTimes(const std::string &Text, const std::string &Want,
   static const std::regex Token(R"(@(\d))");
   EXPECT_EQ(std::regex_replace(Text, Time, "@"), std::regex_replace(Want, Token, "@")) << Text;
   std::vector<std::string> Times;
-  for (auto It = std::sregex_iterator(Text.begin(), Text.end(), Time); It != std::sregex_iterator(); ++It)
+  for (auto It = std::sregex_iterator(Text.begin(), Text.end(), Time); It != std::sregex_iterator();
+       ++It)
     Times.push_back(It->str());
   std::vector<size_t> Runs;
-  for (auto It = std::sregex_iterator(Want.begin(), Want.end(), Token); It != std::sregex_iterator(); ++It)
+  for (auto It = std::sregex_iterator(Want.begin(), Want.end(), Token);
+       It != std::sregex_iterator(); ++It)
     Runs.push_back(std::stoul((*It)[1]));
   ASSERT_EQ(Times.size(), Runs.size());
   for (size_t I = 0; I < Times.size(); ++I)
-    EXPECT_TRUE(RunMinutes.at(Runs[I]).count(Times[I])) << Times[I] << " is no time of run " << Runs[I];
+    EXPECT_TRUE(RunMinutes.at(Runs[I]).count(Times[I]))
+        << Times[I] << " is no time of run " << Runs[I];
 }
 
 TEST_F(DervikChanges, EachRuleSendsTheRunsItShouldWithTheLinesOfWhatChanged) {
@@ -134,27 +140,56 @@ TEST_F(DervikChanges, EachRuleSendsTheRunsItShouldWithTheLinesOfWhatChanged) {
     std::string Added;       // the mail's section ("" when nothing is added)
     std::vector<std::string> ChangePackets;
   } Runs[] = {
-      {"first run, all answer", true, "A=127.0.0.1\nCam=" + Camera + "\n", ExitStatusAllAnswered, false, false,
-       "Changes since the last run (no earlier run):\r\nNo device changed.\r\n\r\n", {}},
-      {"the camera goes down", false, "A=127.0.0.1\nCam=" + Camera + "\n", ExitStatusDevicesFailed, true, true,
+      {"first run, all answer",
+       true,
+       "A=127.0.0.1\nCam=" + Camera + "\n",
+       ExitStatusAllAnswered,
+       false,
+       false,
+       "Changes since the last run (no earlier run):\r\nNo device changed.\r\n\r\n",
+       {}},
+      {"the camera goes down",
+       false,
+       "A=127.0.0.1\nCam=" + Camera + "\n",
+       ExitStatusDevicesFailed,
+       true,
+       true,
        "Changes since the last run (@0):\r\n"
-       "- Cam (" + Camera + "): OK -> No connection at all\r\n"
-       "Devices not OK, and since when:\r\n"
-       "- Cam (" + Camera + "): No connection at all since @1\r\n\r\n",
+       "- Cam (" +
+           Camera +
+           "): OK -> No connection at all\r\n"
+           "Devices not OK, and since when:\r\n"
+           "- Cam (" +
+           Camera + "): No connection at all since @1\r\n\r\n",
        {"Dervik: Cam (" + Camera + ") changed from OK to No connection at all"}},
-      {"the camera stays down", false, "A=127.0.0.1\nCam=" + Camera + "\n", ExitStatusDevicesFailed, true, false,
+      {"the camera stays down",
+       false,
+       "A=127.0.0.1\nCam=" + Camera + "\n",
+       ExitStatusDevicesFailed,
+       true,
+       false,
        "Changes since the last run (@1):\r\n"
        "No device changed.\r\n"
        "Devices not OK, and since when:\r\n"
-       "- Cam (" + Camera + "): No connection at all since @1\r\n\r\n",
+       "- Cam (" +
+           Camera + "): No connection at all since @1\r\n\r\n",
        {}},
-      {"the camera is back, A removed, D added", true, "Cam=" + Camera + "\nD=127.0.0.4\n",
-       ExitStatusAllAnswered, false, true,
+      {"the camera is back, A removed, D added",
+       true,
+       "Cam=" + Camera + "\nD=127.0.0.4\n",
+       ExitStatusAllAnswered,
+       false,
+       true,
        "Changes since the last run (@2):\r\n"
-       "- Cam (" + Camera + "): No connection at all -> OK\r\n\r\n",
+       "- Cam (" +
+           Camera + "): No connection at all -> OK\r\n\r\n",
        {"Dervik: Cam (" + Camera + ") changed from No connection at all to OK"}},
-      {"E added, and silent", true, "Cam=" + Camera + "\nD=127.0.0.4\nE=198.18.0.8\n", ExitStatusDevicesFailed,
-       true, true,
+      {"E added, and silent",
+       true,
+       "Cam=" + Camera + "\nD=127.0.0.4\nE=198.18.0.8\n",
+       ExitStatusDevicesFailed,
+       true,
+       true,
        "Changes since the last run (@3):\r\n"
        "- E (198.18.0.8): not checked before -> No connection at all\r\n"
        "Devices not OK, and since when:\r\n"
@@ -184,14 +219,16 @@ TEST_F(DervikChanges, EachRuleSendsTheRunsItShouldWithTheLinesOfWhatChanged) {
       RunMinutes.push_back(RunTimes(From, std::time(nullptr)));
       ASSERT_TRUE(Got.Started);
       EXPECT_EQ(Got.Status, R.Status) << StatusText(Got);
-      const bool Sends = Rule.Keys.find("failures") != std::string::npos ? R.Failures
+      const bool Sends = Rule.Keys.find("failures") != std::string::npos  ? R.Failures
                          : Rule.Keys.find("changes") != std::string::npos ? R.Changes
-                                                                           : true;
-      const std::string Why = Rule.Keys.find("failures") != std::string::npos ? "all devices OK" : "nothing changed";
+                                                                          : true;
+      const std::string Why =
+          Rule.Keys.find("failures") != std::string::npos ? "all devices OK" : "nothing changed";
       for (const char *Report : {"mail report", "syslog report"}) {
         const std::string NotSent = std::string("dervik: ") + Report + " not sent: " + Why + "\n";
         EXPECT_EQ(Got.Err.find(NotSent) != std::string::npos, !Sends) << Got.Err;
-        EXPECT_EQ(Got.Err.find(std::string("dervik: ") + Report + " sent to ") != std::string::npos, Sends)
+        EXPECT_EQ(Got.Err.find(std::string("dervik: ") + Report + " sent to ") != std::string::npos,
+                  Sends)
             << Got.Err;
       }
       const auto Messages = Mail.Messages();
@@ -202,7 +239,8 @@ TEST_F(DervikChanges, EachRuleSendsTheRunsItShouldWithTheLinesOfWhatChanged) {
         const size_t At = Body.find(Section);
         if (Rule.ShowsChanges) {
           ASSERT_NE(At, std::string::npos) << Body;
-          ExpectWithTimes(Body.substr(At), R.Added + "\r\n", RunMinutes);  // the session's CR LF before "."
+          ExpectWithTimes(Body.substr(At), R.Added + "\r\n",
+                          RunMinutes);  // the session's CR LF before "."
         } else {
           EXPECT_EQ(At, std::string::npos) << "no section without ShowChanges:\n" << Body;
         }
@@ -218,7 +256,9 @@ TEST_F(DervikChanges, EachRuleSendsTheRunsItShouldWithTheLinesOfWhatChanged) {
       const std::vector<std::string> Lines = SysLog.WaitForLines(Filed, 10000);
       ASSERT_EQ(Lines.size(), Filed);
       if (Sends) {
-        EXPECT_EQ(std::vector<std::string>(Lines.end() - static_cast<long>(Packets.size()), Lines.end()), Packets);
+        EXPECT_EQ(
+            std::vector<std::string>(Lines.end() - static_cast<long>(Packets.size()), Lines.end()),
+            Packets);
       }
     }
   }
@@ -243,11 +283,13 @@ TEST_F(DervikChanges, ARunThatCouldNotCheckIsReportedOncePerCause) {
   for (const auto &R : Runs) {
     SCOPED_TRACE(R.Name);
     CameraUp(R.CameraUp);
-    Program.WriteSettings("[Ping]\nTimeout=1\n" + (R.Ping.empty() ? std::string("Times=1\n") : R.Ping) +
+    Program.WriteSettings("[Ping]\nTimeout=1\n" +
+                          (R.Ping.empty() ? std::string("Times=1\n") : R.Ping) +
                           "[SMTP]\nHostAddress=127.0.0.1\nPort=" + std::to_string(Mail.Port()) +
-                          "\nRecipients=ops@dervik.test\nSender=dervik@dervik.test\nSendWhen=failures\n[Syslog]\nHostAddress=127.0.0.1\nPort=" +
-                          std::to_string(SysLog.Port()) + "\nFacility=16\nSendWhen=changes\n[Devices]\nCam=" + Camera +
-                          "\n");
+                          "\nRecipients=ops@dervik.test\nSender=dervik@dervik.test\nSendWhen="
+                          "failures\n[Syslog]\nHostAddress=127.0.0.1\nPort=" +
+                          std::to_string(SysLog.Port()) +
+                          "\nFacility=16\nSendWhen=changes\n[Devices]\nCam=" + Camera + "\n");
     const Result Got = Run(State.path());
     ASSERT_TRUE(Got.Started);
     EXPECT_EQ(Got.Status, R.Status) << StatusText(Got);
@@ -261,7 +303,8 @@ TEST_F(DervikChanges, ARunThatCouldNotCheckIsReportedOncePerCause) {
       if (R.Sends) {
         ++Mails;
         EXPECT_EQ(Messages.back().Header("Subject"), "Dervik: the check could not run");
-        EXPECT_EQ(Messages.back().Body, "Dervik: the check could not run\r\n\r\n" + Cause + "\r\n\r\n");
+        EXPECT_EQ(Messages.back().Body,
+                  "Dervik: the check could not run\r\n\r\n" + Cause + "\r\n\r\n");
         Filed += 1;
         const auto Lines = SysLog.WaitForLines(Filed, 10000);
         ASSERT_EQ(Lines.size(), Filed);
@@ -305,12 +348,13 @@ TEST_F(DervikChanges, TheStateFileDamagedUnwritableOrWrittenByTwoRunsAtOnce) {
   const size_t MailsBefore = Mail.Messages().size();
   Result Got = Run(State.path());
   EXPECT_EQ(Got.Status, ExitStatusDevicesFailed) << StatusText(Got);
-  EXPECT_NE(Got.Err.find("dervik: state file " + StateFile + " is damaged: set aside as " + StateFile +
-                         ".bad-"),
+  EXPECT_NE(Got.Err.find("dervik: state file " + StateFile + " is damaged: set aside as " +
+                         StateFile + ".bad-"),
             std::string::npos)
       << Got.Err;
   EXPECT_NE(Got.Err.find("; a fresh one is started\n"), std::string::npos) << Got.Err;
-  EXPECT_EQ(Mail.Messages().size(), MailsBefore + 1) << "the camera down counts as a change on a fresh start";
+  EXPECT_EQ(Mail.Messages().size(), MailsBefore + 1)
+      << "the camera down counts as a change on a fresh start";
   EXPECT_EQ(FilesIn(Folder).size(), 2u);
 
   // A state folder that cannot be made: told, and the report still goes.

@@ -305,12 +305,18 @@ TEST_F(DervikUnattended, ResultsForOtherProgramsAndTheHistory) {
   Result R = Program.Run({"/AUTORUN", "--json", Json, "--prometheus", Prom}, Env);
   EXPECT_EQ(R.Status, ExitStatusDevicesFailed) << StatusText(R);
   std::ifstream JsonIn(Json), PromIn(Prom);
-  const std::string JsonText((std::istreambuf_iterator<char>(JsonIn)), std::istreambuf_iterator<char>());
-  const std::string PromText((std::istreambuf_iterator<char>(PromIn)), std::istreambuf_iterator<char>());
+  const std::string JsonText((std::istreambuf_iterator<char>(JsonIn)),
+                             std::istreambuf_iterator<char>());
+  const std::string PromText((std::istreambuf_iterator<char>(PromIn)),
+                             std::istreambuf_iterator<char>());
   EXPECT_NE(JsonText.find("\"name\": \"no-such-host.test\""), std::string::npos) << JsonText;
-  EXPECT_NE(JsonText.find("\"status\": \"Unable to lookup host address\""), std::string::npos) << JsonText;
-  EXPECT_NE(PromText.find("dervik_device_up{name=\"A\",address=\"127.0.0.1\"} 1\n"), std::string::npos) << PromText;
-  EXPECT_NE(PromText.find("dervik_device_up{name=\"no-such-host.test\",address=\"\"} 0\n"), std::string::npos)
+  EXPECT_NE(JsonText.find("\"status\": \"Unable to lookup host address\""), std::string::npos)
+      << JsonText;
+  EXPECT_NE(PromText.find("dervik_device_up{name=\"A\",address=\"127.0.0.1\"} 1\n"),
+            std::string::npos)
+      << PromText;
+  EXPECT_NE(PromText.find("dervik_device_up{name=\"no-such-host.test\",address=\"\"} 0\n"),
+            std::string::npos)
       << PromText;
   EXPECT_NE(PromText.find("dervik_device_loss_ratio{name=\"no-such-host.test\",address=\"\"} 1\n"),
             std::string::npos)
@@ -327,18 +333,29 @@ TEST_F(DervikUnattended, ResultsForOtherProgramsAndTheHistory) {
     size_t LineCount;
     std::string Err = "";
   } Rows[] = {
-      {{"--history"}, 0, {"time,device,address,status,", ",A,127.0.0.1,OK,ok,1,1,", ",no-such-host.test,,Unable to lookup host address,no_connection,1,0,,,"}, 5},
+      {{"--history"},
+       0,
+       {"time,device,address,status,", ",A,127.0.0.1,OK,ok,1,1,",
+        ",no-such-host.test,,Unable to lookup host address,no_connection,1,0,,,"},
+       5},
       {{"--history", "--device", "A", "--since", "1h"}, 0, {",A,127.0.0.1,OK,ok,1,1,"}, 3},
-      {{"--history", "--device", "B"}, ExitStatusNotStarted, {}, 0,
+      {{"--history", "--device", "B"},
+       ExitStatusNotStarted,
+       {},
+       0,
        "dervik: no device B in the history; known: A, no-such-host.test; did you mean A?\n"},
-      {{"--history", "--format", "json", "--device", "A"}, 0, {"\"round_trip_ms\": {", "\"category\": \"ok\""}, 0},
+      {{"--history", "--format", "json", "--device", "A"},
+       0,
+       {"\"round_trip_ms\": {", "\"category\": \"ok\""},
+       0},
   };
   for (const auto &Row : Rows) {
     R = Program.Run(Row.Arguments, Env);
     SCOPED_TRACE(Row.Arguments.front() + " " + std::to_string(Row.Arguments.size()));
     EXPECT_EQ(R.Status, Row.Status) << StatusText(R);
     EXPECT_EQ(R.Err, Row.Err);
-    for (const std::string &Line : Row.Lines) EXPECT_NE(R.Out.find(Line), std::string::npos) << R.Out;
+    for (const std::string &Line : Row.Lines)
+      EXPECT_NE(R.Out.find(Line), std::string::npos) << R.Out;
     if (Row.LineCount > 0) {
       EXPECT_EQ(size_t(std::count(R.Out.begin(), R.Out.end(), '\n')), Row.LineCount) << R.Out;
     }
@@ -350,8 +367,10 @@ TEST_F(DervikUnattended, ResultsForOtherProgramsAndTheHistory) {
   const std::string NoFolder = Program.Folder() + "/missing/run.json";
   R = Program.Run({"/AUTORUN", "--json", NoFolder}, {{"XDG_DATA_HOME", Json}});
   EXPECT_EQ(R.Status, ExitStatusDevicesFailed | ExitStatusReportFailed) << StatusText(R);
-  EXPECT_NE(R.Err.find("dervik: results not written to " + NoFolder + ": "), std::string::npos) << R.Err;
-  EXPECT_NE(R.Err.find("dervik: history not written to " + Json + "/dervik/"), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("dervik: results not written to " + NoFolder + ": "), std::string::npos)
+      << R.Err;
+  EXPECT_NE(R.Err.find("dervik: history not written to " + Json + "/dervik/"), std::string::npos)
+      << R.Err;
 }
 
 std::string ReadFileText(const std::string &Path) {
@@ -369,7 +388,8 @@ std::vector<std::string> NamesIn(const std::string &Folder) {
   std::vector<std::string> Names;
   if (DIR *D = opendir(Folder.c_str())) {
     while (const dirent *E = readdir(D))
-      if (std::strcmp(E->d_name, ".") != 0 && std::strcmp(E->d_name, "..") != 0) Names.push_back(E->d_name);
+      if (std::strcmp(E->d_name, ".") != 0 && std::strcmp(E->d_name, "..") != 0)
+        Names.push_back(E->d_name);
     closedir(D);
   }
   std::sort(Names.begin(), Names.end());
@@ -432,7 +452,8 @@ TEST_F(DervikUnattended, AResultsFileThatCannotBeWrittenWhollyLeavesTheOldOne) {
     const Result R = Program.Run({"/AUTORUN", Row.Option, Target}, Env);
 
     EXPECT_EQ(R.Status, ExitStatusReportFailed) << StatusText(R);
-    EXPECT_NE(R.Err.find("dervik: results not written to " + Target + ": " + Row.Why + "\n"), std::string::npos)
+    EXPECT_NE(R.Err.find("dervik: results not written to " + Target + ": " + Row.Why + "\n"),
+              std::string::npos)
         << R.Err;
     EXPECT_EQ(NamesIn(Scratch), Before) << "nothing left beside it";
     struct stat Is {};
@@ -494,7 +515,8 @@ TEST_F(DervikUnattended, TheHistoryIsReadOnAReadOnlyFileSystem) {
                                                {"XDG_STATE_HOME", Program.Folder() + "/state"}};
   ASSERT_EQ(Program.Run({"/AUTORUN"}, Env).Status, ExitStatusAllAnswered);
   ASSERT_EQ(Program.Run({"/AUTORUN"}, Env).Status, ExitStatusAllAnswered);
-  ASSERT_EQ(mount(nullptr, Data.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+  ASSERT_EQ(mount(nullptr, Data.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+      << std::strerror(errno);
 
   const Result R = Program.Run({"--history"}, Env);
 
@@ -569,8 +591,10 @@ TEST_F(DervikUnattended, NothingCheckedIsNoSuccess) {
        {"/AUTOSYSLOG"},
        "[Ping]\nTimes=0\n" + Reports + "[Devices]\n" + ManyDevices(10001),
        ExitStatusNotStarted,
-       "dervik: only the first 10000 devices of " + File + " are checked (1 more left out)\n"
-       "dervik: Nothing checked: Times=0 in [Ping] of " + File + " sends no ping; set it to 1 or more\n"},
+       "dervik: only the first 10000 devices of " + File +
+           " are checked (1 more left out)\n"
+           "dervik: Nothing checked: Times=0 in [Ping] of " +
+           File + " sends no ping; set it to 1 or more\n"},
       {"Timeout below 0 with /AUTORUN",
        {"/AUTORUN"},
        "[Ping]\nTimeout=-1\n" + Reports + "[Devices]\nA=127.0.0.1\n",
@@ -759,9 +783,10 @@ TEST_F(DervikUnattended, AReportQueuedWhileTheServerIsDownArrivesWithTheNextRun)
       ": All connections OK\ndervik: mail report to 127.0.0.1:" + std::to_string(Down) +
       " queued: Mail report queued as " + QueueDir + "/";
   EXPECT_EQ(First.Err.rfind(Queued, 0), 0u) << First.Err;
-  const std::string QueuedEnd = ".queued for the next report: 10061: [10061] Connection refused\ndervik: to fix: "
-                                "nothing listens on 127.0.0.1:" + std::to_string(Down) +
-                                ": is the server running, is the port right?\n" + SysLogUnset;
+  const std::string QueuedEnd =
+      ".queued for the next report: 10061: [10061] Connection refused\ndervik: to fix: "
+      "nothing listens on 127.0.0.1:" +
+      std::to_string(Down) + ": is the server running, is the port right?\n" + SysLogUnset;
   ASSERT_GE(First.Err.size(), QueuedEnd.size());
   EXPECT_EQ(First.Err.substr(First.Err.size() - QueuedEnd.size()), QueuedEnd) << First.Err;
   const std::vector<std::string> Waiting = QueueFiles();

@@ -184,24 +184,15 @@ TEST(LocaleTexts, RoundTrip) {
     const QLocale &Locale;
     const char *Text;
   } Table[] = {
-      {0.0, Point, "0.00 ms"},
-      {4.9, Point, "0.00 ms"},
-      {5.0, Point, "0.01 ms"},
-      {35.0, Point, "0.04 ms"},
-      {35.0, Comma, "0,04 ms"},
-      {999.0, Point, "1.00 ms"},
-      {1250.0, Point, "1.25 ms"},
-      {9994.9, Point, "9.99 ms"},
-      {9995.0, Point, "10.0 ms"},
-      {12345.0, Point, "12.3 ms"},
-      {12345.0, Comma, "12,3 ms"},
-      {99949.0, Point, "99.9 ms"},
-      {99950.0, Point, "100 ms"},
-      {260000.0, Point, "260 ms"},
-      {1204499.0, Point, "1,204 ms"},
-      {1204500.0, Point, "1,205 ms"},
-      {1204000.0, Comma, "1.204 ms"},
-      {1204000.0, QLocale::c(), "1204 ms"},
+      {0.0, Point, "0.00 ms"},        {4.9, Point, "0.00 ms"},
+      {5.0, Point, "0.01 ms"},        {35.0, Point, "0.04 ms"},
+      {35.0, Comma, "0,04 ms"},       {999.0, Point, "1.00 ms"},
+      {1250.0, Point, "1.25 ms"},     {9994.9, Point, "9.99 ms"},
+      {9995.0, Point, "10.0 ms"},     {12345.0, Point, "12.3 ms"},
+      {12345.0, Comma, "12,3 ms"},    {99949.0, Point, "99.9 ms"},
+      {99950.0, Point, "100 ms"},     {260000.0, Point, "260 ms"},
+      {1204499.0, Point, "1,204 ms"}, {1204500.0, Point, "1,205 ms"},
+      {1204000.0, Comma, "1.204 ms"}, {1204000.0, QLocale::c(), "1204 ms"},
   };
   for (const auto &Row : Table)
     EXPECT_EQ(FormatRoundTrip(Row.Microseconds, Row.Locale), QString::fromLatin1(Row.Text))

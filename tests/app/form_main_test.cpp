@@ -105,9 +105,10 @@ TEST_F(FormMainTest, MenusWithCaptionsAndShortcuts) {
           {Form->N2, nullptr, {}},
           {Form->MenuItemExit, "Exit", {}},
       },
-    View[] = {
-        {Form->MenuItemHistory, "History", QKeySequence(QStringLiteral("Ctrl+H"))},
-    },
+    View[] =
+        {
+            {Form->MenuItemHistory, "History", QKeySequence(QStringLiteral("Ctrl+H"))},
+        },
     Help[] = {
         {Form->MenuItemReadMe, "Read me", QKeySequence(QStringLiteral("F1"))},
         {Form->MenuItemAbout, "About", {}},

@@ -17,7 +17,7 @@
 
 namespace {
 
-THistoryRun SampleRun(const QDateTime& Time, int Answered) {
+THistoryRun SampleRun(const QDateTime &Time, int Answered) {
   THistoryDevice Device;
   Device.Name = QStringLiteral("Gateway");
   Device.Address = QStringLiteral("192.0.2.1");
@@ -28,7 +28,8 @@ THistoryRun SampleRun(const QDateTime& Time, int Answered) {
   Device.RoundTripMin = 310;
   Device.RoundTripMean = 420.5;
   Device.RoundTripMax = 600;
-  return THistoryRun{Time, QStringLiteral("/etc/dervik.ini"), QStringLiteral("All connections OK"), {Device}};
+  return THistoryRun{
+      Time, QStringLiteral("/etc/dervik.ini"), QStringLiteral("All connections OK"), {Device}};
 }
 
 TEST(HistoryReadOnly, RunsAreReadFromAFileSystemMountedReadOnly) {
@@ -36,16 +37,19 @@ TEST(HistoryReadOnly, RunsAreReadFromAFileSystemMountedReadOnly) {
   char Template[] = "/tmp/dervik-history-XXXXXX";
   ASSERT_NE(mkdtemp(Template), nullptr);
   const std::string Folder = Template;
-  ASSERT_EQ(mount("tmpfs", Folder.c_str(), "tmpfs", 0, "size=4m,mode=0755"), 0) << std::strerror(errno);
+  ASSERT_EQ(mount("tmpfs", Folder.c_str(), "tmpfs", 0, "size=4m,mode=0755"), 0)
+      << std::strerror(errno);
   const QString File = QString::fromStdString(Folder) + QStringLiteral("/dervik/h.sqlite");
   const QDateTime Now = QDateTime::currentDateTimeUtc();
   const std::vector<THistoryRun> Written{SampleRun(Now.addSecs(-60), 4), SampleRun(Now, 3)};
-  for (const THistoryRun& Each : Written)
+  for (const THistoryRun &Each : Written)
     ASSERT_TRUE(THistoryStore(File).Write(Each, 90, Now).Written);
-  ASSERT_EQ(mount(nullptr, Folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+  ASSERT_EQ(mount(nullptr, Folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+      << std::strerror(errno);
 
   QString Problem;
-  const std::vector<THistoryRun> Read = THistoryStore(File).Read(QDateTime(), std::nullopt, &Problem);
+  const std::vector<THistoryRun> Read =
+      THistoryStore(File).Read(QDateTime(), std::nullopt, &Problem);
   QString DeviceProblem;
   const std::vector<THistoryRun> OneDevice =
       THistoryStore(File).Read(Now.addSecs(-1), QStringLiteral("Gateway"), &DeviceProblem);

@@ -22,7 +22,7 @@ namespace {
 
 const QDateTime Now = QDateTime::fromMSecsSinceEpoch(1714564800000, Qt::UTC);  // 2024-05-01 12:00
 
-THistoryDevice Device(const QString& Name, int Answered, qint64 Base = 1000) {
+THistoryDevice Device(const QString &Name, int Answered, qint64 Base = 1000) {
   THistoryDevice D;
   D.Name = Name;
   D.Address = QStringLiteral("127.0.0.%1").arg(Name.size());
@@ -38,14 +38,15 @@ THistoryDevice Device(const QString& Name, int Answered, qint64 Base = 1000) {
   return D;
 }
 
-THistoryRun MakeRun(const QDateTime& Time, std::vector<THistoryDevice> Devices) {
-  return {Time, QStringLiteral("/etc/dervik.ini"), QStringLiteral("2 OK, 1 failed"), std::move(Devices)};
+THistoryRun MakeRun(const QDateTime &Time, std::vector<THistoryDevice> Devices) {
+  return {Time, QStringLiteral("/etc/dervik.ini"), QStringLiteral("2 OK, 1 failed"),
+          std::move(Devices)};
 }
 
 class HistoryStore : public ::testing::Test {
-protected:
+ protected:
   QString File() const { return Dir.filePath(QStringLiteral("data/dervik/test.sqlite")); }
-  std::vector<THistoryRun> ReadAll(const std::optional<QString>& Name = std::nullopt) const {
+  std::vector<THistoryRun> ReadAll(const std::optional<QString> &Name = std::nullopt) const {
     QString Problem;
     auto Runs = THistoryStore(File()).Read(QDateTime(), Name, &Problem);
     EXPECT_EQ(Problem, QString());
@@ -56,9 +57,10 @@ protected:
 
 TEST_F(HistoryStore, WhatIsWrittenIsReadBackWholeOrByDevice) {
   THistoryStore Store(File());
-  const THistoryRun First = MakeRun(Now.addSecs(-300), {Device(QStringLiteral("Gateway"), 4),
-                                                    Device(QStringLiteral("Printer, \"2nd\" floor \u00e4"), 0),
-                                                    Device(QStringLiteral("Camera"), 4, 250)});
+  const THistoryRun First =
+      MakeRun(Now.addSecs(-300), {Device(QStringLiteral("Gateway"), 4),
+                                  Device(QStringLiteral("Printer, \"2nd\" floor \u00e4"), 0),
+                                  Device(QStringLiteral("Camera"), 4, 250)});
   const THistoryRun Second = MakeRun(Now, {Device(QStringLiteral("Gateway"), 4, 3000)});
   ASSERT_TRUE(Store.Write(First, 90, Now).Written);
   ASSERT_TRUE(Store.Write(Second, 90, Now).Written);
@@ -83,7 +85,7 @@ TEST_F(HistoryStore, AMissingFileIsAnEmptyHistory) {
 }
 
 struct TKeepCase {
-  const char* Name;
+  const char *Name;
   int Keep;
   std::vector<int> AgesInHours;  // of the runs written, oldest first
   std::vector<int> Kept;         // the ages left after the last write
@@ -94,26 +96,28 @@ class HistoryKeep : public HistoryStore, public ::testing::WithParamInterface<TK
 TEST_P(HistoryKeep, RunsOlderThanKeepDaysGoAfterAWrite) {
   THistoryStore Store(File());
   for (const int Age : GetParam().AgesInHours)
-    Store.Write(MakeRun(Now.addSecs(-3600LL * Age), {Device(QStringLiteral("A"), 4)}), GetParam().Keep, Now);
+    Store.Write(MakeRun(Now.addSecs(-3600LL * Age), {Device(QStringLiteral("A"), 4)}),
+                GetParam().Keep, Now);
   std::vector<int> Kept;
-  for (const THistoryRun& R : ReadAll())
-    Kept.push_back(int(R.Time.secsTo(Now) / 3600));
+  for (const THistoryRun &R : ReadAll()) Kept.push_back(int(R.Time.secsTo(Now) / 3600));
   EXPECT_EQ(Kept, GetParam().Kept);
   // Keep 0 writes nothing at all, not even an empty file.
   EXPECT_EQ(QFileInfo::exists(File()), GetParam().Keep > 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HistoryKeep,
-                         ::testing::Values(TKeepCase{"ninety_days", 90, {2400, 2184, 2136, 1, 0}, {2136, 1, 0}},
-                                           TKeepCase{"one_day", 1, {49, 25, 23, 0}, {23, 0}},
-                                           TKeepCase{"zero_writes_nothing", 0, {5, 0}, {}},
-                                           TKeepCase{"negative_writes_nothing", -3, {0}, {}}),
-                         [](const auto& Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HistoryKeep,
+    ::testing::Values(TKeepCase{"ninety_days", 90, {2400, 2184, 2136, 1, 0}, {2136, 1, 0}},
+                      TKeepCase{"one_day", 1, {49, 25, 23, 0}, {23, 0}},
+                      TKeepCase{"zero_writes_nothing", 0, {5, 0}, {}},
+                      TKeepCase{"negative_writes_nothing", -3, {0}, {}}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST_F(HistoryStore, AThousandDevicesInOneRun) {
   std::vector<THistoryDevice> Devices;
   for (int Index = 0; Index < 1000; ++Index)
-    Devices.push_back(Device(QStringLiteral("device-%1").arg(Index), Index % 7 == 0 ? 0 : 4, 100 + Index));
+    Devices.push_back(
+        Device(QStringLiteral("device-%1").arg(Index), Index % 7 == 0 ? 0 : 4, 100 + Index));
   const THistoryRun Big = MakeRun(Now, Devices);
   ASSERT_TRUE(THistoryStore(File()).Write(Big, 90, Now).Written);
   EXPECT_EQ(ReadAll(), std::vector<THistoryRun>{Big});
@@ -156,9 +160,8 @@ TEST_F(HistoryStore, TwoProcessesWritingAtOnceKeepEveryRunWhole) {
   EXPECT_EQ(Written, RunsEach);
 
   int Whole[2] = {0, 0};
-  for (const THistoryRun& R : ReadAll()) {
-    if (R.Devices.empty())
-      continue;
+  for (const THistoryRun &R : ReadAll()) {
+    if (R.Devices.empty()) continue;
     const int Writer = R.Devices.front().Name.startsWith(QLatin1String("w1")) ? 1 : 0;
     bool Same = int(R.Devices.size()) == DevicesPerRun;
     for (int D = 0; Same && D < DevicesPerRun; ++D)
@@ -173,18 +176,22 @@ TEST_F(HistoryStore, TwoProcessesWritingAtOnceKeepEveryRunWhole) {
 // so; a reader in the middle of its read does not stop a writer.
 TEST_F(HistoryStore, ALockedDatabaseCostsTheRunItsHistoryOnly) {
   THistoryStore Store(File());
-  ASSERT_TRUE(Store.Write(MakeRun(Now.addSecs(-1), {Device(QStringLiteral("A"), 4)}), 90, Now).Written);
+  ASSERT_TRUE(
+      Store.Write(MakeRun(Now.addSecs(-1), {Device(QStringLiteral("A"), 4)}), 90, Now).Written);
   Store.SetBusyTimeoutMilliseconds(100);
 
-  sqlite3* Other = nullptr;
+  sqlite3 *Other = nullptr;
   ASSERT_EQ(sqlite3_open(QFile::encodeName(File()).constData(), &Other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(Other, "BEGIN; SELECT count(*) FROM runs;", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(Other, "BEGIN; SELECT count(*) FROM runs;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
   EXPECT_TRUE(Store.Write(MakeRun(Now, {Device(QStringLiteral("B"), 4)}), 90, Now).Written)
       << "a reader blocked the writer";
   ASSERT_EQ(sqlite3_exec(Other, "COMMIT; BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
-  const THistoryWriteOutcome Locked = Store.Write(MakeRun(Now, {Device(QStringLiteral("C"), 4)}), 90, Now);
+  const THistoryWriteOutcome Locked =
+      Store.Write(MakeRun(Now, {Device(QStringLiteral("C"), 4)}), 90, Now);
   EXPECT_FALSE(Locked.Written);
-  EXPECT_EQ(Locked.Problem, QStringLiteral("history not written to %1: database is locked").arg(File()));
+  EXPECT_EQ(Locked.Problem,
+            QStringLiteral("history not written to %1: database is locked").arg(File()));
   sqlite3_exec(Other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(Other);
   EXPECT_EQ(ReadAll().size(), 2U);
@@ -192,9 +199,9 @@ TEST_F(HistoryStore, ALockedDatabaseCostsTheRunItsHistoryOnly) {
 }
 
 struct TDamageCase {
-  const char* Name;
+  const char *Name;
   // Spoils the database file in place.
-  void (*Spoil)(const QString& File);
+  void (*Spoil)(const QString &File);
 };
 
 class HistoryDamage : public HistoryStore, public ::testing::WithParamInterface<TDamageCase> {};
@@ -211,16 +218,18 @@ TEST_P(HistoryDamage, IsSetAsideAndAFreshFileTakesTheRun) {
   const THistoryRun Fresh = MakeRun(Now, {Device(QStringLiteral("A"), 4)});
   const THistoryWriteOutcome Outcome = THistoryStore(File()).Write(Fresh, 90, Now);
   EXPECT_TRUE(Outcome.Written) << Outcome.Problem.toStdString();
-  EXPECT_TRUE(Outcome.Note.startsWith(QStringLiteral("history database %1 was damaged (").arg(File())))
+  EXPECT_TRUE(
+      Outcome.Note.startsWith(QStringLiteral("history database %1 was damaged (").arg(File())))
       << Outcome.Note.toStdString();
-  const QStringList Aside = QFileInfo(File()).dir().entryList({QStringLiteral("test.sqlite.damaged-*")}, QDir::Files);
+  const QStringList Aside =
+      QFileInfo(File()).dir().entryList({QStringLiteral("test.sqlite.damaged-*")}, QDir::Files);
   ASSERT_EQ(Aside.size(), 1) << Aside.join(u' ').toStdString();
   EXPECT_TRUE(Outcome.Note.endsWith(QStringLiteral("set aside as %1, a fresh one started")
                                         .arg(QFileInfo(File()).dir().filePath(Aside.front()))));
   EXPECT_EQ(ReadAll(), std::vector<THistoryRun>{Fresh});
 }
 
-void Overwrite(const QString& File, qint64 Offset, const QByteArray& Bytes) {
+void Overwrite(const QString &File, qint64 Offset, const QByteArray &Bytes) {
   QFile F(File);
   ASSERT_TRUE(F.open(QIODevice::ReadWrite));
   ASSERT_TRUE(F.seek(Offset));
@@ -229,23 +238,25 @@ void Overwrite(const QString& File, qint64 Offset, const QByteArray& Bytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HistoryDamage,
-    ::testing::Values(
-        TDamageCase{"no_database_at_all",
-                    [](const QString& File) {
-                      QFile F(File);
-                      ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
-                      F.write(QByteArray(8192, 'x'));
-                    }},
-        // The header stays, the tables' pages are noise.
-        TDamageCase{"pages_overwritten",
-                    [](const QString& File) {
-                      QByteArray Noise(QFileInfo(File).size() - 4096, '\0');
-                      for (qsizetype Index = 0; Index < Noise.size(); ++Index)
-                        Noise[Index] = char((Index * 131 + 7) & 0xff);
-                      Overwrite(File, 4096, Noise);
-                    }},
-        TDamageCase{"header_overwritten", [](const QString& File) { Overwrite(File, 0, QByteArray(100, '\x5a')); }}),
-    [](const auto& Info) { return std::string(Info.param.Name); });
+    ::testing::Values(TDamageCase{"no_database_at_all",
+                                  [](const QString &File) {
+                                    QFile F(File);
+                                    ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                                    F.write(QByteArray(8192, 'x'));
+                                  }},
+                      // The header stays, the tables' pages are noise.
+                      TDamageCase{"pages_overwritten",
+                                  [](const QString &File) {
+                                    QByteArray Noise(QFileInfo(File).size() - 4096, '\0');
+                                    for (qsizetype Index = 0; Index < Noise.size(); ++Index)
+                                      Noise[Index] = char((Index * 131 + 7) & 0xff);
+                                    Overwrite(File, 4096, Noise);
+                                  }},
+                      TDamageCase{"header_overwritten",
+                                  [](const QString &File) {
+                                    Overwrite(File, 0, QByteArray(100, '\x5a'));
+                                  }}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
 
 // A folder the user may not write in: a line, no crash, no file.  Run as
 // an ordinary user in a child process, since root may write anywhere.
@@ -253,7 +264,7 @@ TEST_F(HistoryStore, AFolderWithoutWriteAccessIsALine) {
   const QString Folder = Dir.filePath(QStringLiteral("data/dervik"));
   ASSERT_TRUE(QDir().mkpath(Folder));
   // The user may reach the folder, only not write in it.
-  for (const QString& Path : {Dir.path(), Dir.filePath(QStringLiteral("data"))})
+  for (const QString &Path : {Dir.path(), Dir.filePath(QStringLiteral("data"))})
     ASSERT_EQ(chmod(QFile::encodeName(Path).constData(), 0755), 0);
   ASSERT_EQ(chmod(QFile::encodeName(Folder).constData(), 0555), 0);
   int Pipe[2];
@@ -262,35 +273,41 @@ TEST_F(HistoryStore, AFolderWithoutWriteAccessIsALine) {
   ASSERT_GE(Child, 0);
   if (Child == 0) {
     close(Pipe[0]);
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-      _exit(2);
-    const QByteArray Problem =
-        THistoryStore(File()).Write(MakeRun(Now, {Device(QStringLiteral("A"), 4)}), 90, Now).Problem.toUtf8();
-    const bool Sent = write(Pipe[1], Problem.constData(), std::size_t(Problem.size())) == Problem.size();
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    const QByteArray Problem = THistoryStore(File())
+                                   .Write(MakeRun(Now, {Device(QStringLiteral("A"), 4)}), 90, Now)
+                                   .Problem.toUtf8();
+    const bool Sent =
+        write(Pipe[1], Problem.constData(), std::size_t(Problem.size())) == Problem.size();
     _exit(Sent ? 0 : 3);
   }
   close(Pipe[1]);
   QByteArray Problem;
   char Buffer[512];
-  for (ssize_t Got; (Got = read(Pipe[0], Buffer, sizeof Buffer)) > 0;)
-    Problem.append(Buffer, Got);
+  for (ssize_t Got; (Got = read(Pipe[0], Buffer, sizeof Buffer)) > 0;) Problem.append(Buffer, Got);
   close(Pipe[0]);
   int Status = 0;
   ASSERT_EQ(waitpid(Child, &Status, 0), Child);
   ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << WEXITSTATUS(Status);
   chmod(QFile::encodeName(Folder).constData(), 0755);
   EXPECT_EQ(QString::fromUtf8(Problem).toStdString(),
-            QStringLiteral("history not written to %1: unable to open database file").arg(File()).toStdString());
+            QStringLiteral("history not written to %1: unable to open database file")
+                .arg(File())
+                .toStdString());
   EXPECT_FALSE(QFileInfo::exists(File()));
 }
 
 TEST(HistoryDatabaseFile, OnePerSettingsFileUnderTheDataHome) {
-  const QString A = HistoryDatabaseFile(QStringLiteral("/etc/site-a/dervik.ini"), QStringLiteral("/home/u/.local/share"));
-  const QString B = HistoryDatabaseFile(QStringLiteral("/etc/site-b/dervik.ini"), QStringLiteral("/home/u/.local/share"));
-  EXPECT_TRUE(A.startsWith(QLatin1String("/home/u/.local/share/dervik/dervik-"))) << A.toStdString();
+  const QString A = HistoryDatabaseFile(QStringLiteral("/etc/site-a/dervik.ini"),
+                                        QStringLiteral("/home/u/.local/share"));
+  const QString B = HistoryDatabaseFile(QStringLiteral("/etc/site-b/dervik.ini"),
+                                        QStringLiteral("/home/u/.local/share"));
+  EXPECT_TRUE(A.startsWith(QLatin1String("/home/u/.local/share/dervik/dervik-")))
+      << A.toStdString();
   EXPECT_TRUE(A.endsWith(QLatin1String(".sqlite")));
   EXPECT_NE(A, B);
-  EXPECT_EQ(A, HistoryDatabaseFile(QStringLiteral("/etc/site-a/./dervik.ini"), QStringLiteral("/home/u/.local/share")));
+  EXPECT_EQ(A, HistoryDatabaseFile(QStringLiteral("/etc/site-a/./dervik.ini"),
+                                   QStringLiteral("/home/u/.local/share")));
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-
 #include <map>
 #include <memory>
 #include <string>
@@ -28,7 +27,6 @@ namespace {
 using programrun::ProgramCopy;
 using programrun::Result;
 using programrun::Running;
-
 
 std::vector<std::string> FilesOf(const std::string &Folder) {
   std::vector<std::string> Names;
@@ -52,7 +50,8 @@ bool Delivering(int Pid, const std::string &Folder) {
     const ssize_t N = readlink((Fds + "/" + E->d_name).c_str(), Target, sizeof Target - 1);
     if (N <= 0) continue;
     const std::string Path(Target, static_cast<size_t>(N));
-    if (Path.rfind(Folder + "/", 0) == 0 && Path.size() > 8 && Path.substr(Path.size() - 8) == ".sending")
+    if (Path.rfind(Folder + "/", 0) == 0 && Path.size() > 8 &&
+        Path.substr(Path.size() - 8) == ".sending")
       Found = true;
   }
   closedir(D);
@@ -83,21 +82,24 @@ TEST(MailQueueSoak, ThreeUnattendedRunsOneKilledDeliverEveryReport) {
     TpelSMTP &Smtp = *Writers[static_cast<size_t>(I) % Writers.size()];
     Smtp.setSubject(QStringLiteral("queued %1").arg(I));
     // Some lines to each, so that a delivery takes a moment to catch.
-    Smtp.setMessageText(QStringLiteral("report %1\r\n").arg(I) + (QString(70, u'x') + QStringLiteral("\r\n")).repeated(30));
+    Smtp.setMessageText(QStringLiteral("report %1\r\n").arg(I) +
+                        (QString(70, u'x') + QStringLiteral("\r\n")).repeated(30));
     Smtp.Queue(QString::fromStdString(QueueDir));
   }
   ASSERT_EQ(FilesOf(QueueDir).size(), static_cast<size_t>(Reports));
 
   reportpeers::SmtpSink Sink;
   ASSERT_TRUE(Sink.Ok()) << Sink.Why();
-  Program.WriteSettings("[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=127.0.0.1\nPort=" +
-                        std::to_string(Sink.Port()) +
-                        "\nRecipients=ops@dervik.test\nSender=dervik@dervik.test\nTimeout=10\nQueueDir=" +
-                        QueueDir + "\n[Devices]\nA=127.0.0.1\n");
+  Program.WriteSettings(
+      "[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=127.0.0.1\nPort=" +
+      std::to_string(Sink.Port()) +
+      "\nRecipients=ops@dervik.test\nSender=dervik@dervik.test\nTimeout=10\nQueueDir=" + QueueDir +
+      "\n[Devices]\nA=127.0.0.1\n");
 
   // Three runs at once; the first is killed while it holds a report.
   std::vector<Running> Runs;
-  for (const char *Name : {"first", "second", "third"}) Runs.push_back(Program.Start({"/AUTOSMTP"}, {}, Name));
+  for (const char *Name : {"first", "second", "third"})
+    Runs.push_back(Program.Start({"/AUTOSMTP"}, {}, Name));
   for (const Running &R : Runs) ASSERT_TRUE(R.Started());
   const QDeadlineTimer Deadline(60000);
   while (!Delivering(Runs[0].Pid(), QueueDir) && !Deadline.hasExpired()) usleep(200);
@@ -114,7 +116,8 @@ TEST(MailQueueSoak, ThreeUnattendedRunsOneKilledDeliverEveryReport) {
   // The next scheduled run takes what the killed one held.
   const Result Next = Program.Run({"/AUTOSMTP"}, {}, 120000);
   EXPECT_EQ(Next.Status, 0) << Next.Err;
-  EXPECT_TRUE(FilesOf(QueueDir).empty()) << FilesOf(QueueDir).size() << " left, e.g. " << FilesOf(QueueDir)[0];
+  EXPECT_TRUE(FilesOf(QueueDir).empty())
+      << FilesOf(QueueDir).size() << " left, e.g. " << FilesOf(QueueDir)[0];
 
   std::map<std::string, int> Seen;
   for (const reportpeers::Mail &M : Sink.Messages()) ++Seen[M.Header("Subject")];

@@ -41,7 +41,6 @@ namespace {
 using reportpeers::Mail;
 using reportpeers::SmtpSink;
 
-
 bool M_HasMimeHeaders(const Mail &M) {
   return !M.Header("MIME-Version").empty() || !M.Header("Content-Type").empty() ||
          !M.Header("Content-Transfer-Encoding").empty();
@@ -435,7 +434,8 @@ TEST_F(MailReport, AFailedMailReportStaysInPanelZeroWithoutItsSecret) {
   using smtptest::PeerStep;
   const std::string Secret = "s3cret-Pass";
   const std::string Login = std::string(1, '\0') + "reporter" + std::string(1, '\0') + Secret;
-  const std::string Plain = QByteArray(Login.data(), qsizetype(Login.size())).toBase64().toStdString();
+  const std::string Plain =
+      QByteArray(Login.data(), qsizetype(Login.size())).toBase64().toStdString();
   smtptest::ScriptedPeer Peer({{PeerStep::Send, "220 mail.test\r\n"},
                                {PeerStep::ExpectThrough, "\r\n"},
                                {PeerStep::Send, "250-mail.test\r\n250 AUTH PLAIN LOGIN\r\n"},
@@ -450,15 +450,18 @@ TEST_F(MailReport, AFailedMailReportStaysInPanelZeroWithoutItsSecret) {
   socklen_t Length = sizeof Address;
   ASSERT_EQ(bind(Udp, reinterpret_cast<sockaddr *>(&Address), sizeof Address), 0);
   ASSERT_EQ(getsockname(Udp, reinterpret_cast<sockaddr *>(&Address), &Length), 0);
-  Open({{"A", "127.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port(), {QStringLiteral("/AUTO")},
-       QStringLiteral("Security=none\nUser=reporter\nPassword=%1\nAuthScheme=plain\n[Syslog]\nHostAddress=127.0.0.1\n"
+  Open({{"A", "127.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port(),
+       {QStringLiteral("/AUTO")},
+       QStringLiteral("Security=none\nUser=reporter\nPassword=%1\nAuthScheme=plain\n[Syslog]"
+                      "\nHostAddress=127.0.0.1\n"
                       "Port=%2\n")
            .arg(QString::fromStdString(Secret))
            .arg(ntohs(Address.sin_port)),
        QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   Form->show();
   const QDeadlineTimer Deadline(30000);
-  while (Form->isVisible() && !Deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  while (Form->isVisible() && !Deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   close(Udp);
   ASSERT_FALSE(Form->isVisible()) << "closes by itself";
   EXPECT_EQ(Peer.finish(), "");
@@ -466,13 +469,16 @@ TEST_F(MailReport, AFailedMailReportStaysInPanelZeroWithoutItsSecret) {
   EXPECT_EQ(Form->LastSMTPReport(), rrFailed);
   EXPECT_EQ(Form->LastSysLogReport(), rrSent);
   const QString Panel = Form->StatusPanelText(0), ToolTip = Form->StatusPanelToolTip(0);
-  EXPECT_TRUE(Panel.startsWith(QLatin1String("Mail report failed: 161: SMTP protocol error. 535 5.7.8 refused: "
-                                             "AUTH PLAIN ****")))
+  EXPECT_TRUE(Panel.startsWith(
+      QLatin1String("Mail report failed: 161: SMTP protocol error. 535 5.7.8 refused: "
+                    "AUTH PLAIN ****")))
       << Panel.toStdString();
-  EXPECT_TRUE(Panel.contains(QStringLiteral(" \u00b7 Syslog report sent to 127.0.0.1:"))) << Panel.toStdString();
+  EXPECT_TRUE(Panel.contains(QStringLiteral(" \u00b7 Syslog report sent to 127.0.0.1:")))
+      << Panel.toStdString();
   EXPECT_TRUE(ToolTip.contains(QLatin1String("\nSyslog report sent to"))) << ToolTip.toStdString();
-  EXPECT_TRUE(ToolTip.contains(QLatin1String(
-      "To fix the mail report: the server refused the login for reporter: check User and Password")))
+  EXPECT_TRUE(
+      ToolTip.contains(QLatin1String("To fix the mail report: the server refused the login for "
+                                     "reporter: check User and Password")))
       << ToolTip.toStdString();
   for (const QString &Shown : {Panel, ToolTip}) {
     EXPECT_FALSE(Shown.contains(QString::fromStdString(Plain)));
@@ -523,7 +529,8 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
       Script.push_back({PeerStep::ExpectClose, ""});
       Peer = std::make_unique<smtptest::ScriptedPeer>(std::move(Script));
     }
-    Open({{"A", "10.0.0.1", dsOK}}, QString::fromLatin1(R.Host), Peer ? Peer->port() : testsupport::FreeLoopbackPort());
+    Open({{"A", "10.0.0.1", dsOK}}, QString::fromLatin1(R.Host),
+         Peer ? Peer->port() : testsupport::FreeLoopbackPort());
     Form->Settings().SetSMTPQueueDir(QueueDir);
     FinishRun(QStringLiteral("first"));
     ClickSend();
@@ -599,13 +606,13 @@ TEST_F(MailReport, AQueuedReportRefusedForNowWaitsForTheNextReport) {
 // UTF-16 settings file (it would end the text where it crosses into C).
 // Every device reaches the server, every line within the limit.
 TEST_F(MailReport, HostileDeviceNamesReachTheServerWithEveryDevice) {
-  const QString Ini =
-      QStringLiteral("[Ping]\nTimes=1\n[SMTP]\nHostAddress=127.0.0.1\nPort=%1\n"
-                     "Recipients=ops@dervik.test\nSender=dervik@dervik.test\n"
-                     "[Devices]\nBefore=10.0.0.1\n%2=10.0.0.2\nDrucker")
-          .arg(Sink.Port())
-          .arg(QString(1000, u'N')) +
-      QChar(0) + QStringLiteral("B\u00FCro=10.0.0.3\nAfter=10.0.0.4\n");
+  const QString Ini = QStringLiteral(
+                          "[Ping]\nTimes=1\n[SMTP]\nHostAddress=127.0.0.1\nPort=%1\n"
+                          "Recipients=ops@dervik.test\nSender=dervik@dervik.test\n"
+                          "[Devices]\nBefore=10.0.0.1\n%2=10.0.0.2\nDrucker")
+                          .arg(Sink.Port())
+                          .arg(QString(1000, u'N')) +
+                      QChar(0) + QStringLiteral("B\u00FCro=10.0.0.3\nAfter=10.0.0.4\n");
   QFile File(Dir.filePath(QStringLiteral("dervik.ini")));
   ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
   QByteArray Bytes("\xFF\xFE", 2);  // UTF-16LE with its byte-order mark
@@ -613,10 +620,13 @@ TEST_F(MailReport, HostileDeviceNamesReachTheServerWithEveryDevice) {
     Bytes.append(static_cast<char>(C.unicode() & 0xFF)).append(static_cast<char>(C.unicode() >> 8));
   File.write(Bytes);
   File.close();
-  Form = std::make_unique<TFormMain>(TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), {}});
+  Form =
+      std::make_unique<TFormMain>(TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), {}});
   ASSERT_EQ(Form->Settings().Devices().size(), 4u);
-  EXPECT_EQ(Form->Settings().Devices()[2]->DeviceName(), QString::fromUtf16(u"Drucker\0B\u00FCro", 12));
-  RunDevices = {{"", "", dsNoConnection}, {"", "", dsNoConnection}, {"", "", dsNoConnection}, {"", "", dsOK}};
+  EXPECT_EQ(Form->Settings().Devices()[2]->DeviceName(),
+            QString::fromUtf16(u"Drucker\0B\u00FCro", 12));
+  RunDevices = {
+      {"", "", dsNoConnection}, {"", "", dsNoConnection}, {"", "", dsNoConnection}, {"", "", dsOK}};
   FinishRun(QStringLiteral("Some connections were OK (3 failed - 1 OK)"));
   ClickSend();
   ASSERT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
@@ -625,9 +635,11 @@ TEST_F(MailReport, HostileDeviceNamesReachTheServerWithEveryDevice) {
   const std::string &Body = Mails[0].Body;
   for (size_t At = 0, End; (End = Body.find("\r\n", At)) != std::string::npos; At = End + 2)
     EXPECT_LE(End - At, 998u) << Body.substr(At, 40);
-  EXPECT_NE(Body.find("\r\n- Before (10.0.0.1): No connection at all\r\n- NNNN"), std::string::npos) << Body;
+  EXPECT_NE(Body.find("\r\n- Before (10.0.0.1): No connection at all\r\n- NNNN"), std::string::npos)
+      << Body;
   EXPECT_NE(Body.find("N\xE2\x80\xA6 (10.0.0.2): No connection at all\r\n"), std::string::npos);
-  EXPECT_NE(Body.find("\r\n- Drucker\xEF\xBF\xBD" "B\xC3\xBCro (10.0.0.3): No connection at all\r\n"),
+  EXPECT_NE(Body.find("\r\n- Drucker\xEF\xBF\xBD"
+                      "B\xC3\xBCro (10.0.0.3): No connection at all\r\n"),
             std::string::npos);
   EXPECT_NE(Body.find("\r\n- After (10.0.0.4): OK\r\n"), std::string::npos);
   // The window keeps the names whole.
@@ -675,7 +687,8 @@ TEST_F(MailReport, QueuedReportsRefusedForGoodAreNamedAndTheRestGo) {
   for (const QString &L : Lost) {
     EXPECT_TRUE(L.endsWith(QStringLiteral(": 161: SMTP protocol error. 550 5.7.1 sender refused.")))
         << L.toStdString();
-    EXPECT_TRUE(Failed.contains(QFileInfo(L.section(QStringLiteral(": "), 0, 0)).fileName())) << L.toStdString();
+    EXPECT_TRUE(Failed.contains(QFileInfo(L.section(QStringLiteral(": "), 0, 0)).fileName()))
+        << L.toStdString();
     EXPECT_TRUE(Form->StatusPanelText(0).contains(L)) << Form->StatusPanelText(0).toStdString();
   }
 }
@@ -759,8 +772,9 @@ TEST_F(MailReport, TheWindowConnectsWithTheTlsLoginAndProxySettings) {
   SmtpSink Tls(Options);
   ASSERT_TRUE(Tls.Ok()) << Tls.Why();
   const int NoProxy = testsupport::FreeLoopbackPort();
-  const QString Login = QStringLiteral("Security=starttls\nUser=reporter\nPassword=s3cret-Pass\nCAFile=%1\n")
-                            .arg(QString::fromStdString(Ca.CaFile()));
+  const QString Login =
+      QStringLiteral("Security=starttls\nUser=reporter\nPassword=s3cret-Pass\nCAFile=%1\n")
+          .arg(QString::fromStdString(Ca.CaFile()));
   const auto Private = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
   const auto Shared = Private | QFileDevice::ReadGroup | QFileDevice::ReadOther;
   const struct {
@@ -773,20 +787,26 @@ TEST_F(MailReport, TheWindowConnectsWithTheTlsLoginAndProxySettings) {
     TpelsmtpFirewallTypes Firewall;
     const char *Panel;  // a part of panel 0
   } Rows[] = {
-      {"starttls with login", &Tls, Login, Private, rrSent, tlsStartTlsRequired, fwNone, "Mail report sent to"},
+      {"starttls with login", &Tls, Login, Private, rrSent, tlsStartTlsRequired, fwNone,
+       "Mail report sent to"},
       {"password others can read", &Tls, Login, Shared, rrFailed, tlsNone, fwNone, "run chmod 600"},
-      {"a login with Security left empty goes over STARTTLS", &Tls, QString(Login).remove(QLatin1String("Security=starttls\n")),
-       Private, rrSent, tlsStartTlsRequired, fwNone, "Mail report sent to"},
+      {"a login with Security left empty goes over STARTTLS", &Tls,
+       QString(Login).remove(QLatin1String("Security=starttls\n")), Private, rrSent,
+       tlsStartTlsRequired, fwNone, "Mail report sent to"},
       {"plaintext to a server that demands TLS", &Tls,
-       QStringLiteral("Security=none\nUser=reporter\nPassword=s3cret-Pass\n"), Private, rrFailed, tlsNone, fwNone, ""},
+       QStringLiteral("Security=none\nUser=reporter\nPassword=s3cret-Pass\n"), Private, rrFailed,
+       tlsNone, fwNone, ""},
       {"through a proxy that is not there", &Sink,
-       QStringLiteral("Proxy=socks5://127.0.0.1:%1\n").arg(NoProxy), Shared, rrFailed, tlsNone, fwSOCKS5, ""},
-      {"none of the keys", &Sink, QString(), Shared, rrSent, tlsNone, fwNone, "Mail report sent to"},
+       QStringLiteral("Proxy=socks5://127.0.0.1:%1\n").arg(NoProxy), Shared, rrFailed, tlsNone,
+       fwSOCKS5, ""},
+      {"none of the keys", &Sink, QString(), Shared, rrSent, tlsNone, fwNone,
+       "Mail report sent to"},
   };
   for (const auto &R : Rows) {
     SCOPED_TRACE(R.Name);
     const size_t Before = R.Server->Messages().size();
-    Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), R.Server->Port(), {}, R.Lines, R.Mode);
+    Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), R.Server->Port(), {}, R.Lines,
+         R.Mode);
     FinishRun(QStringLiteral("All connections OK"));
     ClickSend();
     const QString Panel = Form->StatusPanelText(0);
@@ -839,7 +859,8 @@ TEST_F(MailReport, A421ToEhloWithStartTlsRequiredIsQueuedAndDeliveredNextTime) {
     std::vector<PeerStep> AfterRefusal;
   } Rows[] = {
       {"421 to the first EHLO", {{PeerStep::Send, "220 mail.test ESMTP\r\n"}}, WaitsForQuit},
-      {"421 and a close at the first EHLO", {{PeerStep::Send, "220 mail.test ESMTP\r\n"}},
+      {"421 and a close at the first EHLO",
+       {{PeerStep::Send, "220 mail.test ESMTP\r\n"}},
        ClosesAtOnce},
       {"421 to the EHLO over TLS", UntilTls, WaitsForQuit},
       {"421 and a close at the EHLO over TLS", UntilTls, ClosesAtOnce},
@@ -872,7 +893,8 @@ TEST_F(MailReport, A421ToEhloWithStartTlsRequiredIsQueuedAndDeliveredNextTime) {
     ClickSend();
     EXPECT_EQ(Form->LastSMTPReport(), rrSent) << Form->StatusPanelText(0).toStdString();
     EXPECT_TRUE(QDir(QueueDir).entryList(QDir::Files).isEmpty());
-    EXPECT_EQ(NewSubjects(Tls, Delivered), (std::vector<std::string>{"Dervik: first", "Dervik: second"}));
+    EXPECT_EQ(NewSubjects(Tls, Delivered),
+              (std::vector<std::string>{"Dervik: first", "Dervik: second"}));
   }
 }
 

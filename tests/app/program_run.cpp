@@ -91,8 +91,10 @@ Running ProgramCopy::Start(const std::vector<std::string> &Arguments,
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
   posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&Actions, 1, R.FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&Actions, 2, R.FErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&Actions, 1, R.FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&Actions, 2, R.FErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   pid_t Pid = -1;
   const int Spawned = posix_spawn(&Pid, FPath.c_str(), &Actions, nullptr, Argv.data(), Envp.data());
   posix_spawn_file_actions_destroy(&Actions);

@@ -28,7 +28,8 @@ struct TDeviceRow {
 void FinishRun(TSettings &S, const std::vector<TDeviceRow> &Devices, const QDateTime &Time) {
   S.Clear();
   for (const TDeviceRow &Row : Devices) {
-    auto Device = std::make_unique<TDevice>(QString::fromUtf8(Row.Name), QString::fromUtf8(Row.Address));
+    auto Device =
+        std::make_unique<TDevice>(QString::fromUtf8(Row.Name), QString::fromUtf8(Row.Address));
     Device->SetDeviceStatus(Row.Status);
     Device->SetDeviceStatusCategory(DeviceStatusCategoryOf(Row.Status));
     S.Devices().push_back(std::move(Device));
@@ -211,7 +212,8 @@ TEST(ReportRules, TheToolTipTellsWhatTheDeviceWasUntilTheLastRun) {
   FinishRun(S, {{"B", "10.0.0.2", dsNoConnection}}, At(35));
   const TRunChanges Changes = CompareRuns(Before, S);
   ASSERT_EQ(Changes.Devices.size(), 1u);
-  EXPECT_EQ(ChangedRowToolTip(Changes.Devices[0], Changes.PreviousRun), u"was OK until 09.12.26 06:30:00"_s);
+  EXPECT_EQ(ChangedRowToolTip(Changes.Devices[0], Changes.PreviousRun),
+            u"was OK until 09.12.26 06:30:00"_s);
 }
 
 TEST(ReportRules, HostileNamesStaySafeAndWithinTheLine) {
@@ -250,7 +252,8 @@ TEST(ReportRules, ARunThatCouldNotCheckIsReportedOncePerCause) {
     SCOPED_TRACE(R.Name);
     TReportRule Rule;
     Rule.When = R.When;
-    EXPECT_EQ(NotRunReportWanted(Rule, QString::fromUtf8(R.Cause), QString::fromUtf8(R.LastCause)), R.Wanted);
+    EXPECT_EQ(NotRunReportWanted(Rule, QString::fromUtf8(R.Cause), QString::fromUtf8(R.LastCause)),
+              R.Wanted);
   }
   EXPECT_EQ(NotRunSubject(), u"Dervik: the check could not run"_s);
   EXPECT_EQ(NotRunMailBody(u"no permission\nto ping"_s),

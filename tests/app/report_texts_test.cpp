@@ -85,7 +85,8 @@ TEST(DeviceReportLine, LongNamesAndAddressesFitTheLine) {
       EXPECT_GT(Octets(Line), MailLineOctets - 8) << "the room is used";
     }
   }
-  EXPECT_EQ(DeviceReportLine(u"A"_s, u"10.0.0.1"_s, u"OK"_s, MailLineOctets), u"- A (10.0.0.1): OK"_s);
+  EXPECT_EQ(DeviceReportLine(u"A"_s, u"10.0.0.1"_s, u"OK"_s, MailLineOctets),
+            u"- A (10.0.0.1): OK"_s);
 }
 
 // A run's reports over devices whose names would break them: every device

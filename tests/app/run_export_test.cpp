@@ -25,11 +25,18 @@ namespace {
 
 const QDateTime Time = QDateTime::fromMSecsSinceEpoch(1714564800123, Qt::UTC);
 
-THistoryDevice Device(const QString& Name, const QString& Address, int Category, int Sent, int Answered,
-                      std::optional<std::int64_t> Min = {}, std::optional<double> Mean = {},
-                      std::optional<std::int64_t> Max = {}) {
-  return {Name, Address, Category == 2 ? QStringLiteral("OK") : QStringLiteral("No connection at all"),
-          Category, Sent, Answered, Min, Mean, Max};
+THistoryDevice Device(const QString &Name, const QString &Address, int Category, int Sent,
+                      int Answered, std::optional<std::int64_t> Min = {},
+                      std::optional<double> Mean = {}, std::optional<std::int64_t> Max = {}) {
+  return {Name,
+          Address,
+          Category == 2 ? QStringLiteral("OK") : QStringLiteral("No connection at all"),
+          Category,
+          Sent,
+          Answered,
+          Min,
+          Mean,
+          Max};
 }
 
 // Names that break a careless writer of each format.
@@ -39,7 +46,8 @@ THistoryRun SampleRun() {
           QStringLiteral("Some connections were OK (2 failed - 2 OK)"),
           {Device(QStringLiteral("Gateway"), QStringLiteral("127.0.0.1"), 2, 4, 4, 31, 42.5, 60),
            Device(QStringLiteral("Printer \"2nd\", floor"), QStringLiteral("10.0.0.5"), 0, 4, 0),
-           Device(QStringLiteral("back\\slash\nnew line}"), QStringLiteral("::1"), 2, 4, 3, 1000, 1500.25, 2100),
+           Device(QStringLiteral("back\\slash\nnew line}"), QStringLiteral("::1"), 2, 4, 3, 1000,
+                  1500.25, 2100),
            Device(QStringLiteral("K\u00fcche \u2603"), QString(), 0, 0, 0)}};
 }
 
@@ -47,27 +55,21 @@ THistoryRun SampleRun() {
 
 // The keywords the schema below uses: type, required, properties,
 // additionalProperties (false), items, enum, minimum, pattern.
-QString SchemaProblem(const QJsonValue& Value, const QJsonObject& Schema, const QString& Where) {
+QString SchemaProblem(const QJsonValue &Value, const QJsonObject &Schema, const QString &Where) {
   if (Schema.contains(u"type")) {
     QStringList Types;
     if (Schema[u"type"].isArray())
-      for (const auto& T : Schema[u"type"].toArray())
-        Types.append(T.toString());
+      for (const auto &T : Schema[u"type"].toArray()) Types.append(T.toString());
     else
       Types.append(Schema[u"type"].toString());
-    const auto Is = [&](const QString& Type) {
-      if (Type == u"object")
-        return Value.isObject();
-      if (Type == u"array")
-        return Value.isArray();
-      if (Type == u"string")
-        return Value.isString();
-      if (Type == u"number")
-        return Value.isDouble();
+    const auto Is = [&](const QString &Type) {
+      if (Type == u"object") return Value.isObject();
+      if (Type == u"array") return Value.isArray();
+      if (Type == u"string") return Value.isString();
+      if (Type == u"number") return Value.isDouble();
       if (Type == u"integer")
         return Value.isDouble() && std::floor(Value.toDouble()) == Value.toDouble();
-      if (Type == u"null")
-        return Value.isNull();
+      if (Type == u"null") return Value.isNull();
       return false;
     };
     if (!std::any_of(Types.begin(), Types.end(), Is))
@@ -82,7 +84,7 @@ QString SchemaProblem(const QJsonValue& Value, const QJsonObject& Schema, const 
     return Where + QStringLiteral(": does not match ") + Schema[u"pattern"].toString();
   if (Value.isObject()) {
     const QJsonObject Object = Value.toObject();
-    for (const auto& Name : Schema[u"required"].toArray())
+    for (const auto &Name : Schema[u"required"].toArray())
       if (!Object.contains(Name.toString()))
         return Where + QStringLiteral(": lacks ") + Name.toString();
     const QJsonObject Properties = Schema[u"properties"].toObject();
@@ -92,7 +94,8 @@ QString SchemaProblem(const QJsonValue& Value, const QJsonObject& Schema, const 
           return Where + QStringLiteral(": unexpected ") + It.key();
         continue;
       }
-      if (QString P = SchemaProblem(It.value(), Properties[It.key()].toObject(), Where + u'.' + It.key());
+      if (QString P =
+              SchemaProblem(It.value(), Properties[It.key()].toObject(), Where + u'.' + It.key());
           !P.isEmpty())
         return P;
     }
@@ -108,7 +111,7 @@ QString SchemaProblem(const QJsonValue& Value, const QJsonObject& Schema, const 
   return QString();
 }
 
-const char* const RunSchema = R"({
+const char *const RunSchema = R"({
   "type": "object",
   "required": ["time", "settings_file", "summary", "devices"],
   "additionalProperties": false,
@@ -152,7 +155,7 @@ TEST(RunJson, FollowsTheSchemaAndCarriesEveryDevice) {
   const QJsonArray Devices = Object[u"devices"].toArray();
   ASSERT_EQ(Devices.size(), qsizetype(Run.Devices.size()));
   for (std::size_t Index = 0; Index < Run.Devices.size(); ++Index) {
-    const THistoryDevice& D = Run.Devices[Index];
+    const THistoryDevice &D = Run.Devices[Index];
     const QJsonObject J = Devices[qsizetype(Index)].toObject();
     SCOPED_TRACE(D.Name.toStdString());
     EXPECT_EQ(J[u"name"].toString(), D.Name);
@@ -173,14 +176,15 @@ TEST(RunJson, FollowsTheSchemaAndCarriesEveryDevice) {
 TEST(RunJson, TheSchemaCheckFindsFaults) {
   const QJsonObject Good = QJsonDocument::fromJson(RunJson(SampleRun())).object();
   const struct {
-    const char* Name;
-    void (*Spoil)(QJsonObject&);
+    const char *Name;
+    void (*Spoil)(QJsonObject &);
   } Rows[] = {
-      {"time without zone", [](QJsonObject& O) { O[u"time"] = QStringLiteral("2024-05-01T12:00:00"); }},
-      {"no summary", [](QJsonObject& O) { O.remove(u"summary"); }},
-      {"extra member", [](QJsonObject& O) { O[u"x"] = 1; }},
+      {"time without zone",
+       [](QJsonObject &O) { O[u"time"] = QStringLiteral("2024-05-01T12:00:00"); }},
+      {"no summary", [](QJsonObject &O) { O.remove(u"summary"); }},
+      {"extra member", [](QJsonObject &O) { O[u"x"] = 1; }},
       {"category unknown to the enum",
-       [](QJsonObject& O) {
+       [](QJsonObject &O) {
          QJsonArray D = O[u"devices"].toArray();
          QJsonObject First = D[0].toObject();
          First[u"category"] = QStringLiteral("fine");
@@ -188,7 +192,7 @@ TEST(RunJson, TheSchemaCheckFindsFaults) {
          O[u"devices"] = D;
        }},
       {"sent as text",
-       [](QJsonObject& O) {
+       [](QJsonObject &O) {
          QJsonArray D = O[u"devices"].toArray();
          QJsonObject First = D[0].toObject();
          First[u"sent"] = QStringLiteral("4");
@@ -196,7 +200,7 @@ TEST(RunJson, TheSchemaCheckFindsFaults) {
          O[u"devices"] = D;
        }},
   };
-  for (const auto& Row : Rows) {
+  for (const auto &Row : Rows) {
     QJsonObject Spoilt = Good;
     Row.Spoil(Spoilt);
     EXPECT_NE(SchemaProblem(Spoilt, Schema(), QStringLiteral("$")), QString()) << Row.Name;
@@ -214,7 +218,7 @@ struct TSample {
 // Reads the text format of a metrics collector strictly: HELP and TYPE
 // before a family's samples, which stay together; label values with only
 // \\, \" and \n escaped; no series twice.  The error names the line.
-std::vector<TSample> ParseMetrics(const QByteArray& Text, std::string* Error) {
+std::vector<TSample> ParseMetrics(const QByteArray &Text, std::string *Error) {
   static const QRegularExpression NameRe(QStringLiteral("^[a-zA-Z_:][a-zA-Z0-9_:]*"));
   static const QRegularExpression LabelNameRe(QStringLiteral("^[a-zA-Z_][a-zA-Z0-9_]*"));
   std::vector<TSample> Samples;
@@ -227,7 +231,7 @@ std::vector<TSample> ParseMetrics(const QByteArray& Text, std::string* Error) {
   }
   for (qsizetype Number = 0; Number + 1 < Lines.size(); ++Number) {
     const QString Line = QString::fromUtf8(Lines[Number]);
-    const auto Fail = [&](const std::string& Why) {
+    const auto Fail = [&](const std::string &Why) {
       *Error = "line " + std::to_string(Number + 1) + ": " + Why + ": " + Line.toStdString();
       return std::vector<TSample>();
     };
@@ -240,30 +244,25 @@ std::vector<TSample> ParseMetrics(const QByteArray& Text, std::string* Error) {
         if (Parts[1] == u"TYPE") {
           if (Parts.size() != 4 || !QStringList{"gauge", "counter", "untyped"}.contains(Parts[3]))
             return Fail("bad TYPE");
-          if (!Typed.insert(Name).second)
-            return Fail("TYPE twice");
+          if (!Typed.insert(Name).second) return Fail("TYPE twice");
         }
-        if (Name != Current && !Current.empty())
-          Finished.insert(Current);
+        if (Name != Current && !Current.empty()) Finished.insert(Current);
         Current = Name;
       }
       continue;
     }
     TSample Sample;
     const auto Name = NameRe.match(Line);
-    if (!Name.hasMatch())
-      return Fail("no metric name");
+    if (!Name.hasMatch()) return Fail("no metric name");
     Sample.Name = Name.captured().toStdString();
     qsizetype At = Name.capturedLength();
     if (At < Line.size() && Line[At] == u'{') {
       ++At;
       while (At < Line.size() && Line[At] != u'}') {
         const auto LabelName = LabelNameRe.match(QStringView(Line).mid(At));
-        if (!LabelName.hasMatch())
-          return Fail("no label name");
+        if (!LabelName.hasMatch()) return Fail("no label name");
         At += LabelName.capturedLength();
-        if (Line.mid(At, 2) != u"=\"")
-          return Fail("no =\"");
+        if (Line.mid(At, 2) != u"=\"") return Fail("no =\"");
         At += 2;
         QString Value;
         for (; At < Line.size() && Line[At] != u'"'; ++At) {
@@ -280,32 +279,25 @@ std::vector<TSample> ParseMetrics(const QByteArray& Text, std::string* Error) {
           else
             return Fail("bad escape");
         }
-        if (At >= Line.size())
-          return Fail("label value not closed");
+        if (At >= Line.size()) return Fail("label value not closed");
         ++At;
         if (!Sample.Labels.emplace(LabelName.captured().toStdString(), Value.toStdString()).second)
           return Fail("label twice");
-        if (At < Line.size() && Line[At] == u',')
-          ++At;
+        if (At < Line.size() && Line[At] == u',') ++At;
       }
-      if (At >= Line.size())
-        return Fail("labels not closed");
+      if (At >= Line.size()) return Fail("labels not closed");
       ++At;
     }
-    if (At >= Line.size() || Line[At] != u' ')
-      return Fail("no space before the value");
+    if (At >= Line.size() || Line[At] != u' ') return Fail("no space before the value");
     const QStringList Rest = Line.mid(At + 1).split(u' ');
     bool Valid = false;
     Sample.Value = Rest.value(0).toDouble(&Valid);
-    if (!Valid || Rest.size() > 2)
-      return Fail("bad value");
+    if (!Valid || Rest.size() > 2) return Fail("bad value");
     if (Sample.Name != Current || !Typed.count(Sample.Name))
       return Fail("sample outside its family");
     std::string Key = Sample.Name;
-    for (const auto& [K, V] : Sample.Labels)
-      Key += "\x1f" + K + "\x1f" + V;
-    if (!Series.insert(Key).second)
-      return Fail("series twice");
+    for (const auto &[K, V] : Sample.Labels) Key += "\x1f" + K + "\x1f" + V;
+    if (!Series.insert(Key).second) return Fail("series twice");
     Samples.push_back(std::move(Sample));
   }
   return Samples;
@@ -318,7 +310,7 @@ TEST(RunPrometheus, ParsesAndCarriesEachDevicesFigures) {
   ASSERT_EQ(Error, "") << RunPrometheus(Run).toStdString();
 
   std::map<std::string, std::map<std::string, double>> ByName;  // metric -> device -> value
-  for (const TSample& S : Samples) {
+  for (const TSample &S : Samples) {
     if (S.Name == "dervik_last_run_timestamp_seconds") {
       EXPECT_TRUE(S.Labels.empty());
       EXPECT_DOUBLE_EQ(S.Value, 1714564800.123);
@@ -329,7 +321,7 @@ TEST(RunPrometheus, ParsesAndCarriesEachDevicesFigures) {
     ByName[S.Name][S.Labels.at("name") + "|" + S.Labels.at("address")] = S.Value;
   }
   EXPECT_EQ(ByName.size(), 4U);
-  for (const THistoryDevice& D : Run.Devices) {
+  for (const THistoryDevice &D : Run.Devices) {
     const std::string Key = D.Name.toStdString() + "|" + D.Address.toStdString();
     SCOPED_TRACE(Key);
     EXPECT_EQ(ByName["dervik_device_up"].at(Key), D.Category == 2 ? 1.0 : 0.0);
@@ -339,22 +331,23 @@ TEST(RunPrometheus, ParsesAndCarriesEachDevicesFigures) {
     }
     EXPECT_EQ(ByName["dervik_device_loss_ratio"].count(Key), D.Sent > 0 ? 1U : 0U);
     if (D.Sent > 0) {
-      EXPECT_DOUBLE_EQ(ByName["dervik_device_loss_ratio"][Key], double(D.Sent - D.Answered) / D.Sent);
+      EXPECT_DOUBLE_EQ(ByName["dervik_device_loss_ratio"][Key],
+                       double(D.Sent - D.Answered) / D.Sent);
     }
   }
 }
 
 TEST(RunPrometheus, TheParserRejectsWhatACollectorWould) {
-  const char* const Bad[] = {
-      "# TYPE a gauge\na{name=\"x\"y\"} 1\n",       // quote not escaped
-      "# TYPE a gauge\na{name=\"x\\q\"} 1\n",       // unknown escape
-      "a 1\n",                                      // no TYPE
-      "# TYPE a gauge\na 1\na 2\n",                 // series twice
-      "# TYPE a gauge\na{name=\"x\"} one\n",        // no number
+  const char *const Bad[] = {
+      "# TYPE a gauge\na{name=\"x\"y\"} 1\n",  // quote not escaped
+      "# TYPE a gauge\na{name=\"x\\q\"} 1\n",  // unknown escape
+      "a 1\n",                                 // no TYPE
+      "# TYPE a gauge\na 1\na 2\n",            // series twice
+      "# TYPE a gauge\na{name=\"x\"} one\n",   // no number
       "# TYPE a gauge\na 1\n# TYPE b gauge\nb 1\n# TYPE a gauge\na{x=\"1\"} 1\n",  // family split
-      "# TYPE a gauge\na 1",                        // no line feed at the end
+      "# TYPE a gauge\na 1",  // no line feed at the end
   };
-  for (const char* Text : Bad) {
+  for (const char *Text : Bad) {
     std::string Error;
     ParseMetrics(QByteArray(Text), &Error);
     EXPECT_NE(Error, "") << Text;
@@ -365,8 +358,7 @@ TEST(RunPrometheus, TheParserRejectsWhatACollectorWould) {
 // prometheus package, in the test list of scripts/install-deps.sh).
 TEST(RunPrometheus, PromtoolFindsNoFault) {
   const QString Promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
-  if (Promtool.isEmpty())
-    GTEST_SKIP() << "promtool is not installed";
+  if (Promtool.isEmpty()) GTEST_SKIP() << "promtool is not installed";
   QProcess Check;
   Check.start(Promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
   ASSERT_TRUE(Check.waitForStarted(10000));
@@ -385,12 +377,13 @@ TEST(HistoryCsv, ReadBackByPythonsCsvModuleGivesEveryField) {
   Later.Devices.resize(1);
   const std::vector<THistoryRun> Runs{SampleRun(), Later};
   QProcess Python;
-  Python.start(QStringLiteral("/usr/bin/python3"),
-               {QStringLiteral("-c"),
-                QStringLiteral("import csv, json, sys, io\n"
-                               "rows = list(csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding='utf-8', "
-                               "newline='')))\n"
-                               "sys.stdout.buffer.write(json.dumps(rows).encode('utf-8'))\n")});
+  Python.start(
+      QStringLiteral("/usr/bin/python3"),
+      {QStringLiteral("-c"),
+       QStringLiteral("import csv, json, sys, io\n"
+                      "rows = list(csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding='utf-8', "
+                      "newline='')))\n"
+                      "sys.stdout.buffer.write(json.dumps(rows).encode('utf-8'))\n")});
   ASSERT_TRUE(Python.waitForStarted(10000));
   Python.write(HistoryCsv(Runs));
   Python.closeWriteChannel();
@@ -401,18 +394,16 @@ TEST(HistoryCsv, ReadBackByPythonsCsvModuleGivesEveryField) {
   ASSERT_EQ(Rows.size(), 1 + 4 + 1);
   EXPECT_EQ(Rows[0].toArray().size(), 10);
   qsizetype Row = 1;
-  const auto Number = [](const QJsonValue& V) -> std::optional<double> {
-    if (V.toString().isEmpty())
-      return std::nullopt;
+  const auto Number = [](const QJsonValue &V) -> std::optional<double> {
+    if (V.toString().isEmpty()) return std::nullopt;
     return V.toString().toDouble();
   };
-  const auto Ms = [](const auto& Us) -> std::optional<double> {
-    if (!Us)
-      return std::nullopt;
+  const auto Ms = [](const auto &Us) -> std::optional<double> {
+    if (!Us) return std::nullopt;
     return double(*Us) / 1000;
   };
-  for (const THistoryRun& Run : Runs)
-    for (const THistoryDevice& D : Run.Devices) {
+  for (const THistoryRun &Run : Runs)
+    for (const THistoryDevice &D : Run.Devices) {
       const QJsonArray F = Rows[Row++].toArray();
       SCOPED_TRACE(D.Name.toStdString());
       ASSERT_EQ(F.size(), 10);

@@ -30,8 +30,10 @@ class StateHome {
     setenv("XDG_STATE_HOME", Path.c_str(), 1);
   }
   ~StateHome() {
-    if (FOld) setenv("XDG_STATE_HOME", FOld->c_str(), 1);
-    else unsetenv("XDG_STATE_HOME");
+    if (FOld)
+      setenv("XDG_STATE_HOME", FOld->c_str(), 1);
+    else
+      unsetenv("XDG_STATE_HOME");
   }
   StateHome(const StateHome &) = delete;
   StateHome &operator=(const StateHome &) = delete;
@@ -44,7 +46,8 @@ TRunState SampleState(int Devices, const QString &Cause = QString()) {
   TRunState State;
   State.RunTime = QDateTime(QDate(2026, 12, 9), QTime(6, 35, 12));
   for (int I = 0; I < Devices; ++I)
-    State.Devices.push_back({u"Device %1 \"ü\"\t"_s.arg(I), u"10.0.0.%1"_s.arg(I), I % 2 ? dscOK : dscNoConnection,
+    State.Devices.push_back({u"Device %1 \"ü\"\t"_s.arg(I), u"10.0.0.%1"_s.arg(I),
+                             I % 2 ? dscOK : dscNoConnection,
                              I % 2 ? u"OK"_s : u"No connection at all"_s,
                              QDateTime(QDate(2026, 12, 8), QTime(22, I % 60))});
   State.MailNotRunCause = Cause;
@@ -99,9 +102,11 @@ TEST(RunState, TheFolderFollowsXdgStateHomeAndEachSettingsFileHasItsOwn) {
   EXPECT_FALSE(RunStateFileName(u"/a/../../x y/\u65e5.ini"_s).contains(u' '));
 
   setenv("XDG_STATE_HOME", "relative/state", 1);
-  EXPECT_EQ(RunStateFolder(), QString::fromLocal8Bit(std::getenv("HOME")) + u"/.local/state/dervik"_s);
+  EXPECT_EQ(RunStateFolder(),
+            QString::fromLocal8Bit(std::getenv("HOME")) + u"/.local/state/dervik"_s);
   unsetenv("XDG_STATE_HOME");
-  EXPECT_EQ(RunStateFolder(), QString::fromLocal8Bit(std::getenv("HOME")) + u"/.local/state/dervik"_s);
+  EXPECT_EQ(RunStateFolder(),
+            QString::fromLocal8Bit(std::getenv("HOME")) + u"/.local/state/dervik"_s);
 }
 
 TEST(RunState, WhatIsWrittenIsReadBack) {
@@ -110,7 +115,8 @@ TEST(RunState, WhatIsWrittenIsReadBack) {
   const QString Settings = u"/etc/dervik.ini"_s;
   EXPECT_TRUE(ReadRunState(File, Settings).Message.isEmpty()) << "none yet is no problem";
   EXPECT_TRUE(ReadRunState(File, Settings).State.Devices.empty());
-  for (const TRunState &State : {SampleState(0), SampleState(3, u"no ping port"_s), SampleState(500)}) {
+  for (const TRunState &State :
+       {SampleState(0), SampleState(3, u"no ping port"_s), SampleState(500)}) {
     ASSERT_EQ(WriteRunState(File, Settings, State), QString());
     const TRunStateRead Read = ReadRunState(File, Settings);
     EXPECT_EQ(Read.Message, QString());
@@ -143,13 +149,16 @@ TEST(RunState, ADamagedOrForeignFileIsSetAsideAndAFreshOneStarted) {
       {"later version", QByteArray(Good).replace("\"version\": 1", "\"version\": 2"),
        u"is no state file of this version"_s},
       {"another settings file", Good, u"belongs to another settings file"_s},
-      {"bad category", QByteArray(Good).replace("\"settings\": \"/etc/other.ini\"", "\"settings\": \"/etc/dervik.ini\"")
-                           .replace("\"ok\"", "\"fine\""),
+      {"bad category",
+       QByteArray(Good)
+           .replace("\"settings\": \"/etc/other.ini\"", "\"settings\": \"/etc/dervik.ini\"")
+           .replace("\"ok\"", "\"fine\""),
        u"is damaged"_s},
   };
   for (const auto &R : Rows) {
     SCOPED_TRACE(R.Name);
-    for (const QString &Old : QDir(Folder).entryList(QDir::Files)) QFile::remove(Folder + u'/' + Old);
+    for (const QString &Old : QDir(Folder).entryList(QDir::Files))
+      QFile::remove(Folder + u'/' + Old);
     QFile Bad(File);
     ASSERT_TRUE(Bad.open(QIODevice::WriteOnly));
     Bad.write(R.Bytes);
@@ -161,8 +170,8 @@ TEST(RunState, ADamagedOrForeignFileIsSetAsideAndAFreshOneStarted) {
     ASSERT_EQ(Names.size(), 1) << Names.join(u' ').toStdString();
     ASSERT_TRUE(Names[0].startsWith(u"x.state.bad-"_s));
     const QString Aside = Folder + u'/' + Names[0];
-    EXPECT_EQ(Read.Message,
-              u"state file %1 %2: set aside as %3; a fresh one is started"_s.arg(File, R.Why, Aside));
+    EXPECT_EQ(Read.Message, u"state file %1 %2: set aside as %3; a fresh one is started"_s.arg(
+                                File, R.Why, Aside));
     QFile Kept(Aside);
     ASSERT_TRUE(Kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(Kept.readAll(), R.Bytes) << "set aside as it was";
@@ -186,8 +195,10 @@ TEST(RunState, AFolderThatCannotBeMadeOrWrittenIsTold) {
   const QString ReadOnly = Base + u"/ro"_s;
   ASSERT_TRUE(QDir().mkpath(ReadOnly));
   ASSERT_TRUE(QFile::setPermissions(ReadOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-  const QString Message = WriteRunState(ReadOnly + u"/x.state"_s, u"/etc/dervik.ini"_s, SampleState(1));
-  QFile::setPermissions(ReadOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  const QString Message =
+      WriteRunState(ReadOnly + u"/x.state"_s, u"/etc/dervik.ini"_s, SampleState(1));
+  QFile::setPermissions(ReadOnly,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   EXPECT_TRUE(Message.startsWith(u"state file %1/x.state cannot be written: "_s.arg(ReadOnly)))
       << Message.toStdString();
   EXPECT_TRUE(Message.endsWith(u"; changes of this run are not kept"_s)) << Message.toStdString();
@@ -220,7 +231,8 @@ TEST(RunState, TwoProcessesWritingAtOnceNeverLeaveHalfAFile) {
     const TRunStateRead Read = ReadRunState(File, Settings);
     ++Reads;
     ASSERT_EQ(Read.Message, QString()) << "read " << Reads;
-    ASSERT_TRUE(Read.State.RunTime.isValid()) << "read " << Reads << " exists " << QFile::exists(File);
+    ASSERT_TRUE(Read.State.RunTime.isValid())
+        << "read " << Reads << " exists " << QFile::exists(File);
     const bool One = Read.State.MailNotRunCause == u"one"_s;
     ExpectSame(Read.State, States[One ? 0 : 1]);
     for (int C = 0; C < 2; ++C)

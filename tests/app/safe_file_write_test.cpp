@@ -117,7 +117,8 @@ TEST(ReplaceFileSafely, WhatStandsAtTheName) {
       {"the machine's null device bound onto the name is refused",
        [](const ScratchMount &, const std::string &T) {
          WriteText(T, "");
-         ASSERT_EQ(mount("/dev/null", T.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+         ASSERT_EQ(mount("/dev/null", T.c_str(), nullptr, MS_BIND, nullptr), 0)
+             << std::strerror(errno);
        },
        "it is a device, not a file", S_IFCHR},
   };
@@ -195,7 +196,7 @@ TEST(ReplaceFileSafely, RemovesTheFreshFilesOfWritersThatAreGone) {
   ScratchMount Folder;
   ASSERT_TRUE(Folder.Ok());
   const std::string Target = Folder / "x.state";
-  const std::string Abandoned = Target + ".tmp-1-0";   // as an older writer named them
+  const std::string Abandoned = Target + ".tmp-1-0";  // as an older writer named them
   const std::string AbandonedToo = Target + ".tmp-Zq81Lx0aB2c9";
   const std::string Living = Target + ".tmp-living";
   const std::string Foreign = Folder / "other.state.tmp-1-0";  // another file's

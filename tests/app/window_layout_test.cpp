@@ -43,16 +43,33 @@ TEST(FitColumnWidths, Table) {
   };
   static const std::vector<TCase> Cases = {
       {"room for all: base widths", {96, 128, 120, 64}, {40, 60, 0, 60}, 500, {96, 128, 120, 64}},
-      {"room for all: a long name widens its column", {96, 128, 120, 64}, {200, 60, 0, 60}, 600, {200, 128, 120, 64}},
+      {"room for all: a long name widens its column",
+       {96, 128, 120, 64},
+       {200, 60, 0, 60},
+       600,
+       {200, 128, 120, 64}},
       {"no minimum below 48", {0, 0}, {10, 20}, 500, {48, 48}},
-      {"slack goes first, the most first", {96, 128, 120, 64}, {200, 60, 50, 60}, 475, {200, 111, 100, 64}},
-      {"all slack gone, then the widest is cut", {96, 128, 120, 64}, {400, 60, 50, 60}, 300, {130, 60, 50, 60}},
+      {"slack goes first, the most first",
+       {96, 128, 120, 64},
+       {200, 60, 50, 60},
+       475,
+       {200, 111, 100, 64}},
+      {"all slack gone, then the widest is cut",
+       {96, 128, 120, 64},
+       {400, 60, 50, 60},
+       300,
+       {130, 60, 50, 60}},
       {"two wide columns are cut alike", {96, 128}, {300, 300}, 400, {200, 200}},
-      {"nothing left to cut: every column at the minimum", {96, 128, 120}, {300, 300, 300}, 100, {48, 48, 48}},
+      {"nothing left to cut: every column at the minimum",
+       {96, 128, 120},
+       {300, 300, 300},
+       100,
+       {48, 48, 48}},
       {"no room at all", {96}, {10}, -5, {48}},
   };
   for (const auto &Case : Cases) {
-    const std::vector<int> Widths = FitColumnWidths(Case.Base, Case.Contents, Case.Available, Minimum);
+    const std::vector<int> Widths =
+        FitColumnWidths(Case.Base, Case.Contents, Case.Available, Minimum);
     EXPECT_EQ(Widths, Case.Widths) << Case.What;
     const int Sum = std::accumulate(Widths.begin(), Widths.end(), 0);
     const bool AllAtMinimum =
@@ -85,7 +102,10 @@ class WindowLayoutTest : public testing::Test {
     const int Before = Form.ListViewResults->viewport()->width();
     Form.resize(Width, Form.height());
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return Form.width() == Width && Form.ListViewResults->viewport()->width() != Before; }, 5000))
+        [&] {
+          return Form.width() == Width && Form.ListViewResults->viewport()->width() != Before;
+        },
+        5000))
         << Width;
   }
 
@@ -157,7 +177,8 @@ TEST_F(WindowLayoutTest, ColumnsFitTheirTextsAtTheDefaultSize) {
   Form->Settings().SetLastCheckDT(QDateTime::currentDateTime());
   Form->RefreshListView();
   QApplication::processEvents();
-  EXPECT_EQ(List->topLevelItem(0)->text(TFormMain::ColumnStatus), QStringLiteral("OK (66.6666666666667%)"));
+  EXPECT_EQ(List->topLevelItem(0)->text(TFormMain::ColumnStatus),
+            QStringLiteral("OK (66.6666666666667%)"));
   EXPECT_EQ(List->topLevelItem(0)->text(TFormMain::ColumnRoundTrip), QStringLiteral("1,204 ms"));
   EXPECT_EQ(List->topLevelItem(1)->text(TFormMain::ColumnRoundTrip), QStringLiteral("0.04 ms"));
   EXPECT_EQ(CutCells(List), QStringList()) << "after a run";
@@ -178,7 +199,8 @@ TEST_F(WindowLayoutTest, ColumnsFollowTheWindowsWidth) {
   EXPECT_LE(ColumnsSum(List), List->viewport()->width());
   EXPECT_FALSE(List->horizontalScrollBar()->isVisible());
   const QString Address = List->topLevelItem(2)->text(TFormMain::ColumnAddress);
-  EXPECT_GE(List->columnWidth(TFormMain::ColumnAddress), Needed(List, Address)) << "a short address stays whole";
+  EXPECT_GE(List->columnWidth(TFormMain::ColumnAddress), Needed(List, Address))
+      << "a short address stays whole";
   EXPECT_LT(List->columnWidth(TFormMain::ColumnDevice),
             Needed(List, List->topLevelItem(1)->text(TFormMain::ColumnDevice)))
       << "the longest name is what gives";
@@ -194,7 +216,8 @@ TEST_F(WindowLayoutTest, ColumnsFollowTheWindowsWidth) {
 // whole row.
 TEST_F(WindowLayoutTest, ColumnsMakeRoomForTheVerticalScrollBar) {
   QString Devices = LongDevices;
-  for (int Index = 0; Index < 40; ++Index) Devices += QStringLiteral("Device %1=127.0.1.%1\n").arg(Index);
+  for (int Index = 0; Index < 40; ++Index)
+    Devices += QStringLiteral("Device %1=127.0.1.%1\n").arg(Index);
   const auto Form = Show(Devices);
   QTreeWidget *List = Form->ListViewResults;
   ASSERT_TRUE(QTest::qWaitFor([&] { return List->verticalScrollBar()->isVisible(); }, 5000));
@@ -217,9 +240,11 @@ TEST_F(WindowLayoutTest, BoldRowsKeepTheirWholeStatus) {
     List.setColumnCount(2);
     List.setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Status")});
     TResultsColumns Columns(&List, {96, 96}, 48);
-    const QStringList Statuses = {QStringLiteral("No connection at all"), QStringLiteral("OK (66.6666666666667%)")};
+    const QStringList Statuses = {QStringLiteral("No connection at all"),
+                                  QStringLiteral("OK (66.6666666666667%)")};
     for (int Row = 0; Row < Statuses.size(); ++Row) {
-      auto *Item = new QTreeWidgetItem(&List, {QStringLiteral("Gateway %1").arg(Row), Statuses[Row]});
+      auto *Item =
+          new QTreeWidgetItem(&List, {QStringLiteral("Gateway %1").arg(Row), Statuses[Row]});
       if (Row == Case.BoldRow)
         for (int Column = 0; Column < 2; ++Column) {
           // As the window marks a changed row: the row's font, made bold.
@@ -235,14 +260,17 @@ TEST_F(WindowLayoutTest, BoldRowsKeepTheirWholeStatus) {
     for (int Row = 0; Row < Statuses.size(); ++Row) {
       QFont Font = List.font();
       Font.setBold(Row == Case.BoldRow);
-      const int Margin = List.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &List) + 1;
-      EXPECT_GE(List.columnWidth(1), QFontMetrics(Font).horizontalAdvance(Statuses[Row]) + 2 * Margin)
+      const int Margin =
+          List.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &List) + 1;
+      EXPECT_GE(List.columnWidth(1),
+                QFontMetrics(Font).horizontalAdvance(Statuses[Row]) + 2 * Margin)
           << Statuses[Row].toStdString();
     }
     // Bold only where bold is drawn: without a bold row, no wider than the
     // plain texts need.
     if (Case.BoldRow < 0) {
-      EXPECT_EQ(List.columnWidth(1), std::max({96, Needed(&List, Statuses[0]), Needed(&List, Statuses[1])}));
+      EXPECT_EQ(List.columnWidth(1),
+                std::max({96, Needed(&List, Statuses[0]), Needed(&List, Statuses[1])}));
     }
   }
 }
@@ -259,9 +287,11 @@ TEST_F(WindowLayoutTest, LongStatusTextIsCutInTheMiddleWithATooltip) {
   const auto *Panel0 = Form->StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel0"));
   ASSERT_NE(Panel0, nullptr);
   const QString Whole = Form->StatusPanelText(0);
-  ASSERT_TRUE(Whole.startsWith(QStringLiteral("No settings file: looked for "))) << Whole.toStdString();
+  ASSERT_TRUE(Whole.startsWith(QStringLiteral("No settings file: looked for ")))
+      << Whole.toStdString();
   ASSERT_TRUE(Whole.endsWith(QStringLiteral("/dervik/dervik.ini"))) << Whole.toStdString();
-  ASSERT_GT(Panel0->fontMetrics().horizontalAdvance(Whole), Panel0->width()) << "the case needs a longer text";
+  ASSERT_GT(Panel0->fontMetrics().horizontalAdvance(Whole), Panel0->width())
+      << "the case needs a longer text";
 
   const auto ShownFits = [&] {
     return Panel0->fontMetrics().horizontalAdvance(Panel0->text()) <=
@@ -293,8 +323,9 @@ TEST_F(WindowLayoutTest, LongStatusTextIsCutInTheMiddleWithATooltip) {
   Form->SetStatusPanelText(0, QStringLiteral("Checking Gateway..."));
   EXPECT_EQ(Panel0->text(), QStringLiteral("Checking Gateway..."));
   EXPECT_EQ(Panel0->toolTip(), QString());
-  const QString Summary = QStringLiteral("Some connections were OK (50 failed - 150 OK) (%1)")
-                              .arg(FormatDateTimeForDisplay(QDateTime(QDate(2026, 12, 10), QTime(14, 5, 31))));
+  const QString Summary =
+      QStringLiteral("Some connections were OK (50 failed - 150 OK) (%1)")
+          .arg(FormatDateTimeForDisplay(QDateTime(QDate(2026, 12, 10), QTime(14, 5, 31))));
   Form->SetStatusPanelText(0, Summary);
   EXPECT_EQ(Panel0->text(), Summary);
   EXPECT_EQ(Panel0->toolTip(), QString());

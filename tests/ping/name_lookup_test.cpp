@@ -35,8 +35,8 @@
 namespace {
 
 constexpr const char *kServer = "127.0.0.53";
-constexpr int kResolverTimeoutS = 2;   // options timeout: of the namespace's resolv.conf
-constexpr int kLateAnswerMs = 300;     // the names the server knows
+constexpr int kResolverTimeoutS = 2;  // options timeout: of the namespace's resolv.conf
+constexpr int kLateAnswerMs = 300;    // the names the server knows
 constexpr int kActionAtMs = 150;
 constexpr int kLatenessLimitMs = 500;  // far below the resolver's time-out
 
@@ -94,9 +94,12 @@ TEST_F(NameLookup, PingHostWaitsForANameLikeForAnAnswer) {
     int returnsAfterMs;  // at least
     const char *what;
   } rows[] = {
-      {"dead.test", 30, Action::Interrupt, "301: Interrupted.", kActionAtMs, "Interrupt ends the lookup"},
-      {"dead.test", 30, Action::CloseWindow, "301: Interrupted.", kActionAtMs, "closing the window ends it"},
-      {"dead.test", 1, Action::TimerOnly, "301: Timeout.", 1000, "Timeout ends it before the resolver's"},
+      {"dead.test", 30, Action::Interrupt, "301: Interrupted.", kActionAtMs,
+       "Interrupt ends the lookup"},
+      {"dead.test", 30, Action::CloseWindow, "301: Interrupted.", kActionAtMs,
+       "closing the window ends it"},
+      {"dead.test", 1, Action::TimerOnly, "301: Timeout.", 1000,
+       "Timeout ends it before the resolver's"},
       {"live-1.test", 5, Action::TimerOnly, "0", kLateAnswerMs, "a late answer is waited for"},
   };
   for (const Row &row : rows) {
@@ -150,7 +153,8 @@ TEST_F(NameLookup, AddressTextsNeverReachTheNameServer) {
     ping.setTimeout(0);
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(outcomeOf([&] { ping.setRemoteHost(QString::fromLatin1(row.host)); }), "0") << row.host;
+    EXPECT_EQ(outcomeOf([&] { ping.setRemoteHost(QString::fromLatin1(row.host)); }), "0")
+        << row.host;
     EXPECT_LT(clock.elapsed(), 100) << row.host;
   }
   EXPECT_EQ(server->questions(), 0);
@@ -191,7 +195,9 @@ class ListView : public TCheckRunView {
  public:
   explicit ListView(std::vector<std::unique_ptr<TDevice>> &devices) : devices_(devices) {}
   int RowCount() const override { return static_cast<int>(devices_.size()); }
-  TDevice *RowDevice(int index) const override { return devices_[static_cast<size_t>(index)].get(); }
+  TDevice *RowDevice(int index) const override {
+    return devices_[static_cast<size_t>(index)].get();
+  }
 
  private:
   std::vector<std::unique_ptr<TDevice>> &devices_;
@@ -214,9 +220,8 @@ RunOutcome checkRun(int parallel, const std::vector<QString> &hosts) {
   settings.SetPingParallel(parallel);
   TpelPing ping;
   TCheckRun run(ping);
-  ping.setOnResponse([&run](QObject *sender, int, const QString &source, const QString &status, int time) {
-    run.Response(sender, source, status, time);
-  });
+  ping.setOnResponse([&run](QObject *sender, int, const QString &source, const QString &status,
+                            int time) { run.Response(sender, source, status, time); });
   ListView view(devices);
   RunOutcome out;
   QTimer tick;
@@ -246,7 +251,8 @@ TEST_F(NameLookup, ManyInFlightLookUpTheirNamesTogether) {
   EXPECT_EQ(inFlight.statuses, oneAfterOther.statuses);
   // Live names and addresses answer, dead names do not.
   for (size_t i = 0; i < hosts.size(); ++i)
-    EXPECT_EQ(inFlight.statuses[i] == inFlight.statuses[2], !hosts[i].startsWith("dead")) << hosts[i].toStdString();
+    EXPECT_EQ(inFlight.statuses[i] == inFlight.statuses[2], !hosts[i].startsWith("dead"))
+        << hosts[i].toStdString();
   // Six dead names one after the other wait six time-outs; together one.
   EXPECT_GE(oneAfterOther.ms, 6 * kResolverTimeoutS * 1000 - 100);
   EXPECT_LT(inFlight.ms, 2 * kResolverTimeoutS * 1000 + 1000);

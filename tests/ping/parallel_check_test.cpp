@@ -337,8 +337,10 @@ TEST_F(ParallelRun, RoundTripColumnAndItsNumericSort) {
                    FormatRoundTrip(static_cast<double>(device->RoundTripMaxMicroseconds())));
       for (int c = 0; c < form->ListViewResults->columnCount(); ++c)
         EXPECT_EQ(row->toolTip(c), tip) << e.name << " column " << c;
-      EXPECT_LE(device->RoundTripMinMicroseconds(), device->RoundTripAverageMicroseconds()) << e.name;
-      EXPECT_GE(device->RoundTripMaxMicroseconds(), device->RoundTripAverageMicroseconds()) << e.name;
+      EXPECT_LE(device->RoundTripMinMicroseconds(), device->RoundTripAverageMicroseconds())
+          << e.name;
+      EXPECT_GE(device->RoundTripMaxMicroseconds(), device->RoundTripAverageMicroseconds())
+          << e.name;
     }
     EXPECT_EQ(TFormMain::RowDevice(
                   form->ListViewResults->topLevelItem(static_cast<int>(names.indexOf("Half"))))

@@ -27,9 +27,9 @@ const pelping::EchoKey kKey{
 }  // namespace
 
 TEST(AnswerCorpus, EverySeedReplays) {
-  const size_t seeds = testsupport::replayCorpus(PING_CORPUS_DIR, LLVMFuzzerTestOneInput,
-                                                 std::map<std::string, int>{},
-                                                 [](const std::string &, int) {});
+  const size_t seeds =
+      testsupport::replayCorpus(PING_CORPUS_DIR, LLVMFuzzerTestOneInput,
+                                std::map<std::string, int>{}, [](const std::string &, int) {});
   EXPECT_GE(seeds, 10u);
 }
 

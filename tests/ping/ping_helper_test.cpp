@@ -383,8 +383,10 @@ TEST(HelperPath, ResponseTimeInMicroseconds) {
     bool waiting;
     intptr_t lowUs, highUs;  // the round trip lies within
   } cases[] = {
-      {"127.0.0.1", true, 1, 200000},          {"127.0.0.1", false, 1, 200000},
-      {kDelayedHost, true, 150000, 700000},    {kDelayedHost, false, 150000, 700000},
+      {"127.0.0.1", true, 1, 200000},
+      {"127.0.0.1", false, 1, 200000},
+      {kDelayedHost, true, 150000, 700000},
+      {kDelayedHost, false, 150000, 700000},
   };
   for (const auto &k : cases) {
     SCOPED_TRACE(std::string(k.host) + (k.waiting ? " waiting" : " not waiting"));

@@ -12,10 +12,14 @@ TEST(PingDefaults, NewCoreProperties) {
   struct {
     int id;
     intptr_t value;
-  } ints[] = {{PELNET_PING_PROP_PacketSize, 64},   {PELNET_PING_PROP_Timeout, 60},
-              {PELNET_PING_PROP_TypeOfService, 8}, {PELNET_PING_PROP_TimeToLive, 0},
-              {PELNET_PING_PROP_Active, 0},        {PELNET_PING_PROP_Idle, 1},
-              {PELNET_PING_PROP_RequestId, 0},     {PELNET_PING_PROP_ResponseTime, 0},
+  } ints[] = {{PELNET_PING_PROP_PacketSize, 64},
+              {PELNET_PING_PROP_Timeout, 60},
+              {PELNET_PING_PROP_TypeOfService, 8},
+              {PELNET_PING_PROP_TimeToLive, 0},
+              {PELNET_PING_PROP_Active, 0},
+              {PELNET_PING_PROP_Idle, 1},
+              {PELNET_PING_PROP_RequestId, 0},
+              {PELNET_PING_PROP_ResponseTime, 0},
               {PELNET_PING_PROP_ResponseTimeMicroseconds, 0}};
   for (auto &e : ints) EXPECT_EQ(c.getInt(e.id), e.value) << "property " << e.id;
   EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), "");
@@ -124,8 +128,9 @@ TEST(PingSettings, UnknownAndReadOnly) {
   EXPECT_EQ(c.config("NoSuchSetting=1"), -1);
   EXPECT_EQ(c.config("SocketHandle=5"), -1);  // known only as a query
   EXPECT_EQ(c.config("Timeout =5"), -1);
-  for (int id : {int(PELNET_PING_PROP_Idle), int(PELNET_PING_PROP_RequestId),
-                 int(PELNET_PING_PROP_ResponseTime), int(PELNET_PING_PROP_ResponseTimeMicroseconds), 99})
+  for (int id :
+       {int(PELNET_PING_PROP_Idle), int(PELNET_PING_PROP_RequestId),
+        int(PELNET_PING_PROP_ResponseTime), int(PELNET_PING_PROP_ResponseTimeMicroseconds), 99})
     EXPECT_EQ(c.setInt(id, 1), -1) << id;
   EXPECT_EQ(c.setText(PELNET_PING_PROP_ResponseSource, "x"), -1);
 }

@@ -64,7 +64,8 @@ TEST(CodePages, ZeroBytesAreKept) {
     EXPECT_EQ(narrow, "\0a\0\0b\0"s);
   }
   std::string narrow;
-  EXPECT_FALSE(utf16ToNarrow(u"a\0"s + char16_t(0xDC00), 65001, narrow)) << "checked after a zero too";
+  EXPECT_FALSE(utf16ToNarrow(u"a\0"s + char16_t(0xDC00), 65001, narrow))
+      << "checked after a zero too";
 }
 
 // Received texts: valid characters survive, each byte that is not part of

@@ -51,7 +51,6 @@ constexpr const char *kTinyproxy = "/usr/bin/tinyproxy";
 constexpr const char *kTestUser = "pelproxy";
 constexpr const char *kTestPassword = "proxy-secret";
 
-
 std::string tinyproxyConfig(int mailPort, bool basic) {
   std::string c =
       "Port @PORT@\n"

@@ -48,7 +48,6 @@ bool writeFile(const std::string &path, const std::string &text) {
   return static_cast<bool>(out);
 }
 
-
 // Starts argv with stdin from `in` ("" for /dev/null) and stdout/stderr to
 // `log`, or stdout into a pipe when `outPipe` is given.
 pid_t spawn(const std::vector<std::string> &argv, const std::string &in, const std::string &log,

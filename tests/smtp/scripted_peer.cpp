@@ -277,7 +277,8 @@ void ScriptedPeer::run(std::vector<PeerStep> script) {
           failure_ = where + "send failed";
         break;
       case PeerStep::Stall: {
-        // POLLRDHUP alone: the hello waiting unread does not end the stall, the client's close does.
+        // POLLRDHUP alone: the hello waiting unread does not end the stall, the client's close
+        // does.
         pollfd p{fd, POLLRDHUP, 0};
         poll(&p, 1, static_cast<int>(s.count));
         break;

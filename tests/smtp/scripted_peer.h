@@ -14,19 +14,19 @@ namespace smtptest {
 
 struct PeerStep {
   enum Kind {
-    Send,           // `bytes` in one send
-    SendBytewise,   // `bytes` one byte per send, without Nagle, `count` ms apart
-    Expect,         // reads until it holds exactly `bytes` (a mismatch is reported)
-    ExpectThrough,  // reads whatever comes until it ends with `bytes` (checked by the test)
-    ExpectClose,    // reads until the client closes; what arrives is kept
-    Close,          // closes the connection gracefully
-    Reset,          // closes with a reset (linger 0)
-    Flood,          // sends `bytes` over and over until `count` bytes went or the client is gone
-    StartTls,       // the server's handshake with `cert` and `key` (PEM files); a failure is
-                    // reported unless `count` is kClientMayRefuse (a certificate the client
-                    // should turn down), and then the script goes on in plaintext
-    Garbage,        // waits for the client's hello and answers with `bytes` in plaintext
-    Stall,          // reads nothing and sends nothing until the client closes or `count` ms pass
+    Send,              // `bytes` in one send
+    SendBytewise,      // `bytes` one byte per send, without Nagle, `count` ms apart
+    Expect,            // reads until it holds exactly `bytes` (a mismatch is reported)
+    ExpectThrough,     // reads whatever comes until it ends with `bytes` (checked by the test)
+    ExpectClose,       // reads until the client closes; what arrives is kept
+    Close,             // closes the connection gracefully
+    Reset,             // closes with a reset (linger 0)
+    Flood,             // sends `bytes` over and over until `count` bytes went or the client is gone
+    StartTls,          // the server's handshake with `cert` and `key` (PEM files); a failure is
+                       // reported unless `count` is kClientMayRefuse (a certificate the client
+                       // should turn down), and then the script goes on in plaintext
+    Garbage,           // waits for the client's hello and answers with `bytes` in plaintext
+    Stall,             // reads nothing and sends nothing until the client closes or `count` ms pass
     CloseInHandshake,  // waits for the client's hello, then closes without an answer
     Drip,  // waits for the client's hello, then sends `bytes` one byte every `count` ms until
            // all went or the client has gone (a client that gives up is no failure)

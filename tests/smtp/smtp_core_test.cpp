@@ -103,15 +103,16 @@ TEST(SmtpCoreProperties, TlsSettingsRefuseWhatCannotBeUsed) {
       {colons, true},
       {[&] {
          std::string upper = colons;
-         for (char &ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+         for (char &ch : upper)
+           ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
          return upper;
        }(),
        true},
-      {"", true},                      // clears the pin
-      {hex.substr(2), false},          // 31 bytes
-      {hex + "00", false},             // 33 bytes
-      {":" + colons, false},           // a colon before the first pair
-      {colons + ":", false},           // after the last
+      {"", true},                                       // clears the pin
+      {hex.substr(2), false},                           // 31 bytes
+      {hex + "00", false},                              // 33 bytes
+      {":" + colons, false},                            // a colon before the first pair
+      {colons + ":", false},                            // after the last
       {hex.substr(0, 1) + ":" + hex.substr(1), false},  // inside a pair
       {hex.substr(0, 62) + "zz", false},
       {"sha256:" + hex, false},

@@ -64,8 +64,7 @@ class SmtpTlsRealServer : public testsupport::ComponentTest<> {
   void SetUp() override { ASSERT_TRUE(testCa().Ok()) << testCa().Why(); }
 
   // A component set up for the sink at `port` with TLS `mode` and AUTH `scheme`.
-  std::unique_ptr<TpelSMTP> component(int port, TpelsmtpTlsModes mode,
-                                      TpelsmtpAuthSchemes scheme) {
+  std::unique_ptr<TpelSMTP> component(int port, TpelsmtpTlsModes mode, TpelsmtpAuthSchemes scheme) {
     auto smtp = std::make_unique<TpelSMTP>();
     smtp->Config("Hello=client.test");
     smtp->Config("CodePage=65001");
@@ -242,7 +241,8 @@ TEST_F(SmtpTlsRealServer, ProcessQueueDeliversOverTls) {
     bodies.push_back(bodyOf(name, size));
     smtp->setSubject(QString::fromStdString(name));
     smtp->setMessageId(QString::fromStdString("<" + name + "@test>"));
-    smtp->setMessageText(QString::fromUtf8(bodies.back().data(), static_cast<int>(bodies.back().size())));
+    smtp->setMessageText(
+        QString::fromUtf8(bodies.back().data(), static_cast<int>(bodies.back().size())));
     smtp->Queue(QString::fromStdString(q.path()));
   }
   ASSERT_EQ(q.names().size(), messages.size());

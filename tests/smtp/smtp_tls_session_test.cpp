@@ -183,7 +183,7 @@ struct TlsCase {
   int code;          // 0: Send went through
   std::string text;  // a part of the error's text ("" unchecked)
   Client client;
-  bool tls;  // the server's handshake went through
+  bool tls;                // the server's handshake went through
   int maxSeconds = 15;     // the whole Send ends within this
   std::string reply = {};  // LastReply after the failure ("" unchecked)
 };
@@ -215,10 +215,10 @@ std::vector<TlsCase> tlsCases() {
                                 Script{C("STARTTLS\r\n"), S("220 2.0.0 Ready to start TLS\r\n")};
   // The start of a server hello whose record never completes, a byte a second:
   // each byte is traffic, none lets the handshake end.
-  const PeerStep drip{PeerStep::Drip,
-                      std::string("\x16\x03\x03\x3f\xff\x02\x00\x3f\xfb\x03\x03", 11) +
-                          std::string(29, '\x5a'),
-                      1000};
+  const PeerStep drip{
+      PeerStep::Drip,
+      std::string("\x16\x03\x03\x3f\xff\x02\x00\x3f\xfb\x03\x03", 11) + std::string(29, '\x5a'),
+      1000};
   const auto timeoutSeconds = [](int s) {
     return [s](SmtpCoreClient &c) { ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, s), 0); };
   };
@@ -248,11 +248,11 @@ std::vector<TlsCase> tlsCases() {
            ehloOffering({"8BITMIME"}) + transaction() + quit(),
        0, "", Client::Exact, true},
       {"Server closes in the handshake: 172", PELNET_SMTP_tlsStartTlsRequired, nullptr,
-       untilHandshake + Script{{PeerStep::CloseInHandshake, "", 0}},
-       PELNET_SMTP_ERROR_TlsHandshake, "", Client::NoMore, false},
+       untilHandshake + Script{{PeerStep::CloseInHandshake, "", 0}}, PELNET_SMTP_ERROR_TlsHandshake,
+       "", Client::NoMore, false},
       {"Garbage for a server hello: 172", PELNET_SMTP_tlsStartTlsRequired, nullptr,
-       untilHandshake + Script{{PeerStep::Garbage, "HTTP/1.1 400 Bad Request\r\n\r\n", 0},
-                               ClientCloses()},
+       untilHandshake +
+           Script{{PeerStep::Garbage, "HTTP/1.1 400 Bad Request\r\n\r\n", 0}, ClientCloses()},
        PELNET_SMTP_ERROR_TlsHandshake, "", Client::NoMore, false},
       {"Stalled handshake ends by Timeout: 301", PELNET_SMTP_tlsStartTlsRequired,
        millisecondTimeout(500), untilHandshake + Script{stall}, 301, "Timeout.", Client::NoMore,
@@ -411,10 +411,15 @@ INSTANTIATE_TEST_SUITE_P(Table, SmtpTlsCorners, testing::ValuesIn(tlsCases()),
 TEST(SmtpTlsInterrupt, AStalledHandshakeEndsByInterruptFromATimer) {
   ASSERT_TRUE(testCa().Ok()) << testCa().Why();
   const PeerStep stall{PeerStep::Stall, "", 20000};
-  TlsCase k{"interrupt", PELNET_SMTP_tlsStartTlsRequired, nullptr,
+  TlsCase k{"interrupt",
+            PELNET_SMTP_tlsStartTlsRequired,
+            nullptr,
             greeting() + ehloOffering({"STARTTLS"}) +
                 Script{C("STARTTLS\r\n"), S("220 2.0.0 Ready to start TLS\r\n"), stall},
-            301, "", Client::NoMore, false};
+            301,
+            "",
+            Client::NoMore,
+            false};
   std::unique_ptr<InterruptTimer> timer;
   checkTlsCase(k, [&](SmtpCoreClient &c) { timer = std::make_unique<InterruptTimer>(c, 500); });
   EXPECT_TRUE(timer->fired());
@@ -559,17 +564,17 @@ TEST(SmtpTlsAuth, AutomaticPicksByTheOfferAndTls) {
   };
   for (const AuthCase &k : cases) {
     SCOPED_TRACE(k.name);
-    const Script opening =
-        k.tls ? greeting() + ehloOffering({"STARTTLS"}) + startTls(Handshake(testCa().Localhost())) +
-                    ehloOffering({k.offer})
-              : greeting() + ehloOffering({k.offer});
+    const Script opening = k.tls ? greeting() + ehloOffering({"STARTTLS"}) +
+                                       startTls(Handshake(testCa().Localhost())) +
+                                       ehloOffering({k.offer})
+                                 : greeting() + ehloOffering({k.offer});
     const Script script =
-        opening + (k.sent.empty() ? Script{ClientCloses()}
-                                  : Script{C(k.sent + "\r\n"), S("535 5.7.8 no\r\n"), ClientCloses()});
+        opening + (k.sent.empty()
+                       ? Script{ClientCloses()}
+                       : Script{C(k.sent + "\r\n"), S("535 5.7.8 no\r\n"), ClientCloses()});
     SmtpCoreClient c;
     ScriptedPeer peer(script);
-    setUpMessage(c, peer.port(),
-                 k.tls ? PELNET_SMTP_tlsStartTlsRequired : PELNET_SMTP_tlsNone);
+    setUpMessage(c, peer.port(), k.tls ? PELNET_SMTP_tlsStartTlsRequired : PELNET_SMTP_tlsNone);
     ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_AuthScheme, PELNET_SMTP_asAutomatic), 0);
     ASSERT_EQ(c.setText(PELNET_SMTP_PROP_User, kUser), 0);
     ASSERT_EQ(c.setText(PELNET_SMTP_PROP_Password, kPassword), 0);

@@ -28,8 +28,8 @@ inline std::string fileBytes(const std::filesystem::path &path) {
 // seed whose file name `named` holds, and every named seed must be there.
 // Returns how many seeds were replayed.
 template <class Expected, class Check>
-size_t replayCorpus(const char *dir, FuzzTarget target, const std::map<std::string, Expected> &named,
-                    Check check) {
+size_t replayCorpus(const char *dir, FuzzTarget target,
+                    const std::map<std::string, Expected> &named, Check check) {
   size_t seeds = 0;
   size_t found = 0;
   for (const auto &entry : std::filesystem::directory_iterator(dir)) {

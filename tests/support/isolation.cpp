@@ -19,7 +19,7 @@ namespace testsupport {
 namespace {
 
 std::string g_failure = "isolation was not attempted";
-std::string g_hostsFile;  // the file bind-mounted over /etc/hosts
+std::string g_hostsFile;         // the file bind-mounted over /etc/hosts
 bool g_resolvConfBound = false;  // a private file is bound over /etc/resolv.conf
 
 std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }

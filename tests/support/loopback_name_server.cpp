@@ -36,8 +36,7 @@ bool readQuestion(const std::vector<uint8_t> &q, Question &out) {
     const size_t length = q[at++];
     if (length > 63 || at + length > q.size()) return false;
     if (!out.name.empty()) out.name += '.';
-    for (size_t i = 0; i < length; ++i)
-      out.name += static_cast<char>(std::tolower(q[at + i]));
+    for (size_t i = 0; i < length; ++i) out.name += static_cast<char>(std::tolower(q[at + i]));
     at += length;
   }
   if (at + 5 > q.size()) return false;
@@ -55,8 +54,8 @@ std::vector<uint8_t> answerTo(const std::vector<uint8_t> &q, const Question &que
   const bool withAddress = known != names.end() && question.type == kTypeA &&
                            inet_pton(AF_INET, known->second.c_str(), &address) == 1;
   a[2] = static_cast<uint8_t>(0x80 | (q[2] & 0x01) | 0x04);  // answer, RD as asked, authoritative
-  a[3] = 0x80;                                                // RA, no error
-  a[4] = 0, a[5] = 1;                                                  // one question
+  a[3] = 0x80;                                               // RA, no error
+  a[4] = 0, a[5] = 1;                                        // one question
   a[6] = 0, a[7] = withAddress ? 1 : 0;
   a[8] = a[9] = a[10] = a[11] = 0;
   if (withAddress) {
@@ -114,7 +113,8 @@ void LoopbackNameServer::serve() {
       if (n > 0) {
         q.resize(static_cast<size_t>(n));
         ++questions_;
-        if (delayMs_ != kNeverAnswers && readQuestion(q, question) && names_.count(question.name) != 0)
+        if (delayMs_ != kNeverAnswers && readQuestion(q, question) &&
+            names_.count(question.name) != 0)
           due.push_back({Clock::now() + std::chrono::milliseconds(delayMs_), from,
                          answerTo(q, question, names_)});
       }
@@ -125,8 +125,8 @@ void LoopbackNameServer::serve() {
         ++it;
         continue;
       }
-      sendto(fd_, it->bytes.data(), it->bytes.size(), 0, reinterpret_cast<const sockaddr *>(&it->to),
-             sizeof it->to);
+      sendto(fd_, it->bytes.data(), it->bytes.size(), 0,
+             reinterpret_cast<const sockaddr *>(&it->to), sizeof it->to);
       it = due.erase(it);
     }
   }

@@ -119,7 +119,8 @@ SmtpSink::SmtpSink(const SmtpSinkOptions &Options) {
     Words.insert(Words.end(), {"--cert", Options.CertFile, "--key", Options.KeyFile});
   if (Options.RequireStartTls) Words.push_back("--require-starttls");
   if (Options.ImplicitTls) Words.push_back("--implicit");
-  if (!Options.User.empty()) Words.insert(Words.end(), {"--auth", Options.User + ":" + Options.Password});
+  if (!Options.User.empty())
+    Words.insert(Words.end(), {"--auth", Options.User + ":" + Options.Password});
   if (Options.Port > 0) Words.insert(Words.end(), {"--port", std::to_string(Options.Port)});
   std::vector<char *> Argv;
   for (std::string &W : Words) Argv.push_back(W.data());

@@ -27,7 +27,8 @@ class SilentPeerFixture : public ::testing::Test {
  protected:
   // `tun` names the device, `net` the first three parts of its /24
   // ("198.18.7"): this side is .1, the silent peer .2.
-  SilentPeerFixture(std::string tun, std::string net) : tunName_(std::move(tun)), net_(std::move(net)) {}
+  SilentPeerFixture(std::string tun, std::string net)
+      : tunName_(std::move(tun)), net_(std::move(net)) {}
 
   void SetUp() override {
     REQUIRE_ISOLATION();

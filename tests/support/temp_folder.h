@@ -33,7 +33,8 @@ class TempFolder {
   // The names in the folder, sorted.
   std::vector<std::string> names() const {
     std::vector<std::string> all;
-    for (const auto &e : std::filesystem::directory_iterator(path_)) all.push_back(e.path().filename());
+    for (const auto &e : std::filesystem::directory_iterator(path_))
+      all.push_back(e.path().filename());
     std::sort(all.begin(), all.end());
     return all;
   }

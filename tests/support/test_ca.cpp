@@ -104,18 +104,19 @@ bool TestCa::Make(TestCert &Out, const std::string &Name, const std::string &Tem
       return false;
     }
   }
-  if (!Certtool(Name + "'s key", "--generate-privkey --key-type ecdsa --curve secp256r1 "
-                                 "--outfile " + Out.Key))
+  if (!Certtool(Name + "'s key",
+                "--generate-privkey --key-type ecdsa --curve secp256r1 "
+                "--outfile " +
+                    Out.Key))
     return false;
-  const std::string Signer =
-      SelfSigned ? "--generate-self-signed"
-                 : "--generate-certificate --load-ca-certificate " + FCa.Cert +
-                       " --load-ca-privkey " + FCa.Key;
+  const std::string Signer = SelfSigned ? "--generate-self-signed"
+                                        : "--generate-certificate --load-ca-certificate " +
+                                              FCa.Cert + " --load-ca-privkey " + FCa.Key;
   if (!Certtool(Name, Signer + " --load-privkey " + Out.Key + " --template " + Base + ".tmpl" +
                           " --outfile " + Out.Cert))
     return false;
-  if (!Certtool(Name + "'s fingerprint",
-                "--fingerprint --hash sha256 --infile " + Out.Cert + " --outfile " + Base + ".sha256"))
+  if (!Certtool(Name + "'s fingerprint", "--fingerprint --hash sha256 --infile " + Out.Cert +
+                                             " --outfile " + Base + ".sha256"))
     return false;
   std::string Hex = ReadAll(Base + ".sha256");
   while (!Hex.empty() && std::isspace(static_cast<unsigned char>(Hex.back()))) Hex.pop_back();
@@ -147,17 +148,16 @@ TestCa::TestCa() {
        true},
       {&FLocalhost, "localhost", "cn = \"localhost\"\n" + kLocalNames + kServerUsage + kValidNow,
        false},
-      {&FOtherName, "other", "cn = \"other.test\"\ndns_name = \"other.test\"\n" + kServerUsage +
-                                 kValidNow,
-       false},
+      {&FOtherName, "other",
+       "cn = \"other.test\"\ndns_name = \"other.test\"\n" + kServerUsage + kValidNow, false},
       {&FExpired, "expired",
        "cn = \"localhost\"\n" + kLocalNames + kServerUsage +
            "activation_date = \"2001-01-01 00:00:00\"\n"
            "expiration_date = \"2002-01-01 00:00:00\"\n",
        false},
       {&FIpOnly, "ip-only", "ip_address = \"127.0.0.1\"\n" + kServerUsage + kValidNow, false},
-      {&FSelfSigned, "self-signed",
-       "cn = \"localhost\"\n" + kLocalNames + kServerUsage + kValidNow, true},
+      {&FSelfSigned, "self-signed", "cn = \"localhost\"\n" + kLocalNames + kServerUsage + kValidNow,
+       true},
   };
   for (const Item &I : Items)
     if (!Make(*I.Out, I.Name, I.Template, I.SelfSigned)) return;

@@ -102,8 +102,8 @@ TEST(TestCa, EachCertificateHoldsWhatItsNameSays) {
     // The key is the certificate's own: GnuTLS accepts the pair for a server.
     gnutls_certificate_credentials_t credentials;
     gnutls_certificate_allocate_credentials(&credentials);
-    EXPECT_GE(gnutls_certificate_set_x509_key_file(credentials, cert.Cert.c_str(),
-                                                   cert.Key.c_str(), GNUTLS_X509_FMT_PEM),
+    EXPECT_GE(gnutls_certificate_set_x509_key_file(credentials, cert.Cert.c_str(), cert.Key.c_str(),
+                                                   GNUTLS_X509_FMT_PEM),
               0);
     gnutls_certificate_free_credentials(credentials);
   }
@@ -113,8 +113,8 @@ TEST(TestCa, EachCertificateHoldsWhatItsNameSays) {
 
 TEST(TestCa, ColonHexFormsFingerprints) {
   const std::pair<const char *, const char *> cases[] = {
-      {"ab01cd", "AB:01:CD"}, {"AB:01:cd", "AB:01:CD"}, {"", ""},
-      {"abc", ""},            {"zz", ""},               {"0a-0b", ""},
+      {"ab01cd", "AB:01:CD"}, {"AB:01:cd", "AB:01:CD"}, {"", ""}, {"abc", ""}, {"zz", ""},
+      {"0a-0b", ""},
   };
   for (const auto &[in, out] : cases) EXPECT_EQ(testsupport::ColonHex(in), out) << in;
 }

@@ -134,7 +134,8 @@ TEST_F(SysLogReport, SummaryThenNotOkGroupsInSettingsOrder) {
   EXPECT_FALSE(window->pelSysLog1->Active());
   // The text says that it went and when: "(14:05:31)" in the user's time format.
   const QString sent = QStringLiteral("Syslog report sent to 127.0.0.1:%1. (").arg(listener.port());
-  EXPECT_TRUE(window->StatusPanelText(0).startsWith(sent)) << window->StatusPanelText(0).toStdString();
+  EXPECT_TRUE(window->StatusPanelText(0).startsWith(sent))
+      << window->StatusPanelText(0).toStdString();
   EXPECT_TRUE(window->StatusPanelText(0).endsWith(u')'));
 }
 
@@ -225,7 +226,8 @@ TEST_F(SysLogReport, SettingsFilePortOutsideTheRangeFailsLoudly) {
     EXPECT_TRUE(sendReport().empty());
     const bool sent = r.panel.startsWith(QStringLiteral("Syslog report sent"));
     if (sent)
-      EXPECT_TRUE(window->StatusPanelText(0).startsWith(r.panel)) << window->StatusPanelText(0).toStdString();
+      EXPECT_TRUE(window->StatusPanelText(0).startsWith(r.panel))
+          << window->StatusPanelText(0).toStdString();
     else
       EXPECT_EQ(window->StatusPanelText(0), r.panel);
     EXPECT_FALSE(window->pelSysLog1->Active());

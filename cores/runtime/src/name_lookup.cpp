@@ -106,9 +106,7 @@ bool NameLookup::start(const std::string &name, const addrinfo &hints) {
 
 bool NameLookup::pending() const { return request_ && !request_->answered(); }
 
-int NameLookup::code() const {
-  return request_ ? gai_error(&request_->block) : EAI_SYSTEM;
-}
+int NameLookup::code() const { return request_ ? gai_error(&request_->block) : EAI_SYSTEM; }
 
 const addrinfo *NameLookup::answers() const {
   return request_ && code() == 0 ? request_->block.ar_result : nullptr;

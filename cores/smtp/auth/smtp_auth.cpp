@@ -84,11 +84,14 @@ struct Named {
   const char *name;
   MechanismRun run;
 };
-constexpr Named kOverTls[] = {{"PLAIN", authPlain}, {"LOGIN", authLogin}, {"CRAM-MD5", authCramMd5}};
-constexpr Named kInClear[] = {{"CRAM-MD5", authCramMd5}, {"PLAIN", authPlain}, {"LOGIN", authLogin}};
+constexpr Named kOverTls[] = {
+    {"PLAIN", authPlain}, {"LOGIN", authLogin}, {"CRAM-MD5", authCramMd5}};
+constexpr Named kInClear[] = {
+    {"CRAM-MD5", authCramMd5}, {"PLAIN", authPlain}, {"LOGIN", authLogin}};
 
 int authAutomatic(const AuthSettings &s, SecurityContext &security, AuthChannel &ch) {
-  for (const Named &m : s.tlsUp ? std::span<const Named>(kOverTls) : std::span<const Named>(kInClear))
+  for (const Named &m :
+       s.tlsUp ? std::span<const Named>(kOverTls) : std::span<const Named>(kInClear))
     if (std::find(s.offered.begin(), s.offered.end(), m.name) != s.offered.end())
       return m.run(s, security, ch);
   std::string offered;
@@ -105,9 +108,9 @@ struct Mechanism {
 };
 
 constexpr Mechanism kMechanisms[] = {
-    {PELNET_SMTP_asLogin, authLogin},         {PELNET_SMTP_asCramMD5, authCramMd5},
-    {PELNET_SMTP_asNTLM, authNtlm},           {PELNET_SMTP_asKerberos, authGssapi},
-    {PELNET_SMTP_asPlain, authPlain},         {PELNET_SMTP_asAutomatic, authAutomatic},
+    {PELNET_SMTP_asLogin, authLogin}, {PELNET_SMTP_asCramMD5, authCramMd5},
+    {PELNET_SMTP_asNTLM, authNtlm},   {PELNET_SMTP_asKerberos, authGssapi},
+    {PELNET_SMTP_asPlain, authPlain}, {PELNET_SMTP_asAutomatic, authAutomatic},
 };
 
 }  // namespace

@@ -29,8 +29,8 @@ struct AuthSettings {
   int scheme = 0;    // AuthScheme
   std::string user;  // "domain\user" or "user"
   std::string password;
-  std::string target;   // the server as read back (NTLM's target)
-  std::string service;  // the Kerberos service principal
+  std::string target;                // the server as read back (NTLM's target)
+  std::string service;               // the Kerberos service principal
   std::vector<std::string> offered;  // the EHLO reply's AUTH mechanisms, upper case
   bool tlsUp = false;                // the dialogue runs over TLS
 };

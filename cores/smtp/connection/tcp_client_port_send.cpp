@@ -78,13 +78,14 @@ int TcpClientPort::sendRaw(std::string_view bytes, bool moreAfter, bool recordIt
       chunk = static_cast<size_t>(
           std::min<int64_t>(static_cast<int64_t>(chunk), settings_.maxTransferRate));
     const bool more = moreAfter || off + chunk < bytes.size();
-    const ssize_t n = ::send(fd_, bytes.data() + off, chunk,
-                             MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
+    const ssize_t n =
+        ::send(fd_, bytes.data() + off, chunk, MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
     if (n > 0) {
       sendCounter_ += static_cast<uint64_t>(n);
       lastSendTime_ = tickCount();
       rearmOnTraffic();
-      if (recordIt && record_.isOpen()) record_.write(true, bytes.substr(off, static_cast<size_t>(n)));
+      if (recordIt && record_.isOpen())
+        record_.write(true, bytes.substr(off, static_cast<size_t>(n)));
       off += static_cast<size_t>(n);
       continue;
     }
@@ -120,7 +121,8 @@ void TcpClientPort::recordPlainSend(std::string_view plain) {
   std::string shown;
   if (plain.substr(0, 5) == "AUTH ") {
     const size_t mechanismEnd = plain.find_first_of(" \r\n", 5);
-    shown.assign(plain.substr(0, mechanismEnd == std::string_view::npos ? plain.size() : mechanismEnd));
+    shown.assign(
+        plain.substr(0, mechanismEnd == std::string_view::npos ? plain.size() : mechanismEnd));
     if (mechanismEnd != std::string_view::npos && plain[mechanismEnd] == ' ') shown += " ****";
   } else {
     shown = "****";

@@ -82,7 +82,8 @@ int TcpClientPort::startTls(const std::string &peerName) {
   // (an attacker may have put it there): it is dropped, never read as a reply.
   const size_t dropped = lines_.dropHeld();
   lineArrived_ = false;
-  if (dropped > 0 && listener_) listener_->onNote(std::to_string(dropped) + kTextDiscardedBeforeTls);
+  if (dropped > 0 && listener_)
+    listener_->onNote(std::to_string(dropped) + kTextDiscardedBeforeTls);
   tlsInfo_.clear();
   auto session = std::make_unique<TlsSession>();
   std::string text;

@@ -92,7 +92,7 @@ std::optional<DetectedProxy> proxyFromUrl(std::string_view url) {
   // Every SOCKS form goes through the SOCKS5 client, as the desktop's SOCKS
   // host does; an https_proxy is itself reached in plaintext ("http://").
   static constexpr Scheme kSchemes[] = {
-      {"socks", kFirewallSocks5},  {"socks4", kFirewallSocks5}, {"socks4a", kFirewallSocks5},
+      {"socks", kFirewallSocks5},  {"socks4", kFirewallSocks5},  {"socks4a", kFirewallSocks5},
       {"socks5", kFirewallSocks5}, {"socks5h", kFirewallSocks5}, {"http", kFirewallTunnel},
   };
   const size_t sep = url.find("://");

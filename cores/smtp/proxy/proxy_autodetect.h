@@ -16,7 +16,7 @@ namespace pelnet::smtp {
 
 struct DetectedProxy {
   std::string host;
-  int port = 0;  // 0 when the setting names none
+  int port = 0;                // 0 when the setting names none
   int type = kFirewallSocks5;  // or kFirewallTunnel for an "http://" proxy
 };
 

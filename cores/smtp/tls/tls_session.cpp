@@ -124,8 +124,7 @@ TlsSession::~TlsSession() {
   if (ownCredentials_ != nullptr) gnutls_certificate_free_credentials(ownCredentials_);
 }
 
-int TlsSession::begin(const TlsSettings &settings, const std::string &peerName,
-                      std::string &text) {
+int TlsSession::begin(const TlsSettings &settings, const std::string &peerName, std::string &text) {
   settings_ = settings;
   peerName_ = peerName;
   const bool chainChecked = settings.verify && !settings.pinned;
@@ -155,7 +154,8 @@ int TlsSession::begin(const TlsSettings &settings, const std::string &peerName,
     return kSmtpTlsHandshake;
   }
   rc = gnutls_priority_set_direct(session_, kPriorities, nullptr);
-  if (rc == GNUTLS_E_SUCCESS) rc = gnutls_credentials_set(session_, GNUTLS_CRD_CERTIFICATE, credentials);
+  if (rc == GNUTLS_E_SUCCESS)
+    rc = gnutls_credentials_set(session_, GNUTLS_CRD_CERTIFICATE, credentials);
   if (rc == GNUTLS_E_SUCCESS && !peerName.empty() && !isAddress(peerName))
     rc = gnutls_server_name_set(session_, GNUTLS_NAME_DNS, peerName.data(), peerName.size());
   if (rc != GNUTLS_E_SUCCESS) {
@@ -251,8 +251,8 @@ int TlsSession::refusal(unsigned status, std::string &text) const {
     return kSmtpTlsUnknownIssuer;
   }
   if (status & (GNUTLS_CERT_EXPIRED | GNUTLS_CERT_NOT_ACTIVATED)) {
-    text = "The mail server's certificate is not valid now (valid from " + cert.validFrom +
-           " to " + cert.validUntil + ").";
+    text = "The mail server's certificate is not valid now (valid from " + cert.validFrom + " to " +
+           cert.validUntil + ").";
     return kSmtpTlsExpired;
   }
   if (status & GNUTLS_CERT_UNEXPECTED_OWNER) {
@@ -341,7 +341,7 @@ std::string TlsSession::info() const {
   out += "Valid from: " + cert.validFrom + "\n";
   out += "Valid until: " + cert.validUntil + "\n";
   out += "SHA-256: " + cert.fingerprint + "\n";
-  const char *checked = settings_.pinned ? "pinned fingerprint"
+  const char *checked = settings_.pinned   ? "pinned fingerprint"
                         : settings_.verify ? "chain and name"
                                            : "not checked";
   out += "Checked: " + std::string(checked);

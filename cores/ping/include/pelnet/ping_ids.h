@@ -6,18 +6,18 @@
 
 /* The properties, once: X(name, id, kind), kind Int or Text.  The list
  * yields the enum below and the core's table of kinds. */
-#define PELNET_PING_PROPERTIES(X) \
-  X(Active, 1, Int)               \
-  X(Idle, 2, Int)                 \
-  X(LocalHost, 3, Text)           \
-  X(PacketSize, 4, Int)           \
-  X(RemoteHost, 5, Text)          \
-  X(RequestId, 6, Int)            \
-  X(ResponseSource, 7, Text)      \
-  X(ResponseTime, 8, Int)         \
-  X(Timeout, 9, Int)              \
-  X(TimeToLive, 10, Int)          \
-  X(TypeOfService, 11, Int)       \
+#define PELNET_PING_PROPERTIES(X)                                           \
+  X(Active, 1, Int)                                                         \
+  X(Idle, 2, Int)                                                           \
+  X(LocalHost, 3, Text)                                                     \
+  X(PacketSize, 4, Int)                                                     \
+  X(RemoteHost, 5, Text)                                                    \
+  X(RequestId, 6, Int)                                                      \
+  X(ResponseSource, 7, Text)                                                \
+  X(ResponseTime, 8, Int)                                                   \
+  X(Timeout, 9, Int)                                                        \
+  X(TimeToLive, 10, Int)                                                    \
+  X(TypeOfService, 11, Int)                                                 \
   /* Read-only: ResponseTime in microseconds, from the same measurement. */ \
   X(ResponseTimeMicroseconds, 12, Int)
 

@@ -13,7 +13,7 @@
 
 /* The properties, once: X(name, id, kind), kind Int, Text or Bytes.  The list
  * makes the enumeration below and the core's kind lookup; ids never change. */
-#define PELNET_SMTP_PROPERTIES(X) \
+#define PELNET_SMTP_PROPERTIES(X)                                                                  \
   X(AllowExtensions, 1, Int)                                                                       \
   X(AuthScheme, 2, Int)                                                                            \
   X(BCc, 3, Text)                                                                                  \
@@ -44,9 +44,9 @@
   X(MessageId, 27, Text)                                                                           \
   X(MessageRecipientCount, 28, Int)                                                                \
   X(MessageRecipientAddress, 29, Text) /* indexed by RecipientIndex */                             \
-  X(MessageRecipientName, 30, Text) /* indexed by RecipientIndex */                                \
+  X(MessageRecipientName, 30, Text)    /* indexed by RecipientIndex */                             \
   X(MessageRecipientOptions, 31, Text) /* indexed by RecipientIndex */                             \
-  X(MessageRecipientType, 32, Int) /* indexed by RecipientIndex */                                 \
+  X(MessageRecipientType, 32, Int)     /* indexed by RecipientIndex */                             \
   X(MessageText, 33, Text)                                                                         \
   X(OtherHeaders, 34, Text)                                                                        \
   X(Password, 35, Text)                                                                            \

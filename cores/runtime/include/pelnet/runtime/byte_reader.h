@@ -25,7 +25,8 @@ class ByteReader {
  public:
   ByteReader() = default;
   ByteReader(const void *data, size_t len) : p_(static_cast<const uint8_t *>(data)), len_(len) {}
-  ByteReader(std::string_view s) : ByteReader(s.data(), s.size()) {}  // NOLINT: views convert freely
+  ByteReader(std::string_view s)
+      : ByteReader(s.data(), s.size()) {}  // NOLINT: views convert freely
 
   size_t size() const { return len_; }
   std::string_view view() const { return {reinterpret_cast<const char *>(p_), len_}; }
@@ -37,10 +38,18 @@ class ByteReader {
     if (!has(off, 1)) return std::nullopt;
     return p_[off];
   }
-  std::optional<uint16_t> be16(size_t off) const { return narrow<uint16_t>(unsignedAt(off, 2, true)); }
-  std::optional<uint16_t> le16(size_t off) const { return narrow<uint16_t>(unsignedAt(off, 2, false)); }
-  std::optional<uint32_t> be32(size_t off) const { return narrow<uint32_t>(unsignedAt(off, 4, true)); }
-  std::optional<uint32_t> le32(size_t off) const { return narrow<uint32_t>(unsignedAt(off, 4, false)); }
+  std::optional<uint16_t> be16(size_t off) const {
+    return narrow<uint16_t>(unsignedAt(off, 2, true));
+  }
+  std::optional<uint16_t> le16(size_t off) const {
+    return narrow<uint16_t>(unsignedAt(off, 2, false));
+  }
+  std::optional<uint32_t> be32(size_t off) const {
+    return narrow<uint32_t>(unsignedAt(off, 4, true));
+  }
+  std::optional<uint32_t> le32(size_t off) const {
+    return narrow<uint32_t>(unsignedAt(off, 4, false));
+  }
   // Four bytes in this machine's order, as a process stamps its own data.
   std::optional<uint32_t> host32(size_t off) const {
     if (!has(off, 4)) return std::nullopt;

@@ -58,7 +58,8 @@ struct PropertyEntry {
   int id;
   ValueKind kind;
 };
-#define PELNET_PROPERTY_ENTRY(name, id, kind) ::pelnet::PropertyEntry{(id), ::pelnet::ValueKind::kind},
+#define PELNET_PROPERTY_ENTRY(name, id, kind) \
+  ::pelnet::PropertyEntry{(id), ::pelnet::ValueKind::kind},
 
 // The kind of property `id` in `table`, or nullopt when the table has no such id.
 inline std::optional<ValueKind> kindOfProperty(std::span<const PropertyEntry> table, int id) {

@@ -2,12 +2,12 @@
 // devices and fill the results list, as the window does at start and at the
 // beginning of every check run; and the whole start with the largest files
 // the reader accepts (a 40 MiB name, millions of lines or sections).
-#include "application.h"
+#include "start/application.h"
 #include "core_units.h"
-#include "form_main.h"
-#include "settings.h"
-#include "settings_file.h"
-#include "temp_files.h"
+#include "window/form_main.h"
+#include "settings/settings.h"
+#include "settings/settings_file.h"
+#include "support/temp_files.h"
 
 #include <benchmark/benchmark.h>
 

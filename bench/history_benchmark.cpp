@@ -2,9 +2,9 @@
 // and opening the history window of a device with a year of five-minute
 // runs, 105,000 of them (goal: under 300 ms): reading its last month and
 // drawing the plot.
-#include "application.h"
-#include "history_store.h"
-#include "history_window.h"
+#include "start/application.h"
+#include "history/history_store.h"
+#include "history/history_window.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,12 +1,12 @@
 # pelorin_stamp_version(<target> <major> <minor> <release> <build>)
-# Adds the version note that GetFileVersion reads back (app/file_version.h)
-# to <target>, made from app/version_note.cpp.in.
+# Adds the version note that GetFileVersion reads back (app/start/file_version.h)
+# to <target>, made from app/start/version_note.cpp.in.
 function(pelorin_stamp_version target major minor release build)
   set(STAMP_MAJOR ${major})
   set(STAMP_MINOR ${minor})
   set(STAMP_RELEASE ${release})
   set(STAMP_BUILD ${build})
   set(note_source ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_note.cpp)
-  configure_file(${PROJECT_SOURCE_DIR}/app/version_note.cpp.in ${note_source} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/app/start/version_note.cpp.in ${note_source} @ONLY)
   target_sources(${target} PRIVATE ${note_source})
 endfunction()

@@ -4,7 +4,7 @@
 // a name without control bytes, a proxy port in range and a login that fits
 // the proxy's length bytes), and a proxy text that holds a password is never
 // shown as it was written.
-#include "mail_setting_values.h"
+#include "reports/mail/mail_setting_values.h"
 
 #include "pelnet/smtp_setting_rules.h"
 

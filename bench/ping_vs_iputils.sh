@@ -8,7 +8,7 @@
 # process each, and each process timed from outside from start to exit:
 # `ping_bench N series` (the N PingHost calls and nothing else) against
 # `ping -q -c N -i 0 -s 60 -t 128`.  Both pay their process start once, so the
-# start is part of both figures and none is subtracted.  (iputils with -i 0
+# start is in both figures and none is subtracted.  (iputils with -i 0
 # may send the next echo before the last answer is in: its "pipe" figure says
 # how many it had in flight at most; PingHost always waits for the answer.)
 # ROUNDS rounds (at least 3) take turns; min and median of each are printed.

@@ -19,7 +19,7 @@
 # neither does TpelSMTP with its default TcpNoDelay=False).  On plain loopback
 # a sender with Nagle on that writes a command in two pieces waits for the
 # receiver's delayed acknowledgement (about 40 ms), twice a message for
-# msmtp, which made a stall the largest part of its time.  That stall is the
+# msmtp, which made the stalls most of its time.  Those stalls are the
 # loopback route's, not the sender's: everything runs in a network namespace
 # of its own whose loopback routes carry "quickack 1", so that every socket on
 # them, the server's and both clients', acknowledges at once.  Both sides and

@@ -5,6 +5,8 @@
 # smtp-sink on 127.0.0.1.  Prints both rates, their ratio, the slowest single
 # Send and how many Sends took 30 ms or more (TcpNoDelay False: a Send that
 # waited on a delayed acknowledgement would take about 40 ms).
+# Answers checked: smtp-sink counts the messages it took (-c); each round of
+# each sender must have delivered its N, else the script fails.
 # Postfix is installed here if it is missing, without configuration and
 # without starting its service: only the two programs are run.
 # Usage: [ROUNDS=3] bench/smtp_vs_smtp_source.sh [N] [build dir]
@@ -50,7 +52,8 @@ start_sink() {
   local user=()
   # As root smtp-sink gives up its privileges; the postfix user exists with the package.
   if [ "$(id -u)" -eq 0 ]; then user=(-u postfix); fi
-  /usr/sbin/smtp-sink "${user[@]}" "127.0.0.1:$port" 64 &
+  # -c: a running count of the messages taken, one line per change.
+  /usr/sbin/smtp-sink "${user[@]}" -c "127.0.0.1:$port" 64 >"$work/sink.out" &
   sink_pid=$!
   for _ in $(seq 100); do
     if python3 -c "import socket, sys; socket.create_connection(('127.0.0.1', $port), 1).close()" \
@@ -62,10 +65,17 @@ start_sink() {
   echo "smtp-sink did not start" >&2
   exit 1
 }
+# stop_sink <sender>: stops smtp-sink and fails unless it took N messages.
 stop_sink() {
   kill "$sink_pid" 2>/dev/null || true
   wait "$sink_pid" 2>/dev/null || true
   sink_pid=
+  local taken
+  taken=$(tr '\r' '\n' <"$work/sink.out" | sed -n 's/.*mesg=\([0-9]*\).*/\1/p' | tail -n1)
+  if [ "${taken:-0}" -ne "$N" ]; then
+    echo "$1: smtp-sink took ${taken:-0} messages, not $N" >&2
+    exit 1
+  fi
 }
 
 # Alternating rounds, so that load from elsewhere on the machine hits both
@@ -77,14 +87,14 @@ for round in $(seq "$ROUNDS"); do
   send_times+=("$seconds")
   slowest+=("$worst")
   slow_sends=$((slow_sends + slow))
-  stop_sink
+  stop_sink TpelSMTP.Send
 
   start_sink
   t0=$(date +%s.%N)
   /usr/sbin/smtp-source -d -s 1 -m "$N" -l 1024 -f from@bench.test -t to@bench.test \
     -M bench.test "127.0.0.1:$port"
   t1=$(date +%s.%N)
-  stop_sink
+  stop_sink smtp-source
   source_times+=("$(python3 -c "print($t1 - $t0)")")
   [ "${VERBOSE:-}" ] && echo "round $round: Send $seconds s (slowest $worst ms), smtp-source ${source_times[-1]} s" >&2 || true
 done

@@ -2,7 +2,9 @@
 # Side by side, in one run: N packets sent through TpelSysLog::SendPacket,
 # and the same N lines sent by util-linux logger (RFC 3164 form, lines read
 # from standard input), each to a receiver on 127.0.0.1 that counts the
-# datagrams.  Prints both send rates and their ratio.
+# datagrams.  Prints both send rates and their ratio.  Answers checked: the
+# receiver must have counted every packet of every round for each sender,
+# else the script fails after its summary.
 # Usage: [ROUNDS=3] bench/syslog_vs_logger.sh [N] [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -106,4 +108,6 @@ print(f"SendPacket:                 {cs:8.3f} s  {cr:12.0f} packets/s  ({cgot} o
 print(f"SendPacket, UseConnection:  {ks:8.3f} s  {kr:12.0f} packets/s  ({kgot} of {total} received)")
 print(f"logger (stdin):             {ls:8.3f} s  {lr:12.0f} packets/s  ({lgot} of {total} received)")
 print(f"ratio SendPacket/logger: {cr / lr:.2f}   with UseConnection: {kr / lr:.2f}")
+if (cgot, kgot, lgot) != (total, total, total):
+    sys.exit("packets lost: a rate without all its packets received compares nothing")
 PY

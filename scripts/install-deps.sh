@@ -44,8 +44,9 @@ test_packages=(
   # SMTP authentication: a Kerberos realm of the test's own (KDC, kdb5_util,
   # kadmin.local), its mail server side in Python, an independent NTLM implementation
   libgssapi-krb5-2 krb5-kdc krb5-admin-server python3-gssapi python3-impacket
-  # the parallel check run's benchmark compares with fping
-  fping
+  # the parallel check run's benchmark compares with fping, the mail
+  # benchmark over STARTTLS with msmtp
+  fping msmtp
   # the TLS tests make their own certificate authority and certificates
   gnutls-bin
   # promtool checks the metrics file of an unattended run; the sqlite3 shell

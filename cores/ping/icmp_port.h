@@ -14,8 +14,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "echo_packet.h"
@@ -177,6 +179,11 @@ class ICMPPort : public pelnet::SocketObject {
   static constexpr size_t kSentRemembered = 16;
   uint8_t sentHeads_[kSentRemembered][8] = {};
   size_t sentCount_ = 0;
+  // Beyond the ring, for a port with requests to many hosts out at once:
+  // the identifier by the six bytes after it, oldest first in sentKeys_.
+  static constexpr size_t kSentKeyed = 1u << 16;
+  std::unordered_map<uint64_t, uint16_t> sentIdentifiers_;
+  std::deque<uint64_t> sentKeys_;
   // The exchange in progress on the helper socket.
   EchoKey helperKey_;
   bool helperWaiting_ = false;

@@ -17,6 +17,9 @@ namespace {
 // a near host answers before the next request is out: the socket's receive
 // buffer must hold a turn's answers until the dispatch reads them.
 constexpr int SendsPerTurn = 64;
+// Names looked up at the same time, each on a thread of its own: as many as
+// the run once had devices in flight.  Further devices start as lookups end.
+constexpr std::size_t LookupsAtOnce = 256;
 
 }  // namespace
 
@@ -84,14 +87,16 @@ bool TParallelCheck::Run(const std::vector<TItem>& Items) {
     HandleLookups();
     ExpireRequests();
     // The requests due first, then new devices within the turn's sends.
-    for (int Budget = SendDue(SendsPerTurn); Budget > 0 && !FFreeSlots.empty() && Next < Items.size();
-         --Budget)
+    const auto MayStart = [&] {
+      return !FFreeSlots.empty() && Next < Items.size() && FLookingUp.size() < LookupsAtOnce;
+    };
+    for (int Budget = SendDue(SendsPerTurn); Budget > 0 && MayStart(); --Budget)
       StartDevice(Items[Next++]);
     if (FDone == FTotal)
       return true;
     if (!FHooks.KeepGoing())
       return false;
-    const bool MoreToSend = !FDue.empty() || (!FFreeSlots.empty() && Next < Items.size());
+    const bool MoreToSend = !FDue.empty() || MayStart();
     if (!MoreToSend) {
       // A lookup that ends wakes the dispatch by itself; a deadline needs the timer.
       const int Ms = WaitMs();

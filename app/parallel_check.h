@@ -10,8 +10,9 @@
 // requests one after the other, so its counters, address and status are
 // those of the run of one after the other.  A device's place in flight is
 // taken from the start of its name's lookup, so the names of the devices
-// about to go are looked up at the same time: a run over K names whose name
-// server never answers takes a few resolver time-outs, not K.
+// about to go are looked up at the same time (a bounded number of them): a
+// run over K names whose name server never answers takes a few resolver
+// time-outs, not K.
 #pragma once
 
 #include "device_check.h"

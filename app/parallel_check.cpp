@@ -12,10 +12,11 @@
 
 namespace {
 
-// Requests sent (first ones of new devices and next ones alike) before the
-// thread dispatches again.  All answers of the run queue on one socket, and
-// a near host answers before the next request is out: the socket's receive
-// buffer must hold a turn's answers until the dispatch reads them.
+// First requests of new devices, and next requests of devices in flight,
+// sent before the thread dispatches again (each up to this many).  All
+// answers of the run queue on one socket, and a near host answers before the
+// next request is out: the socket's receive buffer must hold a turn's
+// answers until the dispatch reads them.
 constexpr int SendsPerTurn = 64;
 // Names looked up at the same time, each on a thread of its own: as many as
 // the run once had devices in flight.  Further devices start as lookups end.
@@ -86,12 +87,15 @@ bool TParallelCheck::Run(const std::vector<TItem>& Items) {
   for (;;) {
     HandleLookups();
     ExpireRequests();
-    // The requests due first, then new devices within the turn's sends.
+    // New devices first, so that the time-outs of silent ones begin early and
+    // pass while the answers of the others are handled; then the requests
+    // due.  Each within its own share of the turn's sends.
     const auto MayStart = [&] {
       return !FFreeSlots.empty() && Next < Items.size() && FLookingUp.size() < LookupsAtOnce;
     };
-    for (int Budget = SendDue(SendsPerTurn); Budget > 0 && MayStart(); --Budget)
+    for (int Started = 0; Started < SendsPerTurn && MayStart(); ++Started)
       StartDevice(Items[Next++]);
+    SendDue(SendsPerTurn);
     if (FDone == FTotal)
       return true;
     if (!FHooks.KeepGoing())
@@ -184,14 +188,12 @@ void TParallelCheck::HandleLookups() {
     LookupDone(SlotNo);
 }
 
-int TParallelCheck::SendDue(int Budget) {
-  while (Budget > 0 && !FDue.empty()) {
+void TParallelCheck::SendDue(int Budget) {
+  for (; Budget > 0 && !FDue.empty(); --Budget) {
     const int SlotNo = FDue.front();
     FDue.pop_front();
     NextAttempt(SlotNo);
-    --Budget;
   }
-  return Budget;
 }
 
 void TParallelCheck::NextAttempt(int SlotNo) {

@@ -110,8 +110,8 @@ private:
   void NextAttempt(int SlotNo);
   void FinishDevice(int SlotNo);
   void ExpireRequests();
-  // Sends the requests that are due, at most Budget of them; returns what is left of it.
-  int SendDue(int Budget);
+  // Sends the requests that are due, at most Budget of them.
+  void SendDue(int Budget);
   // Milliseconds until the earliest outstanding deadline; -1 when only
   // lookups are out (their ends wake the run).  Drops the deadlines of
   // requests settled before theirs.

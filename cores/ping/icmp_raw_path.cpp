@@ -171,14 +171,18 @@ void ICMPPort::rememberPingSocketRequest(const std::string &message) {
   ++sentCount_;
   if (message.size() < 12) return;  // too short to be told apart beyond the ring
   if (sentKeys_.size() >= kSentKeyed) {
-    sentIdentifiers_.erase(sentKeys_.front());
+    const auto [oldKey, oldNumber] = sentKeys_.front();
+    const auto oldest = sentIdentifiers_.find(oldKey);
+    // A key sent again since keeps the newer request's entry.
+    if (oldest != sentIdentifiers_.end() && oldest->second.second == oldNumber)
+      sentIdentifiers_.erase(oldest);
     sentKeys_.pop_front();
   }
   const uint64_t key = headKey(head + 2);
   uint16_t identifier = 0;
   std::memcpy(&identifier, head, 2);
-  sentIdentifiers_[key] = identifier;
-  sentKeys_.push_back(key);
+  sentIdentifiers_[key] = {identifier, sentCount_};
+  sentKeys_.emplace_back(key, sentCount_);
 }
 
 // The kernel delivers only answers that carry the socket's identifier and
@@ -198,7 +202,7 @@ void ICMPPort::restorePingSocketIdentifier(uint8_t *message, size_t length) cons
   // Many requests out at once: an answer to one sent before the last few.
   if (compared < 6) return;
   const auto it = sentIdentifiers_.find(headKey(message + 6));
-  if (it != sentIdentifiers_.end()) std::memcpy(message + 4, &it->second, 2);
+  if (it != sentIdentifiers_.end()) std::memcpy(message + 4, &it->second.first, 2);
 }
 
 bool ICMPPort::deliverQueuedIPv6Error() {

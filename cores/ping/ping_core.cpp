@@ -50,13 +50,14 @@ uint32_t PingCore::measureResponse(uint64_t sentHires) {
 
 void PingCore::rememberSendTime(uint32_t requestId, uint64_t sentHires) {
   if (sendOrder_.size() >= kSendTimesKept) {
-    const auto oldest = sendTimes_.find(sendOrder_.front());
+    const auto [id, time] = sendOrder_.front();
+    const auto oldest = sendTimes_.find(id);
     // An id sent again later keeps its newer time.
-    if (oldest != sendTimes_.end() && sendOrder_.front() != requestId) sendTimes_.erase(oldest);
+    if (oldest != sendTimes_.end() && oldest->second == time) sendTimes_.erase(oldest);
     sendOrder_.pop_front();
   }
   sendTimes_[requestId] = sentHires;
-  sendOrder_.push_back(requestId);
+  sendOrder_.emplace_back(requestId, sentHires);
 }
 
 uint64_t PingCore::sendTimeOf(uint32_t requestId) const {

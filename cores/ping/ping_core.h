@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "icmp_port.h"
 #include "pelnet/ping_ids.h"
@@ -65,10 +66,10 @@ class PingCore : public pelnet::CoreBase, private AnswerHandler {
   int64_t responseTimeMicroseconds_ = 0;
   int unreachableCode_ = -1;
   bool manyHosts_ = false;
-  // Send times by request id, and the ids in the order sent: the oldest
-  // give way once kSendTimesKept are remembered.
+  // Send times by request id, and the requests in the order sent: the
+  // oldest give way once kSendTimesKept are remembered.
   std::unordered_map<uint32_t, uint64_t> sendTimes_;
-  std::deque<uint32_t> sendOrder_;
+  std::deque<std::pair<uint32_t, uint64_t>> sendOrder_;
   std::string responseSource_;
   std::string body_;  // the request body of the last call: filler, stamped anew per request
 };

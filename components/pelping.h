@@ -49,6 +49,10 @@ class TpelPing : public TpelCore {
   // ResponseTime in microseconds, from the same measurement; set with it.
   int ResponseTimeMicroseconds() const { return getInt(PELNET_PING_PROP_ResponseTimeMicroseconds); }
   void setResponseTimeMicroseconds(int) {}  // reported only
+  // Not waiting: requests to many hosts out at once on the one port; a
+  // failed request leaves it open for the answers to the others.
+  bool ManyHosts() const { return getBool(PELNET_PING_PROP_ManyHosts); }
+  void setManyHosts(bool v) { setBool(PELNET_PING_PROP_ManyHosts, v); }
   int Timeout() const { return getInt(PELNET_PING_PROP_Timeout); }
   void setTimeout(int v) { setInt(PELNET_PING_PROP_Timeout, v); }
   int TimeToLive() const { return getInt(PELNET_PING_PROP_TimeToLive); }

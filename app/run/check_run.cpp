@@ -161,9 +161,12 @@ bool TCheckRun::SendPing(TpelPing& Ping, const TDevice& Device, const QString& T
 
 std::unique_ptr<TIPv6PingScope> TCheckRun::PrepareDevice(TpelPing& Ping, TDevice& Device,
                                                          const TDeviceHostLookup& Lookup) {
-  const TDeviceHostFamily Family = Lookup.Family();
-  Device.SetHostLookupFailed(Family == TDeviceHostFamily::Unresolvable);
-  return std::make_unique<TIPv6PingScope>(&Ping, Family == TDeviceHostFamily::IPv6);
+  NoteLookup(Device, Lookup);
+  return std::make_unique<TIPv6PingScope>(&Ping, Lookup.Family() == TDeviceHostFamily::IPv6);
+}
+
+void TCheckRun::NoteLookup(TDevice& Device, const TDeviceHostLookup& Lookup) {
+  Device.SetHostLookupFailed(Lookup.Family() == TDeviceHostFamily::Unresolvable);
 }
 
 // ---------------------------------------------------------------- one after the other
@@ -240,13 +243,13 @@ bool TCheckRun::RunInParallel(const TSettings& Settings, TCheckRunView& View) {
   Hooks.Finished = [this, &View](int Index, TDevice& Device) { DeviceDone(Index, Device, View); };
   Hooks.Progress = [&View](int Done, int Total) { View.Progress(Done, Total); };
   Hooks.KeepGoing = [this] { return KeepGoing(); };
-  // Each device in flight gets a ping component of its own, set up as the
-  // run's own is; they go when the run ends.
+  // One ping component per address family, set up as the run's own is; the
+  // IPv6 one goes over IPv6 for the whole run.  They go when the run ends.
   Hooks.ConfigurePing = [&Settings](TpelPing& Ping) { ConfigurePing(Ping, Settings); };
-  Hooks.PrepareDevice = [](TpelPing& Ping, TDevice& Device,
-                           const TDeviceHostLookup& Lookup) -> std::shared_ptr<void> {
-    return PrepareDevice(Ping, Device, Lookup);
+  Hooks.PreparePing = [](TpelPing& Ping, bool IPv6) -> std::shared_ptr<void> {
+    return std::make_shared<TIPv6PingScope>(&Ping, IPv6);
   };
+  Hooks.PrepareDevice = [](TDevice& Device, const TDeviceHostLookup& Lookup) { NoteLookup(Device, Lookup); };
   // The address the device's lookup found: one lookup per device, started
   // with those of the other devices about to go.
   Hooks.SendPing = [](TpelPing& Ping, const TDevice& Device, const QString& Target) {

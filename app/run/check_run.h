@@ -97,6 +97,8 @@ private:
   // pinged.
   static std::unique_ptr<TIPv6PingScope> PrepareDevice(TpelPing& Ping, TDevice& Device,
                                                        const TDeviceHostLookup& Lookup);
+  // What PrepareDevice notes of the device itself: a text that names nothing.
+  static void NoteLookup(TDevice& Device, const TDeviceHostLookup& Lookup);
 
   TpelPing& FPing;
   const bool FOwned;

@@ -211,6 +211,9 @@ void TSettings::Clear() {
   FSyslogShowChanges.clear();
 }
 
+// A list cannot put more devices in flight than it holds.
+static_assert(TSettings::PingParallelLimit == TIniFile::MaxSectionEntries);
+
 std::int32_t TSettings::PingParallelDevices() const {
   return std::clamp<std::int32_t>(FPingParallel, 1, PingParallelLimit);
 }

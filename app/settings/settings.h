@@ -77,8 +77,10 @@ public:
   // Devices checked at the same time, as the file says (0 when missing).
   std::int32_t PingParallel() const { return FPingParallel; }
   void SetPingParallel(std::int32_t Value) { FPingParallel = Value; }
-  // The most devices a run keeps in flight, whatever the file says.
-  static constexpr std::int32_t PingParallelLimit = 256;
+  // The most devices a run keeps in flight, whatever the file says: as many
+  // as a list holds.  All requests of a run share one socket per address
+  // family, so devices in flight cost no descriptors of their own.
+  static constexpr std::int32_t PingParallelLimit = 10000;
   // PingParallel within 1..PingParallelLimit: 1 (also for 0 and below) is
   // the run of one device after the other.
   std::int32_t PingParallelDevices() const;

@@ -33,7 +33,7 @@ struct TRange {
 constexpr TRange Ranges[] = {
     {"TTL in [Ping]", &TSettings::PingTTL, 1, 255, true, false, false, "no ping can go out"},
     {"Parallel in [Ping]", &TSettings::PingParallel, 0, TSettings::PingParallelLimit, false, false, false,
-     "0 or less checks one device after the other, above 256 is 256"},
+     "0 or less checks one device after the other, above 10000 is 10000"},
     {"Port in [SMTP]", &TSettings::SMTPPort, 1, 65535, true, true, false, "no mail can go out"},
     {"Timeout in [SMTP]", &TSettings::SMTPTimeout, 1, TSettings::SMTPTimeoutLimit, false, true, false,
      "0 or less waits 60 s, above 3600 waits 3600 s"},

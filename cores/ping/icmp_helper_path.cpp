@@ -120,7 +120,7 @@ int ICMPPort::sendHelper(std::string_view body) {
     readHelperAnswers();
     err = sendHelperRequest(request_);
   }
-  if (err != 0 && !isDestinationError(err)) {
+  if (err != 0 && !isDestinationError(err) && !isCongestion(err)) {
     // The socket itself failed.  A kept one is replaced and the request sent
     // once more on the new one, built anew: a socket of the other kind has
     // other identifier rules.
@@ -196,10 +196,8 @@ int ICMPPort::sendHelperRequest(const std::string &msg) {
   c->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(c), &tos, sizeof tos);
   if (remoteBroadcast()) f.setOption(fd_, SocketOption::Broadcast, 1);
-  ssize_t n;
-  do {
-    n = ::sendmsg(fd_, &mh, MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n =
+      sendWithRoom(fd_, [&] { return ::sendmsg(fd_, &mh, MSG_NOSIGNAL | MSG_DONTWAIT); });
   return n < 0 ? errno : 0;
 }
 

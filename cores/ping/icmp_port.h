@@ -14,8 +14,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "echo_packet.h"
@@ -177,6 +180,12 @@ class ICMPPort : public pelnet::SocketObject {
   static constexpr size_t kSentRemembered = 16;
   uint8_t sentHeads_[kSentRemembered][8] = {};
   size_t sentCount_ = 0;
+  // Beyond the ring, for a port with requests to many hosts out at once:
+  // the identifier (and the request's number in sentCount_) by the six bytes
+  // after it, the keys oldest first in sentKeys_.
+  static constexpr size_t kSentKeyed = 1u << 16;
+  std::unordered_map<uint64_t, std::pair<uint16_t, size_t>> sentIdentifiers_;
+  std::deque<std::pair<uint64_t, size_t>> sentKeys_;
   // The exchange in progress on the helper socket.
   EchoKey helperKey_;
   bool helperWaiting_ = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <errno.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -62,6 +63,35 @@ inline bool isIcmpSoftError(int err) {
 inline bool isDestinationError(int err) {
   return isIcmpSoftError(err) || err == EPERM || err == EINVAL || err == EADDRNOTAVAIL ||
          err == EAFNOSUPPORT;
+}
+
+// A full send buffer (EAGAIN) or a full queue of the device (ENOBUFS): what
+// a burst of requests to many hosts meets, not a failure of the socket or
+// of the destination.
+inline bool isCongestion(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == ENOBUFS; }
+
+// Sends with `send` (a call that returns the bytes sent or -1 with errno);
+// while the socket is congested the request waits for room, at most about
+// kCongestionWaits x kRoomWaitMs, so that a burst neither fails nor blocks
+// the thread for long.
+inline constexpr int kCongestionWaits = 200;
+inline constexpr int kRoomWaitMs = 5;
+template <class Send>
+ssize_t sendWithRoom(int fd, Send send) {
+  for (int waits = 0;;) {
+    const ssize_t n = send();
+    if (n >= 0) return n;
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (!isCongestion(err) || waits++ >= kCongestionWaits) return n;
+    pollfd p{fd, POLLOUT, 0};
+    // ENOBUFS leaves the socket writable: a moment for the device's queue to drain.
+    if (err == ENOBUFS)
+      ::poll(nullptr, 0, 1);
+    else
+      ::poll(&p, 1, kRoomWaitMs);
+    errno = err;
+  }
 }
 
 }  // namespace pelping

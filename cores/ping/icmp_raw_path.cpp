@@ -24,6 +24,16 @@
 // The raw path of the ICMP port: a raw ICMP socket (or an IPv6 ping socket
 // standing in for one) that the port reads whenever the loop notifies it.
 namespace pelping {
+namespace {
+
+// Six bytes (sequence and the start of the echo data) as one key.
+uint64_t headKey(const uint8_t *bytes) {
+  uint64_t key = 0;
+  for (int i = 0; i < 6; ++i) key = (key << 8) | bytes[i];
+  return key;
+}
+
+}  // namespace
 
 int ICMPPort::openRaw() {
   if (life_.open() && (path_ == Path::Raw || helperSelected())) return fail(kAlreadyActive);
@@ -42,6 +52,8 @@ int ICMPPort::openRaw() {
     if (fd >= 0) {
       rawOnPingSocket_ = true;
       sentCount_ = 0;
+      sentIdentifiers_.clear();
+      sentKeys_.clear();
       // ICMPv6 errors that answer a request wait in the error queue, with the request quoted.
       f.setOption(fd, SocketOption::ReceiveErrors, 1);
     } else {
@@ -101,14 +113,23 @@ int ICMPPort::sendRaw(std::string_view body) {
   // The message code is always 0: echo requests and wake-up packets have no other.
   std::string msg = buildMessage(messageType_, 0, body);
   if (rawOnPingSocket_) rememberPingSocketRequest(msg);
-  ssize_t n;
-  if (useConnection_) {
-    n = ::send(fd_, msg.data(), msg.size(), MSG_NOSIGNAL);
-    if (n >= 0) rearmOnTraffic();
-  } else {
-    const pelnet::SocketAddress peer = family().address(remote_);
-    n = ::sendto(fd_, msg.data(), msg.size(), MSG_NOSIGNAL, peer.get(), peer.length);
+  const pelnet::SocketAddress peer = family().address(remote_);
+  const auto once = [&] {
+    return sendWithRoom(fd_, [&] {
+      return useConnection_
+                 ? ::send(fd_, msg.data(), msg.size(), MSG_NOSIGNAL)
+                 : ::sendto(fd_, msg.data(), msg.size(), MSG_NOSIGNAL, peer.get(), peer.length);
+    });
+  };
+  ssize_t n = once();
+  if (n < 0 && rawOnPingSocket_ && timeoutMs == 0 && isDestinationError(errno)) {
+    // Not waiting, an ICMPv6 error for an earlier request may be pending on
+    // the ping socket and fail this send: what is queued is reported, and
+    // the request sent once more.
+    readWaiting();
+    if (fd_ >= 0) n = once();
   }
+  if (n >= 0 && useConnection_) rearmOnTraffic();
   return n < 0 ? lastWinsock() : 0;
 }
 
@@ -148,6 +169,20 @@ void ICMPPort::rememberPingSocketRequest(const std::string &message) {
   if (message.size() > 4)
     std::memcpy(head, message.data() + 4, std::min<size_t>(message.size() - 4, 8));
   ++sentCount_;
+  if (message.size() < 12) return;  // too short to be told apart beyond the ring
+  if (sentKeys_.size() >= kSentKeyed) {
+    const auto [oldKey, oldNumber] = sentKeys_.front();
+    const auto oldest = sentIdentifiers_.find(oldKey);
+    // A key sent again since keeps the newer request's entry.
+    if (oldest != sentIdentifiers_.end() && oldest->second.second == oldNumber)
+      sentIdentifiers_.erase(oldest);
+    sentKeys_.pop_front();
+  }
+  const uint64_t key = headKey(head + 2);
+  uint16_t identifier = 0;
+  std::memcpy(&identifier, head, 2);
+  sentIdentifiers_[key] = {identifier, sentCount_};
+  sentKeys_.emplace_back(key, sentCount_);
 }
 
 // The kernel delivers only answers that carry the socket's identifier and
@@ -164,6 +199,10 @@ void ICMPPort::restorePingSocketIdentifier(uint8_t *message, size_t length) cons
       return;
     }
   }
+  // Many requests out at once: an answer to one sent before the last few.
+  if (compared < 6) return;
+  const auto it = sentIdentifiers_.find(headKey(message + 6));
+  if (it != sentIdentifiers_.end()) std::memcpy(message + 4, &it->second.first, 2);
 }
 
 bool ICMPPort::deliverQueuedIPv6Error() {

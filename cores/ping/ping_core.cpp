@@ -20,6 +20,9 @@ using pelnet::ValueKind;
 namespace {
 constexpr int32_t kConstructedTimeoutSeconds = 60;
 constexpr int32_t kHelperTimeout = 60;
+// Requests of a run that may wait for their answers at the same time: more
+// than a list of devices holds, each with one request out.
+constexpr size_t kSendTimesKept = 1u << 16;
 }  // namespace
 
 PingCore::PingCore(pelnet_event_fn callback, void *user) : CoreBase(callback, user) {
@@ -35,14 +38,32 @@ uint32_t PingCore::msClock(uint64_t hires) {
   return static_cast<uint32_t>(hires / pelnet::kHiresTicksPerMs);
 }
 
-uint32_t PingCore::measureResponse() {
+uint32_t PingCore::measureResponse(uint64_t sentHires) {
   const uint64_t now = pelnet::hiresCounter();
   const uint32_t nowMs = msClock(now);
   // Whole milliseconds as ever: the difference of the two truncated readings.
-  responseTime_ = nowMs - sendTime_;
+  responseTime_ = nowMs - msClock(sentHires);
   constexpr uint64_t kTicksPerMicrosecond = pelnet::kHiresTicksPerMs / 1000;
-  responseTimeMicroseconds_ = static_cast<int64_t>((now - sendTimeHires_) / kTicksPerMicrosecond);
+  responseTimeMicroseconds_ = static_cast<int64_t>((now - sentHires) / kTicksPerMicrosecond);
   return nowMs;
+}
+
+void PingCore::rememberSendTime(uint32_t requestId, uint64_t sentHires) {
+  if (sendOrder_.size() >= kSendTimesKept) {
+    const auto [id, time] = sendOrder_.front();
+    const auto oldest = sendTimes_.find(id);
+    // An id sent again later keeps its newer time.
+    if (oldest != sendTimes_.end() && oldest->second == time) sendTimes_.erase(oldest);
+    sendOrder_.pop_front();
+  }
+  sendTimes_[requestId] = sentHires;
+  sendOrder_.emplace_back(requestId, sentHires);
+}
+
+uint64_t PingCore::sendTimeOf(uint32_t requestId) const {
+  if (waiting() || requestId == requestId_) return sendTimeHires_;
+  const auto it = sendTimes_.find(requestId);
+  return it != sendTimes_.end() ? it->second : sendTimeHires_;
 }
 
 void PingCore::clearResponseTime() {
@@ -76,6 +97,9 @@ int PingCore::setProperty(int id, int /*index*/, const Value &v) {
     case PELNET_PING_PROP_TypeOfService:
       port_.setMessageType(static_cast<uint8_t>(v.i & 0xFF));
       return 0;
+    case PELNET_PING_PROP_ManyHosts:
+      manyHosts_ = v.i != 0;
+      return 0;
     default:  // unknown and read-only properties
       return pelnet::kUnknownSetting;
   }
@@ -108,6 +132,8 @@ Value PingCore::getProperty(int id, int /*index*/) {
       return Value::integer(port_.currentTimeToLive());
     case PELNET_PING_PROP_TypeOfService:
       return Value::integer(port_.messageType());
+    case PELNET_PING_PROP_ManyHosts:
+      return Value::integer(manyHosts_);
     default:
       return Value::integer(0);
   }
@@ -238,7 +264,13 @@ int PingCore::pingHost(const std::string &host) {
     sendTime_ = t;
     requestId_ =
         (requestId_ + t + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this))) & 0x7FFFFFFFu;
+    if (manyHosts_ && !waiting()) {
+      // Answers of many requests come back through the one port, each told
+      // by its id: no request gets the id of one still remembered.
+      while (sendTimes_.count(requestId_) != 0) requestId_ = (requestId_ + 1) & 0x7FFFFFFFu;
+    }
     stampBody(body, requestId_, t);
+    if (!waiting()) rememberSendTime(requestId_, sendTimeHires_);
     rc = port_.send(body);
     if (rc != 0) break;
     // Not waiting, or a broadcast whose answers come from many hosts: the
@@ -252,6 +284,8 @@ int PingCore::pingHost(const std::string &host) {
     }
     if (unreachableCode_ != -1) rc = port_.fail(kUnreachable, unreachableText(unreachableCode_));
   } while (false);
+  // Requests to other hosts may still wait for their answers on the port.
+  if (manyHosts_ && !waiting()) return rc;
   // Closing may read and report late answers; the failure's text stays.
   const pelnet::KeptErrorText kept(port_);
   if (port_.isOpen()) port_.close();
@@ -286,7 +320,7 @@ void PingCore::onAnswer(uint8_t type, uint8_t code, ByteReader data, const std::
   const bool echo = answer->kind == Interpreted::Kind::EchoReply;
   std::string status = echo ? std::string(kStatusOk) : unreachableText(answer->code);
   if (!echo) unreachableCode_ = answer->code;
-  const uint32_t now = measureResponse();
+  const uint32_t now = measureResponse(sendTimeOf(answer->requestId));
   // An unreachable answer, and an echo too short for the whole send time,
   // carry no send time of their own; the time since the request was sent
   // stands in.

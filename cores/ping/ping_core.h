@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "icmp_port.h"
 #include "pelnet/ping_ids.h"
@@ -44,10 +47,14 @@ class PingCore : public pelnet::CoreBase, private AnswerHandler {
   bool waiting() const { return port_.timeoutMs != 0; }
   // Round-trip clock: the high-resolution counter in milliseconds, low 32 bits.
   static uint32_t msClock(uint64_t hires);
-  // The round trip of the last request, in whole milliseconds and in
-  // microseconds, from one reading of the counter; returns that reading on
-  // the millisecond clock.
-  uint32_t measureResponse();
+  // The round trip of the request sent at `sentHires`, in whole
+  // milliseconds and in microseconds, from one reading of the counter;
+  // returns that reading on the millisecond clock.
+  uint32_t measureResponse(uint64_t sentHires);
+  // Not waiting: the send time of each request still remembered, so that an
+  // answer is timed from its own request, not from the last one sent.
+  void rememberSendTime(uint32_t requestId, uint64_t sentHires);
+  uint64_t sendTimeOf(uint32_t requestId) const;
   void clearResponseTime();
 
   ICMPPort port_;
@@ -58,6 +65,11 @@ class PingCore : public pelnet::CoreBase, private AnswerHandler {
   uint32_t responseTime_ = 0;
   int64_t responseTimeMicroseconds_ = 0;
   int unreachableCode_ = -1;
+  bool manyHosts_ = false;
+  // Send times by request id, and the requests in the order sent: the
+  // oldest give way once kSendTimesKept are remembered.
+  std::unordered_map<uint32_t, uint64_t> sendTimes_;
+  std::deque<std::pair<uint32_t, uint64_t>> sendOrder_;
   std::string responseSource_;
   std::string body_;  // the request body of the last call: filler, stamped anew per request
 };

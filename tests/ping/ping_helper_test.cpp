@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <thread>
 
 #include "ping_net.h"
 
@@ -422,5 +424,50 @@ TEST(HelperPath, ResponseTimeInMicroseconds) {
       EXPECT_EQ(c.getInt(PELNET_PING_PROP_ResponseTime), 0);
       EXPECT_EQ(c.getInt(PELNET_PING_PROP_ResponseTimeMicroseconds), 0);
     }
+  }
+}
+
+// Not waiting with ManyHosts: requests to several hosts out at once on the
+// one port.  A request that fails at once (no route) leaves the port open for
+// the others' answers, which it closes without ManyHosts; each answer is
+// timed from its own request, also when later ones were sent after it; and
+// request ids stay apart.
+TEST(HelperPath, ManyHostsKeepsThePortAndTimesEachAnswerFromItsRequest) {
+  REQUIRE_RESPONDER(kHelperIdOffset);
+  ASSERT_EQ(testsupport::ip("route add unreachable 198.19.3.0/24"), 0);
+  constexpr const char *kDelayedHost = "198.18.0.42";
+  responder->setHost(kDelayedHost, {Reply::LateEcho, 0, kHelperIdOffset, 300});
+  for (const bool many : {false, true}) {
+    SCOPED_TRACE(many ? "ManyHosts" : "without ManyHosts");
+    PingClient c;
+    std::map<int, intptr_t> usAtEvent;  // by request id
+    c.events.handle(
+        PELNET_PING_EVENT_Response,
+        [&](const testsupport::EventCall &e) {
+          usAtEvent[static_cast<int>(e.integer(0))] =
+              c.getInt(PELNET_PING_PROP_ResponseTimeMicroseconds);
+        },
+        false);
+    useHelper(c, 1);
+    ASSERT_EQ(c.setInt(PELNET_PING_PROP_Timeout, 0), 0);
+    ASSERT_EQ(c.setInt(PELNET_PING_PROP_ManyHosts, many), 0);
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_ManyHosts), many ? 1 : 0);
+    ASSERT_EQ(c.pingHost(kDelayedHost), 0) << c.lastError();
+    const int delayedId = c.getInt(PELNET_PING_PROP_RequestId);
+    EXPECT_EQ(c.pingHost("198.19.3.1"), 10065);
+    EXPECT_EQ(c.getInt(PELNET_PING_PROP_Active), many ? 1 : 0);
+    // A request sent well after the delayed one, answered at once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_EQ(c.pingHost("127.0.0.1"), 0) << c.lastError();
+    const int loopId = c.getInt(PELNET_PING_PROP_RequestId);
+    EXPECT_NE(loopId, delayedId);
+    const auto start = std::chrono::steady_clock::now();
+    while ((usAtEvent.count(delayedId) == 0 || usAtEvent.count(loopId) == 0) &&
+           secondsSince(start) < 2.0)
+      c.doEvents();
+    ASSERT_EQ(usAtEvent.count(delayedId), 1u);
+    ASSERT_EQ(usAtEvent.count(loopId), 1u);
+    EXPECT_GE(usAtEvent[delayedId], 300000);
+    EXPECT_LT(usAtEvent[loopId], 150000);
   }
 }

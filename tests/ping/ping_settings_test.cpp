@@ -20,7 +20,8 @@ TEST(PingDefaults, NewCoreProperties) {
               {PELNET_PING_PROP_Idle, 1},
               {PELNET_PING_PROP_RequestId, 0},
               {PELNET_PING_PROP_ResponseTime, 0},
-              {PELNET_PING_PROP_ResponseTimeMicroseconds, 0}};
+              {PELNET_PING_PROP_ResponseTimeMicroseconds, 0},
+              {PELNET_PING_PROP_ManyHosts, 0}};
   for (auto &e : ints) EXPECT_EQ(c.getInt(e.id), e.value) << "property " << e.id;
   EXPECT_EQ(c.getText(PELNET_PING_PROP_RemoteHost), "");
   EXPECT_EQ(c.getText(PELNET_PING_PROP_ResponseSource), "");

@@ -19,7 +19,10 @@
   X(TimeToLive, 10, Int)                                                    \
   X(TypeOfService, 11, Int)                                                 \
   /* Read-only: ResponseTime in microseconds, from the same measurement. */ \
-  X(ResponseTimeMicroseconds, 12, Int)
+  X(ResponseTimeMicroseconds, 12, Int)                                      \
+  /* Not waiting: the port serves requests to many hosts at once.  A        \
+   * request that fails leaves it open for the answers to the others. */    \
+  X(ManyHosts, 13, Int)
 
 #define PELNET_PING_PROP_ENUMERATOR(name, id, kind) PELNET_PING_PROP_##name = (id),
 enum pelnet_ping_property { PELNET_PING_PROPERTIES(PELNET_PING_PROP_ENUMERATOR) };

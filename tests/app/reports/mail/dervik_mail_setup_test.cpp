@@ -460,13 +460,14 @@ TEST_F(DervikMailSetup, CheckSettingsNamesEveryProblem) {
        ExitStatusNotStarted,
        {"problem: Sender in [SMTP] is empty: no mail goes out without a sender address"}},
       {"values out of range",
-       "[Ping]\nTTL=0\nParallel=999\n[Syslog]\nHostAddress=127.0.0.1\nFacility=24\n[Devices]\nA=1."
+       "[Ping]\nTTL=0\nParallel=99999\n[Syslog]\nHostAddress=127.0.0.1\nFacility=24\n[Devices]\nA="
+       "1."
        "2.3.4\n",
        0644,
        ExitStatusNotStarted,
        {"problem: TTL in [Ping] is 0, outside 1..255",
         "problem: Facility in [Syslog] is 24, outside 0..23",
-        "warning: Parallel in [Ping] is 999, outside 0..256"}},
+        "warning: Parallel in [Ping] is 99999, outside 0..10000"}},
       {"nothing to check",
        "[Ping]\nTimes=0\n[Devices]\nA=1.2.3.4\n",
        0644,

@@ -46,6 +46,14 @@ std::optional<TDeviceStatusCategory> CategoryOf(const QString& Name) {
   return std::nullopt;
 }
 
+// Files of earlier versions kept each channel's cause under a key of its
+// own; they are read as the channel's entry of "notRun".
+struct TOldCauseKey {
+  const char* Key;
+  const char* Channel;
+};
+constexpr std::array<TOldCauseKey, 2> OldCauseKeys{{{"mailNotRun", "mail"}, {"syslogNotRun", "syslog"}}};
+
 QString TimeText(const QDateTime& Time) { return Time.toUTC().toString(Qt::ISODateWithMs); }
 
 std::optional<QDateTime> TimeOf(const QJsonValue& Value) {
@@ -87,8 +95,19 @@ std::optional<TRunState> ParseState(const QByteArray& Bytes, const QString& Sett
       return std::nullopt;
     State.RunTime = *Run;
   }
-  State.MailNotRunCause = Root.value(QLatin1String("mailNotRun")).toString();
-  State.SysLogNotRunCause = Root.value(QLatin1String("syslogNotRun")).toString();
+  for (const TOldCauseKey& Old : OldCauseKeys)
+    if (const QString Cause = Root.value(QLatin1String(Old.Key)).toString(); !Cause.isEmpty())
+      State.NotRunCauses.insert(QString::fromLatin1(Old.Channel), Cause);
+  const QJsonValue Causes = Root.value(QLatin1String("notRun"));
+  if (!Causes.isUndefined() && !Causes.isObject())
+    return std::nullopt;
+  const QJsonObject CauseObject = Causes.toObject();
+  for (auto It = CauseObject.begin(); It != CauseObject.end(); ++It) {
+    if (!It.value().isString())
+      return std::nullopt;
+    if (!It.value().toString().isEmpty())
+      State.NotRunCauses.insert(It.key(), It.value().toString());
+  }
   const QJsonValue Devices = Root.value(QLatin1String("devices"));
   if (!Devices.isArray())
     return std::nullopt;
@@ -125,10 +144,12 @@ QByteArray StateBytes(const QString& SettingsFileName, const TRunState& State) {
   };
   if (State.RunTime.isValid())
     Root.insert(QStringLiteral("run"), TimeText(State.RunTime));
-  if (!State.MailNotRunCause.isEmpty())
-    Root.insert(QStringLiteral("mailNotRun"), State.MailNotRunCause);
-  if (!State.SysLogNotRunCause.isEmpty())
-    Root.insert(QStringLiteral("syslogNotRun"), State.SysLogNotRunCause);
+  QJsonObject Causes;
+  for (auto It = State.NotRunCauses.cbegin(); It != State.NotRunCauses.cend(); ++It)
+    if (!It.value().isEmpty())
+      Causes.insert(It.key(), It.value());
+  if (!Causes.isEmpty())
+    Root.insert(QStringLiteral("notRun"), Causes);
   return QJsonDocument(Root).toJson(QJsonDocument::Indented);
 }
 

@@ -12,6 +12,7 @@
 #include "run/device.h"
 
 #include <QDateTime>
+#include <QMap>
 #include <QString>
 
 #include <optional>
@@ -27,9 +28,10 @@ struct TDeviceState {
 struct TRunState {
   QDateTime RunTime;  // end of the run; null when no run was kept
   std::vector<TDeviceState> Devices;
-  // Why the last runs could not check, as last reported by each report;
-  // empty once a run worked. A cause is reported once until then.
-  QString MailNotRunCause, SysLogNotRunCause;
+  // Why the last runs could not check, as last reported by each report
+  // channel, keyed by the channel's name; empty once a run worked. A cause
+  // is reported once until then.
+  QMap<QString, QString> NotRunCauses;
 };
 
 // The folder of the state files: $XDG_STATE_HOME/dervik, or

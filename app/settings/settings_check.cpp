@@ -1,9 +1,11 @@
 #include "settings/settings_check.h"
 
 #include "start/auto_mode.h"
+#include "reports/mail/mail_channel.h"
 #include "reports/mail/mail_settings.h"
-#include "run/nothing_checked.h"
 #include "reports/report_rules.h"
+#include "reports/syslog/syslog_channel.h"
+#include "run/nothing_checked.h"
 #include "settings/settings.h"
 
 #include <QFile>
@@ -11,8 +13,6 @@
 #include <QRegularExpression>
 
 namespace {
-
-bool HostSet(const QString& Host) { return !Host.isEmpty() && Host != QLatin1String("0.0.0.0"); }
 
 // What a check finds: problems stop a run or a report, warnings do not.
 struct TFindings {
@@ -81,16 +81,16 @@ QString SecurityWords(const TSettings& S) {
 
 // A value of SendWhen or ShowChanges that does not parse: the report then
 // goes as by default, every run and without changes, rather than never.
-void CheckReportRule(const char* Section, const QString& SendWhen, const QString& ShowChanges,
+void CheckReportRule(const QString& Section, const QString& SendWhen, const QString& ShowChanges,
                      TFindings& Out) {
   if (!ParseSendWhen(SendWhen))
     Out.Warnings.append(
         QStringLiteral("SendWhen in [%1] is \"%2\", not always, failures or changes: the report is sent "
                        "after every run")
-            .arg(QLatin1String(Section), SendWhen.trimmed()));
+            .arg(Section, SendWhen.trimmed()));
   if (!ParseShowChanges(ShowChanges))
     Out.Warnings.append(QStringLiteral("ShowChanges in [%1] is \"%2\", not yes or no: no changes are shown")
-                            .arg(QLatin1String(Section), ShowChanges.trimmed()));
+                            .arg(Section, ShowChanges.trimmed()));
 }
 
 // " (SendWhen=changes, changes shown)"; nothing for the defaults.
@@ -101,6 +101,40 @@ QString RuleWords(const TReportRule& Rule) {
   return QStringLiteral(", SendWhen=%1%2")
       .arg(QLatin1String(When[Rule.When]), Rule.ShowChanges ? QStringLiteral(", changes shown") : QString());
 }
+
+// The lines of a report channel that is set up: where it goes and how,
+// with its rule's words.
+QStringList MailSetUpLines(const TSettings& S, const std::function<QString()>& AutoProxy) {
+  QStringList Lines{QStringLiteral("Mail report: to %1 through %2:%3 (%4)")
+                        .arg(S.SMTPRecipients().trimmed().isEmpty() ? QStringLiteral("nobody")
+                                                                    : S.SMTPRecipients().trimmed(),
+                             S.SMTPHostAddress())
+                        .arg(S.SMTPPort())
+                        .arg(SecurityWords(S) + RuleWords(MailReportRule(S)))};
+  if (AutoProxy && ParseMailProxy(S.SMTPProxy()).Proxy.value_or(TMailProxy{}).AutoDetect)
+    Lines.append(AutoDetectedProxyLine(AutoProxy()));
+  return Lines;
+}
+
+QStringList SysLogSetUpLines(const TSettings& S, const std::function<QString()>& /*AutoProxy*/) {
+  return {QStringLiteral("Syslog report: to %1:%2 (UDP), facility %3")
+              .arg(S.SyslogHostAddress())
+              .arg(S.SyslogPort())
+              .arg(S.SyslogFacility()) +
+          RuleWords(SysLogReportRule(S))};
+}
+
+// Each report channel as the check tells it, in the order a run sends them.
+struct TChannelCheck {
+  TChannelTraits (*Traits)(const TSettings&);
+  QStringList (*SetUpLines)(const TSettings&, const std::function<QString()>&);
+  const QString& (TSettings::*SendWhen)() const;
+  const QString& (TSettings::*ShowChanges)() const;
+};
+const TChannelCheck ChannelChecks[] = {
+    {&MailChannelTraits, &MailSetUpLines, &TSettings::SMTPSendWhen, &TSettings::SMTPShowChanges},
+    {&SysLogChannelTraits, &SysLogSetUpLines, &TSettings::SyslogSendWhen, &TSettings::SyslogShowChanges},
+};
 
 // "unknown key in [SMTP]: Recipents: did you mean Recipients?"
 QString UnknownNameText(const TSettings::TUnknownName& Name) {
@@ -178,27 +212,21 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<
   if (Lookup.Found && !S.FileProblem().isEmpty()) {
     Found.Problems.append(S.FileProblem());
   } else if (Lookup.Found) {
-    const bool Mail = HostSet(S.SMTPHostAddress());
-    const bool Syslog = HostSet(S.SyslogHostAddress());
+    const bool Mail = MailChannelTraits(S).SetUp();
+    const bool Syslog = SysLogChannelTraits(S).SetUp();
     Lines.append(QStringLiteral("Devices: %1").arg(S.Devices().size()));
-    Lines.append(Mail ? QStringLiteral("Mail report: to %1 through %2:%3 (%4)")
-                            .arg(S.SMTPRecipients().trimmed().isEmpty() ? QStringLiteral("nobody")
-                                                                        : S.SMTPRecipients().trimmed(),
-                                 S.SMTPHostAddress())
-                            .arg(S.SMTPPort())
-                            .arg(SecurityWords(S) + RuleWords(MailReportRule(S)))
-                      : QStringLiteral("Mail report: off (no HostAddress in [SMTP])"));
-    if (Mail && AutoProxy && ParseMailProxy(S.SMTPProxy()).Proxy.value_or(TMailProxy{}).AutoDetect)
-      Lines.append(AutoDetectedProxyLine(AutoProxy()));
-    Lines.append(Syslog ? QStringLiteral("Syslog report: to %1:%2 (UDP), facility %3")
-                                  .arg(S.SyslogHostAddress())
-                                  .arg(S.SyslogPort())
-                                  .arg(S.SyslogFacility()) +
-                              RuleWords(SysLogReportRule(S))
-                        : QStringLiteral("Syslog report: off (no HostAddress in [Syslog])"));
+    bool RulesCompare = false;
+    for (const TChannelCheck& Channel : ChannelChecks) {
+      const TChannelTraits Traits = Channel.Traits(S);
+      if (!Traits.SetUp()) {
+        Lines.append(QStringLiteral("%1: off (no HostAddress in [%2])").arg(Traits.Title(), Traits.Section));
+        continue;
+      }
+      Lines.append(Channel.SetUpLines(S, AutoProxy));
+      RulesCompare = RulesCompare || !RuleWords(Traits.Rule).isEmpty();
+    }
     // Only the rules compare runs; without them the file is kept all the same.
-    if ((Mail && !RuleWords(MailReportRule(S)).isEmpty()) ||
-        (Syslog && !RuleWords(SysLogReportRule(S)).isEmpty()))
+    if (RulesCompare)
       Lines.append(QStringLiteral("State between runs: %1").arg(RunStateFileName(Lookup.FileName)));
     for (const TSettings::TUnknownName& Name : S.UnknownNames())
       Found.Warnings.append(UnknownNameText(Name));
@@ -211,10 +239,9 @@ TSettingsCheck CheckSettings(const TSettingsLookup& Lookup, const std::function<
           QStringLiteral("%1 devices beyond the limit are left out").arg(S.SkippedDevices()));
     // The mail report's own ranges come with CheckMail, as --test-mail gets them.
     CheckRanges(S, false, Syslog, false, Found);
-    if (Mail)
-      CheckReportRule("SMTP", S.SMTPSendWhen(), S.SMTPShowChanges(), Found);
-    if (Syslog)
-      CheckReportRule("Syslog", S.SyslogSendWhen(), S.SyslogShowChanges(), Found);
+    for (const TChannelCheck& Channel : ChannelChecks)
+      if (const TChannelTraits Traits = Channel.Traits(S); Traits.SetUp())
+        CheckReportRule(Traits.Section, (S.*Channel.SendWhen)(), (S.*Channel.ShowChanges)(), Found);
     if (Mail)
       CheckMail(S, Found);
   }

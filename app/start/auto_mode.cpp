@@ -1,8 +1,8 @@
 #include "start/auto_mode.h"
 
-#include "reports/mail/mail_settings.h"
-#include "reports/report_texts.h"
 #include "history/run_export.h"
+#include "reports/report_channel.h"
+#include "run/run_result.h"
 #include "settings/settings.h"
 
 #include <QCoreApplication>
@@ -25,19 +25,6 @@ constexpr std::array<TSwitch, 4> Switches{{
     {"/AUTOSMTP", false, true, false},
     {"/AUTOSYSLOG", false, false, true},
 }};
-
-bool HostSet(const QString& Host) { return !Host.isEmpty() && Host != QLatin1String("0.0.0.0"); }
-
-// The note of a mail report that went encrypted to a server whose
-// certificate nobody checked.
-QString SentNote(TReportKind Kind, const TSettings& Settings) {
-  if (Kind != rkMail)
-    return QString();
-  TMailConnection Connection;
-  Connection.Security = ResolvedMailSecurity(Settings);
-  Connection.Verify = ParseMailVerify(Settings.SMTPVerify()).value_or(true);
-  return CertificateNotCheckedNote(Connection);
-}
 
 }  // namespace
 
@@ -77,100 +64,92 @@ void TAutoRunMonitor::Write(const QString& Line, TLineKind Kind) const {
 void TAutoRunMonitor::CheckDone(const TSettings& Settings, const QString& SettingsFileName,
                                 const QString& NotStarted, const QString& SettingsProblem,
                                 const QString& NothingChecked) {
-  if (!NotStarted.isEmpty()) {
+  CheckDone(TCheckOutcome::Of(Settings, SettingsFileName, NotStarted, SettingsProblem, NothingChecked));
+}
+
+void TAutoRunMonitor::CheckDone(const TCheckOutcome& Check) {
+  if (!Check.NotStarted.isEmpty()) {
     FFailed = true;
-    Write(NotStarted, lkProblem);
+    Write(Check.NotStarted, lkProblem);
     return;
   }
-  if (!Settings.HasLastCheck()) {
+  if (!Check.Ended) {
     // The window was closed or the application asked to quit during the run.
     FFailed = true;
     Write(QStringLiteral("the check run did not end"), lkProblem);
     return;
   }
   FChecked = true;
-  // The file is looked at again only when nothing was checked: one deleted
-  // during the run was read at its start, and its devices were checked.
-  if (!SettingsProblem.isEmpty() || (Settings.Devices().empty() && !QFileInfo(SettingsFileName).isFile())) {
+  if (!Check.SettingsProblem.isEmpty() || Check.SettingsFileGone) {
     // A scheduled job with a lost settings file checked nothing: it must not
     // pass as "all answered".
     FFailed = true;
-    Write(SettingsProblem.isEmpty()
-              ? QStringLiteral("settings file %1 not found: no devices to check").arg(SettingsFileName)
-              : SettingsProblem + QStringLiteral(": no devices to check"),
+    Write(Check.SettingsProblem.isEmpty()
+              ? QStringLiteral("settings file %1 not found: no devices to check").arg(Check.SettingsFileName)
+              : Check.SettingsProblem + QStringLiteral(": no devices to check"),
           lkProblem);
     return;
   }
-  for (const QString& Warning : Settings.UnknownNameWarnings())
+  for (const QString& Warning : Check.Warnings)
     Write(Warning, lkProblem);
   // Said whether or not anything was checked: a scheduled job must not pass
   // devices over in silence.
-  if (Settings.SkippedDevices() > 0)
+  if (Check.SkippedDevices > 0)
     Write(QStringLiteral("only the first %1 devices of %2 are checked (%3 more left out)")
-              .arg(Settings.Devices().size())
-              .arg(SettingsFileName)
-              .arg(Settings.SkippedDevices()),
+              .arg(Check.DeviceCount)
+              .arg(Check.SettingsFileName)
+              .arg(Check.SkippedDevices),
           lkProblem);
-  if (!NothingChecked.isEmpty()) {
+  if (!Check.NothingChecked.isEmpty()) {
     // Nothing asked, or nobody waited for an answer: neither "all answered"
     // nor an alarm for every device would be true.
     FFailed = true;
     FNothingChecked = true;
-    Write(NothingChecked, lkProblem);
+    Write(Check.NothingChecked, lkProblem);
     return;
   }
-  QStringList Silent;
-  for (const auto& Device : Settings.Devices())
-    if (Device->DeviceStatusCategory() != dscOK)
-      Silent.append(ReportSafeText(Device->DeviceName()));
-  FDevicesFailed = FDevicesFailed || !Silent.isEmpty();
-  const auto Count = static_cast<qsizetype>(Settings.Devices().size());
-  Write((Count == 1 ? QStringLiteral("checked %1 device from %2: %3")
-                    : QStringLiteral("checked %1 devices from %2: %3"))
-            .arg(QString::number(Count), SettingsFileName,
-                 Settings.LastCheckResult().isEmpty() ? QStringLiteral("no result")
-                                                      : Settings.LastCheckResult()),
+  FDevicesFailed = FDevicesFailed || !Check.Silent.isEmpty();
+  Write((Check.DeviceCount == 1 ? QStringLiteral("checked %1 device from %2: %3")
+                                : QStringLiteral("checked %1 devices from %2: %3"))
+            .arg(QString::number(Check.DeviceCount), Check.SettingsFileName,
+                 Check.Summary.isEmpty() ? QStringLiteral("no result") : Check.Summary),
         lkInfo);
-  if (!Silent.isEmpty())
-    Write(QStringLiteral("no answer from: ") + Silent.join(QStringLiteral(", ")), lkProblem);
+  if (!Check.Silent.isEmpty())
+    Write(QStringLiteral("no answer from: ") + Check.Silent.join(QStringLiteral(", ")), lkProblem);
 }
 
-void TAutoRunMonitor::ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings,
-                                 const QString& Panel0, const QString& NotSentReason, const QString& Hint) {
-  const bool Mail = Kind == rkMail;
-  const QString Name = Mail ? QStringLiteral("mail report") : QStringLiteral("syslog report");
-  const QString& Host = Mail ? Settings.SMTPHostAddress() : Settings.SyslogHostAddress();
-  const int Port = Mail ? Settings.SMTPPort() : Settings.SyslogPort();
-  const QString Destination = QStringLiteral("%1:%2").arg(Host).arg(Port);
-  switch (Result) {
+void TAutoRunMonitor::ReportDone(const TChannelOutcome& Outcome) {
+  const TChannelTraits& Channel = Outcome.Channel;
+  const QString Name = Channel.LowerTitle();
+  switch (Outcome.Result) {
     case rrSent:
-      Write(QStringLiteral("%1 sent to %2").arg(Name, Destination) + SentNote(Kind, Settings), lkInfo);
+      Write(QStringLiteral("%1 sent to %2").arg(Name, Channel.Destination()) + Channel.SentNote, lkInfo);
       break;
     case rrFailed:
       FReportFailed = true;
-      Write(QStringLiteral("%1 to %2 failed: %3").arg(Name, Destination, Panel0), lkProblem);
+      Write(QStringLiteral("%1 to %2 failed: %3").arg(Name, Channel.Destination(), Outcome.Text), lkProblem);
       break;
     case rrQueued:
       FReportQueued = true;
-      Write(QStringLiteral("%1 to %2 queued: %3").arg(Name, Destination, Panel0), lkProblem);
+      Write(QStringLiteral("%1 to %2 queued: %3").arg(Name, Channel.Destination(), Outcome.Text), lkProblem);
       break;
     case rrNotSent:
       // Not asked for in the settings, or held back after a run that checked
       // nothing (whose own line says why): no failure of the report.
-      if (!HostSet(Host))
-        Write(QStringLiteral("%1 not sent: no server set (HostAddress in [%2])")
-                  .arg(Name, Mail ? QStringLiteral("SMTP") : QStringLiteral("Syslog")),
+      if (!Channel.SetUp())
+        Write(QStringLiteral("%1 not sent: no server set (HostAddress in [%2])").arg(Name, Channel.Section),
               lkInfo);
-      else if (!NotSentReason.isEmpty())
-        Write(QStringLiteral("%1 not sent: %2").arg(Name, NotSentReason), lkInfo);
+      else if (!Outcome.NotSentWhy.isEmpty())
+        Write(QStringLiteral("%1 not sent: %2").arg(Name, Outcome.NotSentWhy), lkInfo);
       else if (FNothingChecked)
         Write(QStringLiteral("%1 not sent: nothing was checked").arg(Name), lkInfo);
       else
         Write(QStringLiteral("%1 not sent: no finished check run").arg(Name), lkInfo);
-      return;
+      break;
   }
-  if (!Hint.isEmpty() && Result != rrSent)
-    Write(QStringLiteral("to fix: ") + Hint, lkProblem);
+  if (!Outcome.Hint.isEmpty() && Outcome.Result != rrSent && Outcome.Result != rrNotSent)
+    Write(QStringLiteral("to fix: ") + Outcome.Hint, lkProblem);
+  QueuedMailLost(Outcome.LostQueued);
 }
 
 void TAutoRunMonitor::RunStateProblem(const QString& Message) {
@@ -200,22 +179,33 @@ void TAutoRunMonitor::SetResultFiles(const QString& JsonFile, const QString& Pro
 }
 
 void TAutoRunMonitor::WriteResultFiles(const THistoryRun& Run) {
-  const std::pair<const QString*, QByteArray (*)(const THistoryRun&)> Files[] = {
-      {&FJsonFile, &RunJson}, {&FPrometheusFile, &RunPrometheus}};
-  for (const auto& [FileName, Format] : Files) {
-    if (FileName->isEmpty())
-      continue;
-    const QString Problem = WriteFileWhole(*FileName, Format(Run));
-    if (Problem.isEmpty()) {
-      Write(QStringLiteral("results written to %1").arg(*FileName), lkInfo);
+  ResultFilesDone(WriteResultFilesOf(Run, FJsonFile, FPrometheusFile));
+}
+
+void TAutoRunMonitor::ResultFilesDone(const std::vector<TResultFileOutcome>& Files) {
+  for (const TResultFileOutcome& File : Files) {
+    if (File.Problem.isEmpty()) {
+      Write(QStringLiteral("results written to %1").arg(File.FileName), lkInfo);
       continue;
     }
     FReportFailed = true;
-    Write(QStringLiteral("results not written to %1: %2").arg(*FileName, Problem), lkProblem);
+    Write(QStringLiteral("results not written to %1: %2").arg(File.FileName, File.Problem), lkProblem);
   }
 }
 
 void TAutoRunMonitor::HistoryNote(const QString& Line) { Write(Line, lkProblem); }
+
+void TAutoRunMonitor::RunDone(const TRunResult& Result) {
+  ResultFilesDone(Result.ResultFiles);
+  if (!Result.HistoryLine.isEmpty())
+    HistoryNote(Result.HistoryLine);
+  CheckDone(Result.Check);
+  RunStateProblem(Result.RunStateMessage);
+  for (const TChannelOutcome& Report : Result.Reports)
+    ReportDone(Report);
+  if (!Result.Stopped.isEmpty())
+    SequenceFailed(Result.Stopped);
+}
 
 int TAutoRunMonitor::ExitStatus() const {
   if (FFailed || !FChecked)

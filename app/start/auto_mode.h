@@ -8,9 +8,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class TSettings;
+struct TChannelOutcome;
+struct TCheckOutcome;
 struct THistoryRun;
+struct TResultFileOutcome;
+struct TRunResult;
 
 // The flags the switches "/AUTO", "/AUTORUN", "/AUTOSMTP" and "/AUTOSYSLOG"
 // stand for.
@@ -48,8 +53,6 @@ constexpr int ExitStatusUsage = 64;
 // folder for the next report (panel 0 says where and why).
 enum TReportResult : std::uint8_t { rrNotSent, rrSent, rrFailed, rrQueued };
 
-enum TReportKind : std::uint8_t { rkMail, rkSysLog };
-
 // Watches one automatic sequence for the scheduler: writes a line per step
 // and works out the exit status. Unless verbose it writes only the lines a
 // person must act on (devices without answer, a report that failed or was
@@ -82,15 +85,16 @@ public:
   void CheckDone(const TSettings& Settings, const QString& SettingsFileName,
                  const QString& NotStarted = QString(), const QString& SettingsProblem = QString(),
                  const QString& NothingChecked = QString());
+  // The same, from the check's outcome in a run's result.
+  void CheckDone(const TCheckOutcome& Check);
   // False after a run that checked nothing: its reports would pass an empty
   // or wholly silent list on as the state of the network.
   bool ReportsWanted() const { return !FNothingChecked; }
-  // After a report click, with the settings the report used and the text of
-  // status bar panel 0 (the error of a failed report).
-  // NotSentReason: why a report rule (SendWhen) left the report out. Hint:
-  // what to change when it failed or was queued, written on a line of its own.
-  void ReportDone(TReportKind Kind, TReportResult Result, const TSettings& Settings, const QString& Panel0,
-                  const QString& NotSentReason = QString(), const QString& Hint = QString());
+  // After a report: its channel, how it ended and the line that tells it
+  // (the error of a failed report), why a rule (SendWhen) left it out, what
+  // to change when it failed or was queued (written on a line of its own),
+  // and the queued reports of earlier runs it found lost (QueuedMailLost).
+  void ReportDone(const TChannelOutcome& Outcome);
   // The state kept between runs could not be read or kept: the run and its
   // reports go on, but whoever reads the log must know the comparison is off.
   void RunStateProblem(const QString& Message);
@@ -105,12 +109,21 @@ public:
 
   // The files --json and --prometheus name (empty: not asked for).
   void SetResultFiles(const QString& JsonFile, const QString& PrometheusFile);
+  const QString& JsonFile() const { return FJsonFile; }
+  const QString& PrometheusFile() const { return FPrometheusFile; }
   // After a run that checked: its results into the files asked for. A file
   // that cannot be written is a report that failed.
   void WriteResultFiles(const THistoryRun& Run);
+  // The same, for files a run sequence wrote.
+  void ResultFilesDone(const std::vector<TResultFileOutcome>& Files);
   // After a run: the history was not written, or had to be repaired. The
   // run and its reports go on as they are.
   void HistoryNote(const QString& Line);
+
+  // A whole run told at once, in the order its steps went: the result
+  // files, the history's note, the check, the state's problem, each report,
+  // and what stopped the sequence.
+  void RunDone(const TRunResult& Result);
 
   int ExitStatus() const;
 

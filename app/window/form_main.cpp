@@ -101,8 +101,7 @@ TFormMain::TStartup TFormMain::TStartup::FromProcess() {
 
 TFormMain::TFormMain(QWidget* Parent) : TFormMain(TStartup::FromProcess(), Parent) {}
 
-TFormMain::TFormMain(const TStartup& Startup, QWidget* Parent)
-    : QMainWindow(Parent), FSettings(std::make_unique<TSettings>()), FStartup(Startup) {
+TFormMain::TFormMain(const TStartup& Startup, QWidget* Parent) : QMainWindow(Parent), FStartup(Startup) {
   setObjectName(QStringLiteral("FormMain"));
   CreateParts();
   FormCreate();
@@ -239,50 +238,26 @@ void TFormMain::FormCreate() {
   CreatePingComponent();
   CreateSMTPComponent();
   CreateSysLogComponent();
+  CreateRunSequence();
   const TFileVersion Version = GetFileVersion(FStartup.ExecutableFile);
   FApplVersion = QStringLiteral("%1.%2.%3").arg(Version.Major).arg(Version.Minor).arg(Version.Release);
   setWindowTitle(QCoreApplication::applicationName() + u' ' + FApplVersion);
   FListViewSortedColumnNo = -1;
-  FCheckRun = nullptr;
-  FAutoRun = false;
-  FAutoSMTP = false;
-  FAutoSysLog = false;
+  FAutoSwitches = TAutoSwitches();
   ReadCommandLineSwitches();
   SetWindowMessageHandler(WM_AUTORUN, [this] { WMAutoRun(); });
   LoadSettings();
   RefreshListView();
 }
 
-void TFormMain::LoadSettings() {
-  const TSettingsLookup Lookup = FindSettingsFile(FStartup.ExecutableFile, FStartup.ConfigHome);
-  FSettingsFileName = Lookup.FileName;
-  FSettings = std::make_unique<TSettings>(FSettingsFileName);
-  FSettingsUnused = true;
-  if (!Lookup.Found) {
-    FSettingsProblem = SettingsNotFoundText(
-        Lookup.Searched,
-        SettingsCreateCommand(Lookup.Searched.back(), ExampleSettingsFileFor(FStartup.ExecutableFile),
-                              qEnvironmentVariable("HOME")));
-  } else if (!FSettings->FileProblem().isEmpty()) {
-    FSettingsProblem = FSettings->FileProblem();
-  } else {
-    FSettingsUnused = false;
-    FSettingsProblem = FSettings->SkippedDevices() == 0
-                           ? QString()
-                           : QStringLiteral("Only the first %1 devices of %2 are listed (%3 more left out)")
-                                 .arg(FSettings->Devices().size())
-                                 .arg(FSettingsFileName)
-                                 .arg(FSettings->SkippedDevices());
-  }
-}
+void TFormMain::LoadSettings() { FSequence->LoadSettings(); }
 
 void TFormMain::FormDestroy() {
   // The rows borrow the devices, so they go first.
   if (ListViewResults != nullptr)
     ListViewResults->clear();
   // Answers that still come count for no device of the settings going now.
-  FCheckRun = nullptr;
-  FSettings.reset();
+  FSequence.reset();
 }
 
 void TFormMain::showEvent(QShowEvent* Event) {
@@ -390,9 +365,10 @@ void TFormMain::ListViewResultsColumnClick(int Column) {
 
 void TFormMain::RefreshListView() {
   ListViewResults->clear();
+  const TSettings& S = FSequence->Settings();
   QList<QTreeWidgetItem*> Rows;
-  Rows.reserve(static_cast<qsizetype>(FSettings->Devices().size()));
-  for (const auto& Device : FSettings->Devices())
+  Rows.reserve(static_cast<qsizetype>(S.Devices().size()));
+  for (const auto& Device : S.Devices())
     Rows.append(MakeRow(Device.get()));
   SortRows(Rows);
   ListViewResults->addTopLevelItems(Rows);
@@ -403,13 +379,13 @@ void TFormMain::RefreshListView() {
   SetStatusPanelText(1, (Count == 1 ? QStringLiteral("%1 device") : QStringLiteral("%1 devices")).arg(Count));
   // A file that was not read explains the empty list also after a run
   // (which then checked nothing); a shortened list is told until a run.
-  if (FSettingsUnused || (!FSettingsProblem.isEmpty() && !FSettings->HasLastCheck()))
-    SetStatusPanelText(0, FSettingsProblem);
-  else if (!FSettings->HasLastCheck())
+  const QString& Problem = FSequence->SettingsProblem();
+  if (FSequence->SettingsUnused() || (!Problem.isEmpty() && !S.HasLastCheck()))
+    SetStatusPanelText(0, Problem);
+  else if (!S.HasLastCheck())
     SetStatusPanelText(0, QString());
   else
-    SetStatusPanelText(
-        0, CheckOutcomeText(FSettings->LastCheckResult(), FSettings->LastCheckDT(), FNothingChecked));
+    SetStatusPanelText(0, CheckOutcomeText(S.LastCheckResult(), S.LastCheckDT(), NothingChecked()));
 }
 
 void TFormMain::SetListReadOnly(bool ReadOnly) {

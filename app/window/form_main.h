@@ -1,12 +1,15 @@
 // The main window: the results list of every device, the status bar, the
-// menus and the commands behind them. What the window does around the check
-// run, the reports and the automatic sequence live in form_main_*.cpp beside
-// this file; the check run itself in check_run.h.
+// menus and the commands behind them. The run itself (settings, check, run
+// state, history, reports) is TRunSequence's (run_sequence.h); the window
+// calls its steps and shows what they tell. What the window does around the
+// check run, the reports and the automatic sequence lives in form_main_*.cpp
+// beside this file.
 #pragma once
 
-#include "start/auto_mode.h"
 #include "reports/report_rules.h"
+#include "run/run_sequence.h"
 #include "settings/settings.h"
+#include "start/auto_mode.h"
 
 #include <QCollator>
 #include <QHash>
@@ -24,9 +27,7 @@ class QMenuBar;
 class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
-class TCheckRun;
 class THistoryWindow;
-struct TCheckCounts;
 class TResultsColumns;
 class TStatusPanel;
 class TpelPing;
@@ -120,8 +121,8 @@ public:
   QString StatusPanelText(int Index) const;
   QString StatusPanelToolTip(int Index) const;
   // Panel 0 after several reports went: each ending in one line, joined,
-  // and each whole in the tooltip with what to fix.
-  void ShowReportOutcomes(const QStringList& Outcomes);
+  // and each whole in the tooltip with what to fix (Hints).
+  void ShowReportOutcomes(const QStringList& Outcomes, const QStringList& Hints);
   // The handler of a private window message posted with PostWindowMessage.
   void SetWindowMessageHandler(int Message, std::function<void()> Handler);
   // The device a row of ListViewResults shows (borrowed), or none.
@@ -142,46 +143,46 @@ public:
   // configuration folder) and loads it; SettingsProblem says what went wrong.
   void LoadSettings();
 
-  // The check run and the reports.
+  // The check run, with the commands locked while it goes.
   void RunCheck();
-  bool SendResultsToSMTP();
-  bool SendResultsToSysLog();
+  // The run the window shows; its components are the window's.
+  TRunSequence& RunSequence() { return *FSequence; }
 
-  TSettings& Settings() { return *FSettings; }
-  const QString& SettingsFileName() const { return FSettingsFileName; }
+  TSettings& Settings() { return FSequence->Settings(); }
+  const QString& SettingsFileName() const { return FSequence->SettingsFileName(); }
   // Why the list is empty or short: no settings file found, the file found
   // not usable, or devices left out; empty when the file was read whole.
-  const QString& SettingsProblem() const { return FSettingsProblem; }
+  const QString& SettingsProblem() const { return FSequence->SettingsProblem(); }
   const QString& ApplVersion() const { return FApplVersion; }
   int ListViewSortedColumnNo() const { return FListViewSortedColumnNo; }
   // The device whose requests go now in a run of one device after the
   // other; none outside such a run.
   TDevice* CurrentDevice() const;
-  bool AutoRun() const { return FAutoRun; }
-  bool AutoSMTP() const { return FAutoSMTP; }
-  bool AutoSysLog() const { return FAutoSysLog; }
+  bool AutoRun() const { return FAutoSwitches.Run; }
+  bool AutoSMTP() const { return FAutoSwitches.SMTP; }
+  bool AutoSysLog() const { return FAutoSwitches.SysLog; }
   // How the last click of each report command ended.
-  TReportResult LastSMTPReport() const { return FLastSMTPReport; }
-  TReportResult LastSysLogReport() const { return FLastSysLogReport; }
+  TReportResult LastSMTPReport() const { return FSequence->LastReport(QStringLiteral("mail")).Result; }
+  TReportResult LastSysLogReport() const { return FSequence->LastReport(QStringLiteral("syslog")).Result; }
   // Queued reports of earlier runs that the last mail report found refused
   // for good (left as ".failed") or damaged (set aside as ".bad"), each
   // naming the file and why.
-  const QStringList& LostQueuedMail() const { return FLostQueuedMail; }
+  QStringList LostQueuedMail() const { return FSequence->LastReport(QStringLiteral("mail")).LostQueued; }
   // What to change after the last mail report failed or was queued, or empty.
-  const QString& MailReportHint() const { return FMailReportHint; }
+  QString MailReportHint() const { return FSequence->LastReport(QStringLiteral("mail")).Hint; }
   // Why the last check run could not start, or empty when it started.
-  const QString& CheckNotStarted() const { return FCheckNotStarted; }
+  const QString& CheckNotStarted() const { return FSequence->Result().Check.NotStarted; }
   // Why the last run, though it ended, checked nothing (no device, no ping,
   // no time-out: NothingCheckedText); empty after a run that checked.
-  const QString& NothingChecked() const { return FNothingChecked; }
+  const QString& NothingChecked() const { return FSequence->Result().Check.NothingChecked; }
   // Most devices in flight at one time in the last run with Parallel above
   // 1; 0 after a run of one device after the other.
-  int LastCheckPeakInFlight() const { return FLastCheckPeakInFlight; }
+  int LastCheckPeakInFlight() const { return FSequence->Result().PeakInFlight; }
   // The last finished run against the one before it (run_state.h); none
   // before a run and after one that checked nothing.
-  const std::optional<TRunChanges>& RunChanges() const { return FRunChanges; }
+  const std::optional<TRunChanges>& RunChanges() const { return FSequence->Result().Changes; }
   // Why the last run's state could not be read or kept, or empty.
-  const QString& RunStateMessage() const { return FRunStateMessage; }
+  const QString& RunStateMessage() const { return FSequence->Result().RunStateMessage; }
 
   // The history database of the settings file, or empty when this window
   // keeps no history.
@@ -194,7 +195,7 @@ public:
   static constexpr int WM_AUTORUN = 1025;
   // Watches the automatic sequence for an unattended run (borrowed; none by
   // default, and then the sequence is exactly the window's own).
-  void SetAutoRunMonitor(TAutoRunMonitor* Monitor) { FAutoRunMonitor = Monitor; }
+  void SetAutoRunMonitor(TAutoRunMonitor* Monitor);
   // "Dervik ", the version, a carriage return and the credit line.
   QString AboutText() const;
 
@@ -203,6 +204,7 @@ protected:
   void customEvent(QEvent* Event) override;
 
 private:
+  class TFormRunView;
   void CreateParts();
   void CreateMenus();
   void CreateResultsList();
@@ -210,64 +212,29 @@ private:
   void CreatePingComponent();
   void CreateSMTPComponent();
   void CreateSysLogComponent();
+  // The run over the window's components, showing through the window.
+  void CreateRunSequence();
   QAction* AddMenuItem(QMenu* Menu, const QString& Caption, const QKeySequence& ShortCut,
                        void (TFormMain::*Handler)());
   void ReadCommandLineSwitches();
   void WMAutoRun();
   void SortRows(QList<QTreeWidgetItem*>& Rows) const;
-  // What the window does around the check run (RunCheck; the run itself is
-  // check_run.h's).
   void SetCheckCommandsEnabled(bool Enabled);
-  void ConfigureCheck();
-  void StampCheck(const TCheckCounts& Counts);
-  // After a finished run: its results into the history and the files an
-  // unattended run was asked for.
-  void RecordRun();
   void CreateHistoryCommands();
-  // The run compared with the last one kept for the settings file, and
-  // kept for the next (form_main_changes.cpp).
-  void KeepRunState();
   // Rows whose device changed category since the last run: bold, and the
-  // tooltip says what it was.
+  // tooltip says what it was (form_main_changes.cpp).
   void MarkChangedRows();
-  // Why a rule leaves the automatic sequence's report out, or empty.
-  QString ReportLeftOut(TReportKind Kind) const;
-  // Why the last run could not check, when a report can tell it, or empty.
-  QString NotRunCause() const;
-  // The short report of a run that could not check, once per cause, by the
-  // rules that wait for trouble. rrNotSent and Why when it does not go.
-  TReportResult SendNotRunReport(TReportKind Kind, QString& Why);
+  // The menu command of a report channel: the channel's report by hand.
+  void SendReport(const QString& Channel);
 
-  // The check run going on (it lives in RunCheck), or none.
-  TCheckRun* FCheckRun = nullptr;
   QString FApplVersion;
   int FListViewSortedColumnNo = -1;
-  std::unique_ptr<TSettings> FSettings;
-  QString FSettingsFileName;
-  QString FSettingsProblem;
-  bool FSettingsUnused = false;
-  bool FListReadOnly = false;  // the problem means no file was read
-  bool FAutoRun = false;
-  bool FAutoSMTP = false;
-  bool FAutoSysLog = false;
-  TReportResult FLastSMTPReport = rrNotSent;
-  TReportResult FLastSysLogReport = rrNotSent;
-  // The last mail report was kept in the queue folder instead of sent.
-  bool FSMTPQueued = false;
-  // Reports of the queue folder that the last mail report found refused for
-  // good or damaged, each naming its file and why.
-  QStringList FLostQueuedMail;
-  QString FMailReportHint;
-  // Why the last check run could not start (no ping port), or empty.
-  QString FCheckNotStarted;
-  QString FNothingChecked;
-  int FLastCheckPeakInFlight = 0;
-  std::optional<TRunChanges> FRunChanges;
-  QString FRunStateMessage;
-  // While set, the reports send the short report of a run that could not
-  // check, for this cause, instead of the results.
-  QString FNotRunCause;
+  bool FListReadOnly = false;
+  TAutoSwitches FAutoSwitches;
   TAutoRunMonitor* FAutoRunMonitor = nullptr;
+  // The run; it borrows the window's components and shows through FRunView.
+  std::unique_ptr<TRunSequence> FSequence;
+  std::unique_ptr<TRunView> FRunView;
 
   TStartup FStartup;
   QCollator FCollator;

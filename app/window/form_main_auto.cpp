@@ -1,15 +1,37 @@
 // The automatic mode of the main window: the command-line switches read at
-// creation, and the sequence that runs once the window is shown.
+// creation, and the sequence that runs once the window is shown. The
+// sequence clicks the menu items as a user would; what an unattended run
+// tells comes from the run sequence's result, never from the panels.
 #include "window/form_main.h"
 
 #include "start/application.h"
 #include "window/framework_ops.h"
+
+#include <array>
 
 namespace {
 
 // Long enough to read a report's error in the status bar before the window
 // closes by itself.
 constexpr int AutoCloseDelayMilliseconds = 3000;
+
+// Each report channel's menu item and the switch that asks for it.
+struct TChannelCommand {
+  const char* Channel;
+  QAction* TFormMain::*MenuItem;
+  bool TAutoSwitches::*Switch;
+};
+constexpr std::array<TChannelCommand, 2> ChannelCommands{{
+    {"mail", &TFormMain::MenuItemSendToSMTP, &TAutoSwitches::SMTP},
+    {"syslog", &TFormMain::MenuItemSendToSysLog, &TAutoSwitches::SysLog},
+}};
+
+const TChannelCommand* CommandOf(const QString& Channel) {
+  for (const TChannelCommand& Command : ChannelCommands)
+    if (Channel == QLatin1String(Command.Channel))
+      return &Command;
+  return nullptr;
+}
 
 // One report's ending as panel 0 told it, named by its report.
 QString NamedOutcome(const QString& Report, TReportResult Result, const QString& Text) {
@@ -24,9 +46,18 @@ QString NamedOutcome(const QString& Report, TReportResult Result, const QString&
 void TFormMain::ReadCommandLineSwitches() {
   // Switches add up: a flag is only ever set here, never cleared.
   const TAutoSwitches Switches = ReadAutoSwitches(FStartup.Arguments);
-  FAutoRun = FAutoRun || Switches.Run;
-  FAutoSMTP = FAutoSMTP || Switches.SMTP;
-  FAutoSysLog = FAutoSysLog || Switches.SysLog;
+  FAutoSwitches.Run = FAutoSwitches.Run || Switches.Run;
+  FAutoSwitches.SMTP = FAutoSwitches.SMTP || Switches.SMTP;
+  FAutoSwitches.SysLog = FAutoSwitches.SysLog || Switches.SysLog;
+}
+
+void TFormMain::SetAutoRunMonitor(TAutoRunMonitor* Monitor) {
+  FAutoRunMonitor = Monitor;
+  // The files --json and --prometheus name are the run's to write.
+  if (Monitor != nullptr)
+    FSequence->SetResultFiles(Monitor->JsonFile(), Monitor->PrometheusFile());
+  else
+    FSequence->SetResultFiles(QString(), QString());
 }
 
 void TFormMain::FormShow() {
@@ -36,68 +67,47 @@ void TFormMain::FormShow() {
   PostWindowMessage(this, WM_AUTORUN);
 }
 
-void TFormMain::ShowReportOutcomes(const QStringList& Outcomes) {
-  QStringList Whole = Outcomes;
-  if (!FMailReportHint.isEmpty())
-    Whole.append(QStringLiteral("To fix the mail report: ") + FMailReportHint);
-  SetStatusPanelText(0, Outcomes.join(QStringLiteral(" \u00b7 ")), Whole.join(u'\n'));
+void TFormMain::ShowReportOutcomes(const QStringList& Outcomes, const QStringList& Hints) {
+  SetStatusPanelText(0, Outcomes.join(QStringLiteral(" \u00b7 ")), (Outcomes + Hints).join(u'\n'));
 }
 
 void TFormMain::WMAutoRun() {
-  if (!FAutoRun && !FAutoSMTP && !FAutoSysLog)
+  if (!FAutoSwitches.Any())
     return;
   try {
     ClickMenuItem(MenuItemRun);
-    if (FAutoRunMonitor != nullptr)
-      // Only a file that could not be used counts against the run: devices
-      // left out beyond the limit were still checked, and a file deleted
-      // during the run was read at its start.
-      FAutoRunMonitor->CheckDone(Settings(), FSettingsFileName, FCheckNotStarted,
-                                 FSettingsUnused ? FSettingsProblem : QString(), FNothingChecked);
+    const TRunResult& Result = FSequence->Result();
+    if (FAutoRunMonitor != nullptr) {
+      FAutoRunMonitor->ResultFilesDone(Result.ResultFiles);
+      if (!Result.HistoryLine.isEmpty())
+        FAutoRunMonitor->HistoryNote(Result.HistoryLine);
+      FAutoRunMonitor->CheckDone(FSequence->CheckOutcome());
+    }
     // A watched run that checked nothing sends no report: it would pass an
     // empty or wholly silent list on as the state of the network.
     const bool Report = FAutoRunMonitor == nullptr || FAutoRunMonitor->ReportsWanted();
     if (FAutoRunMonitor != nullptr)
-      FAutoRunMonitor->RunStateProblem(FRunStateMessage);
-    // A run that could not check is told once per cause by the rules that
-    // wait for trouble; "always" keeps the reports as they were.
-    const bool NotRun = !NotRunCause().isEmpty();
-    if (FAutoSMTP) {
-      QString Why = ReportLeftOut(rkMail);
-      if (NotRun && MailReportRule(Settings()).When != swAlways)
-        FLastSMTPReport = SendNotRunReport(rkMail, Why);
-      else if (Report && Why.isEmpty())
-        ClickMenuItem(MenuItemSendToSMTP);
-      else
-        FLastSMTPReport = rrNotSent;
-      if (!Why.isEmpty())
-        SetStatusPanelText(0, QStringLiteral("Mail report not sent: %1.").arg(Why));
-      if (FAutoRunMonitor != nullptr) {
-        FAutoRunMonitor->ReportDone(rkMail, FLastSMTPReport, Settings(), StatusPanelText(0), Why,
-                                    FMailReportHint);
-        FAutoRunMonitor->QueuedMailLost(FLostQueuedMail);
-      }
-    }
-    // The mail report's ending, kept for panel 0 after the syslog report
-    // would replace it.
-    const QString MailOutcome = FAutoSMTP ? StatusPanelText(0) : QString();
-    const TReportResult MailResult = FLastSMTPReport;
-    if (FAutoSysLog) {
-      QString Why = ReportLeftOut(rkSysLog);
-      if (NotRun && SysLogReportRule(Settings()).When != swAlways)
-        FLastSysLogReport = SendNotRunReport(rkSysLog, Why);
-      else if (Report && Why.isEmpty())
-        ClickMenuItem(MenuItemSendToSysLog);
-      else
-        FLastSysLogReport = rrNotSent;
-      if (!Why.isEmpty())
-        SetStatusPanelText(0, QStringLiteral("Syslog report not sent: %1.").arg(Why));
+      FAutoRunMonitor->RunStateProblem(Result.RunStateMessage);
+    // Each report's ending as panel 0 told it, kept for panel 0 when a later
+    // report would replace one that failed or was queued.
+    QStringList Named, Hints;
+    bool EarlierTrouble = false;
+    for (const auto& Channel : FSequence->Channels()) {
+      const TChannelCommand* Command = CommandOf(Channel->Name());
+      if (Command == nullptr || !(FAutoSwitches.*(Command->Switch)))
+        continue;
+      const TChannelOutcome Outcome = FSequence->AutoReport(*Channel, Report, [&] {
+        ClickMenuItem(this->*(Command->MenuItem));
+        return FSequence->LastReport(Channel->Name());
+      });
       if (FAutoRunMonitor != nullptr)
-        FAutoRunMonitor->ReportDone(rkSysLog, FLastSysLogReport, Settings(), StatusPanelText(0), Why);
-      if (FAutoSMTP && (MailResult == rrFailed || MailResult == rrQueued))
-        ShowReportOutcomes(
-            {NamedOutcome(QStringLiteral("Mail report"), MailResult, MailOutcome),
-             NamedOutcome(QStringLiteral("Syslog report"), FLastSysLogReport, StatusPanelText(0))});
+        FAutoRunMonitor->ReportDone(Outcome);
+      Named.append(NamedOutcome(Outcome.Channel.Title(), Outcome.Result, StatusPanelText(0)));
+      if (!Outcome.Hint.isEmpty())
+        Hints.append(QStringLiteral("To fix the %1: %2").arg(Outcome.Channel.LowerTitle(), Outcome.Hint));
+      if (EarlierTrouble)
+        ShowReportOutcomes(Named, Hints);
+      EarlierTrouble = EarlierTrouble || Outcome.Result == rrFailed || Outcome.Result == rrQueued;
     }
   } catch (...) {
     // On a display the exception report shows the message and the window
@@ -107,7 +117,7 @@ void TFormMain::WMAutoRun() {
       return;
     throw;
   }
-  if (FAutoSMTP || FAutoSysLog) {
+  if (FAutoSwitches.SMTP || FAutoSwitches.SysLog) {
     HandlePendingMessages();
     // The wait lets a person read the status bar; without a display nobody
     // can, and a scheduled job would only end later.

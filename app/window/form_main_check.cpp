@@ -1,6 +1,7 @@
-// The check run as the main window shows it: the run itself is TCheckRun's
-// (check_run.h); the window locks its commands while it goes, shows each
-// device's row and the progress, then stamps the run's summary and time.
+// The check run as the main window shows it: the run itself is
+// TRunSequence's (run_sequence.h); the window locks its commands while it
+// goes, shows each device's row and the progress, then the run's summary
+// and time.
 #include "window/form_main.h"
 
 #include "run/check_run.h"
@@ -9,7 +10,7 @@
 #include "run/nothing_checked.h"
 #include "pelping.h"
 
-#include <QDateTime>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QTreeWidget>
 
@@ -61,55 +62,56 @@ void TFormMain::CreatePingComponent() {
   });
 }
 
+// What the run shows in the window: panel 0 for its lines, the rows for the
+// check, the list rebuilt when the settings are read again and when the run
+// is stamped.
+class TFormMain::TFormRunView : public TRunView {
+public:
+  explicit TFormRunView(TFormMain& Form) : FForm(Form), FRows(Form) {}
+  TCheckRunView* CheckView() override { return &FRows; }
+  void SettingsLoaded() override { FForm.RefreshListView(); }
+  void ShowText(const QString& Text, const QString& ToolTip) override {
+    FForm.SetStatusPanelText(0, Text, ToolTip);
+  }
+  void CheckStamped(const QString& RunStateMessage) override {
+    FForm.RefreshListView();
+    if (!RunStateMessage.isEmpty())
+      FForm.SetStatusPanelText(0, FForm.StatusPanelText(0) + QStringLiteral(" - ") + RunStateMessage);
+  }
+
+private:
+  TFormMain& FForm;
+  TFormCheckView FRows;
+};
+
+void TFormMain::CreateRunSequence() {
+  FSequence = std::make_unique<TRunSequence>(
+      TRunSequence::TPlaces{FStartup.ExecutableFile, FStartup.ConfigHome, FStartup.DataHome}, *pelPing1,
+      *pelSMTP1, *pelSysLog1, this);
+  FRunView = std::make_unique<TFormRunView>(*this);
+  FSequence->SetView(FRunView.get());
+}
+
 void TFormMain::MenuItemRunClick() { RunCheck(); }
 
 void TFormMain::RunCheck() {
   // Events handled during the run may close the window or quit the
   // application; the window itself must outlive the run, which checks.
-  TCheckRun Run(*pelPing1, this);
-  FCheckRun = &Run;
-  FCheckNotStarted.clear();
-  FNothingChecked.clear();
-  FRunChanges.reset();
-  FRunStateMessage.clear();
-  FLastCheckPeakInFlight = 0;
+  const QPointer<TFormMain> Alive(this);
   SetHourglassCursor(true);
   SetCheckCommandsEnabled(false);
   // Also when the configuration raises or the run stops early: the window
   // must not stay locked with the hourglass.
   const auto Restore = qScopeGuard([&] {
-    if (Run.OwnerAlive()) {
-      FCheckRun = nullptr;
+    if (Alive)
       SetCheckCommandsEnabled(true);
-    }
     SetHourglassCursor(false);
   });
-
-  // Without a port no device is asked: pinging anyway would show every
-  // device as silent and stamp a run that never happened. Looked at before
-  // the settings are reloaded, so the list keeps what it showed; the last
-  // stamp goes, so the reports do not send those results as this run's.
-  FCheckNotStarted = Run.PortProblem(*FSettings);
-  if (!FCheckNotStarted.isEmpty()) {
-    FSettings->SetLastCheckDT(QDateTime());
-    FSettings->SetLastCheckResult(QString());
-    SetStatusPanelText(0, FCheckNotStarted);
-    return;
-  }
-  ConfigureCheck();
-  TFormCheckView View(*this);
-  const bool Finished = Run.Run(*FSettings, View);
-  if (!Run.OwnerAlive())
-    return;  // the window is gone
-  FLastCheckPeakInFlight = Run.PeakInFlight();
-  if (Finished) {
-    StampCheck(Run.Counts());
-    RecordRun();
-  }
+  FSequence->Check();
 }
 
 TDevice* TFormMain::CurrentDevice() const {
-  return FCheckRun != nullptr ? FCheckRun->CurrentDevice() : nullptr;
+  return FSequence != nullptr ? FSequence->CurrentDevice() : nullptr;
 }
 
 void TFormMain::SetCheckCommandsEnabled(bool Enabled) {
@@ -119,30 +121,10 @@ void TFormMain::SetCheckCommandsEnabled(bool Enabled) {
   SetListReadOnly(!Enabled);
 }
 
-// The settings file is read again, and the ping component set up from it.
-void TFormMain::ConfigureCheck() {
-  LoadSettings();
-  RefreshListView();
-  TCheckRun::ConfigurePing(*pelPing1, *FSettings);
-}
-
-// The run's summary and time go into the settings and the status bar.
-void TFormMain::StampCheck(const TCheckCounts& Counts) {
-  FSettings->SetLastCheckResult(Counts.Summary());
-  FSettings->SetLastCheckDT(QDateTime::currentDateTime());
-  // A file that could not be used is told as such; this is for a file read
-  // whose settings left nothing to check.
-  FNothingChecked = FSettingsUnused ? QString() : NothingCheckedText(*FSettings, FSettingsFileName);
-  KeepRunState();
-  RefreshListView();
-  if (!FRunStateMessage.isEmpty())
-    SetStatusPanelText(0, StatusPanelText(0) + QStringLiteral(" - ") + FRunStateMessage);
-}
-
 void TFormMain::pelPing1Response(QObject* Sender, int /*RequestId*/, const QString& ResponseSource,
                                  const QString& ResponseStatus, int ResponseTime) {
-  if (FCheckRun != nullptr)
-    FCheckRun->Response(Sender, ResponseSource, ResponseStatus, ResponseTime);
+  if (FSequence != nullptr)
+    FSequence->PingResponse(Sender, ResponseSource, ResponseStatus, ResponseTime);
 }
 
 void TFormMain::pelPing1Error(QObject* /*Sender*/, int /*ErrorCode*/, const QString& /*Description*/) {}

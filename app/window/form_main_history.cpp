@@ -1,12 +1,10 @@
-// The history as the main window keeps and shows it: every finished run
-// written to the settings file's history database, View > History and a
-// double click on a row open a device's history window.
+// The history as the main window shows it: View > History and a double
+// click on a row open a device's history window. The run sequence writes
+// every finished run to the settings file's history database.
 #include "window/form_main.h"
 
 #include "run/device.h"
-#include "history/history_store.h"
 #include "history/history_window.h"
-#include "history/run_export.h"
 
 #include <QMenuBar>
 #include <QTreeWidget>
@@ -34,40 +32,15 @@ void TFormMain::MenuItemHistoryClick() {
     SetStatusPanelText(0, QStringLiteral("No device to show the history of"));
 }
 
-QString TFormMain::HistoryDatabase() const {
-  if (FStartup.DataHome.isEmpty() || FSettingsFileName.isEmpty())
-    return QString();
-  return HistoryDatabaseFile(FSettingsFileName, FStartup.DataHome);
-}
+QString TFormMain::HistoryDatabase() const { return FSequence->HistoryDatabase(); }
 
 THistoryWindow* TFormMain::ShowHistory(const QString& DeviceName) {
   const QString Database = HistoryDatabase();
-  if (Database.isEmpty() || FSettings->HistoryKeep() <= 0) {
+  if (Database.isEmpty() || Settings().HistoryKeep() <= 0) {
     SetStatusPanelText(0, QStringLiteral("No history is kept (Keep in [History] is 0)"));
     return nullptr;
   }
   auto* Window = new THistoryWindow(Database, DeviceName, QDateTime::currentDateTime(), this);
   Window->show();
   return Window;
-}
-
-void TFormMain::RecordRun() {
-  // A run that checked nothing has no results to keep or pass on.
-  if (FSettingsUnused || !FNothingChecked.isEmpty())
-    return;
-  const THistoryRun Run = RunRecordOf(*FSettings, FSettingsFileName);
-  if (FAutoRunMonitor != nullptr)
-    FAutoRunMonitor->WriteResultFiles(Run);
-  const QString Database = HistoryDatabase();
-  if (Database.isEmpty() || FSettings->HistoryKeep() <= 0)
-    return;
-  THistoryStore Store(Database);
-  const THistoryWriteOutcome Outcome =
-      Store.Write(Run, FSettings->HistoryKeep(), QDateTime::currentDateTime());
-  const QString Line = Outcome.Problem.isEmpty() ? Outcome.Note : Outcome.Problem;
-  if (Line.isEmpty())
-    return;
-  SetStatusPanelText(0, Line);
-  if (FAutoRunMonitor != nullptr)
-    FAutoRunMonitor->HistoryNote(Line);
 }

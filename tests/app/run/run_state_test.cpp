@@ -50,14 +50,16 @@ TRunState SampleState(int Devices, const QString &Cause = QString()) {
                              I % 2 ? dscOK : dscNoConnection,
                              I % 2 ? u"OK"_s : u"No connection at all"_s,
                              QDateTime(QDate(2026, 12, 8), QTime(22, I % 60))});
-  State.MailNotRunCause = Cause;
+  if (!Cause.isEmpty()) {
+    State.NotRunCauses.insert(u"mail"_s, Cause);
+    State.NotRunCauses.insert(u"syslog"_s, Cause + u" (syslog)"_s);
+  }
   return State;
 }
 
 void ExpectSame(const TRunState &Got, const TRunState &Want) {
   EXPECT_EQ(Got.RunTime, Want.RunTime);
-  EXPECT_EQ(Got.MailNotRunCause, Want.MailNotRunCause);
-  EXPECT_EQ(Got.SysLogNotRunCause, Want.SysLogNotRunCause);
+  EXPECT_EQ(Got.NotRunCauses, Want.NotRunCauses);
   ASSERT_EQ(Got.Devices.size(), Want.Devices.size());
   for (size_t I = 0; I < Got.Devices.size(); ++I) {
     EXPECT_EQ(Got.Devices[I].Name, Want.Devices[I].Name);
@@ -125,6 +127,55 @@ TEST(RunState, WhatIsWrittenIsReadBack) {
   EXPECT_EQ(QDir(QString::fromStdString(Home.path()) + u"/sub/dir"_s).entryList(QDir::Files),
             QStringList{u"x.state"_s})
       << "no temporary file left behind";
+}
+
+// Files of the earlier layout kept each report's cause under a key of its
+// own: they are read as the channel's cause, and written back in the new
+// layout; a "notRun" that is no object of texts is damage.
+TEST(RunState, CausesOfTheEarlierLayoutAreReadAsTheChannelsOwn) {
+  testsupport::TempFolder Home;
+  const QString File = QString::fromStdString(Home.path()) + u"/x.state"_s;
+  const QString Settings = u"/etc/dervik.ini"_s;
+  const QByteArray Head =
+      "{\"format\": \"dervik-run-state\", \"version\": 1, \"settings\": \"/etc/dervik.ini\", "
+      "\"devices\": []";
+  const struct {
+    const char *Name;
+    QByteArray Rest;
+    QMap<QString, QString> Causes;
+    bool Damaged;
+  } Rows[] = {
+      {"mail only", ", \"mailNotRun\": \"no ping port\"}", {{u"mail"_s, u"no ping port"_s}}, false},
+      {"both",
+       ", \"mailNotRun\": \"a\", \"syslogNotRun\": \"b\"}",
+       {{u"mail"_s, u"a"_s}, {u"syslog"_s, u"b"_s}},
+       false},
+      {"empty old key", ", \"syslogNotRun\": \"\"}", {}, false},
+      {"new layout",
+       ", \"notRun\": {\"mail\": \"c\", \"pager\": \"d\"}}",
+       {{u"mail"_s, u"c"_s}, {u"pager"_s, u"d"_s}},
+       false},
+      {"notRun no object", ", \"notRun\": \"mail\"}", {}, true},
+      {"notRun not texts", ", \"notRun\": {\"mail\": 3}}", {}, true},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    QFile::remove(File);
+    QFile Old(File);
+    ASSERT_TRUE(Old.open(QIODevice::WriteOnly));
+    Old.write(Head + R.Rest);
+    Old.close();
+    const TRunStateRead Read = ReadRunState(File, Settings);
+    EXPECT_EQ(Read.Message.isEmpty(), !R.Damaged) << Read.Message.toStdString();
+    EXPECT_EQ(Read.State.NotRunCauses, R.Causes);
+    if (R.Damaged) continue;
+    ASSERT_EQ(WriteRunState(File, Settings, Read.State), QString());
+    QFile Again(File);
+    ASSERT_TRUE(Again.open(QIODevice::ReadOnly));
+    const QByteArray Written = Again.readAll();
+    EXPECT_FALSE(Written.contains("mailNotRun")) << "written in the new layout";
+    EXPECT_EQ(ReadRunState(File, Settings).State.NotRunCauses, R.Causes);
+  }
 }
 
 TEST(RunState, ADamagedOrForeignFileIsSetAsideAndAFreshOneStarted) {
@@ -233,7 +284,7 @@ TEST(RunState, TwoProcessesWritingAtOnceNeverLeaveHalfAFile) {
     ASSERT_EQ(Read.Message, QString()) << "read " << Reads;
     ASSERT_TRUE(Read.State.RunTime.isValid())
         << "read " << Reads << " exists " << QFile::exists(File);
-    const bool One = Read.State.MailNotRunCause == u"one"_s;
+    const bool One = Read.State.NotRunCauses.value(u"mail"_s) == u"one"_s;
     ExpectSame(Read.State, States[One ? 0 : 1]);
     for (int C = 0; C < 2; ++C)
       if (!Done[C]) Done[C] = waitpid(Children[C], &Statuses[C], WNOHANG) == Children[C];

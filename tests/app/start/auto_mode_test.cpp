@@ -1,7 +1,9 @@
 // What an automatic run tells its scheduler: the lines on standard error
 // and the exit status, from the outcome of the run and the reports.
 #include "start/auto_mode.h"
+#include "reports/mail/mail_channel.h"
 #include "reports/mail/mail_queue.h"
+#include "reports/syslog/syslog_channel.h"
 #include "settings/settings.h"
 #include "support/temp_files.h"
 
@@ -30,6 +32,18 @@ class AutoRunMonitorTest : public testing::Test {
     }
     Settings.SetLastCheckResult(Summary);
     Settings.SetLastCheckDT(QDateTime::currentDateTime());
+  }
+  // A report's ending as a channel of these settings tells it.
+  static TChannelOutcome Outcome(const TChannelTraits &Channel, TReportResult Result,
+                                 const QString &Text, const QString &NotSentWhy = QString(),
+                                 const QString &Hint = QString()) {
+    TChannelOutcome Out;
+    Out.Channel = Channel;
+    Out.Result = Result;
+    Out.Text = Text;
+    Out.NotSentWhy = NotSentWhy;
+    Out.Hint = Hint;
+    return Out;
   }
   TAutoRunMonitor Make(bool Headless) {
     return TAutoRunMonitor(
@@ -116,8 +130,8 @@ TEST_F(AutoRunMonitorTest, StatusAndLinesFromDevicesAndReports) {
     Load(R.Statuses, QString::fromLatin1(R.Summary));
     TAutoRunMonitor Monitor = Make(false);
     Monitor.CheckDone(Settings, SettingsFile);
-    Monitor.ReportDone(rkMail, R.Mail, Settings, QStringLiteral("PANEL"));
-    Monitor.ReportDone(rkSysLog, R.SysLog, Settings, QStringLiteral("PANEL"));
+    Monitor.ReportDone(Outcome(MailChannelTraits(Settings), R.Mail, QStringLiteral("PANEL")));
+    Monitor.ReportDone(Outcome(SysLogChannelTraits(Settings), R.SysLog, QStringLiteral("PANEL")));
     EXPECT_EQ(Monitor.ExitStatus(), R.Status);
     QStringList Expected{
         QStringLiteral("dervik: checked 3 devices from %1: %2").arg(SettingsFile, R.Summary)};
@@ -133,8 +147,8 @@ TEST_F(AutoRunMonitorTest, AReportWithoutServerIsNoFailure) {
   Settings.SetSyslogHostAddress(QString());
   TAutoRunMonitor Monitor = Make(true);
   Monitor.CheckDone(Settings, SettingsFile);
-  Monitor.ReportDone(rkMail, rrNotSent, Settings, QString());
-  Monitor.ReportDone(rkSysLog, rrNotSent, Settings, QString());
+  Monitor.ReportDone(Outcome(MailChannelTraits(Settings), rrNotSent, QString()));
+  Monitor.ReportDone(Outcome(SysLogChannelTraits(Settings), rrNotSent, QString()));
   EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
   EXPECT_EQ(
       Lines,
@@ -204,8 +218,8 @@ TEST_F(AutoRunMonitorTest, ARunWithoutPingPortCouldNotStart) {
   TAutoRunMonitor Monitor = Make(true);
   const QString Line = QStringLiteral("Not checked: no ICMP socket for this user");
   Monitor.CheckDone(Settings, SettingsFile, Line);
-  Monitor.ReportDone(rkMail, rrNotSent, Settings, Line);
-  Monitor.ReportDone(rkSysLog, rrNotSent, Settings, Line);
+  Monitor.ReportDone(Outcome(MailChannelTraits(Settings), rrNotSent, Line));
+  Monitor.ReportDone(Outcome(SysLogChannelTraits(Settings), rrNotSent, Line));
   EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
   EXPECT_EQ(Lines,
             (QStringList{"dervik: " + Line, "dervik: mail report not sent: no finished check run",
@@ -276,8 +290,8 @@ TEST_F(AutoRunMonitorTest, QuietRunsWriteOnlyTheirProblems) {
       EXPECT_TRUE(Monitor.Verbose()) << "verbose unless told otherwise";
       Monitor.SetVerbose(Verbose);
       Monitor.CheckDone(Settings, SettingsFile);
-      Monitor.ReportDone(rkMail, R.Mail, Settings, QStringLiteral("PANEL"));
-      Monitor.ReportDone(rkSysLog, R.SysLog, Settings, QStringLiteral("PANEL"));
+      Monitor.ReportDone(Outcome(MailChannelTraits(Settings), R.Mail, QStringLiteral("PANEL")));
+      Monitor.ReportDone(Outcome(SysLogChannelTraits(Settings), R.SysLog, QStringLiteral("PANEL")));
       QStringList Expected;
       if (Verbose)
         Expected =
@@ -318,8 +332,8 @@ TEST_F(AutoRunMonitorTest, ARunThatCheckedNothingFailsAndSendsNoReport) {
     Monitor.CheckDone(Settings, SettingsFile, QString(), QString(),
                       QStringLiteral("Nothing checked: CAUSE"));
     EXPECT_FALSE(Monitor.ReportsWanted());
-    Monitor.ReportDone(rkMail, rrNotSent, Settings, QString());
-    Monitor.ReportDone(rkSysLog, rrNotSent, Settings, QString());
+    Monitor.ReportDone(Outcome(MailChannelTraits(Settings), rrNotSent, QString()));
+    Monitor.ReportDone(Outcome(SysLogChannelTraits(Settings), rrNotSent, QString()));
     EXPECT_EQ(Monitor.ExitStatus(), ExitStatusNotStarted);
     QStringList Expected{
         QStringLiteral("dervik: warning: unknown key Timout in [Ping] of %1; did you mean Timeout?")
@@ -393,7 +407,7 @@ TEST_F(AutoRunMonitorTest, QueuedReportsRefusedForGoodFailTheReport) {
   Load({dsOK, dsOK, dsOK}, QStringLiteral("All connections OK"));
   TAutoRunMonitor Monitor = Make(true);
   Monitor.CheckDone(Settings, SettingsFile);
-  Monitor.ReportDone(rkMail, rrSent, Settings, QString());
+  Monitor.ReportDone(Outcome(MailChannelTraits(Settings), rrSent, QString()));
   Monitor.QueuedMailLost({});
   EXPECT_EQ(Monitor.ExitStatus(), ExitStatusAllAnswered);
   Monitor.QueuedMailLost({QStringLiteral("/q/1l_2l0.failed: 161: SMTP protocol error. 550 no."),

@@ -190,7 +190,8 @@ TEST_F(SysLogReport, FailureShowsTheMessageAndLeavesTheToolReady) {
     // Ready for the next report.
     window->Settings().SetSyslogHostAddress("127.0.0.1");
     window->Settings().SetSyslogPort(listener.port());
-    EXPECT_TRUE(window->SendResultsToSysLog());
+    TRunSequence &run = window->RunSequence();
+    EXPECT_EQ(run.Report(*run.Channel(QStringLiteral("syslog"))).Result, rrSent);
     EXPECT_EQ(listener.receiveAll(500, 200).size(), 3u);
   }
 }

@@ -26,7 +26,7 @@ cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$
 
 program=$prefix/bin/dervik
 readme=$prefix/share/doc/dervik/ReadMe.txt
-entry=$prefix/share/applications/dervik.desktop
+entry=$prefix/share/applications/io.pelorin.dervik.desktop
 [ -x "$program" ] || fail "no executable program at $program"
 [ -f "$readme" ] && cmp -s "$readme" "$src/ReadMe.txt" || fail "the read-me is not installed as $readme"
 [ -f "$entry" ] || fail "no desktop entry at $entry"

@@ -6,7 +6,7 @@
 #  - its files (dpkg-deb --contents) exactly the expected list, owned by
 #    root, the program executable, nothing else;
 #  - lintian finds no error, and every warning left is one the README lists
-#    with its reason;
+#    with its reason; apt (simulating) takes it with its dependencies;
 #  - dpkg installs it into a throw-away root, and the installed program
 #    answers --version and --help, names the installed example, and runs
 #    unattended against loopback (in a network namespace of the test's own)
@@ -77,6 +77,10 @@ section=$(sed -n '/^## Install the package/,/^## /p' "$src/README.md")
 while read -r tag; do
   grep -qF "\`$tag\`" <<<"$section" || { cat "$tmp/lintian"; fail "lintian warning $tag is not in the README's list"; }
 done < <(sed -n 's/^W: [^:]*: \([^ ]*\).*/\1/p' "$tmp/lintian" | sort -u)
+
+# apt would install it here: every dependency is a package apt can satisfy.
+apt-get install -s -q "$deb" >"$tmp/apt.log" 2>&1 && grep -q "^Inst dervik ($version local-deb" "$tmp/apt.log" ||
+  { cat "$tmp/apt.log"; fail "apt-get install -s does not take the package"; }
 
 # --- Installed by dpkg into a throw-away root -------------------------------
 root=$tmp/root

@@ -189,7 +189,7 @@ complete_words() {  # <with helpers: yes|no> <words...>: the completions of the 
       cd "$0"
       if [ "$HELPERS" = yes ]; then . /usr/share/bash-completion/bash_completion; fi
       . "$COMPLETION"
-      spec=$(complete -p dervik) && [ "$spec" = "complete -F _dervik dervik" ] || { echo "complete -p: $spec" >&2; exit 1; }
+      registered=$(complete -p dervik) && [ "$registered" = "complete -F _dervik dervik" ] || { echo "complete -p: $registered" >&2; exit 1; }
       COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
       COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
       _dervik dervik "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"

@@ -52,6 +52,11 @@ test_packages=(
   # promtool checks the metrics file of an unattended run; the sqlite3 shell
   # fills a history for the history window's screenshot
   prometheus sqlite3
+  # the Debian package (scripts/package.sh, tests/dist/package_test.sh): CPack's
+  # DEB generator needs dpkg-dev (dpkg-shlibdeps) and fakeroot; lintian checks
+  # the package, appstream validates the metainfo, man-db renders the manual
+  # page, bash-completion loads the completion as an installed one is loaded
+  dpkg-dev fakeroot lintian appstream man-db bash-completion
 )
 
 list=test

@@ -6,7 +6,7 @@
 set -euo pipefail
 src=$1
 
-desktop=$src/dist/dervik.desktop
+desktop=$src/dist/io.pelorin.dervik.desktop
 out=$(desktop-file-validate "$desktop" 2>&1) || { echo "$out"; exit 1; }
 if [ -n "$out" ]; then echo "desktop-file-validate: $out"; exit 1; fi
 grep -qx 'Categories=Network;Monitor;' "$desktop" || { echo "categories are not Network and Monitor"; exit 1; }

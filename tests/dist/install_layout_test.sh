@@ -2,7 +2,8 @@
 # cmake --install into a prefix of the test's own, then the installed layout
 # as a Linux desktop uses it:
 #  - the program in bin/, its read-me in share/doc/dervik/, the desktop
-#    entry in share/applications/ and its icon in the hicolor theme;
+#    entry in share/applications/ and its icon in the hicolor theme, the
+#    manual page, the bash completion and the AppStream metadata;
 #  - the entry valid for desktop-file-validate, its Exec the installed
 #    program's name and its Icon a PNG of the theme's size for that folder;
 #  - the systemd user service and timer in share/systemd/user, valid for
@@ -26,10 +27,17 @@ cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$
 
 program=$prefix/bin/dervik
 readme=$prefix/share/doc/dervik/ReadMe.txt
-entry=$prefix/share/applications/dervik.desktop
+entry=$prefix/share/applications/io.pelorin.dervik.desktop
 [ -x "$program" ] || fail "no executable program at $program"
 [ -f "$readme" ] && cmp -s "$readme" "$src/ReadMe.txt" || fail "the read-me is not installed as $readme"
 [ -f "$entry" ] || fail "no desktop entry at $entry"
+# The manual page, the bash completion and the AppStream metadata, where
+# man, bash-completion and software centres look under the prefix.
+for file in share/man/man1/dervik.1.gz share/bash-completion/completions/dervik \
+  share/metainfo/io.pelorin.dervik.metainfo.xml; do
+  [ -s "$prefix/$file" ] || fail "no $file installed"
+done
+gzip -t "$prefix/share/man/man1/dervik.1.gz" || fail "the manual page is no gzip file"
 
 out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
 [ -z "$out" ] || fail "desktop-file-validate: $out"

@@ -84,7 +84,7 @@ bool TFormMain::SendResultsToSMTP() {
       try {
         pelSMTP1->Send();
       } catch (const EPelnet& E) {
-        ShowFailure(MailFailureText(E, pelSMTP1->LastReply(), pelSMTP1->Timeout()), E.Code());
+        ShowFailure(MailFailureText(E, *pelSMTP1), E.Code());
         return false;
       }
     } else {

@@ -146,6 +146,12 @@ std::optional<MethodSignature> SmtpCore::methodSignature(int id) const {
   }
 }
 
+int SmtpCore::queueResult(int rc) {
+  const MessageQueue::Failure &failure = queue_.failure();
+  if (rc == 0 || failure.code != rc) return rc;
+  return failure.text.empty() ? port_.fail(rc) : port_.fail(rc, failure.text);
+}
+
 int SmtpCore::callMethod(int id, std::vector<Value> &args, Value &result) {
   switch (id) {
     case PELNET_SMTP_METHOD_Config:
@@ -161,9 +167,9 @@ int SmtpCore::callMethod(int id, std::vector<Value> &args, Value &result) {
     case PELNET_SMTP_METHOD_Interrupt:
       return session_.interrupt();
     case PELNET_SMTP_METHOD_ProcessQueue:
-      return queue_.processQueue(args.at(0).s, keepQueue_);
+      return queueResult(queue_.processQueue(args.at(0).s, keepQueue_));
     case PELNET_SMTP_METHOD_Queue:
-      return queue_.queue(args.at(0).s, result.s);
+      return queueResult(queue_.queue(args.at(0).s, result.s));
     case PELNET_SMTP_METHOD_ResetHeaders:
       return session_.resetHeaders();
     case PELNET_SMTP_METHOD_Send:

@@ -54,6 +54,8 @@ class SmtpCore : public CoreBase, private SessionEvents {
   int setIndexed(int id, int index, const Value &v);
   Value getIndexed(int id, int index);
   int setConnected(bool on);
+  // A failure of the queue's own files becomes the method's error.
+  int queueResult(int rc);
   int setTlsProperty(int id, const Value &v);
   // The properties of one part; nullopt for an id of another part.
   std::optional<int> setMessageProperty(int id, int index, const Value &v);

@@ -29,6 +29,10 @@ bool isHeaderIndexed(int id) {
   return id == PELNET_SMTP_PROP_MessageHeaderField || id == PELNET_SMTP_PROP_MessageHeaderValue;
 }
 
+bool isQueueFileIndexed(int id) {
+  return id >= PELNET_SMTP_PROP_QueueFileName && id <= PELNET_SMTP_PROP_QueueFilePath;
+}
+
 bool isRecipientIndexed(int id) {
   return id >= PELNET_SMTP_PROP_MessageRecipientAddress &&
          id <= PELNET_SMTP_PROP_MessageRecipientType;
@@ -197,6 +201,18 @@ Value SmtpCore::getProperty(int id, int index) {
       return Value::integer(port_.tls().verify);
     case PELNET_SMTP_PROP_TlsInfo:
       return Value::text(port_.tlsInfo());
+    case PELNET_SMTP_PROP_RefusedReplyCode:
+      return Value::integer(session_.refusedReplyCode());
+    case PELNET_SMTP_PROP_LastReplyCode:
+      return Value::integer(session_.lastReplyCode());
+    case PELNET_SMTP_PROP_TimedOut:
+      return Value::integer(session_.timedOut());
+    case PELNET_SMTP_PROP_QueueFileCount:
+      return Value::integer(static_cast<intptr_t>(queue_.outcomes().size()));
+    case PELNET_SMTP_PROP_QueueFileName:
+    case PELNET_SMTP_PROP_QueueFileOutcome:
+    case PELNET_SMTP_PROP_QueueFilePath:
+      return getIndexed(id, index);
     default:
       return Value::integer(0);
   }
@@ -322,6 +338,7 @@ bool SmtpCore::indexValid(int id, int index) const {
   const size_t i = static_cast<size_t>(index);
   if (isHeaderIndexed(id)) return i < message_.headerCount();
   if (isRecipientIndexed(id)) return i < message_.recipientCount();
+  if (isQueueFileIndexed(id)) return i < queue_.outcomes().size();
   return true;
 }
 
@@ -373,6 +390,12 @@ Value SmtpCore::getIndexed(int id, int index) {
       return Value::text(message_.recipient(i).options);
     case PELNET_SMTP_PROP_MessageRecipientType:
       return Value::integer(static_cast<intptr_t>(message_.recipient(i).type));
+    case PELNET_SMTP_PROP_QueueFileName:
+      return Value::text(queue_.outcomes()[i].name);
+    case PELNET_SMTP_PROP_QueueFileOutcome:
+      return Value::integer(queue_.outcomes()[i].outcome);
+    case PELNET_SMTP_PROP_QueueFilePath:
+      return Value::text(queue_.outcomes()[i].path);
     default:
       return Value::integer(0);
   }

@@ -28,6 +28,16 @@ constexpr const char *kTextForcingDisconnection = "Forcing disconnection from ma
 
 std::string afterCode(const std::string &line) { return line.size() > 4 ? line.substr(4) : ""; }
 
+// The reply's code: its three leading digits; a reply with fewer counts by the
+// class of its first digit (a "4" alone is a temporary refusal all the same);
+// 0 for one without a leading digit.
+int replyCode(const std::string &line) {
+  const auto digit = [&](size_t i) { return i < line.size() && line[i] >= '0' && line[i] <= '9'; };
+  if (!digit(0)) return 0;
+  if (!digit(1) || !digit(2)) return (line[0] - '0') * 100;
+  return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
 }  // namespace
 
 const char *stateName(SmtpState s) {
@@ -85,12 +95,52 @@ void SmtpSession::setState(SmtpState s) {
 int SmtpSession::frame(const std::function<int()> &body) {
   port_.clearError();
   if (running_ != SmtpOperation::None) return port_.fail(kSmtpBusy);
+  const bool outermost = frameDepth_ == 0;
+  if (outermost) {
+    refusal_ = 0;
+    refusedReplyCode_ = 0;
+    timedOut_ = false;
+  }
   port_.armDeadline();
   port_.dropInterrupt();
-  const int rc = body();
+  ++frameDepth_;
+  int rc = body();
+  --frameDepth_;
   running_ = SmtpOperation::None;
   setState(SmtpState::Idle);
-  return rc == kWaitEnded ? port_.waitEnded() : rc;
+  if (rc == kWaitEnded) rc = port_.waitEnded();
+  if (outermost) {
+    refusedReplyCode_ = rc == kSmtpProtocol ? refusal_ : 0;
+    timedOut_ = rc == kWaitEnded && port_.lastError() == kTextTimeout;
+  }
+  return rc;
+}
+
+int SmtpSession::exchange(SmtpState state, std::string_view line) {
+  setState(state);
+  if (int rc = sendCommand(line)) return rc;
+  return awaitReply();
+}
+
+int SmtpSession::sendWritten(std::string_view bytes) {
+  setState(SmtpState::Body);
+  if (int rc = lines_.send(bytes)) return rc;
+  // The answer to the end of data, with no command of its own.
+  setState(SmtpState::Dot);
+  return awaitReply();
+}
+
+int SmtpSession::lastReplyCode() const { return replyCode(lastReply_); }
+
+void SmtpSession::note(const std::string &text) { events_.onPITrail(kInformation, text); }
+
+int SmtpSession::fail(int code, const std::string &text) { return port_.fail(code, text); }
+
+int SmtpSession::disconnectKeeping(int rc) {
+  // Disconnect runs an operation of its own, which clears the last error.
+  const KeptErrorText kept(port_);
+  disconnect();
+  return rc;
 }
 
 int SmtpSession::pendingInterrupt() { return port_.takeInterrupt(); }
@@ -132,6 +182,9 @@ int SmtpSession::onReplyLine(const std::string &line) {
     if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
     return 0;
   }
+  // The reply that ended the operation, unless it is QUIT's, which only
+  // follows the failure it would hide.
+  if (state_ != SmtpState::Quit) refusal_ = replyCode(lastReply_);
   return port_.fail(kSmtpProtocol, kTextProtocolErrorPrefix + lastReply_ + ".");
 }
 

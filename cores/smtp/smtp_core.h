@@ -9,6 +9,7 @@
 
 #include "compose/message.h"
 #include "proxy/proxy_tokens.h"
+#include "proxy/proxy_tunnel.h"
 #include "queue/message_queue.h"
 #include "pelnet/runtime/core_base.h"
 #include "session/smtp_session.h"

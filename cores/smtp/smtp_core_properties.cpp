@@ -190,15 +190,15 @@ Value SmtpCore::getProperty(int id, int index) {
     case PELNET_SMTP_PROP_User:
       return Value::text(s.user);
     case PELNET_SMTP_PROP_TlsMode:
-      return Value::integer(port_.tls().mode);
+      return Value::integer(session_.tls.mode);
     case PELNET_SMTP_PROP_TlsCAFile:
-      return Value::text(port_.tls().caFile);
+      return Value::text(session_.tls.caFile);
     case PELNET_SMTP_PROP_TlsServerName:
-      return Value::text(port_.tls().serverName);
+      return Value::text(session_.tls.serverName);
     case PELNET_SMTP_PROP_TlsPinnedFingerprint:
-      return Value::text(port_.tls().pinnedText);
+      return Value::text(session_.tls.pinnedText);
     case PELNET_SMTP_PROP_TlsVerify:
-      return Value::integer(port_.tls().verify);
+      return Value::integer(session_.tls.verify);
     case PELNET_SMTP_PROP_TlsInfo:
       return Value::text(port_.tlsInfo());
     case PELNET_SMTP_PROP_RefusedReplyCode:
@@ -294,7 +294,7 @@ std::optional<Value> SmtpCore::getFirewallProperty(int id) {
 }
 
 int SmtpCore::setTlsProperty(int id, const Value &v) {
-  TlsSettings &tls = port_.tls();
+  TlsSettings &tls = session_.tls;
   switch (id) {
     case PELNET_SMTP_PROP_TlsMode:
       // Unknown modes are refused rather than read as plaintext.

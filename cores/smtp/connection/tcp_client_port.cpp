@@ -1,5 +1,7 @@
 #include "connection/tcp_client_port.h"
 
+#include "proxy/proxy_tunnel.h"
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -61,12 +63,26 @@ std::string formatted(const char *format, const std::string &arg) {
 
 }  // namespace
 
-TcpClientPort::TcpClientPort() { outBufferSize = kDefaultOutBufferSize; }
+TcpClientPort::TcpClientPort() : tunnel_(std::make_unique<ProxyTunnel>()) {
+  outBufferSize = kDefaultOutBufferSize;
+}
 
 TcpClientPort::~TcpClientPort() {
   // No events while the component is going away.
   listener_ = nullptr;
   closeHandle();
+}
+
+// ---------------------------------------------------------------- the stages above
+
+bool TcpClientPort::connected() const { return socketConnected() && !tunnel_->negotiating(); }
+FirewallTarget &TcpClientPort::firewall() { return tunnel_->target(); }
+const FirewallTarget &TcpClientPort::firewall() const { return tunnel_->target(); }
+bool TcpClientPort::firewallConfigured() const { return tunnel_->configured(); }
+bool TcpClientPort::negotiating() const { return tunnel_->negotiating(); }
+bool TcpClientPort::tlsActive() const { return tls_ != nullptr && tls_->established(); }
+std::string TcpClientPort::tlsSummary() const {
+  return tlsActive() ? tls_->summary() : std::string();
 }
 
 // ---------------------------------------------------------------- the dialogue's view
@@ -92,8 +108,8 @@ int TcpClientPort::open() {
   if (fd_ >= 0) return refuse(*this, kSmtpAlreadyConnected);
 
   const bool viaFirewall = firewallConfigured();
-  const HostAddress &target = viaFirewall ? tunnel_.target().host : remote_;
-  const int port = viaFirewall ? tunnel_.target().port : remotePort_;
+  const HostAddress &target = viaFirewall ? tunnel_->target().host : remote_;
+  const int port = viaFirewall ? tunnel_->target().port : remotePort_;
   // No address would reach this very machine on Linux, not the server.
   if (useIPv6 ? target.noneV6() : target.v4 == 0)
     return fail(kSmtpNoAddress, viaFirewall ? kTextFirewallHostInvalid : kTextRemoteHostInvalid);
@@ -104,7 +120,7 @@ int TcpClientPort::open() {
                 viaFirewall ? kTextFirewallPortOutOfRange : kTextRemotePortOutOfRange);
 
   if (viaFirewall) {
-    if (int rc = tunnel_.lookUpServer(remoteText_, this)) return rc;
+    if (int rc = tunnel_->lookUpServer(remoteText_, this)) return rc;
     // The connect waits its own Timeout, as the lookup did.
     armDeadline();
   }
@@ -170,21 +186,21 @@ void TcpClientPort::onConnectNotification(int error) {
 
 void TcpClientPort::openTunnel(int error) {
   if (!firewallConfigured()) {
-    tunnel_.close();
+    tunnel_->close();
     connectionComplete(error);
     return;
   }
   if (error != 0) {
-    tunnel_.close();
+    tunnel_->close();
     if (listener_)
       listener_->onConnectionStatus(kTextFirewallConnectFailed, error, description(error));
     connectionComplete(error);
     return;
   }
-  tunnel_.begin();
+  tunnel_->begin();
   if (listener_) listener_->onConnectionStatus(kTextFirewallConnectComplete, 0, "OK");
   if (fd_ < 0 || !socketConnected()) return;  // closed by a handler
-  applyTunnelStep(tunnel_.open(*this, remoteText_, remotePort_));
+  applyTunnelStep(tunnel_->open(*this, remoteText_, remotePort_));
 }
 
 void TcpClientPort::applyTunnelStep(TunnelStep &&step) {
@@ -317,14 +333,14 @@ void TcpClientPort::readLoop(int budget) {
       const std::string_view got(space, static_cast<size_t>(n));
       if (record_.isOpen()) record_.write(false, got);
       if (toFirewall)
-        applyTunnelStep(tunnel_.receive(got));
+        applyTunnelStep(tunnel_->receive(got));
       else
         lines_.commit(static_cast<size_t>(n));
       continue;
     }
     if (n == 0) {
       peerClosed_ = true;
-      if (toFirewall && !tunnel_.finished()) applyTunnelStep(tunnel_.peerClosed());
+      if (toFirewall && !tunnel_->finished()) applyTunnelStep(tunnel_->peerClosed());
       continue;
     }
     if (errno == EINTR) continue;
@@ -334,7 +350,7 @@ void TcpClientPort::readLoop(int budget) {
     // A socket that fails to read is lost; it closes with the failure once the lines held are out.
     peerClosed_ = true;
     peerCloseError_ = err;
-    if (toFirewall && !tunnel_.finished()) applyTunnelStep(tunnel_.peerClosed());
+    if (toFirewall && !tunnel_->finished()) applyTunnelStep(tunnel_->peerClosed());
   }
 }
 
@@ -457,7 +473,7 @@ int TcpClientPort::closeHandle() {
     if (::close(fd) != 0) rc = lastSocketError();
   }
   life_.set(PortState::Closed);
-  tunnel_.close();
+  tunnel_->close();
   sendBlocked_ = false;
   closeError_ = 0;
   accepting_ = true;

@@ -23,15 +23,19 @@
 #include <string>
 #include <string_view>
 
-#include "pelnet/runtime/socket_helpers.h"
-#include "pelnet/runtime/socket_object.h"
-#include "proxy/proxy_tunnel.h"
+#include "connection/connection_stage.h"
 #include "connection/reply_reader.h"
 #include "connection/traffic_record.h"
-#include "tls/tls_session.h"
-#include "tls/tls_settings.h"
+#include "pelnet/runtime/socket_helpers.h"
+#include "pelnet/runtime/socket_object.h"
 
 namespace pelnet::smtp {
+
+// The stages above the socket are known here by name only: the socket hands
+// them bytes and takes theirs, and never looks into them.
+class ProxyTunnel;
+struct FirewallTarget;
+struct TunnelStep;
 
 // What the connection hands to the dialogue above it.
 class TcpClientListener {
@@ -145,38 +149,36 @@ class TcpClientPort : public SocketObject, private StageBelow {
   PortState state() const { return life_.state(); }
   bool isConnecting() const { return life_.state() == PortState::Opening; }
   // Connected and no firewall negotiation in progress (the Connected property).
-  bool connected() const { return socketConnected() && !tunnel_.negotiating(); }
+  bool connected() const;
   // The TCP connection is up (a firewall negotiation may still run on it).
   bool socketConnected() const { return fd_ >= 0 && life_.open(); }
   int socketHandle() const { return fd_; }
   const TcpSettings &settings() const { return settings_; }
 
   // ---- the record layer (TLS) above the tunnel ----
-  TlsSettings &tls() { return tlsSettings_; }
-  const TlsSettings &tls() const { return tlsSettings_; }
   // What the last handshake showed (protocol, cipher, certificate); "" without TLS.
   const std::string &tlsInfo() const { return tlsInfo_; }
   // Runs the TLS handshake on the open connection, checking the certificate
   // against `peerName` (a name or an address).  Plaintext received before it
   // is dropped with a note, never read as a reply.  0, or the failure's code
   // with its text (301 when a wait ends); on a failure the caller closes.
-  int startTls(const std::string &peerName);
+  int startTls(const RecordLayerMaker &makeRecordLayer);
   // True once records carry the dialogue.
-  bool tlsActive() const { return tls_ != nullptr && tls_->established(); }
+  bool tlsActive() const;
   // "TLS1.3, AES-256-GCM" while TLS is up.
-  std::string tlsSummary() const { return tlsActive() ? tls_->summary() : std::string(); }
+  std::string tlsSummary() const;
   // While set, the traffic record shows sent lines of TLS with their
   // credentials masked (everything after "AUTH <mechanism>").
   void maskRecordedSends(bool on) { maskRecordedSends_ = on; }
 
   // ---- the tunnel stage above the socket ----
-  ProxyTunnel &tunnel() { return tunnel_; }
-  const ProxyTunnel &tunnel() const { return tunnel_; }
-  FirewallTarget &firewall() { return tunnel_.target(); }
-  const FirewallTarget &firewall() const { return tunnel_.target(); }
-  bool firewallConfigured() const { return tunnel_.configured(); }
+  ProxyTunnel &tunnel() { return *tunnel_; }
+  const ProxyTunnel &tunnel() const { return *tunnel_; }
+  FirewallTarget &firewall();
+  const FirewallTarget &firewall() const;
+  bool firewallConfigured() const;
   // True while the tunnel is not standing on a connected socket (ProxyTunnel::negotiating).
-  bool negotiating() const { return tunnel_.negotiating(); }
+  bool negotiating() const;
 
   // ---- what the dialogue above reads of the common settings ----
   bool ipv6() const { return useIPv6; }
@@ -276,9 +278,8 @@ class TcpClientPort : public SocketObject, private StageBelow {
 
   TcpClientListener *listener_ = nullptr;
   TcpSettings settings_;
-  TlsSettings tlsSettings_;
   std::string tlsInfo_;
-  std::unique_ptr<TlsSession> tls_;
+  std::unique_ptr<RecordLayer> tls_;
   bool tlsArrived_ = false;  // bytes (or the stream's end) came for the handshake
   bool maskRecordedSends_ = false;
   LineBuffer lines_;
@@ -290,7 +291,7 @@ class TcpClientPort : public SocketObject, private StageBelow {
   HostAddress remote_;
   int remotePort_ = kDefaultPort;
 
-  ProxyTunnel tunnel_;
+  std::unique_ptr<ProxyTunnel> tunnel_;
   bool accepting_ = true;
   int closeError_ = 0;  // the error of the close being made (0 for a local close)
   bool lineArrived_ = false;

@@ -25,6 +25,8 @@
 #include "connection/line_channel.h"
 #include "auth/smtp_auth.h"
 #include "connection/tcp_client_port.h"
+#include "connection/wait_handle.h"
+#include "tls/tls_settings.h"
 
 namespace pelnet::smtp {
 
@@ -97,6 +99,8 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   SmtpSession &operator=(const SmtpSession &) = delete;
 
   SessionSettings settings;
+  // TLS on the connection: when and how the record layer goes in, and what it checks.
+  TlsSettings tls;
   // The component's one security context: SMTP AUTH NTLM and GSSAPI (and a
   // proxy that asks for NTLM or Negotiate) take their tokens from it.
   SecurityContext security;
@@ -209,7 +213,7 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   // The AUTH exchanges' view of the dialogue (smtp_auth.h).
   int authExchange(const std::string &line) override;
   std::string &authLastReply() override { return lastReply_; }
-  int authFail(int code, const std::string &text) override { return port_.fail(code, text); }
+  int authFail(int code, const std::string &text) override { return wait_.fail(code, text); }
 
   // ---- the transaction ----
   int transaction();
@@ -249,7 +253,11 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   void onNote(const std::string &text) override;
   void onError(int code, const std::string &text) override;
 
+  // The socket stage, for what the dialogue names from its address only
+  // (the server's name, the local settings); the dialogue itself goes
+  // through the line stage and waits through the wait handle.
   TcpClientPort &port_;
+  WaitHandle wait_;
   LineChannel lines_;
   pelsmtp::Message &message_;
   SessionEvents &events_;

@@ -70,6 +70,8 @@ class SmtpCore : public CoreBase, private SessionEvents {
   ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
                            bool numericAnswer = false);
 
+  // The tunnel stage outlives the socket that drives it.
+  ProxyTunnel tunnel_;
   TcpClientPort port_;
   pelsmtp::Message message_;
   SmtpSession session_;

@@ -142,18 +142,18 @@ std::optional<int> SmtpCore::setFirewallProperty(int id, const Value &v) {
     case PELNET_SMTP_PROP_FirewallAutoDetect:
       return setFirewallAutoDetect(v.i != 0);
     case PELNET_SMTP_PROP_FirewallType:
-      port_.tunnel().setType(static_cast<int>(v.i));
+      tunnel_.setType(static_cast<int>(v.i));
       return 0;
     case PELNET_SMTP_PROP_FirewallHost:
-      return port_.tunnel().setHost(v.s, port_.ipv6(), &port_);
+      return tunnel_.setHost(v.s, port_.ipv6(), &port_);
     case PELNET_SMTP_PROP_FirewallPassword:
-      ProxyTunnel::setField(port_.firewall().password, v.s);
+      ProxyTunnel::setField(tunnel_.target().password, v.s);
       return 0;
     case PELNET_SMTP_PROP_FirewallPort:
-      port_.firewall().port = static_cast<int>(v.i);
+      tunnel_.target().port = static_cast<int>(v.i);
       return 0;
     case PELNET_SMTP_PROP_FirewallUser:
-      ProxyTunnel::setField(port_.firewall().user, v.s);
+      ProxyTunnel::setField(tunnel_.target().user, v.s);
       return 0;
     default:
       return std::nullopt;
@@ -279,15 +279,15 @@ std::optional<Value> SmtpCore::getFirewallProperty(int id) {
     case PELNET_SMTP_PROP_FirewallAutoDetect:
       return Value::integer(firewallAutoDetect_);
     case PELNET_SMTP_PROP_FirewallType:
-      return Value::integer(port_.firewall().type);
+      return Value::integer(tunnel_.target().type);
     case PELNET_SMTP_PROP_FirewallHost:
-      return Value::text(port_.tunnel().hostText(port_.ipv6()));
+      return Value::text(tunnel_.hostText(port_.ipv6()));
     case PELNET_SMTP_PROP_FirewallPassword:
-      return Value::text(port_.firewall().password);
+      return Value::text(tunnel_.target().password);
     case PELNET_SMTP_PROP_FirewallPort:
-      return Value::integer(port_.firewall().port);
+      return Value::integer(tunnel_.target().port);
     case PELNET_SMTP_PROP_FirewallUser:
-      return Value::text(port_.firewall().user);
+      return Value::text(tunnel_.target().user);
     default:
       return std::nullopt;
   }
@@ -412,13 +412,13 @@ int SmtpCore::setConnected(bool on) {
 // Either way the firewall host is cleared first.
 int SmtpCore::setFirewallAutoDetect(bool on) {
   firewallAutoDetect_ = on;
-  port_.firewall().host = HostAddress();
+  tunnel_.target().host = HostAddress();
   if (!on) return 0;
   const std::optional<DetectedProxy> proxy = detectProxy();
   if (!proxy) return 0;
-  port_.firewall().type = proxy->type;
-  if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6(), &port_)) return rc;
-  if (proxy->port != 0) port_.firewall().port = proxy->port;
+  tunnel_.target().type = proxy->type;
+  if (int rc = tunnel_.setHost(proxy->host, port_.ipv6(), &port_)) return rc;
+  if (proxy->port != 0) tunnel_.target().port = proxy->port;
   return 0;
 }
 

@@ -16,6 +16,12 @@
 #include <string>
 #include <string_view>
 
+#include "pelnet/runtime/resolve.h"
+
+namespace pelnet {
+class SocketObject;
+}  // namespace pelnet
+
 namespace pelnet::smtp {
 
 // What a stage may do with the stage below it while it sets itself up: one
@@ -25,6 +31,50 @@ class StageBelow {
   virtual ~StageBelow() = default;
   // 0 with `sent` set to the bytes that went, or the platform's code.
   virtual int sendOnce(std::string_view bytes, size_t &sent) = 0;
+};
+
+// What one step of the tunnel came to.
+struct TunnelStep {
+  enum Kind {
+    Negotiating,  // wait for more of the proxy's bytes
+    Open,         // the tunnel stands; `rest` is the server's first bytes
+    Refused,      // the proxy said no: `event` for OnError 118, `text` the connect's
+                  // result; the socket stays open
+    Failed,       // `event` for OnError 118 and `text` (may be empty); the connection closes
+  } kind = Negotiating;
+  std::string event;
+  std::string text;
+  std::string rest;
+};
+
+// The tunnel, between the socket and the record layer: a firewall or proxy
+// that the socket connects to instead of the server and that is set up
+// through the socket's sends (StageBelow) before the dialogue's bytes may
+// pass.  The socket drives it through this interface only; the proxy tunnel
+// (proxy/proxy_tunnel.h) is the one kind there is, given by the core.
+class Tunnel {
+ public:
+  virtual ~Tunnel() = default;
+  // A tunnel is to be set up: the socket connects to viaHost():viaPort().
+  virtual bool configured() const = 0;
+  virtual const HostAddress &viaHost() const = 0;
+  virtual int viaPort() const = 0;
+  // True from the connect until the tunnel stands (and while a refused one
+  // keeps its socket): no dialogue runs on it.
+  virtual bool negotiating() const = 0;
+  virtual bool finished() const = 0;
+  // Before the connect: whatever the tunnel must know of the server, in
+  // `waiter`'s wait steps.  301 when the wait ends, else 0.
+  virtual int lookUpServer(const std::string &server, SocketObject *waiter) = 0;
+  // The socket stands: the tunnel is being set up from now on.
+  virtual void begin() = 0;
+  // Sends the first request towards `server`:`serverPort` through `below`.
+  virtual TunnelStep open(StageBelow &below, const std::string &server, int serverPort) = 0;
+  // Bytes from below; the stream below ended before the tunnel stood.
+  virtual TunnelStep receive(std::string_view bytes) = 0;
+  virtual TunnelStep peerClosed() = 0;
+  // The socket is gone (or never stood).
+  virtual void close() = 0;
 };
 
 // The record layer, between the tunnel and the lines: it starts once the

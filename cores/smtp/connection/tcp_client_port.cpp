@@ -1,7 +1,5 @@
 #include "connection/tcp_client_port.h"
 
-#include "proxy/proxy_tunnel.h"
-
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -63,9 +61,7 @@ std::string formatted(const char *format, const std::string &arg) {
 
 }  // namespace
 
-TcpClientPort::TcpClientPort() : tunnel_(std::make_unique<ProxyTunnel>()) {
-  outBufferSize = kDefaultOutBufferSize;
-}
+TcpClientPort::TcpClientPort() { outBufferSize = kDefaultOutBufferSize; }
 
 TcpClientPort::~TcpClientPort() {
   // No events while the component is going away.
@@ -75,28 +71,10 @@ TcpClientPort::~TcpClientPort() {
 
 // ---------------------------------------------------------------- the stages above
 
-bool TcpClientPort::connected() const { return socketConnected() && !tunnel_->negotiating(); }
-FirewallTarget &TcpClientPort::firewall() { return tunnel_->target(); }
-const FirewallTarget &TcpClientPort::firewall() const { return tunnel_->target(); }
-bool TcpClientPort::firewallConfigured() const { return tunnel_->configured(); }
-bool TcpClientPort::negotiating() const { return tunnel_->negotiating(); }
+bool TcpClientPort::connected() const { return socketConnected() && !negotiating(); }
 bool TcpClientPort::tlsActive() const { return tls_ != nullptr && tls_->established(); }
 std::string TcpClientPort::tlsSummary() const {
   return tlsActive() ? tls_->summary() : std::string();
-}
-
-// ---------------------------------------------------------------- the dialogue's view
-
-int TcpClientPort::waitEnded() {
-  if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
-  return kWaitEnded;
-}
-
-int TcpClientPort::takeInterrupt() {
-  if (!interruptPending) return 0;
-  interruptPending = false;
-  interrupted = true;
-  return fail(kWaitEnded, kTextInterrupted);
 }
 
 // ---------------------------------------------------------------- connecting
@@ -108,8 +86,8 @@ int TcpClientPort::open() {
   if (fd_ >= 0) return refuse(*this, kSmtpAlreadyConnected);
 
   const bool viaFirewall = firewallConfigured();
-  const HostAddress &target = viaFirewall ? tunnel_->target().host : remote_;
-  const int port = viaFirewall ? tunnel_->target().port : remotePort_;
+  const HostAddress &target = viaFirewall ? tunnel_->viaHost() : remote_;
+  const int port = viaFirewall ? tunnel_->viaPort() : remotePort_;
   // No address would reach this very machine on Linux, not the server.
   if (useIPv6 ? target.noneV6() : target.v4 == 0)
     return fail(kSmtpNoAddress, viaFirewall ? kTextFirewallHostInvalid : kTextRemoteHostInvalid);
@@ -186,7 +164,7 @@ void TcpClientPort::onConnectNotification(int error) {
 
 void TcpClientPort::openTunnel(int error) {
   if (!firewallConfigured()) {
-    tunnel_->close();
+    if (tunnel_) tunnel_->close();
     connectionComplete(error);
     return;
   }
@@ -394,11 +372,11 @@ int TcpClientPort::waitForLine() {
   int steps = 0;
   while (!lineArrived_) {
     if (fd_ < 0 || !socketConnected()) {
-      return waitEnded();
+      return waits_.ended();
     }
     if (waitStep(waitMillis) == Step::Stop) {
       if (lineArrived_) break;
-      return waitEnded();
+      return waits_.ended();
     }
     if (++steps % kStepsBetweenPolls == 0 && !lineArrived_) readAndDeliver();
   }
@@ -473,7 +451,7 @@ int TcpClientPort::closeHandle() {
     if (::close(fd) != 0) rc = lastSocketError();
   }
   life_.set(PortState::Closed);
-  tunnel_->close();
+  if (tunnel_) tunnel_->close();
   sendBlocked_ = false;
   closeError_ = 0;
   accepting_ = true;

@@ -26,6 +26,7 @@
 #include "connection/connection_stage.h"
 #include "connection/reply_reader.h"
 #include "connection/traffic_record.h"
+#include "connection/wait_handle.h"
 #include "pelnet/runtime/socket_helpers.h"
 #include "pelnet/runtime/socket_object.h"
 
@@ -33,9 +34,6 @@ namespace pelnet::smtp {
 
 // The stages above the socket are known here by name only: the socket hands
 // them bytes and takes theirs, and never looks into them.
-class ProxyTunnel;
-struct FirewallTarget;
-struct TunnelStep;
 
 // What the connection hands to the dialogue above it.
 class TcpClientListener {
@@ -172,13 +170,12 @@ class TcpClientPort : public SocketObject, private StageBelow {
   void maskRecordedSends(bool on) { maskRecordedSends_ = on; }
 
   // ---- the tunnel stage above the socket ----
-  ProxyTunnel &tunnel() { return *tunnel_; }
-  const ProxyTunnel &tunnel() const { return *tunnel_; }
-  FirewallTarget &firewall();
-  const FirewallTarget &firewall() const;
-  bool firewallConfigured() const;
-  // True while the tunnel is not standing on a connected socket (ProxyTunnel::negotiating).
-  bool negotiating() const;
+  // The tunnel to set up between the socket and the dialogue, or none;
+  // `tunnel` outlives the socket.
+  void setTunnel(Tunnel *tunnel) { tunnel_ = tunnel; }
+  bool firewallConfigured() const { return tunnel_ != nullptr && tunnel_->configured(); }
+  // True while the tunnel is not standing on a connected socket (Tunnel::negotiating).
+  bool negotiating() const { return tunnel_ != nullptr && tunnel_->negotiating(); }
 
   // ---- what the dialogue above reads of the common settings ----
   bool ipv6() const { return useIPv6; }
@@ -190,22 +187,6 @@ class TcpClientPort : public SocketObject, private StageBelow {
   std::string servicePrincipal(std::string_view prefix) const;
   bool systemSecurity() const { return useSystemSspi; }
   int textCodePage() const { return codePage; }
-
-  // ---- the last error and the interrupt, as the dialogue sees them ----
-  const std::string &lastError() const { return lastErrorText; }
-  void clearErrorText() { lastErrorText.clear(); }
-  // Gives an ended wait the text "Interrupted." unless it already has one; returns 301.
-  int waitEnded();
-  // An interrupt asked before an operation began does not end it.
-  void dropInterrupt() { interruptPending = false; }
-  // 301 "Interrupted." when an interrupt is pending (and takes it), else 0.
-  int takeInterrupt();
-  // The deadline armed now (0 = none).
-  uint32_t armedDeadline() const { return deadline; }
-  // Puts back a deadline that a received line re-armed; an absolute time-out re-arms nothing.
-  void restoreDeadline(uint32_t armed) {
-    if (!absoluteTimeout) deadline = armed;
-  }
 
   // The TCP settings (the names of TcpSettings, InBufferSize, OutBufferSize,
   // SocketHandle, FirewallData).
@@ -276,6 +257,8 @@ class TcpClientPort : public SocketObject, private StageBelow {
   // Records the session has not decrypted yet: reading stops above this many bytes.
   static constexpr size_t kRecordInputCap = 1 << 20;
 
+  // The socket's own waits end as the dialogue's do (wait_handle.h).
+  WaitHandle waits_{*this};
   TcpClientListener *listener_ = nullptr;
   TcpSettings settings_;
   std::string tlsInfo_;
@@ -291,7 +274,7 @@ class TcpClientPort : public SocketObject, private StageBelow {
   HostAddress remote_;
   int remotePort_ = kDefaultPort;
 
-  std::unique_ptr<ProxyTunnel> tunnel_;
+  Tunnel *tunnel_ = nullptr;
   bool accepting_ = true;
   int closeError_ = 0;  // the error of the close being made (0 for a local close)
   bool lineArrived_ = false;

@@ -92,21 +92,21 @@ int TcpClientPort::startTls(const RecordLayerMaker &makeRecordLayer) {
   // One deadline for the whole handshake, as a reply has one from its
   // command: neither the records it sends nor the bytes it reads re-arm it.
   rearmOnTraffic();
-  const uint32_t handshakeDeadline = armedDeadline();
+  const uint32_t handshakeDeadline = waits_.armedDeadline();
   for (;;) {
     int code = 0;
     const RecordLayer::Step step = tls_->handshake(code, text);
     if (int rc = flushRecords(false)) return rc;
-    restoreDeadline(handshakeDeadline);
+    waits_.restoreDeadline(handshakeDeadline);
     if (step == RecordLayer::Step::Done) break;
     if (step == RecordLayer::Step::Failed) return fail(code, text);
     tlsArrived_ = false;
     updateWatch();
     while (!tlsArrived_) {
-      if (fd_ < 0 || !socketConnected() || !tls_) return waitEnded();  // closed by a handler
+      if (fd_ < 0 || !socketConnected() || !tls_) return waits_.ended();  // closed by a handler
       if (waitStep(waitMillis) == Step::Stop) {
         if (tlsArrived_) break;
-        return waitEnded();
+        return waits_.ended();
       }
     }
   }

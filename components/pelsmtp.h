@@ -56,6 +56,14 @@ enum TpelsmtpEmailRecipientTypes : int {
   rtBCc = PELNET_SMTP_rtBCc,
 };
 
+enum TpelsmtpQueueOutcomes : int {
+  qoDelivered = PELNET_SMTP_qoDelivered,
+  qoKept = PELNET_SMTP_qoKept,
+  qoSkipped = PELNET_SMTP_qoSkipped,
+  qoDamaged = PELNET_SMTP_qoDamaged,
+  qoFailed = PELNET_SMTP_qoFailed,
+};
+
 using TErrorEvent = std::function<void(QObject *Sender, int ErrorCode, const QString &Description)>;
 using TConnectionStatusEvent = std::function<void(QObject *Sender, const QString &ConnectionEvent,
                                                   int StatusCode, const QString &Description)>;
@@ -253,6 +261,31 @@ class TpelSMTP : public TpelCore {
   // The stored body as bytes, without conversion.
   QByteArray MessageB() const { return getBytes(PELNET_SMTP_PROP_Message); }
   void setMessageB(const QByteArray &v) { setBytes(PELNET_SMTP_PROP_Message, v); }
+
+  // ---- what the last operation ended with ----
+  // The code of the 4xx or 5xx reply that ended it with error 161 (a QUIT
+  // sent after the refusal does not replace it); 0 when it ended otherwise.
+  int RefusedReplyCode() const { return getInt(PELNET_SMTP_PROP_RefusedReplyCode); }
+  // The code LastReply starts with, 0 when none.
+  int LastReplyCode() const { return getInt(PELNET_SMTP_PROP_LastReplyCode); }
+  // It ended with error 301 because Timeout passed (not an interrupt or a close).
+  bool TimedOut() const { return getBool(PELNET_SMTP_PROP_TimedOut); }
+  // The files the last ProcessQueue took up, in its order, and what became of each.
+  int QueueFileCount() const { return getInt(PELNET_SMTP_PROP_QueueFileCount); }
+  // The ".queued" name, without the folder.
+  QString QueueFileName(quint16 QueueFileIndex) const {
+    return getIndexedText(PELNET_SMTP_PROP_QueueFileName, QueueFileIndex,
+                          QStringLiteral("QueueFileName"));
+  }
+  TpelsmtpQueueOutcomes QueueFileOutcome(quint16 QueueFileIndex) const {
+    return static_cast<TpelsmtpQueueOutcomes>(getIndexedInt(
+        PELNET_SMTP_PROP_QueueFileOutcome, QueueFileIndex, QStringLiteral("QueueFileOutcome")));
+  }
+  // Where the file lies now (".sent", ".bad", ".failed"); "" when deleted or left where it was.
+  QString QueueFilePath(quint16 QueueFileIndex) const {
+    return getIndexedText(PELNET_SMTP_PROP_QueueFilePath, QueueFileIndex,
+                          QStringLiteral("QueueFilePath"));
+  }
 
   // ---- methods ----
   QString Config(const QString &ConfigurationString) {

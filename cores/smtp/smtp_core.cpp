@@ -17,7 +17,8 @@ SmtpCore::SmtpCore(pelnet_event_fn callback, void *user)
       session_(port_, message_, *this),
       queue_(session_, reinterpret_cast<uintptr_t>(this)) {
   port_.setSink(this);
-  port_.tunnel().setProxyTokens(&proxyTokens_);
+  port_.setTunnel(&tunnel_);
+  tunnel_.setProxyTokens(&proxyTokens_);
   port_.setErrorTable(kSmtpErrors);
   port_.setTimeout(kDefaultTimeoutSeconds);
   message_.setInstanceNumber(reinterpret_cast<uintptr_t>(this));
@@ -98,27 +99,27 @@ ConfigResult SmtpCore::configFirewall(const ParsedSetting &s, std::string &answe
     return setFirewallAutoDetect(readBool(s.value));
   }
   if (sameName(n, "FirewallHost")) {
-    if (!s.query) return port_.tunnel().setHost(s.value, port_.ipv6(), &port_);
-    answer = port_.tunnel().hostText(port_.ipv6());
+    if (!s.query) return tunnel_.setHost(s.value, port_.ipv6(), &port_);
+    answer = tunnel_.hostText(port_.ipv6());
     return 0;
   }
   if (sameName(n, "FirewallPort")) {
     if (s.query)
-      answer = std::to_string(port_.firewall().port);
+      answer = std::to_string(tunnel_.target().port);
     else
-      port_.firewall().port = readInt(s.value);
+      tunnel_.target().port = readInt(s.value);
     return 0;
   }
   if (sameName(n, "FirewallType")) {
     if (s.query)
-      answer = std::to_string(port_.firewall().type);
+      answer = std::to_string(tunnel_.target().type);
     else
-      port_.tunnel().setType(readInt(s.value));
+      tunnel_.setType(readInt(s.value));
     return 0;
   }
   if (sameName(n, "FirewallUser") || sameName(n, "FirewallPassword")) {
     std::string &field =
-        sameName(n, "FirewallUser") ? port_.firewall().user : port_.firewall().password;
+        sameName(n, "FirewallUser") ? tunnel_.target().user : tunnel_.target().password;
     if (s.query)
       answer = field;
     else
@@ -146,6 +147,12 @@ std::optional<MethodSignature> SmtpCore::methodSignature(int id) const {
   }
 }
 
+int SmtpCore::queueResult(int rc) {
+  const MessageQueue::Failure &failure = queue_.failure();
+  if (rc == 0 || failure.code != rc) return rc;
+  return failure.text.empty() ? port_.fail(rc) : port_.fail(rc, failure.text);
+}
+
 int SmtpCore::callMethod(int id, std::vector<Value> &args, Value &result) {
   switch (id) {
     case PELNET_SMTP_METHOD_Config:
@@ -161,9 +168,9 @@ int SmtpCore::callMethod(int id, std::vector<Value> &args, Value &result) {
     case PELNET_SMTP_METHOD_Interrupt:
       return session_.interrupt();
     case PELNET_SMTP_METHOD_ProcessQueue:
-      return queue_.processQueue(args.at(0).s, keepQueue_);
+      return queueResult(queue_.processQueue(args.at(0).s, keepQueue_));
     case PELNET_SMTP_METHOD_Queue:
-      return queue_.queue(args.at(0).s, result.s);
+      return queueResult(queue_.queue(args.at(0).s, result.s));
     case PELNET_SMTP_METHOD_ResetHeaders:
       return session_.resetHeaders();
     case PELNET_SMTP_METHOD_Send:

@@ -9,6 +9,7 @@
 
 #include "compose/message.h"
 #include "proxy/proxy_tokens.h"
+#include "proxy/proxy_tunnel.h"
 #include "queue/message_queue.h"
 #include "pelnet/runtime/core_base.h"
 #include "session/smtp_session.h"
@@ -54,6 +55,8 @@ class SmtpCore : public CoreBase, private SessionEvents {
   int setIndexed(int id, int index, const Value &v);
   Value getIndexed(int id, int index);
   int setConnected(bool on);
+  // A failure of the queue's own files becomes the method's error.
+  int queueResult(int rc);
   int setTlsProperty(int id, const Value &v);
   // The properties of one part; nullopt for an id of another part.
   std::optional<int> setMessageProperty(int id, int index, const Value &v);
@@ -67,6 +70,8 @@ class SmtpCore : public CoreBase, private SessionEvents {
   ConfigResult boolSetting(const ParsedSetting &s, bool &field, std::string &answer,
                            bool numericAnswer = false);
 
+  // The tunnel stage outlives the socket that drives it.
+  ProxyTunnel tunnel_;
   TcpClientPort port_;
   pelsmtp::Message message_;
   SmtpSession session_;

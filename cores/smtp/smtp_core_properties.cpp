@@ -29,6 +29,10 @@ bool isHeaderIndexed(int id) {
   return id == PELNET_SMTP_PROP_MessageHeaderField || id == PELNET_SMTP_PROP_MessageHeaderValue;
 }
 
+bool isQueueFileIndexed(int id) {
+  return id >= PELNET_SMTP_PROP_QueueFileName && id <= PELNET_SMTP_PROP_QueueFilePath;
+}
+
 bool isRecipientIndexed(int id) {
   return id >= PELNET_SMTP_PROP_MessageRecipientAddress &&
          id <= PELNET_SMTP_PROP_MessageRecipientType;
@@ -138,18 +142,18 @@ std::optional<int> SmtpCore::setFirewallProperty(int id, const Value &v) {
     case PELNET_SMTP_PROP_FirewallAutoDetect:
       return setFirewallAutoDetect(v.i != 0);
     case PELNET_SMTP_PROP_FirewallType:
-      port_.tunnel().setType(static_cast<int>(v.i));
+      tunnel_.setType(static_cast<int>(v.i));
       return 0;
     case PELNET_SMTP_PROP_FirewallHost:
-      return port_.tunnel().setHost(v.s, port_.ipv6(), &port_);
+      return tunnel_.setHost(v.s, port_.ipv6(), &port_);
     case PELNET_SMTP_PROP_FirewallPassword:
-      ProxyTunnel::setField(port_.firewall().password, v.s);
+      ProxyTunnel::setField(tunnel_.target().password, v.s);
       return 0;
     case PELNET_SMTP_PROP_FirewallPort:
-      port_.firewall().port = static_cast<int>(v.i);
+      tunnel_.target().port = static_cast<int>(v.i);
       return 0;
     case PELNET_SMTP_PROP_FirewallUser:
-      ProxyTunnel::setField(port_.firewall().user, v.s);
+      ProxyTunnel::setField(tunnel_.target().user, v.s);
       return 0;
     default:
       return std::nullopt;
@@ -186,17 +190,29 @@ Value SmtpCore::getProperty(int id, int index) {
     case PELNET_SMTP_PROP_User:
       return Value::text(s.user);
     case PELNET_SMTP_PROP_TlsMode:
-      return Value::integer(port_.tls().mode);
+      return Value::integer(session_.tls.mode);
     case PELNET_SMTP_PROP_TlsCAFile:
-      return Value::text(port_.tls().caFile);
+      return Value::text(session_.tls.caFile);
     case PELNET_SMTP_PROP_TlsServerName:
-      return Value::text(port_.tls().serverName);
+      return Value::text(session_.tls.serverName);
     case PELNET_SMTP_PROP_TlsPinnedFingerprint:
-      return Value::text(port_.tls().pinnedText);
+      return Value::text(session_.tls.pinnedText);
     case PELNET_SMTP_PROP_TlsVerify:
-      return Value::integer(port_.tls().verify);
+      return Value::integer(session_.tls.verify);
     case PELNET_SMTP_PROP_TlsInfo:
       return Value::text(port_.tlsInfo());
+    case PELNET_SMTP_PROP_RefusedReplyCode:
+      return Value::integer(session_.refusedReplyCode());
+    case PELNET_SMTP_PROP_LastReplyCode:
+      return Value::integer(session_.lastReplyCode());
+    case PELNET_SMTP_PROP_TimedOut:
+      return Value::integer(session_.timedOut());
+    case PELNET_SMTP_PROP_QueueFileCount:
+      return Value::integer(static_cast<intptr_t>(queue_.outcomes().size()));
+    case PELNET_SMTP_PROP_QueueFileName:
+    case PELNET_SMTP_PROP_QueueFileOutcome:
+    case PELNET_SMTP_PROP_QueueFilePath:
+      return getIndexed(id, index);
     default:
       return Value::integer(0);
   }
@@ -263,22 +279,22 @@ std::optional<Value> SmtpCore::getFirewallProperty(int id) {
     case PELNET_SMTP_PROP_FirewallAutoDetect:
       return Value::integer(firewallAutoDetect_);
     case PELNET_SMTP_PROP_FirewallType:
-      return Value::integer(port_.firewall().type);
+      return Value::integer(tunnel_.target().type);
     case PELNET_SMTP_PROP_FirewallHost:
-      return Value::text(port_.tunnel().hostText(port_.ipv6()));
+      return Value::text(tunnel_.hostText(port_.ipv6()));
     case PELNET_SMTP_PROP_FirewallPassword:
-      return Value::text(port_.firewall().password);
+      return Value::text(tunnel_.target().password);
     case PELNET_SMTP_PROP_FirewallPort:
-      return Value::integer(port_.firewall().port);
+      return Value::integer(tunnel_.target().port);
     case PELNET_SMTP_PROP_FirewallUser:
-      return Value::text(port_.firewall().user);
+      return Value::text(tunnel_.target().user);
     default:
       return std::nullopt;
   }
 }
 
 int SmtpCore::setTlsProperty(int id, const Value &v) {
-  TlsSettings &tls = port_.tls();
+  TlsSettings &tls = session_.tls;
   switch (id) {
     case PELNET_SMTP_PROP_TlsMode:
       // Unknown modes are refused rather than read as plaintext.
@@ -322,6 +338,7 @@ bool SmtpCore::indexValid(int id, int index) const {
   const size_t i = static_cast<size_t>(index);
   if (isHeaderIndexed(id)) return i < message_.headerCount();
   if (isRecipientIndexed(id)) return i < message_.recipientCount();
+  if (isQueueFileIndexed(id)) return i < queue_.outcomes().size();
   return true;
 }
 
@@ -373,6 +390,12 @@ Value SmtpCore::getIndexed(int id, int index) {
       return Value::text(message_.recipient(i).options);
     case PELNET_SMTP_PROP_MessageRecipientType:
       return Value::integer(static_cast<intptr_t>(message_.recipient(i).type));
+    case PELNET_SMTP_PROP_QueueFileName:
+      return Value::text(queue_.outcomes()[i].name);
+    case PELNET_SMTP_PROP_QueueFileOutcome:
+      return Value::integer(queue_.outcomes()[i].outcome);
+    case PELNET_SMTP_PROP_QueueFilePath:
+      return Value::text(queue_.outcomes()[i].path);
     default:
       return Value::integer(0);
   }
@@ -389,13 +412,13 @@ int SmtpCore::setConnected(bool on) {
 // Either way the firewall host is cleared first.
 int SmtpCore::setFirewallAutoDetect(bool on) {
   firewallAutoDetect_ = on;
-  port_.firewall().host = HostAddress();
+  tunnel_.target().host = HostAddress();
   if (!on) return 0;
   const std::optional<DetectedProxy> proxy = detectProxy();
   if (!proxy) return 0;
-  port_.firewall().type = proxy->type;
-  if (int rc = port_.tunnel().setHost(proxy->host, port_.ipv6(), &port_)) return rc;
-  if (proxy->port != 0) port_.firewall().port = proxy->port;
+  tunnel_.target().type = proxy->type;
+  if (int rc = tunnel_.setHost(proxy->host, port_.ipv6(), &port_)) return rc;
+  if (proxy->port != 0) tunnel_.target().port = proxy->port;
   return 0;
 }
 

@@ -19,6 +19,7 @@
 #include "smtp_core_client.h"
 #include "connection/tcp_client_port.h"
 #include "proxy/proxy_text.h"
+#include "proxy/proxy_tunnel.h"
 
 using pelnet::smtp::TcpClientListener;
 using pelnet::smtp::TcpClientPort;
@@ -115,15 +116,17 @@ Outcome throughFirewall(const Row &r, bool slow) {
   ScriptedPeer proxy(script);
 
   Recorder rec;
+  pelnet::smtp::ProxyTunnel tunnel;
   TcpClientPort port;
+  port.setTunnel(&tunnel);
   port.setListener(&rec);
   port.msFlag = true;
   port.setTimeout(20000);
-  port.firewall().type = r.type;
-  EXPECT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, port.firewall().host), 0);
-  port.firewall().port = proxy.port();
-  port.firewall().user = r.user;
-  port.firewall().password = r.password;
+  tunnel.target().type = r.type;
+  EXPECT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, tunnel.target().host), 0);
+  tunnel.target().port = proxy.port();
+  tunnel.target().user = r.user;
+  tunnel.target().password = r.password;
   EXPECT_EQ(port.setRemoteHost("127.0.1.2"), 0);
   EXPECT_EQ(port.setRemotePort(2525), 0);
   port.armDeadline();
@@ -295,12 +298,14 @@ TEST(FirewallScripted, UnreachableFirewallFailsWithItsOwnStatus) {
   REQUIRE_ISOLATION();
   smtptest::ClosedPort closed;
   Recorder rec;
+  pelnet::smtp::ProxyTunnel tunnel;
   TcpClientPort port;
+  port.setTunnel(&tunnel);
   port.setListener(&rec);
   port.setTimeout(20000);
-  port.firewall().type = pelnet::smtp::kFirewallSocks5;
-  ASSERT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, port.firewall().host), 0);
-  port.firewall().port = closed.port();
+  tunnel.target().type = pelnet::smtp::kFirewallSocks5;
+  ASSERT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, tunnel.target().host), 0);
+  tunnel.target().port = closed.port();
   ASSERT_EQ(port.setRemoteHost("mail.test"), 0);
   port.armDeadline();
   ASSERT_EQ(port.open(), 0);

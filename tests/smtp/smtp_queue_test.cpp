@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -304,6 +305,28 @@ int processQueue(SmtpCoreClient &c, const std::string &dir) {
   return c.call(PELNET_SMTP_METHOD_ProcessQueue, dir);
 }
 
+// What the last ProcessQueue reports of each file it took up.
+struct FileOutcome {
+  std::string name;
+  intptr_t outcome;
+  std::string path;
+  bool operator==(const FileOutcome &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const FileOutcome &f) {
+  return os << "{" << f.name << ", " << f.outcome << ", " << f.path << "}";
+}
+
+std::vector<FileOutcome> outcomes(SmtpCoreClient &c) {
+  std::vector<FileOutcome> out;
+  const intptr_t count = c.getInt(PELNET_SMTP_PROP_QueueFileCount);
+  for (int i = 0; i < count; ++i)
+    out.push_back({c.getText(PELNET_SMTP_PROP_QueueFileName, i),
+                   c.getInt(PELNET_SMTP_PROP_QueueFileOutcome, i),
+                   c.getText(PELNET_SMTP_PROP_QueueFilePath, i)});
+  return out;
+}
+
 TEST(ProcessQueue, OneConnectionDeliversEveryFileAndDeletesOrKeepsIt) {
   for (const bool keep : {false, true}) {
     SCOPED_TRACE(keep ? "KeepQueue" : "default");
@@ -333,6 +356,11 @@ TEST(ProcessQueue, OneConnectionDeliversEveryFileAndDeletesOrKeepsIt) {
       if (keep) left.push_back(n.substr(0, n.size() - 6) + "sent");
     }
     EXPECT_EQ(q.names(), left);
+    std::vector<FileOutcome> expected;
+    for (const std::string &n : names)
+      expected.push_back({n, keep ? PELNET_SMTP_qoKept : PELNET_SMTP_qoDelivered,
+                          keep ? q.path() + "/" + n.substr(0, n.size() - 6) + "sent" : ""});
+    EXPECT_EQ(outcomes(c), expected);
     std::vector<std::string> got = informationNotes(c);
     // The connection's own notes come before and after the queue's, which follow in order.
     got.erase(got.begin(), std::find(got.begin(), got.end(), notes.front()));
@@ -360,8 +388,17 @@ TEST(ProcessQueue, ARefusedFileFailsItStopsAndLeavesTheRestQueued) {
     EXPECT_EQ(c.lastError(), "SMTP protocol error. " + refusal + ".");
     EXPECT_EQ(peer.finish(), "");
     EXPECT_EQ(peer.received(), clientBytes(script));
+    // The refusal's code, not that of the QUIT's reply that came after it.
+    EXPECT_EQ(c.getText(PELNET_SMTP_PROP_LastReply), "221 bye");
+    EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_RefusedReplyCode), 550);
+    EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_TimedOut), 0);
 
     const auto stem = [](const std::string &n) { return n.substr(0, n.size() - 6); };
+    EXPECT_EQ(outcomes(c),
+              (std::vector<FileOutcome>{
+                  {names[0], keep ? PELNET_SMTP_qoKept : PELNET_SMTP_qoDelivered,
+                   keep ? q.path() + "/" + stem(names[0]) + "sent" : ""},
+                  {names[1], PELNET_SMTP_qoFailed, q.path() + "/" + stem(names[1]) + "failed"}}));
     std::vector<std::string> left = {stem(names[1]) + "failed", names[2]};
     if (keep) left.push_back(stem(names[0]) + "sent");
     std::sort(left.begin(), left.end());
@@ -575,6 +612,14 @@ TEST(ProcessQueue, DamagedFilesAreSetAsideUnsentAndTheOthersGoOut) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(q.names(), left);
   EXPECT_FALSE(has(notes, "Error while sending queued file."));
+  std::vector<FileOutcome> expected;
+  for (const std::string &n : order) {
+    const std::string bad = q.path() + "/" + n.substr(0, n.size() - 6) + "bad";
+    const bool good = n == "1l_1l0.queued" || n == "1l_2l0.queued" || n == "1l_3l0.queued";
+    expected.push_back(
+        {n, good ? PELNET_SMTP_qoDelivered : PELNET_SMTP_qoDamaged, good ? "" : bad});
+  }
+  EXPECT_EQ(outcomes(c), expected);
 }
 
 // A file that is damaged and alone still costs no more than the connection:
@@ -611,6 +656,9 @@ TEST(ProcessQueue, ASilentServerIsBoundedByTimeout) {
   EXPECT_EQ(processQueue(c, q.path()), 301);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(c.lastError(), "Interrupted.");
+  // ProcessQueue reports every wait that ended as interrupted, its deadline's too.
+  EXPECT_EQ(c.getInt(PELNET_SMTP_PROP_TimedOut), 0);
+  EXPECT_EQ(outcomes(c), (std::vector<FileOutcome>{{names[0], PELNET_SMTP_qoFailed, ""}}));
   EXPECT_EQ(peer.finish(), "");
   EXPECT_GE(took, std::chrono::milliseconds(1900));
   // The wait for RSET, and at most QUIT's wait at the end.

@@ -733,6 +733,75 @@ TEST(SmtpDeadline, AReplyThatNeverEndsEndsAtTheDeadline) {
   }
 }
 
+// What an operation ended with, as values: the refusing reply's code (never
+// QUIT's), the code of the last reply, and whether the deadline ended a wait.
+TEST(SmtpOutcomeValues, RefusalReplyCodeAndDeadlineAreToldApart) {
+  const auto refusedAt = [](const std::string &command, const std::string &reply) {
+    return Script{C(command + "\r\n"), S(reply + "\r\n")};
+  };
+  const auto shortTimeout = [](SmtpCoreClient &cc, int) {
+    ASSERT_EQ(cc.config("TimeoutInMilliseconds=True"), 0);
+    ASSERT_EQ(cc.setInt(PELNET_SMTP_PROP_Timeout, 300), 0);
+  };
+  const auto connectThenSend = [](SmtpCoreClient &cc) {
+    if (int rc = cc.call(PELNET_SMTP_METHOD_Connect)) return rc;
+    return cc.call(PELNET_SMTP_METHOD_Send);
+  };
+  const struct {
+    const char *name;
+    std::function<void(SmtpCoreClient &, int)> setup;
+    Script script;
+    std::function<int(SmtpCoreClient &)> op;
+    int code, refused, lastReplyCode, timedOut;
+  } rows[] = {
+      {"delivered", nullptr, greeting() + ehlo() + transaction() + quit(), sendMail, 0, 0, 221, 0},
+      {"MAIL refused for now", nullptr,
+       greeting() + ehlo() + ok("RSET") + refusedAt("MAIL FROM: <from@test>", "451 4.3.0 later") +
+           Script{ClientCloses()},
+       connectThenSend, 161, 451, 451, 0},
+      {"RCPT refused for good", nullptr,
+       greeting() + ehlo() + ok("RSET") + ok("MAIL FROM: <from@test>") +
+           refusedAt("RCPT TO:<to@test>", "550 5.1.1 unknown") + Script{ClientCloses()},
+       connectThenSend, 161, 550, 550, 0},
+      // Disconnect's QUIT refused: its own failure, and no refusal of a step before it.
+      {"QUIT refused", nullptr,
+       greeting() + ehlo() + refusedAt("QUIT", "421 4.7.0 going") + Script{ClientCloses()},
+       [](SmtpCoreClient &cc) {
+         if (int rc = cc.call(PELNET_SMTP_METHOD_Connect)) return rc;
+         return cc.call(PELNET_SMTP_METHOD_Disconnect);
+       },
+       161, 0, 421, 0},
+      {"silent server", shortTimeout, Script{ClientCloses()}, sendMail, 301, 0, 0, 1},
+      // A refusal that did not end the operation is none of its outcome.
+      {"a later operation", nullptr,
+       greeting() + ehlo() + ok("RSET") + refusedAt("MAIL FROM: <from@test>", "451 4.3.0 later") +
+           transaction() + quit(),
+       [](SmtpCoreClient &cc) {
+         EXPECT_EQ(cc.call(PELNET_SMTP_METHOD_Send), 161);
+         EXPECT_EQ(cc.getInt(PELNET_SMTP_PROP_RefusedReplyCode), 451);
+         if (int rc = cc.call(PELNET_SMTP_METHOD_Send)) return rc;
+         return cc.call(PELNET_SMTP_METHOD_Disconnect);
+       },
+       0, 0, 221, 0},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    SmtpCoreClient c;
+    intptr_t refused = -1, lastReplyCode = -1, timedOut = -1;
+    const Outcome o = play(c, row.script, row.setup, [&](SmtpCoreClient &cc) {
+      const int rc = row.op(cc);
+      refused = cc.getInt(PELNET_SMTP_PROP_RefusedReplyCode);
+      lastReplyCode = cc.getInt(PELNET_SMTP_PROP_LastReplyCode);
+      timedOut = cc.getInt(PELNET_SMTP_PROP_TimedOut);
+      return rc;
+    });
+    EXPECT_EQ(o.code, row.code) << o.text;
+    EXPECT_EQ(refused, row.refused);
+    EXPECT_EQ(lastReplyCode, row.lastReplyCode);
+    EXPECT_EQ(timedOut, row.timedOut);
+  }
+}
+
 TEST(SmtpConnection, ClosedByAHandlerTheNextCommandFailsCleanly) {
   SmtpCoreClient c;
   c.onEvent = [](SmtpCoreClient &cc, const EventRecord &e) {

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -569,6 +570,129 @@ TEST_F(TcpClientPortTest, RecordToFileWritesTheServersScript) {
             "\r\nsend -nonewline \"220 \\{mail\\} \\$ready\r\n\"\r\n"
             "\r\nexpect -exact \"EHLO me\r\n\"\r\n"
             "\r\nsend -nonewline \"250 \\001\\000ok\r\n\"\r\n");
+}
+
+// ---------------------------------------------------------------- the record layer's seam
+
+// A record layer of another kind than TLS: one byte each way to set itself
+// up ("H", answered "h"), every byte of the dialogue XORed, and "B" to close.
+// The socket drives it through the record layer's interface alone.
+class XorRecordLayer final : public pelnet::smtp::RecordLayer {
+ public:
+  static std::string scrambled(std::string_view plain) {
+    std::string out(plain);
+    for (char &c : out) c = static_cast<char>(c ^ kKey);
+    return out;
+  }
+
+  void feed(std::string_view bytes) override { in_.append(bytes); }
+  void endOfInput() override { ended_ = true; }
+  bool inputEnded() const override { return ended_; }
+  size_t unread() const override { return in_.size(); }
+  Step handshake(int &code, std::string &text) override {
+    if (!helloSent_) out_ += 'H';
+    helloSent_ = true;
+    if (in_.empty() && !ended_) return Step::More;
+    if (in_.empty() || in_[0] != 'h') {
+      code = 172;
+      text = "no hello";
+      return Step::Failed;
+    }
+    in_.erase(0, 1);
+    established_ = true;
+    return Step::Done;
+  }
+  bool established() const override { return established_; }
+  Read read(char *out, size_t room, size_t &got, std::string &) override {
+    if (in_.empty()) return ended_ ? Read::Closed : Read::More;
+    got = std::min(room, in_.size());
+    const std::string plain = scrambled(std::string_view(in_).substr(0, got));
+    std::copy(plain.begin(), plain.end(), out);
+    in_.erase(0, got);
+    return Read::Data;
+  }
+  bool plainWaiting() const override { return false; }
+  int write(std::string_view plain, std::string &) override {
+    out_ += scrambled(plain);
+    return 0;
+  }
+  std::string &outgoing() override { return out_; }
+  void bye() override { out_ += 'B'; }
+  std::string summary() const override { return "XOR"; }
+  std::string info() const override { return "XOR, key 0x5a"; }
+
+ private:
+  static constexpr char kKey = 0x5a;
+  std::string in_, out_;
+  bool ended_ = false, helloSent_ = false, established_ = false;
+};
+
+// The record layer goes in over the open socket: its own bytes pass on the
+// wire, the lines above see the plain bytes, and the traffic record keeps
+// the plain dialogue, never the records.
+TEST_F(TcpClientPortTest, ARecordLayerOfAnotherKindGoesInAboveTheSocket) {
+  char path[] = "/tmp/smtp_layer_record_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  port.recordToFile = path;
+  using X = XorRecordLayer;
+  ScriptedPeer &peer = serve({{PeerStep::Send, "220 plain\r\n"},
+                              {PeerStep::Expect, "H"},
+                              {PeerStep::Send, "h" + X::scrambled("220 behind\r\n")},
+                              {PeerStep::Expect, X::scrambled("EHLO me\r\n")},
+                              {PeerStep::Send, X::scrambled("250 ok\r\n")},
+                              {PeerStep::Expect, "B"},
+                              {PeerStep::ExpectClose, ""}});
+  ASSERT_EQ(connect(peer), 0);
+  ASSERT_EQ(port.waitForLine(), 0);
+  EXPECT_FALSE(port.tlsActive());
+  int made = 0;
+  const pelnet::smtp::RecordLayerMaker make = [&](std::unique_ptr<pelnet::smtp::RecordLayer> &layer,
+                                                  std::string &) {
+    ++made;
+    layer = std::make_unique<XorRecordLayer>();
+    return 0;
+  };
+  ASSERT_EQ(port.startTls(make), 0) << port.lastErrorText;
+  EXPECT_EQ(made, 1);
+  EXPECT_TRUE(port.tlsActive());
+  EXPECT_EQ(port.tlsSummary(), "XOR");
+  EXPECT_EQ(port.tlsInfo(), "XOR, key 0x5a");
+  // The line that came with the layer's last setup byte is read through it.
+  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(port.sendAll("EHLO me\r\n"), 0);
+  ASSERT_EQ(port.waitForLine(), 0);
+  EXPECT_EQ(rec.lines, (std::vector<std::string>{"220 plain", "220 behind", "250 ok"}));
+  EXPECT_EQ(port.close(), 0);
+  EXPECT_EQ(peer.finish(), "");
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::remove(path);
+  EXPECT_EQ(text.str(),
+            "\r\nsend -nonewline \"220 plain\r\n\"\r\n"
+            "\r\nsend -nonewline \"220 behind\r\n\"\r\n"
+            "\r\nexpect -exact \"EHLO me\r\n\"\r\n"
+            "\r\nsend -nonewline \"250 ok\r\n\"\r\n");
+}
+
+// A record layer that cannot be made leaves the connection as it was, with the maker's failure.
+TEST_F(TcpClientPortTest, ARecordLayerThatCannotBeMadeFailsWithItsCode) {
+  ScriptedPeer &peer = serve({{PeerStep::Send, "220 plain\r\n"}, {PeerStep::ExpectClose, ""}});
+  ASSERT_EQ(connect(peer), 0);
+  ASSERT_EQ(port.waitForLine(), 0);
+  const pelnet::smtp::RecordLayerMaker refuse = [](std::unique_ptr<pelnet::smtp::RecordLayer> &,
+                                                   std::string &text) {
+    text = "no such layer";
+    return 177;
+  };
+  EXPECT_EQ(port.startTls(refuse), 177);
+  EXPECT_EQ(port.lastErrorText, "no such layer");
+  EXPECT_FALSE(port.tlsActive());
+  EXPECT_TRUE(port.connected());
+  port.close();
+  EXPECT_EQ(peer.finish(), "");
 }
 
 // ---------------------------------------------------------------- settings

@@ -45,8 +45,8 @@ TChannelOutcome TMailChannel::Send(const TReportInput& Input, const TShowProgres
   // said reaches the status bar, the run's lines or the queue's notes unmasked.
   const TMailTrailMasker Masker(MailSecrets(Connection.Connection));
   const auto ShowFailure = [&](const QString& Text, int Code) {
-    Out.Hint =
-        Masker.Masked(MailFailureHint(Code, FSmtp.LastReply(), MailHintContext(S, Connection.Connection)));
+    Out.Hint = Masker.Masked(
+        MailFailureHint(Code, FSmtp.RefusedReplyCode(), MailHintContext(S, Connection.Connection)));
     const QString Shown = Masker.Masked(Text);
     Show(Shown, Out.Hint.isEmpty() ? QString() : Shown + u'\n' + Out.Hint);
   };
@@ -85,7 +85,7 @@ TChannelOutcome TMailChannel::Send(const TReportInput& Input, const TShowProgres
       try {
         FSmtp.Send();
       } catch (const EPelnet& E) {
-        ShowFailure(MailFailureText(E, FSmtp.LastReply(), FSmtp.Timeout()), E.Code());
+        ShowFailure(MailFailureText(E, FSmtp), E.Code());
         Out.Result = rrFailed;
         return Out;
       }

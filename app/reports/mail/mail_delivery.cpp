@@ -19,35 +19,16 @@ QString InState(const QString& Name, const QString& State) {
   return Name.left(Name.lastIndexOf(QLatin1Char('.')) + 1) + State;
 }
 
-// Listens to ProcessQueue's notes for the file being delivered, for as long
-// as it lives; the window assigns no handler of its own to OnPITrail.
-class TQueueNotes {
-public:
-  explicit TQueueNotes(TpelSMTP& Smtp) : FSmtp(Smtp) {
-    FSmtp.setOnPITrail([this](QObject*, int /*Direction*/, const QString& Message) {
-      const QString Name = QueuedFileOfNote(Message);
-      if (!Name.isEmpty())
-        FDelivering = Name;
-      const QString Damaged = DamagedQueueFileOfNote(Message);
-      if (!Damaged.isEmpty())
-        FDamaged.append(Damaged);
-    });
+// The files the last ProcessQueue took up, as the component reports them.
+QList<TQueuedFile> QueuedFilesOf(const TpelSMTP& Smtp) {
+  QList<TQueuedFile> Files;
+  const int Count = Smtp.QueueFileCount();
+  for (int I = 0; I < Count; ++I) {
+    const auto Index = static_cast<quint16>(I);
+    Files.append({Smtp.QueueFileName(Index), Smtp.QueueFileOutcome(Index), Smtp.QueueFilePath(Index)});
   }
-  ~TQueueNotes() { FSmtp.setOnPITrail(nullptr); }
-  TQueueNotes(const TQueueNotes&) = delete;
-  TQueueNotes& operator=(const TQueueNotes&) = delete;
-
-  // The ".queued" name of the file the last ProcessQueue was delivering.
-  const QString& Delivering() const { return FDelivering; }
-  void Clear() { FDelivering.clear(); }
-  // Files set aside as damaged so far, where they now lie.
-  const QStringList& Damaged() const { return FDamaged; }
-
-private:
-  TpelSMTP& FSmtp;
-  QString FDelivering;
-  QStringList FDamaged;
-};
+  return Files;
+}
 
 // Why the report was not sent: the code, and the message with what it leaves out.
 struct TMailFailure {
@@ -56,25 +37,27 @@ struct TMailFailure {
 };
 
 TMailFailure Explained(const EPelnet& E, const TpelSMTP& Smtp) {
-  return {E.Code(), MailFailureText(E, Smtp.LastReply(), Smtp.Timeout())};
+  return {E.Code(), MailFailureText(E, Smtp)};
 }
 
 // The rounds of DeliverQueued: each ProcessQueue either ends the queue or
 // takes one file out of it for good.
-std::optional<TMailFailure> DeliverQueuedRounds(TpelSMTP& Smtp, const QString& QueueDir, TQueueNotes& Notes,
+std::optional<TMailFailure> DeliverQueuedRounds(TpelSMTP& Smtp, const QString& QueueDir, QStringList& Damaged,
                                                 QStringList& Lost) {
   QDir Dir(QueueDir);
   const qsizetype Rounds =
       Dir.entryList({QStringLiteral("*.queued"), QStringLiteral("*.sending")}, QDir::Files).size() + 1;
   for (qsizetype Round = 0; Round < Rounds; ++Round) {
-    Notes.Clear();
     try {
       Smtp.ProcessQueue(QueueDir);
+      Damaged += DamagedQueueFiles(QueuedFilesOf(Smtp));
       return std::nullopt;
     } catch (const EPelnet& E) {
-      const QString& Delivering = Notes.Delivering();
+      const QList<TQueuedFile> Files = QueuedFilesOf(Smtp);
+      Damaged += DamagedQueueFiles(Files);
+      const QString Delivering = FailedQueueFile(Files);
       const QString Failed = InState(Delivering, QStringLiteral("failed"));
-      if (MailFailureIsTemporary(E.Code(), E.Message())) {
+      if (MailFailureIsTemporary(E.Code(), Smtp.RefusedReplyCode())) {
         // Refused for now or cut off: the file waits for the next report
         // under its name, with the ones not reached yet.
         if (!Delivering.isEmpty())
@@ -98,9 +81,9 @@ std::optional<TMailFailure> DeliverQueuedRounds(TpelSMTP& Smtp, const QString& Q
 // failure when the server could not be reached: this report would not reach
 // it either.
 std::optional<TMailFailure> DeliverQueued(TpelSMTP& Smtp, const QString& QueueDir, QStringList& Lost) {
-  TQueueNotes Notes(Smtp);
-  std::optional<TMailFailure> Failure = DeliverQueuedRounds(Smtp, QueueDir, Notes, Lost);
-  for (const QString& Damaged : Notes.Damaged())
+  QStringList DamagedFiles;
+  std::optional<TMailFailure> Failure = DeliverQueuedRounds(Smtp, QueueDir, DamagedFiles, Lost);
+  for (const QString& Damaged : DamagedFiles)
     Lost.append(QStringLiteral("%1: not a whole queue file, set aside unsent").arg(Damaged));
   return Failure;
 }
@@ -121,19 +104,28 @@ void DropConnection(TpelSMTP& Smtp, int FailureCode) {
 
 }  // namespace
 
-QString MailFailureText(const EPelnet& Failure, const QString& LastReply, int TimeoutSeconds) {
+TMailFailureFacts MailFailureFactsOf(const TpelSMTP& Smtp) {
+  return {Smtp.LastReply(), Smtp.LastReplyCode(), Smtp.TimedOut(), Smtp.Timeout()};
+}
+
+QString MailFailureText(const EPelnet& Failure, const TpelSMTP& Smtp) {
+  return MailFailureText(Failure, MailFailureFactsOf(Smtp));
+}
+
+QString MailFailureText(const EPelnet& Failure, const TMailFailureFacts& Facts) {
   const QString Message = Failure.Message();
   const int Code = Failure.Code();
   // A reply that explains a close (421 and the like); an older 2xx would only mislead.
-  const bool Refusal = LastReply.startsWith(QLatin1Char('4')) || LastReply.startsWith(QLatin1Char('5'));
+  const bool Refusal = Facts.LastReplyCode >= 400 && Facts.LastReplyCode < 600;
   const QString Closed =
-      Refusal ? QStringLiteral(" (the server closed the connection after \"%1\")").arg(LastReply)
+      Refusal ? QStringLiteral(" (the server closed the connection after \"%1\")").arg(Facts.LastReply)
               : QStringLiteral(" (the server closed the connection)");
-  // A wait ends with "Timeout." when the server kept silent; with
-  // "Interrupted." or a socket's text when the connection went away under it.
+  // A wait ends by its deadline when the server kept silent; by an interrupt
+  // or a socket's failure when the connection went away under it.
   if (Code == CodeWaitEnded)
-    return Message.endsWith(QLatin1String("Timeout."))
-               ? Message + QStringLiteral(" (no answer within %1 s; [SMTP] Timeout)").arg(TimeoutSeconds)
+    return Facts.TimedOut
+               ? Message +
+                     QStringLiteral(" (no answer within %1 s; [SMTP] Timeout)").arg(Facts.TimeoutSeconds)
                : Message + Closed;
   if (Code == CodeConnectionAborted || Code == CodeConnectionReset || Code == CodeNotConnected)
     return Message + Closed;
@@ -156,7 +148,7 @@ TMailDelivery DeliverThroughQueue(TpelSMTP& Smtp, const QString& QueueDir,
       return Out;
     } catch (const EPelnet& E) {
       Failure = Explained(E, Smtp);
-      if (!MailFailureIsTemporary(E.Code(), E.Message())) {
+      if (!MailFailureIsTemporary(E.Code(), Smtp.RefusedReplyCode())) {
         Out.Result = rrFailed;
         Out.Text = Failure->Text;
         Out.Code = Failure->Code;

@@ -35,7 +35,21 @@ struct TMailDelivery {
 TMailDelivery DeliverThroughQueue(TpelSMTP& Smtp, const QString& QueueDir,
                                   const std::optional<EPelnet>& LookupFailure);
 
+// What the mail component tells of the operation that failed, besides the failure itself.
+struct TMailFailureFacts {
+  // LastReply and the code it starts with (the component's LastReplyCode).
+  QString LastReply;
+  int LastReplyCode = 0;
+  // The wait ended because Timeout passed (the component's TimedOut).
+  bool TimedOut = false;
+  int TimeoutSeconds = 0;
+};
+
+// The facts as the component holds them now.
+TMailFailureFacts MailFailureFactsOf(const TpelSMTP& Smtp);
+
 // The failure's message, with what its generic text leaves out: that the
 // server closed the connection (and its last reply when that was a
 // refusal), or how long a silent server was waited for.
-QString MailFailureText(const EPelnet& Failure, const QString& LastReply, int TimeoutSeconds);
+QString MailFailureText(const EPelnet& Failure, const TMailFailureFacts& Facts);
+QString MailFailureText(const EPelnet& Failure, const TpelSMTP& Smtp);

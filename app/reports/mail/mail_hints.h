@@ -19,9 +19,10 @@ struct TMailHintContext {
   QString OfferedMechanisms;
 };
 
-// The hint for the code the mail component raised and the server's last
-// reply; empty when there is nothing to add.
-QString MailFailureHint(int Code, const QString& LastReply, const TMailHintContext& Context);
+// The hint for the code the mail component raised and the code of the
+// server's reply that refused (the component's RefusedReplyCode, which a
+// QUIT's reply never replaces; 0 when none); empty when nothing is to add.
+QString MailFailureHint(int Code, int RefusedReplyCode, const TMailHintContext& Context);
 
 // The context of the [SMTP] section of Settings, as a report uses it.
 TMailHintContext MailHintContext(const TSettings& Settings, const TMailConnection& Connection);

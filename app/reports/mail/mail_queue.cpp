@@ -17,23 +17,21 @@ bool MailServerUnreachable(int Code) {
 
 bool MailServerLookupFailed(int Code) { return Code >= pelnet::kHostNotFound && Code <= pelnet::kNoData; }
 
-bool MailFailureIsTemporary(int Code, const QString& Message) {
+bool MailFailureIsTemporary(int Code, int RefusedReplyCode) {
   if (MailServerUnreachable(Code))
     return true;
-  if (Code != CodeSMTPRefused)
-    return false;
-  const QLatin1String Lead("SMTP protocol error. ");
-  const qsizetype At = Message.indexOf(Lead);
-  return At >= 0 && Message.mid(At + Lead.size(), 1) == QLatin1String("4");
+  return Code == CodeSMTPRefused && RefusedReplyCode / 100 == 4;
 }
 
-QString QueuedFileOfNote(const QString& Note) {
-  const QLatin1String Lead("Processing queued message file: ");
-  return Note.startsWith(Lead) ? Note.mid(Lead.size()) : QString();
+QString FailedQueueFile(const QList<TQueuedFile>& Files) {
+  // A failed delivery ends ProcessQueue, so only the last file can have failed.
+  return !Files.isEmpty() && Files.last().Outcome == PELNET_SMTP_qoFailed ? Files.last().Name : QString();
 }
 
-QString DamagedQueueFileOfNote(const QString& Note) {
-  const QLatin1String Lead("Queue file "), Moved(" is damaged, moved to ");
-  const qsizetype At = Note.lastIndexOf(Moved);
-  return Note.startsWith(Lead) && At >= 0 ? Note.mid(At + Moved.size()) : QString();
+QStringList DamagedQueueFiles(const QList<TQueuedFile>& Files) {
+  QStringList Out;
+  for (const TQueuedFile& F : Files)
+    if (F.Outcome == PELNET_SMTP_qoDamaged && !F.Path.isEmpty())
+      Out.append(F.Path);
+  return Out;
 }

@@ -2,7 +2,9 @@
 // (the SMTP section's QueueDir) for the next report to deliver.
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include "pelnet/smtp_ids.h"
 
@@ -19,19 +21,25 @@ bool MailServerUnreachable(int Code);
 bool MailServerLookupFailed(int Code);
 
 // True when a later attempt may succeed: the server could not be reached, or
-// it refused with a temporary (4xx) reply. Message is the failure's text; a
-// refusal's (code 161) holds the refusing reply after "SMTP protocol error. ".
-// A permanent (5xx) refusal, a missing sender or recipient and a setting the
-// component rejects are not worth keeping: the same report would be refused
-// again.
-bool MailFailureIsTemporary(int Code, const QString& Message);
+// it refused with a temporary (4xx) reply. RefusedReplyCode is the code of the
+// reply a refusal (code 161) was made with (the component's RefusedReplyCode),
+// 0 when none. A permanent (5xx) refusal, a missing sender or recipient and a
+// setting the component rejects are not worth keeping: the same report would
+// be refused again.
+bool MailFailureIsTemporary(int Code, int RefusedReplyCode);
 
-// The name a queue file had while it waited, from the name ProcessQueue
-// announced it by ("Processing queued message file: " and the name), or ""
-// when the note announces none.
-QString QueuedFileOfNote(const QString& Note);
+// One file of the last ProcessQueue: its ".queued" name, what became of it
+// (pelnet_smtp_queue_outcome) and where it lies now ("" when nowhere else).
+struct TQueuedFile {
+  QString Name;
+  int Outcome = PELNET_SMTP_qoDelivered;
+  QString Path;
+};
 
-// The file a damaged queue file was moved to, from the note ProcessQueue
-// sets it aside with ("Queue file <path> is damaged, moved to <path>"), or
-// "" when the note is another.
-QString DamagedQueueFileOfNote(const QString& Note);
+// The ".queued" name of the file whose delivery ended ProcessQueue, or ""
+// when no file's did (the server refused the connection, or all went out).
+QString FailedQueueFile(const QList<TQueuedFile>& Files);
+
+// Where the files set aside as damaged now lie, in ProcessQueue's order;
+// one whose rename failed lies nowhere new and is not named.
+QStringList DamagedQueueFiles(const QList<TQueuedFile>& Files);

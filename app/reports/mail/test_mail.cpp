@@ -88,11 +88,11 @@ int SendTestMail(const TSettingsLookup& Lookup, const TTestMailSink& Sink) {
   } catch (const EPelnet& E) {
     ShowTls();
     // The server's words may repeat what it was sent, the login too.
-    Sink(Line(Masker.Masked(QStringLiteral("test message to %1 not sent: %2")
-                                .arg(Destination, MailFailureText(E, Smtp.LastReply(), Smtp.Timeout())))));
+    Sink(Line(Masker.Masked(
+        QStringLiteral("test message to %1 not sent: %2").arg(Destination, MailFailureText(E, Smtp)))));
     TMailHintContext Context = MailHintContext(S, Connection);
     Context.OfferedMechanisms = Offered;
-    if (const QString Fix = MailFailureHint(E.Code(), Smtp.LastReply(), Context); !Fix.isEmpty())
+    if (const QString Fix = MailFailureHint(E.Code(), Smtp.RefusedReplyCode(), Context); !Fix.isEmpty())
       Sink(Line(QStringLiteral("to fix: ") + Masker.Masked(Fix)));
     try {
       Smtp.setConnected(false);

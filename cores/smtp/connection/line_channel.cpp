@@ -6,11 +6,17 @@
 
 namespace pelnet::smtp {
 
-LineChannel::LineChannel(TcpClientPort &port, ConnectionNotes &notes) : port_(port), notes_(notes) {
+LineChannel::LineChannel(TcpClientPort &port, WaitHandle &wait, ConnectionNotes &notes)
+    : port_(port), wait_(wait), notes_(notes) {
   port_.setListener(this);
 }
 
 LineChannel::~LineChannel() { port_.setListener(nullptr); }
+
+int LineChannel::connect() {
+  if (int rc = port_.open()) return rc;
+  return port_.waitForConnection();
+}
 
 int LineChannel::send(std::string_view bytes) {
   return diversion_ != nullptr ? (*diversion_)(bytes) : port_.sendAll(bytes);
@@ -25,7 +31,7 @@ int LineChannel::sendLine(std::string_view line) {
 int LineChannel::awaitReply(const LineJudge &judge) {
   // Lines that are already buffered come without a wait step, so the
   // deadline is checked here too.
-  const uint32_t replyDeadline = port_.armedDeadline();
+  const uint32_t replyDeadline = wait_.armedDeadline();
   for (;;) {
     if (port_.waitForLine() != 0) return kWaitEnded;
     const std::string line = line_.text();
@@ -33,8 +39,8 @@ int LineChannel::awaitReply(const LineJudge &judge) {
     const int verdict = judge(line);
     if (verdict != kMoreLines) return verdict;
     if (replyDeadline == 0) continue;
-    port_.restoreDeadline(replyDeadline);
-    if (tickPassed(tickCount(), replyDeadline)) return port_.fail(kWaitEnded, kTextTimeout);
+    wait_.restoreDeadline(replyDeadline);
+    if (tickPassed(tickCount(), replyDeadline)) return wait_.fail(kWaitEnded, kTextTimeout);
   }
 }
 

@@ -17,6 +17,7 @@
 
 #include "connection/reply_reader.h"
 #include "connection/tcp_client_port.h"
+#include "connection/wait_handle.h"
 
 namespace pelnet::smtp {
 
@@ -39,7 +40,7 @@ class LineChannel final : private TcpClientListener {
   // Where bytes go instead of the connection (the queue writer); returns 0 or a code.
   using Diversion = std::function<int(std::string_view)>;
 
-  LineChannel(TcpClientPort &port, ConnectionNotes &notes);
+  LineChannel(TcpClientPort &port, WaitHandle &wait, ConnectionNotes &notes);
   ~LineChannel() override;
   LineChannel(const LineChannel &) = delete;
   LineChannel &operator=(const LineChannel &) = delete;
@@ -52,6 +53,28 @@ class LineChannel final : private TcpClientListener {
   // While set, everything sent goes to `out` and no reply is read; null ends it.
   void divert(const Diversion *out) { diversion_ = out; }
   bool diverted() const { return diversion_ != nullptr; }
+
+  // ---- the stack below ----
+  // Connects and waits until every stage below stands: 0 or the failure's code.
+  int connect();
+  // Closes the stack (error 0 for a local close).
+  int close(int error = 0) { return port_.close(error); }
+  // Every stage below stands: the dialogue's bytes can pass.
+  bool connected() const { return port_.connected(); }
+  // The transport is up, whether or not the stages above it stand yet.
+  bool transportUp() const { return port_.socketConnected(); }
+  // Puts a record layer (TLS) in below the lines; 0 or the failure's code.
+  int startRecordLayer(const RecordLayerMaker &make) { return port_.startTls(make); }
+  bool recordLayerActive() const { return port_.tlsActive(); }
+  // "TLS1.3, AES-256-GCM" while the record layer carries the dialogue.
+  std::string recordLayerSummary() const { return port_.tlsSummary(); }
+  // While set, lines sent under the record layer show in the traffic record
+  // with their credentials masked.
+  void maskRecordedSends(bool on) { port_.maskRecordedSends(on); }
+  // Holds back partial segments while the returned guard lives.
+  [[nodiscard]] TcpClientPort::SegmentHold holdSegments() {
+    return TcpClientPort::SegmentHold(port_);
+  }
 
   // ---- in ----
   // Drops a part line left from an earlier connection.
@@ -69,6 +92,7 @@ class LineChannel final : private TcpClientListener {
   void onError(int code, const std::string &text) override;
 
   TcpClientPort &port_;
+  WaitHandle &wait_;
   ConnectionNotes &notes_;
   ReplyLine line_;
   const Diversion *diversion_ = nullptr;

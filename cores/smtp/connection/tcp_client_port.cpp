@@ -69,18 +69,12 @@ TcpClientPort::~TcpClientPort() {
   closeHandle();
 }
 
-// ---------------------------------------------------------------- the dialogue's view
+// ---------------------------------------------------------------- the stages above
 
-int TcpClientPort::waitEnded() {
-  if (lastErrorText.empty()) lastErrorText = kTextInterrupted;
-  return kWaitEnded;
-}
-
-int TcpClientPort::takeInterrupt() {
-  if (!interruptPending) return 0;
-  interruptPending = false;
-  interrupted = true;
-  return fail(kWaitEnded, kTextInterrupted);
+bool TcpClientPort::connected() const { return socketConnected() && !negotiating(); }
+bool TcpClientPort::tlsActive() const { return tls_ != nullptr && tls_->established(); }
+std::string TcpClientPort::tlsSummary() const {
+  return tlsActive() ? tls_->summary() : std::string();
 }
 
 // ---------------------------------------------------------------- connecting
@@ -92,8 +86,8 @@ int TcpClientPort::open() {
   if (fd_ >= 0) return refuse(*this, kSmtpAlreadyConnected);
 
   const bool viaFirewall = firewallConfigured();
-  const HostAddress &target = viaFirewall ? tunnel_.target().host : remote_;
-  const int port = viaFirewall ? tunnel_.target().port : remotePort_;
+  const HostAddress &target = viaFirewall ? tunnel_->viaHost() : remote_;
+  const int port = viaFirewall ? tunnel_->viaPort() : remotePort_;
   // No address would reach this very machine on Linux, not the server.
   if (useIPv6 ? target.noneV6() : target.v4 == 0)
     return fail(kSmtpNoAddress, viaFirewall ? kTextFirewallHostInvalid : kTextRemoteHostInvalid);
@@ -104,7 +98,7 @@ int TcpClientPort::open() {
                 viaFirewall ? kTextFirewallPortOutOfRange : kTextRemotePortOutOfRange);
 
   if (viaFirewall) {
-    if (int rc = tunnel_.lookUpServer(remoteText_, this)) return rc;
+    if (int rc = tunnel_->lookUpServer(remoteText_, this)) return rc;
     // The connect waits its own Timeout, as the lookup did.
     armDeadline();
   }
@@ -170,21 +164,21 @@ void TcpClientPort::onConnectNotification(int error) {
 
 void TcpClientPort::openTunnel(int error) {
   if (!firewallConfigured()) {
-    tunnel_.close();
+    if (tunnel_) tunnel_->close();
     connectionComplete(error);
     return;
   }
   if (error != 0) {
-    tunnel_.close();
+    tunnel_->close();
     if (listener_)
       listener_->onConnectionStatus(kTextFirewallConnectFailed, error, description(error));
     connectionComplete(error);
     return;
   }
-  tunnel_.begin();
+  tunnel_->begin();
   if (listener_) listener_->onConnectionStatus(kTextFirewallConnectComplete, 0, "OK");
   if (fd_ < 0 || !socketConnected()) return;  // closed by a handler
-  applyTunnelStep(tunnel_.open(*this, remoteText_, remotePort_));
+  applyTunnelStep(tunnel_->open(*this, remoteText_, remotePort_));
 }
 
 void TcpClientPort::applyTunnelStep(TunnelStep &&step) {
@@ -317,14 +311,14 @@ void TcpClientPort::readLoop(int budget) {
       const std::string_view got(space, static_cast<size_t>(n));
       if (record_.isOpen()) record_.write(false, got);
       if (toFirewall)
-        applyTunnelStep(tunnel_.receive(got));
+        applyTunnelStep(tunnel_->receive(got));
       else
         lines_.commit(static_cast<size_t>(n));
       continue;
     }
     if (n == 0) {
       peerClosed_ = true;
-      if (toFirewall && !tunnel_.finished()) applyTunnelStep(tunnel_.peerClosed());
+      if (toFirewall && !tunnel_->finished()) applyTunnelStep(tunnel_->peerClosed());
       continue;
     }
     if (errno == EINTR) continue;
@@ -334,7 +328,7 @@ void TcpClientPort::readLoop(int budget) {
     // A socket that fails to read is lost; it closes with the failure once the lines held are out.
     peerClosed_ = true;
     peerCloseError_ = err;
-    if (toFirewall && !tunnel_.finished()) applyTunnelStep(tunnel_.peerClosed());
+    if (toFirewall && !tunnel_->finished()) applyTunnelStep(tunnel_->peerClosed());
   }
 }
 
@@ -378,11 +372,11 @@ int TcpClientPort::waitForLine() {
   int steps = 0;
   while (!lineArrived_) {
     if (fd_ < 0 || !socketConnected()) {
-      return waitEnded();
+      return waits_.ended();
     }
     if (waitStep(waitMillis) == Step::Stop) {
       if (lineArrived_) break;
-      return waitEnded();
+      return waits_.ended();
     }
     if (++steps % kStepsBetweenPolls == 0 && !lineArrived_) readAndDeliver();
   }
@@ -457,7 +451,7 @@ int TcpClientPort::closeHandle() {
     if (::close(fd) != 0) rc = lastSocketError();
   }
   life_.set(PortState::Closed);
-  tunnel_.close();
+  if (tunnel_) tunnel_->close();
   sendBlocked_ = false;
   closeError_ = 0;
   accepting_ = true;

@@ -23,15 +23,17 @@
 #include <string>
 #include <string_view>
 
-#include "pelnet/runtime/socket_helpers.h"
-#include "pelnet/runtime/socket_object.h"
-#include "proxy/proxy_tunnel.h"
+#include "connection/connection_stage.h"
 #include "connection/reply_reader.h"
 #include "connection/traffic_record.h"
-#include "tls/tls_session.h"
-#include "tls/tls_settings.h"
+#include "connection/wait_handle.h"
+#include "pelnet/runtime/socket_helpers.h"
+#include "pelnet/runtime/socket_object.h"
 
 namespace pelnet::smtp {
+
+// The stages above the socket are known here by name only: the socket hands
+// them bytes and takes theirs, and never looks into them.
 
 // What the connection hands to the dialogue above it.
 class TcpClientListener {
@@ -145,38 +147,35 @@ class TcpClientPort : public SocketObject, private StageBelow {
   PortState state() const { return life_.state(); }
   bool isConnecting() const { return life_.state() == PortState::Opening; }
   // Connected and no firewall negotiation in progress (the Connected property).
-  bool connected() const { return socketConnected() && !tunnel_.negotiating(); }
+  bool connected() const;
   // The TCP connection is up (a firewall negotiation may still run on it).
   bool socketConnected() const { return fd_ >= 0 && life_.open(); }
   int socketHandle() const { return fd_; }
   const TcpSettings &settings() const { return settings_; }
 
   // ---- the record layer (TLS) above the tunnel ----
-  TlsSettings &tls() { return tlsSettings_; }
-  const TlsSettings &tls() const { return tlsSettings_; }
   // What the last handshake showed (protocol, cipher, certificate); "" without TLS.
   const std::string &tlsInfo() const { return tlsInfo_; }
   // Runs the TLS handshake on the open connection, checking the certificate
   // against `peerName` (a name or an address).  Plaintext received before it
   // is dropped with a note, never read as a reply.  0, or the failure's code
   // with its text (301 when a wait ends); on a failure the caller closes.
-  int startTls(const std::string &peerName);
+  int startTls(const RecordLayerMaker &makeRecordLayer);
   // True once records carry the dialogue.
-  bool tlsActive() const { return tls_ != nullptr && tls_->established(); }
+  bool tlsActive() const;
   // "TLS1.3, AES-256-GCM" while TLS is up.
-  std::string tlsSummary() const { return tlsActive() ? tls_->summary() : std::string(); }
+  std::string tlsSummary() const;
   // While set, the traffic record shows sent lines of TLS with their
   // credentials masked (everything after "AUTH <mechanism>").
   void maskRecordedSends(bool on) { maskRecordedSends_ = on; }
 
   // ---- the tunnel stage above the socket ----
-  ProxyTunnel &tunnel() { return tunnel_; }
-  const ProxyTunnel &tunnel() const { return tunnel_; }
-  FirewallTarget &firewall() { return tunnel_.target(); }
-  const FirewallTarget &firewall() const { return tunnel_.target(); }
-  bool firewallConfigured() const { return tunnel_.configured(); }
-  // True while the tunnel is not standing on a connected socket (ProxyTunnel::negotiating).
-  bool negotiating() const { return tunnel_.negotiating(); }
+  // The tunnel to set up between the socket and the dialogue, or none;
+  // `tunnel` outlives the socket.
+  void setTunnel(Tunnel *tunnel) { tunnel_ = tunnel; }
+  bool firewallConfigured() const { return tunnel_ != nullptr && tunnel_->configured(); }
+  // True while the tunnel is not standing on a connected socket (Tunnel::negotiating).
+  bool negotiating() const { return tunnel_ != nullptr && tunnel_->negotiating(); }
 
   // ---- what the dialogue above reads of the common settings ----
   bool ipv6() const { return useIPv6; }
@@ -188,22 +187,6 @@ class TcpClientPort : public SocketObject, private StageBelow {
   std::string servicePrincipal(std::string_view prefix) const;
   bool systemSecurity() const { return useSystemSspi; }
   int textCodePage() const { return codePage; }
-
-  // ---- the last error and the interrupt, as the dialogue sees them ----
-  const std::string &lastError() const { return lastErrorText; }
-  void clearErrorText() { lastErrorText.clear(); }
-  // Gives an ended wait the text "Interrupted." unless it already has one; returns 301.
-  int waitEnded();
-  // An interrupt asked before an operation began does not end it.
-  void dropInterrupt() { interruptPending = false; }
-  // 301 "Interrupted." when an interrupt is pending (and takes it), else 0.
-  int takeInterrupt();
-  // The deadline armed now (0 = none).
-  uint32_t armedDeadline() const { return deadline; }
-  // Puts back a deadline that a received line re-armed; an absolute time-out re-arms nothing.
-  void restoreDeadline(uint32_t armed) {
-    if (!absoluteTimeout) deadline = armed;
-  }
 
   // The TCP settings (the names of TcpSettings, InBufferSize, OutBufferSize,
   // SocketHandle, FirewallData).
@@ -274,11 +257,12 @@ class TcpClientPort : public SocketObject, private StageBelow {
   // Records the session has not decrypted yet: reading stops above this many bytes.
   static constexpr size_t kRecordInputCap = 1 << 20;
 
+  // The socket's own waits end as the dialogue's do (wait_handle.h).
+  WaitHandle waits_{*this};
   TcpClientListener *listener_ = nullptr;
   TcpSettings settings_;
-  TlsSettings tlsSettings_;
   std::string tlsInfo_;
-  std::unique_ptr<TlsSession> tls_;
+  std::unique_ptr<RecordLayer> tls_;
   bool tlsArrived_ = false;  // bytes (or the stream's end) came for the handshake
   bool maskRecordedSends_ = false;
   LineBuffer lines_;
@@ -290,7 +274,7 @@ class TcpClientPort : public SocketObject, private StageBelow {
   HostAddress remote_;
   int remotePort_ = kDefaultPort;
 
-  ProxyTunnel tunnel_;
+  Tunnel *tunnel_ = nullptr;
   bool accepting_ = true;
   int closeError_ = 0;  // the error of the close being made (0 for a local close)
   bool lineArrived_ = false;

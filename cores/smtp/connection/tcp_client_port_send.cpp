@@ -99,7 +99,7 @@ int TcpClientPort::sendRaw(std::string_view bytes, bool moreAfter, bool recordIt
     sendBlocked_ = false;
     updateWatch();
     if (step == Step::Stop) {
-      return waitEnded();
+      return waits_.ended();
     }
   }
   return 0;
@@ -162,7 +162,7 @@ int TcpClientPort::waitForTransferRate() {
         (sendCounter_ * 1000 + elapsed / 2) / elapsed <= static_cast<uint64_t>(limit))
       return 0;
     if (waitStep(waitMillis) == Step::Stop) {
-      return waitEnded();
+      return waits_.ended();
     }
   }
 }

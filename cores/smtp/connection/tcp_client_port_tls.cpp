@@ -32,19 +32,19 @@ bool TcpClientPort::readRecords() {
     size_t got = 0;
     std::string text;
     switch (tls_->read(lines_.space(), lines_.spaceSize(), got, text)) {
-      case TlsSession::Read::Data:
+      case RecordLayer::Read::Data:
         if (record_.isOpen()) record_.write(false, std::string_view(lines_.space(), got));
         lines_.commit(got);
         return true;
-      case TlsSession::Read::Closed:
+      case RecordLayer::Read::Closed:
         peerClosed_ = true;
         return true;
-      case TlsSession::Read::Failed:
+      case RecordLayer::Read::Failed:
         if (listener_) listener_->onError(kSmtpTlsHandshake, text);
         peerClosed_ = true;
         if (peerCloseError_ == 0) peerCloseError_ = kWsaConnAborted;
         return true;
-      case TlsSession::Read::More:
+      case RecordLayer::Read::More:
         break;
     }
   }
@@ -75,7 +75,7 @@ bool TcpClientPort::recordsWaiting() const {
          (tls_->plainWaiting() || tls_->unread() > 0 || tls_->inputEnded());
 }
 
-int TcpClientPort::startTls(const std::string &peerName) {
+int TcpClientPort::startTls(const RecordLayerMaker &makeRecordLayer) {
   interruptPending = false;
   if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
   // Whatever came in plaintext after the go-ahead is not protected by TLS
@@ -85,28 +85,28 @@ int TcpClientPort::startTls(const std::string &peerName) {
   if (dropped > 0 && listener_)
     listener_->onNote(std::to_string(dropped) + kTextDiscardedBeforeTls);
   tlsInfo_.clear();
-  auto session = std::make_unique<TlsSession>();
+  std::unique_ptr<RecordLayer> layer;
   std::string text;
-  if (int rc = session->begin(tlsSettings_, peerName, text)) return fail(rc, text);
-  tls_ = std::move(session);
+  if (int rc = makeRecordLayer(layer, text)) return fail(rc, text);
+  tls_ = std::move(layer);
   // One deadline for the whole handshake, as a reply has one from its
   // command: neither the records it sends nor the bytes it reads re-arm it.
   rearmOnTraffic();
-  const uint32_t handshakeDeadline = armedDeadline();
+  const uint32_t handshakeDeadline = waits_.armedDeadline();
   for (;;) {
     int code = 0;
-    const TlsSession::Step step = tls_->handshake(code, text);
+    const RecordLayer::Step step = tls_->handshake(code, text);
     if (int rc = flushRecords(false)) return rc;
-    restoreDeadline(handshakeDeadline);
-    if (step == TlsSession::Step::Done) break;
-    if (step == TlsSession::Step::Failed) return fail(code, text);
+    waits_.restoreDeadline(handshakeDeadline);
+    if (step == RecordLayer::Step::Done) break;
+    if (step == RecordLayer::Step::Failed) return fail(code, text);
     tlsArrived_ = false;
     updateWatch();
     while (!tlsArrived_) {
-      if (fd_ < 0 || !socketConnected() || !tls_) return waitEnded();  // closed by a handler
+      if (fd_ < 0 || !socketConnected() || !tls_) return waits_.ended();  // closed by a handler
       if (waitStep(waitMillis) == Step::Stop) {
         if (tlsArrived_) break;
-        return waitEnded();
+        return waits_.ended();
       }
     }
   }

@@ -23,25 +23,13 @@ struct FirewallTarget {
   std::string user, password;  // at most kFirewallFieldMax bytes each
 };
 
-// What one step of the tunnel came to.
-struct TunnelStep {
-  enum Kind {
-    Negotiating,  // wait for more of the proxy's bytes
-    Open,         // the tunnel stands; `rest` is the server's first bytes
-    Refused,      // the proxy said no: `event` for OnError 118, `text` the connect's
-                  // result; the socket stays open
-    Failed,       // `event` for OnError 118 and `text` (may be empty); the connection closes
-  } kind = Negotiating;
-  std::string event;
-  std::string text;
-  std::string rest;
-};
-
-class ProxyTunnel {
+class ProxyTunnel final : public Tunnel {
  public:
   FirewallTarget &target() { return target_; }
   const FirewallTarget &target() const { return target_; }
-  bool configured() const { return target_.type != 0; }
+  bool configured() const override { return target_.type != 0; }
+  const HostAddress &viaHost() const override { return target_.host; }
+  int viaPort() const override { return target_.port; }
   // A type and that type's usual port.
   void setType(int type);
   // Resolves the text at once, a name in `waiter`'s wait steps: only the
@@ -57,24 +45,24 @@ class ProxyTunnel {
   // True from the firewall's connect until the tunnel stands, and after an
   // HTTP proxy refused the tunnel while its socket stays open: no dialogue
   // runs on it.
-  bool negotiating() const { return negotiating_; }
-  bool finished() const { return negotiation_.finished(); }
+  bool negotiating() const override { return negotiating_; }
+  bool finished() const override { return negotiation_.finished(); }
 
   // The socket to the firewall stands: the tunnel is being set up from now on.
-  void begin() { negotiating_ = true; }
+  void begin() override { negotiating_ = true; }
   // Before the firewall's connect: looks the server's address up when the
   // type sends an address (SOCKS4, SOCKS5 without "*"), in `waiter`'s wait
   // steps, so a slow name server holds nothing up.  301 when the wait ends;
   // else 0, and a failed lookup is told by open() as a failed negotiation.
-  int lookUpServer(const std::string &server, SocketObject *waiter);
+  int lookUpServer(const std::string &server, SocketObject *waiter) override;
   // Sends the first request towards `server`:`serverPort` through `below`.
-  TunnelStep open(StageBelow &below, const std::string &server, int serverPort);
+  TunnelStep open(StageBelow &below, const std::string &server, int serverPort) override;
   // Bytes the proxy sent.
-  TunnelStep receive(std::string_view bytes);
+  TunnelStep receive(std::string_view bytes) override;
   // The proxy closed before the negotiation ended.
-  TunnelStep peerClosed();
+  TunnelStep peerClosed() override;
   // The socket is gone (or never stood).
-  void close();
+  void close() override;
 
  private:
   // Sends what the negotiation asks for and says what came of the step.

@@ -16,7 +16,6 @@
 
 #include "pelnet/runtime/clock.h"
 #include "pelnet/runtime/errors.h"
-#include "pelnet/runtime/kept_error_text.h"
 #include "pelnet/smtp_ids.h"
 #include "smtp_errors.h"
 
@@ -46,11 +45,6 @@ constexpr const char *kTextDamagedMoved = " is damaged, moved to ";
 // "Queue file " <path> " was left by a delivery that ended, queued again."
 constexpr const char *kTextResumedLead = "Queue file ";
 constexpr const char *kTextResumedEnd = " was left by a delivery that ended, queued again.";
-
-// The codes of a queue file that cannot be read or written.
-constexpr int kFileNotReadable = 3;
-constexpr int kFileNotOpen = 5;
-constexpr int kFileWriteFailed = 7;
 
 // An errno value as the text of a failure that carries it as its code.
 // The system's reason for an errno value ("Read-only file system", "No space
@@ -153,6 +147,11 @@ bool readWhole(int fd, std::string &bytes) {
 MessageQueue::MessageQueue(SmtpSession &session, uintptr_t instance)
     : tick(tickCount), session_(session), instance_(instance) {}
 
+int MessageQueue::fileFailure(int code, std::string text) {
+  failure_ = {code, std::move(text)};
+  return code;
+}
+
 std::string MessageQueue::directoryOf(std::string_view queueDir) {
   const bool absolute = !queueDir.empty() && queueDir.front() == '/';
   while (!queueDir.empty() && queueDir.front() == '/') queueDir.remove_prefix(1);
@@ -167,13 +166,12 @@ std::string MessageQueue::directoryOf(std::string_view queueDir) {
 // ---------------------------------------------------------------- Queue
 
 int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
-  TcpClientPort &port = session_.port_;
-  port.clearError();
+  failure_ = {};
   const std::string dir = directoryOf(queueDir);
   const std::string base = std::to_string(instance_) + "l_" + std::to_string(tick()) + "l";
   const std::string stem = dir + base;
   const auto cantCreate = [&](const std::string &path, int err) {
-    return port.fail(kSmtpQueueFile, kTextCantOpenFile + path + ": " + systemReason(err) + "].");
+    return fileFailure(kFolderOrName, kTextCantOpenFile + path + ": " + systemReason(err) + "].");
   };
 
   // The message is written under a hidden name of its own and gets its
@@ -196,10 +194,10 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   // Every write goes out whole; a failed one closes the file, and a write
   // after that finds it closed.
   const auto writeFailed = [&](int err) {
-    return port.fail(kFileWriteFailed, kTextCantWriteFile + temporary + ": " + systemReason(err));
+    return fileFailure(kFileWriteFailed, kTextCantWriteFile + temporary + ": " + systemReason(err));
   };
   const std::function<int(std::string_view)> out = [&](std::string_view bytes) {
-    if (fd < 0) return port.fail(kFileNotOpen);
+    if (fd < 0) return fileFailure(kFileNotOpen);
     while (!bytes.empty()) {
       const ssize_t n = ::write(fd, bytes.data(), bytes.size());
       if (n < 0 && errno == EINTR) continue;
@@ -214,7 +212,7 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
   };
   if (int rc = session_.queueTransaction(out)) return discard(rc);
   // A file system that reports a lost write only when flushed (NFS) fails here.
-  if (fd < 0) return discard(port.fail(kFileWriteFailed));
+  if (fd < 0) return discard(fileFailure(kFileWriteFailed));
   if (::fsync(fd) != 0) return discard(writeFailed(errno));
 
   std::string path;
@@ -225,7 +223,7 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
     const int err = errno;
     ::unlink(path.c_str());
     closeFile(fd);
-    return port.fail(kFileWriteFailed, kTextCantWriteFile + dir + ": " + systemReason(err));
+    return fileFailure(kFileWriteFailed, kTextCantWriteFile + dir + ": " + systemReason(err));
   }
   closeFile(fd);
   fileName = path;
@@ -235,14 +233,13 @@ int MessageQueue::queue(const std::string &queueDir, std::string &fileName) {
 // ---------------------------------------------------------------- ProcessQueue
 
 int MessageQueue::listQueued(const std::string &dir, std::vector<std::string> &names) {
-  TcpClientPort &port = session_.port_;
   DIR *d = ::opendir(dir.c_str());
   if (d == nullptr) {
     const int err = errno;
-    if (err == ENOENT) return port.fail(kSmtpQueueFile, kTextNoFolder);
+    if (err == ENOENT) return fileFailure(kFolderOrName, kTextNoFolder);
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(err));
-    return port.fail(kSmtpQueueFile, kTextCantOpenFile + std::string(hex) + "].");
+    return fileFailure(kFolderOrName, kTextCantOpenFile + std::string(hex) + "].");
   }
   struct Entry {
     timespec modified;
@@ -268,7 +265,7 @@ int MessageQueue::listQueued(const std::string &dir, std::vector<std::string> &n
   if (err != 0) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(err));
-    return port.fail(kSmtpQueueFile, kTextCantOpenFile + std::string(hex) + "].");
+    return fileFailure(kFolderOrName, kTextCantOpenFile + std::string(hex) + "].");
   }
   // Oldest first, so that messages go out in the order they were queued; the
   // name decides within one time stamp ("0" before "a" ... "y").  A file put
@@ -318,7 +315,7 @@ void MessageQueue::tidyFolder(const std::string &dir) {
     if (fd < 0) continue;
     const std::string queued = name.substr(0, name.size() - kSending.size()) + std::string(kQueued);
     if (renameNoReplace(dirFd, name.c_str(), queued.c_str()) == 0)
-      session_.events_.onPITrail(kInformation, kTextResumedLead + dir + name + kTextResumedEnd);
+      session_.note(kTextResumedLead + dir + name + kTextResumedEnd);
     ::close(fd);
   }
 
@@ -338,47 +335,33 @@ void MessageQueue::tidyFolder(const std::string &dir) {
 }
 
 int MessageQueue::processQueue(const std::string &queueDir, bool keepQueue) {
-  TcpClientPort &port = session_.port_;
-  SessionEvents &events = session_.events_;
-  return session_.frame([&]() -> int {
+  failure_ = {};
+  outcomes_.clear();
+  return session_.operation([&]() -> int {
     const std::string dir = directoryOf(queueDir);
     tidyFolder(dir);
     std::vector<std::string> names;
     if (int rc = listQueued(dir, names)) return rc;
     if (names.empty()) return 0;
 
-    // Disconnect runs an operation of its own, which clears the last error:
-    // the failure that ended the delivery is kept across it.
-    const auto disconnectKeeping = [&](int rc) {
-      const KeptErrorText kept(port);
-      session_.disconnect();
-      return rc;
-    };
-    if (int rc = session_.connect()) return disconnectKeeping(rc);
-    session_.running_ = SmtpOperation::Send;
+    if (int rc = session_.connect()) return session_.disconnectKeeping(rc);
+    session_.markRunning(SmtpOperation::Send);
     int rc = 0;
     for (const std::string &name : names) {
-      events.onPITrail(kInformation, kTextProcessing + name);
-      Outcome outcome = Outcome::Delivered;
-      rc = deliver(dir, name, keepQueue, outcome);
-      if (outcome == Outcome::Skipped) events.onPITrail(kInformation, kTextTaken);
+      session_.note(kTextProcessing + name);
+      outcomes_.push_back({name, PELNET_SMTP_qoDelivered, {}});
+      rc = deliver(dir, name, keepQueue, outcomes_.back());
+      if (outcomes_.back().outcome == PELNET_SMTP_qoSkipped) session_.note(kTextTaken);
       if (rc != 0) break;
     }
-    session_.running_ = SmtpOperation::None;
-    if (rc == kWaitEnded) port.fail(rc, kTextInterrupted);
-    return disconnectKeeping(rc);
+    session_.markRunning(SmtpOperation::None);
+    if (rc == kWaitEnded) session_.fail(rc, kTextInterrupted);
+    return session_.disconnectKeeping(rc);
   });
 }
 
-int MessageQueue::exchangeLine(std::string_view line) {
-  if (int rc = session_.sendCommand(line)) return rc;
-  return session_.awaitReply();
-}
-
 int MessageQueue::deliver(const std::string &dir, const std::string &name, bool keepQueue,
-                          Outcome &outcome) {
-  TcpClientPort &port = session_.port_;
-  SessionEvents &events = session_.events_;
+                          FileOutcome &outcome) {
   const std::string path = dir + name;
   const std::string stem = path.substr(0, path.size() - kQueued.size() + 1);
   const std::string sending = stem + "sending";
@@ -388,26 +371,27 @@ int MessageQueue::deliver(const std::string &dir, const std::string &name, bool 
   // Every change of name happens while the lock is held, before the close
   // that releases it.
   const auto failed = [&](int rc) {
-    if (renamed) ::rename(sending.c_str(), (stem + "failed").c_str());
+    outcome.outcome = PELNET_SMTP_qoFailed;
+    const std::string failedPath = stem + "failed";
+    if (renamed && ::rename(sending.c_str(), failedPath.c_str()) == 0) outcome.path = failedPath;
     closeFile(fd);
-    events.onPITrail(kInformation, kTextSendFailed);
+    session_.note(kTextSendFailed);
     return rc;
   };
   const auto skip = [&] {
     closeFile(fd);
-    outcome = Outcome::Skipped;
+    outcome.outcome = PELNET_SMTP_qoSkipped;
     return 0;
   };
 
-  session_.setState(SmtpState::Rset);
-  if (int rc = exchangeLine("RSET")) return failed(rc);
+  if (int rc = session_.exchange(SmtpState::Rset, "RSET")) return failed(rc);
   // The claim: only one process can move the file away from its queued name.
   // It never replaces a ".sending" file of the same name, which another
   // process may be delivering.
   if (renameNoReplace(AT_FDCWD, path.c_str(), sending.c_str()) != 0) {
     const int err = errno;
     if (err == ENOENT || err == EEXIST) return skip();
-    return failed(port.fail(err, errnoText(err)));
+    return failed(fileFailure(err, errnoText(err)));
   }
   renamed = true;
   fd = ::open(sending.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -415,47 +399,47 @@ int MessageQueue::deliver(const std::string &dir, const std::string &name, bool 
   // taken the unlocked file for one whose owner ended and put it back: it
   // delivers it now.
   if (fd < 0 && errno == ENOENT) return skip();
-  if (fd < 0) return failed(port.fail(kFileNotReadable));
+  if (fd < 0) return failed(fileFailure(kFileNotReadable));
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !stillAt(fd, AT_FDCWD, sending.c_str())) return skip();
 
   std::string bytes;
-  if (!readWhole(fd, bytes)) return failed(port.fail(kFileNotReadable));
+  if (!readWhole(fd, bytes)) return failed(fileFailure(kFileNotReadable));
   QueueFileParts parts;
   if (checkQueueFileForm(bytes, parts) != nullptr) {
     // Nothing of it goes out, and it never holds up the files behind it.
     const std::string bad = stem + "bad";
-    if (::rename(sending.c_str(), bad.c_str()) == 0)
-      events.onPITrail(kInformation, kTextDamagedLead + path + kTextDamagedMoved + bad);
+    outcome.outcome = PELNET_SMTP_qoDamaged;
+    if (::rename(sending.c_str(), bad.c_str()) == 0) {
+      outcome.path = bad;
+      session_.note(kTextDamagedLead + path + kTextDamagedMoved + bad);
+    }
     closeFile(fd);
-    outcome = Outcome::SetAside;
     return 0;
   }
   if (int rc = replay(parts)) return failed(rc);
 
-  events.onPITrail(kInformation, kTextSent);
+  session_.note(kTextSent);
   if (keepQueue) {
-    ::rename(sending.c_str(), (stem + "sent").c_str());  // a failure leaves it ".sending"
+    outcome.outcome = PELNET_SMTP_qoKept;
+    const std::string sent = stem + "sent";
+    // A failure leaves it ".sending".
+    outcome.path = ::rename(sending.c_str(), sent.c_str()) == 0 ? sent : sending;
     closeFile(fd);
-    events.onPITrail(kInformation, kTextKept);
+    session_.note(kTextKept);
   } else {
     ::unlink(sending.c_str());
     closeFile(fd);
-    events.onPITrail(kInformation, kTextDeleted);
+    session_.note(kTextDeleted);
   }
   return 0;
 }
 
 int MessageQueue::replay(const QueueFileParts &parts) {
-  for (const std::string_view line : parts.commands) {
-    session_.setState(line == "DATA" ? SmtpState::Data : SmtpState::Command);
-    if (int rc = exchangeLine(line)) return rc;
-  }
+  for (const std::string_view line : parts.commands)
+    if (int rc = session_.exchange(line == "DATA" ? SmtpState::Data : SmtpState::Command, line))
+      return rc;
   // The message as the file holds it (dots already doubled, "." line at its end).
-  session_.setState(SmtpState::Body);
-  if (int rc = session_.lines_.send(parts.message)) return rc;
-  // The answer to the end of data, with no command of its own.
-  session_.setState(SmtpState::Dot);
-  return session_.awaitReply();
+  return session_.sendWritten(parts.message);
 }
 
 }  // namespace pelnet::smtp

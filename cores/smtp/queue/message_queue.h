@@ -24,13 +24,43 @@
 
 #include "queue/queue_file_form.h"
 #include "session/smtp_session.h"
+#include "smtp_errors.h"
 
 namespace pelnet::smtp {
 
+// The queue drives the dialogue through its public steps (an operation, an
+// exchange, the message as written) and keeps the failures of its own files
+// apart from the connection's: the core reports failure() as the method's error.
 class MessageQueue {
  public:
+  // The codes of the queue's own failures; an errno value is reported as it is.
+  static constexpr int kFileNotReadable = 3;
+  static constexpr int kFileNotOpen = 5;
+  static constexpr int kFileWriteFailed = 7;
+  // The folder cannot be read, or no queue file name could be created.
+  static constexpr int kFolderOrName = kSmtpQueueFile;
+
+  // A failure of a queue file or folder: its code and text ("" for the listed text of the code).
+  struct Failure {
+    int code = 0;
+    std::string text;
+  };
+  // What ProcessQueue did with one file (outcome: pelnet_smtp_queue_outcome);
+  // `path` is where the file lies now, "" when it was deleted or stayed where it was.
+  struct FileOutcome {
+    std::string name;
+    int outcome = 0;
+    std::string path;
+  };
+
   // `instance` tells the queue files of two components apart in their names.
   MessageQueue(SmtpSession &session, uintptr_t instance);
+
+  // The failure of the last Queue or ProcessQueue when it was the queue's own
+  // (code 0 when the dialogue's, or none).
+  const Failure &failure() const { return failure_; }
+  // The files the last ProcessQueue took up, in its order.
+  const std::vector<FileOutcome> &outcomes() const { return outcomes_; }
 
   // Writes one queue file; `fileName` receives its full name.  0 or a code
   // (302 when no name could be created, 164/165 as for Send, 5/7 when
@@ -57,9 +87,6 @@ class MessageQueue {
   static constexpr int kStaleTemporarySeconds = 300;
 
  private:
-  // What became of one queued file besides a failure.
-  enum class Outcome { Delivered, Skipped, SetAside };
-
   // The ".queued" file names of `dir`, oldest first; 0 or 302.
   int listQueued(const std::string &dir, std::vector<std::string> &names);
   // Before the search: the ".sending" files whose owner ended go back to
@@ -67,13 +94,17 @@ class MessageQueue {
   void tidyFolder(const std::string &dir);
   // One file: RSET, the claim and its lock, the form check, the replay and
   // the final state.
-  int deliver(const std::string &dir, const std::string &name, bool keepQueue, Outcome &outcome);
+  int deliver(const std::string &dir, const std::string &name, bool keepQueue,
+              FileOutcome &outcome);
   // The command lines with a reply each, the message as it stands, then the final reply.
   int replay(const QueueFileParts &parts);
-  int exchangeLine(std::string_view line);
+  // Keeps a failure of the queue's own and returns its code.
+  int fileFailure(int code, std::string text = {});
 
   SmtpSession &session_;
   uintptr_t instance_;
+  Failure failure_;
+  std::vector<FileOutcome> outcomes_;
 };
 
 }  // namespace pelnet::smtp

@@ -28,6 +28,16 @@ constexpr const char *kTextForcingDisconnection = "Forcing disconnection from ma
 
 std::string afterCode(const std::string &line) { return line.size() > 4 ? line.substr(4) : ""; }
 
+// The reply's code: its three leading digits; a reply with fewer counts by the
+// class of its first digit (a "4" alone is a temporary refusal all the same);
+// 0 for one without a leading digit.
+int replyCode(const std::string &line) {
+  const auto digit = [&](size_t i) { return i < line.size() && line[i] >= '0' && line[i] <= '9'; };
+  if (!digit(0)) return 0;
+  if (!digit(1) || !digit(2)) return (line[0] - '0') * 100;
+  return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
 }  // namespace
 
 const char *stateName(SmtpState s) {
@@ -71,7 +81,7 @@ const char *stateName(SmtpState s) {
 }
 
 SmtpSession::SmtpSession(TcpClientPort &port, pelsmtp::Message &message, SessionEvents &events)
-    : port_(port), lines_(port, *this), message_(message), events_(events) {}
+    : port_(port), wait_(port), lines_(port, wait_, *this), message_(message), events_(events) {}
 
 SmtpSession::~SmtpSession() = default;
 
@@ -83,17 +93,57 @@ void SmtpSession::setState(SmtpState s) {
 // ---------------------------------------------------------------- frame and exchange
 
 int SmtpSession::frame(const std::function<int()> &body) {
-  port_.clearError();
-  if (running_ != SmtpOperation::None) return port_.fail(kSmtpBusy);
-  port_.armDeadline();
-  port_.dropInterrupt();
-  const int rc = body();
+  wait_.clearError();
+  if (running_ != SmtpOperation::None) return wait_.fail(kSmtpBusy);
+  const bool outermost = frameDepth_ == 0;
+  if (outermost) {
+    refusal_ = 0;
+    refusedReplyCode_ = 0;
+    timedOut_ = false;
+  }
+  wait_.armDeadline();
+  wait_.dropInterrupt();
+  ++frameDepth_;
+  int rc = body();
+  --frameDepth_;
   running_ = SmtpOperation::None;
   setState(SmtpState::Idle);
-  return rc == kWaitEnded ? port_.waitEnded() : rc;
+  if (rc == kWaitEnded) rc = wait_.ended();
+  if (outermost) {
+    refusedReplyCode_ = rc == kSmtpProtocol ? refusal_ : 0;
+    timedOut_ = rc == kWaitEnded && wait_.lastError() == kTextTimeout;
+  }
+  return rc;
 }
 
-int SmtpSession::pendingInterrupt() { return port_.takeInterrupt(); }
+int SmtpSession::exchange(SmtpState state, std::string_view line) {
+  setState(state);
+  if (int rc = sendCommand(line)) return rc;
+  return awaitReply();
+}
+
+int SmtpSession::sendWritten(std::string_view bytes) {
+  setState(SmtpState::Body);
+  if (int rc = lines_.send(bytes)) return rc;
+  // The answer to the end of data, with no command of its own.
+  setState(SmtpState::Dot);
+  return awaitReply();
+}
+
+int SmtpSession::lastReplyCode() const { return replyCode(lastReply_); }
+
+void SmtpSession::note(const std::string &text) { events_.onPITrail(kInformation, text); }
+
+int SmtpSession::fail(int code, const std::string &text) { return wait_.fail(code, text); }
+
+int SmtpSession::disconnectKeeping(int rc) {
+  // Disconnect runs an operation of its own, which clears the last error.
+  const KeptErrorText kept = wait_.keepError();
+  disconnect();
+  return rc;
+}
+
+int SmtpSession::pendingInterrupt() { return wait_.takeInterrupt(); }
 
 int SmtpSession::sendCommand(std::string_view verb, const std::string *arg) {
   if (int rc = pendingInterrupt()) return rc;
@@ -132,7 +182,10 @@ int SmtpSession::onReplyLine(const std::string &line) {
     if (state_ == SmtpState::Expn) events_.onExpand(afterCode(lastReply_));
     return 0;
   }
-  return port_.fail(kSmtpProtocol, kTextProtocolErrorPrefix + lastReply_ + ".");
+  // The reply that ended the operation, unless it is QUIT's, which only
+  // follows the failure it would hide.
+  if (state_ != SmtpState::Quit) refusal_ = replyCode(lastReply_);
+  return wait_.fail(kSmtpProtocol, kTextProtocolErrorPrefix + lastReply_ + ".");
 }
 
 int SmtpSession::run(int first) {
@@ -182,7 +235,7 @@ int SmtpSession::dispatch(int rc) {
 
 int SmtpSession::refuseLineBreaks(std::string_view text) {
   if (text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) return 0;
-  return port_.fail(kSmtpLineBreakInArgument);
+  return wait_.fail(kSmtpLineBreakInArgument);
 }
 
 // ---------------------------------------------------------------- Connect
@@ -190,7 +243,7 @@ int SmtpSession::refuseLineBreaks(std::string_view text) {
 int SmtpSession::connect() {
   return frame([this] {
     running_ = SmtpOperation::Connect;
-    if (port_.connected()) return performAuth();
+    if (lines_.connected()) return performAuth();
     return performConnect();
   });
 }
@@ -207,10 +260,9 @@ int SmtpSession::performConnect() {
   }
   lines_.reset();
   tlsStarted_ = false;
-  if (int rc = port_.open()) return rc;
-  if (int rc = port_.waitForConnection()) return rc;
+  if (int rc = lines_.connect()) return rc;
   // Implicit TLS: the greeting already comes over TLS.
-  if (port_.tls().implicit())
+  if (tls.implicit())
     if (int rc = handshake()) return rc;
   return run(performGreeting());
 }
@@ -224,8 +276,8 @@ int SmtpSession::performGreeting() {
 int SmtpSession::onGreetingReply(int rc) {
   if (rc != 0) return rc;
   // STARTTLS is an extension: without EHLO it cannot be asked for.
-  if (port_.tls().mode == PELNET_SMTP_tlsStartTlsRequired && !settings.allowExtensions &&
-      !port_.tlsActive())
+  if (tls.mode == PELNET_SMTP_tlsStartTlsRequired && !settings.allowExtensions &&
+      !lines_.recordLayerActive())
     return refuseWithQuit(kSmtpStartTlsNotOffered, kTextStartTlsNeedsEhlo);
   return settings.allowExtensions ? performEhlo() : performHelo();
 }
@@ -244,7 +296,7 @@ int SmtpSession::performEhlo() {
 // with it, so whether TLS came up is the dialogue's own record.
 int SmtpSession::onEhloReply(int rc) {
   if (rc == 0) return afterEhlo();
-  if (port_.tls().mode != PELNET_SMTP_tlsStartTlsRequired) return performHelo();
+  if (tls.mode != PELNET_SMTP_tlsStartTlsRequired) return performHelo();
   if (rc == kWaitEnded) return tlsStarted_ ? performHelo() : rc;
   if (refusedForNow(rc)) return endWithQuit(rc);
   if (!tlsStarted_) return refuseWithQuit(kSmtpStartTlsNotOffered, kTextStartTlsNotOffered);
@@ -268,12 +320,12 @@ int SmtpSession::performAuth() {
   auth.target = port_.remoteHost();
   auth.service = port_.servicePrincipal("SMTP/");
   auth.offered = offeredMechanisms(ehloLines_);
-  auth.tlsUp = port_.tlsActive();
+  auth.tlsUp = lines_.recordLayerActive();
   security.setUseSystemSecurity(port_.systemSecurity());
   security.setCodePage(port_.textCodePage());
-  port_.maskRecordedSends(true);
+  lines_.maskRecordedSends(true);
   const int rc = authenticate(auth, security, *this);
-  port_.maskRecordedSends(false);
+  lines_.maskRecordedSends(false);
   return rc;
 }
 
@@ -288,20 +340,21 @@ int SmtpSession::disconnect() {
   return frame([this] {
     running_ = SmtpOperation::Disconnect;
     int rc = 0;
-    const bool wasConnected = port_.socketConnected();
-    if (wasConnected && !port_.negotiating()) {
+    const bool wasConnected = lines_.transportUp();
+    // No QUIT while a stage below the lines (the tunnel) is still setting itself up.
+    if (wasConnected && lines_.connected()) {
       rc = run(performQuit());
       if (rc == kWaitEnded) {
         rc = 0;
-        port_.clearErrorText();
+        wait_.clearErrorText();
       } else if (rc != 0) {
         events_.onPITrail(kInformation, kTextForcingDisconnection);
       }
     }
     // The close and the steps after it set texts of their own; the QUIT's failure is the one kept.
-    const KeptErrorText kept(port_);
-    if (wasConnected) port_.close();
-    for (int i = 0; i < kDisconnectSteps; ++i) port_.waitStep(0);
+    const KeptErrorText kept = wait_.keepError();
+    if (wasConnected) lines_.close();
+    for (int i = 0; i < kDisconnectSteps; ++i) wait_.step(0);
     return rc;
   });
 }
@@ -320,7 +373,7 @@ int SmtpSession::send(std::string_view verb) {
     verb_.assign(verb);
     if (int rc = checkTransactionArguments()) return rc;
     bool madeConnection = false;
-    if (!port_.connected()) {
+    if (!lines_.connected()) {
       if (int rc = connect()) return rc;
       madeConnection = true;
     }
@@ -374,13 +427,13 @@ std::string SmtpSession::mailFromArgument() const {
 
 int SmtpSession::transaction() {
   inMessageData_ = false;
-  port_.clearError();
-  if (message_.from().empty()) return port_.fail(kSmtpNoSender);
+  wait_.clearError();
+  if (message_.from().empty()) return wait_.fail(kSmtpNoSender);
   const auto &list = message_.recipientList();
   const bool hasTo = std::any_of(list.begin(), list.end(), [](const pelsmtp::Recipient &r) {
     return r.type == pelsmtp::RecipientType::To;
   });
-  if (!hasTo && !settings.allowEmptyTo) return port_.fail(kSmtpNoRecipient);
+  if (!hasTo && !settings.allowEmptyTo) return wait_.fail(kSmtpNoRecipient);
   nextRecipient_ = 0;
   return run(lines_.diverted() ? performMail() : performRset());
 }
@@ -444,7 +497,7 @@ bool SmtpSession::stopsOnRefusal(pelsmtp::RecipientType type) const {
 
 int SmtpSession::onRcptReply(int rc) {
   if (rc == kSmtpProtocol && !stopsOnRefusal(currentRecipientType_)) {
-    events_.onError(rc, port_.lastError());
+    events_.onError(rc, wait_.lastError());
     return performRcpt();
   }
   return rc != 0 ? rc : performRcpt();
@@ -473,7 +526,7 @@ int SmtpSession::performMessage() {
     return performDot();
   }
   // The header block, the body pieces and the end of data leave as one block.
-  TcpClientPort::SegmentHold hold(port_);
+  const auto hold = lines_.holdSegments();
   if (int rc = lines_.send(header)) return rc;
   transferTotal_ = body.empty() ? 1 : static_cast<int64_t>(body.size());
   inMessageData_ = true;
@@ -522,7 +575,7 @@ int SmtpSession::queryAddress(SmtpOperation op, const std::string &address) {
     std::string arg;
     if (int rc = message_.recipients(pelsmtp::RecipientType::To, arg)) return rc;
     if (int rc = refuseLineBreaks(arg)) return rc;
-    if (!port_.connected())
+    if (!lines_.connected())
       if (int rc = connect()) return rc;
     running_ = op;
     return run(op == SmtpOperation::Expand ? performExpn(arg) : performVrfy(arg));
@@ -563,7 +616,7 @@ int SmtpSession::command(const std::string &line) {
   storedCommand_ = line;
   return frame([this, &line] {
     if (int rc = refuseLineBreaks(line)) return rc;
-    if (!port_.connected())
+    if (!lines_.connected())
       if (int rc = connect()) return rc;
     return run(performCommand(line));
   });
@@ -578,7 +631,7 @@ int SmtpSession::onCommandReply(int rc) { return rc; }
 
 int SmtpSession::interrupt() {
   running_ = SmtpOperation::None;
-  return port_.interrupt();
+  return wait_.interrupt();
 }
 
 // ---------------------------------------------------------------- from the connection

@@ -25,6 +25,8 @@
 #include "connection/line_channel.h"
 #include "auth/smtp_auth.h"
 #include "connection/tcp_client_port.h"
+#include "connection/wait_handle.h"
+#include "tls/tls_settings.h"
 
 namespace pelnet::smtp {
 
@@ -83,9 +85,6 @@ class SessionEvents {
 class MessageQueue;
 
 class SmtpSession : private ConnectionNotes, private AuthChannel {
-  // The queue replays its files through the frame and the exchange.
-  friend class MessageQueue;
-
  public:
   // The body goes out in pieces of this size so that OnTransfer reports progress.
   static constexpr size_t kBodyPiece = 8192;
@@ -100,6 +99,8 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   SmtpSession &operator=(const SmtpSession &) = delete;
 
   SessionSettings settings;
+  // TLS on the connection: when and how the record layer goes in, and what it checks.
+  TlsSettings tls;
   // The component's one security context: SMTP AUTH NTLM and GSSAPI (and a
   // proxy that asks for NTLM or Negotiate) take their tokens from it.
   SecurityContext security;
@@ -121,6 +122,35 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   // its CR LF, no reply awaited (so no recipient is refused), no transfer
   // events.  Needs no connection; runs as an operation (busy check, deadline).
   int queueTransaction(const std::function<int(std::string_view)> &out);
+
+  // ---- the steps a replay is made of (the queue's delivery of its files) ----
+  // Runs `body` as one operation: the busy check, the deadline, the interrupt
+  // request; the failure's text is the operation's last error.
+  int operation(const std::function<int()> &body) { return frame(body); }
+  // Marks the operation in progress (Idle reads False) or none.
+  void markRunning(SmtpOperation op) { running_ = op; }
+  // One command line in the state `state` and its whole reply: 0, 161 or 301.
+  int exchange(SmtpState state, std::string_view line);
+  // Bytes already in the form of the wire (dots doubled, the end of data
+  // included) in the state Body, then the reply to the end of data.
+  int sendWritten(std::string_view bytes);
+  // An information line of OnPITrail.
+  void note(const std::string &text);
+  // Sets the operation's last error.
+  int fail(int code, const std::string &text);
+  // Disconnect as the last step of a larger operation: the failure `rc` that
+  // ended it keeps its text across the QUIT and the close.
+  int disconnectKeeping(int rc);
+
+  // ---- what the last operation ended with, as values ----
+  // The code of the 4xx or 5xx reply that ended it with 161 (a QUIT sent
+  // after the refusal does not replace it); 0 when it ended otherwise.
+  int refusedReplyCode() const { return refusedReplyCode_; }
+  // The code LastReply starts with: its three digits (a shorter run of digits
+  // counts by the class of its first), 0 when it starts with none.
+  int lastReplyCode() const;
+  // It ended with 301 because its deadline passed, not by an interrupt or a close.
+  bool timedOut() const { return timedOut_; }
 
   // ---- state ----
   bool idle() const { return running_ == SmtpOperation::None; }
@@ -183,7 +213,7 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   // The AUTH exchanges' view of the dialogue (smtp_auth.h).
   int authExchange(const std::string &line) override;
   std::string &authLastReply() override { return lastReply_; }
-  int authFail(int code, const std::string &text) override { return port_.fail(code, text); }
+  int authFail(int code, const std::string &text) override { return wait_.fail(code, text); }
 
   // ---- the transaction ----
   int transaction();
@@ -223,12 +253,23 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   void onNote(const std::string &text) override;
   void onError(int code, const std::string &text) override;
 
+  // The socket stage, for what the dialogue names from its address only
+  // (the server's name, the local settings); the dialogue itself goes
+  // through the line stage and waits through the wait handle.
   TcpClientPort &port_;
+  WaitHandle wait_;
   LineChannel lines_;
   pelsmtp::Message &message_;
   SessionEvents &events_;
 
   SmtpOperation running_ = SmtpOperation::None;
+  // Operations run inside operations (Send's Connect); the values above are
+  // the outermost one's.
+  int frameDepth_ = 0;
+  // The refusal of the running operation, QUIT's aside.
+  int refusal_ = 0;
+  int refusedReplyCode_ = 0;
+  bool timedOut_ = false;
   SmtpState state_ = SmtpState::Idle;
   std::string lastReply_;
   // The lines of the last EHLO reply, each after its code.

@@ -8,6 +8,7 @@
 #include "session/session_steps.h"
 #include "session/smtp_session.h"
 #include "smtp_errors.h"
+#include "tls/tls_session.h"
 
 namespace pelnet::smtp {
 
@@ -41,7 +42,6 @@ bool SmtpSession::offers(std::string_view keyword) const {
 }
 
 int SmtpSession::afterEhlo() {
-  const TlsSettings &tls = port_.tls();
   if (!tls.startTlsWanted() || tlsStarted_) return performAuth();
   if (offers("STARTTLS")) return performStartTls();
   if (tls.mode == PELNET_SMTP_tlsStartTlsRequired)
@@ -58,7 +58,7 @@ int SmtpSession::performStartTls() {
 int SmtpSession::onStartTlsReply(int rc) {
   if (rc == kWaitEnded) return rc;
   if (rc != 0) {
-    if (port_.tls().mode == PELNET_SMTP_tlsStartTlsRequired)
+    if (tls.mode == PELNET_SMTP_tlsStartTlsRequired)
       return refuseWithQuit(kSmtpStartTlsRefused, kTextStartTlsRefusedPrefix + lastReply_ + ".");
     return performAuth();
   }
@@ -70,24 +70,24 @@ int SmtpSession::onStartTlsReply(int rc) {
 int SmtpSession::handshake() {
   if (int rc = pendingInterrupt()) return rc;
   lines_.reset();
-  if (int rc = port_.startTls(tlsPeerName())) {
+  if (int rc = lines_.startRecordLayer(tlsRecordLayer(tls, tlsPeerName()))) {
     // A half-made TLS session carries nothing more: the connection closes, its text kept.
-    const KeptErrorText kept(port_);
-    port_.close();
+    const KeptErrorText kept = wait_.keepError();
+    lines_.close();
     return rc;
   }
   tlsStarted_ = true;
-  events_.onPITrail(kInformation, kTextTlsStarted + port_.tlsSummary());
-  if (!port_.tls().verify && !port_.tls().pinned) events_.onPITrail(kInformation, kTextNotChecked);
+  events_.onPITrail(kInformation, kTextTlsStarted + lines_.recordLayerSummary());
+  if (!tls.verify && !tls.pinned) events_.onPITrail(kInformation, kTextNotChecked);
   return 0;
 }
 
 int SmtpSession::refuseWithQuit(int code, const std::string &text) {
-  port_.fail(code, text);
+  wait_.fail(code, text);
   {
-    const KeptErrorText kept(port_);
+    const KeptErrorText kept = wait_.keepError();
     run(performQuit());
-    port_.close();
+    lines_.close();
   }
   return code;
 }
@@ -99,13 +99,13 @@ bool SmtpSession::refusedForNow(int rc) const {
 int SmtpSession::endWithQuit(int code) {
   // The refusal is the failure: its reply stays LastReply, not the QUIT's.
   const std::string refusal = lastReply_;
-  refuseWithQuit(code, port_.lastError());
+  refuseWithQuit(code, wait_.lastError());
   lastReply_ = refusal;
   return code;
 }
 
 std::string SmtpSession::tlsPeerName() const {
-  const std::string &name = port_.tls().serverName;
+  const std::string &name = tls.serverName;
   return name.empty() ? port_.remoteText() : name;
 }
 

@@ -348,4 +348,13 @@ std::string TlsSession::info() const {
   return out;
 }
 
+RecordLayerMaker tlsRecordLayer(const TlsSettings &settings, const std::string &peerName) {
+  return [&settings, peerName](std::unique_ptr<RecordLayer> &layer, std::string &text) {
+    auto session = std::make_unique<TlsSession>();
+    if (int rc = session->begin(settings, peerName, text)) return rc;
+    layer = std::move(session);
+    return 0;
+  };
+}
+
 }  // namespace pelnet::smtp

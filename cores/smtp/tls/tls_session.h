@@ -15,17 +15,16 @@
 #include <string>
 #include <string_view>
 
+#include "connection/connection_stage.h"
 #include "tls/tls_settings.h"
 
 namespace pelnet::smtp {
 
-class TlsSession {
+// TLS as the connection's record layer (connection_stage.h), over GnuTLS.
+class TlsSession final : public RecordLayer {
  public:
-  enum class Step { Done, More, Failed };
-  enum class Read { Data, More, Closed, Failed };
-
   TlsSession() = default;
-  ~TlsSession();
+  ~TlsSession() override;
   TlsSession(const TlsSession &) = delete;
   TlsSession &operator=(const TlsSession &) = delete;
 
@@ -37,36 +36,36 @@ class TlsSession {
   int begin(const TlsSettings &settings, const std::string &peerName, std::string &text);
 
   // Bytes read from the socket.
-  void feed(std::string_view bytes);
+  void feed(std::string_view bytes) override;
   // The socket has no more bytes to give.
-  void endOfInput() { inputEnded_ = true; }
-  bool inputEnded() const { return inputEnded_; }
+  void endOfInput() override { inputEnded_ = true; }
+  bool inputEnded() const override { return inputEnded_; }
   // Bytes fed and not yet taken by the library.
-  size_t unread() const { return in_.size() - inPos_; }
+  size_t unread() const override { return in_.size() - inPos_; }
 
   // One round of the handshake.  More: waits for bytes; Failed: a code and
   // `text` (certificate refusals included).
-  Step handshake(int &code, std::string &text);
-  bool established() const { return established_; }
+  Step handshake(int &code, std::string &text) override;
+  bool established() const override { return established_; }
 
   // Decrypts into `out`, at most `room` bytes; Data sets `got`.
-  Read read(char *out, size_t room, size_t &got, std::string &text);
+  Read read(char *out, size_t room, size_t &got, std::string &text) override;
   // True when decrypted bytes wait inside the session for room to go to.
-  bool plainWaiting() const;
+  bool plainWaiting() const override;
 
   // Encrypts every byte into outgoing(); 0 or a code with `text`.
-  int write(std::string_view plain, std::string &text);
+  int write(std::string_view plain, std::string &text) override;
   // The records written and not yet sent; the connection takes them from the front.
-  std::string &outgoing() { return out_; }
+  std::string &outgoing() override { return out_; }
 
   // Writes the close alert into outgoing(), without waiting for the peer's.
-  void bye();
+  void bye() override;
 
   // After the handshake: "TLS1.3, AES-256-GCM".
-  std::string summary() const;
+  std::string summary() const override;
   // After the handshake: protocol, cipher suite and the certificate's
   // subject, issuer, validity and SHA-256 fingerprint, one "Name: value" per line.
-  std::string info() const;
+  std::string info() const override;
 
  private:
   static ssize_t pull(gnutls_transport_ptr_t self, void *data, size_t size);
@@ -86,5 +85,9 @@ class TlsSession {
   bool inputEnded_ = false;
   bool established_ = false;
 };
+
+// The maker of a TLS record layer for the connection stack: a session
+// begun with `settings`, checking the certificate against `peerName`.
+RecordLayerMaker tlsRecordLayer(const TlsSettings &settings, const std::string &peerName);
 
 }  // namespace pelnet::smtp

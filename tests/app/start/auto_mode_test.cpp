@@ -351,53 +351,79 @@ TEST_F(AutoRunMonitorTest, ARunThatCheckedNothingFailsAndSendsNoReport) {
 }
 
 // Which failures of the mail report keep it in the queue folder: a server
-// that could not be reached, or a temporary (4xx) refusal; nothing else.
+// that could not be reached, or a temporary (4xx) refusal; nothing else. The
+// refusal's reply code is the component's RefusedReplyCode (0 when the
+// failure was not a refusal).
 TEST(MailQueuePolicy, OnlyUnreachableServersAndTemporaryRefusalsAreQueued) {
   const struct {
     int Code;
-    const char *Message;
+    int RefusedReplyCode;
     bool Unreachable, Temporary;
   } Rows[] = {
-      {10061, "10061: [10061] Connection refused", true, true},
-      {10060, "10060: [10060] Connection timed out", true, true},
-      {11001, "11001: [11001] Host not found", true, true},
-      {11004, "11004: [11004] Valid name, no data record (check DNS setup)", true, true},
-      {301, "301: Timeout.", true, true},
-      {161, "161: SMTP protocol error. 451 4.3.0 try again later.", false, true},
-      {161, "161: SMTP protocol error. 421 closing.", false, true},
-      {161, "161: SMTP protocol error. 550 5.1.1 unknown user.", false, false},
-      {161, "161: SMTP protocol error. 554 4 is not the first digit.", false, false},
-      {161, "161: SMTP protocol error. .", false, false},
-      {161, "", false, false},
-      {164, "164: Please specify a sender (From).", false, false},
-      {165, "165: Please specify a recipient (To).", false, false},
-      {117, "117: MailPort is out of range.", false, false},
-      {302, "302: Can't open queue folder", false, false},
-      {9999, "", false, false},
-      {12000, "", false, false},
+      {10061, 0, true, true},
+      {10060, 0, true, true},
+      {11001, 0, true, true},
+      {11004, 0, true, true},
+      {301, 0, true, true},
+      {161, 451, false, true},
+      {161, 421, false, true},
+      // A reply that is only its class still counts by it.
+      {161, 400, false, true},
+      {161, 550, false, false},
+      {161, 554, false, false},
+      {161, 0, false, false},
+      // A 4xx code of another failure is not a refusal of the server.
+      {164, 451, false, false},
+      {164, 0, false, false},
+      {165, 0, false, false},
+      {117, 0, false, false},
+      {302, 0, false, false},
+      {9999, 0, false, false},
+      {12000, 0, false, false},
   };
   for (const auto &R : Rows) {
-    SCOPED_TRACE(R.Message);
+    SCOPED_TRACE(testing::Message() << R.Code << " " << R.RefusedReplyCode);
     EXPECT_EQ(MailServerUnreachable(R.Code), R.Unreachable);
-    EXPECT_EQ(MailFailureIsTemporary(R.Code, QString::fromLatin1(R.Message)), R.Temporary);
+    EXPECT_EQ(MailFailureIsTemporary(R.Code, R.RefusedReplyCode), R.Temporary);
     // Only a name lookup's failure may queue a report before the server was even tried.
     EXPECT_EQ(MailServerLookupFailed(R.Code), R.Code >= 11001 && R.Code <= 11004);
   }
 }
 
-TEST(MailQueuePolicy, TheFileBeingDeliveredIsReadFromItsNote) {
+// The file whose delivery ended ProcessQueue, and the damaged files set
+// aside, from the outcomes the component reports for each file.
+TEST(MailQueuePolicy, TheFileBeingDeliveredAndTheDamagedOnesComeFromTheOutcomes) {
+  const TQueuedFile Delivered{QStringLiteral("1l_1l0.queued"), PELNET_SMTP_qoDelivered, {}};
+  const TQueuedFile Kept{QStringLiteral("1l_2l0.queued"), PELNET_SMTP_qoKept,
+                         QStringLiteral("/q/1l_2l0.sent")};
+  const TQueuedFile Skipped{QStringLiteral("1l_3l0.queued"), PELNET_SMTP_qoSkipped, {}};
+  const TQueuedFile Damaged{QStringLiteral("1l_4l0.queued"), PELNET_SMTP_qoDamaged,
+                            QStringLiteral("/q/1l_4l0.bad")};
+  const TQueuedFile DamagedStuck{QStringLiteral("1l_5l0.queued"), PELNET_SMTP_qoDamaged, {}};
+  const TQueuedFile Failed{QStringLiteral("a b.queued"), PELNET_SMTP_qoFailed,
+                           QStringLiteral("/q/a b.failed")};
+  const TQueuedFile FailedUnclaimed{QStringLiteral("1l_6l0.queued"), PELNET_SMTP_qoFailed, {}};
   const struct {
-    const char *Note, *File;
+    const char *Case;
+    QList<TQueuedFile> Files;
+    QString Delivering;
+    QStringList DamagedPaths;
   } Rows[] = {
-      {"Processing queued message file: 1l_2l0.queued", "1l_2l0.queued"},
-      {"Processing queued message file: a b.queued", "a b.queued"},
-      {"Processing queued message file: ", ""},
-      {"Queued message succesfully sent.", ""},
-      {"processing queued message file: x.queued", ""},
-      {"", ""},
+      {"none taken up", {}, {}, {}},
+      {"all delivered", {Delivered, Kept, Skipped}, {}, {}},
+      {"the last failed", {Delivered, Failed}, QStringLiteral("a b.queued"), {}},
+      {"failed before its claim", {FailedUnclaimed}, QStringLiteral("1l_6l0.queued"), {}},
+      {"damaged ones on the way",
+       {Damaged, Delivered, DamagedStuck, Failed},
+       QStringLiteral("a b.queued"),
+       {QStringLiteral("/q/1l_4l0.bad")}},
+      {"damaged last", {Delivered, Damaged}, {}, {QStringLiteral("/q/1l_4l0.bad")}},
   };
-  for (const auto &R : Rows)
-    EXPECT_EQ(QueuedFileOfNote(QString::fromLatin1(R.Note)), QString::fromLatin1(R.File)) << R.Note;
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Case);
+    EXPECT_EQ(FailedQueueFile(R.Files), R.Delivering);
+    EXPECT_EQ(DamagedQueueFiles(R.Files), R.DamagedPaths);
+  }
 }
 
 // Queued reports of earlier runs refused for good are lost reports: each is

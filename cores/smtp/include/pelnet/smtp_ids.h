@@ -70,7 +70,19 @@
   /* Boolean, default True; False accepts any certificate and still encrypts. */                   \
   X(TlsVerify, 49, Int)                                                                            \
   /* Read only: protocol, cipher suite and the certificate after the handshake; "" without TLS. */ \
-  X(TlsInfo, 50, Text)
+  X(TlsInfo, 50, Text)                                                                             \
+  /* Read only, what the last operation ended with: the code of the 4xx or 5xx reply that */       \
+  /* ended it with 161 (a QUIT sent after the refusal does not replace it), else 0. */             \
+  X(RefusedReplyCode, 51, Int)                                                                     \
+  /* Read only: the code LastReply starts with (its three digits), 0 when none. */                 \
+  X(LastReplyCode, 52, Int)                                                                        \
+  /* Read only, boolean: the last operation ended with 301 because its Timeout passed. */          \
+  X(TimedOut, 53, Int)                                                                             \
+  /* Read only: the files the last ProcessQueue took up, in its order, each with its outcome. */   \
+  X(QueueFileCount, 54, Int)                                                                       \
+  X(QueueFileName, 55, Text)   /* indexed by QueueFileIndex: the ".queued" name, no folder */      \
+  X(QueueFileOutcome, 56, Int) /* indexed by QueueFileIndex: pelnet_smtp_queue_outcome */          \
+  X(QueueFilePath, 57, Text)   /* indexed by QueueFileIndex: where it lies now, "" if nowhere */
 
 #define PELNET_SMTP_PROP_ENUMERATOR(name, id, kind) PELNET_SMTP_PROP_##name = (id),
 enum pelnet_smtp_property { PELNET_SMTP_PROPERTIES(PELNET_SMTP_PROP_ENUMERATOR) };
@@ -165,6 +177,21 @@ enum pelnet_smtp_tls_mode {
   /* STARTTLS when the server offers it, plaintext otherwise (no protection against an
    * active attacker who removes the offer). */
   PELNET_SMTP_tlsStartTlsOptional = 3
+};
+
+/* QueueFileOutcome values: what ProcessQueue did with one queued file. */
+enum pelnet_smtp_queue_outcome {
+  /* Delivered and deleted. */
+  PELNET_SMTP_qoDelivered = 0,
+  /* Delivered and kept as ".sent" (KeepQueue); QueueFilePath names it. */
+  PELNET_SMTP_qoKept = 1,
+  /* Taken by another process meanwhile; not sent by this one. */
+  PELNET_SMTP_qoSkipped = 2,
+  /* Not in the form Queue writes: set aside unsent as ".bad" (QueueFilePath, when the rename went).
+   */
+  PELNET_SMTP_qoDamaged = 3,
+  /* Its delivery failed and ended ProcessQueue; ".failed" (QueueFilePath) once claimed. */
+  PELNET_SMTP_qoFailed = 4
 };
 
 /* Direction of OnPITrail and the transfer events. */

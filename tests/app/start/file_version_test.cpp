@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
 #include <QtEndian>
 
 #include <elf.h>

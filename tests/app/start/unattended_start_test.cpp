@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -7,7 +7,7 @@
 #include "window/form_main.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -34,9 +34,9 @@ QString LargeSettingsFile() {
 }
 
 struct TFixture {
-  TTempFiles Temp;
-  QString Executable = Temp.Path(QStringLiteral("dervik"));
-  TFixture() { Temp.WriteText(QStringLiteral("dervik.ini"), LargeSettingsFile()); }
+  testsupport::TempFolder Temp;
+  QString Executable = Temp.file(QStringLiteral("dervik"));
+  TFixture() { Temp.writeText(QStringLiteral("dervik.ini"), LargeSettingsFile()); }
 };
 
 TFixture &Fixture() {
@@ -46,7 +46,7 @@ TFixture &Fixture() {
 
 void LoadSettings(benchmark::State &State) {
   TSettings Settings;
-  const QString FileName = Fixture().Temp.Path(QStringLiteral("dervik.ini"));
+  const QString FileName = Fixture().Temp.file(QStringLiteral("dervik.ini"));
   for (auto _ : State) {
     Settings.LoadFromFile(FileName);
     benchmark::DoNotOptimize(Settings.Devices().size());
@@ -115,9 +115,9 @@ QByteArray HostileFile(THostileFile Kind) {
 }
 
 void CreateWindowWithHostileFile(benchmark::State &State) {
-  const TTempFiles Temp;
-  const QString Executable = Temp.Path(QStringLiteral("dervik"));
-  Temp.Write(QStringLiteral("dervik.ini"), HostileFile(static_cast<THostileFile>(State.range(0))));
+  const testsupport::TempFolder Temp;
+  const QString Executable = Temp.file(QStringLiteral("dervik"));
+  Temp.write(QStringLiteral("dervik.ini"), HostileFile(static_cast<THostileFile>(State.range(0))));
   qsizetype Rows = 0;
   for (auto _ : State) {
     auto Form = std::make_unique<TFormMain>(TFormMain::TStartup{Executable, {}});

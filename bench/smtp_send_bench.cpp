@@ -5,28 +5,17 @@
 // default), so a Send that waited on the server's delayed acknowledgement
 // would take about 40 ms: every Send would be counted.  Driven by
 // bench/smtp_vs_smtp_source.sh.
-#include <QCoreApplication>
 #include <QString>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 
-#include "core_units.h"
 #include "pelsmtp.h"
+#include "send_bench.h"
 
 int main(int argc, char **argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s <port> <count>\n", argv[0]);
-    return 2;
-  }
-  const int port = std::atoi(argv[1]);
-  const long count = std::atol(argv[2]);
-  unsetenv("QT_NO_GLIB");
-  QCoreApplication app(argc, argv);
-  TCoreUnits units;
-  try {
+  return RunSendBench(argc, argv, 3, "<port> <count>", [](int port, long count) {
     TpelSMTP smtp;
     smtp.Config(QStringLiteral("Hello=bench.test"));
     smtp.Config(QStringLiteral("TcpNoDelay=False"));
@@ -35,10 +24,7 @@ int main(int argc, char **argv) {
     smtp.setFrom(QStringLiteral("from@bench.test"));
     smtp.setSendTo(QStringLiteral("to@bench.test"));
     smtp.setSubject(QStringLiteral("benchmark"));
-    // 1024 bytes: 16 lines of 62 characters and CR LF.
-    QString body;
-    for (int i = 0; i < 16; ++i) body += QString(62, QChar('a' + i)) + QStringLiteral("\r\n");
-    smtp.setMessageText(body);
+    smtp.setMessageText(KibibyteMailBody());
     smtp.Connect();
     double slowest = 0;
     long slow = 0;
@@ -53,9 +39,5 @@ int main(int argc, char **argv) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     smtp.Disconnect();
     std::printf("%.6f %.3f %ld\n", elapsed.count(), slowest, slow);
-  } catch (const EPelnet &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-  return 0;
+  });
 }

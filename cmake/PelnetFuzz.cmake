@@ -4,8 +4,15 @@
 # the fuzzer's coverage instrumentation.  A fuzz folder is also a project of
 # its own (scripts/fuzz.sh configures it so, with clang, while the rest of the
 # tree is built with gcc); it includes this file by its path.  Warnings are
-# errors with -DPELORIN_WERROR=ON, as in the main build.
+# errors with -DPELORIN_WERROR=ON, as in the main build.  A fuzz folder
+# configured as a project of its own gets C++20 and PELORIN_FUZZ from here.
 include_guard(GLOBAL)
+
+if(CMAKE_SOURCE_DIR STREQUAL CMAKE_CURRENT_SOURCE_DIR)
+  set(CMAKE_CXX_STANDARD 20)
+  set(CMAKE_CXX_STANDARD_REQUIRED ON)
+  set(PELORIN_FUZZ ON)
+endif()
 
 function(pelnet_add_fuzz_target target)
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")

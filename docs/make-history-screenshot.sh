@@ -27,6 +27,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/prog" "$work/data"
 cp "$bin/dervik" ReadMe.txt "$work/prog/"
+cp docs/screenshot-display.sh "$work/"
 cat >"$work/prog/dervik.ini" <<'INI'
 [Ping]
 Timeout=1
@@ -98,17 +99,7 @@ set -euo pipefail
 work=$1
 shot=$2
 keys=$3
-openbox >/dev/null 2>&1 </dev/null &
-wm=$!
-window() {
-  for _ in $(seq 100); do
-    id=$(xwininfo -root -tree 2>/dev/null | grep -E "^ +0x[0-9a-f]+ \"$1" | awk '{print $1}' | head -n 1) || true
-    if [ -n "$id" ]; then echo "$id"; return 0; fi
-    sleep 0.1
-  done
-  echo "no window '$1'" >&2
-  return 1
-}
+. "$work/screenshot-display.sh"
 # Dates and times as a user in the US reads them; the machine's C locale
 # would write its long form with seconds.
 LANG=en_US.UTF-8 "$work/prog/dervik" </dev/null &

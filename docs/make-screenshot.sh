@@ -27,6 +27,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/prog" "$work/etc" "$work/empty-path"
 cp "$bin/dervik" ReadMe.txt "$work/prog/"
+cp docs/screenshot-display.sh "$work/"
 mkdir -p "$work/mail"
 cp tests/support/smtp_sink.py "$work/"
 printf 'hosts: files\n' >"$work/etc/nsswitch.conf"
@@ -47,18 +48,7 @@ cat >"$work/display.sh" <<'DISPLAY'
 set -euo pipefail
 work=$1
 docs=$2
-openbox >/dev/null 2>&1 </dev/null &
-wm=$!
-# Waits (bounded) until a window with this name is mapped; prints its id.
-window() {
-  for _ in $(seq 100); do
-    id=$(xwininfo -root -tree 2>/dev/null | grep -E "^ +0x[0-9a-f]+ \"$1" | awk '{print $1}' | head -n 1) || true
-    if [ -n "$id" ]; then echo "$id"; return 0; fi
-    sleep 0.1
-  done
-  echo "no window '$1'" >&2
-  return 1
-}
+. "$work/screenshot-display.sh"
 # The mail server of the report; its first line is its port.
 coproc sink { exec /usr/bin/python3 "$work/smtp_sink.py" "$work/mail"; }
 read -r port <&"${sink[0]}"

@@ -1,5 +1,7 @@
 #include "frame_fixture.h"
 
+#include "file_text.h"
+
 #include <dlfcn.h>
 
 #include <array>
@@ -21,8 +23,8 @@ pelnet::CoreImage imageFromSlot() {
 }  // namespace
 
 std::vector<unsigned char> ReadFileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+  const std::string bytes = testsupport::readFileText(path);
+  return std::vector<unsigned char>(bytes.begin(), bytes.end());
 }
 
 pelnet::CoreImage (*ImageSlot(int n, std::vector<unsigned char> bytes))() {

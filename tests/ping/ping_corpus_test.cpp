@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 namespace {
 
 std::string readSeed(const std::string &name) {
-  return testsupport::fileBytes(std::string(PING_CORPUS_DIR) + "/" + name);
+  return testsupport::readFileText(std::string(PING_CORPUS_DIR) + "/" + name);
 }
 
 const pelping::EchoKey kKey{

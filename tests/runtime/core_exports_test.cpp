@@ -6,9 +6,9 @@
 #include <elf.h>
 #include <gtest/gtest.h>
 
+#include "file_text.h"
+
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
@@ -22,8 +22,7 @@ std::vector<std::string> gLibraries;
 // 64-bit ELF file `path`, or nullopt (with `why`) when it cannot be read.
 std::optional<std::set<std::string>> definedDynamicSymbols(const std::string &path,
                                                            std::string &why) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string bytes = testsupport::readFileText(path);
   const size_t len = bytes.size();
   auto fits = [len](uint64_t off, uint64_t n) { return off <= len && n <= len - off; };
   Elf64_Ehdr eh;

@@ -6,7 +6,7 @@ add_library(smtp_ntlm_checker STATIC ntlm_checker.cpp)
 target_include_directories(smtp_ntlm_checker PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(smtp_ntlm_checker PRIVATE
   NTLM_CHECK_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/ntlm_check.py")
-target_link_libraries(smtp_ntlm_checker PUBLIC GTest::gtest)
+target_link_libraries(smtp_ntlm_checker PUBLIC pelorin_test_support GTest::gtest)
 
 # NTLM built into the mail core and the security context, without a server.
 # The CHALLENGE reader's fuzz target is compiled in so that its seeds replay.

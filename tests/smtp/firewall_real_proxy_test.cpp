@@ -31,12 +31,14 @@
 #include <vector>
 
 #include "component_fixture.h"
+#include "child_process.h"
 #include "file_text.h"
 #include "isolation.h"
 #include "loopback_ports.h"
 #include "pelsmtp.h"
 #include "real_proxy.h"
 #include "report_peers.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -73,26 +75,21 @@ std::string tinyproxyConfig(int mailPort, bool basic) {
 class TestUser {
  public:
   bool add() {
-    char folder[] = "/tmp/pelorin-users-XXXXXX";
-    if (!mkdtemp(folder)) return false;
-    dir_ = folder;
-    FILE *p = popen(
-        "/usr/bin/python3 -W ignore -c 'import crypt,sys; "
-        "print(crypt.crypt(sys.argv[1], crypt.mksalt(crypt.METHOD_SHA512)))' proxy-secret",
-        "r");
-    if (!p) return false;
-    char hash[256] = {};
-    const bool read = std::fgets(hash, sizeof hash, p) != nullptr;
-    pclose(p);
-    std::string h = hash;
+    if (dir_.path().empty()) return false;
+    const testsupport::ProcessResult hashed = testsupport::runProcess(
+        {"/usr/bin/python3", "-W", "ignore", "-c",
+         "import crypt,sys; "
+         "print(crypt.crypt(sys.argv[1], crypt.mksalt(crypt.METHOD_SHA512)))",
+         "proxy-secret"});
+    std::string h = hashed.Out;
     while (!h.empty() && (h.back() == '\n' || h.back() == '\r')) h.pop_back();
-    if (!read || h.size() < 10) return false;
+    if (hashed.Status != 0 || h.size() < 10) return false;
     const std::string passwd = readFileText("/etc/passwd") + kTestUser +
                                ":x:54321:54321:proxy test:/nonexistent:/usr/sbin/nologin\n";
     const std::string shadow =
         readFileText("/etc/shadow") + kTestUser + ":" + h + ":19000:0:99999:7:::\n";
     for (const auto &[name, text] : {std::pair{"passwd", passwd}, std::pair{"shadow", shadow}}) {
-      const std::string copy = dir_ + "/" + name, target = std::string("/etc/") + name;
+      const std::string copy = dir_.file(name), target = std::string("/etc/") + name;
       if (!writeFileText(copy, text)) return false;
       if (mount(copy.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
       mounted_.push_back(target);
@@ -101,11 +98,10 @@ class TestUser {
   }
   ~TestUser() {
     for (const std::string &m : mounted_) umount2(m.c_str(), MNT_DETACH);
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
  private:
-  std::string dir_;
+  testsupport::TempFolder dir_;  // removed once the destructor has ended the mounts
   std::vector<std::string> mounted_;
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "proxy/firewall_negotiation.h"
+#include "file_text.h"
 #include "proxy/proxy_autodetect.h"
 
 #ifndef SMTP_FIREWALL_CORPUS_DIR
@@ -501,11 +502,6 @@ TEST(ProxyAutoDetect, ReadsSocksUrls) {
 
 // ---------------------------------------------------------------- the fuzz target's seeds
 
-std::string readSeed(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(FirewallReplyCorpus, EverySeedReplaysAndEndsAsItsNameSays) {
   const std::pair<const char *, O> ends[] = {
       {"tunnel_ok", O::Complete},         {"tunnel_403", O::Refused},
@@ -517,14 +513,15 @@ TEST(FirewallReplyCorpus, EverySeedReplaysAndEndsAsItsNameSays) {
   };
   size_t seeds = 0;
   for (const auto &entry : std::filesystem::directory_iterator(SMTP_FIREWALL_CORPUS_DIR)) {
-    const std::string seed = readSeed(entry.path());
+    const std::string seed = testsupport::readFileText(entry.path());
     EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(seed.data()), seed.size()),
               0);
     ++seeds;
   }
   EXPECT_GE(seeds, std::size(ends));
   for (const auto &[name, outcome] : ends) {
-    const std::string seed = readSeed(std::filesystem::path(SMTP_FIREWALL_CORPUS_DIR) / name);
+    const std::string seed =
+        testsupport::readFileText(std::filesystem::path(SMTP_FIREWALL_CORPUS_DIR) / name);
     ASSERT_GE(seed.size(), 2u) << name;
     NegotiationSettings s = settingsFor(static_cast<unsigned char>(seed[0]) % 5 + 1, "u", "p");
     if (s.type == kFirewallSocks5) s.server = "*mail.test";

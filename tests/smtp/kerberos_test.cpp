@@ -18,10 +18,14 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+#include "file_text.h"
 #include "isolation.h"
+#include "temp_folder.h"
 #include "loopback_ports.h"
 #include "pelnet/runtime/core_base.h"
 #include "pelnet/runtime/gss_library.h"
@@ -41,12 +45,6 @@ const char *const kAdmin = "/usr/sbin/kadmin.local";
 // The user's password lives only in this process and in the KDC's database;
 // it goes to kadmin.local on its standard input.
 const std::string kUserPassword = "Kdc-User-Pw-7";
-
-bool writeFile(const std::string &path, const std::string &text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  return static_cast<bool>(out);
-}
 
 // Starts argv with stdin from `in` ("" for /dev/null) and stdout/stderr to
 // `log`, or stdout into a pipe when `outPipe` is given.
@@ -74,11 +72,13 @@ pid_t spawn(const std::vector<std::string> &argv, const std::string &in, const s
   return pid;
 }
 
+// Runs argv to its end with the file `in` ("" for none) on its standard input;
+// both outputs are added to `log`. The exit status, -1 when it did not end.
 int runToEnd(const std::vector<std::string> &argv, const std::string &in, const std::string &log) {
-  const pid_t pid = spawn(argv, in, log);
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const testsupport::ProcessResult r =
+      testsupport::runProcess(argv, in.empty() ? "" : testsupport::readFileText(in));
+  std::ofstream(log, std::ios::app) << r.Out << r.Err;
+  return r.Status;
 }
 
 // One line from `fd` within `timeoutMs` ("" on time-out or end).
@@ -112,47 +112,48 @@ class KerberosRealm : public testing::Test {
       why_ = "python3-gssapi is not installed";
       return;
     }
-    char dirTemplate[] = "/tmp/pelorin-krb5-XXXXXX";
-    if (mkdtemp(dirTemplate) == nullptr) {
+    folder_ = std::make_unique<testsupport::TempFolder>();
+    if (folder_->path().empty()) {
       why_ = "no temporary directory";
       return;
     }
-    dir_ = dirTemplate;
+    dir_ = folder_->path();
     log_ = dir_ + "/log";
     ASSERT_TRUE(testsupport::writeHosts("127.0.0.1 localhost mail.test\n::1 localhost\n"));
     kdcPort_ = testsupport::FreeLoopbackPort();
     ASSERT_GT(kdcPort_, 0);
     const std::string port = std::to_string(kdcPort_);
-    ASSERT_TRUE(
-        writeFile(dir_ + "/krb5.conf", std::string("[libdefaults]\n default_realm = ") + kRealm +
-                                           "\n dns_lookup_kdc = false\n dns_lookup_realm = false\n"
-                                           " rdns = false\n dns_canonicalize_hostname = false\n"
-                                           " default_ccache_name = FILE:" +
-                                           dir_ +
-                                           "/ccache\n"
-                                           "[realms]\n " +
-                                           kRealm + " = {\n  kdc = 127.0.0.1:" + port +
-                                           "\n }\n[domain_realm]\n .test = " + kRealm + "\n"));
-    ASSERT_TRUE(writeFile(
+    ASSERT_TRUE(testsupport::writeFileText(
+        dir_ + "/krb5.conf", std::string("[libdefaults]\n default_realm = ") + kRealm +
+                                 "\n dns_lookup_kdc = false\n dns_lookup_realm = false\n"
+                                 " rdns = false\n dns_canonicalize_hostname = false\n"
+                                 " default_ccache_name = FILE:" +
+                                 dir_ +
+                                 "/ccache\n"
+                                 "[realms]\n " +
+                                 kRealm + " = {\n  kdc = 127.0.0.1:" + port +
+                                 "\n }\n[domain_realm]\n .test = " + kRealm + "\n"));
+    ASSERT_TRUE(testsupport::writeFileText(
         dir_ + "/kdc.conf",
         "[kdcdefaults]\n kdc_ports = " + port + "\n kdc_tcp_ports = " + port + "\n[realms]\n " +
             kRealm + " = {\n  database_name = " + dir_ + "/principal\n  key_stash_file = " + dir_ +
             "/stash\n  acl_file = " + dir_ + "/kadm5.acl\n  kdc_ports = " + port +
             "\n  kdc_tcp_ports = " + port + "\n }\n[logging]\n kdc = FILE:" + dir_ + "/kdc.log\n"));
-    ASSERT_TRUE(writeFile(dir_ + "/kadm5.acl", ""));
+    ASSERT_TRUE(testsupport::writeFileText(dir_ + "/kadm5.acl", ""));
     setenv("KRB5_CONFIG", (dir_ + "/krb5.conf").c_str(), 1);
     setenv("KRB5_KDC_PROFILE", (dir_ + "/kdc.conf").c_str(), 1);
     setenv("KRB5_KTNAME", ("FILE:" + dir_ + "/smtp.keytab").c_str(), 1);
     setenv("KRB5CCNAME", ("FILE:" + dir_ + "/ccache").c_str(), 1);
 
-    ASSERT_TRUE(writeFile(dir_ + "/master", "Master-Pw-1\nMaster-Pw-1\n"));
+    ASSERT_TRUE(testsupport::writeFileText(dir_ + "/master", "Master-Pw-1\nMaster-Pw-1\n"));
     ASSERT_EQ(runToEnd({kDbUtil, "create", "-s", "-r", kRealm}, dir_ + "/master", log_), 0)
         << "kdb5_util create failed; see " << log_;
-    ASSERT_TRUE(writeFile(dir_ + "/kadmin", "addprinc -pw " + kUserPassword +
-                                                " alice\n"
-                                                "addprinc -randkey SMTP/mail.test\n"
-                                                "ktadd -k " +
-                                                dir_ + "/smtp.keytab SMTP/mail.test\n"));
+    ASSERT_TRUE(
+        testsupport::writeFileText(dir_ + "/kadmin", "addprinc -pw " + kUserPassword +
+                                                         " alice\n"
+                                                         "addprinc -randkey SMTP/mail.test\n"
+                                                         "ktadd -k " +
+                                                         dir_ + "/smtp.keytab SMTP/mail.test\n"));
     ASSERT_EQ(runToEnd({kAdmin, "-r", kRealm}, dir_ + "/kadmin", log_), 0)
         << "kadmin.local failed; see " << log_;
     unlink((dir_ + "/kadmin").c_str());
@@ -176,10 +177,7 @@ class KerberosRealm : public testing::Test {
       waitpid(kdcPid_, nullptr, 0);
       kdcPid_ = -1;
     }
-    if (!dir_.empty()) {
-      const std::string cmd = "rm -rf '" + dir_ + "'";
-      EXPECT_EQ(system(cmd.c_str()), 0);
-    }
+    folder_.reset();
   }
 
   void SetUp() override {
@@ -187,11 +185,13 @@ class KerberosRealm : public testing::Test {
     ASSERT_GT(kdcPid_, 0);
   }
 
+  static std::unique_ptr<testsupport::TempFolder> folder_;  // the realm's files
   static std::string why_, dir_, log_;
   static int kdcPort_;
   static pid_t kdcPid_;
 };
 
+std::unique_ptr<testsupport::TempFolder> KerberosRealm::folder_;
 std::string KerberosRealm::why_, KerberosRealm::dir_, KerberosRealm::log_;
 int KerberosRealm::kdcPort_ = 0;
 pid_t KerberosRealm::kdcPid_ = -1;

@@ -10,6 +10,7 @@
 
 #include "connection/reply_reader.h"
 #include "connection/traffic_record.h"
+#include "file_text.h"
 
 #ifndef SMTP_REPLY_CORPUS_DIR
 #error "SMTP_REPLY_CORPUS_DIR must name the reply reader's seed corpus"
@@ -252,15 +253,10 @@ TEST(TrafficRecordText, BlocksAreScriptLines) {
 
 // ---------------------------------------------------------------- the fuzz target's seeds
 
-std::string readSeed(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(ReplyReaderCorpus, EverySeedReplays) {
   size_t seeds = 0;
   for (const auto &entry : std::filesystem::directory_iterator(SMTP_REPLY_CORPUS_DIR)) {
-    const std::string bytes = readSeed(entry.path());
+    const std::string bytes = testsupport::readFileText(entry.path());
     EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()),
               0)
         << entry.path();
@@ -294,7 +290,8 @@ TEST(ReplyReaderCorpus, SeedsAreWhatTheirNamesSay) {
       {"capacity_one", 1, true, {"ab", "c", "d"}},
   };
   for (const Row &r : rows) {
-    const std::string seed = readSeed(std::filesystem::path(SMTP_REPLY_CORPUS_DIR) / r.seed);
+    const std::string seed =
+        testsupport::readFileText(std::filesystem::path(SMTP_REPLY_CORPUS_DIR) / r.seed);
     ASSERT_GE(seed.size(), 3u) << r.seed;
     const size_t capacity =
         1 + ((static_cast<uint8_t>(seed[0]) | (static_cast<uint8_t>(seed[1]) << 8)) % 4096);

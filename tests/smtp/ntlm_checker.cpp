@@ -1,10 +1,10 @@
 #include "ntlm_checker.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <sstream>
+
+#include "child_process.h"
 
 namespace smtptest {
 
@@ -29,31 +29,19 @@ std::map<std::string, std::string> impacketReading(const std::string &message,
                                                    const std::string &serverChallenge,
                                                    const std::string &passwordUtf8) {
   std::map<std::string, std::string> fields;
-  char path[] = "/tmp/ntlm_check_XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) {
-    ADD_FAILURE() << "no temporary file";
+  const std::string input = hex(message) + "\n" + hex(serverChallenge) + "\n" + passwordUtf8;
+  const testsupport::ProcessResult checker =
+      testsupport::runProcess({"/usr/bin/python3", NTLM_CHECK_SCRIPT}, input);
+  if (!checker.Started) {
+    ADD_FAILURE() << "could not start the checker";
     return fields;
   }
-  const std::string input = hex(message) + "\n" + hex(serverChallenge) + "\n" + passwordUtf8;
-  const bool written = write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
-  close(fd);
-  EXPECT_TRUE(written);
-  const std::string cmd = std::string("/usr/bin/python3 ") + NTLM_CHECK_SCRIPT + " < " + path;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (p == nullptr) {
-    ADD_FAILURE() << "could not start the checker";
-  } else {
-    char line[4096];
-    while (fgets(line, sizeof line, p) != nullptr) {
-      std::string l(line);
-      if (!l.empty() && l.back() == '\n') l.pop_back();
-      const size_t sp = l.find(' ');
-      if (sp != std::string::npos) fields[l.substr(0, sp)] = l.substr(sp + 1);
-    }
-    EXPECT_EQ(pclose(p), 0) << "the checker failed";
+  std::istringstream lines(checker.Out);
+  for (std::string l; std::getline(lines, l);) {
+    const size_t sp = l.find(' ');
+    if (sp != std::string::npos) fields[l.substr(0, sp)] = l.substr(sp + 1);
   }
-  unlink(path);
+  EXPECT_EQ(checker.Status, 0) << "the checker failed: " << checker.Err;
   return fields;
 }
 

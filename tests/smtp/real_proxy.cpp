@@ -19,10 +19,8 @@ using testsupport::readFileText;
 using testsupport::writeFileText;
 
 RealProxy::RealProxy() {
-  char folder[] = "/tmp/pelorin-proxy-XXXXXX";
-  if (mkdtemp(folder)) dir_ = folder;
   // tinyproxy writes its log as the unprivileged user it switches to.
-  chmod(dir_.c_str(), 0777);
+  chmod(dir_.path().c_str(), 0777);
 }
 
 RealProxy::~RealProxy() {
@@ -37,21 +35,20 @@ RealProxy::~RealProxy() {
       waitpid(pid_, &status, 0);
     }
   }
-  if (!dir_.empty()) std::filesystem::remove_all(dir_);
 }
 
 bool RealProxy::start(std::string config, std::vector<std::string> argv) {
   port_ = testsupport::FreeLoopbackPort();
-  if (dir_.empty() || port_ == 0) return why("no folder or port");
+  if (dir_.path().empty() || port_ == 0) return why("no folder or port");
   auto fill = [&](std::string &s, const std::string &key, const std::string &value) {
     for (size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
   };
   fill(config, "@PORT@", std::to_string(port_));
-  fill(config, "@DIR@", dir_);
-  const std::string conf = dir_ + "/proxy.conf";
+  fill(config, "@DIR@", dir_.path());
+  const std::string conf = dir_.path() + "/proxy.conf";
   if (!writeFileText(conf, config)) return why("cannot write " + conf);
   for (std::string &a : argv) fill(a, "@CONF@", conf);
-  const std::string logFile = dir_ + "/output.log";
+  const std::string logFile = dir_.path() + "/output.log";
   pid_ = fork();
   if (pid_ == 0) {
     FILE *out = std::freopen(logFile.c_str(), "w", stdout);
@@ -68,7 +65,8 @@ bool RealProxy::start(std::string config, std::vector<std::string> argv) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return why("the proxy ended: " + readFileText(logFile) + readFileText(dir_ + "/proxy.log"));
+      return why("the proxy ended: " + readFileText(logFile) +
+                 readFileText(dir_.path() + "/proxy.log"));
     }
     if (testsupport::LoopbackPortAccepts(port_)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -77,7 +75,7 @@ bool RealProxy::start(std::string config, std::vector<std::string> argv) {
 }
 
 std::string RealProxy::log() const {
-  return readFileText(dir_ + "/output.log") + readFileText(dir_ + "/proxy.log");
+  return readFileText(dir_.path() + "/output.log") + readFileText(dir_.path() + "/proxy.log");
 }
 
 std::string dantedConfig(const char *method) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
+
 namespace smtptest {
 
 constexpr const char *kDanted = "/usr/sbin/danted";
@@ -32,7 +34,8 @@ class RealProxy {
     why_ = std::move(text);
     return false;
   }
-  std::string dir_, why_;
+  testsupport::TempFolder dir_;
+  std::string why_;
   pid_t pid_ = -1;
   int port_ = 0;
 };

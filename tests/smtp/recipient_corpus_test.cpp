@@ -11,6 +11,7 @@
 #include <string>
 
 #include "compose/recipients.h"
+#include "file_text.h"
 
 #ifndef SMTP_RECIPIENT_CORPUS_DIR
 #error "SMTP_RECIPIENT_CORPUS_DIR must name the seed corpus"
@@ -20,15 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 namespace {
 
-std::string readSeed(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(RecipientCorpus, EverySeedReplays) {
   size_t seeds = 0;
   for (const auto &entry : std::filesystem::directory_iterator(SMTP_RECIPIENT_CORPUS_DIR)) {
-    const std::string bytes = readSeed(entry.path());
+    const std::string bytes = testsupport::readFileText(entry.path());
     EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()),
               0)
         << entry.path();
@@ -56,7 +52,8 @@ TEST(RecipientCorpus, SeedsAreWhatTheirNamesSay) {
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.seed);
-    const std::string bytes = readSeed(std::filesystem::path(SMTP_RECIPIENT_CORPUS_DIR) / r.seed);
+    const std::string bytes =
+        testsupport::readFileText(std::filesystem::path(SMTP_RECIPIENT_CORPUS_DIR) / r.seed);
     ASSERT_GE(bytes.size(), 2u);
     const auto list =
         pelsmtp::parseRecipientText(std::string_view(bytes).substr(2), pelsmtp::RecipientType::To);

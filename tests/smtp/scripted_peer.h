@@ -39,6 +39,14 @@ struct PeerStep {
 // The `count` of a StartTls step that the client is expected to break off.
 constexpr size_t kClientMayRefuse = 1;
 
+// The bytes the client must have sent by a script: every Expect step's, in order.
+inline std::string clientBytes(const std::vector<PeerStep> &script) {
+  std::string all;
+  for (const PeerStep &s : script)
+    if (s.kind == PeerStep::Expect) all += s.bytes;
+  return all;
+}
+
 class ScriptedPeer {
  public:
   // `address` is numeric IPv4 or IPv6 text.

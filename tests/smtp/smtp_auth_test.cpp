@@ -16,6 +16,7 @@
 
 namespace {
 
+using smtptest::clientBytes;
 using smtptest::hex;
 using smtptest::PeerStep;
 using smtptest::ScriptedPeer;
@@ -31,14 +32,6 @@ PeerStep ClientCloses() { return {PeerStep::ExpectClose, "", 0}; }
 Script operator+(Script a, const Script &b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-// Every Expect of a script, in order.
-std::string clientBytes(const Script &script) {
-  std::string all;
-  for (const PeerStep &s : script)
-    if (s.kind == PeerStep::Expect) all += s.bytes;
-  return all;
 }
 
 // GLib's base64, independent of the core's.

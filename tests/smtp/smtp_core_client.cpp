@@ -1,5 +1,7 @@
 #include "smtp_core_client.h"
 
+#include <gtest/gtest.h>
+
 namespace smtptest {
 namespace {
 
@@ -69,6 +71,21 @@ std::vector<std::string> SmtpCoreClient::trail(int direction) const {
   for (const EventRecord &r : eventsOf(PELNET_SMTP_EVENT_PITrail))
     if (!r.ints.empty() && r.ints[0] == direction) out.push_back(r.texts.at(0));
   return out;
+}
+
+void setUpTestMessage(SmtpCoreClient &c, int port, const std::string &subject,
+                      const std::string &body, const std::string &date,
+                      const std::string &messageId) {
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MailServer, "127.0.0.1"), 0);
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, port), 0);
+  ASSERT_EQ(c.config("Hello=client.test"), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_SendTo, "to@test"), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_From, "from@test"), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_Subject, subject), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageText, body), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageDate, date), 0);
+  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageId, messageId), 0);
+  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, 20), 0);
 }
 
 }  // namespace smtptest

@@ -42,4 +42,11 @@ class SmtpCoreClient : public testsupport::CoreClient {
   std::function<void(SmtpCoreClient &, const EventRecord &)> onEvent;
 };
 
+// A message set up as the mail report sets it, to the server at
+// 127.0.0.1:port, from from@test to to@test, with the date and message id
+// given so that its header block is known in advance; 20 s time-out.
+void setUpTestMessage(SmtpCoreClient &c, int port, const std::string &subject,
+                      const std::string &body, const std::string &date,
+                      const std::string &messageId);
+
 }  // namespace smtptest

@@ -33,6 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using pelnet::smtp::MessageQueue;
+using smtptest::clientBytes;
 using smtptest::ClosedPort;
 using smtptest::PeerStep;
 using smtptest::ScriptedPeer;
@@ -57,13 +58,6 @@ Script greeting() {
 }
 Script ok(const std::string &command) { return {C(command + "\r\n"), S("250 OK\r\n")}; }
 Script quit() { return {C("QUIT\r\n"), S("221 bye\r\n"), ClientCloses()}; }
-
-std::string clientBytes(const Script &script) {
-  std::string all;
-  for (const PeerStep &s : script)
-    if (s.kind == PeerStep::Expect) all += s.bytes;
-  return all;
-}
 
 const std::string kDate = "Thu, 10 Dec 2026 12:00:00 GMT";
 
@@ -94,16 +88,7 @@ using QueueFolder = testsupport::TempFolder;
 
 void setUpMessage(SmtpCoreClient &c, int port, const std::string &subject = "Hi",
                   const std::string &body = "Hello\r\n") {
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MailServer, "127.0.0.1"), 0);
-  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, port), 0);
-  ASSERT_EQ(c.config("Hello=client.test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_SendTo, "to@test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_From, "from@test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_Subject, subject), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageText, body), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageDate, kDate), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageId, "<" + subject + "@test>"), 0);
-  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, 20), 0);
+  smtptest::setUpTestMessage(c, port, subject, body, kDate, "<" + subject + "@test>");
 }
 
 // The file name Queue forms for this core at tick `tick` with suffix character `c`.

@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "file_text.h"
 #include "pelnet/smtp_ids.h"
 #include "scripted_peer.h"
 #include "smtp_core_client.h"
 
 namespace {
 
+using smtptest::clientBytes;
 using smtptest::ClosedPort;
 using smtptest::EventRecord;
 using smtptest::PeerStep;
@@ -66,27 +68,10 @@ Script transaction(const std::string &to = "to@test") {
   return ok("RSET") + ok("MAIL FROM: <from@test>") + ok("RCPT TO:<" + to + ">") + data();
 }
 
-// The bytes the client must have sent: every Expect of the script, in order.
-std::string clientBytes(const Script &script) {
-  std::string all;
-  for (const PeerStep &s : script)
-    if (s.kind == PeerStep::Expect) all += s.bytes;
-  return all;
-}
-
 // A core set up as the mail report sets it, with a fixed date and message id
 // so that the header block is known in advance.
 void setUpMessage(SmtpCoreClient &c, int port) {
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MailServer, "127.0.0.1"), 0);
-  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, port), 0);
-  ASSERT_EQ(c.config("Hello=client.test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_SendTo, "to@test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_From, "from@test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_Subject, "Hi"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageText, kBody), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageDate, kDate), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageId, kMessageId), 0);
-  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, 20), 0);
+  smtptest::setUpTestMessage(c, port, "Hi", kBody, kDate, kMessageId);
 }
 
 // Runs `op` against a peer playing `script`, closes a connection the
@@ -898,11 +883,8 @@ TEST(SmtpRecord, RecordToFileWritesTheDialogueAsAScript) {
         return rc;
       });
   ASSERT_EQ(o.code, 0) << o.text;
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
+  const std::string record = testsupport::readFileText(path);
   unlink(path);
-  const std::string record = all.str();
   const std::string greetingBlock = "\r\nsend -nonewline \"220 mail.test ESMTP\r\n\"\r\n";
   ASSERT_EQ(record.compare(0, greetingBlock.size(), greetingBlock), 0) << record;
   EXPECT_NE(record.find("\r\nexpect -exact \"EHLO client.test\r\n\"\r\n"), std::string::npos);

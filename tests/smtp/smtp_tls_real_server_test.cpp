@@ -38,11 +38,7 @@ const testsupport::TestCa &testCa() {
 }
 
 SmtpSinkOptions sinkOptions(bool implicit) {
-  SmtpSinkOptions o;
-  o.CertFile = testCa().Localhost().Cert;
-  o.KeyFile = testCa().Localhost().Key;
-  o.RequireStartTls = !implicit;
-  o.ImplicitTls = implicit;
+  SmtpSinkOptions o = reportpeers::TlsSinkOptions(testCa().Localhost(), implicit);
   o.User = kUser;
   o.Password = kPassword;
   return o;

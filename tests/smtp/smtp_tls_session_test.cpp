@@ -35,6 +35,7 @@
 
 namespace {
 
+using smtptest::clientBytes;
 using smtptest::PeerStep;
 using smtptest::ScriptedPeer;
 using smtptest::SmtpCoreClient;
@@ -109,25 +110,8 @@ Script refusedCertificate(const TestCert &cert) {
   return greeting() + ehloOffering({"STARTTLS"}) + startTls(Refused(cert)) + Script{ClientCloses()};
 }
 
-// The bytes the client must have sent: every Expect of the script, in order.
-std::string clientBytes(const Script &script) {
-  std::string all;
-  for (const PeerStep &s : script)
-    if (s.kind == PeerStep::Expect) all += s.bytes;
-  return all;
-}
-
 void setUpMessage(SmtpCoreClient &c, int port, int mode) {
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MailServer, "127.0.0.1"), 0);
-  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_MailPort, port), 0);
-  ASSERT_EQ(c.config("Hello=client.test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_SendTo, "to@test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_From, "from@test"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_Subject, "Hi"), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageText, kBody), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageDate, kDate), 0);
-  ASSERT_EQ(c.setText(PELNET_SMTP_PROP_MessageId, "<tls@test>"), 0);
-  ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_Timeout, 20), 0);
+  smtptest::setUpTestMessage(c, port, "Hi", kBody, kDate, "<tls@test>");
   ASSERT_EQ(c.setInt(PELNET_SMTP_PROP_TlsMode, mode), 0);
   ASSERT_EQ(c.setText(PELNET_SMTP_PROP_TlsCAFile, testCa().CaFile()), 0);
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "file_text.h"
 #include "isolation.h"
 #include "pelnet/runtime/config.h"
 #include "pelnet/runtime/resolve.h"
@@ -562,11 +563,9 @@ TEST_F(TcpClientPortTest, RecordToFileWritesTheServersScript) {
   ASSERT_EQ(port.waitForLine(), 0);
   port.close();
   EXPECT_EQ(peer.finish(), "");
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
+  const std::string text = testsupport::readFileText(path);
   std::remove(path);
-  EXPECT_EQ(text.str(),
+  EXPECT_EQ(text,
             "\r\nsend -nonewline \"220 \\{mail\\} \\$ready\r\n\"\r\n"
             "\r\nexpect -exact \"EHLO me\r\n\"\r\n"
             "\r\nsend -nonewline \"250 \\001\\000ok\r\n\"\r\n");

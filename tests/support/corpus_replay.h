@@ -9,20 +9,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
+
+#include "file_text.h"
 
 namespace testsupport {
 
 using FuzzTarget = int (*)(const uint8_t *data, size_t size);
-
-// The bytes of a file, empty when it cannot be read.
-inline std::string fileBytes(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Every seed of `dir` through `target`; `check(bytes, expected)` for each
 // seed whose file name `named` holds, and every named seed must be there.
@@ -33,7 +27,7 @@ size_t replayCorpus(const char *dir, FuzzTarget target,
   size_t seeds = 0;
   size_t found = 0;
   for (const auto &entry : std::filesystem::directory_iterator(dir)) {
-    const std::string bytes = fileBytes(entry.path());
+    const std::string bytes = readFileText(entry.path());
     EXPECT_EQ(target(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()), 0)
         << entry.path();
     ++seeds;

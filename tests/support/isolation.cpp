@@ -1,5 +1,8 @@
 #include "isolation.h"
 
+#include "child_process.h"
+#include "file_text.h"
+
 #include <fcntl.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
@@ -13,7 +16,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <sstream>
+#include <vector>
 
 namespace testsupport {
 namespace {
@@ -23,12 +27,6 @@ std::string g_hostsFile;         // the file bind-mounted over /etc/hosts
 bool g_resolvConfBound = false;  // a private file is bound over /etc/resolv.conf
 
 std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
-
-bool writeFile(const std::string &path, const std::string &content) {
-  std::ofstream out(path, std::ios::trunc);
-  out << content;
-  return static_cast<bool>(out.flush());
-}
 
 bool bindOver(const std::string &source, const char *target, std::string *why) {
   if (mount(source.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
@@ -62,7 +60,7 @@ const std::string &isolationFailure() { return g_failure; }
 void setIsolationFailure(const std::string &why) { g_failure = why; }
 
 bool writeSysctl(const std::string &key, const std::string &value) {
-  return writeFile("/proc/sys/" + key, value + "\n");
+  return writeFileText("/proc/sys/" + key, value + "\n");
 }
 
 bool isolate(const IsolationOptions &opts, std::string *why) {
@@ -92,9 +90,9 @@ bool isolate(const IsolationOptions &opts, std::string *why) {
   g_hostsFile = std::string(dir) + "/hosts";
   const std::string nsswitch = std::string(dir) + "/nsswitch.conf";
   const std::string resolv = std::string(dir) + "/resolv.conf";
-  if (!writeFile(g_hostsFile, opts.hosts) ||
-      !writeFile(nsswitch, "passwd: files\ngroup: files\nhosts: files\nnetworks: files\n") ||
-      !writeFile(resolv, "# no name servers inside the test namespace\n")) {
+  if (!writeFileText(g_hostsFile, opts.hosts) ||
+      !writeFileText(nsswitch, "passwd: files\ngroup: files\nhosts: files\nnetworks: files\n") ||
+      !writeFileText(resolv, "# no name servers inside the test namespace\n")) {
     if (why) *why = "cannot write the private name files";
     return false;
   }
@@ -113,13 +111,14 @@ bool privateResolvConf() { return g_resolvConfBound; }
 
 bool writeHosts(const std::string &content) {
   if (g_hostsFile.empty()) return false;
-  return writeFile("/etc/hosts", content);
+  return writeFileText("/etc/hosts", content);
 }
 
 int ip(const std::string &args) {
-  const std::string cmd = "ip " + args + " >/dev/null 2>&1";
-  int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  std::vector<std::string> argv{"ip"};
+  std::istringstream words(args);
+  for (std::string word; words >> word;) argv.push_back(word);
+  return runProcess(argv).Status;
 }
 
 int openTun(const std::string &name, const std::string &localCidr, std::string *why) {

@@ -1,5 +1,6 @@
 #include "report_peers.h"
 
+#include "file_text.h"
 #include "loopback_ports.h"
 
 #include <arpa/inet.h>
@@ -28,18 +29,6 @@ namespace reportpeers {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  std::ostringstream Text;
-  Text << In.rdbuf();
-  return Text.str();
-}
-
-std::string MakeFolder(const char *Prefix) {
-  std::string Template = std::string("/tmp/") + Prefix + "-XXXXXX";
-  return mkdtemp(Template.data()) == nullptr ? std::string() : Template;
-}
 
 // Ends a child: SIGTERM, then SIGKILL when it has not gone within 5 s.
 void EndChild(pid_t &Pid) {
@@ -96,8 +85,7 @@ std::string Mail::Header(const std::string &Name) const {
 SmtpSink::SmtpSink() : SmtpSink(SmtpSinkOptions{}) {}
 
 SmtpSink::SmtpSink(const SmtpSinkOptions &Options) {
-  FFolder = MakeFolder("dervik-mail");
-  if (FFolder.empty()) {
+  if (FFolder.path().empty()) {
     FWhy = "no temporary folder";
     return;
   }
@@ -114,7 +102,7 @@ SmtpSink::SmtpSink(const SmtpSinkOptions &Options) {
   posix_spawn_file_actions_init(&Actions);
   posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
   posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<std::string> Words{"/usr/bin/python3", SMTP_SINK_SCRIPT, FFolder};
+  std::vector<std::string> Words{"/usr/bin/python3", SMTP_SINK_SCRIPT, FFolder.path()};
   if (!Options.CertFile.empty())
     Words.insert(Words.end(), {"--cert", Options.CertFile, "--key", Options.KeyFile});
   if (Options.RequireStartTls) Words.push_back("--require-starttls");
@@ -152,24 +140,20 @@ SmtpSink::SmtpSink(const SmtpSinkOptions &Options) {
   if (FPort <= 0) FWhy = "the mail server (aiosmtpd) did not report its port: '" + Line + "'";
 }
 
-SmtpSink::~SmtpSink() {
-  EndChild(FPid);
-  std::error_code Error;
-  if (!FFolder.empty()) fs::remove_all(FFolder, Error);
-}
+SmtpSink::~SmtpSink() { EndChild(FPid); }
 
 std::vector<Mail> SmtpSink::Messages() const {
   std::vector<Mail> Out;
   for (int N = 1;; ++N) {
-    const fs::path Eml = fs::path(FFolder) / (std::to_string(N) + ".eml");
-    const fs::path Env = fs::path(FFolder) / (std::to_string(N) + ".env");
+    const fs::path Eml = fs::path(FFolder.path()) / (std::to_string(N) + ".eml");
+    const fs::path Env = fs::path(FFolder.path()) / (std::to_string(N) + ".env");
     if (!fs::exists(Eml) || !fs::exists(Env)) break;
     Mail M;
-    M.Raw = ReadFile(Eml);
+    M.Raw = testsupport::readFileText(Eml);
     const size_t Split = M.Raw.find("\r\n\r\n");
     M.Headers = Split == std::string::npos ? M.Raw : M.Raw.substr(0, Split + 2);
     M.Body = Split == std::string::npos ? std::string() : M.Raw.substr(Split + 4);
-    std::istringstream In(ReadFile(Env));
+    std::istringstream In(testsupport::readFileText(Env));
     for (std::string Line; std::getline(In, Line);) {
       if (Line.rfind("from ", 0) == 0) M.From = Line.substr(5);
       if (Line.rfind("to ", 0) == 0) M.To.push_back(Line.substr(3));
@@ -187,31 +171,26 @@ std::vector<Mail> SmtpSink::Messages() const {
 
 std::vector<std::string> SmtpSink::AuthAttempts() const {
   std::vector<std::string> Out;
-  std::istringstream In(ReadFile(fs::path(FFolder) / "auth.log"));
+  std::istringstream In(testsupport::readFileText(fs::path(FFolder.path()) / "auth.log"));
   for (std::string Line; std::getline(In, Line);) Out.push_back(Line);
   return Out;
 }
 
 Rsyslogd::Rsyslogd() = default;
 
-Rsyslogd::~Rsyslogd() {
-  Stop();
-  std::error_code Error;
-  if (!FFolder.empty()) fs::remove_all(FFolder, Error);
-}
+Rsyslogd::~Rsyslogd() { Stop(); }
 
 bool Rsyslogd::Start() {
   if (access("/usr/sbin/rsyslogd", X_OK) != 0) {
     FWhy = "rsyslogd is not installed";
     return false;
   }
-  FFolder = MakeFolder("dervik-rsyslog");
   FPort = testsupport::FreeLoopbackUdpPort();
-  if (FFolder.empty() || FPort <= 0) {
+  if (FFolder.path().empty() || FPort <= 0) {
     FWhy = "no folder or port for rsyslogd";
     return false;
   }
-  const fs::path Folder(FFolder);
+  const fs::path Folder(FFolder.path());
   fs::create_directories(Folder / "work");
   {
     std::ofstream Conf(Folder / "rsyslog.conf");
@@ -236,14 +215,15 @@ bool Rsyslogd::Start() {
   while (std::chrono::steady_clock::now() < Deadline && waitpid(FPid, nullptr, WNOHANG) == 0) {
     SendDatagram(FPort, std::string("<14>") + ProbeTag + ": ready");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (ReadFile(Folder / "out.log").find(ProbeTag) != std::string::npos) return true;
+    if (testsupport::readFileText(Folder / "out.log").find(ProbeTag) != std::string::npos)
+      return true;
   }
   FWhy = "rsyslogd did not file the probe";
   return false;
 }
 
 std::vector<std::string> Rsyslogd::Lines() const {
-  std::istringstream In(ReadFile(fs::path(FFolder) / "out.log"));
+  std::istringstream In(testsupport::readFileText(fs::path(FFolder.path()) / "out.log"));
   std::vector<std::string> Out;
   for (std::string Line; std::getline(In, Line);)
     if (Line.find(ProbeTag) == std::string::npos) Out.push_back(Line);

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
+#include "test_ca.h"
+
 namespace reportpeers {
 
 struct Mail {
@@ -36,6 +39,17 @@ struct SmtpSinkOptions {
   int Port = 0;  // 0: a free port the system picks
 };
 
+// A sink with TLS by Cert: STARTTLS demanded before anything else, or with
+// Implicit TLS from the first byte.
+inline SmtpSinkOptions TlsSinkOptions(const testsupport::TestCert &Cert, bool Implicit = false) {
+  SmtpSinkOptions O;
+  O.CertFile = Cert.Cert;
+  O.KeyFile = Cert.Key;
+  O.RequireStartTls = !Implicit;
+  O.ImplicitTls = Implicit;
+  return O;
+}
+
 class SmtpSink {
  public:
   SmtpSink();
@@ -54,7 +68,8 @@ class SmtpSink {
   std::vector<std::string> AuthAttempts() const;
 
  private:
-  std::string FFolder, FWhy;
+  testsupport::TempFolder FFolder;  // its files, removed with it
+  std::string FWhy;
   pid_t FPid = -1;
   int FPort = 0;
 };
@@ -78,7 +93,8 @@ class Rsyslogd {
   void Stop();
 
  private:
-  std::string FFolder, FWhy;
+  testsupport::TempFolder FFolder;  // its files, removed with it
+  std::string FWhy;
   pid_t FPid = -1;
   int FPort = 0;
 };

@@ -1,19 +1,13 @@
 #include "test_ca.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include "child_process.h"
+#include "file_text.h"
+
 #include <unistd.h>
 
 #include <cctype>
-#include <chrono>
-#include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
-
-extern char **environ;
 
 namespace testsupport {
 
@@ -21,42 +15,7 @@ namespace {
 
 constexpr const char *kCerttool = "/usr/bin/certtool";
 // One run takes a fraction of a second; this bound is only reached when certtool hangs.
-constexpr auto kRunLimit = std::chrono::seconds(30);
-
-std::string ReadAll(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  std::ostringstream Text;
-  Text << In.rdbuf();
-  return Text.str();
-}
-
-// Runs Argv with standard input from /dev/null and both outputs into Log;
-// the exit status, or -1 when it did not start or was killed at the limit.
-int RunBounded(const std::vector<std::string> &Argv, const std::string &Log) {
-  posix_spawn_file_actions_t Actions;
-  posix_spawn_file_actions_init(&Actions);
-  posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&Actions, 1, Log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&Actions, 1, 2);
-  std::vector<char *> Args;
-  for (const std::string &A : Argv) Args.push_back(const_cast<char *>(A.c_str()));
-  Args.push_back(nullptr);
-  pid_t Pid = -1;
-  const int Spawned = posix_spawn(&Pid, Args[0], &Actions, nullptr, Args.data(), environ);
-  posix_spawn_file_actions_destroy(&Actions);
-  if (Spawned != 0) return -1;
-  const auto Deadline = std::chrono::steady_clock::now() + kRunLimit;
-  int Status = 0;
-  while (waitpid(Pid, &Status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > Deadline) {
-      kill(Pid, SIGKILL);
-      waitpid(Pid, &Status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-}
+constexpr int kRunLimitMilliseconds = 30000;
 
 // The parts every server certificate shares: a web server's key usages.
 const std::string kServerUsage = "tls_www_server\nsigning_key\nencryption_key\n";
@@ -83,11 +42,10 @@ bool TestCa::Certtool(const std::string &What, const std::string &Arguments) {
   std::vector<std::string> Argv{kCerttool};
   std::istringstream Words(Arguments);
   for (std::string W; Words >> W;) Argv.push_back(W);
-  const std::string Log = Folder() + "/certtool.log";
-  const int Status = RunBounded(Argv, Log);
-  if (Status == 0) return true;
+  const ProcessResult Run = runProcess(Argv, "", kRunLimitMilliseconds);
+  if (Run.Status == 0) return true;
   FWhy = "certtool failed making " + What +
-         (Status < 0 ? std::string(" (did not finish in time)") : "") + ": " + ReadAll(Log);
+         (Run.TimedOut ? std::string(" (did not finish in time)") : "") + ": " + Run.Out + Run.Err;
   return false;
 }
 
@@ -96,13 +54,9 @@ bool TestCa::Make(TestCert &Out, const std::string &Name, const std::string &Tem
   const std::string Base = Folder() + "/" + Name;
   Out.Cert = Base + ".pem";
   Out.Key = Base + ".key";
-  {
-    std::ofstream T(Base + ".tmpl", std::ios::binary);
-    T << Template;
-    if (!T) {
-      FWhy = "cannot write " + Base + ".tmpl";
-      return false;
-    }
+  if (!writeFileText(Base + ".tmpl", Template)) {
+    FWhy = "cannot write " + Base + ".tmpl";
+    return false;
   }
   if (!Certtool(Name + "'s key",
                 "--generate-privkey --key-type ecdsa --curve secp256r1 "
@@ -118,7 +72,7 @@ bool TestCa::Make(TestCert &Out, const std::string &Name, const std::string &Tem
   if (!Certtool(Name + "'s fingerprint", "--fingerprint --hash sha256 --infile " + Out.Cert +
                                              " --outfile " + Base + ".sha256"))
     return false;
-  std::string Hex = ReadAll(Base + ".sha256");
+  std::string Hex = readFileText(Base + ".sha256");
   while (!Hex.empty() && std::isspace(static_cast<unsigned char>(Hex.back()))) Hex.pop_back();
   Out.Sha256 = ColonHex(Hex);
   if (Hex.size() != 64 || Out.Sha256.empty()) {

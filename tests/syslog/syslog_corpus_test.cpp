@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "file_text.h"
 #include "syslog_parser.h"
 
 #ifndef SYSLOG_CORPUS_DIR
@@ -17,8 +16,7 @@ TEST(SyslogParserCorpus, EverySeedParses) {
   size_t files = 0;
   for (const auto &entry : std::filesystem::directory_iterator(SYSLOG_CORPUS_DIR)) {
     if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = testsupport::readFileText(entry.path());
     const auto p = pelnet::syslog::parseDatagram(bytes);
     EXPECT_GE(p.facilityCode, 0) << entry.path();
     EXPECT_LE(p.facilityCode, 31) << entry.path();

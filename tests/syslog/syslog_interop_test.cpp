@@ -21,10 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "syslog_component_fixture.h"
 #include "isolation.h"
 #include "pelsyslog.h"
 #include "syslog_test_support.h"
+#include "temp_folder.h"
 
 extern char **environ;
 
@@ -33,31 +35,6 @@ namespace {
 namespace fs = std::filesystem;
 
 bool haveProgram(const char *path) { return access(path, X_OK) == 0; }
-
-// A temporary directory removed with everything in it.
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/pelorin-syslog-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
-};
-
-// Runs a program to its end; returns its exit status (-1 when it could not run).
-int run(const std::vector<std::string> &args) {
-  std::vector<char *> argv;
-  for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class SysLogInterop : public SysLogComponentTest {
  protected:
@@ -97,8 +74,9 @@ TEST_F(SysLogInterop, LoggerDatagramsParseAsConforming) {
   for (const auto &r : rows) {
     SCOPED_TRACE(r.priority);
     got.clear();
-    ASSERT_EQ(run({"/usr/bin/logger", "--rfc3164", "-d", "-n", "127.0.0.1", "-P", port, "-p",
-                   r.priority, "-t", "pelorin", "--", r.text}),
+    ASSERT_EQ(testsupport::runProcess({"/usr/bin/logger", "--rfc3164", "-d", "-n", "127.0.0.1",
+                                       "-P", port, "-p", r.priority, "-t", "pelorin", "--", r.text})
+                  .Status,
               0);
     ASSERT_TRUE(pumpUntil([&] { return !got.empty(); }));
     EXPECT_EQ(got[0].facility, r.facility);
@@ -169,13 +147,13 @@ bool contains(const std::vector<std::string> &lines, const std::string &line) {
 
 TEST_F(SysLogInterop, RsyslogdFilesTheComponentsPackets) {
   if (!haveProgram("/usr/sbin/rsyslogd")) GTEST_SKIP() << "rsyslogd is not installed";
-  TempDir dir;
+  testsupport::TempFolder dir;
   int port;
   {
     syslogtest::UdpListener probe;  // a port that was free a moment ago
     port = probe.port();
   }
-  Rsyslogd daemon(dir.path);
+  Rsyslogd daemon(dir.path());
   ASSERT_TRUE(daemon.start(port));
   log->setRemoteHost("127.0.0.1");
   log->setRemotePort(port);

@@ -5,6 +5,7 @@
 // of its own, as root; every folder is a tmpfs mounted by the test.
 #include "common/safe_file_write.h"
 
+#include "file_text.h"
 #include "isolation.h"
 
 #include <gtest/gtest.h>
@@ -32,14 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), {});
-}
-
-void WriteText(const std::string &Path, const std::string &Text) {
-  std::ofstream(Path, std::ios::binary | std::ios::trunc) << Text;
-}
+using testsupport::readFileText;
+using testsupport::writeFileText;
 
 std::vector<std::string> Names(const std::string &Folder) {
   std::vector<std::string> All;
@@ -90,11 +85,11 @@ TEST(ReplaceFileSafely, WhatStandsAtTheName) {
     mode_t TypeAfter;     // what stands at the name afterwards
   } Rows[] = {
       {"a regular file is replaced",
-       [](const ScratchMount &, const std::string &T) { WriteText(T, "old\n"); }, "", S_IFREG},
+       [](const ScratchMount &, const std::string &T) { writeFileText(T, "old\n"); }, "", S_IFREG},
       {"a missing file is created", [](const ScratchMount &, const std::string &) {}, "", S_IFREG},
       {"a link to another file is refused",
        [](const ScratchMount &F, const std::string &T) {
-         WriteText(F / "victim", "victim\n");
+         writeFileText(F / "victim", "victim\n");
          ASSERT_EQ(symlink((F / "victim").c_str(), T.c_str()), 0);
        },
        "it is a symbolic link, which is never written through", S_IFLNK},
@@ -116,7 +111,7 @@ TEST(ReplaceFileSafely, WhatStandsAtTheName) {
        "it is a device, not a file", S_IFCHR},
       {"the machine's null device bound onto the name is refused",
        [](const ScratchMount &, const std::string &T) {
-         WriteText(T, "");
+         writeFileText(T, "");
          ASSERT_EQ(mount("/dev/null", T.c_str(), nullptr, MS_BIND, nullptr), 0)
              << std::strerror(errno);
        },
@@ -136,13 +131,13 @@ TEST(ReplaceFileSafely, WhatStandsAtTheName) {
     EXPECT_EQ(Problem.toStdString(), Row.Problem);
     EXPECT_EQ(TypeOf(Target), Row.TypeAfter);
     if (Row.Problem.empty()) {
-      EXPECT_EQ(ReadText(Target), "new\n");
+      EXPECT_EQ(readFileText(Target), "new\n");
       EXPECT_EQ(Names(Folder.Path()), std::vector<std::string>{"run.json"}) << "no fresh file left";
     } else {
       EXPECT_EQ(Names(Folder.Path()), Before) << "nothing made, nothing removed";
     }
     if (HadVictim) {
-      EXPECT_EQ(ReadText(Folder / "victim"), "victim\n") << "the link's target untouched";
+      EXPECT_EQ(readFileText(Folder / "victim"), "victim\n") << "the link's target untouched";
     }
     EXPECT_FALSE(fs::exists(Folder / "nowhere")) << "no file made where a link points";
     if (Row.TypeAfter == S_IFCHR) umount2(Target.c_str(), MNT_DETACH);
@@ -157,7 +152,7 @@ TEST(ReplaceFileSafely, KeepsThePermissionsOfTheFileReplaced) {
   ASSERT_TRUE(Folder.Ok());
   const std::string Target = Folder / "dervik.prom";
   for (const mode_t Mode : {mode_t(0644), mode_t(0600), mode_t(0640)}) {
-    WriteText(Target, "old\n");
+    writeFileText(Target, "old\n");
     ASSERT_EQ(chmod(Target.c_str(), Mode), 0);
     ASSERT_EQ(ReplaceFileSafely(Q(Target), "new\n"), QString());
     struct stat S {};
@@ -174,18 +169,18 @@ TEST(ReplaceFileSafely, AFullDiskKeepsTheOldFile) {
   ASSERT_TRUE(Folder.Ok());
   const std::string Target = Folder / "run.json";
   const std::string Old(20 * 1024, 'o');
-  WriteText(Target, Old);
-  ASSERT_EQ(ReadText(Target), Old);
+  writeFileText(Target, Old);
+  ASSERT_EQ(readFileText(Target), Old);
 
   const QString Problem = ReplaceFileSafely(Q(Target), QByteArray(256 * 1024, 'n'));
 
   EXPECT_EQ(Problem.toStdString(), "writing failed: " + std::string(std::strerror(ENOSPC)) +
                                        "; the file there before is kept");
-  EXPECT_EQ(ReadText(Target), Old);
+  EXPECT_EQ(readFileText(Target), Old);
   EXPECT_EQ(Names(Folder.Path()), std::vector<std::string>{"run.json"});
   // Room again: the next write goes through.
   EXPECT_EQ(ReplaceFileSafely(Q(Target), "small\n"), QString());
-  EXPECT_EQ(ReadText(Target), "small\n");
+  EXPECT_EQ(readFileText(Target), "small\n");
 }
 
 // A writer killed before its rename leaves its fresh file. The next write
@@ -200,7 +195,7 @@ TEST(ReplaceFileSafely, RemovesTheFreshFilesOfWritersThatAreGone) {
   const std::string AbandonedToo = Target + ".tmp-Zq81Lx0aB2c9";
   const std::string Living = Target + ".tmp-living";
   const std::string Foreign = Folder / "other.state.tmp-1-0";  // another file's
-  for (const std::string &Name : {Abandoned, AbandonedToo, Foreign}) WriteText(Name, "half");
+  for (const std::string &Name : {Abandoned, AbandonedToo, Foreign}) writeFileText(Name, "half");
 
   int Ready[2];
   ASSERT_EQ(pipe(Ready), 0);
@@ -224,7 +219,7 @@ TEST(ReplaceFileSafely, RemovesTheFreshFilesOfWritersThatAreGone) {
   waitpid(Child, nullptr, 0);
 
   EXPECT_EQ(Problem, QString());
-  EXPECT_EQ(ReadText(Target), "whole\n");
+  EXPECT_EQ(readFileText(Target), "whole\n");
   EXPECT_EQ(Names(Folder.Path()),
             (std::vector<std::string>{"other.state.tmp-1-0", "x.state", "x.state.tmp-living"}));
 }

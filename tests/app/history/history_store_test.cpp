@@ -2,13 +2,13 @@
 // at once each keep whole runs, and a locked, damaged or unwritable file
 // costs nothing but a line.
 #include "history/history_store.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -45,14 +45,14 @@ THistoryRun MakeRun(const QDateTime &Time, std::vector<THistoryDevice> Devices) 
 
 class HistoryStore : public ::testing::Test {
  protected:
-  QString File() const { return Dir.filePath(QStringLiteral("data/dervik/test.sqlite")); }
+  QString File() const { return Dir.file(QStringLiteral("data/dervik/test.sqlite")); }
   std::vector<THistoryRun> ReadAll(const std::optional<QString> &Name = std::nullopt) const {
     QString Problem;
     auto Runs = THistoryStore(File()).Read(QDateTime(), Name, &Problem);
     EXPECT_EQ(Problem, QString());
     return Runs;
   }
-  QTemporaryDir Dir;
+  testsupport::TempFolder Dir;
 };
 
 TEST_F(HistoryStore, WhatIsWrittenIsReadBackWholeOrByDevice) {
@@ -261,10 +261,10 @@ INSTANTIATE_TEST_SUITE_P(
 // A folder the user may not write in: a line, no crash, no file.  Run as
 // an ordinary user in a child process, since root may write anywhere.
 TEST_F(HistoryStore, AFolderWithoutWriteAccessIsALine) {
-  const QString Folder = Dir.filePath(QStringLiteral("data/dervik"));
+  const QString Folder = Dir.file(QStringLiteral("data/dervik"));
   ASSERT_TRUE(QDir().mkpath(Folder));
   // The user may reach the folder, only not write in it.
-  for (const QString &Path : {Dir.path(), Dir.filePath(QStringLiteral("data"))})
+  for (const QString &Path : {QString::fromStdString(Dir.path()), Dir.file(QStringLiteral("data"))})
     ASSERT_EQ(chmod(QFile::encodeName(Path).constData(), 0755), 0);
   ASSERT_EQ(chmod(QFile::encodeName(Folder).constData(), 0555), 0);
   int Pipe[2];

@@ -6,6 +6,7 @@
 #include "window/form_main.h"
 #include "history/history_store.h"
 #include "history/history_window.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,6 @@
 #include <QListWidget>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -252,8 +252,8 @@ TEST(HistoryPlot, NearestSample) {
 }
 
 TEST(HistoryWindow, PlotsBandMeanLineAndLossMarks) {
-  QTemporaryDir Dir;
-  const QString File = Dir.filePath(QStringLiteral("h.sqlite"));
+  testsupport::TempFolder Dir;
+  const QString File = Dir.file(QStringLiteral("h.sqlite"));
   const std::set<int> Lossy{40, 41, 200, 100, 101, 102};
   WriteDay(File, {{40, 41, 200}, {100, 101, 102}});
   THistoryWindow Window(File, QStringLiteral("A"), Now);
@@ -307,8 +307,8 @@ TEST(HistoryWindow, PlotsBandMeanLineAndLossMarks) {
 }
 
 TEST(HistoryWindow, NoLossNoMarkAndAnEmptyHistorySaysSo) {
-  QTemporaryDir Dir;
-  const QString File = Dir.filePath(QStringLiteral("h.sqlite"));
+  testsupport::TempFolder Dir;
+  const QString File = Dir.file(QStringLiteral("h.sqlite"));
   WriteDay(File, {});
   THistoryWindow Clean(File, QStringLiteral("A"), Now);
   EXPECT_EQ(CountColor(Drawn(Clean), THistoryPlot::LossColor, AboveLegend(Clean)), 0);
@@ -332,8 +332,8 @@ TEST(HistoryWindow, NoLossNoMarkAndAnEmptyHistorySaysSo) {
 // a mark at the top edge above its run, with its value under the pointer.
 TEST(HistoryWindow, OneSlowAnswerLeavesTheOthersReadable) {
   const TEnglishLocale English;
-  QTemporaryDir Dir;
-  const QString File = Dir.filePath(QStringLiteral("h.sqlite"));
+  testsupport::TempFolder Dir;
+  const QString File = Dir.file(QStringLiteral("h.sqlite"));
   constexpr int Slow = 150;
   std::vector<TRun> Runs;
   for (int Index = 0; Index < 288; ++Index)
@@ -371,8 +371,8 @@ TEST(HistoryWindow, OneSlowAnswerLeavesTheOthersReadable) {
 // The legend names the band, the mean line, the loss marks and the edge
 // marks with their colours, also over an empty plot.
 TEST(HistoryWindow, LegendShowsEveryKindOfMark) {
-  QTemporaryDir Dir;
-  THistoryWindow Window(Dir.filePath(QStringLiteral("none.sqlite")), QStringLiteral("A"), Now);
+  testsupport::TempFolder Dir;
+  THistoryWindow Window(Dir.file(QStringLiteral("none.sqlite")), QStringLiteral("A"), Now);
   const QImage Image = Drawn(Window);
   const QRect Legend = Window.Plot()->LegendRect();
   EXPECT_FALSE(Legend.intersects(Window.Plot()->PlotArea()));
@@ -396,8 +396,8 @@ TEST(HistoryWindow, LegendShowsEveryKindOfMark) {
 // trips and losses.
 TEST(HistoryWindow, AShortHistoryShowsItsRunsAndTheirValues) {
   const TEnglishLocale English;
-  QTemporaryDir Dir;
-  const QString File = Dir.filePath(QStringLiteral("h.sqlite"));
+  testsupport::TempFolder Dir;
+  const QString File = Dir.file(QStringLiteral("h.sqlite"));
   std::vector<TRun> Runs;
   for (int Minute = 5; Minute >= 1; --Minute)
     Runs.push_back({Now.addSecs(-60 * Minute), 4, Minute == 3 ? 3 : 4, 800, 1200, 2000});
@@ -457,8 +457,8 @@ TEST(HistoryWindow, AShortHistoryShowsItsRunsAndTheirValues) {
 // changed, each line whole without scrolling sideways.
 TEST(HistoryWindow, ChangeListFitsTheDefaultSize) {
   const TEnglishLocale English;
-  QTemporaryDir Dir;
-  const QString File = Dir.filePath(QStringLiteral("h.sqlite"));
+  testsupport::TempFolder Dir;
+  const QString File = Dir.file(QStringLiteral("h.sqlite"));
   WriteDay(File, {{}, {10, 11, 200}, QStringLiteral("Unable to lookup host address")});
   THistoryWindow Window(File, QStringLiteral("A"), Now);
   Window.show();
@@ -483,8 +483,8 @@ TEST(HistoryWindow, ChangeListFitsTheDefaultSize) {
 // The main window opens the history of a row by a double click, and says
 // why not when no history is kept.
 TEST(HistoryWindow, OpensFromTheMainWindow) {
-  QTemporaryDir Dir;
-  const QString Exe = Dir.filePath(QStringLiteral("dervik"));
+  testsupport::TempFolder Dir;
+  const QString Exe = Dir.file(QStringLiteral("dervik"));
   const struct {
     const char *Name;
     const char *Settings;
@@ -497,7 +497,7 @@ TEST(HistoryWindow, OpensFromTheMainWindow) {
     ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
     Ini.write(Row.Settings);
     Ini.close();
-    TFormMain Form(TFormMain::TStartup{Exe, {}, QString(), Dir.filePath(QStringLiteral("data"))});
+    TFormMain Form(TFormMain::TStartup{Exe, {}, QString(), Dir.file(QStringLiteral("data"))});
     ASSERT_EQ(Form.ListViewResults->topLevelItemCount(), 1);
     WriteDay(Form.HistoryDatabase(), {});
     QTreeWidgetItem *Row0 = Form.ListViewResults->topLevelItem(0);

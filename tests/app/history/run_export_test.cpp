@@ -3,18 +3,19 @@
 // (and by promtool where it is installed), the history's CSV read back by
 // Python's csv module.
 #include "history/run_export.h"
+#include "child_process.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <cmath>
 #include <map>
@@ -359,14 +360,11 @@ TEST(RunPrometheus, TheParserRejectsWhatACollectorWould) {
 TEST(RunPrometheus, PromtoolFindsNoFault) {
   const QString Promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
   if (Promtool.isEmpty()) GTEST_SKIP() << "promtool is not installed";
-  QProcess Check;
-  Check.start(Promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
-  ASSERT_TRUE(Check.waitForStarted(10000));
-  Check.write(RunPrometheus(SampleRun()));
-  Check.closeWriteChannel();
-  ASSERT_TRUE(Check.waitForFinished(30000));
-  EXPECT_EQ(Check.exitCode(), 0) << Check.readAllStandardOutput().toStdString()
-                                 << Check.readAllStandardError().toStdString();
+  const testsupport::ProcessResult Check =
+      testsupport::runProcess({Promtool.toStdString(), "check", "metrics"},
+                              RunPrometheus(SampleRun()).toStdString(), 30000);
+  ASSERT_TRUE(Check.Started);
+  EXPECT_EQ(Check.Status, 0) << Check.Out << Check.Err;
 }
 
 // ---------------------------------------------------------------- CSV
@@ -376,20 +374,16 @@ TEST(HistoryCsv, ReadBackByPythonsCsvModuleGivesEveryField) {
   Later.Time = Time.addSecs(300);
   Later.Devices.resize(1);
   const std::vector<THistoryRun> Runs{SampleRun(), Later};
-  QProcess Python;
-  Python.start(
-      QStringLiteral("/usr/bin/python3"),
-      {QStringLiteral("-c"),
-       QStringLiteral("import csv, json, sys, io\n"
-                      "rows = list(csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding='utf-8', "
-                      "newline='')))\n"
-                      "sys.stdout.buffer.write(json.dumps(rows).encode('utf-8'))\n")});
-  ASSERT_TRUE(Python.waitForStarted(10000));
-  Python.write(HistoryCsv(Runs));
-  Python.closeWriteChannel();
-  ASSERT_TRUE(Python.waitForFinished(30000));
-  ASSERT_EQ(Python.exitCode(), 0) << Python.readAllStandardError().toStdString();
-  const QJsonArray Rows = QJsonDocument::fromJson(Python.readAllStandardOutput()).array();
+  const testsupport::ProcessResult Python = testsupport::runProcess(
+      {"/usr/bin/python3", "-c",
+       "import csv, json, sys, io\n"
+       "rows = list(csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding='utf-8', "
+       "newline='')))\n"
+       "sys.stdout.buffer.write(json.dumps(rows).encode('utf-8'))\n"},
+      HistoryCsv(Runs).toStdString(), 30000);
+  ASSERT_TRUE(Python.Started);
+  ASSERT_EQ(Python.Status, 0) << Python.Err;
+  const QJsonArray Rows = QJsonDocument::fromJson(QByteArray::fromStdString(Python.Out)).array();
 
   ASSERT_EQ(Rows.size(), 1 + 4 + 1);
   EXPECT_EQ(Rows[0].toArray().size(), 10);
@@ -421,16 +415,17 @@ TEST(HistoryCsv, ReadBackByPythonsCsvModuleGivesEveryField) {
 }
 
 TEST(WriteFileWhole, ReplacesTheFileOrSaysWhy) {
-  QTemporaryDir Dir;
-  const QString File = Dir.filePath(QStringLiteral("dervik.prom"));
+  testsupport::TempFolder Dir;
+  const QString File = Dir.file(QStringLiteral("dervik.prom"));
   EXPECT_EQ(WriteFileWhole(File, "first\n"), QString());
   EXPECT_EQ(WriteFileWhole(File, "second\n"), QString());
   QFile Read(File);
   ASSERT_TRUE(Read.open(QIODevice::ReadOnly));
   EXPECT_EQ(Read.readAll(), QByteArray("second\n"));
   // Only the file itself is left: no temporary beside it.
-  EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("dervik.prom")});
-  EXPECT_NE(WriteFileWhole(Dir.filePath(QStringLiteral("missing/dervik.prom")), "x"), QString());
+  EXPECT_EQ(QDir(QString::fromStdString(Dir.path())).entryList(QDir::Files),
+            QStringList{QStringLiteral("dervik.prom")});
+  EXPECT_NE(WriteFileWhole(Dir.file(QStringLiteral("missing/dervik.prom")), "x"), QString());
 }
 
 }  // namespace

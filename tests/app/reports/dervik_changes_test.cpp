@@ -332,8 +332,8 @@ TEST_F(DervikChanges, TheStateFileDamagedUnwritableOrWrittenByTwoRunsAtOnce) {
   const std::string Folder = State.path() + "/dervik";
 
   // Two runs at once: both end well and leave one whole file.
-  programrun::Running One = Program.Start({"/AUTO"}, {{"XDG_STATE_HOME", State.path()}}, "one");
-  programrun::Running Two = Program.Start({"/AUTO"}, {{"XDG_STATE_HOME", State.path()}}, "two");
+  programrun::Running One = Program.Start({"/AUTO"}, {{"XDG_STATE_HOME", State.path()}});
+  programrun::Running Two = Program.Start({"/AUTO"}, {{"XDG_STATE_HOME", State.path()}});
   for (programrun::Running *R : {&One, &Two}) {
     const Result Got = R->Wait();
     EXPECT_EQ(Got.Status, ExitStatusDevicesFailed) << StatusText(Got);

@@ -7,11 +7,11 @@
 #include "isolation.h"
 #include "pelping.h"
 #include "settings/settings.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <memory>
@@ -86,11 +86,11 @@ class CheckRunWithoutWindow : public testing::TestWithParam<TWay> {
  protected:
   void SetUp() override {
     REQUIRE_ISOLATION();
-    ASSERT_TRUE(Dir.isValid());
+    ASSERT_FALSE(Dir.path().empty());
   }
 
   std::unique_ptr<TSettings> MakeSettings(int Parallel) {
-    const QString FileName = Dir.filePath(QStringLiteral("dervik.ini"));
+    const QString FileName = Dir.file(QStringLiteral("dervik.ini"));
     QFile Ini(FileName);
     EXPECT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
     Ini.write(QStringLiteral("[Ping]\nTimes=%1\nTimeout=1\nParallel=%2\n[Devices]\n%3")
@@ -110,7 +110,7 @@ class CheckRunWithoutWindow : public testing::TestWithParam<TWay> {
     return Out;
   }
 
-  QTemporaryDir Dir;
+  testsupport::TempFolder Dir;
 };
 
 TEST_P(CheckRunWithoutWindow, EveryDeviceCheckedAndCounted) {

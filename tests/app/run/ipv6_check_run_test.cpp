@@ -5,7 +5,6 @@
 // (tests/ping/ipv6_peer.h); names come from the test's own /etc/hosts.
 #include <QApplication>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -24,6 +23,8 @@
 #include "isolation.h"
 #include "pelping.h"
 #include "qt_printers.h"
+#include "support/window_check_run.h"
+#include "temp_folder.h"
 
 using namespace pingtest;
 
@@ -37,17 +38,7 @@ constexpr const char *kHosts =
     "127.0.0.8 both.test\n"
     "2001:db8:1::2 both.test\n";
 
-struct RowText {
-  QString name, address, status;
-  bool operator==(const RowText &) const = default;
-  bool operator<(const RowText &o) const {
-    return std::tie(name, address, status) < std::tie(o.name, o.address, o.status);
-  }
-};
-std::ostream &operator<<(std::ostream &os, const RowText &r) {
-  return os << r.name.toStdString() << "|" << r.address.toStdString() << "|"
-            << r.status.toStdString();
-}
+using windowcheck::RowText;
 
 class DevicesAsWritten : public testsupport::ComponentTest<QApplication> {
  protected:
@@ -56,39 +47,31 @@ class DevicesAsWritten : public testsupport::ComponentTest<QApplication> {
     IPv6Peer &peer = sharedIPv6Peer();
     if (!peer.ok()) GTEST_SKIP() << "no IPv6 test link: " << peer.why();
     ASSERT_TRUE(testsupport::writeHosts(kHosts));
-    ASSERT_TRUE(dir.isValid());
+    ASSERT_FALSE(dir.path().empty());
   }
   void TearDown() override { form.reset(); }
 
   void makeForm(int times, const std::string &devices, const std::string &pingKeys = "") {
-    const QString exe = dir.filePath("dervik");
-    QFile ini(exe + ".ini");
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ini.write(("[Ping]\nTimeout=1\nTimes=" + std::to_string(times) + "\nTTL=64\n" + pingKeys +
-               "[Devices]\n" + devices)
-                  .c_str());
-    ini.close();
+    const QString exe = dir.file(QStringLiteral("dervik"));
+    ASSERT_TRUE(dir.write("dervik.ini", "[Ping]\nTimeout=1\nTimes=" + std::to_string(times) +
+                                            "\nTTL=64\n" + pingKeys + "[Devices]\n" + devices));
     // The run reads the file again, also as user nobody.
     const QFile::Permissions readable =
         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
-    ASSERT_TRUE(QFile::setPermissions(dir.path(), readable));
-    ASSERT_TRUE(QFile::setPermissions(ini.fileName(), QFile::ReadOwner | QFile::ReadOther));
+    ASSERT_TRUE(QFile::setPermissions(QString::fromStdString(dir.path()), readable));
+    ASSERT_TRUE(QFile::setPermissions(exe + ".ini", QFile::ReadOwner | QFile::ReadOther));
     form = std::make_unique<TFormMain>(TFormMain::TStartup{exe, QStringList{}});
     ASSERT_NE(form->pelPing1, nullptr);
   }
 
   // The rows in name order: the test does not depend on how the list sorts.
   std::vector<RowText> rows() const {
-    std::vector<RowText> out;
-    for (int i = 0; i < form->ListViewResults->topLevelItemCount(); ++i) {
-      auto *row = form->ListViewResults->topLevelItem(i);
-      out.push_back({row->text(0), row->text(1), row->text(2)});
-    }
+    std::vector<RowText> out = windowcheck::resultRows(*form);
     std::sort(out.begin(), out.end());
     return out;
   }
 
-  QTemporaryDir dir;
+  testsupport::TempFolder dir;
   std::unique_ptr<TFormMain> form;
 };
 

@@ -66,6 +66,34 @@ QString outcomeOf(const std::function<void()> &call) {
   return QStringLiteral("0");
 }
 
+// A call made inside the application's loop with `action` run by a timer
+// kActionAtMs after the call began: what the call ended with, and when
+// (milliseconds from its start) the timer fired and the call returned.
+struct TimedCall {
+  int loop = -1;  // runInLoop's result
+  QString outcome;
+  qint64 firedAt = -1, returnedAt = -1;
+  bool firedInCall = false;  // the timer fired while the call was still going
+};
+TimedCall timedCall(const std::function<void()> &call, const std::function<void()> &action) {
+  TimedCall t;
+  QElapsedTimer clock;
+  bool inCall = false;
+  t.loop = runInLoop([&] {
+    clock.start();
+    QTimer::singleShot(kActionAtMs, qApp, [&] {
+      t.firedAt = clock.elapsed();
+      t.firedInCall = inCall;
+      action();
+    });
+    inCall = true;
+    t.outcome = outcomeOf(call);
+    inCall = false;
+    t.returnedAt = clock.elapsed();
+  });
+  return t;
+}
+
 class NameLookup : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,33 +136,20 @@ TEST_F(NameLookup, PingHostWaitsForANameLikeForAnAnswer) {
     ping.setTimeout(row.timeoutS);
     QWidget window;
     window.show();
-    QElapsedTimer clock;
-    bool inCall = false, firedInCall = false;
-    qint64 firedAt = -1, returnedAt = -1;
-    QString outcome;
-    ASSERT_EQ(runInLoop([&] {
-                clock.start();
-                QTimer::singleShot(kActionAtMs, qApp, [&] {
-                  firedAt = clock.elapsed();
-                  firedInCall = inCall;
-                  if (row.action == Action::Interrupt) ping.Interrupt();
-                  if (row.action == Action::CloseWindow) window.close();
-                });
-                inCall = true;
-                outcome = outcomeOf([&] { ping.PingHost(QString::fromLatin1(row.host)); });
-                inCall = false;
-                returnedAt = clock.elapsed();
-              }),
-              0)
-        << row.what;
-    EXPECT_EQ(outcome, QString::fromLatin1(row.outcome)) << row.what;
-    EXPECT_TRUE(firedInCall) << row.what << ": the timer fired during the lookup";
-    EXPECT_LT(firedAt - kActionAtMs, kLatenessLimitMs) << row.what << ": fired late";
-    EXPECT_GE(returnedAt, row.returnsAfterMs - 50) << row.what;
+    const TimedCall t = timedCall([&] { ping.PingHost(QString::fromLatin1(row.host)); },
+                                  [&] {
+                                    if (row.action == Action::Interrupt) ping.Interrupt();
+                                    if (row.action == Action::CloseWindow) window.close();
+                                  });
+    ASSERT_EQ(t.loop, 0) << row.what;
+    EXPECT_EQ(t.outcome, QString::fromLatin1(row.outcome)) << row.what;
+    EXPECT_TRUE(t.firedInCall) << row.what << ": the timer fired during the lookup";
+    EXPECT_LT(t.firedAt - kActionAtMs, kLatenessLimitMs) << row.what << ": fired late";
+    EXPECT_GE(t.returnedAt, row.returnsAfterMs - 50) << row.what;
     if (row.action != Action::TimerOnly)
-      EXPECT_LT(returnedAt - firedAt, kLatenessLimitMs) << row.what << ": the lookup went on";
+      EXPECT_LT(t.returnedAt - t.firedAt, kLatenessLimitMs) << row.what << ": the lookup went on";
     else
-      EXPECT_LT(returnedAt, row.returnsAfterMs + kLatenessLimitMs) << row.what;
+      EXPECT_LT(t.returnedAt, row.returnsAfterMs + kLatenessLimitMs) << row.what;
   }
 }
 
@@ -283,22 +298,11 @@ TEST_F(NameLookup, TheMailServerBehindAProxyIsLookedUpInTheWaitSteps) {
   smtp.setFirewallType(fwSOCKS5);
   smtp.setFirewallHost(QStringLiteral("127.0.0.1"));
   smtp.setFirewallPort(ntohs(at.sin_port));
-  QElapsedTimer clock;
-  qint64 firedAt = -1, returnedAt = -1;
-  QString outcome;
-  ASSERT_EQ(runInLoop([&] {
-              clock.start();
-              QTimer::singleShot(kActionAtMs, qApp, [&] {
-                firedAt = clock.elapsed();
-                smtp.Interrupt();
-              });
-              outcome = outcomeOf([&] { smtp.Connect(); });
-              returnedAt = clock.elapsed();
-            }),
-            0);
-  EXPECT_EQ(outcome, QStringLiteral("301: Interrupted."));
-  EXPECT_LT(firedAt, kActionAtMs + 100) << "the timer waited for the lookup";
-  EXPECT_LT(returnedAt, kLateAnswerMs) << "Interrupt ended the lookup";
+  const TimedCall t = timedCall([&] { smtp.Connect(); }, [&] { smtp.Interrupt(); });
+  ASSERT_EQ(t.loop, 0);
+  EXPECT_EQ(t.outcome, QStringLiteral("301: Interrupted."));
+  EXPECT_LT(t.firedAt, kActionAtMs + 100) << "the timer waited for the lookup";
+  EXPECT_LT(t.returnedAt, kLateAnswerMs) << "Interrupt ended the lookup";
   close(proxy);
 }
 

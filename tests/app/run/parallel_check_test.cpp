@@ -27,14 +27,15 @@
 #include "ping_net.h"
 #include "qt_printers.h"
 #include "report_peers.h"
+#include "support/window_check_run.h"
 
 using namespace pingtest;
 
 namespace {
 
-constexpr const char *kHalfHost = "198.18.0.10";  // answers every other request
-constexpr const char *kSecondEcho = "198.18.0.11";
-constexpr const char *kNamedEcho = "198.18.0.12";
+constexpr const char *kHalfHost = windowcheck::kHalfHost;  // answers every other request
+constexpr const char *kSecondEcho = windowcheck::kSecondEcho;
+constexpr const char *kNamedEcho = windowcheck::kThirdEcho;
 constexpr const char *kSlowHost = "198.18.0.20";    // answers after 120 ms
 constexpr const char *kSlowerHost = "198.18.0.21";  // after 260 ms
 constexpr const char *kQuickHost = "198.18.0.22";   // after 40 ms
@@ -107,11 +108,8 @@ class ParallelRun : public testsupport::ComponentTest<QApplication> {
  protected:
   void SetUp() override {
     REQUIRE_ISOLATION();
-    responder = sharedResponder(8);
+    responder = windowcheck::checkRunResponder();
     if (!responder->ok()) GTEST_SKIP() << "no tun device: " << responder->why();
-    responder->setHost(kHalfHost, {Reply::EveryOther});
-    responder->setHost(kSecondEcho, {Reply::Echo});
-    responder->setHost(kNamedEcho, {Reply::Echo});
     responder->setHost(kSlowHost, {Reply::LateEcho, 0, 8, 120});
     responder->setHost(kSlowerHost, {Reply::LateEcho, 0, 8, 260});
     responder->setHost(kQuickHost, {Reply::LateEcho, 0, 8, 40});

@@ -1,6 +1,6 @@
 #include "settings/ini_file.h"
 #include "qt_printers.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -105,12 +105,12 @@ TEST(IniFile, InvalidUtf8BecomesReplacementCharacters) {
 }
 
 TEST(IniFile, FilesThatCannotBeReadAreEmpty) {
-  const TTempFiles Temp;
-  const QString Fifo = Temp.Path(QStringLiteral("fifo"));
+  const testsupport::TempFolder Temp;
+  const QString Fifo = Temp.file(QStringLiteral("fifo"));
   ASSERT_EQ(mkfifo(Fifo.toLocal8Bit().constData(), 0600), 0);
   // Nobody writes to the FIFO: reading it would block for ever.
   for (const QString &Name :
-       {Temp.Path(QStringLiteral("missing.ini")), Temp.Path(QString()), Fifo, QString()}) {
+       {Temp.file(QStringLiteral("missing.ini")), Temp.file(QString()), Fifo, QString()}) {
     const TIniFile Ini(Name);
     EXPECT_FALSE(Ini.SectionExists(u"")) << Name.toStdString();
     EXPECT_EQ(Ini.ReadString(u"A", u"k", QStringLiteral("d")), QStringLiteral("d"))

@@ -5,7 +5,7 @@
 #include "qt_printers.h"
 #include "settings/settings_file.h"
 #include "support/settings_place.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -43,8 +43,8 @@ class ReadSettingsFileTest : public testing::TestWithParam<TReadCase> {};
 
 TEST_P(ReadSettingsFileTest, NamesWhatLiesThere) {
   const TReadCase &Case = GetParam();
-  const TTempFiles Temp;
-  const QString Path = Temp.Path(QStringLiteral("dervik.ini"));
+  const testsupport::TempFolder Temp;
+  const QString Path = Temp.file(QStringLiteral("dervik.ini"));
   MakePlace(Path, Case.Place);
   const TSettingsFileRead Read = ReadSettingsFile(Path);
   EXPECT_EQ(Read.State, Case.State);
@@ -62,10 +62,10 @@ INSTANTIATE_TEST_SUITE_P(Places, ReadSettingsFileTest, testing::ValuesIn(ReadCas
 
 // Root reads any file, so the read is tried by an unprivileged child.
 TEST(ReadSettingsFile, NoReadPermission) {
-  const TTempFiles Temp;
-  const QString Path = Temp.Path(QStringLiteral("dervik.ini"));
+  const testsupport::TempFolder Temp;
+  const QString Path = Temp.file(QStringLiteral("dervik.ini"));
   MakePlace(Path, {pkNoPermission, "[Devices]\nA=1\n"});
-  ASSERT_EQ(chmod(Temp.Path(QString()).toLocal8Bit().constData(), 0755), 0);
+  ASSERT_EQ(chmod(Temp.file(QString()).toLocal8Bit().constData(), 0755), 0);
   const QString Expected =
       QStringLiteral("Settings file %1 not used: no permission to read it").arg(Path);
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -102,8 +102,8 @@ TEST_P(EncodingTest, ReadsLikeUtf8) {
   const QString Text = QString::fromUtf8(
       "[Ping]\r\nTimes=7\r\n[Devices]\r\nK\xC3\xBC"
       "che=127.0.0.1\r\nRouter \xF0\x9F\x98\x80=r\xC3\xA9seau\r\nPlain=\r\n");
-  const TTempFiles Temp;
-  const TIniFile Ini(Temp.Write(QStringLiteral("dervik.ini"), GetParam().Encode(Text)));
+  const testsupport::TempFolder Temp;
+  const TIniFile Ini(Temp.write(QStringLiteral("dervik.ini"), GetParam().Encode(Text)));
   EXPECT_EQ(Ini.ReadString(u"Ping", u"Times", QString()), QStringLiteral("7"));
   const QStringList Keys = Ini.ReadSectionKeys(u"Devices");
   EXPECT_EQ(Keys,

@@ -7,7 +7,7 @@
 #include "qt_printers.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -71,11 +71,11 @@ TEST(IniFile, SectionNamesInFileOrderAsFirstWritten) {
 class SettingsNames : public testing::Test {
  protected:
   TSettings &Load(const QString &Text) {
-    File = Temp.WriteText(QStringLiteral("dervik.ini"), Text);
+    File = Temp.writeText(QStringLiteral("dervik.ini"), Text);
     Settings.LoadFromFile(File);
     return Settings;
   }
-  TTempFiles Temp;
+  testsupport::TempFolder Temp;
   QString File;
   TSettings Settings;
 };
@@ -115,7 +115,7 @@ TEST_F(SettingsNames, OneWarningPerNameNothingReads) {
     EXPECT_EQ(Settings.UnknownNameWarnings(), Expected);
   }
   // A missing file has nothing to warn of, and a load forgets the last one's.
-  Settings.LoadFromFile(Temp.Path(QStringLiteral("gone.ini")));
+  Settings.LoadFromFile(Temp.file(QStringLiteral("gone.ini")));
   EXPECT_TRUE(Settings.UnknownNameWarnings().isEmpty());
   EXPECT_FALSE(Settings.DevicesSectionFound());
 }

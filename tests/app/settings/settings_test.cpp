@@ -1,6 +1,6 @@
 #include "settings/settings.h"
 #include "qt_printers.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -213,8 +213,8 @@ void PrintTo(const TLoadCase &Case, std::ostream *Out) { *Out << Case.Name; }
 class LoadFromFileTest : public testing::TestWithParam<TLoadCase> {};
 
 TEST_P(LoadFromFileTest, ReadsKeysAndDevices) {
-  const TTempFiles Temp;
-  const QString FileName = Temp.WriteText(QStringLiteral("dervik.ini"), GetParam().Text);
+  const testsupport::TempFolder Temp;
+  const QString FileName = Temp.writeText(QStringLiteral("dervik.ini"), GetParam().Text);
   TSettings Settings;
   EXPECT_TRUE(Settings.LoadFromFile(FileName));
   ExpectSettings(Settings, GetParam().Expected);
@@ -226,9 +226,9 @@ INSTANTIATE_TEST_SUITE_P(Files, LoadFromFileTest, testing::ValuesIn(LoadCases())
                          });
 
 TEST(Settings, MissingFileGivesDefaults) {
-  const TTempFiles Temp;
+  const testsupport::TempFolder Temp;
   TSettings Settings;
-  EXPECT_TRUE(Settings.LoadFromFile(Temp.Path(QStringLiteral("missing.ini"))));
+  EXPECT_TRUE(Settings.LoadFromFile(Temp.file(QStringLiteral("missing.ini"))));
   ExpectSettings(Settings, {});
 }
 
@@ -248,17 +248,17 @@ TEST(Settings, WithoutFileNameEverythingIsZero) {
 }
 
 TEST(Settings, ConstructorLoadsTheFile) {
-  const TTempFiles Temp;
-  const TSettings Settings(Temp.WriteText(QStringLiteral("dervik.ini"), ExampleFile));
+  const testsupport::TempFolder Temp;
+  const TSettings Settings(Temp.writeText(QStringLiteral("dervik.ini"), ExampleFile));
   EXPECT_EQ(Settings.Devices().size(), 2u);
 }
 
 TEST(Settings, ReloadStartsAfresh) {
-  const TTempFiles Temp;
-  const QString First = Temp.WriteText(QStringLiteral("a.ini"),
+  const testsupport::TempFolder Temp;
+  const QString First = Temp.writeText(QStringLiteral("a.ini"),
                                        QStringLiteral("[Ping]\nTimes=9\n[Devices]\nA=1\nB=2\n"));
   const QString Second =
-      Temp.WriteText(QStringLiteral("b.ini"), QStringLiteral("[Devices]\nC=3\n"));
+      Temp.writeText(QStringLiteral("b.ini"), QStringLiteral("[Devices]\nC=3\n"));
   TSettings Settings(First);
   Settings.SetLastCheckDT(QDateTime::currentDateTime());
   Settings.SetLastCheckResult(QStringLiteral("All connections OK"));
@@ -270,7 +270,7 @@ TEST(Settings, ReloadStartsAfresh) {
 // Bad input of every kind loads without crashing or hanging.
 class BadInputTest : public testing::Test {
  protected:
-  TTempFiles Temp;
+  testsupport::TempFolder Temp;
   TSettings Settings;
 };
 
@@ -279,7 +279,7 @@ TEST_F(BadInputTest, BinaryGarbage) {
   QRandomGenerator Random(20261210);
   for (char &Byte : Garbage) Byte = static_cast<char>(Random.bounded(256));
   Garbage.insert(1000, "\n[Devices]\nafter=garbage\n");
-  EXPECT_TRUE(Settings.LoadFromFile(Temp.Write(QStringLiteral("garbage.ini"), Garbage)));
+  EXPECT_TRUE(Settings.LoadFromFile(Temp.write(QStringLiteral("garbage.ini"), Garbage)));
   for (const auto &Device : Settings.Devices()) EXPECT_LE(Device->DeviceHostAddress().size(), 2047);
 }
 
@@ -287,7 +287,7 @@ TEST_F(BadInputTest, TenMegabyteLines) {
   const QByteArray Huge(10 * 1024 * 1024, 'x');
   const QByteArray File =
       "[SMTP]\nRecipients=" + Huge + "\n" + Huge + "\n[Devices]\nD=" + Huge + "\nE=1\n";
-  EXPECT_TRUE(Settings.LoadFromFile(Temp.Write(QStringLiteral("huge.ini"), File)));
+  EXPECT_TRUE(Settings.LoadFromFile(Temp.write(QStringLiteral("huge.ini"), File)));
   EXPECT_EQ(Settings.SMTPRecipients().size(), 2047);
   EXPECT_EQ(DevicesOf(Settings), (TDevicePairs{{"D", QString(2047, u'x')}, {"E", "1"}}));
 }
@@ -295,7 +295,7 @@ TEST_F(BadInputTest, TenMegabyteLines) {
 TEST_F(BadInputTest, InvalidUtf8) {
   const QByteArray File =
       "[Ping]\nTimes=\xFF\xFE\n[Devices]\nbad\xC3\x28name=10.0.0.\xE2\x82\n\xED\xA0\x80=x\nok=1\n";
-  EXPECT_TRUE(Settings.LoadFromFile(Temp.Write(QStringLiteral("utf8.ini"), File)));
+  EXPECT_TRUE(Settings.LoadFromFile(Temp.write(QStringLiteral("utf8.ini"), File)));
   EXPECT_EQ(Settings.PingTimes(), 4);
   ASSERT_EQ(Settings.Devices().size(), 3u);
   EXPECT_TRUE(Settings.Devices()[0]->DeviceName().startsWith(QStringLiteral("bad")));
@@ -303,15 +303,15 @@ TEST_F(BadInputTest, InvalidUtf8) {
 }
 
 TEST_F(BadInputTest, DirectoryAsSettingsFile) {
-  EXPECT_TRUE(Settings.LoadFromFile(Temp.Path(QString())));
+  EXPECT_TRUE(Settings.LoadFromFile(Temp.file(QString())));
   ExpectSettings(Settings, {});
 }
 
 // Root may read any file, so the load is tried by an unprivileged child.
 TEST_F(BadInputTest, UnreadableFile) {
-  const QString FileName = Temp.WriteText(QStringLiteral("secret.ini"), ExampleFile);
+  const QString FileName = Temp.writeText(QStringLiteral("secret.ini"), ExampleFile);
   ASSERT_EQ(chmod(FileName.toLocal8Bit().constData(), 0), 0);
-  ASSERT_EQ(chmod(Temp.Path(QString()).toLocal8Bit().constData(), 0755), 0);
+  ASSERT_EQ(chmod(Temp.file(QString()).toLocal8Bit().constData(), 0755), 0);
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {

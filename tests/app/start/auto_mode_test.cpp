@@ -5,7 +5,7 @@
 #include "reports/mail/mail_queue.h"
 #include "reports/syslog/syslog_channel.h"
 #include "settings/settings.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ class AutoRunMonitorTest : public testing::Test {
   // Settings with the devices A, B and C, as a run has left them.
   void Load(const std::vector<TDeviceStatus> &Statuses, const QString &Summary) {
     SettingsFile =
-        Temp.WriteText(QStringLiteral("dervik.ini"),
+        Temp.writeText(QStringLiteral("dervik.ini"),
                        QStringLiteral("[SMTP]\nHostAddress=mail.test\nPort=2525\n"
                                       "[Syslog]\nHostAddress=127.0.0.1\nPort=5514\n"
                                       "[Devices]\nA=10.0.0.1\nB=10.0.0.2\nC=10.0.0.3\n"));
@@ -51,7 +51,7 @@ class AutoRunMonitorTest : public testing::Test {
         [this](int Status) { Exits.push_back(Status); });
   }
 
-  TTempFiles Temp;
+  testsupport::TempFolder Temp;
   QString SettingsFile;
   TSettings Settings;
   QStringList Lines;
@@ -167,7 +167,7 @@ TEST_F(AutoRunMonitorTest, SingleDeviceAndMissingSettingsFile) {
                             .arg(SettingsFile)});
 
   Lines.clear();
-  const QString Missing = Temp.Path(QStringLiteral("gone.ini"));
+  const QString Missing = Temp.file(QStringLiteral("gone.ini"));
   TSettings Empty;
   Empty.LoadFromFile(Missing);
   Empty.SetLastCheckDT(QDateTime::currentDateTime());
@@ -321,7 +321,7 @@ TEST_F(AutoRunMonitorTest, ARunThatCheckedNothingFailsAndSendsNoReport) {
     SCOPED_TRACE(Verbose ? "verbose" : "quiet");
     Lines.clear();
     SettingsFile =
-        Temp.WriteText(QStringLiteral("dervik.ini"),
+        Temp.writeText(QStringLiteral("dervik.ini"),
                        QStringLiteral("[Ping]\nTimout=0\nTimes=0\n[SMTP]\nHostAddress=mail.test\n"
                                       "[Device]\nA=10.0.0.1\n"));
     Settings.LoadFromFile(SettingsFile);

@@ -4,6 +4,7 @@
 // automatic run. Runs in the test's namespaces (devices on loopback, names
 // from the test's /etc/hosts only).
 #include "start/auto_mode.h"
+#include "file_text.h"
 #include "isolation.h"
 #include "support/program_run.h"
 #include "report_peers.h"
@@ -304,11 +305,8 @@ TEST_F(DervikUnattended, ResultsForOtherProgramsAndTheHistory) {
 
   Result R = Program.Run({"/AUTORUN", "--json", Json, "--prometheus", Prom}, Env);
   EXPECT_EQ(R.Status, ExitStatusDevicesFailed) << StatusText(R);
-  std::ifstream JsonIn(Json), PromIn(Prom);
-  const std::string JsonText((std::istreambuf_iterator<char>(JsonIn)),
-                             std::istreambuf_iterator<char>());
-  const std::string PromText((std::istreambuf_iterator<char>(PromIn)),
-                             std::istreambuf_iterator<char>());
+  const std::string JsonText = testsupport::readFileText(Json);
+  const std::string PromText = testsupport::readFileText(Prom);
   EXPECT_NE(JsonText.find("\"name\": \"no-such-host.test\""), std::string::npos) << JsonText;
   EXPECT_NE(JsonText.find("\"status\": \"Unable to lookup host address\""), std::string::npos)
       << JsonText;
@@ -371,11 +369,6 @@ TEST_F(DervikUnattended, ResultsForOtherProgramsAndTheHistory) {
       << R.Err;
   EXPECT_NE(R.Err.find("dervik: history not written to " + Json + "/dervik/"), std::string::npos)
       << R.Err;
-}
-
-std::string ReadFileText(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), {});
 }
 
 // A tmpfs on Path in the test's own mount namespace, as big as Options say.
@@ -461,10 +454,10 @@ TEST_F(DervikUnattended, AResultsFileThatCannotBeWrittenWhollyLeavesTheOldOne) {
     EXPECT_EQ(Is.st_mode & S_IFMT, Was.st_mode & S_IFMT);
     EXPECT_EQ(Is.st_ino, Was.st_ino) << "the same file, not a new one";
     if (S_ISLNK(Was.st_mode)) {
-      EXPECT_EQ(ReadFileText(Scratch + "/victim"), Old);
+      EXPECT_EQ(testsupport::readFileText(Scratch + "/victim"), Old);
     }
     if (S_ISREG(Was.st_mode)) {
-      EXPECT_EQ(ReadFileText(Target), Old);
+      EXPECT_EQ(testsupport::readFileText(Target), Old);
     }
     umount2(Scratch.c_str(), MNT_DETACH);
   }
@@ -485,23 +478,25 @@ TEST_F(DervikUnattended, ALeftoverStateFileOfAKilledRunDoesNotStopTheNextRun) {
   const std::string State = StateFolder + "/" + States[0];
   const std::string Leftover = State + ".tmp-1-0";
   std::ofstream(Leftover) << "{\"format\": \"dervik-run-st";
-  const std::string Before = ReadFileText(State);
+  const std::string Before = testsupport::readFileText(State);
 
   const pid_t Child = fork();
   ASSERT_GE(Child, 0);
   if (Child == 0) {
     alarm(60);
     if (unshare(CLONE_NEWPID) != 0) _exit(100);
-    _exit(Program.Run({"/AUTORUN"}, Env).Status);
+    const Result R = Program.Run({"/AUTORUN"}, Env);
+    testsupport::writeFileText(Program.Folder() + "/stderr.txt", R.Err);
+    _exit(R.Status);
   }
   int Status = 0;
   ASSERT_EQ(waitpid(Child, &Status, 0), Child);
   ASSERT_TRUE(WIFEXITED(Status));
-  const std::string Err = ReadFileText(Program.Folder() + "/stderr.txt");
+  const std::string Err = testsupport::readFileText(Program.Folder() + "/stderr.txt");
   EXPECT_EQ(WEXITSTATUS(Status), ExitStatusAllAnswered) << Err;
   EXPECT_EQ(Err.find("state file"), std::string::npos) << Err;
   EXPECT_EQ(NamesIn(StateFolder), States) << "the leftover is gone";
-  EXPECT_NE(ReadFileText(State), Before) << "this run's time is kept";
+  EXPECT_NE(testsupport::readFileText(State), Before) << "this run's time is kept";
 }
 
 // A history on a file system mounted read-only (a snapshot, a backup): WAL

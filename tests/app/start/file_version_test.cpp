@@ -1,9 +1,10 @@
 #include "start/file_version.h"
 #include "start/program_files.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
 #include <QtEndian>
 
 #include <elf.h>
@@ -116,31 +117,31 @@ void PrintTo(const TElfCase &Case, std::ostream *Out) { *Out << Case.Name; }
 class ElfStampTest : public testing::TestWithParam<TElfCase> {};
 
 TEST_P(ElfStampTest, FindsOurNoteAmongOthers) {
-  const TTempFiles Temp;
+  const testsupport::TempFolder Temp;
   TElfBuilder Elf(GetParam().Is64, GetParam().BigEndian);
   Elf.AddNote("GNU", 3, QByteArray(20, '\x11'));
   Elf.AddNote("Pelorin", 2, Elf.VersionDescriptor(0x00090009, 0x00090009));  // another type of ours
   Elf.AddNote("Pelorin", 1, Elf.VersionDescriptor(0x00020003, 0x00040005));
-  EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), Elf.Build())),
+  EXPECT_EQ(GetFileVersion(Temp.write(QStringLiteral("f"), Elf.Build())),
             (TFileVersion{2, 3, 4, 5}));
 }
 
 TEST_P(ElfStampTest, EightByteAlignedNotes) {
-  const TTempFiles Temp;
+  const testsupport::TempFolder Temp;
   TElfBuilder Elf(GetParam().Is64, GetParam().BigEndian);
   Elf.AddNote("GNU", 5, QByteArray(12, '\x22'), 8);
   Elf.AddNote("Pelorin", 1, Elf.VersionDescriptor(0xFFFF0001, 0x0002FFFF), 8);
-  EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), Elf.Build())),
+  EXPECT_EQ(GetFileVersion(Temp.write(QStringLiteral("f"), Elf.Build())),
             (TFileVersion{65535, 1, 2, 65535}));
 }
 
 TEST_P(ElfStampTest, CutAnywhereNeverReadsBeyondTheFile) {
-  const TTempFiles Temp;
+  const testsupport::TempFolder Temp;
   TElfBuilder Elf(GetParam().Is64, GetParam().BigEndian);
   Elf.AddNote("Pelorin", 1, Elf.VersionDescriptor(0x00010002, 0x00030004));
   const QByteArray Whole = Elf.Build();
   for (qsizetype Size = 0; Size < Whole.size(); ++Size)
-    EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("cut"), Whole.first(Size))), TFileVersion{})
+    EXPECT_EQ(GetFileVersion(Temp.write(QStringLiteral("cut"), Whole.first(Size))), TFileVersion{})
         << Size;
 }
 
@@ -151,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TElfCase> &Info) { return std::string(Info.param.Name); });
 
 TEST(FileVersion, FilesWithoutStampGiveZeros) {
-  const TTempFiles Temp;
+  const testsupport::TempFolder Temp;
   TElfBuilder Foreign(true, false);
   Foreign.AddNote("Pelorinx", 1, QByteArray(8, '\x01'));
   TElfBuilder ShortDescriptor(true, false);
@@ -174,10 +175,10 @@ TEST(FileVersion, FilesWithoutStampGiveZeros) {
       {"forged sizes", Forged},
   };
   for (const auto &File : Files)
-    EXPECT_EQ(GetFileVersion(Temp.Write(QStringLiteral("f"), File.Bytes)), TFileVersion{})
+    EXPECT_EQ(GetFileVersion(Temp.write(QStringLiteral("f"), File.Bytes)), TFileVersion{})
         << File.Name;
-  EXPECT_EQ(GetFileVersion(Temp.Path(QStringLiteral("missing"))), TFileVersion{});
-  EXPECT_EQ(GetFileVersion(Temp.Path(QString())), TFileVersion{});
+  EXPECT_EQ(GetFileVersion(Temp.file(QStringLiteral("missing"))), TFileVersion{});
+  EXPECT_EQ(GetFileVersion(Temp.file(QString())), TFileVersion{});
   EXPECT_EQ(GetFileVersion(QStringLiteral("/bin/sh")), TFileVersion{});
 }
 

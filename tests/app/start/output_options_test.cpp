@@ -3,13 +3,13 @@
 #include "start/output_options.h"
 #include "history/history_store.h"
 #include "start/unattended_start.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTemporaryDir>
 
 #include <string>
 #include <vector>
@@ -96,8 +96,8 @@ TEST(OutputOptions, SinceValues) {
 }
 
 TEST(OutputOptions, HistoryPrintsTheStoredRunsAsAsked) {
-  QTemporaryDir Dir;
-  const QString File = Dir.filePath(QStringLiteral("h.sqlite"));
+  testsupport::TempFolder Dir;
+  const QString File = Dir.file(QStringLiteral("h.sqlite"));
   const QDateTime Now = QDateTime::fromMSecsSinceEpoch(1714564800000, Qt::UTC);
   THistoryStore Store(File);
   for (const int HoursAgo : {50, 3, 0}) {

@@ -1,6 +1,6 @@
 #include "start/program_files.h"
 #include "qt_printers.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -48,16 +48,16 @@ TEST(ProgramFiles, ReadMeBesideOrInstalled) {
       {"neither", 0, Beside},
   };
   for (const auto &Row : Table) {
-    const TTempFiles Temp;
-    ASSERT_TRUE(QDir().mkpath(Temp.Path(QStringLiteral("prefix/bin"))));
-    ASSERT_TRUE(QDir().mkpath(Temp.Path(QStringLiteral("prefix/share/doc/dervik"))));
-    const QString BesideFile = Temp.Path(QStringLiteral("prefix/bin/ReadMe.txt"));
-    const QString InstalledFile = Temp.Path(QStringLiteral("prefix/share/doc/dervik/ReadMe.txt"));
+    const testsupport::TempFolder Temp;
+    ASSERT_TRUE(QDir().mkpath(Temp.file(QStringLiteral("prefix/bin"))));
+    ASSERT_TRUE(QDir().mkpath(Temp.file(QStringLiteral("prefix/share/doc/dervik"))));
+    const QString BesideFile = Temp.file(QStringLiteral("prefix/bin/ReadMe.txt"));
+    const QString InstalledFile = Temp.file(QStringLiteral("prefix/share/doc/dervik/ReadMe.txt"));
     if (Row.Present & Beside)
-      Temp.WriteText(QStringLiteral("prefix/bin/ReadMe.txt"), QStringLiteral("b"));
+      Temp.writeText(QStringLiteral("prefix/bin/ReadMe.txt"), QStringLiteral("b"));
     if (Row.Present & Installed)
-      Temp.WriteText(QStringLiteral("prefix/share/doc/dervik/ReadMe.txt"), QStringLiteral("i"));
-    EXPECT_EQ(FindReadMeFile(Temp.Path(QStringLiteral("prefix/bin/dervik"))),
+      Temp.writeText(QStringLiteral("prefix/share/doc/dervik/ReadMe.txt"), QStringLiteral("i"));
+    EXPECT_EQ(FindReadMeFile(Temp.file(QStringLiteral("prefix/bin/dervik"))),
               Row.Found == Installed ? InstalledFile : BesideFile)
         << Row.Name;
   }

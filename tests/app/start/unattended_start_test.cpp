@@ -3,9 +3,11 @@
 // automatic run gets. Displays are played by sockets of the test (loopback
 // and local sockets only).
 #include "start/unattended_start.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
+
+#include <QFileInfo>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -185,8 +187,8 @@ TEST(UnattendedStart, X11DisplayReachableOnlyWhereAServerListens) {
   EXPECT_FALSE(X11DisplayReachable(":" + N)) << "the server has gone";
 
   // A socket path followed by the display number.
-  TTempFiles Temp;
-  const QString Path = Temp.Path(QStringLiteral("xsocket"));
+  testsupport::TempFolder Temp;
+  const QString Path = Temp.file(QStringLiteral("xsocket"));
   {
     const TListener Server = TListener::Unix(Path.toStdString(), false);
     ASSERT_TRUE(Server.Ok());
@@ -206,8 +208,8 @@ TEST(UnattendedStart, X11DisplayReachableOnlyWhereAServerListens) {
 }
 
 TEST(UnattendedStart, WaylandDisplayReachableOnlyWhereACompositorListens) {
-  TTempFiles Temp;
-  const QByteArray Dir = QFileInfo(Temp.Path(QStringLiteral("x"))).absolutePath().toLocal8Bit();
+  testsupport::TempFolder Temp;
+  const QByteArray Dir = QFileInfo(Temp.file(QStringLiteral("x"))).absolutePath().toLocal8Bit();
   const QByteArray Absolute = Dir + "/wayland-test";
   EXPECT_FALSE(WaylandDisplayReachable("", Dir));
   EXPECT_FALSE(WaylandDisplayReachable("wayland-test", Dir));

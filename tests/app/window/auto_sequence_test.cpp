@@ -13,6 +13,7 @@
 #include "pelping.h"
 #include "syslog_test_support.h"
 #include "start/unattended_start.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,6 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QTreeWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -41,7 +41,7 @@ class AutoSequence : public testing::Test {
  protected:
   void SetUp() override {
     REQUIRE_ISOLATION();
-    ASSERT_TRUE(Dir.isValid());
+    ASSERT_FALSE(Dir.path().empty());
     ASSERT_TRUE(Listener.ok());
   }
   void TearDown() override { Form.reset(); }
@@ -51,7 +51,7 @@ class AutoSequence : public testing::Test {
   void WriteSettings(const QString &Devices,
                      const QString &SysLogHost = QStringLiteral("127.0.0.1"),
                      const QString &MailHost = QStringLiteral("0.0.0.0")) {
-    QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
+    QFile Ini(Dir.file(QStringLiteral("dervik.ini")));
     ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
     Ini.write(QStringLiteral("[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=%1\nPort=25\n"
                              "[Syslog]\nHostAddress=%2\nPort=%3\nFacility=16\n[Devices]\n%4")
@@ -62,7 +62,7 @@ class AutoSequence : public testing::Test {
   }
   void Create(const QStringList &Arguments, TAutoRunMonitor *Monitor = nullptr) {
     Form = std::make_unique<TFormMain>(
-        TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), Arguments});
+        TFormMain::TStartup{Dir.file(QStringLiteral("dervik")), Arguments});
     Form->SetAutoRunMonitor(Monitor);
     Form->SetWindowMessageHandler(MarkerMessage, [this] { MarkerSeen = true; });
   }
@@ -103,7 +103,7 @@ class AutoSequence : public testing::Test {
   // refuses a time-to-live of 300 at once.
   void BreakTheConfigurationStep() {
     WriteSettings(QStringLiteral("A=127.0.0.1\n"));
-    QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
+    QFile Ini(Dir.file(QStringLiteral("dervik.ini")));
     ASSERT_TRUE(Ini.open(QIODevice::Append));
     Ini.write("[Ping]\nTTL=300\n");
     Ini.close();
@@ -114,7 +114,7 @@ class AutoSequence : public testing::Test {
     Form->pelPing1->setActive(true);
   }
 
-  QTemporaryDir Dir;
+  testsupport::TempFolder Dir;
   syslogtest::UdpListener Listener;
   std::unique_ptr<TFormMain> Form;
   bool MarkerSeen = false;
@@ -262,7 +262,7 @@ TEST_F(AutoSequence, ASentReportSaysSoInPanelZero) {
 // says why in panel 0 after the run, after the summary when there is one; a
 // watched run ends as one that could not start and sends no report.
 TEST_F(AutoSequence, ARunThatChecksNothingSaysWhy) {
-  const QString File = Dir.filePath(QStringLiteral("dervik.ini"));
+  const QString File = Dir.file(QStringLiteral("dervik.ini"));
   const struct {
     const char *Name, *Settings, *Cause;
     bool Summary;  // the run has one: devices were pinged
@@ -401,7 +401,7 @@ namespace {
 // menu command by hand still sends.
 TEST_F(AutoSequence, ChangedRowsAreMarkedAndARuleLeavesAReportOut) {
   const QByteArray OldState = qgetenv("XDG_STATE_HOME");
-  qputenv("XDG_STATE_HOME", Dir.filePath(QStringLiteral("state")).toUtf8());
+  qputenv("XDG_STATE_HOME", Dir.file(QStringLiteral("state")).toUtf8());
   const auto Restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", OldState); });
   ASSERT_TRUE(testsupport::writeHosts("127.0.0.1 localhost\n127.0.0.2 b.test\n"));
   const auto Hosts = qScopeGuard([] { testsupport::writeHosts("127.0.0.1 localhost\n"); });
@@ -438,7 +438,7 @@ TEST_F(AutoSequence, ChangedRowsAreMarkedAndARuleLeavesAReportOut) {
        QString(),
        ExitStatusDevicesFailed},
   };
-  QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
+  QFile Ini(Dir.file(QStringLiteral("dervik.ini")));
   ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
   Ini.write(
       QStringLiteral(

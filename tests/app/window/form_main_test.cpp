@@ -4,7 +4,7 @@
 #include "modal_box.h"
 #include "start/program_files.h"
 #include "qt_printers.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 #include "url_recorder.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ class FormMainTest : public testing::Test {
   void TearDown() override { QLocale::setDefault(QLocale::c()); }
 
   void WriteSettings(const QString &Devices) {
-    Temp.WriteText(QStringLiteral("dervik.ini"),
+    Temp.writeText(QStringLiteral("dervik.ini"),
                    QStringLiteral("[Ping]\nTimes=4\n[Devices]\n") + Devices);
   }
   std::unique_ptr<TFormMain> Create(const QStringList &Arguments = {}) {
@@ -56,8 +56,8 @@ class FormMainTest : public testing::Test {
     Device.UpdateDeviceStatus();
   }
 
-  TTempFiles Temp;
-  const QString Exe = Temp.Path(QStringLiteral("dervik"));
+  testsupport::TempFolder Temp;
+  const QString Exe = Temp.file(QStringLiteral("dervik"));
 };
 
 TEST_F(FormMainTest, PartsCarryTheirNames) {
@@ -225,7 +225,7 @@ TEST_F(FormMainTest, CaptionShowsTheExecutablesVersion) {
 }
 
 TEST_F(FormMainTest, CaptionWithoutVersionStamp) {
-  const QString Plain = Temp.WriteText(QStringLiteral("plain"), QStringLiteral("not a program"));
+  const QString Plain = Temp.writeText(QStringLiteral("plain"), QStringLiteral("not a program"));
   const TFormMain Form(TFormMain::TStartup{Plain, {}});
   EXPECT_EQ(Form.windowTitle(), QStringLiteral("Pelorin 0.0.0"));
 }
@@ -233,7 +233,7 @@ TEST_F(FormMainTest, CaptionWithoutVersionStamp) {
 TEST_F(FormMainTest, ShowsEveryDeviceOfTheSettingsFile) {
   WriteSettings(QStringLiteral("Router=192.168.1.1\nPrinter=\nlocalhost=127.0.0.1\n"));
   const auto Form = Create();
-  EXPECT_EQ(Form->SettingsFileName(), Temp.Path(QStringLiteral("dervik.ini")));
+  EXPECT_EQ(Form->SettingsFileName(), Temp.file(QStringLiteral("dervik.ini")));
   EXPECT_EQ(ColumnTexts(*Form, 0), (QStringList{"Router", "Printer", "localhost"}));
   EXPECT_EQ(ColumnTexts(*Form, 1), (QStringList{"192.168.1.1", "", "127.0.0.1"}));
   EXPECT_EQ(ColumnTexts(*Form, 2), (QStringList{"", "", ""}));
@@ -414,7 +414,7 @@ TEST_F(FormMainTest, ReadMeOpensTheFileBesideTheExecutable) {
   const auto Form = Create();
   Form->MenuItemReadMeClick();  // missing: nothing opened, nothing shown
   EXPECT_TRUE(Opener.Opened.isEmpty());
-  const QString ReadMe = Temp.WriteText(QStringLiteral("ReadMe.txt"), QStringLiteral("read me"));
+  const QString ReadMe = Temp.writeText(QStringLiteral("ReadMe.txt"), QStringLiteral("read me"));
   Form->ClickMenuItem(Form->MenuItemReadMe);
   ASSERT_EQ(Opener.Opened.size(), 1);
   EXPECT_EQ(Opener.Opened[0], QUrl::fromLocalFile(ReadMe));
@@ -422,7 +422,7 @@ TEST_F(FormMainTest, ReadMeOpensTheFileBesideTheExecutable) {
 
 TEST_F(FormMainTest, ShortcutInvokesItsItemOnlyWhenEnabled) {
   const TUrlRecorder Opener;
-  Temp.WriteText(QStringLiteral("ReadMe.txt"), QStringLiteral("read me"));
+  Temp.writeText(QStringLiteral("ReadMe.txt"), QStringLiteral("read me"));
   const auto Form = Create();
   Form->show();
   Form->activateWindow();

@@ -3,7 +3,7 @@
 #include "window/framework_ops.h"
 #include "modal_box.h"
 #include "start/program_files.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 #include "url_recorder.h"
 
 #include <gtest/gtest.h>
@@ -49,13 +49,13 @@ class WindowOpsTest : public testing::Test {
  protected:
   void SetUp() override {
     Form =
-        std::make_unique<TFormMain>(TFormMain::TStartup{Temp.Path(QStringLiteral("dervik")), {}});
+        std::make_unique<TFormMain>(TFormMain::TStartup{Temp.file(QStringLiteral("dervik")), {}});
     for (int Message : {1, 2, 3})
       Form->SetWindowMessageHandler(
           Message, [this, Message] { Log.push_back("message " + std::to_string(Message)); });
   }
 
-  TTempFiles Temp;
+  testsupport::TempFolder Temp;
   TLog Log;
   std::unique_ptr<TFormMain> Form;
 };
@@ -142,10 +142,10 @@ TEST(HourglassCursor, SetTwiceRestoredOnce) {
 }
 
 TEST(ExecuteFile, OpensExistingFilesWithTheOpenVerbOnly) {
-  const TTempFiles Temp;
+  const testsupport::TempFolder Temp;
   const TUrlRecorder Opener;
-  const QString File = Temp.WriteText(QStringLiteral("ReadMe.txt"), QStringLiteral("text"));
-  EXPECT_FALSE(ExecuteFile(Temp.Path(QStringLiteral("missing.txt")), QStringLiteral("open")));
+  const QString File = Temp.writeText(QStringLiteral("ReadMe.txt"), QStringLiteral("text"));
+  EXPECT_FALSE(ExecuteFile(Temp.file(QStringLiteral("missing.txt")), QStringLiteral("open")));
   EXPECT_FALSE(ExecuteFile(File, QStringLiteral("print")));
   EXPECT_TRUE(Opener.Opened.isEmpty());
   EXPECT_TRUE(ExecuteFile(File, QStringLiteral("open")));

@@ -5,7 +5,7 @@
 #include "start/program_files.h"
 #include "qt_printers.h"
 #include "window/read_me_window.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -60,12 +60,12 @@ const TOpenerCase OpenerCases[] = {
 class ReadMeOpenerTest : public testing::TestWithParam<TOpenerCase> {
  protected:
   void TearDown() override { CloseReadMeWindows(); }
-  TTempFiles Temp;
+  testsupport::TempFolder Temp;
 };
 
 TEST_P(ReadMeOpenerTest, OwnWindowOnlyWhenTheDesktopCannotOpenIt) {
   const TOpenerCase &Case = GetParam();
-  const QString ReadMe = Temp.WriteText(QStringLiteral("ReadMe.txt"), Text);
+  const QString ReadMe = Temp.writeText(QStringLiteral("ReadMe.txt"), Text);
   TDesktopFileOpener Opener(Case.Command);
   Opener.Install();
   ASSERT_TRUE(QDesktopServices::openUrl(QUrl::fromLocalFile(ReadMe)));
@@ -94,10 +94,10 @@ INSTANTIATE_TEST_SUITE_P(Openers, ReadMeOpenerTest, testing::ValuesIn(OpenerCase
 // F1 in the window with an opener that finds no viewer: one window of ours
 // with the read-me beside the program, raised again by a second F1.
 TEST(ReadMeWindow, HelpReadMeFallsBackToItsOwnWindow) {
-  const TTempFiles Temp;
-  const QString Exe = Temp.Path(QStringLiteral("dervik"));
+  const testsupport::TempFolder Temp;
+  const QString Exe = Temp.file(QStringLiteral("dervik"));
   ASSERT_TRUE(QFile::link(ExecutableFilePath(), Exe));
-  const QString ReadMe = Temp.WriteText(QStringLiteral("ReadMe.txt"), Text);
+  const QString ReadMe = Temp.writeText(QStringLiteral("ReadMe.txt"), Text);
   TDesktopFileOpener Opener({QStringLiteral("false")});
   Opener.Install();
   TFormMain Form(TFormMain::TStartup{Exe, {}});
@@ -114,10 +114,10 @@ TEST(ReadMeWindow, HelpReadMeFallsBackToItsOwnWindow) {
 
 // A file that cannot be read says so in the window instead of showing nothing.
 TEST(ReadMeWindow, UnreadableFileSaysWhy) {
-  const TTempFiles Temp;
+  const testsupport::TempFolder Temp;
   const std::unique_ptr<TReadMeWindow> Window =
-      std::make_unique<TReadMeWindow>(Temp.Path(QStringLiteral("gone.txt")));
-  EXPECT_TRUE(Window->Text->toPlainText().startsWith(Temp.Path(QStringLiteral("gone.txt")) +
+      std::make_unique<TReadMeWindow>(Temp.file(QStringLiteral("gone.txt")));
+  EXPECT_TRUE(Window->Text->toPlainText().startsWith(Temp.file(QStringLiteral("gone.txt")) +
                                                      QStringLiteral(" cannot be read: ")));
 }
 

@@ -6,7 +6,7 @@
 #include "start/program_files.h"
 #include "qt_printers.h"
 #include "support/settings_place.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -126,17 +126,17 @@ void PrintTo(const TLookupCase &Case, std::ostream *Out) { *Out << Case.Name; }
 
 class SettingsLookupTest : public testing::TestWithParam<TLookupCase> {
  protected:
-  TTempFiles Temp;
-  const QString Exe = Temp.Path(QStringLiteral("bin/dervik"));
-  const QString ConfigHome = Temp.Path(QStringLiteral("config"));
-  const QString Beside = Temp.Path(QStringLiteral("bin/dervik.ini"));
-  const QString Config = Temp.Path(QStringLiteral("config/dervik/dervik.ini"));
+  testsupport::TempFolder Temp;
+  const QString Exe = Temp.file(QStringLiteral("bin/dervik"));
+  const QString ConfigHome = Temp.file(QStringLiteral("config"));
+  const QString Beside = Temp.file(QStringLiteral("bin/dervik.ini"));
+  const QString Config = Temp.file(QStringLiteral("config/dervik/dervik.ini"));
 };
 
 TEST_P(SettingsLookupTest, UsesTheFirstPlaceWithAFile) {
   const TLookupCase &Case = GetParam();
-  ASSERT_TRUE(QDir().mkpath(Temp.Path(QStringLiteral("bin"))));
-  ASSERT_TRUE(QDir().mkpath(Temp.Path(QStringLiteral("config/dervik"))));
+  ASSERT_TRUE(QDir().mkpath(Temp.file(QStringLiteral("bin"))));
+  ASSERT_TRUE(QDir().mkpath(Temp.file(QStringLiteral("config/dervik"))));
   ASSERT_TRUE(QFile::link(ExecutableFilePath(), Exe));
   MakePlace(Beside, Case.Beside);
   MakePlace(Config, Case.Config);
@@ -185,20 +185,20 @@ INSTANTIATE_TEST_SUITE_P(Places, SettingsLookupTest, testing::ValuesIn(LookupCas
 // The hint stays after a run, which found nothing to check; a file put in
 // place afterwards is found at the next run without a restart.
 TEST_F(SettingsLookupTest, EveryRunLooksAgain) {
-  ASSERT_TRUE(QDir().mkpath(Temp.Path(QStringLiteral("bin"))));
+  ASSERT_TRUE(QDir().mkpath(Temp.file(QStringLiteral("bin"))));
   ASSERT_TRUE(QFile::link(ExecutableFilePath(), Exe));
   TFormMain Form(TFormMain::TStartup{Exe, {}, ConfigHome});
   const QString Hint =
       QStringLiteral(
           "No settings file: looked for %1 and %2; create one with: mkdir -p %3 && "
           "cp examples/dervik.ini %2")
-          .arg(Beside, Config, Temp.Path(QStringLiteral("config/dervik")));
+          .arg(Beside, Config, Temp.file(QStringLiteral("config/dervik")));
   EXPECT_EQ(Form.StatusPanelText(0), Hint);
   Form.Settings().SetLastCheckDT(QDateTime::currentDateTime());
   Form.RefreshListView();
   EXPECT_EQ(Form.StatusPanelText(0), Hint);
 
-  ASSERT_TRUE(QDir().mkpath(Temp.Path(QStringLiteral("config/dervik"))));
+  ASSERT_TRUE(QDir().mkpath(Temp.file(QStringLiteral("config/dervik"))));
   MakePlace(Config, {pkFile, Settings("C=127.0.0.3\n")});
   Form.LoadSettings();
   Form.RefreshListView();
@@ -209,7 +209,7 @@ TEST_F(SettingsLookupTest, EveryRunLooksAgain) {
 
 // A list cut at the bound says so until the next run.
 TEST_F(SettingsLookupTest, DevicesBeyondTheBoundAreToldOf) {
-  ASSERT_TRUE(QDir().mkpath(Temp.Path(QStringLiteral("bin"))));
+  ASSERT_TRUE(QDir().mkpath(Temp.file(QStringLiteral("bin"))));
   ASSERT_TRUE(QFile::link(ExecutableFilePath(), Exe));
   QByteArray Devices;
   const qsizetype Extra = 3;

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -25,23 +24,17 @@
 #include "pelping.h"
 #include "qt_printers.h"
 #include "ping_net.h"
+#include "support/window_check_run.h"
+#include "temp_folder.h"
 
 using namespace pingtest;
 
 namespace {
 
-constexpr const char *kHalfHost = "198.18.0.10";  // answers every other request
-constexpr const char *kSecondEcho = "198.18.0.11";
-constexpr const char *kThirdEcho = "198.18.0.12";
-
-struct RowText {
-  QString name, address, status;
-  bool operator==(const RowText &) const = default;
-};
-std::ostream &operator<<(std::ostream &os, const RowText &r) {
-  return os << r.name.toStdString() << "|" << r.address.toStdString() << "|"
-            << r.status.toStdString();
-}
+using windowcheck::kHalfHost;
+using windowcheck::kSecondEcho;
+using windowcheck::kThirdEcho;
+using windowcheck::RowText;
 
 // What a response handler saw of the window while the run was going on.
 struct Observed {
@@ -55,13 +48,10 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
  protected:
   void SetUp() override {
     REQUIRE_ISOLATION();
-    responder = sharedResponder(8);
+    responder = windowcheck::checkRunResponder();
     if (!responder->ok()) GTEST_SKIP() << "no tun device: " << responder->why();
-    responder->setHost(kHalfHost, {Reply::EveryOther});
-    responder->setHost(kSecondEcho, {Reply::Echo});
-    responder->setHost(kThirdEcho, {Reply::Echo});
     responder->clearCaptured();
-    ASSERT_TRUE(dir.isValid());
+    ASSERT_FALSE(dir.path().empty());
   }
 
   void TearDown() override {
@@ -72,25 +62,15 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
   // A window whose settings file holds `devices` ("name=address" lines).
   void makeForm(int times, const std::string &devices, int timeout = 1, int ttl = 64,
                 const QStringList &arguments = {}) {
-    const QString exe = dir.filePath("dervik");
-    QFile ini(exe + ".ini");
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ini.write(("[Ping]\nTimeout=" + std::to_string(timeout) + "\nTimes=" + std::to_string(times) +
-               "\nTTL=" + std::to_string(ttl) + "\n[Devices]\n" + devices)
-                  .c_str());
-    ini.close();
+    const QString exe = dir.file(QStringLiteral("dervik"));
+    ASSERT_TRUE(dir.write("dervik.ini", "[Ping]\nTimeout=" + std::to_string(timeout) + "\nTimes=" +
+                                            std::to_string(times) + "\nTTL=" + std::to_string(ttl) +
+                                            "\n[Devices]\n" + devices));
     form = std::make_unique<TFormMain>(TFormMain::TStartup{exe, arguments});
     ASSERT_NE(form->pelPing1, nullptr);
   }
 
-  std::vector<RowText> rows() const {
-    std::vector<RowText> out;
-    for (int i = 0; i < form->ListViewResults->topLevelItemCount(); ++i) {
-      auto *row = form->ListViewResults->topLevelItem(i);
-      out.push_back({row->text(0), row->text(1), row->text(2)});
-    }
-    return out;
-  }
+  std::vector<RowText> rows() const { return windowcheck::resultRows(*form); }
 
   // Wraps the window's response handler: `before` runs first, with the window's state recorded.
   void watchResponses(std::function<void()> before = {}) {
@@ -145,7 +125,7 @@ class CheckRun : public testsupport::ComponentTest<QApplication> {
   }
 
   TunResponder *responder = nullptr;
-  QTemporaryDir dir;
+  testsupport::TempFolder dir;
   std::unique_ptr<TFormMain> form;
   std::vector<Observed> observed;
   QString statusOverride;
@@ -382,7 +362,7 @@ TEST_F(CheckRun, WithoutIcmpPermissionTheRunDoesNotStart) {
   LoopbackSink syslogSink(SOCK_DGRAM), mailSink(SOCK_STREAM);
   ASSERT_NE(syslogSink.port, 0);
   ASSERT_NE(mailSink.port, 0);
-  ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   makeForm(1, "A=198.18.0.2\nB=198.18.0.3\n[Syslog]\nHostAddress=127.0.0.1\nPort=" +
                   std::to_string(syslogSink.port) + "\n[SMTP]\nHostAddress=127.0.0.1\nPort=" +
                   std::to_string(mailSink.port) + "\nSender=a@b.test\nRecipients=c@d.test\n");
@@ -459,7 +439,7 @@ TEST_F(CheckRun, TimeToLiveOutsideOneByteStillPings) {
 // The same in automatic mode: the line goes to standard error as the run's
 // outcome, and the program ends as a run that could not start.
 TEST_F(CheckRun, WithoutIcmpPermissionAnAutomaticRunCouldNotStart) {
-  ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   makeForm(1, "A=198.18.0.2\n", 1, 64, {"/AUTORUN"});
   QStringList lines;
   TAutoRunMonitor monitor(

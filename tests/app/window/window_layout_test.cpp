@@ -8,7 +8,7 @@
 #include "start/program_files.h"
 #include "qt_printers.h"
 #include "window/results_columns.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +90,7 @@ class WindowLayoutTest : public testing::Test {
 
   std::unique_ptr<TFormMain> Show(const QString &Devices, const QString &ConfigHome = QString()) {
     if (!Devices.isNull())
-      Temp.WriteText(QStringLiteral("dervik.ini"), QStringLiteral("[Devices]\n") + Devices);
+      Temp.writeText(QStringLiteral("dervik.ini"), QStringLiteral("[Devices]\n") + Devices);
     auto Form = std::make_unique<TFormMain>(TFormMain::TStartup{Exe, {}, ConfigHome});
     Form->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
@@ -137,8 +137,8 @@ class WindowLayoutTest : public testing::Test {
     return Cut;
   }
 
-  TTempFiles Temp;
-  const QString Exe = Temp.Path(QStringLiteral("dervik"));
+  testsupport::TempFolder Temp;
+  const QString Exe = Temp.file(QStringLiteral("dervik"));
 };
 
 const QString LongDevices = QStringLiteral(
@@ -282,7 +282,7 @@ TEST_F(WindowLayoutTest, LongStatusTextIsCutInTheMiddleWithATooltip) {
   // No settings file in either place, both with long paths: the text that
   // lost its second path.
   const QString ConfigHome =
-      Temp.Path(QStringLiteral("a-configuration-folder-with-a-rather-long-name/and-another-level"));
+      Temp.file(QStringLiteral("a-configuration-folder-with-a-rather-long-name/and-another-level"));
   const auto Form = Show(QString(), ConfigHome);
   const auto *Panel0 = Form->StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel0"));
   ASSERT_NE(Panel0, nullptr);

@@ -5,6 +5,7 @@
 // --test-mail and --check-settings. No secret may reach standard error or
 // standard output. Runs in the test's namespaces.
 #include "start/auto_mode.h"
+#include "file_text.h"
 #include "isolation.h"
 #include "loopback_ports.h"
 #include "support/program_run.h"
@@ -45,11 +46,7 @@ const testsupport::TestCa &Ca() {
 }
 
 SmtpSinkOptions SinkOptions(const testsupport::TestCert &Cert, bool Implicit) {
-  SmtpSinkOptions O;
-  O.CertFile = Cert.Cert;
-  O.KeyFile = Cert.Key;
-  O.RequireStartTls = !Implicit;
-  O.ImplicitTls = Implicit;
+  SmtpSinkOptions O = reportpeers::TlsSinkOptions(Cert, Implicit);
   O.User = User;
   O.Password = Password;
   return O;
@@ -215,8 +212,7 @@ TEST_F(DervikMailSetup, ThroughSocks5AndFromTheQueueOverTls) {
   // The queued report holds the message, never the login.
   size_t QueueFiles = 0;
   for (const auto &Entry : std::filesystem::directory_iterator(Queue)) {
-    std::ifstream In(Entry.path(), std::ios::binary);
-    const std::string Bytes{std::istreambuf_iterator<char>(In), {}};
+    const std::string Bytes = testsupport::readFileText(Entry.path());
     EXPECT_EQ(Bytes.find(Password), std::string::npos) << Entry.path();
     ++QueueFiles;
   }

@@ -3,6 +3,7 @@
 // panel 0, and the automatic sequence with the mail switch.
 #include "start/application.h"
 #include "start/auto_mode.h"
+#include "child_process.h"
 #include "core_units.h"
 #include "window/form_main.h"
 #include "window/framework_ops.h"
@@ -12,6 +13,7 @@
 #include "report_peers.h"
 #include "scripted_peer.h"
 #include "test_ca.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +25,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTimeZone>
 
 #include <arpa/inet.h>
@@ -53,22 +53,18 @@ struct TDecodedMail {
   bool Ok = false;
 };
 TDecodedMail DecodeWithPython(const std::string &Raw) {
-  QProcess Python;
-  Python.start(
-      QStringLiteral("/usr/bin/python3"),
-      {QStringLiteral("-c"),
-       QStringLiteral(
-           "import email, email.policy, json, sys\n"
-           "m = email.message_from_bytes(sys.stdin.buffer.read(), policy=email.policy.default)\n"
-           "print(json.dumps({'subject': str(m['subject']), 'charset': m.get_content_charset() or "
-           "'',"
-           " 'body': m.get_content()}))\n")});
+  const testsupport::ProcessResult Python = testsupport::runProcess(
+      {"/usr/bin/python3", "-c",
+       "import email, email.policy, json, sys\n"
+       "m = email.message_from_bytes(sys.stdin.buffer.read(), policy=email.policy.default)\n"
+       "print(json.dumps({'subject': str(m['subject']), 'charset': m.get_content_charset() or "
+       "'',"
+       " 'body': m.get_content()}))\n"},
+      Raw, 20000);
   TDecodedMail Decoded;
-  if (!Python.waitForStarted(10000)) return Decoded;
-  Python.write(Raw.data(), static_cast<qint64>(Raw.size()));
-  Python.closeWriteChannel();
-  if (!Python.waitForFinished(20000) || Python.exitCode() != 0) return Decoded;
-  const QJsonObject Object = QJsonDocument::fromJson(Python.readAllStandardOutput()).object();
+  if (Python.Status != 0) return Decoded;
+  const QJsonObject Object =
+      QJsonDocument::fromJson(QByteArray::fromStdString(Python.Out)).object();
   Decoded.Subject = Object.value(QStringLiteral("subject")).toString();
   Decoded.Charset = Object.value(QStringLiteral("charset")).toString();
   Decoded.Body = Object.value(QStringLiteral("body")).toString();
@@ -98,7 +94,7 @@ class MailReport : public testing::Test {
     // The user's date and time format in the body: a German locale writes
     // 09.12.26 14:05:31.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    ASSERT_TRUE(Dir.isValid());
+    ASSERT_FALSE(Dir.path().empty());
     ASSERT_TRUE(Sink.Ok()) << Sink.Why();
   }
   void TearDown() override {
@@ -114,7 +110,7 @@ class MailReport : public testing::Test {
                                             QFileDevice::ReadGroup | QFileDevice::ReadOther) {
     QString Lines;
     for (const auto &D : Devices) Lines += QStringLiteral("%1=%2\n").arg(D.Name, D.Address);
-    QFile Ini(Dir.filePath(QStringLiteral("dervik.ini")));
+    QFile Ini(Dir.file(QStringLiteral("dervik.ini")));
     ASSERT_TRUE(Ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
     Ini.write(
         QStringLiteral("[Ping]\nTimes=1\nTimeout=1\n[SMTP]\nHostAddress=%1\nPort=%2\n"
@@ -127,7 +123,7 @@ class MailReport : public testing::Test {
     Ini.close();
     ASSERT_TRUE(Ini.setPermissions(Mode));
     Form = std::make_unique<TFormMain>(
-        TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), Arguments});
+        TFormMain::TStartup{Dir.file(QStringLiteral("dervik")), Arguments});
     ASSERT_EQ(Form->Settings().Devices().size(), Devices.size());
     RunDevices = Devices;
   }
@@ -151,7 +147,7 @@ class MailReport : public testing::Test {
     Form->ClickMenuItem(Form->MenuItemSendToSMTP);
   }
 
-  QTemporaryDir Dir;
+  testsupport::TempFolder Dir;
   SmtpSink Sink;
   std::unique_ptr<TFormMain> Form;
   std::vector<TDeviceRow> RunDevices;
@@ -508,8 +504,8 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
   size_t Delivered = 0;
   for (const auto &R : Rows) {
     SCOPED_TRACE(R.Name);
-    QTemporaryDir Spool;
-    const QString QueueDir = Spool.filePath(QStringLiteral("dervik/queue"));
+    testsupport::TempFolder Spool;
+    const QString QueueDir = Spool.file(QStringLiteral("dervik/queue"));
     std::unique_ptr<smtptest::ScriptedPeer> Peer;
     if (R.MailReply != nullptr) {
       std::vector<PeerStep> Script{
@@ -567,8 +563,8 @@ TEST_F(MailReport, QueueDirKeepsAReportTheServerCannotTakeNow) {
 // sink greylists its sender once) goes back in the queue, under its name, and
 // a later report delivers it.
 TEST_F(MailReport, AQueuedReportRefusedForNowWaitsForTheNextReport) {
-  QTemporaryDir Spool;
-  const QString QueueDir = Spool.filePath(QStringLiteral("queue"));
+  testsupport::TempFolder Spool;
+  const QString QueueDir = Spool.file(QStringLiteral("queue"));
   Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), testsupport::FreeLoopbackPort());
   Form->Settings().SetSMTPQueueDir(QueueDir);
   Form->Settings().SetSMTPSender(QStringLiteral("greylisted@dervik.test"));
@@ -613,15 +609,14 @@ TEST_F(MailReport, HostileDeviceNamesReachTheServerWithEveryDevice) {
                           .arg(Sink.Port())
                           .arg(QString(1000, u'N')) +
                       QChar(0) + QStringLiteral("B\u00FCro=10.0.0.3\nAfter=10.0.0.4\n");
-  QFile File(Dir.filePath(QStringLiteral("dervik.ini")));
+  QFile File(Dir.file(QStringLiteral("dervik.ini")));
   ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
   QByteArray Bytes("\xFF\xFE", 2);  // UTF-16LE with its byte-order mark
   for (const QChar C : Ini)
     Bytes.append(static_cast<char>(C.unicode() & 0xFF)).append(static_cast<char>(C.unicode() >> 8));
   File.write(Bytes);
   File.close();
-  Form =
-      std::make_unique<TFormMain>(TFormMain::TStartup{Dir.filePath(QStringLiteral("dervik")), {}});
+  Form = std::make_unique<TFormMain>(TFormMain::TStartup{Dir.file(QStringLiteral("dervik")), {}});
   ASSERT_EQ(Form->Settings().Devices().size(), 4u);
   EXPECT_EQ(Form->Settings().Devices()[2]->DeviceName(),
             QString::fromUtf16(u"Drucker\0B\u00FCro", 12));
@@ -650,8 +645,8 @@ TEST_F(MailReport, HostileDeviceNamesReachTheServerWithEveryDevice) {
 // do not hold up the ones behind them or this report; each is named in panel
 // 0, kept as ".failed" or set aside as ".bad".
 TEST_F(MailReport, QueuedReportsRefusedForGoodAreNamedAndTheRestGo) {
-  QTemporaryDir Spool;
-  const QString QueueDir = Spool.filePath(QStringLiteral("queue"));
+  testsupport::TempFolder Spool;
+  const QString QueueDir = Spool.file(QStringLiteral("queue"));
   Open({{"A", "10.0.0.1", dsOK}});
   Form->Settings().SetSMTPQueueDir(QueueDir);
   ASSERT_TRUE(QDir().mkpath(QueueDir));
@@ -729,14 +724,14 @@ TEST_F(MailReport, GenericFailuresSayWhatHappened) {
       smtptest::ScriptedPeer Peer(R.Script);
       Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port());
       Form->Settings().SetSMTPTimeout(2);
-      QTemporaryDir Spool;
+      testsupport::TempFolder Spool;
       if (Queue) {
-        Form->Settings().SetSMTPQueueDir(Spool.path());
+        Form->Settings().SetSMTPQueueDir(QString::fromStdString(Spool.path()));
         FinishRun(QStringLiteral("earlier"));
         Form->pelSMTP1->setFrom(QStringLiteral("dervik@dervik.test"));
         Form->pelSMTP1->setSendTo(QStringLiteral("ops@dervik.test"));
         Form->pelSMTP1->setMessageText(QStringLiteral("waiting\r\n"));
-        Form->pelSMTP1->Queue(Spool.path());
+        Form->pelSMTP1->Queue(QString::fromStdString(Spool.path()));
       }
       FinishRun(QStringLiteral("All connections OK"));
       QElapsedTimer Took;
@@ -746,7 +741,8 @@ TEST_F(MailReport, GenericFailuresSayWhatHappened) {
       EXPECT_EQ(Form->LastSMTPReport(), Queue ? rrQueued : rrFailed);
       EXPECT_TRUE(Form->StatusPanelText(0).endsWith(QLatin1String(R.PanelEnds)))
           << Form->StatusPanelText(0).toStdString();
-      const qsizetype Waiting = QDir(Spool.path()).entryList(QDir::Files).size();
+      const qsizetype Waiting =
+          QDir(QString::fromStdString(Spool.path())).entryList(QDir::Files).size();
       EXPECT_EQ(Waiting, Queue ? 2 : 0);
       Form->pelSMTP1->setConnected(false);
       Peer.finish();
@@ -763,10 +759,7 @@ namespace {
 TEST_F(MailReport, TheWindowConnectsWithTheTlsLoginAndProxySettings) {
   static const testsupport::TestCa Ca;
   ASSERT_TRUE(Ca.Ok()) << Ca.Why();
-  reportpeers::SmtpSinkOptions Options;
-  Options.CertFile = Ca.Localhost().Cert;
-  Options.KeyFile = Ca.Localhost().Key;
-  Options.RequireStartTls = true;
+  reportpeers::SmtpSinkOptions Options = reportpeers::TlsSinkOptions(Ca.Localhost());
   Options.User = "reporter";
   Options.Password = "s3cret-Pass";
   SmtpSink Tls(Options);
@@ -835,10 +828,7 @@ TEST_F(MailReport, A421ToEhloWithStartTlsRequiredIsQueuedAndDeliveredNextTime) {
   using smtptest::PeerStep;
   static const testsupport::TestCa Ca;
   ASSERT_TRUE(Ca.Ok()) << Ca.Why();
-  reportpeers::SmtpSinkOptions Options;
-  Options.CertFile = Ca.Localhost().Cert;
-  Options.KeyFile = Ca.Localhost().Key;
-  Options.RequireStartTls = true;
+  reportpeers::SmtpSinkOptions Options = reportpeers::TlsSinkOptions(Ca.Localhost());
   SmtpSink Tls(Options);
   ASSERT_TRUE(Tls.Ok()) << Tls.Why();
   const std::string Closing = "421 4.3.2 closing down";
@@ -873,8 +863,8 @@ TEST_F(MailReport, A421ToEhloWithStartTlsRequiredIsQueuedAndDeliveredNextTime) {
     Script.push_back({PeerStep::Send, Closing + "\r\n"});
     Script.insert(Script.end(), R.AfterRefusal.begin(), R.AfterRefusal.end());
     smtptest::ScriptedPeer Peer(Script);
-    QTemporaryDir Spool;
-    const QString QueueDir = Spool.filePath(QStringLiteral("queue"));
+    testsupport::TempFolder Spool;
+    const QString QueueDir = Spool.file(QStringLiteral("queue"));
     Open({{"A", "10.0.0.1", dsOK}}, QStringLiteral("127.0.0.1"), Peer.port(), {},
          QStringLiteral("Security=starttls\nCAFile=%1\nQueueDir=%2\n")
              .arg(QString::fromStdString(Ca.CaFile()), QueueDir));

@@ -6,7 +6,7 @@
 #include "reports/mail/mail_trail.h"
 #include "qt_printers.h"
 #include "settings/settings.h"
-#include "support/temp_files.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -176,16 +176,16 @@ class MailConnectionFiles : public testing::Test {
  protected:
   // The settings file with mode Mode, loaded.
   void Load(const QString &Text, mode_t Mode = 0600) {
-    const QString File = Files.WriteText(QStringLiteral("dervik.ini"), Text);
+    const QString File = Files.writeText(QStringLiteral("dervik.ini"), Text);
     ASSERT_EQ(::chmod(QFile::encodeName(File).constData(), Mode), 0);
     Settings.LoadFromFile(File);
   }
   QString Secret(const QString &Name, const QByteArray &Bytes, mode_t Mode) {
-    const QString File = Files.Write(Name, Bytes);
+    const QString File = Files.write(Name, Bytes);
     EXPECT_EQ(::chmod(QFile::encodeName(File).constData(), Mode), 0);
     return File;
   }
-  TTempFiles Files;
+  testsupport::TempFolder Files;
   TSettings Settings;
 };
 
@@ -254,7 +254,7 @@ TEST_F(MailConnectionFiles, AnEmptySecurityKeepsTheLoginEncrypted) {
 // A file the settings name is read without blocking and within a bound: a
 // FIFO nobody writes to or a device that never ends is named, not read.
 TEST_F(MailConnectionFiles, NamedFilesThatAreNoFilesAreRefusedAtOnce) {
-  const QString Fifo = Files.Path(QStringLiteral("pw.fifo"));
+  const QString Fifo = Files.file(QStringLiteral("pw.fifo"));
   ASSERT_EQ(::mkfifo(QFile::encodeName(Fifo).constData(), 0600), 0);
   const QString Large = Secret(QStringLiteral("large.pem"), QByteArray(9 << 20, 'A'), 0600);
   const struct {
@@ -267,7 +267,7 @@ TEST_F(MailConnectionFiles, NamedFilesThatAreNoFilesAreRefusedAtOnce) {
       {"password file a device", QStringLiteral("User=ann\nPasswordFile=/dev/zero\n"),
        "cannot be read: it is a device, not a file"},
       {"password file a folder",
-       QStringLiteral("User=ann\nPasswordFile=%1\n").arg(Files.Path(QString())),
+       QStringLiteral("User=ann\nPasswordFile=%1\n").arg(Files.file(QString())),
        "cannot be read: it is a directory"},
       {"CA file a FIFO", QStringLiteral("CAFile=%1\n").arg(Fifo),
        "CAFile %1 in [SMTP] cannot be read: it is a FIFO"},
@@ -292,7 +292,7 @@ TEST_F(MailConnectionFiles, APasswordReadableByOthersStopsTheReport) {
   const QString Private = Secret(QStringLiteral("private.pw"), "from-file\r\nsecond line\n", 0600);
   const QString Shared = Secret(QStringLiteral("shared.pw"), "from-file\n", 0640);
   const QString Empty = Secret(QStringLiteral("empty.pw"), "\n", 0600);
-  const QString Missing = Files.Path(QStringLiteral("missing.pw"));
+  const QString Missing = Files.file(QStringLiteral("missing.pw"));
   const struct {
     const char *Name;
     QString Lines;
@@ -311,7 +311,7 @@ TEST_F(MailConnectionFiles, APasswordReadableByOthersStopsTheReport) {
        0644,
        QStringLiteral("pw1"),
        {QStringLiteral("can be read by others: run chmod 600 %1")
-            .arg(Files.Path(QStringLiteral("dervik.ini")))}},
+            .arg(Files.file(QStringLiteral("dervik.ini")))}},
       {"password in a file the group reads",
        QStringLiteral("User=ann\nPassword=pw1\n"),
        0640,
@@ -392,7 +392,7 @@ TEST_F(MailConnectionFiles, APasswordReadableByOthersStopsTheReport) {
 }
 
 TEST_F(MailConnectionFiles, TheConnectionCarriesEveryKey) {
-  Files.Write(QStringLiteral("ca.pem"), "-----BEGIN CERTIFICATE-----\n");
+  Files.write(QStringLiteral("ca.pem"), "-----BEGIN CERTIFICATE-----\n");
   Load(QStringLiteral(
            "[SMTP]\nSecurity=tls\nUser=ann\nPassword=pw\nAuthScheme=plain\nCAFile=ca.pem\n"
            "ServerName=mail.test\nFingerprint=%1\nVerify=no\nProxy=http://127.0.0.1:3128\n")
@@ -403,7 +403,7 @@ TEST_F(MailConnectionFiles, TheConnectionCarriesEveryKey) {
   EXPECT_EQ(C.Security, msTls);
   EXPECT_EQ(C.User, QStringLiteral("ann"));
   EXPECT_EQ(C.AuthScheme, asPlain);
-  EXPECT_EQ(C.CAFile, Files.Path(QStringLiteral("ca.pem")));
+  EXPECT_EQ(C.CAFile, Files.file(QStringLiteral("ca.pem")));
   EXPECT_EQ(C.ServerName, QStringLiteral("mail.test"));
   EXPECT_EQ(C.Fingerprint, QString(64, u'a'));
   EXPECT_FALSE(C.Verify);

@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <string>
@@ -17,6 +16,7 @@
 #include "isolation.h"
 #include "pelsyslog.h"
 #include "syslog_test_support.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -44,13 +44,13 @@ class SysLogReport : public testsupport::ComponentTest<TApplication> {
  protected:
   void SetUp() override {
     if (!testsupport::isolationFailure().empty()) GTEST_SKIP() << testsupport::isolationFailure();
-    ASSERT_TRUE(dir.isValid());
+    ASSERT_FALSE(dir.path().empty());
     ASSERT_TRUE(listener.ok());
   }
 
   // Writes the settings file and opens the window over it.
   void open(const QString &host, int port) {
-    QFile ini(dir.filePath("dervik.ini"));
+    QFile ini(dir.file(QStringLiteral("dervik.ini")));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write(
         QStringLiteral("[Syslog]\r\nHostAddress=%1\r\nPort=%2\r\nFacility=%3\r\n"
@@ -61,7 +61,8 @@ class SysLogReport : public testsupport::ComponentTest<TApplication> {
             .arg(kFacility)
             .toUtf8());
     ini.close();
-    window = std::make_unique<TFormMain>(TFormMain::TStartup{dir.filePath("dervik"), {}});
+    window =
+        std::make_unique<TFormMain>(TFormMain::TStartup{dir.file(QStringLiteral("dervik")), {}});
     ASSERT_EQ(window->Settings().Devices().size(), 6u);
   }
 
@@ -86,7 +87,7 @@ class SysLogReport : public testsupport::ComponentTest<TApplication> {
     return out;
   }
 
-  QTemporaryDir dir;
+  testsupport::TempFolder dir;
   syslogtest::UdpListener listener;
   std::unique_ptr<TFormMain> window;
 };
@@ -248,7 +249,7 @@ TEST_F(SysLogReport, SettingsFilePortOutsideTheRangeFailsLoudly) {
 // The whole road: a real check run over loopback and a name that does not
 // resolve, then the report.
 TEST_F(SysLogReport, AfterARealRun) {
-  QFile ini(dir.filePath("dervik.ini"));
+  QFile ini(dir.file(QStringLiteral("dervik.ini")));
   ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
   ini.write(QStringLiteral(
                 "[Ping]\r\nTimes=1\r\nTimeout=2\r\n[Syslog]\r\nHostAddress=127.0.0.1\r\nPort=%1\r\n"
@@ -257,7 +258,7 @@ TEST_F(SysLogReport, AfterARealRun) {
                 .arg(kFacility)
                 .toUtf8());
   ini.close();
-  window = std::make_unique<TFormMain>(TFormMain::TStartup{dir.filePath("dervik"), {}});
+  window = std::make_unique<TFormMain>(TFormMain::TStartup{dir.file(QStringLiteral("dervik")), {}});
   window->ClickMenuItem(window->MenuItemRun);
   ASSERT_TRUE(window->Settings().HasLastCheck());
   const auto packets = sendReport();

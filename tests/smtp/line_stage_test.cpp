@@ -44,7 +44,10 @@ class MemoryByteStage final : public ByteStage {
   void setReceiver(ByteReceiver *receiver) override { above_ = receiver; }
   int connect() override {
     up = true;
-    if (above_) above_->stagesStand();
+    if (above_) {
+      above_->streamStarts();
+      above_->stagesStand();
+    }
     return 0;
   }
   int send(std::string_view bytes) override {

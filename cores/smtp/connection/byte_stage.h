@@ -40,6 +40,8 @@ class ByteReceiver {
   virtual bool accepting() const = 0;
   // Hands on what it holds while it accepts.
   virtual void deliver() = 0;
+  // A new stream starts: whatever is held from the last one is dropped.
+  virtual void streamStarts() = 0;
   // The stages below stand after a connect; and the connection is gone.
   virtual void stagesStand() = 0;
   virtual void disconnected() = 0;

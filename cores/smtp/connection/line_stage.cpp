@@ -20,10 +20,9 @@ LineStage::LineStage(ByteStage &below, WaitHandle &wait, LineListener &above)
 
 LineStage::~LineStage() { below_.setReceiver(nullptr); }
 
-int LineStage::connect() {
+void LineStage::streamStarts() {
   lineArrived_ = false;
   buffer_.clear();
-  return below_.connect();
 }
 
 void LineStage::stagesStand() {

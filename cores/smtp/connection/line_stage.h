@@ -42,8 +42,9 @@ class LineStage final : public ByteReceiver {
   ByteStage &below() { return below_; }
   const ByteStage &below() const { return below_; }
 
-  // Connects the stages below with an empty line buffer: 0 or the failure's code.
-  int connect();
+  // Connects the stages below (the line buffer starts empty with the new
+  // stream): 0 or the failure's code.
+  int connect() { return below_.connect(); }
   // Runs wait steps until a piece that ends a line has been delivered since
   // the last successful wait (a line that arrived before the wait began, such
   // as a greeting that came with the connection, counts).  0, or 301 when a
@@ -67,6 +68,7 @@ class LineStage final : public ByteReceiver {
   bool holdsDeliverable() override { return buffer_.hasDeliverable(); }
   bool accepting() const override { return accepting_; }
   void deliver() override;
+  void streamStarts() override;
   void stagesStand() override;
   void disconnected() override { accepting_ = true; }
   void onConnectionStatus(const std::string &connectionEvent, int statusCode,

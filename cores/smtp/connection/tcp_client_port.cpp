@@ -114,7 +114,10 @@ int TcpClientPort::open() {
   tlsInfo_.clear();
   peerClosed_ = false;
   peerCloseError_ = 0;
-  if (above_) above_->splitLines(settings_.splitCRLF);
+  if (above_) {
+    above_->streamStarts();
+    above_->splitLines(settings_.splitCRLF);
+  }
 
   const int fd =
       ::socket(useIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -444,7 +447,7 @@ void TcpClientPort::updateWatch() {
   if (isConnecting()) {
     cond = G_IO_OUT;
   } else {
-    // Reading goes on between lines, into the free room above, so that a
+    // Reading goes on between hand-ons, into the free room above, so that a
     // peer's close is seen; a full room waits for the stage above.
     const bool recordsHeld = tls_ && (tls_->inputEnded() || tls_->unread() >= kRecordInputCap);
     const bool fullAbove = above_ == nullptr || above_->full();

@@ -38,8 +38,8 @@ namespace pelnet::smtp {
 
 // The TCP settings of the connection (Config), with their defaults.
 struct TcpSettings {
-  int maxLineLength = 2048;  // the line buffer's capacity, at most 65536
-  bool splitCRLF = true;
+  int maxLineLength = 2048;  // the room above's capacity (ByteReceiver), at most 65536
+  bool splitCRLF = true;     // passed to the stage above, which cuts the lines
   bool tcpNoDelay = false;
   bool keepAlive = false;
   int32_t keepAliveTime = 0;      // ms before the first probe; > 0 also enables keep-alive

@@ -14,7 +14,7 @@ constexpr int32_t kDefaultTimeoutSeconds = 60;
 
 SmtpCore::SmtpCore(pelnet_event_fn callback, void *user)
     : CoreBase(callback, user),
-      session_(port_, message_, *this),
+      session_(port_, port_, port_, message_, *this),
       queue_(session_, reinterpret_cast<uintptr_t>(this)) {
   port_.setSink(this);
   port_.setTunnel(&tunnel_);

@@ -17,11 +17,13 @@
 #include "pelnet/smtp_ids.h"
 #include "scripted_peer.h"
 #include "smtp_core_client.h"
+#include "connection/line_stage.h"
 #include "connection/tcp_client_port.h"
+#include "connection/wait_handle.h"
 #include "proxy/proxy_text.h"
 #include "proxy/proxy_tunnel.h"
 
-using pelnet::smtp::TcpClientListener;
+using pelnet::smtp::LineListener;
 using pelnet::smtp::TcpClientPort;
 using smtptest::PeerStep;
 using smtptest::ScriptedPeer;
@@ -30,7 +32,7 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Recorder : TcpClientListener {
+struct Recorder : LineListener {
   std::vector<std::string> events;
   std::string line;
   std::vector<std::string> lines;
@@ -119,7 +121,8 @@ Outcome throughFirewall(const Row &r, bool slow) {
   pelnet::smtp::ProxyTunnel tunnel;
   TcpClientPort port;
   port.setTunnel(&tunnel);
-  port.setListener(&rec);
+  pelnet::smtp::WaitHandle waits(port);
+  pelnet::smtp::LineStage lines(port, waits, rec);
   port.msFlag = true;
   port.setTimeout(20000);
   tunnel.target().type = r.type;
@@ -135,7 +138,7 @@ Outcome throughFirewall(const Row &r, bool slow) {
   o.rc = port.waitForConnection();
   o.text = port.lastErrorText;
   if (o.rc == 0) {
-    EXPECT_EQ(port.waitForLine(), 0);
+    EXPECT_EQ(lines.waitForLine(), 0);
   }
   o.socketOpen = port.socketExists();
   o.connected = port.connected();
@@ -301,7 +304,8 @@ TEST(FirewallScripted, UnreachableFirewallFailsWithItsOwnStatus) {
   pelnet::smtp::ProxyTunnel tunnel;
   TcpClientPort port;
   port.setTunnel(&tunnel);
-  port.setListener(&rec);
+  pelnet::smtp::WaitHandle waits(port);
+  pelnet::smtp::LineStage lines(port, waits, rec);
   port.setTimeout(20000);
   tunnel.target().type = pelnet::smtp::kFirewallSocks5;
   ASSERT_EQ(pelnet::resolveRemote("127.0.0.1", false, false, tunnel.target().host), 0);

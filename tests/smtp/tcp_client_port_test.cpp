@@ -23,12 +23,14 @@
 #include "pelnet/runtime/config.h"
 #include "pelnet/runtime/resolve.h"
 #include "scripted_peer.h"
+#include "connection/line_stage.h"
 #include "connection/tcp_client_port.h"
+#include "connection/wait_handle.h"
 
 using pelnet::ParsedSetting;
 using pelnet::parseSetting;
+using pelnet::smtp::LineListener;
 using pelnet::smtp::ReplyLine;
-using pelnet::smtp::TcpClientListener;
 using pelnet::smtp::TcpClientPort;
 using smtptest::PeerStep;
 using smtptest::ScriptedPeer;
@@ -36,7 +38,7 @@ using smtptest::ScriptedPeer;
 namespace {
 
 // What the dialogue would see: the events in order, and the lines.
-struct Recorder : TcpClientListener {
+struct Recorder : LineListener {
   std::vector<std::string> events;
   std::vector<std::string> lines;
   ReplyLine line;
@@ -79,7 +81,6 @@ std::string config(TcpClientPort &port, const std::string &text, int *rc = nullp
 class TcpClientPortTest : public testing::Test {
  protected:
   TcpClientPortTest() {
-    port.setListener(&rec);
     port.msFlag = true;
     port.setTimeout(20000);
   }
@@ -97,7 +98,7 @@ class TcpClientPortTest : public testing::Test {
   // Waits for `n` lines; returns the code of the first wait that failed, else 0.
   int readLines(size_t n) {
     for (size_t i = 0; i < n; ++i)
-      if (int rc = port.waitForLine(); rc != 0) return rc;
+      if (int rc = lines.waitForLine(); rc != 0) return rc;
     return 0;
   }
 
@@ -110,6 +111,9 @@ class TcpClientPortTest : public testing::Test {
   std::unique_ptr<ScriptedPeer> peer_;
   Recorder rec;
   TcpClientPort port;
+  // The line stage on the socket, as the core stacks them.
+  pelnet::smtp::WaitHandle waits{port};
+  pelnet::smtp::LineStage lines{port, waits, rec};
 };
 
 const std::vector<std::string> kConnectedEvents = {
@@ -184,7 +188,7 @@ TEST_F(TcpClientPortTest, ConnectsAndFiresTheConnectionEvents) {
   EXPECT_EQ(port.state(), pelnet::PortState::Open);
   EXPECT_TRUE(port.connected());
   EXPECT_EQ(rec.events, kConnectedEvents);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   EXPECT_EQ(rec.lines, std::vector<std::string>{"220 ready"});
   std::string handle = config(port, "SocketHandle");
   EXPECT_EQ(handle, std::to_string(port.socketHandle()));
@@ -205,7 +209,7 @@ TEST_F(TcpClientPortTest, ConnectsFromTheLocalAddress) {
   ASSERT_EQ(pelnet::resolveLocal("127.0.0.3", false, port.localAddress), 0);
   ScriptedPeer &peer = serve({{PeerStep::Send, "220 ready\r\n"}, {PeerStep::ExpectClose, ""}});
   ASSERT_EQ(connect(peer), 0) << port.lastErrorText;
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   port.close();
   EXPECT_EQ(peer.finish(), "");
   EXPECT_EQ(peer.clientAddress(), "127.0.0.3");
@@ -219,7 +223,7 @@ TEST_F(TcpClientPortTest, ConnectsOverIPv6) {
   if (peer.port() == 0) GTEST_SKIP() << "no IPv6 loopback here";
   ASSERT_EQ(connect(peer, "::1"), 0) << port.lastErrorText;
   EXPECT_EQ(port.remoteHost(), "::1");
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   EXPECT_EQ(rec.lines, std::vector<std::string>{"220 six"});
   port.close();
   EXPECT_EQ(peer.finish(), "");
@@ -330,7 +334,7 @@ TEST_F(TcpClientPortTest, FiveThousandByteLineIsThreePiecesAndOneLine) {
   ScriptedPeer &peer =
       serve({{PeerStep::Send, std::string(5000, 'x') + "\r\n"}, {PeerStep::ExpectClose, ""}});
   ASSERT_EQ(connect(peer), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   EXPECT_EQ(rec.pieces, 3u);
   EXPECT_EQ(rec.lines, std::vector<std::string>{std::string(5000, 'x')});
 }
@@ -339,11 +343,11 @@ TEST_F(TcpClientPortTest, OneLineIsDeliveredPerWait) {
   ScriptedPeer &peer =
       serve({{PeerStep::Send, "250-a\r\n250-b\r\n250 c\r\n"}, {PeerStep::ExpectClose, ""}});
   ASSERT_EQ(connect(peer), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   // Until the next wait the other lines stay with the connection.
   for (int i = 0; i < 20; ++i) port.doEvents();
   EXPECT_EQ(rec.lines, std::vector<std::string>{"250-a"});
-  EXPECT_FALSE(port.acceptingData());
+  EXPECT_FALSE(lines.acceptingData());
   ASSERT_EQ(readLines(2), 0);
   EXPECT_EQ(rec.lines, (std::vector<std::string>{"250-a", "250-b", "250 c"}));
 }
@@ -359,7 +363,7 @@ TEST_F(TcpClientPortTest, SplitCrlfOffDeliversBytesWithoutLines) {
     seen.append(b);
     if (seen.size() >= 7) port.interrupt();
   };
-  EXPECT_EQ(port.waitForLine(), 301);  // no piece ever completes a line
+  EXPECT_EQ(lines.waitForLine(), 301);  // no piece ever completes a line
   EXPECT_EQ(seen, "220 a\r\n");
 }
 
@@ -368,9 +372,9 @@ TEST_F(TcpClientPortTest, SplitCrlfOffDeliversBytesWithoutLines) {
 TEST_F(TcpClientPortTest, PeerCloseAfterItsReplyDisconnects) {
   ScriptedPeer &peer = serve({{PeerStep::Send, "221 bye\r\n"}, {PeerStep::Close, ""}});
   ASSERT_EQ(connect(peer), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   EXPECT_EQ(rec.lines, std::vector<std::string>{"221 bye"});
-  EXPECT_EQ(port.waitForLine(), 301);
+  EXPECT_EQ(lines.waitForLine(), 301);
   EXPECT_EQ(port.lastErrorText, "Interrupted.");
   EXPECT_FALSE(port.connected());
   EXPECT_FALSE(port.socketExists());
@@ -383,11 +387,11 @@ TEST_F(TcpClientPortTest, PeerCloseAfterItsReplyDisconnects) {
 TEST_F(TcpClientPortTest, LinesSentBeforeThePeerClosedAreAllDelivered) {
   ScriptedPeer &peer = serve({{PeerStep::Send, "250 ok\r\n221 bye\r\n"}, {PeerStep::Close, ""}});
   ASSERT_EQ(connect(peer), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   ASSERT_EQ(peer.finish(), "");
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   EXPECT_EQ(rec.lines, (std::vector<std::string>{"250 ok", "221 bye"}));
-  EXPECT_EQ(port.waitForLine(), 301);
+  EXPECT_EQ(lines.waitForLine(), 301);
   EXPECT_FALSE(port.connected());
 }
 
@@ -395,9 +399,9 @@ TEST_F(TcpClientPortTest, PeerResetReportsTheCode) {
   ScriptedPeer &peer = serve(
       {{PeerStep::Send, "220 ready\r\n"}, {PeerStep::Expect, "QUIT\r\n"}, {PeerStep::Reset, ""}});
   ASSERT_EQ(connect(peer), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   ASSERT_EQ(port.sendAll("QUIT\r\n"), 0);
-  EXPECT_EQ(port.waitForLine(), 301);
+  EXPECT_EQ(lines.waitForLine(), 301);
   EXPECT_EQ(port.lastErrorText, "[10054] Connection reset by peer");
   EXPECT_FALSE(port.connected());
   std::vector<std::string> expected = kConnectedEvents;
@@ -411,7 +415,7 @@ TEST_F(TcpClientPortTest, CloseFromAPieceHandlerWaitsForTheReadToEnd) {
   ScriptedPeer &peer = serve({{PeerStep::Send, "220 a\r\n250 b\r\n"}, {PeerStep::ExpectClose, ""}});
   ASSERT_EQ(connect(peer), 0);
   rec.onPiece = [&](std::string_view, bool) { EXPECT_EQ(port.close(), 0); };
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   EXPECT_FALSE(port.socketExists());
   EXPECT_EQ(rec.lines, std::vector<std::string>{"220 a"});
   std::vector<std::string> expected = kConnectedEvents;
@@ -428,7 +432,7 @@ TEST_F(TcpClientPortTest, SilentServerEndsTheWaitAtTheDeadline) {
   ASSERT_EQ(connect(peer), 0);
   port.setTimeout(200);
   port.armDeadline();
-  EXPECT_EQ(port.waitForLine(), 301);
+  EXPECT_EQ(lines.waitForLine(), 301);
   EXPECT_EQ(port.lastErrorText, "Timeout.");
   EXPECT_TRUE(port.connected());  // a timed-out wait leaves the connection open
 }
@@ -443,7 +447,7 @@ TEST_F(TcpClientPortTest, InterruptEndsTheWait) {
         return G_SOURCE_REMOVE;
       },
       &port);
-  EXPECT_EQ(port.waitForLine(), 301);
+  EXPECT_EQ(lines.waitForLine(), 301);
   EXPECT_EQ(port.lastErrorText, "Interrupted.");
 }
 
@@ -451,7 +455,7 @@ TEST_F(TcpClientPortTest, InterruptBeforeTheWaitIsClearedByIt) {
   ScriptedPeer &peer = serve({{PeerStep::Send, "220 a\r\n"}, {PeerStep::ExpectClose, ""}});
   ASSERT_EQ(connect(peer), 0);
   port.interrupt();
-  EXPECT_EQ(port.waitForLine(), 0);
+  EXPECT_EQ(lines.waitForLine(), 0);
 }
 
 // ---------------------------------------------------------------- hostile replies
@@ -462,7 +466,7 @@ TEST_F(TcpClientPortTest, EndlessLineStaysBoundedAndEndsAtTheDeadline) {
   rec.keepLines = false;
   port.setTimeout(1500);
   port.armDeadline();
-  EXPECT_EQ(port.waitForLine(), 301);
+  EXPECT_EQ(lines.waitForLine(), 301);
   EXPECT_EQ(port.lastErrorText, "Timeout.");
   EXPECT_FALSE(rec.line.complete());
   EXPECT_EQ(rec.line.text().size(), ReplyLine::kReplyLineKeep);
@@ -486,8 +490,8 @@ TEST_F(TcpClientPortTest, FortyMegabyteLineKeepsItsFirst64KiB) {
                      " " + std::to_string(rec.line.dropped()));
     }
   };
-  ASSERT_EQ(port.waitForLine(), 0) << port.lastErrorText;
-  ASSERT_EQ(port.waitForLine(), 0) << port.lastErrorText;
+  ASSERT_EQ(lines.waitForLine(), 0) << port.lastErrorText;
+  ASSERT_EQ(lines.waitForLine(), 0) << port.lastErrorText;
   EXPECT_EQ(done, (std::vector<std::string>{
                       "BBBBBBBB 65536 " + std::to_string(kLine - ReplyLine::kReplyLineKeep),
                       "250 next 8 0"}));
@@ -510,7 +514,7 @@ TEST_F(TcpClientPortTest, BlockArrivesWholeAndInOrder) {
   ASSERT_EQ(port.sendAll("DATA\r\n"), 0);
   const std::string_view block[] = {"Subject: x\r\n\r\n", "", body, "\r\n.\r\n"};
   ASSERT_EQ(port.sendBlock(block), 0) << port.lastErrorText;
-  ASSERT_EQ(port.waitForLine(), 0) << port.lastErrorText;
+  ASSERT_EQ(lines.waitForLine(), 0) << port.lastErrorText;
   EXPECT_EQ(rec.lines, std::vector<std::string>{"250 queued"});
   port.close();
   EXPECT_EQ(peer.finish(), "");
@@ -558,9 +562,9 @@ TEST_F(TcpClientPortTest, RecordToFileWritesTheServersScript) {
                               {PeerStep::Send, std::string("250 \x01\0ok\r\n", 10)},
                               {PeerStep::ExpectClose, ""}});
   ASSERT_EQ(connect(peer), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   ASSERT_EQ(port.sendAll("EHLO me\r\n"), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   port.close();
   EXPECT_EQ(peer.finish(), "");
   const std::string text = testsupport::readFileText(path);
@@ -644,7 +648,7 @@ TEST_F(TcpClientPortTest, ARecordLayerOfAnotherKindGoesInAboveTheSocket) {
                               {PeerStep::Expect, "B"},
                               {PeerStep::ExpectClose, ""}});
   ASSERT_EQ(connect(peer), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   EXPECT_FALSE(port.tlsActive());
   int made = 0;
   const pelnet::smtp::RecordLayerMaker make = [&](std::unique_ptr<pelnet::smtp::RecordLayer> &layer,
@@ -653,15 +657,15 @@ TEST_F(TcpClientPortTest, ARecordLayerOfAnotherKindGoesInAboveTheSocket) {
     layer = std::make_unique<XorRecordLayer>();
     return 0;
   };
-  ASSERT_EQ(port.startTls(make), 0) << port.lastErrorText;
+  ASSERT_EQ(lines.startRecordLayer(make), 0) << port.lastErrorText;
   EXPECT_EQ(made, 1);
   EXPECT_TRUE(port.tlsActive());
   EXPECT_EQ(port.tlsSummary(), "XOR");
   EXPECT_EQ(port.tlsInfo(), "XOR, key 0x5a");
   // The line that came with the layer's last setup byte is read through it.
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   ASSERT_EQ(port.sendAll("EHLO me\r\n"), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   EXPECT_EQ(rec.lines, (std::vector<std::string>{"220 plain", "220 behind", "250 ok"}));
   EXPECT_EQ(port.close(), 0);
   EXPECT_EQ(peer.finish(), "");
@@ -680,13 +684,13 @@ TEST_F(TcpClientPortTest, ARecordLayerOfAnotherKindGoesInAboveTheSocket) {
 TEST_F(TcpClientPortTest, ARecordLayerThatCannotBeMadeFailsWithItsCode) {
   ScriptedPeer &peer = serve({{PeerStep::Send, "220 plain\r\n"}, {PeerStep::ExpectClose, ""}});
   ASSERT_EQ(connect(peer), 0);
-  ASSERT_EQ(port.waitForLine(), 0);
+  ASSERT_EQ(lines.waitForLine(), 0);
   const pelnet::smtp::RecordLayerMaker refuse = [](std::unique_ptr<pelnet::smtp::RecordLayer> &,
                                                    std::string &text) {
     text = "no such layer";
     return 177;
   };
-  EXPECT_EQ(port.startTls(refuse), 177);
+  EXPECT_EQ(lines.startRecordLayer(refuse), 177);
   EXPECT_EQ(port.lastErrorText, "no such layer");
   EXPECT_FALSE(port.tlsActive());
   EXPECT_TRUE(port.connected());

@@ -1,13 +1,16 @@
 // The mail connection is a stack of stages, each knowing only the one below:
 //
 //   socket (TcpClientPort) -> tunnel (ProxyTunnel) -> record layer (RecordLayer, TLS)
-//   -> lines (LineChannel) -> session (SmtpSession)
+//   -> lines (LineStage, LineChannel) -> session (SmtpSession)
 //
 // The socket reads and writes the stream and hands the tunnel's bytes to the
 // tunnel until it stands, the record layer's to the record layer once one is
-// put in, and the rest to the line buffer; it knows the stages above it only
-// by these interfaces.  The session speaks to the line stage, and waits
-// through its wait handle (wait_handle.h), never to the socket's fields.
+// put in, and the rest up as a byte stage (byte_stage.h) to the line stage,
+// which keeps the line buffer and cuts the lines; it knows the stages above
+// it only by these interfaces.  The core stacks them when it connects.  The
+// session speaks to the line stage, waits through its wait handle
+// (wait_handle.h), and reads the connection's settings through
+// ConnectionFacts, never the socket's fields.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +26,22 @@ class SocketObject;
 }  // namespace pelnet
 
 namespace pelnet::smtp {
+
+// What the dialogue and the tunnel's tokens name from the connection's
+// settings: the server as written and its address, and the local security
+// settings.
+class ConnectionFacts {
+ public:
+  virtual ~ConnectionFacts() = default;
+  // The dotted address ("" for none), or with a firewall the text as written.
+  virtual std::string remoteHost() const = 0;
+  // The server text as written.
+  virtual const std::string &remoteText() const = 0;
+  // The Kerberos service name: KerberosSPN when set, else `prefix` and the server text.
+  virtual std::string servicePrincipal(std::string_view prefix) const = 0;
+  virtual bool systemSecurity() const = 0;
+  virtual int textCodePage() const = 0;
+};
 
 // What a stage may do with the stage below it while it sets itself up: one
 // send of as many bytes as go at once.

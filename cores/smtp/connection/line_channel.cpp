@@ -6,20 +6,13 @@
 
 namespace pelnet::smtp {
 
-LineChannel::LineChannel(TcpClientPort &port, WaitHandle &wait, ConnectionNotes &notes)
-    : port_(port), wait_(wait), notes_(notes) {
-  port_.setListener(this);
-}
+LineChannel::LineChannel(ByteStage &below, WaitHandle &wait, ConnectionNotes &notes)
+    : wait_(wait), notes_(notes), stage_(below, wait, *this) {}
 
-LineChannel::~LineChannel() { port_.setListener(nullptr); }
-
-int LineChannel::connect() {
-  if (int rc = port_.open()) return rc;
-  return port_.waitForConnection();
-}
+LineChannel::~LineChannel() = default;
 
 int LineChannel::send(std::string_view bytes) {
-  return diversion_ != nullptr ? (*diversion_)(bytes) : port_.sendAll(bytes);
+  return diversion_ != nullptr ? (*diversion_)(bytes) : below().send(bytes);
 }
 
 int LineChannel::sendLine(std::string_view line) {
@@ -33,7 +26,7 @@ int LineChannel::awaitReply(const LineJudge &judge) {
   // deadline is checked here too.
   const uint32_t replyDeadline = wait_.armedDeadline();
   for (;;) {
-    if (port_.waitForLine() != 0) return kWaitEnded;
+    if (stage_.waitForLine() != 0) return kWaitEnded;
     const std::string line = line_.text();
     line_.clear();
     const int verdict = judge(line);

@@ -31,8 +31,8 @@ constexpr const char *kTextFirewallDisconnected = "Firewall host disconnected.";
 constexpr const char *kTextRecvFailed = "socket error in recv: %d";
 constexpr const char *kTextFirewallConnectComplete = "Firewall connection complete.";
 constexpr const char *kTextFirewallConnectFailed = "Firewall connection failed.";
-// Bytes read at a time while the firewall negotiates: never more than the line
-// buffer can take, so that the server's bytes behind the proxy's last answer fit there.
+// Bytes read at a time while the firewall negotiates: never more than the room
+// above can take, so that the server's bytes behind the proxy's last answer fit there.
 constexpr size_t kNegotiationReadSize = 512;
 
 // One notification reads at most this many times; the watch fires again while
@@ -41,8 +41,6 @@ constexpr int kReadBudget = 64;
 // A close delivers what is already waiting, but a peer that never stops
 // sending must not keep the close from returning.
 constexpr int kCloseDrainBudget = 256;
-// Without a notification the socket is still read once per this many wait steps.
-constexpr int kStepsBetweenPolls = 1000;
 
 // The pending error of a socket (SO_ERROR) as a Winsock number, 0 when none.
 int pendingSocketError(int fd) {
@@ -65,11 +63,20 @@ TcpClientPort::TcpClientPort() { outBufferSize = kDefaultOutBufferSize; }
 
 TcpClientPort::~TcpClientPort() {
   // No events while the component is going away.
-  listener_ = nullptr;
+  above_ = nullptr;
   closeHandle();
 }
 
 // ---------------------------------------------------------------- the stages above
+
+void TcpClientPort::setReceiver(ByteReceiver *receiver) {
+  above_ = receiver;
+  // The room above is as large as MaxLineLength says and cut as SplitCRLF says.
+  if (above_) {
+    above_->resizeRoom(static_cast<size_t>(settings_.maxLineLength));
+    above_->splitLines(settings_.splitCRLF);
+  }
+}
 
 bool TcpClientPort::connected() const { return socketConnected() && !negotiating(); }
 bool TcpClientPort::tlsActive() const { return tls_ != nullptr && tls_->established(); }
@@ -107,9 +114,10 @@ int TcpClientPort::open() {
   tlsInfo_.clear();
   peerClosed_ = false;
   peerCloseError_ = 0;
-  lineArrived_ = false;
-  lines_.clear();
-  lines_.splitLines = settings_.splitCRLF;
+  if (above_) {
+    above_->streamStarts();
+    above_->splitLines(settings_.splitCRLF);
+  }
 
   const int fd =
       ::socket(useIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -170,13 +178,12 @@ void TcpClientPort::openTunnel(int error) {
   }
   if (error != 0) {
     tunnel_->close();
-    if (listener_)
-      listener_->onConnectionStatus(kTextFirewallConnectFailed, error, description(error));
+    if (above_) above_->onConnectionStatus(kTextFirewallConnectFailed, error, description(error));
     connectionComplete(error);
     return;
   }
   tunnel_->begin();
-  if (listener_) listener_->onConnectionStatus(kTextFirewallConnectComplete, 0, "OK");
+  if (above_) above_->onConnectionStatus(kTextFirewallConnectComplete, 0, "OK");
   if (fd_ < 0 || !socketConnected()) return;  // closed by a handler
   applyTunnelStep(tunnel_->open(*this, remoteText_, remotePort_));
 }
@@ -187,15 +194,15 @@ void TcpClientPort::applyTunnelStep(TunnelStep &&step) {
       return;
     case TunnelStep::Open:
       // The server's first bytes may have come with the proxy's last answer.
-      if (!step.rest.empty()) {
-        const size_t n = std::min(step.rest.size(), lines_.spaceSize());
-        std::copy_n(step.rest.data(), n, lines_.space());
-        lines_.commit(n);
+      if (!step.rest.empty() && above_) {
+        const size_t n = std::min(step.rest.size(), above_->roomSize());
+        std::copy_n(step.rest.data(), n, above_->room());
+        above_->commit(n);
       }
       connectionComplete(0);
       return;
     case TunnelStep::Refused:
-      if (listener_) listener_->onError(kSmtpFirewallFailed, step.event);
+      if (above_) above_->onError(kSmtpFirewallFailed, step.event);
       lastErrorText = step.text;
       connectionComplete(kSmtpFirewallFailed);
       return;
@@ -206,7 +213,7 @@ void TcpClientPort::applyTunnelStep(TunnelStep &&step) {
 }
 
 void TcpClientPort::firewallFailure(const std::string &event, const std::string &text) {
-  if (listener_) listener_->onError(kSmtpFirewallFailed, event);
+  if (above_) above_->onError(kSmtpFirewallFailed, event);
   if (!text.empty()) lastErrorText = text;
   connectionComplete(kSmtpFirewallFailed);
   // Closing clears the negotiation; Connected reads False in the events until then.
@@ -214,15 +221,15 @@ void TcpClientPort::firewallFailure(const std::string &event, const std::string 
 }
 
 void TcpClientPort::connectionComplete(int code) {
-  if (code == 0 && listener_) listener_->onConnectionStatus(kTextConnectionComplete, 0, "OK");
+  if (code == 0 && above_) above_->onConnectionStatus(kTextConnectionComplete, 0, "OK");
   connectResult_ = code;
   connectText_ = lastErrorText;
   if (code == 0) {
-    if (listener_) listener_->onNote(kTextConnected);
+    if (above_) above_->onNote(kTextConnected);
     return;
   }
-  if (listener_)
-    listener_->onError(kSmtpConnectionNote, formatted(kTextFailedToConnect, description(code)));
+  if (above_)
+    above_->onError(kSmtpConnectionNote, formatted(kTextFailedToConnect, description(code)));
 }
 
 std::string TcpClientPort::description(int code) const {
@@ -240,13 +247,18 @@ int TcpClientPort::waitForConnection() {
     close(0);
     return fail(rc, text);
   }
-  if (!lineArrived_) accepting_ = true;
+  if (above_) above_->stagesStand();
   if (connectResult_ != 0)
     return fail(connectResult_, connectText_.empty() ? textFromCode(connectResult_) : connectText_);
   if (!socketConnected()) return fail(kWaitEnded, kTextInterrupted);  // closed by a handler
-  if (lines_.hasDeliverable() || recordsWaiting()) post();
+  if ((above_ && above_->holdsDeliverable()) || recordsWaiting()) post();
   updateWatch();
   return 0;
+}
+
+int TcpClientPort::connect() {
+  if (int rc = open()) return rc;
+  return waitForConnection();
 }
 
 // ---------------------------------------------------------------- receiving
@@ -270,42 +282,32 @@ void TcpClientPort::onNotification(int fd, GIOCondition cond) {
   // Writability only ends the wait step of a blocked send, which then sends on.
 }
 
-void TcpClientPort::acceptData(bool on) {
-  accepting_ = on;
-  if (on && socketConnected() && (lines_.hasDeliverable() || recordsWaiting() || peerClosed_))
-    post();
+void TcpClientPort::resume() {
+  if (socketConnected() &&
+      ((above_ && above_->holdsDeliverable()) || recordsWaiting() || peerClosed_))
+    readAndDeliver();
   updateWatch();
-}
-
-void TcpClientPort::deliverLines() {
-  // A line the dialogue has not taken yet is never followed by the next one.
-  while (accepting_ && !lineArrived_ && !interruptPending && !life_.closeRequested() && fd_ >= 0) {
-    const std::optional<LinePiece> piece = lines_.next();
-    if (!piece) break;
-    if (piece->lineEnd) {
-      // The dialogue takes one line at a time: the next stays buffered until it waits again.
-      accepting_ = false;
-      lineArrived_ = true;
-    }
-    if (listener_) listener_->onLinePiece(piece->bytes, piece->lineEnd);
-  }
 }
 
 void TcpClientPort::readLoop(int budget) {
   while (fd_ >= 0 && !life_.closeRequested()) {
-    deliverLines();
-    if (fd_ < 0 || life_.closeRequested() || peerClosed_ || lines_.full() || budget-- <= 0) return;
+    // Nothing reads while nothing above takes the bytes.
+    if (!above_) return;
+    above_->deliver();
+    if (fd_ < 0 || life_.closeRequested() || peerClosed_ || !above_ || above_->full() ||
+        budget-- <= 0)
+      return;
     // During a firewall negotiation the bytes go to the tunnel instead; under
-    // TLS the record layer takes them and hands the plaintext to the lines.
+    // TLS the record layer takes them and hands the plaintext up.
     const bool toFirewall = negotiating();
     if (!toFirewall && tls_) {
       if (!readRecords()) return;
       continue;
     }
     char firewallBytes[kNegotiationReadSize];
-    char *space = toFirewall ? firewallBytes : lines_.space();
+    char *space = toFirewall ? firewallBytes : above_->room();
     const size_t room =
-        toFirewall ? std::min(sizeof firewallBytes, lines_.spaceSize()) : lines_.spaceSize();
+        toFirewall ? std::min(sizeof firewallBytes, above_->roomSize()) : above_->roomSize();
     const ssize_t n = ::recv(fd_, space, room, MSG_DONTWAIT);
     if (n > 0) {
       const std::string_view got(space, static_cast<size_t>(n));
@@ -313,7 +315,7 @@ void TcpClientPort::readLoop(int budget) {
       if (toFirewall)
         applyTunnelStep(tunnel_->receive(got));
       else
-        lines_.commit(static_cast<size_t>(n));
+        above_->commit(static_cast<size_t>(n));
       continue;
     }
     if (n == 0) {
@@ -325,7 +327,8 @@ void TcpClientPort::readLoop(int budget) {
     const int err = lastSocketError();
     if (err == kWsaWouldBlock) return;
     reportReceiveFailure(err);
-    // A socket that fails to read is lost; it closes with the failure once the lines held are out.
+    // A socket that fails to read is lost; it closes with the failure once the bytes held above are
+    // out.
     peerClosed_ = true;
     peerCloseError_ = err;
     if (toFirewall && !tunnel_->finished()) applyTunnelStep(tunnel_->peerClosed());
@@ -334,16 +337,16 @@ void TcpClientPort::readLoop(int budget) {
 
 void TcpClientPort::reportReceiveFailure(int err) {
   // A reset or a closed handle is a close of the peer, reported by the close itself.
-  if (err == kWsaNotSocket || err == kWsaConnAborted || err == kWsaConnReset || !listener_) return;
+  if (err == kWsaNotSocket || err == kWsaConnAborted || err == kWsaConnReset || !above_) return;
   char text[64];
   std::snprintf(text, sizeof text, kTextRecvFailed, err);
-  listener_->onError(err, text);
+  above_->onError(err, text);
 }
 
 void TcpClientPort::readWaiting() {
   if (!life_.draining()) {
     readLoop(kReadBudget);
-  } else if (accepting_) {
+  } else if (above_ && above_->accepting()) {
     readLoop(kCloseDrainBudget);
   }
 }
@@ -352,37 +355,12 @@ void TcpClientPort::readAndDeliver() {
   if (fd_ < 0) return;
   life_.read([this] { readWaiting(); }, [this] { return closeNow(); });
   if (fd_ < 0 || life_.state() != PortState::Open) return;
-  // The peer has closed: the connection closes once the lines it sent before are delivered.
-  if (peerClosed_ && !lines_.hasDeliverable()) {
+  // The peer has closed: the connection closes once what it sent before is handed on.
+  if (peerClosed_ && !(above_ && above_->holdsDeliverable())) {
     close(peerCloseError_);
     return;
   }
   updateWatch();
-}
-
-int TcpClientPort::waitForLine() {
-  interruptPending = false;
-  if (!lineArrived_) {
-    accepting_ = true;
-    // Lines that were held back while the dialogue judged the last one come first.
-    if (socketConnected() && (lines_.hasDeliverable() || recordsWaiting() || peerClosed_))
-      readAndDeliver();
-    updateWatch();
-  }
-  int steps = 0;
-  while (!lineArrived_) {
-    if (fd_ < 0 || !socketConnected()) {
-      return waits_.ended();
-    }
-    if (waitStep(waitMillis) == Step::Stop) {
-      if (lineArrived_) break;
-      return waits_.ended();
-    }
-    if (++steps % kStepsBetweenPolls == 0 && !lineArrived_) readAndDeliver();
-  }
-  lineArrived_ = false;
-  rearmOnTraffic();
-  return 0;
 }
 
 // ---------------------------------------------------------------- closing
@@ -416,13 +394,13 @@ int TcpClientPort::closeNow() {
   // The description of a disconnect is the one of its own code.
   const std::string desc = error == 0 ? std::string("OK") : textFromCode(error);
   if (error != 0) lastErrorText = desc;
-  if (listener_) {
-    if (firewallConfigured()) listener_->onConnectionStatus(kTextFirewallDisconnected, error, desc);
-    listener_->onConnectionStatus(kTextRemoteDisconnected, error, desc);
+  if (above_) {
+    if (firewallConfigured()) above_->onConnectionStatus(kTextFirewallDisconnected, error, desc);
+    above_->onConnectionStatus(kTextRemoteDisconnected, error, desc);
     if (error == 0)
-      listener_->onNote(kTextDisconnected);
+      above_->onNote(kTextDisconnected);
     else
-      listener_->onError(kSmtpConnectionNote, formatted(kTextDisconnectedWith, desc));
+      above_->onError(kSmtpConnectionNote, formatted(kTextDisconnectedWith, desc));
   }
   return closeHandle();
 }
@@ -454,7 +432,7 @@ int TcpClientPort::closeHandle() {
   if (tunnel_) tunnel_->close();
   sendBlocked_ = false;
   closeError_ = 0;
-  accepting_ = true;
+  if (above_) above_->disconnected();
   return rc;
 }
 
@@ -469,10 +447,11 @@ void TcpClientPort::updateWatch() {
   if (isConnecting()) {
     cond = G_IO_OUT;
   } else {
-    // Reading goes on between lines, into the line buffer's free room, so that a
-    // peer's close is seen; a full buffer waits for the dialogue.
+    // Reading goes on between hand-ons, into the free room above, so that a
+    // peer's close is seen; a full room waits for the stage above.
     const bool recordsHeld = tls_ && (tls_->inputEnded() || tls_->unread() >= kRecordInputCap);
-    if (!peerClosed_ && !lines_.full() && !recordsHeld) cond |= G_IO_IN;
+    const bool fullAbove = above_ == nullptr || above_->full();
+    if (!peerClosed_ && !fullAbove && !recordsHeld) cond |= G_IO_IN;
     if (sendBlocked_) cond |= G_IO_OUT;
   }
   if (cond == 0)

@@ -2,17 +2,18 @@
 // bottom stage of the connection stack (connection_stage.h).  One
 // non-blocking stream socket on the runtime's notification watch (connect
 // completion, readable data, peer close), sending whole blocks, handing the
-// firewall's bytes to the tunnel stage until it stands and then cutting
-// received bytes into line pieces for the line layer above, the transfer
-// rate limit, the traffic record and the TCP settings (tcp_settings.cpp).
+// firewall's bytes to the tunnel stage until it stands and then reading
+// received bytes into the room the stage above lends (byte_stage.h), the
+// transfer rate limit, the traffic record and the TCP settings
+// (tcp_settings.cpp).
 //
 // Every wait is a run of the runtime's wait steps, so the host's window keeps
 // painting while a send or a reply is pending, and the dialogue's events fire
 // from inside those steps.  Re-entrancy is the hazard: a handler may close the
 // connection while a read delivers, so the port's life is one PortLife state
 // (Opening while the connect runs, Open while connected, Reading, Draining and
-// ClosePending around the handlers) that keeps the socket and the line buffer
-// alive until the running read has ended.
+// ClosePending around the handlers) that keeps the socket alive until the
+// running read has ended.
 #pragma once
 
 #include <glib.h>
@@ -23,8 +24,8 @@
 #include <string>
 #include <string_view>
 
+#include "connection/byte_stage.h"
 #include "connection/connection_stage.h"
-#include "connection/reply_reader.h"
 #include "connection/traffic_record.h"
 #include "connection/wait_handle.h"
 #include "pelnet/runtime/socket_helpers.h"
@@ -32,29 +33,13 @@
 
 namespace pelnet::smtp {
 
-// The stages above the socket are known here by name only: the socket hands
-// them bytes and takes theirs, and never looks into them.
-
-// What the connection hands to the dialogue above it.
-class TcpClientListener {
- public:
-  virtual ~TcpClientListener() = default;
-  // One piece of a received line, without its line end; `lineEnd` marks the
-  // piece that completes the line.  The view is valid during the call only.
-  virtual void onLinePiece(std::string_view bytes, bool lineEnd) = 0;
-  // OnConnectionStatus (ConnectionEvent, StatusCode, Description).
-  virtual void onConnectionStatus(const std::string &connectionEvent, int statusCode,
-                                  const std::string &description) = 0;
-  // OnPITrail with direction 2: the connection's own notes ("Connected.", "Disconnected.").
-  virtual void onNote(const std::string &text) = 0;
-  // OnError: 162 with "Failed to connect: ..." or "Disconnected ...", or a receive failure.
-  virtual void onError(int code, const std::string &text) = 0;
-};
+// The stages above the socket are known here by their interfaces only: the
+// socket hands them bytes and takes theirs, and never looks into them.
 
 // The TCP settings of the connection (Config), with their defaults.
 struct TcpSettings {
-  int maxLineLength = 2048;  // the line buffer's capacity, at most 65536
-  bool splitCRLF = true;
+  int maxLineLength = 2048;  // the room above's capacity (ByteReceiver), at most 65536
+  bool splitCRLF = true;     // passed to the stage above, which cuts the lines
   bool tcpNoDelay = false;
   bool keepAlive = false;
   int32_t keepAliveTime = 0;      // ms before the first probe; > 0 also enables keep-alive
@@ -65,7 +50,10 @@ struct TcpSettings {
   bool bindIPv6Address = false;
 };
 
-class TcpClientPort : public SocketObject, private StageBelow {
+class TcpClientPort : public SocketObject,
+                      public ByteStage,
+                      public ConnectionFacts,
+                      private StageBelow {
  public:
   static constexpr int kDefaultPort = 25;
   static constexpr int kLargestMaxLineLength = 65536;
@@ -74,16 +62,16 @@ class TcpClientPort : public SocketObject, private StageBelow {
   TcpClientPort();
   ~TcpClientPort() override;
 
-  void setListener(TcpClientListener *listener) { listener_ = listener; }
+  void setReceiver(ByteReceiver *receiver) override;
 
   // ---- server address (MailServer, MailPort) ----
   // Resolves the text at once (the resolver's code on failure); 101 while a socket exists.
   int setRemoteHost(const std::string &text);
   // The dotted address ("" for none; IPv6 text with UseIPv6), or with a firewall the text as
   // written.
-  std::string remoteHost() const;
+  std::string remoteHost() const override;
   // The server text as written (the Kerberos service name is built from it).
-  const std::string &remoteText() const { return remoteText_; }
+  const std::string &remoteText() const override { return remoteText_; }
   // Any value is kept, 0 included; 100 while a socket exists.
   int setRemotePort(int port);
   int remotePort() const { return remotePort_; }
@@ -95,11 +83,14 @@ class TcpClientPort : public SocketObject, private StageBelow {
   // Runs wait steps until the connect has completed or failed.  0, the
   // connect's code with its text, or 301 (the half-open socket is closed).
   int waitForConnection();
+  // open() and waitForConnection().
+  int connect() override;
 
   // ---- sending ----
   // Sends every byte, running wait steps while the socket cannot take more.
   // 0, 10057 when not connected, 301 when a wait step stops, or the platform's code.
   int sendAll(std::string_view bytes);
+  int send(std::string_view bytes) override { return sendAll(bytes); }
   // Sends the pieces as one block: every piece but the last is marked as
   // followed by more, so the block leaves in full segments and its last
   // segment leaves at once, without waiting for the peer's delayed
@@ -108,48 +99,37 @@ class TcpClientPort : public SocketObject, private StageBelow {
   // One send call, allowed during a firewall negotiation; needs only the socket connected.
   int rawSend(std::string_view bytes, size_t *sent = nullptr);
 
-  // Holds back partial segments while it lives, so that data sent in several
-  // calls (a message and the transfer events between its pieces) leaves in
-  // full segments and its tail leaves as soon as the hold ends, without
-  // waiting for the peer's delayed acknowledgement of an earlier small segment.
-  class SegmentHold {
-   public:
-    explicit SegmentHold(TcpClientPort &port);
-    ~SegmentHold();
-    SegmentHold(const SegmentHold &) = delete;
-    SegmentHold &operator=(const SegmentHold &) = delete;
-
-   private:
-    TcpClientPort &port_;
-    int fd_;
-  };
+  // Holds back partial segments (a hold's token is the socket's number), so
+  // that data sent in several calls (a message and the transfer events
+  // between its pieces) leaves in full segments and its tail leaves as soon
+  // as the hold ends, without waiting for the peer's delayed acknowledgement
+  // of an earlier small segment.
+  int beginHold() override;
+  void endHold(int token) override;
 
   // ---- receiving ----
-  // Runs wait steps until a piece that ends a line has been delivered since
-  // the last successful wait (a line that arrived before the wait began, such
-  // as a greeting that came with the connection, counts).  0, or 301 when a
-  // wait step stops or the connection is found closed.  The dialogue takes
-  // its line after the wait returns and starts its next line then.
-  int waitForLine();
-  // Accepting data: received lines are delivered.  The connection stops
-  // accepting by itself after each piece that ends a line.
-  void acceptData(bool on);
-  bool acceptingData() const { return accepting_; }
+  // Reading hands bytes up: the socket is open and no close is pending.
+  bool receiving() const override { return fd_ >= 0 && !life_.closeRequested(); }
+  // What waits (bytes held above, records, the peer's close) is read and handed up now.
+  void resume() override;
+  // Reads and hands up what the socket holds, as the read notification does.
+  void poll() override { readAndDeliver(); }
 
   // ---- closing ----
   // Closes the connection (error 0 for a local close): delivers what is
   // waiting while data is accepted, fires the disconnect events when it was
   // connected.  Inside a running read the close is carried out when the read ends.
-  int close(int error = 0);
+  int close(int error = 0) override;
 
   // ---- state ----
   bool socketExists() const { return fd_ >= 0; }
   PortState state() const { return life_.state(); }
   bool isConnecting() const { return life_.state() == PortState::Opening; }
   // Connected and no firewall negotiation in progress (the Connected property).
-  bool connected() const;
+  bool connected() const override;
   // The TCP connection is up (a firewall negotiation may still run on it).
   bool socketConnected() const { return fd_ >= 0 && life_.open(); }
+  bool transportUp() const override { return socketConnected(); }
   int socketHandle() const { return fd_; }
   const TcpSettings &settings() const { return settings_; }
 
@@ -161,13 +141,16 @@ class TcpClientPort : public SocketObject, private StageBelow {
   // is dropped with a note, never read as a reply.  0, or the failure's code
   // with its text (301 when a wait ends); on a failure the caller closes.
   int startTls(const RecordLayerMaker &makeRecordLayer);
+  int startRecordLayer(const RecordLayerMaker &make) override { return startTls(make); }
   // True once records carry the dialogue.
   bool tlsActive() const;
+  bool recordLayerActive() const override { return tlsActive(); }
   // "TLS1.3, AES-256-GCM" while TLS is up.
   std::string tlsSummary() const;
+  std::string recordLayerSummary() const override { return tlsSummary(); }
   // While set, the traffic record shows sent lines of TLS with their
   // credentials masked (everything after "AUTH <mechanism>").
-  void maskRecordedSends(bool on) { maskRecordedSends_ = on; }
+  void maskRecordedSends(bool on) override { maskRecordedSends_ = on; }
 
   // ---- the tunnel stage above the socket ----
   // The tunnel to set up between the socket and the dialogue, or none;
@@ -184,9 +167,9 @@ class TcpClientPort : public SocketObject, private StageBelow {
   // The local address as text, or this machine's name when none is set.
   std::string localHostText();
   // The Kerberos service name: KerberosSPN when set, else `prefix` and the server text.
-  std::string servicePrincipal(std::string_view prefix) const;
-  bool systemSecurity() const { return useSystemSspi; }
-  int textCodePage() const { return codePage; }
+  std::string servicePrincipal(std::string_view prefix) const override;
+  bool systemSecurity() const override { return useSystemSspi; }
+  int textCodePage() const override { return codePage; }
 
   // The TCP settings (the names of TcpSettings, InBufferSize, OutBufferSize,
   // SocketHandle, FirewallData).
@@ -216,15 +199,14 @@ class TcpClientPort : public SocketObject, private StageBelow {
   // What one read does: a batch, or while the close drains (and data is
   // accepted), what is still waiting up to the drain limit.
   void readWaiting();
-  // Reads at most `budget` times into the line buffer, delivering lines while data is accepted.
+  // Reads at most `budget` times into the room above, handing on while it accepts.
   void readLoop(int budget);
   // OnError for a failed receive, unless it is a reset or a closed handle.
   void reportReceiveFailure(int err);
-  void deliverLines();
-  // One step of reading under TLS: plaintext into the line buffer, or records
+  // One step of reading under TLS: plaintext into the room above, or records
   // from the socket into the session.  False when nothing more can be had now.
   bool readRecords();
-  // Decrypted or undecrypted bytes that the line buffer has not taken yet.
+  // Decrypted or undecrypted bytes that the stage above has not taken yet.
   bool recordsWaiting() const;
   // Sends the session's written records with the wait steps.
   int flushRecords(bool moreAfter);
@@ -259,13 +241,12 @@ class TcpClientPort : public SocketObject, private StageBelow {
 
   // The socket's own waits end as the dialogue's do (wait_handle.h).
   WaitHandle waits_{*this};
-  TcpClientListener *listener_ = nullptr;
+  ByteReceiver *above_ = nullptr;
   TcpSettings settings_;
   std::string tlsInfo_;
   std::unique_ptr<RecordLayer> tls_;
   bool tlsArrived_ = false;  // bytes (or the stream's end) came for the handshake
   bool maskRecordedSends_ = false;
-  LineBuffer lines_;
   TrafficRecord record_;
 
   int fd_ = -1;
@@ -275,12 +256,10 @@ class TcpClientPort : public SocketObject, private StageBelow {
   int remotePort_ = kDefaultPort;
 
   Tunnel *tunnel_ = nullptr;
-  bool accepting_ = true;
-  int closeError_ = 0;  // the error of the close being made (0 for a local close)
-  bool lineArrived_ = false;
+  int closeError_ = 0;        // the error of the close being made (0 for a local close)
   bool sendBlocked_ = false;  // a send waits for room: the watch also asks for writability
   bool peerClosed_ =
-      false;  // end of stream (or a reset) seen; closes once the buffered lines are out
+      false;  // end of stream (or a reset) seen; closes once the bytes held above are out
   int peerCloseError_ = 0;
   int connectResult_ = 0;
   std::string connectText_;

@@ -28,13 +28,14 @@ constexpr size_t kRecordPlainSize = 16384;
 
 }  // namespace
 
-TcpClientPort::SegmentHold::SegmentHold(TcpClientPort &port) : port_(port), fd_(port.fd_) {
+int TcpClientPort::beginHold() {
   if (fd_ >= 0) setStreamOption(fd_, IPPROTO_TCP, TCP_CORK, 1);
+  return fd_;
 }
 
-TcpClientPort::SegmentHold::~SegmentHold() {
+void TcpClientPort::endHold(int token) {
   // A handler may have closed the connection meanwhile; the number is not ours then.
-  if (fd_ >= 0 && port_.fd_ == fd_) setStreamOption(fd_, IPPROTO_TCP, TCP_CORK, 0);
+  if (token >= 0 && fd_ == token) setStreamOption(token, IPPROTO_TCP, TCP_CORK, 0);
 }
 
 int TcpClientPort::sendAll(std::string_view bytes) {

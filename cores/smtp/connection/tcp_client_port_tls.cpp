@@ -1,6 +1,6 @@
 // The record layer's stage of the mail connection: the TLS handshake over
 // the connection's own socket and wait steps, and the reading of records
-// into plaintext for the line buffer.
+// into plaintext for the stage above.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -22,25 +22,23 @@ namespace {
 
 // Bytes read from the socket at a time under TLS (a record's largest size and its overhead).
 constexpr size_t kRecordReadSize = 16384 + 2048;
-constexpr const char *kTextDiscardedBeforeTls =
-    " bytes received before the TLS handshake were discarded.";
 
 }  // namespace
 
 bool TcpClientPort::readRecords() {
-  if (tls_->established()) {
+  if (tls_->established() && above_) {
     size_t got = 0;
     std::string text;
-    switch (tls_->read(lines_.space(), lines_.spaceSize(), got, text)) {
+    switch (tls_->read(above_->room(), above_->roomSize(), got, text)) {
       case RecordLayer::Read::Data:
-        if (record_.isOpen()) record_.write(false, std::string_view(lines_.space(), got));
-        lines_.commit(got);
+        if (record_.isOpen()) record_.write(false, std::string_view(above_->room(), got));
+        above_->commit(got);
         return true;
       case RecordLayer::Read::Closed:
         peerClosed_ = true;
         return true;
       case RecordLayer::Read::Failed:
-        if (listener_) listener_->onError(kSmtpTlsHandshake, text);
+        if (above_) above_->onError(kSmtpTlsHandshake, text);
         peerClosed_ = true;
         if (peerCloseError_ == 0) peerCloseError_ = kWsaConnAborted;
         return true;
@@ -76,14 +74,9 @@ bool TcpClientPort::recordsWaiting() const {
 }
 
 int TcpClientPort::startTls(const RecordLayerMaker &makeRecordLayer) {
-  interruptPending = false;
+  // The stage above has dropped the plaintext it held (it came before TLS)
+  // and the interrupt of an earlier operation.
   if (!connected() || fd_ < 0) return fail(kWsaNotConnected, winsockText(kWsaNotConnected));
-  // Whatever came in plaintext after the go-ahead is not protected by TLS
-  // (an attacker may have put it there): it is dropped, never read as a reply.
-  const size_t dropped = lines_.dropHeld();
-  lineArrived_ = false;
-  if (dropped > 0 && listener_)
-    listener_->onNote(std::to_string(dropped) + kTextDiscardedBeforeTls);
   tlsInfo_.clear();
   std::unique_ptr<RecordLayer> layer;
   std::string text;

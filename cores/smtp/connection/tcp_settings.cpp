@@ -154,7 +154,7 @@ int TcpClientPort::applyNoDelay() {
 int TcpClientPort::setMaxLineLength(int32_t value) {
   if (fd_ >= 0) return refuse(*this, kSmtpMaxLineLengthInUse);
   const int capacity = std::clamp(value, 1, kLargestMaxLineLength);
-  if (lines_.reset(static_cast<size_t>(capacity)) != 0) return kOutOfMemory;
+  if (above_ && above_->resizeRoom(static_cast<size_t>(capacity)) != 0) return kOutOfMemory;
   settings_.maxLineLength = capacity;
   return 0;
 }
@@ -173,7 +173,7 @@ const KindSetting<TcpClientPort> TcpClientPort::Settings::kTable[] = {
     {"SplitCRLF",
      [](P &p, const std::string &v) {
        p.settings_.splitCRLF = readBool(v);
-       p.lines_.splitLines = p.settings_.splitCRLF;
+       if (p.above_) p.above_->splitLines(p.settings_.splitCRLF);
        return 0;
      },
      [](P &p) { return std::string(boolText(p.settings_.splitCRLF)); }},

@@ -43,6 +43,8 @@ class WaitHandle {
   // ---- the interrupt ----
   // An interrupt asked before an operation began does not end it.
   void dropInterrupt() { object_.interruptPending = false; }
+  // An interrupt is pending: nothing more is handed on until it is taken.
+  bool interruptAsked() const { return object_.interruptPending; }
   // 301 "Interrupted." when an interrupt is pending (and takes it), else 0.
   int takeInterrupt() {
     if (!object_.interruptPending) return 0;

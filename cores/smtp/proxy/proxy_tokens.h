@@ -6,13 +6,13 @@
 
 #include "proxy/firewall_negotiation.h"
 #include "auth/security_context.h"
-#include "connection/tcp_client_port.h"
+#include "connection/connection_stage.h"
 
 namespace pelnet::smtp {
 
 class SecurityContextTokens final : public ProxyTokens {
  public:
-  SecurityContextTokens(SecurityContext &context, const TcpClientPort &port)
+  SecurityContextTokens(SecurityContext &context, const ConnectionFacts &port)
       : context_(context), port_(port) {}
 
   int initialise(std::string_view package, std::string_view user,
@@ -32,7 +32,7 @@ class SecurityContextTokens final : public ProxyTokens {
 
  private:
   SecurityContext &context_;
-  const TcpClientPort &port_;
+  const ConnectionFacts &port_;
 };
 
 }  // namespace pelnet::smtp

@@ -80,8 +80,9 @@ const char *stateName(SmtpState s) {
   return "?";
 }
 
-SmtpSession::SmtpSession(TcpClientPort &port, pelsmtp::Message &message, SessionEvents &events)
-    : port_(port), wait_(port), lines_(port, wait_, *this), message_(message), events_(events) {}
+SmtpSession::SmtpSession(SocketObject &waits, ByteStage &below, const ConnectionFacts &facts,
+                         pelsmtp::Message &message, SessionEvents &events)
+    : port_(facts), wait_(waits), lines_(below, wait_, *this), message_(message), events_(events) {}
 
 SmtpSession::~SmtpSession() = default;
 

@@ -24,7 +24,8 @@
 #include "compose/message.h"
 #include "connection/line_channel.h"
 #include "auth/smtp_auth.h"
-#include "connection/tcp_client_port.h"
+#include "connection/byte_stage.h"
+#include "connection/connection_stage.h"
 #include "connection/wait_handle.h"
 #include "tls/tls_settings.h"
 
@@ -93,7 +94,10 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   // Wait steps after a close so that its notifications are handled before Disconnect returns.
   static constexpr int kDisconnectSteps = 100;
 
-  SmtpSession(TcpClientPort &port, pelsmtp::Message &message, SessionEvents &events);
+  // `waits` is the object the operation's errors and waits live in; `below`
+  // the stack under the line stage; `facts` the connection's settings.
+  SmtpSession(SocketObject &waits, ByteStage &below, const ConnectionFacts &facts,
+              pelsmtp::Message &message, SessionEvents &events);
   ~SmtpSession() override;
   SmtpSession(const SmtpSession &) = delete;
   SmtpSession &operator=(const SmtpSession &) = delete;
@@ -253,10 +257,10 @@ class SmtpSession : private ConnectionNotes, private AuthChannel {
   void onNote(const std::string &text) override;
   void onError(int code, const std::string &text) override;
 
-  // The socket stage, for what the dialogue names from its address only
-  // (the server's name, the local settings); the dialogue itself goes
-  // through the line stage and waits through the wait handle.
-  TcpClientPort &port_;
+  // What the dialogue names from the connection's settings only (the
+  // server's name, the local settings); the dialogue itself goes through the
+  // line stage and waits through the wait handle.
+  const ConnectionFacts &port_;
   WaitHandle wait_;
   LineChannel lines_;
   pelsmtp::Message &message_;

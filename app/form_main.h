@@ -5,6 +5,7 @@
 #pragma once
 
 #include "auto_mode.h"
+#include "history_store.h"
 #include "report_rules.h"
 #include "settings.h"
 
@@ -245,6 +246,8 @@ private:
   std::unique_ptr<TSettings> FSettings;
   QString FSettingsFileName;
   QString FSettingsProblem;
+  // The history that the runs are written into, open from run to run.
+  std::unique_ptr<THistoryStore> FHistoryStore;
   bool FSettingsUnused = false;
   bool FListReadOnly = false;  // the problem means no file was read
   bool FAutoRun = false;

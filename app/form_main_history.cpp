@@ -61,9 +61,14 @@ void TFormMain::RecordRun() {
   const QString Database = HistoryDatabase();
   if (Database.isEmpty() || FSettings->HistoryKeep() <= 0)
     return;
-  THistoryStore Store(Database);
+  // One store for the window's life: its connection stays open from run to
+  // run and the checkpoints come in batches.
+  if (FHistoryStore == nullptr || FHistoryStore->FileName() != Database) {
+    FHistoryStore = std::make_unique<THistoryStore>(Database);
+    FHistoryStore->SetKeepOpen(true);
+  }
   const THistoryWriteOutcome Outcome =
-      Store.Write(Run, FSettings->HistoryKeep(), QDateTime::currentDateTime());
+      FHistoryStore->Write(Run, FSettings->HistoryKeep(), QDateTime::currentDateTime());
   const QString Line = Outcome.Problem.isEmpty() ? Outcome.Note : Outcome.Problem;
   if (Line.isEmpty())
     return;

@@ -285,21 +285,30 @@ int Migrate(sqlite3* Database) {
   if ((Code = sqlite3_exec(Database, LayoutSchema, nullptr, nullptr, nullptr)) != SQLITE_OK)
     return Rollback(Database, Code);
   // The layouts are found first and set after, so that the runs do not
-  // change under the statement that walks them.
+  // change under the statement that walks them.  The runs are walked in
+  // the order of their ids, not through the layout index, whose order
+  // would have every device row sorted anew.
   std::vector<std::pair<qint64, qint64>> RunLayouts;
   QHash<QByteArray, qint64> Known;
   {
     TStatement Walk(Database,
-                    "SELECT r.id, d.name FROM runs r LEFT JOIN devices d ON d.run_id = r.id "
+                    "SELECT r.id, d.name FROM runs r NOT INDEXED LEFT JOIN devices d ON d.run_id = r.id "
                     "WHERE r.layout_id IS NULL ORDER BY r.id, d.position");
     if ((Code = Walk.PrepareCode()) != SQLITE_OK)
       return Rollback(Database, Code);
     qint64 Run = -1;
     QStringList Names;
+    // Runs one after the other mostly share their device list: theirs is
+    // compared with the last one's before it is digested.
+    QStringList LastNames;
+    qint64 LastLayout = 0;
     const auto Finish = [&]() {
-      qint64 Layout = 0;
-      const int Found = LayoutOf(Database, Names, &Layout, &Known);
-      RunLayouts.emplace_back(Run, Layout);
+      int Found = SQLITE_OK;
+      if (RunLayouts.empty() || Names != LastNames) {
+        Found = LayoutOf(Database, Names, &LastLayout, &Known);
+        LastNames.swap(Names);
+      }
+      RunLayouts.emplace_back(Run, LastLayout);
       Names.clear();
       return Found;
     };

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes a screenshot of View > History of a device, on a virtual X display
 # with a window manager.  One real run on loopback makes the history
-# database; the runs before it are added with the sqlite3 shell, so the plot
-# shows every part.  The argument says which history:
+# database; the runs before it are added with the sqlite3 shell, with the
+# layout of its device list (Gateway first), so the plot shows every part.  The argument says which history:
 #   week     (the default) docs/history-window.png: a week of five-minute
 #            runs, round trips that rise by day, a few runs with lost echoes
 #            and an hour without answer
@@ -43,8 +43,9 @@ case $mode in
 week)
 sqlite3 "$db" <<SQL
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2015)
-INSERT INTO runs(time_ms, settings_file, summary)
-  SELECT ($now - i * 300) * 1000, 'dervik.ini', 'history' FROM n;
+INSERT INTO runs(time_ms, settings_file, summary, layout_id)
+  SELECT ($now - i * 300) * 1000, 'dervik.ini', 'history',
+         (SELECT layout_id FROM runs ORDER BY id LIMIT 1) FROM n;
 INSERT INTO devices
   SELECT id, 0, 'Gateway', '127.0.0.1',
          CASE WHEN s = 0 THEN 'No connection at all' WHEN s < 4 THEN 'OK (' || (s * 25) || '%)' ELSE 'OK' END,
@@ -63,8 +64,9 @@ SQL
 short)
 sqlite3 "$db" <<SQL
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 7)
-INSERT INTO runs(time_ms, settings_file, summary)
-  SELECT ($now - i * 60) * 1000, 'dervik.ini', 'history' FROM n;
+INSERT INTO runs(time_ms, settings_file, summary, layout_id)
+  SELECT ($now - i * 60) * 1000, 'dervik.ini', 'history',
+         (SELECT layout_id FROM runs ORDER BY id LIMIT 1) FROM n;
 INSERT INTO devices
   SELECT id, 0, 'Gateway', '127.0.0.1',
          CASE WHEN s < 4 THEN 'OK (' || (s * 25) || '%)' ELSE 'OK' END, 2, 4, s,
@@ -79,8 +81,9 @@ SQL
 outlier)
 sqlite3 "$db" <<SQL
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 8640)
-INSERT INTO runs(time_ms, settings_file, summary)
-  SELECT ($now - i * 300) * 1000, 'dervik.ini', 'history' FROM n;
+INSERT INTO runs(time_ms, settings_file, summary, layout_id)
+  SELECT ($now - i * 300) * 1000, 'dervik.ini', 'history',
+         (SELECT layout_id FROM runs ORDER BY id LIMIT 1) FROM n;
 INSERT INTO devices
   SELECT id, 0, 'Gateway', '127.0.0.1', 'OK', 2, 4, 4,
          CASE WHEN i = 500 THEN 900 ELSE 700 + k END,

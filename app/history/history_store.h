@@ -61,7 +61,13 @@ public:
 
   const QString& FileName() const { return FFileName; }
   // How long a writer waits for another one before it gives up.
-  void SetBusyTimeoutMilliseconds(int Value) { FBusyTimeout = Value; }
+  void SetBusyTimeoutMilliseconds(int Value);
+  // Whether the connection of a write stays open for the next one, until
+  // the store goes.  For a process that writes run after run: its commits
+  // are checkpointed in batches instead of each as the connection closes.
+  // By default a write closes it, which leaves the database file whole
+  // (the WAL checkpointed) for the moment no process holds it.
+  void SetKeepOpen(bool Value) { FKeepOpen = Value; }
 
   // Adds Run in one transaction and removes the runs older than KeepDays
   // before Now.  The folder is created when missing; a file that is no
@@ -78,10 +84,15 @@ public:
 
 private:
   bool OpenForWriting(QString* Problem);
+  bool IsOpenOnItsFile() const;
   QString SetAside(const QString& Why);
   void Close();
 
   QString FFileName;
   sqlite3* FDatabase = nullptr;
   int FBusyTimeout = 10000;
+  bool FKeepOpen = false;
+  // The file that FDatabase has open, to tell when another one took its name.
+  std::uint64_t FOpenDevice = 0;
+  std::uint64_t FOpenInode = 0;
 };

@@ -224,9 +224,15 @@ void TRunSequence::RecordRun() {
   const QString Database = HistoryDatabase();
   if (Database.isEmpty() || FSettings->HistoryKeep() <= 0)
     return;
-  THistoryStore Store(Database);
+  // One store for the sequence's life: a window that stays keeps its
+  // connection from run to run and checkpoints in batches; a process of one
+  // run closes it, and with it the run's pages reach the file, when it ends.
+  if (FHistoryStore == nullptr || FHistoryStore->FileName() != Database) {
+    FHistoryStore = std::make_unique<THistoryStore>(Database);
+    FHistoryStore->SetKeepOpen(true);
+  }
   const THistoryWriteOutcome Outcome =
-      Store.Write(Run, FSettings->HistoryKeep(), QDateTime::currentDateTime());
+      FHistoryStore->Write(Run, FSettings->HistoryKeep(), QDateTime::currentDateTime());
   FResult.HistoryLine = Outcome.Problem.isEmpty() ? Outcome.Note : Outcome.Problem;
   if (!FResult.HistoryLine.isEmpty())
     View().ShowText(FResult.HistoryLine);

@@ -22,6 +22,7 @@ struct TCheckCounts;
 class TCheckRun;
 class TCheckRunView;
 class TDevice;
+class THistoryStore;
 class TSettings;
 class TpelPing;
 class TpelSMTP;
@@ -152,5 +153,7 @@ private:
   // The check run going on, or none.
   TCheckRun* FCheckRun = nullptr;
   TRunResult FResult;
+  // The history the runs are written into, open from run to run.
+  std::unique_ptr<THistoryStore> FHistoryStore;
   std::vector<TChannelOutcome> FLastReports;
 };

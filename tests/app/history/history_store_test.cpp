@@ -11,11 +11,13 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -196,6 +198,229 @@ TEST_F(HistoryStore, ALockedDatabaseCostsTheRunItsHistoryOnly) {
   sqlite3_close(Other);
   EXPECT_EQ(ReadAll().size(), 2U);
   EXPECT_TRUE(Store.Write(MakeRun(Now, {Device(QStringLiteral("D"), 4)}), 90, Now).Written);
+}
+
+// A store that goes on from write to write keeps writing to the file at its
+// name: one that was set aside meanwhile keeps what it had.
+TEST_F(HistoryStore, AStoreThatGoesOnFollowsTheFileAtItsName) {
+  THistoryStore Store(File());
+  Store.SetKeepOpen(true);
+  const THistoryRun First = MakeRun(Now.addSecs(-60), {Device(QStringLiteral("A"), 4)});
+  const THistoryRun Second = MakeRun(Now, {Device(QStringLiteral("B"), 4)});
+  ASSERT_TRUE(Store.Write(First, 90, Now).Written);
+  const QString Aside = File() + QStringLiteral(".aside");
+  for (const char *Suffix : {"", "-wal", "-shm"}) {
+    if (!QFile::exists(File() + QLatin1String(Suffix))) continue;
+    ASSERT_TRUE(QFile::rename(File() + QLatin1String(Suffix), Aside + QLatin1String(Suffix)));
+  }
+  ASSERT_TRUE(Store.Write(Second, 90, Now).Written);
+  EXPECT_EQ(ReadAll(), std::vector<THistoryRun>{Second});
+  QString Problem;
+  EXPECT_EQ(THistoryStore(Aside).Read(QDateTime(), std::nullopt, &Problem),
+            std::vector<THistoryRun>{First});
+  EXPECT_EQ(Problem, QString());
+}
+
+// Writes Run the way the version before layouts did, with its statements:
+// the tables made when missing (a runs table without the layout column), the
+// index by name, and the rows.
+void WriteInTheFirstLayout(const QString &File, const THistoryRun &Run) {
+  QDir().mkpath(QFileInfo(File).absolutePath());
+  sqlite3 *Database = nullptr;
+  ASSERT_EQ(sqlite3_open(QFile::encodeName(File).constData(), &Database), SQLITE_OK);
+  const char *Schema =
+      "PRAGMA journal_mode=WAL;"
+      "CREATE TABLE IF NOT EXISTS runs(id INTEGER PRIMARY KEY, time_ms INTEGER NOT NULL,"
+      " settings_file TEXT NOT NULL, summary TEXT NOT NULL);"
+      "CREATE INDEX IF NOT EXISTS runs_time ON runs(time_ms);"
+      "CREATE TABLE IF NOT EXISTS devices(run_id INTEGER NOT NULL, position INTEGER NOT NULL,"
+      " name TEXT NOT NULL, address TEXT NOT NULL, status TEXT NOT NULL,"
+      " category INTEGER NOT NULL, sent INTEGER NOT NULL, answered INTEGER NOT NULL,"
+      " rtt_min_us INTEGER, rtt_mean_us REAL, rtt_max_us INTEGER,"
+      " PRIMARY KEY(run_id, position)) WITHOUT ROWID;"
+      "CREATE INDEX IF NOT EXISTS devices_name ON devices(name, run_id);"
+      "BEGIN IMMEDIATE;";
+  ASSERT_EQ(sqlite3_exec(Database, Schema, nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(Database);
+  sqlite3_stmt *InsertRun = nullptr;
+  sqlite3_stmt *InsertDevice = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(Database,
+                               "INSERT INTO runs(time_ms, settings_file, summary) VALUES(?, ?, ?)",
+                               -1, &InsertRun, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_prepare_v2(Database,
+                               "INSERT INTO devices(run_id, position, name, address, status, "
+                               "category, sent, answered, rtt_min_us, rtt_mean_us, rtt_max_us) "
+                               "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                               -1, &InsertDevice, nullptr),
+            SQLITE_OK);
+  const auto Text = [](sqlite3_stmt *Statement, int Index, const QString &Value) {
+    const QByteArray Bytes = Value.toUtf8();
+    sqlite3_bind_text(Statement, Index, Bytes.constData(), int(Bytes.size()), SQLITE_TRANSIENT);
+  };
+  sqlite3_bind_int64(InsertRun, 1, Run.Time.toMSecsSinceEpoch());
+  Text(InsertRun, 2, Run.SettingsFile);
+  Text(InsertRun, 3, Run.Summary);
+  ASSERT_EQ(sqlite3_step(InsertRun), SQLITE_DONE);
+  const sqlite3_int64 RunId = sqlite3_last_insert_rowid(Database);
+  int Position = 0;
+  for (const THistoryDevice &D : Run.Devices) {
+    sqlite3_reset(InsertDevice);
+    sqlite3_bind_int64(InsertDevice, 1, RunId);
+    sqlite3_bind_int(InsertDevice, 2, Position++);
+    Text(InsertDevice, 3, D.Name);
+    Text(InsertDevice, 4, D.Address);
+    Text(InsertDevice, 5, D.Status);
+    sqlite3_bind_int(InsertDevice, 6, D.Category);
+    sqlite3_bind_int(InsertDevice, 7, D.Sent);
+    sqlite3_bind_int(InsertDevice, 8, D.Answered);
+    for (const int Index : {9, 10, 11}) sqlite3_bind_null(InsertDevice, Index);
+    if (D.RoundTripMin) sqlite3_bind_int64(InsertDevice, 9, *D.RoundTripMin);
+    if (D.RoundTripMean) sqlite3_bind_double(InsertDevice, 10, *D.RoundTripMean);
+    if (D.RoundTripMax) sqlite3_bind_int64(InsertDevice, 11, *D.RoundTripMax);
+    ASSERT_EQ(sqlite3_step(InsertDevice), SQLITE_DONE);
+  }
+  sqlite3_finalize(InsertRun);
+  sqlite3_finalize(InsertDevice);
+  ASSERT_EQ(sqlite3_exec(Database, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(Database);
+}
+
+bool HasNameIndex(const QString &File) {
+  sqlite3 *Database = nullptr;
+  sqlite3_open_v2(QFile::encodeName(File).constData(), &Database, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt *Find = nullptr;
+  sqlite3_prepare_v2(Database, "SELECT 1 FROM sqlite_master WHERE name = 'devices_name'", -1, &Find,
+                     nullptr);
+  const bool Found = sqlite3_step(Find) == SQLITE_ROW;
+  sqlite3_finalize(Find);
+  sqlite3_close(Database);
+  return Found;
+}
+
+struct TFirstLayoutCase {
+  const char *Name;
+  // Writes the runs before the last in the file, each in the layout that
+  // its writer kept.
+  std::function<void(const QString &File, const std::vector<THistoryRun> &Runs)> Fill;
+};
+
+class HistoryFirstLayout : public HistoryStore,
+                           public ::testing::WithParamInterface<TFirstLayoutCase> {};
+
+// A file that the version before layouts wrote is read as it is, and the
+// next write keeps all its runs.
+TEST_P(HistoryFirstLayout, IsReadAsItIsAndKeptByTheNextWrite) {
+  const THistoryRun Moved = MakeRun(Now.addSecs(-900), {Device(QStringLiteral("Camera"), 4, 250),
+                                                        Device(QStringLiteral("Gateway"), 4)});
+  const THistoryRun Empty = MakeRun(Now.addSecs(-700), {});
+  const std::vector<THistoryRun> Before{
+      MakeRun(Now.addSecs(-1200), {Device(QStringLiteral("Gateway"), 4, 500),
+                                   Device(QStringLiteral("Printer \u00e4"), 0),
+                                   Device(QStringLiteral("Camera"), 4, 250)}),
+      Moved,
+      MakeRun(Now.addSecs(-800),
+              {Device(QStringLiteral("Gateway"), 3, 700),
+               Device(QStringLiteral("Printer \u00e4"), 4), Device(QStringLiteral("Camera"), 0)}),
+      Empty,
+  };
+  GetParam().Fill(File(), Before);
+  ASSERT_TRUE(HasNameIndex(File()));
+  const auto Only = [](std::vector<THistoryRun> Runs, const QString &Name) {
+    std::vector<THistoryRun> Kept;
+    for (THistoryRun &Run : Runs) {
+      std::erase_if(Run.Devices, [&](const THistoryDevice &D) { return D.Name != Name; });
+      if (!Run.Devices.empty()) Kept.push_back(std::move(Run));
+    }
+    return Kept;
+  };
+  const std::vector<QString> Names{QStringLiteral("Gateway"), QStringLiteral("Printer \u00e4"),
+                                   QStringLiteral("Camera"), QStringLiteral("Scanner")};
+  // A run without devices is kept but not read back, in either layout.
+  const auto Whole = [](std::vector<THistoryRun> Runs) {
+    std::erase_if(Runs, [](const THistoryRun &Run) { return Run.Devices.empty(); });
+    return Runs;
+  };
+  EXPECT_EQ(ReadAll(), Whole(Before));
+  for (const QString &Name : Names)
+    EXPECT_EQ(ReadAll(Name), Only(Before, Name)) << Name.toStdString();
+
+  const THistoryRun Next = MakeRun(
+      Now, {Device(QStringLiteral("Gateway"), 4, 900), Device(QStringLiteral("Scanner"), 4, 100)});
+  ASSERT_TRUE(THistoryStore(File()).Write(Next, 90, Now).Written);
+  std::vector<THistoryRun> After = Before;
+  After.push_back(Next);
+  EXPECT_FALSE(HasNameIndex(File()));
+  EXPECT_EQ(ReadAll(), Whole(After));
+  for (const QString &Name : Names)
+    EXPECT_EQ(ReadAll(Name), Only(After, Name)) << Name.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HistoryFirstLayout,
+    ::testing::Values(
+        TFirstLayoutCase{"written_before_layouts",
+                         [](const QString &File, const std::vector<THistoryRun> &Runs) {
+                           for (const THistoryRun &Run : Runs) WriteInTheFirstLayout(File, Run);
+                         }},
+        // The version before layouts writes again into a file that this
+        // one brought over: it makes its index anew, its runs lack layouts.
+        TFirstLayoutCase{"written_again_before_layouts",
+                         [](const QString &File, const std::vector<THistoryRun> &Runs) {
+                           for (std::size_t Index = 0; Index < Runs.size(); ++Index) {
+                             if (Index < 2)
+                               ASSERT_TRUE(THistoryStore(File).Write(Runs[Index], 90, Now).Written);
+                             else
+                               WriteInTheFirstLayout(File, Runs[Index]);
+                           }
+                         }}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+
+// A writer killed in the middle of its runs leaves a history that reads
+// without a problem, with every run that it was told was written, each
+// whole, and that takes the next run.
+TEST_F(HistoryStore, AWriterKilledMidRunLeavesEveryWrittenRunWhole) {
+  constexpr int DevicesPerRun = 300;
+  constexpr int RunsAtMost = 400;
+  constexpr int KillAfter = 12;
+  const auto RunAt = [](int Index) {
+    std::vector<THistoryDevice> Devices;
+    for (int D = 0; D < DevicesPerRun; ++D)
+      Devices.push_back(Device(QStringLiteral("d%1").arg(D), D % 5 == 0 ? 0 : 4, Index));
+    return MakeRun(Now.addSecs(Index - RunsAtMost), Devices);
+  };
+  int Told[2];
+  ASSERT_EQ(pipe(Told), 0);
+  const pid_t Child = fork();
+  ASSERT_GE(Child, 0);
+  if (Child == 0) {
+    close(Told[0]);
+    // A store per run, as unattended runs have: open, write, close.
+    for (int Index = 0; Index < RunsAtMost; ++Index)
+      if (!THistoryStore(File()).Write(RunAt(Index), 90, Now).Written ||
+          write(Told[1], "w", 1) != 1)
+        _exit(1);
+    _exit(0);
+  }
+  close(Told[1]);
+  int Confirmed = 0;
+  char Byte;
+  while (Confirmed < KillAfter && read(Told[0], &Byte, 1) == 1) ++Confirmed;
+  kill(Child, SIGKILL);
+  int Status = 0;
+  ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+  while (read(Told[0], &Byte, 1) == 1) ++Confirmed;
+  close(Told[0]);
+  ASSERT_GE(Confirmed, KillAfter);
+
+  const std::vector<THistoryRun> Runs = ReadAll();
+  ASSERT_GE(Runs.size(), std::size_t(Confirmed));
+  ASSERT_LE(Runs.size(), std::size_t(Confirmed) + 1);
+  for (std::size_t Index = 0; Index < Runs.size(); ++Index)
+    EXPECT_EQ(Runs[Index], RunAt(int(Index))) << Index;
+  EXPECT_EQ(ReadAll(QStringLiteral("d7")).size(), Runs.size());
+  ASSERT_TRUE(THistoryStore(File()).Write(RunAt(RunsAtMost), 90, Now).Written);
+  EXPECT_EQ(ReadAll().size(), Runs.size() + 1);
 }
 
 struct TDamageCase {

@@ -16,11 +16,14 @@
 #include <string_view>
 #include <thread>
 
+#include "connection/line_stage.h"
 #include "connection/tcp_client_port.h"
+#include "connection/wait_handle.h"
 
 namespace {
 
-using pelnet::smtp::TcpClientListener;
+using pelnet::smtp::LineListener;
+using pelnet::smtp::LineStage;
 using pelnet::smtp::TcpClientPort;
 
 constexpr std::string_view kEndOfData = "\r\n.\r\n";
@@ -71,7 +74,7 @@ class MessageSink {
   std::thread thread_;
 };
 
-struct Quiet : TcpClientListener {
+struct Quiet : LineListener {
   void onLinePiece(std::string_view, bool) override {}
   void onConnectionStatus(const std::string &, int, const std::string &) override {}
   void onNote(const std::string &) override {}
@@ -82,7 +85,10 @@ void sendMessages(benchmark::State &state, bool asBlock) {
   MessageSink sink;
   Quiet quiet;
   TcpClientPort port;
-  port.setListener(&quiet);
+  // The line stage on the socket, as the core stacks them: the reply is read
+  // through it.
+  pelnet::smtp::WaitHandle waits{port};
+  LineStage lines{port, waits, quiet};
   port.setTimeout(10);
   port.setRemoteHost("127.0.0.1");
   port.setRemotePort(sink.port());
@@ -103,7 +109,7 @@ void sendMessages(benchmark::State &state, bool asBlock) {
       for (std::string_view p : pieces)
         if (rc == 0) rc = port.sendAll(p);
     }
-    if (rc == 0) rc = port.waitForLine();
+    if (rc == 0) rc = lines.waitForLine();
     if (rc != 0) {
       state.SkipWithError(port.lastErrorText.c_str());
       break;

@@ -3,7 +3,7 @@
 // against it.
 #include <QCoreApplication>
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   const QCoreApplication Application(argc, argv);
   return 0;
 }

@@ -6,7 +6,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <link.h>
@@ -33,6 +35,49 @@ bool writeAll(int fd, const unsigned char *data, std::size_t size) {
     }
     data += n;
     size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Whether [data, data + size) lies wholly in a read-only loadable segment of
+// a loaded object (an image embedded in the program): its pages then come
+// back from the file whenever they are touched again.
+bool inReadOnlySegment(const unsigned char *data, std::size_t size) {
+  struct Range {
+    std::uintptr_t begin, end;
+    bool found;
+  } range{reinterpret_cast<std::uintptr_t>(data), reinterpret_cast<std::uintptr_t>(data) + size,
+          false};
+  ::dl_iterate_phdr(
+      [](dl_phdr_info *info, std::size_t, void *arg) {
+        auto *r = static_cast<Range *>(arg);
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+          if (ph.p_type != PT_LOAD || (ph.p_flags & PF_W) != 0) continue;
+          const std::uintptr_t begin = info->dlpi_addr + ph.p_vaddr;
+          if (r->begin >= begin && r->end <= begin + ph.p_filesz) r->found = true;
+        }
+        return r->found ? 1 : 0;
+      },
+      &range);
+  return range.found;
+}
+
+// Writes the image in pieces; an image embedded in the program gives its
+// pages back after each piece, so that copying it does not hold all of it
+// (up to several megabytes a core) in memory at once.
+bool copyImage(int fd, const unsigned char *data, std::size_t size) {
+  if (!inReadOnlySegment(data, size)) return writeAll(fd, data, size);
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  constexpr std::size_t piece = std::size_t(1) << 20;
+  const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+  for (std::size_t done = 0; done < size;) {
+    const std::size_t n = std::min(piece, size - done);
+    if (!writeAll(fd, data + done, n)) return false;
+    done += n;
+    // Only whole pages of the image, never a neighbour's.
+    const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(data) + done) & ~(page - 1);
+    if (last > first) ::madvise(reinterpret_cast<void *>(first), last - first, MADV_DONTNEED);
   }
   return true;
 }
@@ -85,7 +130,7 @@ ImageLoad loadFromMemoryFile(CoreBinding &b, const CoreImage &image) {
   if (fd < 0) return ImageLoad::Unsupported;
   char path[64];
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-  if (!writeAll(fd, image.data, image.size) || ::access(path, R_OK) != 0 || !executable(fd)) {
+  if (!copyImage(fd, image.data, image.size) || ::access(path, R_OK) != 0 || !executable(fd)) {
     ::close(fd);
     return ImageLoad::Unsupported;
   }

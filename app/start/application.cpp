@@ -28,6 +28,19 @@ bool TApplication::notify(QObject* Receiver, QEvent* Event) {
   }
 }
 
+THeadlessApplication::THeadlessApplication(int& Argc, char** Argv) : QCoreApplication(Argc, Argv) {
+  setApplicationName(QString::fromLatin1(TApplication::Title));
+}
+
+bool THeadlessApplication::notify(QObject* Receiver, QEvent* Event) {
+  try {
+    return QCoreApplication::notify(Receiver, Event);
+  } catch (...) {
+    ShowExceptionReport(ExceptionMessageText(std::current_exception()));
+    return false;
+  }
+}
+
 QString ExceptionMessageText(const std::exception_ptr& Error) {
   try {
     if (Error)

@@ -25,6 +25,16 @@ public:
   bool notify(QObject* Receiver, QEvent* Event) override;
 };
 
+// The application object of an automatic run where no window can be seen:
+// the same title and the same guard around every event, but no platform
+// plugin, no fonts and no widgets, which such a run would only pay for.
+class THeadlessApplication : public QCoreApplication {
+public:
+  // As for TApplication, without QT_NO_GLIB in the environment.
+  THeadlessApplication(int& Argc, char** Argv);
+  bool notify(QObject* Receiver, QEvent* Event) override;
+};
+
 // The message text of an exception: what() of a standard exception (UTF-8),
 // or a general text for anything else.
 QString ExceptionMessageText(const std::exception_ptr& Error);

@@ -4,6 +4,7 @@
 #include "core_units.h"
 #include "start/file_version.h"
 #include "window/form_main.h"
+#include "start/headless_run.h"
 #include "history/history_store.h"
 #include "reports/mail/mail_settings.h"
 #include "start/output_options.h"
@@ -91,6 +92,24 @@ int PrintHistory(const TOutputOptions& Options) {
   return Status;
 }
 
+// An automatic run where no window can be seen: a core application only,
+// so no platform plugin, no font and no widget is loaded, and the process
+// ends as soon as the sequence has. What it tells and how it ends are the
+// window's own on such a platform.
+int RunHeadless(const TProgramOptions& Options, int& argc, char** argv) {
+  THeadlessApplication Application(argc, argv);
+  SetExceptionReportToStandardError(true);
+  // The sequence returns here; no event loop is left to end.
+  TAutoRunMonitor Monitor(
+      true, [](const QString& Line) { WriteText(stderr, Line + u'\n'); }, [](int) {});
+  Monitor.SetVerbose(Options.Verbose);
+  Monitor.SetResultFiles(Options.Output.JsonFile, Options.Output.PrometheusFile);
+  // Binds the cores before the components exist; unbinds them after.
+  const TCoreUnits CoreUnits;
+  return RunWithoutWindow({ExecutableFilePath(), ConfigHomeFromEnvironment(), DataHomeFromEnvironment()},
+                          Options.Switches, Monitor);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +163,8 @@ int main(int argc, char** argv) {
   // The network cores run on Qt's GLib event dispatcher, which this
   // variable would switch off.
   unsetenv("QT_NO_GLIB");
+  if (RunsWithoutDisplay(Options, Environment, Platform))
+    return RunHeadless(Options, argc, argv);
   TApplication Application(argc, argv);
   const bool Headless = IsHeadlessPlatform(QGuiApplication::platformName());
   SetExceptionReportToStandardError(Headless);

@@ -178,10 +178,13 @@ int QtOptionLength(const char* Argument) {
   return 0;
 }
 
+QByteArray EntryPlatformName(const QByteArray& Entry) {
+  return Entry.left(Entry.indexOf(':') < 0 ? Entry.size() : Entry.indexOf(':')).trimmed();
+}
+
 bool NamesHeadlessFallback(const QByteArray& Platforms) {
   for (const QByteArray& Entry : Platforms.split(';')) {
-    const QByteArray Name = Entry.left(Entry.indexOf(':') < 0 ? Entry.size() : Entry.indexOf(':')).trimmed();
-    if (IsHeadlessPlatform(QString::fromLatin1(Name)))
+    if (IsHeadlessPlatform(QString::fromLatin1(EntryPlatformName(Entry))))
       return true;
   }
   return false;
@@ -220,9 +223,10 @@ TProgramOptions ReadProgramOptions(int Argc, const char* const* Argv) {
       Options.CheckSettings = true;
     else if (ReadOutputOption(Argc, Argv, Index, Options.Output))
       continue;  // its value, taken with it, is no switch whatever it looks like
-    else if (IsOption(Argument, "-platform") && Index + 1 < Argc)
+    else if (IsOption(Argument, "-platform") && Index + 1 < Argc) {
       Options.PlatformGiven = true;
-    else if (IsOption(Argument, "-display") && Index + 1 < Argc)
+      Options.PlatformArgument = Argv[Index + 1];
+    } else if (IsOption(Argument, "-display") && Index + 1 < Argc)
       Options.DisplayArgument = Argv[Index + 1];
     else if (const int Length = QtOptionLength(Argument); Length > 0) {
       // Its value is Qt's, whatever it looks like.
@@ -315,6 +319,17 @@ TPlatformChoice ChoosePlatform(const TProgramOptions& Options, const TDisplayEnv
 
 bool IsHeadlessPlatform(const QString& PlatformName) {
   return PlatformName == QLatin1String("offscreen") || PlatformName == QLatin1String("minimal");
+}
+
+bool RunsWithoutDisplay(const TProgramOptions& Options, const TDisplayEnvironment& Environment,
+                        const TPlatformChoice& Choice) {
+  if (!Options.Switches.Any() || Choice.NeedsDisplay)
+    return false;
+  const QByteArray& Platforms = Options.PlatformGiven        ? Options.PlatformArgument
+                                : !Choice.Platform.isEmpty() ? Choice.Platform
+                                                             : Environment.QpaPlatform;
+  // Only the first: a display named before the fallback may still open.
+  return IsHeadlessPlatform(QString::fromLatin1(EntryPlatformName(Platforms.split(';').value(0))));
 }
 
 void InstallUnattendedMessageFilter() {

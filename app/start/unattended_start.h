@@ -20,9 +20,10 @@ struct TProgramOptions {
   // none of the program's nor one of Qt's options; empty when there is none.
   QString UnknownSwitch;
   TAutoSwitches Switches;
-  TOutputOptions Output;       // --json, --prometheus, --history and its options
-  bool PlatformGiven = false;  // Qt's own -platform option: the user's choice stands
-  QByteArray DisplayArgument;  // Qt's -display option, which the X platform takes over DISPLAY
+  TOutputOptions Output;        // --json, --prometheus, --history and its options
+  bool PlatformGiven = false;   // Qt's own -platform option: the user's choice stands
+  QByteArray PlatformArgument;  // its value
+  QByteArray DisplayArgument;   // Qt's -display option, which the X platform takes over DISPLAY
 };
 
 // Reads the arguments after the program name as the user typed them, Qt's
@@ -64,6 +65,14 @@ TPlatformChoice ChoosePlatform(const TProgramOptions& Options, const TDisplayEnv
 
 // Platforms on which no window can be seen.
 bool IsHeadlessPlatform(const QString& PlatformName);
+
+// Whether an automatic run goes where no window can be seen: the platform
+// Qt tries first (the -platform option, else the choice made, else
+// QT_QPA_PLATFORM) is one of those. Such a run needs no window at all, and
+// is decided before any application object exists. False without a switch:
+// a start by hand always opens the window.
+bool RunsWithoutDisplay(const TProgramOptions& Options, const TDisplayEnvironment& Environment,
+                        const TPlatformChoice& Choice);
 
 // Drops the platform's chatter (missing runtime directory, size hints the
 // offscreen platform ignores, a display it could not open before falling

@@ -299,6 +299,48 @@ TEST(UnattendedStart, HelpListsSwitchesAndEveryExitStatus) {
   EXPECT_TRUE(Line.contains(QStringLiteral("/AUTO")));
 }
 
+// Only an automatic run whose first platform shows nothing goes without a
+// window; a display that may still open keeps the window's path.
+TEST(UnattendedStart, RunsWithoutDisplayOnlyWhereTheFirstPlatformShowsNothing) {
+  const struct {
+    const char *Name;
+    const char *Arguments;  // space-separated, program name excluded
+    const char *QpaPlatform;
+    bool X11, Wayland;
+    bool Headless;
+  } Rows[] = {
+      {"switch, no display", "/AUTO", "", false, false, true},
+      {"switch, X reachable", "/AUTOSMTP", "", true, false, false},
+      {"switch, Wayland reachable", "/AUTORUN", "", false, true, false},
+      {"switch, variable offscreen", "/AUTORUN", "offscreen", true, false, true},
+      {"switch, variable minimal with options", "/AUTOSYSLOG", "minimal:x=1", false, false, true},
+      {"switch, variable headless after a display", "/AUTO", "xcb;offscreen", false, false, false},
+      {"switch, variable xcb", "/AUTO", "xcb", false, false, false},
+      {"switch, variable headless first", "/AUTO", "offscreen;xcb", true, false, true},
+      {"switch, option offscreen", "/AUTO -platform offscreen", "", true, false, true},
+      {"switch, option xcb over variable offscreen", "/AUTO -platform xcb", "offscreen", false,
+       false, false},
+      {"switch, option with two dashes", "/AUTO --platform minimal", "xcb", true, false, true},
+      {"no switch, no display", "notes.txt", "", false, false, false},
+      {"no switch, variable offscreen", "", "offscreen", false, false, false},
+      {"no switch, option offscreen", "-platform offscreen", "", false, false, false},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Name);
+    std::vector<std::string> Words{"dervik"};
+    for (const QString &Word : QString::fromLatin1(R.Arguments).split(u' ', Qt::SkipEmptyParts))
+      Words.push_back(Word.toStdString());
+    std::vector<const char *> Argv;
+    for (const std::string &Word : Words) Argv.push_back(Word.c_str());
+    const TProgramOptions Options = ReadProgramOptions(static_cast<int>(Argv.size()), Argv.data());
+    TDisplayEnvironment Environment;
+    Environment.QpaPlatform = R.QpaPlatform;
+    const TPlatformChoice Choice = ChoosePlatform(Options, Environment, R.X11, R.Wayland);
+    EXPECT_EQ(RunsWithoutDisplay(Options, Environment, Choice), R.Headless)
+        << "platform " << Choice.Platform.constData();
+  }
+}
+
 TEST(UnattendedStart, HeadlessPlatforms) {
   EXPECT_TRUE(IsHeadlessPlatform(QStringLiteral("offscreen")));
   EXPECT_TRUE(IsHeadlessPlatform(QStringLiteral("minimal")));

@@ -77,13 +77,7 @@ if [ "$(ip route show table local 127.0.0.1 | grep -c 'quickack 1')" -ne 1 ]; th
   exit 1
 fi
 
-work=$(mktemp -d)
-sink_pid=
-cleanup() {
-  if [ -n "$sink_pid" ]; then kill "$sink_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. bench/work_folder.sh  # the scripts run from the top of the tree
 printf 'passwd: files\ngroup: files\nhosts: files\n' >"$work/nsswitch.conf"
 mount --bind "$work/nsswitch.conf" /etc/nsswitch.conf
 

@@ -38,13 +38,7 @@ if [ ! -x "$bench" ]; then
   cmake --build "$build" --target smtp_send_bench -j2 >/dev/null
 fi
 
-work=$(mktemp -d)
-sink_pid=
-cleanup() {
-  if [ -n "$sink_pid" ]; then kill "$sink_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. bench/work_folder.sh  # the scripts run from the top of the tree
 
 # start_sink: smtp-sink on a port of 127.0.0.1 that was free a moment ago; sets $port.
 start_sink() {

@@ -42,13 +42,7 @@ ip link set lo up
 echo "0 2147483647" > /proc/sys/net/ipv4/ping_group_range
 echo 0 > /proc/sys/net/ipv4/icmp_ratelimit
 
-work=$(mktemp -d)
-sink_pid=
-cleanup() {
-  if [ -n "$sink_pid" ]; then kill "$sink_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. bench/work_folder.sh  # the scripts run from the top of the tree
 cp "$DERVIK" "$work/dervik"
 export XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data"
 mkdir -p "$XDG_STATE_HOME" "$XDG_DATA_HOME" "$work/mail"

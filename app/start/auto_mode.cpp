@@ -1,6 +1,5 @@
 #include "start/auto_mode.h"
 
-#include "history/run_export.h"
 #include "reports/report_channel.h"
 #include "run/run_result.h"
 #include "settings/settings.h"
@@ -176,10 +175,6 @@ bool TAutoRunMonitor::SequenceFailed(const QString& Message) {
 void TAutoRunMonitor::SetResultFiles(const QString& JsonFile, const QString& PrometheusFile) {
   FJsonFile = JsonFile;
   FPrometheusFile = PrometheusFile;
-}
-
-void TAutoRunMonitor::WriteResultFiles(const THistoryRun& Run) {
-  ResultFilesDone(WriteResultFilesOf(Run, FJsonFile, FPrometheusFile));
 }
 
 void TAutoRunMonitor::ResultFilesDone(const std::vector<TResultFileOutcome>& Files) {

@@ -13,7 +13,6 @@
 class TSettings;
 struct TChannelOutcome;
 struct TCheckOutcome;
-struct THistoryRun;
 struct TResultFileOutcome;
 struct TRunResult;
 
@@ -111,10 +110,8 @@ public:
   void SetResultFiles(const QString& JsonFile, const QString& PrometheusFile);
   const QString& JsonFile() const { return FJsonFile; }
   const QString& PrometheusFile() const { return FPrometheusFile; }
-  // After a run that checked: its results into the files asked for. A file
-  // that cannot be written is a report that failed.
-  void WriteResultFiles(const THistoryRun& Run);
-  // The same, for files a run sequence wrote.
+  // After a run that checked: the files asked for, as the run sequence
+  // wrote them. A file that could not be written is a report that failed.
   void ResultFilesDone(const std::vector<TResultFileOutcome>& Files);
   // After a run: the history was not written, or had to be repaired. The
   // run and its reports go on as they are.

@@ -135,7 +135,11 @@ int openTun(const std::string &name, const std::string &localCidr, std::string *
     close(fd);
     return -1;
   }
-  if (ip("addr add " + localCidr + " dev " + name) != 0 || ip("link set " + name + " up") != 0) {
+  // The kernel drops what is routed into the tun beyond its queue (500
+  // packets by default) while the test's reader is behind: a run with
+  // hundreds of requests out at once on a loaded machine would lose some.
+  if (ip("addr add " + localCidr + " dev " + name) != 0 ||
+      ip("link set " + name + " txqueuelen 10000 up") != 0) {
     if (why) *why = "ip could not configure " + name;
     close(fd);
     return -1;
